@@ -1,0 +1,127 @@
+#include "FileReader.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "LineBreaks.h"
+
+namespace vorn {
+
+FileReader::FileReader(size_t blockSize) : blockSize_(blockSize) {}
+
+FileReader::~FileReader() { Close(); }
+
+FileReader& FileReader::operator=(FileReader&& other) noexcept {
+  if (this == &other) return *this;
+  Close();
+  fd_ = std::exchange(other.fd_, -1);
+  expectedSize_ = other.expectedSize_;
+  totalRead_ = other.totalRead_;
+  buffer_ = std::move(other.buffer_);
+  fill_ = std::exchange(other.fill_, 0);
+  consumed_ = std::exchange(other.consumed_, 0);
+  eof_ = other.eof_;
+  failed_ = other.failed_;
+  wholeFileInBuffer_ = other.wholeFileInBuffer_;
+  blockSize_ = other.blockSize_;
+  return *this;
+}
+
+void FileReader::Close() {
+  if (fd_ >= 0) close(fd_);
+  fd_ = -1;
+}
+
+bool FileReader::Open(const std::string& path) {
+  Close();
+  fill_ = consumed_ = 0;
+  totalRead_ = 0;
+  eof_ = failed_ = wholeFileInBuffer_ = false;
+  // O_NONBLOCK: opening a FIFO must not wait for a writer.
+  fd_ = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd_ < 0) return false;
+  struct stat st;
+  if (fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+    Close();
+    return false;
+  }
+  expectedSize_ = st.st_size;
+  // A long line grows the buffer; give the memory back once it is far above the block size.
+  if (buffer_.size() < blockSize_ || buffer_.size() > 8 * blockSize_) {
+    buffer_.resize(blockSize_);
+    buffer_.shrink_to_fit();
+  }
+  return true;
+}
+
+bool FileReader::ReadMore() {
+  if (fill_ == buffer_.size()) buffer_.resize(buffer_.size() * 2);
+  ssize_t n;
+  do {
+    n = read(fd_, buffer_.data() + fill_, buffer_.size() - fill_);
+  } while (n < 0 && errno == EINTR);
+  if (n < 0) {
+    failed_ = true;
+    return false;
+  }
+  fill_ += static_cast<size_t>(n);
+  totalRead_ += n;
+  // A file read up to the size it had when opened is taken as complete: no extra read call.
+  if (n == 0 || (expectedSize_ > 0 && totalRead_ >= expectedSize_)) eof_ = true;
+  return true;
+}
+
+bool FileReader::NextBlock(std::string_view& block) {
+  if (fd_ < 0 || failed_) return false;
+  if (consumed_ > 0) {
+    std::memmove(buffer_.data(), buffer_.data() + consumed_, fill_ - consumed_);
+    fill_ -= consumed_;
+    consumed_ = 0;
+  }
+  size_t scanned = 0;  // no usable break before this offset
+  for (;;) {
+    if (eof_) {
+      if (totalRead_ == static_cast<long long>(fill_)) wholeFileInBuffer_ = true;
+      if (fill_ == 0) return false;
+      block = std::string_view(buffer_.data(), fill_);
+      consumed_ = fill_;
+      return true;
+    }
+    const size_t before = fill_;
+    if (!ReadMore()) return false;
+    if (eof_) continue;
+    // Cut after the last break; a CR at the very end may be the first half of CR LF.
+    const char* begin = buffer_.data();
+    const char* last = FindLastBreak(begin + scanned, begin + fill_);
+    if (last && last == begin + fill_ - 1 && *last == '\r') last = FindLastBreak(begin + scanned, last);
+    if (last) {
+      consumed_ = static_cast<size_t>(last - begin) + 1;
+      block = std::string_view(begin, consumed_);
+      return true;
+    }
+    scanned = before > 0 ? before - 1 : 0;
+  }
+}
+
+size_t FileReader::CountLines() {
+  if (wholeFileInBuffer_) return LineCount(std::string_view(buffer_.data(), fill_));
+  std::vector<char> chunk(size_t{1} << 20);
+  size_t breaks = 0;
+  off_t offset = 0;
+  char previous = 0;
+  for (;;) {
+    const ssize_t n = pread(fd_, chunk.data(), chunk.size(), offset);
+    if (n <= 0) break;
+    breaks += CountBreaks(chunk.data(), chunk.data() + n);
+    if (previous == '\r' && chunk[0] == '\n') --breaks;  // CR LF split between two chunks
+    previous = chunk[static_cast<size_t>(n) - 1];
+    offset += n;
+  }
+  return breaks + ((offset > 0 && !IsBreakByte(previous)) ? 1 : 0);
+}
+
+}  // namespace vorn

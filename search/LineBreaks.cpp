@@ -1,0 +1,72 @@
+#include "LineBreaks.h"
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
+namespace vorn {
+
+const char* FindNextBreak(const char* p, const char* end) {
+#ifdef __SSE2__
+  const __m128i lf = _mm_set1_epi8('\n'), cr = _mm_set1_epi8('\r');
+  for (; end - p >= 16; p += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const int mask = _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, lf), _mm_cmpeq_epi8(v, cr)));
+    if (mask) return p + __builtin_ctz(static_cast<unsigned>(mask));
+  }
+#endif
+  for (; p < end; ++p)
+    if (IsBreakByte(*p)) return p;
+  return end;
+}
+
+const char* FindLastBreak(const char* begin, const char* p) {
+#ifdef __SSE2__
+  const __m128i lf = _mm_set1_epi8('\n'), cr = _mm_set1_epi8('\r');
+  for (; p - begin >= 16; p -= 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p - 16));
+    const int mask = _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, lf), _mm_cmpeq_epi8(v, cr)));
+    if (mask) return p - 16 + (31 - __builtin_clz(static_cast<unsigned>(mask)));
+  }
+#endif
+  while (p > begin)
+    if (IsBreakByte(*--p)) return p;
+  return nullptr;
+}
+
+size_t CountBreaks(const char* begin, const char* end) {
+  size_t count = 0;
+  const char* p = begin;
+#ifdef __SSE2__
+  // Per byte: +1 for LF, +1 for CR, -1 for a CR directly followed by LF. Byte counters are
+  // folded into the total before they can overflow.
+  const __m128i lf = _mm_set1_epi8('\n'), cr = _mm_set1_epi8('\r'), zero = _mm_setzero_si128();
+  while (end - p >= 17) {
+    __m128i acc = zero;
+    for (int round = 0; round < 255 && end - p >= 17; ++round, p += 16) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+      const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 1));
+      const __m128i isLf = _mm_cmpeq_epi8(v, lf);
+      const __m128i isCr = _mm_cmpeq_epi8(v, cr);
+      const __m128i crLf = _mm_and_si128(isCr, _mm_cmpeq_epi8(next, lf));
+      acc = _mm_sub_epi8(acc, _mm_or_si128(isLf, _mm_andnot_si128(crLf, isCr)));
+    }
+    const __m128i sums = _mm_sad_epu8(acc, zero);
+    count += static_cast<size_t>(_mm_cvtsi128_si32(sums)) +
+             static_cast<size_t>(_mm_extract_epi16(sums, 4));
+  }
+#endif
+  for (; p < end; ++p) {
+    if (*p == '\n') ++count;
+    else if (*p == '\r' && !(p + 1 < end && p[1] == '\n')) ++count;
+  }
+  return count;
+}
+
+size_t LineCount(std::string_view buffer) {
+  if (buffer.empty()) return 0;
+  const size_t breaks = CountBreaks(buffer.data(), buffer.data() + buffer.size());
+  return breaks + (IsBreakByte(buffer.back()) ? 0 : 1);
+}
+
+}  // namespace vorn

@@ -1,0 +1,48 @@
+// Decides whether one line is a hit for the query under the Whole Word and Match Case rules.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "PatternScanner.h"
+
+namespace vorn {
+
+struct SearchOptions {
+  std::string query;  // untrimmed bytes
+  bool wholeWord = false;
+  bool matchCase = false;
+  bool operator==(const SearchOptions&) const = default;
+};
+
+// With Match Case off, bytes compare through the ASCII upper-case form folded by the
+// locale's upper-case table.
+const KeyTable& CaseInsensitiveKeys();
+
+// Word bytes for Whole Word: ASCII letters, digits, "_" and every byte of 0x80 or more.
+inline bool IsWordByte(unsigned char b) {
+  return (b >= 'a' && b <= 'z') || (b >= 'A' && b <= 'Z') || (b >= '0' && b <= '9') || b == '_' ||
+         b >= 0x80;
+}
+
+class LineMatcher {
+ public:
+  explicit LineMatcher(const SearchOptions& options);
+
+  // A blank line (only bytes up to 32) is never a hit. With Whole Word on, some occurrence
+  // must stand between the line's ends or non-word bytes.
+  bool IsHit(std::string_view line) const;
+
+  // An empty query, or one holding a line break, can match no line.
+  bool NeverHits() const { return never_; }
+
+  const PatternScanner& Scanner() const { return scanner_; }
+  const SearchOptions& Options() const { return options_; }
+
+ private:
+  SearchOptions options_;
+  PatternScanner scanner_;
+  bool never_;
+};
+
+}  // namespace vorn

@@ -1,0 +1,129 @@
+#include "PatternScanner.h"
+
+#include <cstring>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
+namespace vorn {
+
+namespace {
+
+// Rough rank of how common a byte is in text and source code: lower is rarer. The filter
+// bytes are the pattern's rarest, so few candidates need the whole comparison.
+int Commonness(unsigned char b) {
+  if (b == ' ') return 255;
+  if (std::strchr("etaoinsr", b) && b) return 220;
+  if (b >= 'a' && b <= 'z') return 180;
+  if (b == '\n' || b == '\t') return 170;
+  if (std::strchr("_(),;.=*/-><\"{}#&[]:", b) && b) return 150;
+  if (b >= '0' && b <= '9') return 130;
+  if (std::strchr("ETAOINSR", b) && b) return 120;
+  if (b >= 'A' && b <= 'Z') return 110;
+  if (b >= 0x80) return 40;
+  if (b < 32) return 20;
+  return 60;
+}
+
+}  // namespace
+
+PatternScanner::PatternScanner(std::string_view pattern, const KeyTable* keys)
+    : pattern_(pattern), keys_(keys) {
+  if (keys_) {
+    keyed_.resize(pattern_.size());
+    for (size_t i = 0; i < pattern_.size(); ++i)
+      keyed_[i] = static_cast<char>((*keys_)[static_cast<unsigned char>(pattern_[i])]);
+  }
+  if (pattern_.empty()) return;
+  // Pick the two rarest positions whose byte classes have at most two members.
+  int best1 = 1 << 20, best2 = 1 << 20;
+  for (size_t i = 0; i < pattern_.size(); ++i) {
+    const ByteClass c = ClassAt(i);
+    if (c.count > 2) continue;
+    const int rank = Commonness(c.a) + (c.count == 2 ? Commonness(c.b) / 4 : 0);
+    if (rank < best1) {
+      second_ = first_;
+      best2 = best1;
+      first_ = c;
+      best1 = rank;
+    } else if (rank < best2) {
+      second_ = c;
+      best2 = rank;
+    }
+  }
+  if (best1 == 1 << 20) return;  // no usable position: the scalar scan serves
+  if (best2 == 1 << 20) second_ = first_;
+  vectorFilter_ = true;
+}
+
+PatternScanner::ByteClass PatternScanner::ClassAt(size_t offset) const {
+  ByteClass c;
+  c.offset = offset;
+  const auto byte = static_cast<unsigned char>(pattern_[offset]);
+  if (!keys_) {
+    c.a = c.b = byte;
+    c.count = 1;
+    return c;
+  }
+  const unsigned char key = (*keys_)[byte];
+  for (int v = 0; v < 256; ++v) {
+    if ((*keys_)[v] != key) continue;
+    if (c.count == 0) c.a = c.b = static_cast<unsigned char>(v);
+    else c.b = static_cast<unsigned char>(v);
+    ++c.count;
+  }
+  return c;
+}
+
+bool PatternScanner::Matches(const char* at) const {
+  if (!keys_) return std::memcmp(at, pattern_.data(), pattern_.size()) == 0;
+  const auto* t = reinterpret_cast<const unsigned char*>(at);
+  for (size_t i = 0; i < keyed_.size(); ++i)
+    if ((*keys_)[t[i]] != static_cast<unsigned char>(keyed_[i])) return false;
+  return true;
+}
+
+size_t PatternScanner::FindScalar(std::string_view text, size_t from) const {
+  const size_t m = pattern_.size();
+  for (size_t p = from; p + m <= text.size(); ++p)
+    if (Matches(text.data() + p)) return p;
+  return npos;
+}
+
+size_t PatternScanner::Find(std::string_view text, size_t from) const {
+  const size_t m = pattern_.size();
+  if (m == 0 || from > text.size() || text.size() - from < m) return npos;
+  if (!vectorFilter_) return FindScalar(text, from);
+  const char* base = text.data();
+  const size_t n = text.size();
+  if (m == 1 && first_.count == 1) {
+    const void* hit = std::memchr(base + from, first_.a, n - from);
+    return hit ? static_cast<size_t>(static_cast<const char*>(hit) - base) : npos;
+  }
+  size_t p = from;
+#ifdef __SSE2__
+  const __m128i a1 = _mm_set1_epi8(static_cast<char>(first_.a));
+  const __m128i b1 = _mm_set1_epi8(static_cast<char>(first_.b));
+  const __m128i a2 = _mm_set1_epi8(static_cast<char>(second_.a));
+  const __m128i b2 = _mm_set1_epi8(static_cast<char>(second_.b));
+  // Candidates p..p+15 need bytes up to p + 15 + m - 1 < n.
+  while (p + 15 + m <= n) {
+    const __m128i v1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + p + first_.offset));
+    const __m128i v2 =
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + p + second_.offset));
+    const __m128i eq1 = _mm_or_si128(_mm_cmpeq_epi8(v1, a1), _mm_cmpeq_epi8(v1, b1));
+    const __m128i eq2 = _mm_or_si128(_mm_cmpeq_epi8(v2, a2), _mm_cmpeq_epi8(v2, b2));
+    unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_and_si128(eq1, eq2)));
+    while (mask) {
+      const size_t candidate = p + static_cast<size_t>(__builtin_ctz(mask));
+      if (Matches(base + candidate)) return candidate;
+      mask &= mask - 1;
+    }
+    p += 16;
+  }
+#endif
+  return FindScalar(text, p);
+}
+
+}  // namespace vorn
