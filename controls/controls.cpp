@@ -1,0 +1,1 @@
+// The controls library needs at least one source until the controls land.
