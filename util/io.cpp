@@ -3,9 +3,12 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <utility>
 #include <memory>
 
 namespace vorn {
@@ -184,6 +187,46 @@ std::string ProgramDirectory() {
   if (n <= 0) return {};
   path.resize(static_cast<size_t>(n));
   return path.substr(0, path.rfind('/') + 1);
+}
+
+namespace {
+
+// Double fork: the grandchild runs the program and is adopted by init, so nothing waits for
+// it and it never lingers as a zombie; the child exits at once and is reaped here.
+void StartDetached(const std::vector<std::string>& arguments) {
+  if (arguments.empty()) return;
+  std::vector<char*> argv;
+  for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  const pid_t child = fork();
+  if (child < 0) return;
+  if (child == 0) {
+    setsid();
+    if (fork() == 0) {
+      execvp(argv[0], argv.data());
+      _exit(127);
+    }
+    _exit(0);
+  }
+  int status;
+  while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+}
+
+ProgramStarter& Starter() {
+  static ProgramStarter starter;
+  return starter;
+}
+
+}  // namespace
+
+void StartProgram(const std::vector<std::string>& arguments) {
+  if (Starter()) Starter()(arguments);
+  else StartDetached(arguments);
+}
+
+ProgramStarter SetProgramStarter(ProgramStarter starter) {
+  return std::exchange(Starter(), std::move(starter));
 }
 
 }  // namespace vorn

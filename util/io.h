@@ -38,4 +38,13 @@ std::string AddTrailingBackslash(std::string_view path);
 // The directory of the running program file, ending in the separator.
 std::string ProgramDirectory();
 
+// Starts a program from an argument vector (the program is looked up on PATH when it has no
+// "/"), detached: never through a shell, not waited for, nothing reported, no zombie left.
+void StartProgram(const std::vector<std::string>& arguments);
+
+// Tests replace how programs are started, to see what the program asked for. Passing an
+// empty function restores the real start. Returns the starter that was in place.
+using ProgramStarter = std::function<void(const std::vector<std::string>&)>;
+ProgramStarter SetProgramStarter(ProgramStarter starter);
+
 }  // namespace vorn

@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include "Browser.h"
 #include "TempTree.h"
+#include <sys/wait.h>
 
 namespace vorn {
 namespace {
@@ -105,6 +107,39 @@ TEST(PathHelpers, TrailingSeparatorProgramDirectoryAndFilesInUse) {
   EXPECT_FALSE(IsFileInUse(t.Path("f.txt")));
   EXPECT_TRUE(IsFileInUse(t.Path("missing.txt")));
   EXPECT_FALSE(IsFileInUse(t.Path("pipe")));  // opening must not block on a FIFO
+}
+
+}  // namespace
+}  // namespace vorn
+
+namespace vorn {
+namespace {
+
+TEST(StartProgram, RunsDetachedWithoutAShellAndLeavesNoZombie) {
+  test::TempTree t;
+  const std::string marker = t.Path("a b; $(c) 'd'");
+  StartProgram({"touch", marker});  // the argument is one file name, not shell text
+  for (int i = 0; i < 200 && access(marker.c_str(), F_OK) != 0; ++i) usleep(10000);
+  EXPECT_EQ(access(marker.c_str(), F_OK), 0);
+  EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1);  // no child of ours is left to reap
+  StartProgram({"/no/such/program"});            // nothing reported, nothing thrown
+  StartProgram({});
+}
+
+TEST(StartProgram, SeamsCaptureWhatTheProgramAskedFor) {
+  std::vector<std::vector<std::string>> started;
+  ProgramStarter previous = SetProgramStarter([&](const std::vector<std::string>& a) { started.push_back(a); });
+  OpenInBrowser("http://example.invalid/search?q=%20a");
+  StartProgram({"xdg-open", "/tmp/"});
+  SetProgramStarter(previous);
+  ASSERT_EQ(started.size(), 2u);
+  EXPECT_EQ(started[0], (std::vector<std::string>{"xdg-open", "http://example.invalid/search?q=%20a"}));
+  EXPECT_EQ(started[1], (std::vector<std::string>{"xdg-open", "/tmp/"}));
+  std::string opened;
+  SetBrowserOpener([&](const std::string& a) { opened = a; });
+  OpenInBrowser("Http://host/quillo");
+  SetBrowserOpener({});
+  EXPECT_EQ(opened, "Http://host/quillo");
 }
 
 }  // namespace

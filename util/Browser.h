@@ -1,0 +1,16 @@
+// Opens an address in the user's browser: fire and forget.
+#pragma once
+
+#include <functional>
+#include <string>
+
+namespace vorn {
+
+// Hands the address, unchanged, to the desktop's opener (xdg-open).
+void OpenInBrowser(const std::string& address);
+
+// Tests replace the opener to capture the address; an empty function restores the real one.
+using BrowserOpener = std::function<void(const std::string&)>;
+BrowserOpener SetBrowserOpener(BrowserOpener opener);
+
+}  // namespace vorn
