@@ -30,6 +30,8 @@ class FileReader {
   // the end of the file or after a read error (then Failed() is true).
   bool NextBlock(std::string_view& block);
   bool Failed() const { return failed_; }
+  // True once the last block has been handed out.
+  bool AtEnd() const { return eof_ && consumed_ == fill_; }
 
   // Number of lines of the whole open file, counted without disturbing NextBlock.
   size_t CountLines();

@@ -1,9 +1,12 @@
 #include "PatternScanner.h"
 
+#include <algorithm>
 #include <cstring>
+#include <utility>
+#include <vector>
 
 #ifdef __SSE2__
-#include <emmintrin.h>
+#include <immintrin.h>
 #endif
 
 namespace vorn {
@@ -28,6 +31,15 @@ int Commonness(unsigned char b) {
 
 }  // namespace
 
+bool HasAvx2() {
+#ifdef __SSE2__
+  static const bool has = __builtin_cpu_supports("avx2");
+  return has;
+#else
+  return false;
+#endif
+}
+
 PatternScanner::PatternScanner(std::string_view pattern, const KeyTable* keys)
     : pattern_(pattern), keys_(keys) {
   if (keys_) {
@@ -36,24 +48,20 @@ PatternScanner::PatternScanner(std::string_view pattern, const KeyTable* keys)
       keyed_[i] = static_cast<char>((*keys_)[static_cast<unsigned char>(pattern_[i])]);
   }
   if (pattern_.empty()) return;
-  // Pick the two rarest positions whose byte classes have at most two members.
-  int best1 = 1 << 20, best2 = 1 << 20;
+  // Pick the three rarest positions whose byte classes have at most two members: three
+  // compares cost little more than two and leave far fewer false candidates.
+  std::vector<std::pair<int, ByteClass>> ranked;
   for (size_t i = 0; i < pattern_.size(); ++i) {
     const ByteClass c = ClassAt(i);
     if (c.count > 2) continue;
-    const int rank = Commonness(c.a) + (c.count == 2 ? Commonness(c.b) / 4 : 0);
-    if (rank < best1) {
-      second_ = first_;
-      best2 = best1;
-      first_ = c;
-      best1 = rank;
-    } else if (rank < best2) {
-      second_ = c;
-      best2 = rank;
-    }
+    ranked.emplace_back(Commonness(c.a) + (c.count == 2 ? Commonness(c.b) / 4 : 0), c);
   }
-  if (best1 == 1 << 20) return;  // no usable position: the scalar scan serves
-  if (best2 == 1 << 20) second_ = first_;
+  if (ranked.empty()) return;  // no usable position: the scalar scan serves
+  std::stable_sort(ranked.begin(), ranked.end(),
+                   [](const auto& x, const auto& y) { return x.first < y.first; });
+  first_ = ranked[0].second;
+  second_ = ranked.size() > 1 ? ranked[1].second : first_;
+  third_ = ranked.size() > 2 ? ranked[2].second : second_;
   vectorFilter_ = true;
 }
 
@@ -77,7 +85,15 @@ PatternScanner::ByteClass PatternScanner::ClassAt(size_t offset) const {
 }
 
 bool PatternScanner::Matches(const char* at) const {
-  if (!keys_) return std::memcmp(at, pattern_.data(), pattern_.size()) == 0;
+  if (!keys_) {
+    // Short patterns: a plain loop beats a call.
+    if (pattern_.size() <= 8) {
+      for (size_t i = 0; i < pattern_.size(); ++i)
+        if (at[i] != pattern_[i]) return false;
+      return true;
+    }
+    return std::memcmp(at, pattern_.data(), pattern_.size()) == 0;
+  }
   const auto* t = reinterpret_cast<const unsigned char*>(at);
   for (size_t i = 0; i < keyed_.size(); ++i)
     if ((*keys_)[t[i]] != static_cast<unsigned char>(keyed_[i])) return false;
@@ -91,6 +107,44 @@ size_t PatternScanner::FindScalar(std::string_view text, size_t from) const {
   return npos;
 }
 
+#ifdef __SSE2__
+// The same filter 32 candidates at a time, where the processor has AVX2.
+__attribute__((target("avx2"))) size_t PatternScanner::FindWide(std::string_view text,
+                                                               size_t& from) const {
+  const size_t m = pattern_.size();
+  const char* base = text.data();
+  const size_t n = text.size();
+  const __m256i a1 = _mm256_set1_epi8(static_cast<char>(first_.a));
+  const __m256i b1 = _mm256_set1_epi8(static_cast<char>(first_.b));
+  const __m256i a2 = _mm256_set1_epi8(static_cast<char>(second_.a));
+  const __m256i b2 = _mm256_set1_epi8(static_cast<char>(second_.b));
+  const __m256i a3 = _mm256_set1_epi8(static_cast<char>(third_.a));
+  const __m256i b3 = _mm256_set1_epi8(static_cast<char>(third_.b));
+  size_t p = from;
+  while (p + 31 + m <= n) {
+    const __m256i v1 =
+        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(base + p + first_.offset));
+    const __m256i v2 =
+        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(base + p + second_.offset));
+    const __m256i eq1 = _mm256_or_si256(_mm256_cmpeq_epi8(v1, a1), _mm256_cmpeq_epi8(v1, b1));
+    const __m256i v3 =
+        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(base + p + third_.offset));
+    const __m256i eq2 = _mm256_or_si256(_mm256_cmpeq_epi8(v2, a2), _mm256_cmpeq_epi8(v2, b2));
+    const __m256i eq3 = _mm256_or_si256(_mm256_cmpeq_epi8(v3, a3), _mm256_cmpeq_epi8(v3, b3));
+    auto mask = static_cast<unsigned>(
+        _mm256_movemask_epi8(_mm256_and_si256(_mm256_and_si256(eq1, eq2), eq3)));
+    while (mask) {
+      const size_t candidate = p + static_cast<size_t>(__builtin_ctz(mask));
+      if (Matches(base + candidate)) return candidate;
+      mask &= mask - 1;
+    }
+    p += 32;
+  }
+  from = p;
+  return npos;
+}
+#endif
+
 size_t PatternScanner::Find(std::string_view text, size_t from) const {
   const size_t m = pattern_.size();
   if (m == 0 || from > text.size() || text.size() - from < m) return npos;
@@ -103,18 +157,27 @@ size_t PatternScanner::Find(std::string_view text, size_t from) const {
   }
   size_t p = from;
 #ifdef __SSE2__
+  if (HasAvx2()) {
+    const size_t found = FindWide(text, p);
+    if (found != npos) return found;
+  }
   const __m128i a1 = _mm_set1_epi8(static_cast<char>(first_.a));
   const __m128i b1 = _mm_set1_epi8(static_cast<char>(first_.b));
   const __m128i a2 = _mm_set1_epi8(static_cast<char>(second_.a));
   const __m128i b2 = _mm_set1_epi8(static_cast<char>(second_.b));
+  const __m128i a3 = _mm_set1_epi8(static_cast<char>(third_.a));
+  const __m128i b3 = _mm_set1_epi8(static_cast<char>(third_.b));
   // Candidates p..p+15 need bytes up to p + 15 + m - 1 < n.
   while (p + 15 + m <= n) {
     const __m128i v1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + p + first_.offset));
     const __m128i v2 =
         _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + p + second_.offset));
     const __m128i eq1 = _mm_or_si128(_mm_cmpeq_epi8(v1, a1), _mm_cmpeq_epi8(v1, b1));
+    const __m128i v3 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + p + third_.offset));
     const __m128i eq2 = _mm_or_si128(_mm_cmpeq_epi8(v2, a2), _mm_cmpeq_epi8(v2, b2));
-    unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_and_si128(eq1, eq2)));
+    const __m128i eq3 = _mm_or_si128(_mm_cmpeq_epi8(v3, a3), _mm_cmpeq_epi8(v3, b3));
+    unsigned mask =
+        static_cast<unsigned>(_mm_movemask_epi8(_mm_and_si128(_mm_and_si128(eq1, eq2), eq3)));
     while (mask) {
       const size_t candidate = p + static_cast<size_t>(__builtin_ctz(mask));
       if (Matches(base + candidate)) return candidate;

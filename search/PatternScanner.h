@@ -12,6 +12,9 @@ namespace vorn {
 
 using KeyTable = std::array<unsigned char, 256>;
 
+// Whether the processor runs AVX2 code (checked once).
+bool HasAvx2();
+
 class PatternScanner {
  public:
   static constexpr size_t npos = std::string_view::npos;
@@ -35,11 +38,12 @@ class PatternScanner {
   ByteClass ClassAt(size_t offset) const;
   bool Matches(const char* at) const;
   size_t FindScalar(std::string_view text, size_t from) const;
+  size_t FindWide(std::string_view text, size_t& from) const;
 
   std::string pattern_;
   std::string keyed_;  // the pattern's keys, for the folded comparison
   const KeyTable* keys_;
-  ByteClass first_, second_;
+  ByteClass first_, second_, third_;
   bool vectorFilter_ = false;
 };
 

@@ -92,7 +92,10 @@ SearchEnd SearchRun::Run() {
 }
 
 SearchRun::Step SearchRun::PumpPoint(bool checkStop) {
-  if (!listener_.PumpDue()) return Step::Go;
+  return listener_.PumpDue() ? PumpNow(checkStop) : Step::Go;
+}
+
+SearchRun::Step SearchRun::PumpNow(bool checkStop) {
   if (!lineByLine_) ReportStatus();
   listener_.Pump();
   if (checkStop && listener_.StopRequested()) return Step::Stop;
@@ -164,11 +167,13 @@ SearchRun::Step SearchRun::SearchBlockFast(std::string_view block) {
     if (found == PatternScanner::npos) {
       if (windowEnd == block.size()) break;
       scan = windowEnd;
+      if (!listener_.PumpDue()) continue;
+      // Lines are counted only when a pump needs the position for the status.
       const char* lineStart = LineStartAt(cursor, b + scan, e);
       line += CountBreaks(cursor, lineStart);
       cursor = lineStart;
       currentLine_ = line;
-      if (PumpPoint() == Step::Stop) return Step::Stop;
+      if (PumpNow() == Step::Stop) return Step::Stop;
       if (pendingOptions_) {
         // The line under way is decided with the options it began with.
         cursor = FinishLine(cursor, e, line);
@@ -198,7 +203,8 @@ SearchRun::Step SearchRun::SearchBlockFast(std::string_view block) {
       SwitchOptionsIfChanged();
     }
   }
-  lineBase_ = line + CountBreaks(cursor, e);
+  // The next block's first index; after the last block nothing needs it.
+  if (!reader_.AtEnd()) lineBase_ = line + CountBreaks(cursor, e);
   return Step::Go;
 }
 

@@ -60,6 +60,7 @@ class SearchRun {
  private:
   enum class Step { Go, Stop };
   Step PumpPoint(bool checkStop = true);
+  Step PumpNow(bool checkStop = true);
   void ReportStatus();
   void SwitchOptionsIfChanged();
   const char* FinishLine(const char* lineStart, const char* end, size_t index);

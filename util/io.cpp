@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <utility>
-#include <memory>
 
 namespace vorn {
 
@@ -50,10 +49,24 @@ bool WildcardMatches(std::string_view name, std::string_view mask) {
   return m == mask.size();
 }
 
-struct DirCloser {
-  void operator()(DIR* d) const { closedir(d); }
+// An open directory: a descriptor read with getdents64, which spares the extra calls a
+// DIR stream makes for every directory of a large tree.
+class Directory {
+ public:
+  Directory(int parent, const char* name, bool followLink)
+      : fd_(openat(parent, name,
+                   O_RDONLY | O_DIRECTORY | O_CLOEXEC | (followLink ? 0 : O_NOFOLLOW))) {}
+  ~Directory() {
+    if (fd_ >= 0) close(fd_);
+  }
+  Directory(const Directory&) = delete;
+  Directory& operator=(const Directory&) = delete;
+  bool ok() const { return fd_ >= 0; }
+  int fd() const { return fd_; }
+
+ private:
+  int fd_;
 };
-using DirHandle = std::unique_ptr<DIR, DirCloser>;
 
 enum class Kind { Other, File, Directory };
 
@@ -86,25 +99,23 @@ Kind Classify(int dirfd, const char* name, unsigned char type) {
 }
 
 // The entries of an open directory in byte order of their names, without "." and "..".
-std::vector<Entry> ReadEntries(DIR* dir) {
+std::vector<Entry> ReadEntries(const Directory& dir) {
   std::vector<Entry> entries;
-  const int fd = dirfd(dir);
-  while (const dirent* e = readdir(dir)) {
-    const char* name = e->d_name;
-    if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) continue;
-    entries.push_back({name, Classify(fd, name, e->d_type)});
+  alignas(8) char buffer[32768];
+  for (;;) {
+    const ssize_t n = getdents64(dir.fd(), buffer, sizeof buffer);
+    if (n <= 0) break;
+    for (ssize_t offset = 0; offset < n;) {
+      const auto* e = reinterpret_cast<const dirent64*>(buffer + offset);
+      offset += e->d_reclen;
+      const char* name = e->d_name;
+      if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) continue;
+      entries.push_back({name, Classify(dir.fd(), name, e->d_type)});
+    }
   }
   std::sort(entries.begin(), entries.end(),
             [](const Entry& a, const Entry& b) { return a.name < b.name; });
   return entries;
-}
-
-DirHandle OpenDirectoryAt(int parent, const char* name) {
-  const int fd = openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) return nullptr;
-  DIR* dir = fdopendir(fd);
-  if (!dir) close(fd);
-  return DirHandle(dir);
 }
 
 // An empty directory text names the current directory, as the wildcard enumeration did.
@@ -113,18 +124,18 @@ const char* DirectoryName(const std::string& directory) {
 }
 
 // Returns false when the listing was abandoned.
-bool ListTree(DIR* dir, std::string& prefix, std::string_view mask, const DirectoryVisit& visit,
-              FileList& out) {
+bool ListTree(const Directory& dir, std::string& prefix, std::string_view mask,
+              const DirectoryVisit& visit, FileList& out) {
   if (visit && !visit()) return false;
   for (const Entry& e : ReadEntries(dir)) {
     if (e.name[0] == '.') continue;
     if (e.kind == Kind::Directory) {
-      DirHandle sub = OpenDirectoryAt(dirfd(dir), e.name.c_str());
-      if (!sub) continue;
+      const Directory sub(dir.fd(), e.name.c_str(), false);
+      if (!sub.ok()) continue;
       const size_t keep = prefix.size();
       prefix += e.name;
       prefix += '/';
-      const bool goOn = ListTree(sub.get(), prefix, mask, visit, out);
+      const bool goOn = ListTree(sub, prefix, mask, visit, out);
       prefix.resize(keep);
       if (!goOn) return false;
     } else if (e.kind == Kind::File && MaskMatches(e.name, mask)) {
@@ -145,9 +156,9 @@ bool MaskMatches(std::string_view name, std::string_view mask) {
 FileList ListFiles(std::string_view directory, std::string_view mask) {
   const std::string dir = AddTrailingBackslash(directory);
   FileList out;
-  DirHandle handle = OpenDirectoryAt(AT_FDCWD, DirectoryName(dir));
-  if (!handle) return out;
-  for (Entry& e : ReadEntries(handle.get()))
+  const Directory handle(AT_FDCWD, DirectoryName(dir), true);
+  if (!handle.ok()) return out;
+  for (Entry& e : ReadEntries(handle))
     if (e.kind == Kind::File && MaskMatches(e.name, mask)) out.push_back(std::move(e.name));
   return out;
 }
@@ -157,14 +168,8 @@ FileList ListFilesRecursive(std::string_view directory, std::string_view mask,
   std::string prefix = AddTrailingBackslash(directory);
   FileList out;
   // The top directory itself may be reached through a link; only links below it are not followed.
-  const int fd = open(DirectoryName(prefix), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return out;
-  DirHandle handle(fdopendir(fd));
-  if (!handle) {
-    close(fd);
-    return out;
-  }
-  ListTree(handle.get(), prefix, mask, visit, out);
+  const Directory handle(AT_FDCWD, DirectoryName(prefix), true);
+  if (handle.ok()) ListTree(handle, prefix, mask, visit, out);
   return out;
 }
 
