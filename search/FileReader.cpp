@@ -36,13 +36,15 @@ void FileReader::Close() {
   fd_ = -1;
 }
 
-bool FileReader::Open(const std::string& path) {
+static_assert(AT_FDCWD == -100);
+
+bool FileReader::OpenAt(int dirFd, const char* name) {
   Close();
   fill_ = consumed_ = 0;
   totalRead_ = 0;
   eof_ = failed_ = wholeFileInBuffer_ = false;
   // O_NONBLOCK: opening a FIFO must not wait for a writer.
-  fd_ = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  fd_ = openat(dirFd, name, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
   if (fd_ < 0) return false;
   struct stat st;
   if (fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {

@@ -23,7 +23,9 @@ class FileReader {
 
   // Opens a regular file (or a link to one) for reading; FIFOs, devices and the like are
   // refused without blocking. Closes the file opened before.
-  bool Open(const std::string& path);
+  bool Open(const std::string& path) { return OpenAt(-100 /* AT_FDCWD */, path.c_str()); }
+  // The same, with name taken relative to the open directory dirFd.
+  bool OpenAt(int dirFd, const char* name);
   void Close();
 
   // The next block: whole lines, the last of the file possibly without its break. False at

@@ -76,6 +76,18 @@ class SearchRun {
   bool lineByLine_ = false;
   size_t blockSize_ = size_t{1} << 20;
 
+  bool OpenNext(FileReader& reader);
+
+  struct Folder {
+    Folder(std::string p, int f) : path(std::move(p)), fd(f) {}
+    ~Folder();
+    Folder(const Folder&) = delete;
+    Folder& operator=(const Folder&) = delete;
+    std::string path;
+    int fd;
+  };
+  std::optional<Folder> folder_;  // the folder of the file opened last
+
   std::optional<LineMatcher> matcher_;
   std::optional<SearchOptions> pendingOptions_;  // read at a pump, used from the next line
   FileReader reader_;  // the file last loaded: the status speaks of it
