@@ -114,8 +114,10 @@ SearchRun::Folder::~Folder() {
   if (fd >= 0) close(fd);
 }
 
+// The stop flag is read even when no pump is due: a pump during the listing may have set it.
 SearchRun::Step SearchRun::PumpPoint(bool checkStop) {
-  return listener_.PumpDue() ? PumpNow(checkStop) : Step::Go;
+  if (listener_.PumpDue()) return PumpNow(checkStop);
+  return checkStop && listener_.StopRequested() ? Step::Stop : Step::Go;
 }
 
 SearchRun::Step SearchRun::PumpNow(bool checkStop) {

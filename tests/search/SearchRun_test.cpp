@@ -170,6 +170,11 @@ TEST(SearchRun, StopEndsTheRunAndKeepsTheLinesFound) {
     EXPECT_EQ(r.lines.size(), 3u);
     EXPECT_EQ(r.statuses.back(), "User aborted Search");
   }
+  // Stop pressed while the tree is listed: the run stops at the first file.
+  Recorder listing({"foo", false, true});
+  listing.stop = true;
+  EXPECT_EQ(SearchRun(t.root(), "*", true, listing).Run(), SearchEnd::Aborted);
+  EXPECT_TRUE(listing.lines.empty());
   // A stop with nothing to search still finishes.
   TempTree empty;
   Recorder r({"foo", false, true});
