@@ -4,6 +4,7 @@
 #include "ProbeHost.h"
 
 #include <gtest/gtest.h>
+#include <arpa/inet.h>
 #include <linux/capability.h>
 #include <net/if.h>
 #include <sched.h>
@@ -18,6 +19,7 @@
 #include <fstream>
 #include <functional>
 #include <sstream>
+#include <vector>
 
 namespace vorn {
 namespace {
@@ -87,6 +89,42 @@ void DropRawSocketRight() {
   data[0].effective &= ~(1u << CAP_NET_RAW);
   data[0].permitted &= ~(1u << CAP_NET_RAW);
   if (syscall(SYS_capset, &header, data) != 0) throw std::runtime_error("capset");
+}
+
+// The port the kernel gave the first echo socket of this namespace once it has sent (its
+// requests' identifier), or 0 while there is none.
+int EchoSocketPort() {
+  std::ifstream table("/proc/net/icmp");
+  std::string line;
+  std::getline(table, line);  // the heading
+  std::string slot, local;
+  if (!(table >> slot >> local)) return 0;
+  return std::stoi(local.substr(local.find(':') + 1), nullptr, 16);
+}
+
+// Sends from 127.0.0.1 to itself a destination-unreachable message quoting an echo request
+// with the identifier and sequence number given, as a router would about our request.
+void SendUnreachableQuoting(int identifier, uint16_t sequence) {
+  std::vector<uint8_t> m(8 + 20 + 8, 0);
+  m[0] = 3, m[1] = 1;
+  uint8_t* ip = &m[8];
+  ip[0] = 0x45, ip[3] = 28 + 52, ip[8] = 128, ip[9] = 1;
+  ip[12] = ip[16] = 127, ip[15] = ip[19] = 1;
+  uint8_t* echo = &m[28];
+  echo[0] = 8;
+  echo[4] = uint8_t(identifier >> 8), echo[5] = uint8_t(identifier);  // network order
+  std::memcpy(echo + 6, &sequence, 2);                                // as we sent it
+  m.resize(m.size() + 44, 'E');
+  uint32_t sum = 0;
+  for (size_t i = 0; i < m.size(); i += 2) sum += m[i] << 8 | m[i + 1];
+  while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);
+  m[2] = uint8_t(~sum >> 8), m[3] = uint8_t(~sum);
+  const int fd = socket(AF_INET, SOCK_RAW, IPPROTO_ICMP);
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  sendto(fd, m.data(), m.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+  close(fd);
 }
 
 std::string Describe(const TReplyStatus& s) {
@@ -190,6 +228,36 @@ TEST(ProbeNamespace, NoSocketAllowedFailsWithAccessDenied) {
   });
   SKIP_IF_ASKED(report);
   EXPECT_EQ(report, "0 Failed | Socket Error # 10013\r\nAccess denied. | 3489");
+}
+
+TEST(ProbeNamespace, UnreachableQuotingOurRequestEndsTheWaitOnTheEchoSocket) {
+  const std::string report = InNewNetwork([] {
+    BringLoopbackUp();
+    AllowEchoSockets();
+    WriteSetting("/proc/sys/net/ipv4/icmp_echo_ignore_all", "1");
+    // A helper process plays the router: once the probe's socket has sent, it answers with a
+    // destination-unreachable about the request. The kernel files that in the socket's error
+    // queue, which the probe must read as the error message it was.
+    const pid_t router = fork();
+    if (router == 0) {
+      for (int tries = 0; tries < 5000; ++tries) {
+        if (const int port = EchoSocketPort()) {
+          SendUnreachableQuoting(port, 3489);
+          _exit(0);
+        }
+        usleep(2000);
+      }
+      _exit(1);
+    }
+    TIdIcmpClient ping;
+    ping.OnReply = StoreProbeReply;
+    const bool done = ProbeHost(ping, "127.0.0.1", 20000);
+    int status = 0;
+    waitpid(router, &status, 0);
+    return std::to_string(done) + " " + ProbeResultText + " | " + Describe(ping.ReplyStatus());
+  });
+  SKIP_IF_ASKED(report);
+  EXPECT_EQ(report, "1 127.0.0.1 | 127.0.0.1 type 3 bytes 100 ttl 64 seq 3489 outcome 3");
 }
 
 }  // namespace
