@@ -1,0 +1,203 @@
+#include "IcmpSocket.h"
+
+#include <arpa/inet.h>
+#include <linux/errqueue.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstring>
+
+#include "IdException.h"
+
+namespace vorn {
+namespace {
+
+constexpr int kIpHeaderSize = 20;
+
+int64_t MonotonicMs() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return int64_t{now.tv_sec} * 1000 + now.tv_nsec / 1000000;
+}
+
+// A plain IPv4 header (no options) in network order, for what an echo socket hands back
+// without one.
+void WriteIpHeader(uint8_t* at, size_t totalLength, uint8_t ttl, in_addr source, in_addr target) {
+  std::memset(at, 0, kIpHeaderSize);
+  at[0] = 0x45;
+  const uint16_t length = htons(static_cast<uint16_t>(std::min<size_t>(totalLength, 0xFFFF)));
+  std::memcpy(at + 2, &length, 2);
+  at[8] = ttl;
+  at[9] = IPPROTO_ICMP;
+  std::memcpy(at + 12, &source, 4);
+  std::memcpy(at + 16, &target, 4);
+}
+
+// The TTL the kernel attached to a received datagram (IP_RECVTTL), 0 when it gave none.
+uint8_t TtlOf(msghdr& msg) {
+  for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
+    if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_TTL) {
+      int ttl = 0;
+      std::memcpy(&ttl, CMSG_DATA(c), sizeof ttl);
+      return static_cast<uint8_t>(ttl);
+    }
+  }
+  return 0;
+}
+
+class TIcmpPosixSocket final : public TIcmpSocket {
+ public:
+  TIcmpPosixSocket(int fd, TIcmpSocketKind kind) : fd_(fd), kind_(kind) {}
+  ~TIcmpPosixSocket() override { close(fd_); }
+  TIcmpPosixSocket(const TIcmpPosixSocket&) = delete;
+  TIcmpPosixSocket& operator=(const TIcmpPosixSocket&) = delete;
+
+  void SetTtl(int ttl) override {
+    if (setsockopt(fd_, IPPROTO_IP, IP_TTL, &ttl, sizeof ttl) != 0) RaiseLastSocketError();
+  }
+
+  void SendTo(const std::string& address, int port, std::span<const uint8_t> message) override {
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(static_cast<uint16_t>(port));
+    if (inet_pton(AF_INET, address.c_str(), &to.sin_addr) != 1) throw EIdSocketError(10022);
+    if (sendto(fd_, message.data(), message.size(), 0, reinterpret_cast<sockaddr*>(&to),
+               sizeof to) < 0) {
+      RaiseLastSocketError();
+    }
+  }
+
+  int Receive(std::span<uint8_t> buffer, int timeoutMs) override {
+    const int64_t deadline = MonotonicMs() + std::max(timeoutMs, 0);
+    for (;;) {
+      const int64_t left = std::max<int64_t>(deadline - MonotonicMs(), 0);
+      pollfd p{fd_, POLLIN, 0};
+      const int ready = poll(&p, 1, static_cast<int>(left));
+      if (ready < 0) {
+        if (errno == EINTR) continue;  // a signal is no reason to end the wait early
+        RaiseLastSocketError();
+      }
+      if (ready == 0) return 0;
+      if (kind_ == TIcmpSocketKind::Echo && (p.revents & POLLERR)) {
+        const int n = ReadErrorQueue(buffer);
+        if (n > 0) return n;
+        if (n == 0) continue;
+      }
+      const int n = kind_ == TIcmpSocketKind::Raw ? ReceiveRaw(buffer) : ReceiveEcho(buffer);
+      if (n > 0) return n;
+      if (left == 0) return 0;
+    }
+  }
+
+ private:
+  // A datagram as the raw socket gives it, IP header included; 0 when the poll was spurious.
+  int ReceiveRaw(std::span<uint8_t> buffer) {
+    const ssize_t n = recv(fd_, buffer.data(), buffer.size(), MSG_DONTWAIT);
+    if (n < 0) {
+      if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return 0;
+      RaiseLastSocketError();
+    }
+    return static_cast<int>(n);
+  }
+
+  // An echo socket gives the ICMP message alone: put back the IP header with the sender's
+  // address and the TTL the kernel reports, so the datagram reads as it would from a raw one.
+  int ReceiveEcho(std::span<uint8_t> buffer) {
+    if (buffer.size() <= kIpHeaderSize) return 0;
+    sockaddr_in from{};
+    alignas(cmsghdr) std::array<char, 256> control{};
+    iovec iov{buffer.data() + kIpHeaderSize, buffer.size() - kIpHeaderSize};
+    msghdr msg{};
+    msg.msg_name = &from;
+    msg.msg_namelen = sizeof from;
+    msg.msg_iov = &iov;
+    msg.msg_iovlen = 1;
+    msg.msg_control = control.data();
+    msg.msg_controllen = control.size();
+    const ssize_t n = recvmsg(fd_, &msg, MSG_DONTWAIT);
+    if (n < 0) {
+      if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return 0;
+      RaiseLastSocketError();
+    }
+    const size_t length = std::min(static_cast<size_t>(n), iov.iov_len);
+    WriteIpHeader(buffer.data(), kIpHeaderSize + length, TtlOf(msg), from.sin_addr, in_addr{});
+    return static_cast<int>(kIpHeaderSize + length);
+  }
+
+  // The kernel hands ICMP errors about an echo socket's requests to its error queue, not to
+  // its data. Rebuild the error message as it came over the wire: the sender's IP header, the
+  // ICMP type and code, then the quoted request behind an IP header of its own. Returns 0 for
+  // a queued error that did not come from an ICMP message, -1 when the queue was empty.
+  int ReadErrorQueue(std::span<uint8_t> buffer) {
+    std::array<uint8_t, 1024> quoted{};
+    sockaddr_in target{};
+    alignas(cmsghdr) std::array<char, 512> control{};
+    iovec iov{quoted.data(), quoted.size()};
+    msghdr msg{};
+    msg.msg_name = &target;
+    msg.msg_namelen = sizeof target;
+    msg.msg_iov = &iov;
+    msg.msg_iovlen = 1;
+    msg.msg_control = control.data();
+    msg.msg_controllen = control.size();
+    const ssize_t n = recvmsg(fd_, &msg, MSG_ERRQUEUE | MSG_DONTWAIT);
+    if (n < 0) return -1;
+    const sock_extended_err* ee = nullptr;
+    for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
+      if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_RECVERR) {
+        ee = reinterpret_cast<const sock_extended_err*>(CMSG_DATA(c));
+      }
+    }
+    if (!ee || ee->ee_origin != SO_EE_ORIGIN_ICMP) return 0;
+    sockaddr_in offender{};
+    std::memcpy(&offender, SO_EE_OFFENDER(ee), sizeof offender);
+    const size_t quotedLength = std::min(static_cast<size_t>(n), quoted.size());
+    std::array<uint8_t, 2 * kIpHeaderSize + 8 + 1024> whole{};
+    const size_t total = 2 * kIpHeaderSize + 8 + quotedLength;
+    WriteIpHeader(whole.data(), total, TtlOf(msg), offender.sin_addr, in_addr{});
+    whole[kIpHeaderSize] = ee->ee_type;
+    whole[kIpHeaderSize + 1] = ee->ee_code;
+    WriteIpHeader(whole.data() + kIpHeaderSize + 8, kIpHeaderSize + quotedLength, 0, in_addr{},
+                  target.sin_addr);
+    std::memcpy(whole.data() + 2 * kIpHeaderSize + 8, quoted.data(), quotedLength);
+    const size_t length = std::min(total, buffer.size());
+    std::memcpy(buffer.data(), whole.data(), length);
+    return static_cast<int>(length);
+  }
+
+  int fd_;
+  TIcmpSocketKind kind_;
+};
+
+}  // namespace
+
+std::unique_ptr<TIcmpSocket> OpenIcmpSocket(TIcmpSocketKind kind) {
+  const int type = kind == TIcmpSocketKind::Echo ? SOCK_DGRAM : SOCK_RAW;
+  const int fd = socket(AF_INET, type | SOCK_CLOEXEC, IPPROTO_ICMP);
+  if (fd < 0) RaiseLastSocketError();
+  auto opened = std::make_unique<TIcmpPosixSocket>(fd, kind);
+  if (kind == TIcmpSocketKind::Echo) {
+    const int on = 1;
+    if (setsockopt(fd, IPPROTO_IP, IP_RECVTTL, &on, sizeof on) != 0 ||
+        setsockopt(fd, IPPROTO_IP, IP_RECVERR, &on, sizeof on) != 0) {
+      RaiseLastSocketError();
+    }
+  }
+  return opened;
+}
+
+std::unique_ptr<TIcmpSocket> OpenIcmpSocket() {
+  try {
+    return OpenIcmpSocket(TIcmpSocketKind::Echo);
+  } catch (const EIdSocketError&) {
+    return OpenIcmpSocket(TIcmpSocketKind::Raw);
+  }
+}
+
+}  // namespace vorn
