@@ -14,6 +14,7 @@
 #include <QScreen>
 #include <QStatusBar>
 #include <QStringDecoder>
+#include <QAbstractTextDocumentLayout>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -112,6 +113,42 @@ QString DateTimeText(const QDateTime& now) {
          locale.toString(now.time(), timeFormat.trimmed());
 }
 
+// A text box block costs far more to create than its characters do, so the lines of a plain
+// file are grouped into blocks of up to kBlockLines lines (or about kBlockChars characters),
+// separated inside a block by line separators. Each character keeps its position, and every
+// line still shows as a line of its own.
+constexpr int kBlockLines = 32;
+constexpr int kBlockChars = 8192;
+
+void GroupLinesIntoBlocks(QString& text) {
+  int lines = 0;
+  qsizetype blockStart = 0;
+  QChar* data = text.data();
+  const qsizetype size = text.size();
+  for (qsizetype i = 0; i < size; ++i) {
+    if (data[i] != QLatin1Char('\n')) continue;
+    if (++lines < kBlockLines && i - blockStart < kBlockChars) {
+      data[i] = QChar::LineSeparator;
+    } else {
+      lines = 0;
+      blockStart = i + 1;
+    }
+  }
+}
+
+bool IsLineBreak(QChar c) { return c == QChar::LineSeparator || c == QChar::ParagraphSeparator; }
+
+// Tells the layout how many lines each block holds before any block is laid out, so the
+// scroll range and line numbers are right from the start.
+void CountLinesOfBlocks(QTextDocument* doc) {
+  for (QTextBlock block = doc->begin(); block.isValid(); block = block.next()) {
+    const QString text = block.text();
+    block.setLineCount(1 + static_cast<int>(text.count(QChar::LineSeparator)));
+  }
+  if (QAbstractTextDocumentLayout* layout = doc->documentLayout())
+    emit layout->documentSizeChanged(layout->documentSize());
+}
+
 }  // namespace
 
 QString DecodeForViewer(std::string_view bytes, bool* isUtf8) {
@@ -207,12 +244,15 @@ bool TForm2::LoadFile(const std::string& path, QString* shown, bool* utf8) {
   RichEdit1->setTextCursor(QTextCursor(RichEdit1->document()));
   RichEdit1->setCurrentCharFormat(QTextCharFormat());
   if (vorn::ReadRtf(bytes, *RichEdit1->document())) {
+    vorn::CountLinesOfBlocks(RichEdit1->document());
     *shown = RichEdit1->document()->toPlainText();
     *utf8 = true;
     return true;
   }
   *shown = vorn::DecodeForViewer(bytes, utf8);
+  vorn::GroupLinesIntoBlocks(*shown);
   RichEdit1->setPlainText(*shown);
+  vorn::CountLinesOfBlocks(RichEdit1->document());
   return true;
 }
 
@@ -248,20 +288,38 @@ void TForm2::MarkFound(qsizetype found, qsizetype length) {
 void TForm2::GotoLine(QPlainTextEdit* box, std::size_t index, int offset) {
   QTextDocument* doc = box->document();
   QTextCursor caret(doc);
-  const QTextBlock block =
-      index < static_cast<std::size_t>(doc->blockCount()) ? doc->findBlockByNumber(static_cast<int>(index)) : QTextBlock();
-  if (block.isValid()) caret.setPosition(std::clamp(block.position() + offset, 0, doc->characterCount() - 1));
-  else caret.movePosition(QTextCursor::End);
+  const QTextBlock block = index < static_cast<std::size_t>(doc->lineCount())
+                               ? doc->findBlockByLineNumber(static_cast<int>(index))
+                               : QTextBlock();
+  if (block.isValid()) {
+    // The line's start within its block: after the block's k-th line separator.
+    const QString text = block.text();
+    qsizetype start = 0;
+    for (int k = static_cast<int>(index) - block.firstLineNumber(); k > 0 && start <= text.size(); --k)
+      start = text.indexOf(QChar::LineSeparator, start) + 1;
+    caret.setPosition(std::clamp(block.position() + static_cast<int>(start) + offset, 0,
+                                 doc->characterCount() - 1));
+  } else {
+    caret.movePosition(QTextCursor::End);
+  }
   box->setTextCursor(caret);
   box->ensureCursorVisible();
 }
 
+int TForm2::CaretLine() const {
+  const QTextCursor caret = RichEdit1->textCursor();
+  const QTextBlock block = caret.block();
+  const QString before = block.text().left(caret.positionInBlock());
+  return block.firstLineNumber() + static_cast<int>(before.count(QChar::LineSeparator));
+}
+
 void TForm2::ShowLinePosition() {
   const QTextDocument* doc = RichEdit1->document();
-  const int x = RichEdit1->textCursor().blockNumber();
-  int y = doc->blockCount();
-  if (doc->lastBlock().length() <= 1) --y;  // a final line break adds no line
-  statusPanels_[1]->setText(QStringLiteral("Line: %1/%2").arg(x).arg(y));
+  int y = doc->lineCount();
+  // A final line break adds no line; an empty text has none.
+  const int last = doc->characterCount() - 2;
+  if (last < 0 || vorn::IsLineBreak(doc->characterAt(last))) --y;
+  statusPanels_[1]->setText(QStringLiteral("Line: %1/%2").arg(CaretLine()).arg(std::max(y, 0)));
 }
 
 QString TForm2::StatusPanelText(int panel) const {

@@ -68,6 +68,7 @@ class TForm2 : public QWidget {
   void showEvent(QShowEvent* event) override;
 
  private:
+  int CaretLine() const;
   bool RichEdit1KeyDown(QKeyEvent* event);
   void FormKeyDown(QKeyEvent* event);
   bool LoadFile(const std::string& path, QString* shown, bool* utf8);

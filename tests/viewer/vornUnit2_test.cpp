@@ -98,6 +98,48 @@ TEST_F(ViewerTest, LineBreaksOfEveryKindKeepPositionsAndLineCounts) {
   EXPECT_TRUE(errors_.empty());
 }
 
+TEST_F(ViewerTest, LinesOfALargeFileKeepTheirNumbersAndPositions) {
+  // Enough lines, some very long, that the text box holds many lines per block.
+  std::string text;
+  std::vector<int> starts;
+  for (int i = 0; i < 1000; ++i) {
+    starts.push_back(static_cast<int>(text.size()));
+    text += "line " + std::to_string(i);
+    if (i % 97 == 5) text += std::string(9000, 'x');
+    text += i % 3 ? "\n" : "\r\n";
+  }
+  std::string expected;  // what the text box shows: every break as LF
+  for (char c : text)
+    if (c != '\r') expected += c;
+  starts.clear();
+  for (size_t i = 0, line = 0; i < expected.size(); ++line) {
+    starts.push_back(static_cast<int>(i));
+    i = expected.find('\n', i) + 1;
+  }
+  tree_.Write("big.txt", text);
+  Show("big.txt", 999, "LINE 998");
+  EXPECT_EQ(Doc()->toPlainText().toStdString(), expected);
+  EXPECT_EQ(RedPositions(), Range(starts[998], 8));
+  form_->ShowLinePosition();
+  EXPECT_EQ(form_->StatusPanelText(1), QStringLiteral("Line: 998/1000"));
+  for (int line : {0, 1, 31, 32, 33, 63, 64, 102, 500, 998, 999}) {
+    TForm2::GotoLine(form_->RichEdit1, static_cast<size_t>(line), 0);
+    EXPECT_EQ(Caret(), starts[static_cast<size_t>(line)]) << line;
+    form_->ShowLinePosition();
+    EXPECT_EQ(form_->StatusPanelText(1), QStringLiteral("Line: %1/1000").arg(line)) << line;
+  }
+  TForm2::GotoLine(form_->RichEdit1, 1000, 0);
+  EXPECT_EQ(Caret(), static_cast<int>(expected.size()));
+  form_->ShowLinePosition();
+  EXPECT_EQ(form_->StatusPanelText(1), QStringLiteral("Line: 1000/1000"));
+
+  // The line count follows edits: a new line typed in the middle counts.
+  TForm2::GotoLine(form_->RichEdit1, 40, 0);
+  QTest::keyClick(form_->RichEdit1, Qt::Key_Return);
+  form_->ShowLinePosition();
+  EXPECT_EQ(form_->StatusPanelText(1), QStringLiteral("Line: 41/1001"));
+}
+
 TEST_F(ViewerTest, TextNotFoundOrEmptyLeavesTheCaretOnTheHitsLineUnmarked) {
   tree_.Write("f.txt", "alpha\nbeta\ngamma\n");
   Show("f.txt", 2, "DELTA");
