@@ -14,7 +14,6 @@
 #include <QScreen>
 #include <QStatusBar>
 #include <QStringDecoder>
-#include <QAbstractTextDocumentLayout>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -138,15 +137,8 @@ void GroupLinesIntoBlocks(QString& text) {
 
 bool IsLineBreak(QChar c) { return c == QChar::LineSeparator || c == QChar::ParagraphSeparator; }
 
-// Tells the layout how many lines each block holds before any block is laid out, so the
-// scroll range and line numbers are right from the start.
-void CountLinesOfBlocks(QTextDocument* doc) {
-  for (QTextBlock block = doc->begin(); block.isValid(); block = block.next()) {
-    const QString text = block.text();
-    block.setLineCount(1 + static_cast<int>(text.count(QChar::LineSeparator)));
-  }
-  if (QAbstractTextDocumentLayout* layout = doc->documentLayout())
-    emit layout->documentSizeChanged(layout->documentSize());
+int LinesIn(const QTextBlock& block) {
+  return 1 + static_cast<int>(block.text().count(QChar::LineSeparator));
 }
 
 }  // namespace
@@ -200,6 +192,8 @@ TForm2::TForm2(QWidget* parent) : QWidget(parent, Qt::Window) {
   editPalette.setColor(QPalette::Base, Qt::white);
   RichEdit1->setPalette(editPalette);
   RichEdit1->installEventFilter(this);
+  // Line numbers are counted again after any change of the text.
+  connect(RichEdit1->document(), &QTextDocument::contentsChange, this, [this] { lineTableStale_ = true; });
 
   StatusBar1 = new QStatusBar(this);
   StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
@@ -244,7 +238,6 @@ bool TForm2::LoadFile(const std::string& path, QString* shown, bool* utf8) {
   RichEdit1->setTextCursor(QTextCursor(RichEdit1->document()));
   RichEdit1->setCurrentCharFormat(QTextCharFormat());
   if (vorn::ReadRtf(bytes, *RichEdit1->document())) {
-    vorn::CountLinesOfBlocks(RichEdit1->document());
     *shown = RichEdit1->document()->toPlainText();
     *utf8 = true;
     return true;
@@ -252,7 +245,6 @@ bool TForm2::LoadFile(const std::string& path, QString* shown, bool* utf8) {
   *shown = vorn::DecodeForViewer(bytes, utf8);
   vorn::GroupLinesIntoBlocks(*shown);
   RichEdit1->setPlainText(*shown);
-  vorn::CountLinesOfBlocks(RichEdit1->document());
   return true;
 }
 
@@ -288,17 +280,21 @@ void TForm2::MarkFound(qsizetype found, qsizetype length) {
 void TForm2::GotoLine(QPlainTextEdit* box, std::size_t index, int offset) {
   QTextDocument* doc = box->document();
   QTextCursor caret(doc);
-  const QTextBlock block = index < static_cast<std::size_t>(doc->lineCount())
-                               ? doc->findBlockByLineNumber(static_cast<int>(index))
-                               : QTextBlock();
+  // Lines are counted here rather than taken from the layout, which resets its own counts
+  // whenever it lays the text out anew.
+  std::size_t first = 0;
+  QTextBlock block = doc->begin();
+  for (; block.isValid(); block = block.next()) {
+    const auto lines = static_cast<std::size_t>(vorn::LinesIn(block));
+    if (index < first + lines) break;
+    first += lines;
+  }
   if (block.isValid()) {
     // The line's start within its block: after the block's k-th line separator.
     const QString text = block.text();
     qsizetype start = 0;
-    for (int k = static_cast<int>(index) - block.firstLineNumber(); k > 0 && start <= text.size(); --k)
-      start = text.indexOf(QChar::LineSeparator, start) + 1;
-    caret.setPosition(std::clamp(block.position() + static_cast<int>(start) + offset, 0,
-                                 doc->characterCount() - 1));
+    for (std::size_t k = index - first; k > 0; --k) start = text.indexOf(QChar::LineSeparator, start) + 1;
+    caret.setPosition(std::clamp(block.position() + static_cast<int>(start) + offset, 0, doc->characterCount() - 1));
   } else {
     caret.movePosition(QTextCursor::End);
   }
@@ -306,20 +302,31 @@ void TForm2::GotoLine(QPlainTextEdit* box, std::size_t index, int offset) {
   box->ensureCursorVisible();
 }
 
-int TForm2::CaretLine() const {
+int TForm2::CaretLine() {
+  if (lineTableStale_) {
+    lineTableStale_ = false;
+    firstLines_.clear();
+    int line = 0;
+    for (QTextBlock block = RichEdit1->document()->begin(); block.isValid(); block = block.next()) {
+      firstLines_.push_back(line);
+      line += vorn::LinesIn(block);
+    }
+    lineCount_ = line;
+  }
   const QTextCursor caret = RichEdit1->textCursor();
-  const QTextBlock block = caret.block();
-  const QString before = block.text().left(caret.positionInBlock());
-  return block.firstLineNumber() + static_cast<int>(before.count(QChar::LineSeparator));
+  const QString before = caret.block().text().left(caret.positionInBlock());
+  const auto block = static_cast<size_t>(caret.blockNumber());
+  return (block < firstLines_.size() ? firstLines_[block] : 0) + static_cast<int>(before.count(QChar::LineSeparator));
 }
 
 void TForm2::ShowLinePosition() {
   const QTextDocument* doc = RichEdit1->document();
-  int y = doc->lineCount();
+  const int x = CaretLine();
+  int y = lineCount_;
   // A final line break adds no line; an empty text has none.
   const int last = doc->characterCount() - 2;
   if (last < 0 || vorn::IsLineBreak(doc->characterAt(last))) --y;
-  statusPanels_[1]->setText(QStringLiteral("Line: %1/%2").arg(CaretLine()).arg(std::max(y, 0)));
+  statusPanels_[1]->setText(QStringLiteral("Line: %1/%2").arg(x).arg(std::max(y, 0)));
 }
 
 QString TForm2::StatusPanelText(int panel) const {

@@ -7,6 +7,7 @@
 #include <QWidget>
 #include <cstddef>
 #include <string>
+#include <vector>
 
 #include "ResultHit.h"
 
@@ -68,13 +69,16 @@ class TForm2 : public QWidget {
   void showEvent(QShowEvent* event) override;
 
  private:
-  int CaretLine() const;
+  int CaretLine();
   bool RichEdit1KeyDown(QKeyEvent* event);
   void FormKeyDown(QKeyEvent* event);
   bool LoadFile(const std::string& path, QString* shown, bool* utf8);
   void MarkFound(qsizetype found, qsizetype length);
 
   QLabel* statusPanels_[3] = {};
+  std::vector<int> firstLines_;  // per block: the number of its first line
+  int lineCount_ = 0;
+  bool lineTableStale_ = true;
   bool placed_ = false;
 };
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <QApplication>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QTest>
@@ -118,6 +119,9 @@ TEST_F(ViewerTest, LinesOfALargeFileKeepTheirNumbersAndPositions) {
   }
   tree_.Write("big.txt", text);
   Show("big.txt", 999, "LINE 998");
+  // Laid out anew at another size: line numbers must not depend on the layout.
+  form_->resize(700, 400);
+  QApplication::processEvents();
   EXPECT_EQ(Doc()->toPlainText().toStdString(), expected);
   EXPECT_EQ(RedPositions(), Range(starts[998], 8));
   form_->ShowLinePosition();
