@@ -255,26 +255,29 @@ void TForm2::ShowResultInViewer(const vorn::ResultHit& hit) {
   const QString needle = vorn::DecodeNeedle(vorn::Trimmed(hit.text), utf8);
   const qsizetype found = needle.isEmpty() ? -1 : shown.indexOf(needle, 0, Qt::CaseInsensitive);
 
+  // The mark is set before anything is laid out, so a long line is laid out only once.
+  if (found >= 0) MarkRed(found, needle.size());
   Panel1->setText(QFile::decodeName(hit.path.c_str()));
   if (!isVisible()) show();
   raise();
   activateWindow();
   RichEdit1->setFocus();
   GotoLine(RichEdit1, hit.lineIndex, 0);
-  if (found >= 0) MarkFound(found, needle.size());
+  if (found >= 0) {
+    QTextCursor caret(RichEdit1->document());
+    caret.setPosition(static_cast<int>(found));
+    RichEdit1->setTextCursor(caret);
+    RichEdit1->ensureCursorVisible();
+  }
 }
 
-void TForm2::MarkFound(qsizetype found, qsizetype length) {
+void TForm2::MarkRed(qsizetype found, qsizetype length) {
   QTextCursor mark(RichEdit1->document());
   mark.setPosition(static_cast<int>(found));
   mark.setPosition(static_cast<int>(found + length), QTextCursor::KeepAnchor);
   QTextCharFormat red;
   red.setForeground(QColor(0xFF, 0x00, 0x00));
   mark.mergeCharFormat(red);
-  QTextCursor caret(RichEdit1->document());
-  caret.setPosition(static_cast<int>(found));
-  RichEdit1->setTextCursor(caret);
-  RichEdit1->ensureCursorVisible();
 }
 
 void TForm2::GotoLine(QPlainTextEdit* box, std::size_t index, int offset) {

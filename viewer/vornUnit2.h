@@ -73,7 +73,7 @@ class TForm2 : public QWidget {
   bool RichEdit1KeyDown(QKeyEvent* event);
   void FormKeyDown(QKeyEvent* event);
   bool LoadFile(const std::string& path, QString* shown, bool* utf8);
-  void MarkFound(qsizetype found, qsizetype length);
+  void MarkRed(qsizetype found, qsizetype length);
 
   QLabel* statusPanels_[3] = {};
   std::vector<int> firstLines_;  // per block: the number of its first line
