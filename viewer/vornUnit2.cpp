@@ -211,7 +211,6 @@ TForm2::TForm2(QWidget* parent) : QWidget(parent, Qt::Window) {
   layout->addWidget(Panel1);
   layout->addWidget(RichEdit1, 1);
   layout->addWidget(StatusBar1);
-  setTabOrder(RichEdit1, RichEdit1);
 
   // Runs from creation on, also while the window is hidden.
   Timer1 = new QTimer(this);

@@ -203,6 +203,15 @@ TEST_F(ViewerTest, AFileThatCannotBeOpenedReportsAndKeepsTheOldContent) {
   EXPECT_TRUE(errors_[3].endsWith(QStringLiteral("big.txt.")));
   EXPECT_EQ(Doc()->toPlainText(), QStringLiteral("kept text\n"));
 
+  // Opened but unreadable: /proc/self/mem fails with EIO at offset 0.
+  if (const int fd = open("/proc/self/mem", O_RDONLY); fd >= 0) {
+    close(fd);
+    form_->ShowResultInViewer({"/proc/self/mem", 0, "x"});
+    ASSERT_EQ(errors_.size(), 5u);
+    EXPECT_EQ(errors_[4], QStringLiteral("Failed to Load Stream."));
+    EXPECT_EQ(Doc()->toPlainText(), QStringLiteral("kept text\n"));
+  }
+
   // A hidden viewer stays hidden when the hand-off fails.
   form_->hide();
   Show("missing.txt", 0, "x");
