@@ -1,9 +1,149 @@
 #include "vornUnit3.h"
 
+#include <QComboBox>
+#include <QFile>
+#include <QFileSystemModel>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QTreeView>
+
+#include "io.h"
+
 TForm3* Form3 = nullptr;
 
 TForm3::TForm3(QWidget* parent) : QDialog(parent) {
   setObjectName(QStringLiteral("Form3"));
   setWindowTitle(QStringLiteral("Choose Directory"));
   setFixedSize(433, 252);
+  setWindowOpacity(240.0 / 255.0);
+  QFont font(QStringLiteral("MS Sans Serif"));
+  font.setPointSize(8);
+  font.setStyleHint(QFont::SansSerif);
+  setFont(font);
+
+  // Folders only, no refresh on file-system changes; the parent of "/" is the model's
+  // invisible top, so "/" itself is the tree's one top node.
+  model_ = new QFileSystemModel(this);
+  model_->setOption(QFileSystemModel::DontWatchForChanges);
+  model_->setFilter(QDir::AllDirs | QDir::NoDotAndDotDot | QDir::Drives);
+  model_->setRootPath(QStringLiteral("/"));
+  const QModelIndex root = model_->index(QStringLiteral("/"));
+
+  ShellComboBox1 = new QComboBox(this);
+  ShellComboBox1->setObjectName(QStringLiteral("ShellComboBox1"));
+  ShellComboBox1->setGeometry(4, 0, 421, 22);
+  ShellComboBox1->setModel(model_);
+  ShellComboBox1->setRootModelIndex(root);
+  ShellComboBox1->setMaxVisibleItems(8);
+  ShellComboBox1->setCurrentIndex(-1);
+  ShellComboBox1->setPlaceholderText(QStringLiteral("/"));
+
+  ShellTreeView1 = new QTreeView(this);
+  ShellTreeView1->setObjectName(QStringLiteral("ShellTreeView1"));
+  ShellTreeView1->setGeometry(4, 24, 421, 201);
+  ShellTreeView1->setModel(model_);
+  ShellTreeView1->setHeaderHidden(true);
+  for (int column = 1; column < model_->columnCount(); ++column) ShellTreeView1->hideColumn(column);
+  ShellTreeView1->setRootIsDecorated(false);
+  ShellTreeView1->setIndentation(19);
+  ShellTreeView1->setSelectionMode(QAbstractItemView::SingleSelection);
+  ShellTreeView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  ShellTreeView1->viewport()->installEventFilter(this);
+  ShellTreeView1->expand(root);
+  ShellTreeView1->setCurrentIndex(root);
+
+  // Neither button is a default button: Enter presses one only while it has the focus.
+  Button2 = new QPushButton(QStringLiteral("OK"), this);
+  Button2->setObjectName(QStringLiteral("Button2"));
+  Button2->setGeometry(320, 232, 49, 17);
+  Button3 = new QPushButton(QStringLiteral("Cancel"), this);
+  Button3->setObjectName(QStringLiteral("Button3"));
+  Button3->setGeometry(376, 232, 49, 17);
+  for (QPushButton* b : {Button2, Button3}) {
+    b->setAutoDefault(false);
+    b->setDefault(false);
+  }
+  connect(Button2, &QPushButton::clicked, this, &TForm3::Button2Click);
+  connect(Button3, &QPushButton::clicked, this, &TForm3::Button3Click);
+  setTabOrder(ShellComboBox1, ShellTreeView1);
+  setTabOrder(ShellTreeView1, Button2);
+  setTabOrder(Button2, Button3);
+}
+
+QString TForm3::SelectedFolder() const {
+  const QModelIndex current = ShellTreeView1->currentIndex();
+  return current.isValid() ? model_->filePath(current) : QString();
+}
+
+void TForm3::Execute(std::function<QString()> read, std::function<void(const QString&)> write) {
+  readField_ = std::move(read);
+  writeField_ = std::move(write);
+  exec();
+  readField_ = {};
+  writeField_ = {};
+}
+
+void TForm3::ShowFor(QComboBox* directoryField) {
+  QPointer<QComboBox> field(directoryField);
+  Execute([field] { return field ? field->currentText() : QString(); },
+          [field](const QString& text) {
+            if (field) field->setEditText(text);
+          });
+}
+
+void TForm3::ShowFor(QLineEdit* directoryField) {
+  QPointer<QLineEdit> field(directoryField);
+  Execute([field] { return field ? field->text() : QString(); },
+          [field](const QString& text) {
+            if (field) field->setText(text);
+          });
+}
+
+void TForm3::Button2Click() {
+  const QString path = SelectedFolder();
+  if (!path.isEmpty() && writeField_) {
+    writeField_(path);
+    // Read back and give it the separator; the root keeps its one "/".
+    const std::string written = QFile::encodeName(readField_()).toStdString();
+    writeField_(QFile::decodeName(QByteArray::fromStdString(vorn::AddTrailingBackslash(written))));
+  }
+  accept();
+}
+
+void TForm3::Button3Click() { reject(); }
+
+void TForm3::keyPressEvent(QKeyEvent* event) {
+  switch (event->key()) {
+    case Qt::Key_Escape:
+      event->accept();  // does not close the chooser
+      return;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+      if (auto* button = qobject_cast<QPushButton*>(focusWidget())) button->click();
+      event->accept();
+      return;
+    default:
+      QDialog::keyPressEvent(event);
+  }
+}
+
+bool TForm3::eventFilter(QObject* watched, QEvent* event) {
+  // A right-click selects the folder under the pointer.
+  if (watched == ShellTreeView1->viewport() && event->type() == QEvent::MouseButtonPress) {
+    auto* mouse = static_cast<QMouseEvent*>(event);
+    if (mouse->button() == Qt::RightButton) {
+      const QModelIndex at = ShellTreeView1->indexAt(mouse->position().toPoint());
+      if (at.isValid()) ShellTreeView1->setCurrentIndex(at);
+      return true;
+    }
+  }
+  return QDialog::eventFilter(watched, event);
+}
+
+void ChooseDirectory(QWidget* mainWindow, QComboBox* directoryField) {
+  if (!Form3) Form3 = new TForm3(mainWindow);
+  Form3->ShowFor(directoryField);
 }

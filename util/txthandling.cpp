@@ -29,4 +29,31 @@ std::string_view Trimmed(std::string_view text) {
   return text.substr(b, e - b);
 }
 
+std::string GetField(std::string_view text, int n, char separator) {
+  if (n < 1) return {};
+  size_t start = 0;
+  for (int field = 1;; ++field) {
+    // text + separator: the last piece ends at the end of the text.
+    size_t end = text.find(separator, start);
+    if (end == std::string_view::npos) end = text.size();
+    if (field == n) return std::string(text.substr(start, end - start));
+    if (end == text.size()) return {};
+    start = end + 1;
+  }
+}
+
+std::string TextBetween(std::string_view text, char open, char close) {
+  const size_t o = text.find(open);
+  const size_t c = text.find(close);
+  if (o == std::string_view::npos || c == std::string_view::npos || c < o + 2) return {};
+  return std::string(text.substr(o + 1, c - o - 1));
+}
+
+std::string ReplaceChar(std::string_view text, char from, char to) {
+  std::string out(text);
+  for (char& b : out)
+    if (b == from) b = to;
+  return out;
+}
+
 }  // namespace vorn

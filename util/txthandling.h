@@ -20,4 +20,17 @@ std::string AsciiUpperCase(std::string_view text);
 // Leading and trailing bytes with codes 0 to 32 removed.
 std::string_view Trimmed(std::string_view text);
 
+// The n-th field (n >= 1) of text + separator: field 1 is everything before the first
+// separator, field k everything between the (k-1)-th and the k-th. Empty fields count; a
+// field number beyond the last field (or below 1) gives the empty string.
+std::string GetField(std::string_view text, int n, char separator);
+
+// The bytes strictly between the first open and the first close, both searched from the
+// start. Empty when either is missing or the first close does not come after the first open
+// with at least one byte between them.
+std::string TextBetween(std::string_view text, char open, char close);
+
+// A copy of text with every from replaced by to.
+std::string ReplaceChar(std::string_view text, char from, char to);
+
 }  // namespace vorn

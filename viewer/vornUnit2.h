@@ -1,12 +1,85 @@
-// The file viewer window.
+// The file viewer window: shows one found file with the found text marked red and the caret
+// on it, the caret's line position and a clock in the status bar. One window, created at
+// start-up, hidden until the first hand-off and reused for every later one.
 #pragma once
 
+#include <QString>
 #include <QWidget>
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "ResultHit.h"
+
+class QKeyEvent;
+class QLabel;
+class QPlainTextEdit;
+class QStatusBar;
+class QTimer;
+
+namespace vorn {
+
+// Files above this size are refused rather than loaded whole.
+inline constexpr std::size_t kViewerFileLimit = std::size_t{256} << 20;
+
+// Decodes file bytes for the viewer: UTF-8 when the bytes are valid UTF-8 (a leading byte
+// order mark dropped), else Latin-1, so every byte shows as one character and none is lost.
+// Line breaks (CR LF, lone CR) become LF, so positions in the result equal positions in the
+// text box, and its blocks are the lines the search counted.
+QString DecodeForViewer(std::string_view bytes, bool* isUtf8 = nullptr);
+
+}  // namespace vorn
 
 class TForm2 : public QWidget {
   Q_OBJECT
  public:
   explicit TForm2(QWidget* parent = nullptr);
+
+  // The hand-off from the result list: loads the hit's file (RTF formatted, anything else as
+  // plain text), shows the window and brings it to the front, puts the caret on the hit's
+  // line and then on the first occurrence of the found text (letter case ignored), which is
+  // marked red. When the text is empty or does not occur, the caret stays at the start of
+  // the hit's line and nothing is marked. A file that cannot be opened (or is over
+  // kViewerFileLimit) gives "Cannot open file %s" in the error box and changes nothing.
+  void ShowResultInViewer(const vorn::ResultHit& hit);
+
+  // Caret at the first character of the 0-based line plus offset, scrolled into view; a line
+  // beyond the last puts it at the end.
+  static void GotoLine(QPlainTextEdit* box, std::size_t index, int offset);
+
+  // "Line: x/y" into status panel 1: the caret's 0-based line and the number of lines (a
+  // final line break adds none).
+  void ShowLinePosition();
+
+  // The text of status panel 0, 1 or 2.
+  QString StatusPanelText(int panel) const;
+
+  QPlainTextEdit* RichEdit1 = nullptr;
+  QStatusBar* StatusBar1 = nullptr;
+  QLabel* Panel1 = nullptr;
+  QTimer* Timer1 = nullptr;
+
+  void RichEdit1KeyPress();
+  void Timer1Timer();
+  void RichEdit1Enter();
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+
+ private:
+  int CaretLine();
+  bool RichEdit1KeyDown(QKeyEvent* event);
+  void FormKeyDown(QKeyEvent* event);
+  bool LoadFile(const std::string& path, QString* shown, bool* utf8);
+  void MarkRed(qsizetype found, qsizetype length);
+
+  QLabel* statusPanels_[3] = {};
+  std::vector<int> firstLines_;  // per block: the number of its first line
+  int lineCount_ = 0;
+  bool lineTableStale_ = true;
+  bool placed_ = false;
 };
 
 extern TForm2* Form2;

@@ -1,0 +1,127 @@
+#include "ResultActions.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+
+#include <QKeyEvent>
+#include <QVariant>
+#include <vector>
+
+#include "About.h"
+#include "Browser.h"
+#include "io.h"
+#include "txthandling.h"
+#include "vornUnit2.h"
+
+namespace vorn {
+
+namespace {
+
+// The words of a found line: tabs and semicolons separate like blanks.
+std::vector<std::string> Words(std::string_view text) {
+  const std::string t = ReplaceChar(ReplaceChar(text, '\t', ' '), ';', ' ');
+  std::vector<std::string> words;
+  size_t i = 0;
+  while (i < t.size()) {
+    while (i < t.size() && t[i] == ' ') ++i;
+    const size_t start = i;
+    while (i < t.size() && t[i] != ' ') ++i;
+    if (i > start) words.push_back(t.substr(start, i - start));
+  }
+  return words;
+}
+
+std::string SearchAddress(const std::string& query) {
+  return std::string("http://") + VORN_SEARCH_HOST + "/search?q=" + PercentEncode(query);
+}
+
+std::string CurrentDirectory() {
+  std::string buffer(4096, '\0');
+  while (getcwd(buffer.data(), buffer.size()) == nullptr) {
+    if (errno != ERANGE || buffer.size() > (size_t{1} << 20)) return "/";
+    buffer.resize(buffer.size() * 2);
+  }
+  buffer.resize(buffer.find('\0'));
+  return buffer;
+}
+
+}  // namespace
+
+void ShowFile(const std::optional<ResultHit>& hit) {
+  if (hit && Form2) Form2->ShowResultInViewer(*hit);
+}
+
+bool IsShowFileKey(const QKeyEvent& event) {
+  return event.key() == Qt::Key_Return || event.key() == Qt::Key_Enter;
+}
+
+std::string ContainingFolder(std::string_view path) {
+  const size_t slash = path.rfind('/');
+  std::string folder(slash == std::string_view::npos ? std::string_view() : path.substr(0, slash + 1));
+  if (folder.empty() || folder.front() != '/') folder = AddTrailingBackslash(CurrentDirectory()) + folder;
+  return folder;
+}
+
+void OpenContainingFolder(const std::optional<ResultHit>& hit) {
+  if (hit) StartProgram({"xdg-open", ContainingFolder(hit->path)});
+}
+
+std::string PercentEncode(std::string_view bytes) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(bytes.size() * 3);
+  for (char ch : bytes) {
+    const auto b = static_cast<unsigned char>(ch);
+    const bool unreserved = (b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z') || (b >= '0' && b <= '9') ||
+                            b == '-' || b == '.' || b == '_' || b == '~';
+    if (unreserved) {
+      out += ch;
+    } else {
+      out += '%';
+      out += kHex[b >> 4];
+      out += kHex[b & 15];
+    }
+  }
+  return out;
+}
+
+std::string NarrowSearchAddress(std::string_view text) {
+  std::string query;
+  for (const std::string& w : Words(text))
+    if (w.size() >= 2) query += " " + w;
+  return SearchAddress(query);
+}
+
+std::string WideSearchAddress(std::string_view text) {
+  std::string query;
+  int taken = 0;
+  for (const std::string& w : Words(text)) {
+    if (taken == 3) break;
+    if (w.size() < 4) continue;
+    query += " +" + w;  // the blank and the plus sign are encoded with the rest
+    ++taken;
+  }
+  return SearchAddress(query);
+}
+
+void SearchInternetNarrow(const std::optional<ResultHit>& hit) {
+  if (hit) OpenInBrowser(NarrowSearchAddress(hit->text));
+}
+
+void SearchInternetWide(const std::optional<ResultHit>& hit) {
+  if (hit) OpenInBrowser(WideSearchAddress(hit->text));
+}
+
+std::string MakerHomePage() { return std::string("Http://") + VORN_MAKER_HOST + "/quillo/"; }
+
+void OpenMakerHomePage() { OpenInBrowser(MakerHomePage()); }
+
+void ShowAboutWindow() {
+  if (!ABoutQuillo) return;
+  if (QObject* caption = ABoutQuillo->findChild<QObject*>(QStringLiteral("StaticText2")))
+    caption->setProperty("text", QStringLiteral(" Tessaly "));
+  ABoutQuillo->exec();
+}
+
+}  // namespace vorn

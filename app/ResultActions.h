@@ -1,0 +1,62 @@
+// What the user can do with a result line and with the "About" menu. Every result action
+// takes the selected item's hit (path, 0-based line index, text as shown) and does nothing
+// when there is none (std::nullopt: no line selected).
+//
+// The main window's handlers call one function each:
+//   ListBox1DblClick, FindFile1Click      vorn::ShowFile(SelectedHit());
+//   ListBox1KeyDown                       if (vorn::IsShowFileKey(*event)) vorn::ShowFile(SelectedHit());
+//   OpenContainingFolder1Click            vorn::OpenContainingFolder(SelectedHit());
+//   SearchInternetforItem1Click           vorn::SearchInternetNarrow(SelectedHit());
+//   SearchInternetforItem2Click           vorn::SearchInternetWide(SelectedHit());
+//   QuilloWare1Click                      vorn::OpenMakerHomePage();
+//   AboutVorn11Click, URLLabel2Click      vorn::ShowAboutWindow();
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "ResultHit.h"
+
+class QKeyEvent;
+
+namespace vorn {
+
+// Hands the hit to the viewer (Form2->ShowResultInViewer).
+void ShowFile(const std::optional<ResultHit>& hit);
+
+// Enter or Return, whatever Shift, Ctrl or Alt are held.
+bool IsShowFileKey(const QKeyEvent& event);
+
+// Starts the file manager on the folder that holds the hit's file: xdg-open FOLDER.
+void OpenContainingFolder(const std::optional<ResultHit>& hit);
+
+// Opens the web search for the words of the hit's text in the browser.
+void SearchInternetNarrow(const std::optional<ResultHit>& hit);
+void SearchInternetWide(const std::optional<ResultHit>& hit);
+
+// Opens the maker's home page in the browser.
+void OpenMakerHomePage();
+
+// Sets the About window's StaticText2 to " Tessaly " and shows the window modally.
+void ShowAboutWindow();
+
+// The pieces, for the actions above and their tests.
+
+// Everything of path up to and including its last "/"; a relative folder is made absolute
+// against the current directory, so it can never be read as an option.
+std::string ContainingFolder(std::string_view path);
+
+// Every byte that is not an unreserved URL character (A-Z a-z 0-9 - . _ ~) as %HH.
+std::string PercentEncode(std::string_view bytes);
+
+// "http://" VORN_SEARCH_HOST "/search?q=" and the query: narrow takes every word of two or
+// more bytes joined by a blank; wide the first three words of four or more bytes, each
+// after " +". Tabs and semicolons split words like blanks.
+std::string NarrowSearchAddress(std::string_view text);
+std::string WideSearchAddress(std::string_view text);
+
+// "Http://" VORN_MAKER_HOST "/quillo/".
+std::string MakerHomePage();
+
+}  // namespace vorn

@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# The viewer's loading speed: a 20 MB plain-text file with the hit near its end, offscreen,
+# against QPlainTextEdit::setPlainText of the same text. Usage: bench/viewer.sh [MB] [runs]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+cmake --preset default >/dev/null
+cmake --build --preset default -j2 --target vorn_viewer_bench >/dev/null
+QT_QPA_PLATFORM=offscreen build/default/viewer/vorn_viewer_bench "${1:-20}" "${2:-5}"

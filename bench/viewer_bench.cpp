@@ -1,0 +1,97 @@
+// Times the viewer's hand-off on a large plain-text file with the hit near its end, until the
+// red mark is set, against QPlainTextEdit::setPlainText of the same (already decoded) text.
+//   vorn_viewer_bench [megabytes=20] [runs=5]
+#include <unistd.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QPlainTextEdit>
+#include <QTextCursor>
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "vornUnit2.h"
+
+namespace {
+
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v[v.size() / 2];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  const size_t megabytes = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 20;
+  const int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 5;
+
+  // Lines of varied length and words; the hit sits 50 lines before the end.
+  const size_t target = megabytes << 20;
+  std::string text;
+  text.reserve(target + 200);
+  const char* words[] = {"lorem", "ipsum", "dolor", "sit", "amet", "consectetur", "adipiscing", "elit",
+                         "sed", "do", "eiusmod", "tempor", "incididunt", "ut", "labore", "et"};
+  size_t lines = 0;
+  unsigned seed = 12345;
+  while (text.size() < target) {
+    const int n = 4 + static_cast<int>((seed = seed * 1103515245u + 12345u) >> 16) % 14;
+    for (int w = 0; w < n; ++w) {
+      text += words[((seed = seed * 1103515245u + 12345u) >> 16) % 16];
+      text += ' ';
+    }
+    text += "line " + std::to_string(lines++) + "\n";
+  }
+  const size_t hitLine = lines - 50;
+  {
+    size_t pos = 0;
+    for (size_t l = 0; l < hitLine; ++l) pos = text.find('\n', pos) + 1;
+    text.insert(pos, "the Needle In The Haystack ");
+  }
+  char path[] = "/tmp/vorn-viewer-bench-XXXXXX";
+  const int fd = mkstemp(path);
+  if (fd < 0) return 1;
+  close(fd);
+  std::ofstream(path, std::ios::binary) << text;
+
+  std::vector<double> viewer, floor;
+  bool marked = true;
+  for (int run = 0; run < runs; ++run) {
+    {
+      TForm2 form;
+      QElapsedTimer t;
+      t.start();
+      form.ShowResultInViewer({path, hitLine, "THE NEEDLE IN THE HAYSTACK"});
+      viewer.push_back(t.nsecsElapsed() / 1e6);
+      const QTextCursor caret = form.RichEdit1->textCursor();
+      QTextCursor probe(caret);
+      probe.setPosition(caret.position() + 1);
+      const QString shown = form.RichEdit1->document()->toPlainText();
+      marked = marked && shown.left(caret.position()).count(QLatin1Char('\n')) == static_cast<qsizetype>(hitLine) &&
+               probe.charFormat().foreground().color() == QColor(Qt::red);
+    }
+    {
+      const QString decoded = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+      QPlainTextEdit edit;
+      edit.setLineWrapMode(QPlainTextEdit::NoWrap);
+      edit.resize(760, 400);
+      edit.show();
+      QElapsedTimer t;
+      t.start();
+      edit.setPlainText(decoded);
+      floor.push_back(t.nsecsElapsed() / 1e6);
+    }
+  }
+  unlink(path);
+  const double v = Median(viewer), f = Median(floor);
+  std::printf("file: %zu MB, %zu lines, hit on line %zu, %d runs (medians)\n", megabytes, lines, hitLine, runs);
+  std::printf("viewer hand-off until marked:      %8.1f ms%s\n", v, marked ? "" : "  (MARK MISSING)");
+  std::printf("QPlainTextEdit::setPlainText floor: %8.1f ms\n", f);
+  std::printf("ratio viewer / floor:              %8.2f\n", v / f);
+  return marked ? 0 : 1;
+}

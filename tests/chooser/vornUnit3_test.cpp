@@ -1,0 +1,144 @@
+#include "vornUnit3.h"
+
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QFileSystemModel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <QTreeView>
+#include <functional>
+#include <memory>
+
+#include "TempTree.h"
+
+namespace {
+
+class ChooserTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    field_ = std::make_unique<QComboBox>();
+    field_->setEditable(true);
+    field_->setEditText(QStringLiteral("/before/"));
+  }
+
+  // Shows the chooser modally and runs `whileOpen` inside its modal loop. A chooser still
+  // open afterwards is recorded and closed, so a failing test cannot hang.
+  bool RunModal(TForm3& chooser, const std::function<void()>& whileOpen) {
+    bool ranOpen = false;
+    bool stillOpen = false;
+    QTimer::singleShot(0, &chooser, [&] {
+      ranOpen = chooser.isVisible() && chooser.isModal();
+      whileOpen();
+      stillOpen = chooser.isVisible();
+      if (stillOpen) chooser.reject();
+    });
+    chooser.ShowFor(field_.get());
+    EXPECT_TRUE(ranOpen);
+    return !stillOpen;  // true: the chooser closed itself
+  }
+
+  QModelIndex IndexOf(TForm3& chooser, const std::string& path) {
+    auto* model = static_cast<QFileSystemModel*>(chooser.ShellTreeView1->model());
+    return model->index(QString::fromStdString(path));
+  }
+
+  std::unique_ptr<QComboBox> field_;
+  vorn::test::TempTree tree_;
+};
+
+TEST_F(ChooserTest, FirstOpeningSelectsTheRootAndOkWritesItWithOneSlash) {
+  TForm3 chooser;
+  EXPECT_EQ(chooser.windowTitle(), QStringLiteral("Choose Directory"));
+  EXPECT_EQ(chooser.SelectedFolder(), QStringLiteral("/"));
+  EXPECT_TRUE(chooser.ShellTreeView1->isExpanded(chooser.ShellTreeView1->currentIndex()));
+  EXPECT_TRUE(RunModal(chooser, [&] { QTest::mouseClick(chooser.Button2, Qt::LeftButton); }));
+  EXPECT_EQ(field_->currentText(), QStringLiteral("/"));
+}
+
+TEST_F(ChooserTest, OkWritesTheTreesFolderAndKeepsTheStateForTheNextOpening) {
+  tree_.MakeDir("My Data (1)/sub: x");
+  const std::string folder = tree_.Path("My Data (1)/sub: x");
+  TForm3 chooser;
+  EXPECT_TRUE(RunModal(chooser, [&] {
+    chooser.ShellTreeView1->setCurrentIndex(IndexOf(chooser, folder));
+    chooser.ShellComboBox1->setCurrentIndex(0);  // the drop-down is not read
+    QTest::mouseClick(chooser.Button2, Qt::LeftButton);
+  }));
+  EXPECT_EQ(field_->currentText().toStdString(), folder + "/");
+
+  // The second opening shows the tree as it was left; Cancel leaves the field.
+  field_->setEditText(QStringLiteral("/typed/"));
+  EXPECT_TRUE(RunModal(chooser, [&] {
+    EXPECT_EQ(chooser.SelectedFolder().toStdString(), folder);
+    EXPECT_TRUE(chooser.ShellTreeView1->isExpanded(IndexOf(chooser, "/")));
+    QTest::mouseClick(chooser.Button3, Qt::LeftButton);
+  }));
+  EXPECT_EQ(field_->currentText(), QStringLiteral("/typed/"));
+}
+
+TEST_F(ChooserTest, EscapeAndEnterInTheTreeDoNotCloseTheCloseBoxCancels) {
+  tree_.MakeDir("a");
+  TForm3 chooser;
+  EXPECT_TRUE(RunModal(chooser, [&] {
+    chooser.ShellTreeView1->setCurrentIndex(IndexOf(chooser, tree_.Path("a")));
+    chooser.ShellTreeView1->setFocus();
+    QTest::keyClick(chooser.ShellTreeView1, Qt::Key_Escape);
+    QTest::keyClick(chooser.ShellTreeView1, Qt::Key_Return);
+    QTest::keyClick(chooser.ShellTreeView1, Qt::Key_Enter, Qt::KeypadModifier);
+    QTest::keyClick(&chooser, Qt::Key_Escape);
+    EXPECT_TRUE(chooser.isVisible());
+    EXPECT_EQ(field_->currentText(), QStringLiteral("/before/"));
+    chooser.close();  // the close box
+  }));
+  EXPECT_EQ(field_->currentText(), QStringLiteral("/before/"));
+
+  // Enter presses a button that has the focus.
+  EXPECT_TRUE(RunModal(chooser, [&] {
+    chooser.Button2->setFocus();
+    QTest::keyClick(chooser.Button2, Qt::Key_Return);
+  }));
+  EXPECT_EQ(field_->currentText().toStdString(), tree_.Path("a/"));
+}
+
+TEST_F(ChooserTest, RightClickSelectsTheFolderUnderThePointer) {
+  TForm3 chooser;
+  chooser.show();
+  const QModelIndex root = IndexOf(chooser, "/");
+  const QRect rect = chooser.ShellTreeView1->visualRect(root);
+  chooser.ShellTreeView1->clearSelection();
+  chooser.ShellTreeView1->setCurrentIndex(QModelIndex());
+  QTest::mouseClick(chooser.ShellTreeView1->viewport(), Qt::RightButton, {}, rect.center());
+  EXPECT_EQ(chooser.SelectedFolder(), QStringLiteral("/"));
+  chooser.hide();
+}
+
+TEST_F(ChooserTest, ALineEditFieldAndChooseDirectoryCreateTheChooserOnce) {
+  QWidget main;
+  QComboBox field;
+  field.setEditable(true);
+  ASSERT_EQ(Form3, nullptr);
+  QTimer::singleShot(0, &main, [] { Form3->Button2->click(); });
+  ChooseDirectory(&main, &field);
+  TForm3* first = Form3;
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(field.currentText(), QStringLiteral("/"));
+  QTimer::singleShot(0, &main, [] { Form3->Button3->click(); });
+  ChooseDirectory(&main, &field);
+  EXPECT_EQ(Form3, first);
+  Form3 = nullptr;  // owned by main
+
+  QLineEdit edit;
+  TForm3 chooser;
+  tree_.MakeDir("e");
+  QTimer::singleShot(0, &chooser, [&] {
+    chooser.ShellTreeView1->setCurrentIndex(IndexOf(chooser, tree_.Path("e")));
+    chooser.Button2->click();
+  });
+  chooser.ShowFor(&edit);
+  EXPECT_EQ(edit.text().toStdString(), tree_.Path("e/"));
+}
+
+}  // namespace

@@ -1,0 +1,276 @@
+#include "vornUnit2.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QTest>
+#include <QTextBlock>
+#include <QTimer>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <memory>
+#include <vector>
+
+#include "ErrorBox.h"
+#include "TempTree.h"
+
+namespace vorn {
+namespace {
+
+class ViewerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    previous_ = SetErrorBoxShower([this](QWidget*, const QString& text) { errors_.push_back(text); });
+    form_ = std::make_unique<TForm2>();
+  }
+  void TearDown() override { SetErrorBoxShower(previous_); }
+
+  void Show(const std::string& relative, size_t line, const std::string& text) {
+    form_->ShowResultInViewer({tree_.Path(relative), line, text});
+  }
+  QTextDocument* Doc() const { return form_->RichEdit1->document(); }
+  int Caret() const { return form_->RichEdit1->textCursor().position(); }
+  QColor ColorAt(int position) const {
+    QTextCursor c(Doc());
+    c.setPosition(position + 1);  // the format of the character before the cursor
+    return c.charFormat().foreground().color();
+  }
+  // Positions of the characters shown in red.
+  std::vector<int> RedPositions() const {
+    std::vector<int> red;
+    for (int p = 0; p + 1 < Doc()->characterCount(); ++p)
+      if (Doc()->characterAt(p) != QChar::ParagraphSeparator && ColorAt(p) == QColor(Qt::red)) red.push_back(p);
+    return red;
+  }
+  std::vector<int> Range(int from, int count) const {
+    std::vector<int> r;
+    for (int i = 0; i < count; ++i) r.push_back(from + i);
+    return r;
+  }
+
+  test::TempTree tree_;
+  std::unique_ptr<TForm2> form_;
+  std::vector<QString> errors_;
+  ErrorBoxShower previous_;
+};
+
+TEST_F(ViewerTest, MarksTheFirstOccurrenceIgnoringCaseEvenOnAnEarlierLine) {
+  tree_.Write("a (1): b.txt", "one\nzz Hello World zz\nthree\nhello world\n");
+  Show("a (1): b.txt", 3, "  HELLO WORLD ");
+  EXPECT_TRUE(form_->isVisible());
+  EXPECT_EQ(form_->Panel1->text(), QString::fromUtf8(tree_.Path("a (1): b.txt").c_str()));
+  EXPECT_EQ(Doc()->toPlainText(), QStringLiteral("one\nzz Hello World zz\nthree\nhello world\n"));
+  EXPECT_EQ(RedPositions(), Range(7, 11));
+  EXPECT_EQ(Caret(), 7);
+  EXPECT_FALSE(form_->RichEdit1->textCursor().hasSelection());
+  form_->ShowLinePosition();
+  EXPECT_EQ(form_->StatusPanelText(1), QStringLiteral("Line: 1/4"));
+  EXPECT_TRUE(errors_.empty());
+
+  // A second hand-off reloads in place: the earlier mark is gone, the new one is set.
+  Show("a (1): b.txt", 0, "ONE");
+  EXPECT_EQ(RedPositions(), Range(0, 3));
+  form_->ShowLinePosition();
+  EXPECT_EQ(form_->StatusPanelText(1), QStringLiteral("Line: 0/4"));
+  EXPECT_EQ(ColorAt(10), QColor(Qt::black));
+}
+
+TEST_F(ViewerTest, LineBreaksOfEveryKindKeepPositionsAndLineCounts) {
+  tree_.Write("crlf.txt", "x\r\ny\rz HIT\r\nlast");
+  Show("crlf.txt", 2, "hit");
+  EXPECT_EQ(Doc()->toPlainText(), QStringLiteral("x\ny\nz HIT\nlast"));
+  EXPECT_EQ(RedPositions(), Range(6, 3));
+  form_->ShowLinePosition();
+  EXPECT_EQ(form_->StatusPanelText(1), QStringLiteral("Line: 2/4"));
+
+  tree_.Write("empty.txt", "");
+  Show("empty.txt", 0, "x");
+  form_->ShowLinePosition();
+  EXPECT_EQ(form_->StatusPanelText(1), QStringLiteral("Line: 0/0"));
+
+  tree_.Write("trailing.txt", "a\nb\n");
+  Show("trailing.txt", 0, "a");
+  form_->ShowLinePosition();
+  EXPECT_EQ(form_->StatusPanelText(1), QStringLiteral("Line: 0/2"));
+  EXPECT_TRUE(errors_.empty());
+}
+
+TEST_F(ViewerTest, LinesOfALargeFileKeepTheirNumbersAndPositions) {
+  // Enough lines, some very long, that the text box holds many lines per block.
+  std::string text;
+  std::vector<int> starts;
+  for (int i = 0; i < 1000; ++i) {
+    starts.push_back(static_cast<int>(text.size()));
+    text += "line " + std::to_string(i);
+    if (i % 97 == 5) text += std::string(9000, 'x');
+    text += i % 3 ? "\n" : "\r\n";
+  }
+  std::string expected;  // what the text box shows: every break as LF
+  for (char c : text)
+    if (c != '\r') expected += c;
+  starts.clear();
+  for (size_t i = 0, line = 0; i < expected.size(); ++line) {
+    starts.push_back(static_cast<int>(i));
+    i = expected.find('\n', i) + 1;
+  }
+  tree_.Write("big.txt", text);
+  Show("big.txt", 999, "LINE 998");
+  // Laid out anew at another size: line numbers must not depend on the layout.
+  form_->resize(700, 400);
+  QApplication::processEvents();
+  EXPECT_EQ(Doc()->toPlainText().toStdString(), expected);
+  EXPECT_EQ(RedPositions(), Range(starts[998], 8));
+  form_->ShowLinePosition();
+  EXPECT_EQ(form_->StatusPanelText(1), QStringLiteral("Line: 998/1000"));
+  for (int line : {0, 1, 31, 32, 33, 63, 64, 102, 500, 998, 999}) {
+    TForm2::GotoLine(form_->RichEdit1, static_cast<size_t>(line), 0);
+    EXPECT_EQ(Caret(), starts[static_cast<size_t>(line)]) << line;
+    form_->ShowLinePosition();
+    EXPECT_EQ(form_->StatusPanelText(1), QStringLiteral("Line: %1/1000").arg(line)) << line;
+  }
+  TForm2::GotoLine(form_->RichEdit1, 1000, 0);
+  EXPECT_EQ(Caret(), static_cast<int>(expected.size()));
+  form_->ShowLinePosition();
+  EXPECT_EQ(form_->StatusPanelText(1), QStringLiteral("Line: 1000/1000"));
+
+  // The line count follows edits: a new line typed in the middle counts.
+  TForm2::GotoLine(form_->RichEdit1, 40, 0);
+  QTest::keyClick(form_->RichEdit1, Qt::Key_Return);
+  form_->ShowLinePosition();
+  EXPECT_EQ(form_->StatusPanelText(1), QStringLiteral("Line: 41/1001"));
+}
+
+TEST_F(ViewerTest, TextNotFoundOrEmptyLeavesTheCaretOnTheHitsLineUnmarked) {
+  tree_.Write("f.txt", "alpha\nbeta\ngamma\n");
+  Show("f.txt", 2, "DELTA");
+  EXPECT_TRUE(RedPositions().empty());
+  EXPECT_EQ(Caret(), 11);
+  Show("f.txt", 1, "  \t ");
+  EXPECT_TRUE(RedPositions().empty());
+  EXPECT_EQ(Caret(), 6);
+  // A line beyond the last puts the caret at the end.
+  Show("f.txt", 99, "nothing");
+  EXPECT_EQ(Caret(), Doc()->characterCount() - 1);
+  EXPECT_TRUE(errors_.empty());
+  EXPECT_TRUE(form_->isVisible());
+}
+
+TEST_F(ViewerTest, BytesThatAreNotUtf8ShowAsLatin1AndACutSequenceStillFinds) {
+  tree_.Write("latin1.txt", "x\ncaf\xE9 au lait\n");
+  Show("latin1.txt", 1, "CAF\xE9");
+  EXPECT_EQ(Doc()->toPlainText(), QStringLiteral("x\ncaf\u00E9 au lait\n"));
+  EXPECT_EQ(RedPositions(), Range(2, 4));
+
+  // The result line keeps only the first bytes of a long line, which may cut a sequence.
+  tree_.Write("utf8.txt", "\xEF\xBB\xBFna\xC3\xAFve \xE2\x82\xAC 5\n");
+  Show("utf8.txt", 0, "NA\xC3\xAFVE \xE2\x82");
+  EXPECT_EQ(Doc()->toPlainText(), QStringLiteral("na\u00EFve \u20AC 5\n"));
+  EXPECT_EQ(RedPositions(), Range(0, 6));
+}
+
+TEST_F(ViewerTest, AFileThatCannotBeOpenedReportsAndKeepsTheOldContent) {
+  tree_.Write("good.txt", "kept text\n");
+  Show("good.txt", 0, "kept");
+  ASSERT_TRUE(errors_.empty());
+
+  Show("missing.txt", 0, "x");
+  ASSERT_EQ(errors_.size(), 1u);
+  EXPECT_EQ(errors_[0], QStringLiteral("Cannot open file ") + QString::fromUtf8(tree_.Path("missing.txt").c_str()) +
+                            QStringLiteral("."));
+  EXPECT_EQ(Doc()->toPlainText(), QStringLiteral("kept text\n"));
+  EXPECT_EQ(form_->Panel1->text(), QString::fromUtf8(tree_.Path("good.txt").c_str()));
+
+  // A FIFO would block and a directory has no text; neither hangs nor loads.
+  tree_.Fifo("fifo");
+  tree_.MakeDir("dir");
+  Show("fifo", 0, "x");
+  Show("dir", 0, "x");
+  // Too large to show: refused before anything is read (a sparse file costs no disk).
+  {
+    const std::string big = tree_.Path("big.txt");
+    const int fd = open(big.c_str(), O_CREAT | O_WRONLY, 0600);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(ftruncate(fd, static_cast<off_t>(kViewerFileLimit) + 1), 0);
+    close(fd);
+  }
+  Show("big.txt", 0, "x");
+  ASSERT_EQ(errors_.size(), 4u);
+  EXPECT_TRUE(errors_[1].startsWith(QStringLiteral("Cannot open file ")));
+  EXPECT_TRUE(errors_[3].endsWith(QStringLiteral("big.txt.")));
+  EXPECT_EQ(Doc()->toPlainText(), QStringLiteral("kept text\n"));
+
+  // Opened but unreadable: /proc/self/mem fails with EIO at offset 0.
+  if (const int fd = open("/proc/self/mem", O_RDONLY); fd >= 0) {
+    close(fd);
+    form_->ShowResultInViewer({"/proc/self/mem", 0, "x"});
+    ASSERT_EQ(errors_.size(), 5u);
+    EXPECT_EQ(errors_[4], QStringLiteral("Failed to Load Stream."));
+    EXPECT_EQ(Doc()->toPlainText(), QStringLiteral("kept text\n"));
+  }
+
+  // A hidden viewer stays hidden when the hand-off fails.
+  form_->hide();
+  Show("missing.txt", 0, "x");
+  EXPECT_FALSE(form_->isVisible());
+}
+
+TEST_F(ViewerTest, RichTextIsShownFormatted) {
+  tree_.Write("doc.rtf",
+              "{\\rtf1\\ansi{\\fonttbl{\\f0\\fswiss Arial;}}{\\colortbl;\\red0\\green128\\blue0;}"
+              "\\f0\\fs20 Plain \\b bold\\b0  and \\cf1 green\\cf0\\par Second FIND me\\par}");
+  Show("doc.rtf", 1, "find");
+  EXPECT_EQ(Doc()->toPlainText(), QStringLiteral("Plain bold and green\nSecond FIND me\n"));
+  QTextCursor c(Doc());
+  c.setPosition(8);
+  EXPECT_EQ(c.charFormat().fontWeight(), QFont::Bold);
+  c.setPosition(3);
+  EXPECT_NE(c.charFormat().fontWeight(), QFont::Bold);
+  EXPECT_EQ(ColorAt(15), QColor(0, 128, 0));
+  EXPECT_EQ(RedPositions(), Range(28, 4));
+}
+
+TEST_F(ViewerTest, EscapeHidesFromTheTextAndFromTheWindow) {
+  tree_.Write("f.txt", "text\n");
+  Show("f.txt", 0, "text");
+  ASSERT_TRUE(form_->isVisible());
+  QTest::keyClick(form_->RichEdit1, Qt::Key_Escape);
+  EXPECT_FALSE(form_->isVisible());
+  EXPECT_EQ(Doc()->toPlainText(), QStringLiteral("text\n"));  // hidden, not cleared
+
+  Show("f.txt", 0, "text");
+  ASSERT_TRUE(form_->isVisible());
+  QTest::keyClick(form_.get(), Qt::Key_Escape);
+  EXPECT_FALSE(form_->isVisible());
+
+  // Other keys reach the text box, which stays editable.
+  Show("f.txt", 0, "text");
+  QTest::keyClick(form_->RichEdit1, Qt::Key_X);
+  EXPECT_TRUE(form_->isVisible());
+  EXPECT_EQ(Doc()->toPlainText(), QStringLiteral("xtext\n"));
+}
+
+TEST_F(ViewerTest, ClockAndLinePositionFillTheStatusBar) {
+  tree_.Write("f.txt", "a\nb\nc");
+  Show("f.txt", 2, "c");
+  form_->Timer1Timer();
+  EXPECT_EQ(form_->StatusPanelText(1), QStringLiteral("Line: 2/3"));
+  EXPECT_FALSE(form_->StatusPanelText(2).isEmpty());
+  EXPECT_TRUE(form_->StatusPanelText(0).isEmpty());
+  EXPECT_TRUE(form_->Timer1->isActive());
+  EXPECT_EQ(form_->Timer1->interval(), 1000);
+}
+
+TEST(ErrorBox, TextGetsAFullStopOnlyAfterCharactersSortingAfterIt) {
+  EXPECT_EQ(ErrorBoxText(QStringLiteral("Failed to Load Stream")), QStringLiteral("Failed to Load Stream."));
+  EXPECT_EQ(ErrorBoxText(QStringLiteral("Done.")), QStringLiteral("Done."));
+  EXPECT_EQ(ErrorBoxText(QStringLiteral("Path /a/b/")), QStringLiteral("Path /a/b/."));
+  EXPECT_EQ(ErrorBoxText(QStringLiteral("Value -")), QStringLiteral("Value -"));
+  EXPECT_EQ(ErrorBoxText(QString()), QString());
+}
+
+}  // namespace
+}  // namespace vorn

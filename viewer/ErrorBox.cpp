@@ -1,0 +1,33 @@
+#include "ErrorBox.h"
+
+#include <QMessageBox>
+#include <utility>
+
+namespace vorn {
+
+namespace {
+ErrorBoxShower& Shower() {
+  static ErrorBoxShower shower;
+  return shower;
+}
+}  // namespace
+
+QString ErrorBoxText(const QString& message) {
+  if (!message.isEmpty() && message.back() > QLatin1Char('.')) return message + QLatin1Char('.');
+  return message;
+}
+
+void ShowErrorBox(QWidget* parent, const QString& message) {
+  const QString text = ErrorBoxText(message);
+  if (Shower()) {
+    Shower()(parent, text);
+    return;
+  }
+  QMessageBox::critical(parent, QStringLiteral("Tessaly"), text);
+}
+
+ErrorBoxShower SetErrorBoxShower(ErrorBoxShower shower) {
+  return std::exchange(Shower(), std::move(shower));
+}
+
+}  // namespace vorn

@@ -1,0 +1,21 @@
+// A small reader of rich text (RTF) into a text document: groups, paragraphs, line breaks
+// and tabs, bold/italic/underline, the font and colour tables, font sizes, highlight, and
+// the \'hh and \uN escapes. Destinations it does not show (pictures, the info block, style
+// sheets, "\*" groups, field instructions ...) are skipped.
+#pragma once
+
+#include <string_view>
+
+class QTextDocument;
+
+namespace vorn {
+
+// RTF begins with "{\rtf".
+bool LooksLikeRtf(std::string_view bytes);
+
+// Replaces the whole content of document with the formatted text of the RTF bytes; paragraphs
+// and line breaks become blocks. Returns false, leaving the document as it was, when the bytes
+// are not RTF. Damaged RTF (unbalanced groups, a cut file) shows what could be read.
+bool ReadRtf(std::string_view bytes, QTextDocument& document);
+
+}  // namespace vorn
