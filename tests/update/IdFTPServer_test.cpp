@@ -72,6 +72,14 @@ TEST_F(IdFTPServer, UpdateCheckAndDownload) {
             (Lines{"Status : Disconnecting.", "Disconnected", "Status : Disconnected."}));
 }
 
+TEST_F(IdFTPServer, ActiveDownloadWithTheServerConnecting) {
+  Open();
+  ftp_.Passive = false;
+  ftp_.Download("/docs/Quillo/Programs/Vorn10.exe", local_.Path("active"), false, false);
+  EXPECT_TRUE(test::ReadFile(local_.Path("active")) == program_);
+  EXPECT_EQ(ftp_.LastReply.NumericCode, 226);
+}
+
 TEST_F(IdFTPServer, LargeDownloadIsByteIdentical) {
   const std::size_t size = 64u * 1024 * 1024 + 1000;
   const std::string big = Bytes(size, 2);
