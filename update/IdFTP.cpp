@@ -69,7 +69,7 @@ void TIdFTP::Login() {
   } else {
     SystemDescription = LastReply.Text.empty() ? std::string() : LastReply.Text.front();
   }
-  DoStatus(TIdStatus::ftpReady, "Connection established");
+  DoStatus(TIdStatus::Ready, "Connection established");
 }
 
 void TIdFTP::CloseConnection() { Disconnect(); }
@@ -175,7 +175,7 @@ void TIdFTP::Download(const std::string& remotePath, const std::string& localPat
 void TIdFTP::RunRetrieve(const std::string& command, TStream& destination, bool resume) {
   TransferGuard guard(transferring_);
   CheckCommand(command);
-  DoStatus(TIdStatus::ftpTransfer, "Starting FTP transfer");
+  DoStatus(TIdStatus::Transfer, "Starting FTP transfer");
   try {
     std::string address;
     int dataPort = 0;
@@ -214,15 +214,15 @@ void TIdFTP::RunRetrieve(const std::string& command, TStream& destination, bool 
     data.Disconnect();
   } catch (...) {
     dataConnection_.reset();
-    DoStatus(TIdStatus::ftpReady, "Transfer complete");
+    DoStatus(TIdStatus::Ready, "Transfer complete");
     throw;
   }
   dataConnection_.reset();
-  DoStatus(TIdStatus::ftpReady, "Transfer complete");
+  DoStatus(TIdStatus::Ready, "Transfer complete");
   const int code = ReadReply({225, 226, 250, 426, 450});
   if (code == 426 || code == 450) {
     ReadReply({226, 225});
-    DoStatus(TIdStatus::ftpAborted, "Transfer aborted");
+    DoStatus(TIdStatus::TransferAborted, "Transfer aborted");
   }
 }
 

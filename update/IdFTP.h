@@ -2,10 +2,11 @@
 // commands of the update on top, and one data connection per download.
 //
 // Reports: the connection's status events, plus Transfer "Starting FTP transfer", Ready
-// "Connection established" / "Transfer complete" and Aborted "Transfer aborted". The data
+// "Connection established" / "Transfer complete" and TransferAborted "Transfer aborted". The data
 // connection carries the client's three work events, so a download's progress (read mode,
 // expected total 0, running counts 32768, 65536, ...) reaches the same handlers; a work
-// handler may pump GUI events and call AbortTransfer.
+// handler may pump GUI events and call AbortTransfer. During a download the work events'
+// sender is the data connection (DataConnection()), not the client itself.
 #pragma once
 
 #include <cstdint>

@@ -5,15 +5,15 @@ namespace vorn {
 
 // Status reports of a connection, in this order; the last three come from the FTP client.
 enum class TIdStatus {
-  hsResolving,       // "Resolving hostname %s."
-  hsConnecting,      // "Connecting to %s."
-  hsConnected,       // "Connected."
-  hsDisconnecting,   // "Disconnecting."
-  hsDisconnected,    // "Disconnected."
-  hsStatusText,      // "%s"
-  ftpTransfer,       // "%s": "Starting FTP transfer"
-  ftpReady,          // "%s": "Connection established", "Transfer complete"
-  ftpAborted,        // "%s": "Transfer aborted"
+  Resolving,        // "Resolving hostname %s."
+  Connecting,       // "Connecting to %s."
+  Connected,        // "Connected."
+  Disconnecting,    // "Disconnecting."
+  Disconnected,     // "Disconnected."
+  StatusText,       // "%s"
+  Transfer,         // "%s": "Starting FTP transfer"
+  Ready,            // "%s": "Connection established", "Transfer complete"
+  TransferAborted,  // "%s": "Transfer aborted"
 };
 
 // Work reports come in two modes, each with its own nesting level and running count.

@@ -15,11 +15,11 @@ TIdTCPConnection::~TIdTCPConnection() = default;
 
 std::string TIdTCPConnection::StatusText(TIdStatus status, const std::string& argument) {
   switch (status) {
-    case TIdStatus::hsResolving: return "Resolving hostname " + argument + ".";
-    case TIdStatus::hsConnecting: return "Connecting to " + argument + ".";
-    case TIdStatus::hsConnected: return "Connected.";
-    case TIdStatus::hsDisconnecting: return "Disconnecting.";
-    case TIdStatus::hsDisconnected: return "Disconnected.";
+    case TIdStatus::Resolving: return "Resolving hostname " + argument + ".";
+    case TIdStatus::Connecting: return "Connecting to " + argument + ".";
+    case TIdStatus::Connected: return "Connected.";
+    case TIdStatus::Disconnecting: return "Disconnecting.";
+    case TIdStatus::Disconnected: return "Disconnected.";
     default: return argument;
   }
 }
@@ -57,9 +57,9 @@ void TIdTCPConnection::ConnectTo(const std::string& host, int port, int timeoutM
   std::string address;
   try {
     in_addr dotted{};
-    if (inet_pton(AF_INET, host.c_str(), &dotted) != 1) DoStatus(TIdStatus::hsResolving, host);
+    if (inet_pton(AF_INET, host.c_str(), &dotted) != 1) DoStatus(TIdStatus::Resolving, host);
     address = ResolveHost(host);
-    DoStatus(TIdStatus::hsConnecting, address);
+    DoStatus(TIdStatus::Connecting, address);
   } catch (...) {
     socket_.Close();
     throw;
@@ -68,7 +68,7 @@ void TIdTCPConnection::ConnectTo(const std::string& host, int port, int timeoutM
   closedByPeer_ = false;
   head_ = tail_ = 0;
   if (Intercept) Intercept->Connect();
-  DoStatus(TIdStatus::hsConnected);
+  DoStatus(TIdStatus::Connected);
   if (OnConnected) OnConnected(*this);
 }
 
@@ -82,24 +82,24 @@ void TIdTCPConnection::Accept(int timeoutMs) {
   closedByPeer_ = false;
   head_ = tail_ = 0;
   if (Intercept) Intercept->Connect();
-  DoStatus(TIdStatus::hsConnected);
+  DoStatus(TIdStatus::Connected);
   if (OnConnected) OnConnected(*this);
 }
 
 void TIdTCPConnection::Disconnect() {
   if (!socket_.Connected()) return;
-  DoStatus(TIdStatus::hsDisconnecting);
+  DoStatus(TIdStatus::Disconnecting);
   if (Intercept) Intercept->Disconnect();
   socket_.Close();
   if (OnDisconnected) OnDisconnected(*this);
-  DoStatus(TIdStatus::hsDisconnected);
+  DoStatus(TIdStatus::Disconnected);
 }
 
 void TIdTCPConnection::HandlePeerClose() {
   closedByPeer_ = true;
   if (Intercept) Intercept->Disconnect();
   socket_.Close();
-  DoStatus(TIdStatus::hsDisconnected);
+  DoStatus(TIdStatus::Disconnected);
   if (OnDisconnected) OnDisconnected(*this);
 }
 

@@ -72,12 +72,18 @@ TEST_F(IdFTPServer, UpdateCheckAndDownload) {
             (Lines{"Status : Disconnecting.", "Disconnected", "Status : Disconnected."}));
 }
 
-TEST_F(IdFTPServer, ActiveDownloadWithTheServerConnecting) {
+TEST_F(IdFTPServer, ActiveAndResumedDownloads) {
   Open();
   ftp_.Passive = false;
   ftp_.Download("/docs/Quillo/Programs/Vorn10.exe", local_.Path("active"), false, false);
   EXPECT_TRUE(test::ReadFile(local_.Path("active")) == program_);
   EXPECT_EQ(ftp_.LastReply.NumericCode, 226);
+
+  // Resuming a file that holds the first bytes fetches only the rest (overwriting allowed too).
+  ftp_.Passive = true;
+  local_.Write("resumed", program_.substr(0, 1000));
+  ftp_.Download("/docs/Quillo/Programs/Vorn10.exe", local_.Path("resumed"), true, true);
+  EXPECT_TRUE(test::ReadFile(local_.Path("resumed")) == program_);
 }
 
 TEST_F(IdFTPServer, LargeDownloadIsByteIdentical) {
