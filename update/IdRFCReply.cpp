@@ -4,6 +4,8 @@
 
 #include <charconv>
 
+#include "IdException.h"
+
 namespace vorn {
 
 namespace {
@@ -63,14 +65,22 @@ std::string TIdRFCReply::FormattedText() const {
 }
 
 std::vector<std::string> TIdRFCReply::ReadLines(const std::function<std::string()>& readLine) {
+  int budget = kMaxReplyLines;
+  const auto next = [&] {
+    if (budget-- <= 0) {
+      throw EIdException("Reply too long: more than " + std::to_string(kMaxReplyLines) +
+                         " lines.");
+    }
+    return std::string(Trim(readLine()));
+  };
   std::vector<std::string> lines;
   std::string first;
-  while (first.empty()) first = std::string(Trim(readLine()));
+  while (first.empty()) first = next();
   lines.push_back(first);
   if (first.size() > 3 && first[3] == '-') {
     const std::string endMarker = first.substr(0, 3) + ' ';
     for (;;) {
-      const std::string line(Trim(readLine()));
+      const std::string line = next();
       if (line.empty()) continue;
       lines.push_back(line);
       if (line.size() < 4 || SameIgnoringCase(line.substr(0, 4), endMarker)) break;

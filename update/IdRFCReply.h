@@ -10,6 +10,10 @@ namespace vorn {
 
 class TIdRFCReply {
  public:
+  // The most lines one reply may take: a server that never ends a reply cannot hold the
+  // program for ever.
+  static constexpr int kMaxReplyLines = 1000;
+
   int NumericCode = 0;
   std::string TextCode;            // the code as sent
   std::vector<std::string> Text;   // the text lines, without their codes
@@ -23,6 +27,7 @@ class TIdRFCReply {
   // Reads the lines of one reply from readLine: empty lines before the reply are skipped;
   // a first line "nnn-..." opens a multi-line reply that ends with a line beginning "nnn "
   // (any case) or shorter than 4 bytes. Every line is trimmed of blanks and control bytes.
+  // More than kMaxReplyLines lines, empty ones included, raise EIdException.
   static std::vector<std::string> ReadLines(const std::function<std::string()>& readLine);
   // Fills this reply from lines as ReadLines gives them.
   void Parse(const std::vector<std::string>& lines);

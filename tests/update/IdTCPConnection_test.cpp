@@ -68,6 +68,16 @@ TEST(IdRFCReply, SingleAndMultiLineReplies) {
 
   // A reply cut off by the peer is an error, never a half reply.
   EXPECT_THROW(ReplyFrom({"220-first", "220-more"}), EIdConnClosedGracefully);
+  // A reply that never ends, or never starts, is cut off instead of read for ever.
+  std::deque<std::string> endless(1000, "220-more");
+  endless.push_back("220 end");
+  EXPECT_THROW(ReplyFrom(endless), EIdException);
+  endless.assign(1000, "");
+  endless.push_back("220 late");
+  EXPECT_THROW(ReplyFrom(endless), EIdException);
+  endless.assign(999, "220-more");
+  endless.push_back("220 end");
+  EXPECT_EQ(ReplyFrom(endless).Text.size(), 1000u);
 }
 
 TEST(IdTCPConnection, CutLineKeepsToMaxLineLength) {
