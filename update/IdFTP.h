@@ -7,6 +7,17 @@
 // expected total 0, running counts 32768, 65536, ...) reaches the same handlers; a work
 // handler may pump GUI events and call AbortTransfer. During a download the work events'
 // sender is the data connection (DataConnection()), not the client itself.
+//
+// In use, as the update does it:
+//   TIdFTP ftp;  ftp.Host = VORN_UPDATE_HOST;  ftp.Username = "tavo";  ftp.Password = "brimtu47";
+//   ftp.Passive = true;
+//   ftp.OnStatus = [&](TIdTCPConnection&, TIdStatus, const std::string& text) { Add(text); };
+//   ftp.OpenConnection();
+//   ftp.ChangeWorkingDir("/docs/Quillo/Programs/");
+//   const std::int64_t size = ftp.QuerySize("Vorn10.exe");               // -1: no size
+//   ftp.Download(ftp.QueryWorkingDir() + "/Vorn10.exe", tempPath, true, false);
+// Failures are exceptions: the connection's and the client's errors derive from EIdException;
+// EConvertError (a bad PASV reply) and EStreamError (the local file) from std::runtime_error.
 #pragma once
 
 #include <cstdint>
