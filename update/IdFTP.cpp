@@ -50,6 +50,7 @@ TIdFTP::~TIdFTP() = default;
 void TIdFTP::OpenConnection(bool autoLogin, int connectTimeoutMs) {
   if (IsConnected()) throw EIdAlreadyConnected();
   try {
+    pendingAbortReplies_ = 0;
     Connect(connectTimeoutMs);
     ReadReply({220});
     GreetingReply = LastReply;
@@ -222,13 +223,26 @@ void TIdFTP::RunRetrieve(const std::string& command, TStream& destination, bool 
   const int code = ReadReply({225, 226, 250, 426, 450});
   if (code == 426 || code == 450) {
     ReadReply({226, 225});
+    if (pendingAbortReplies_ > 0) --pendingAbortReplies_;
     DoStatus(TIdStatus::TransferAborted, "Transfer aborted");
   }
 }
 
 void TIdFTP::AbortTransfer() {
-  if (IOHandler().Connected()) WriteBytes("ABOR\r\n");
+  if (IOHandler().Connected()) {
+    WriteBytes("ABOR\r\n");
+    ++pendingAbortReplies_;
+  }
   if (dataConnection_) dataConnection_->Disconnect();
+}
+
+int TIdFTP::SendCommand(const std::string& command, const TIdReplyCodes& allowed) {
+  // Without this the answer to an ABOR would be taken as the answer to this command.
+  while (pendingAbortReplies_ > 0) {
+    --pendingAbortReplies_;
+    ReadReply();
+  }
+  return TIdTCPClient::SendCommand(command, allowed);
 }
 
 }  // namespace vorn

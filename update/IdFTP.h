@@ -90,8 +90,12 @@ class TIdFTP : public TIdTCPClient {
   // 426 or 450 is reported as "Transfer aborted".
   void RunRetrieve(const std::string& command, TStream& destination, bool resume);
   // Sends ABOR (its reply is not read here) and closes the data connection's socket, which
-  // ends a running copy at its next test. Safe to call from a work event.
+  // ends a running copy at its next test. Safe to call from a work event. A reply to ABOR
+  // that the transfer does not take (no transfer ran, or the server had already finished it)
+  // is read before the next command, so every command still gets its own reply.
   void AbortTransfer();
+  // Reads the replies still owed for ABOR, then sends the command and reads its reply.
+  int SendCommand(const std::string& command, const TIdReplyCodes& allowed = {}) override;
   // Whether the server restarts transfers (asked once: REST 1 answered 350, then REST 0).
   bool CanResume();
 
@@ -105,6 +109,7 @@ class TIdFTP : public TIdTCPClient {
   std::unique_ptr<TIdTCPClient> dataConnection_;
   std::optional<bool> canResume_;
   bool transferring_ = false;
+  int pendingAbortReplies_ = 0;  // ABORs sent whose reply has not been read
 };
 
 }  // namespace vorn

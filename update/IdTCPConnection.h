@@ -81,7 +81,7 @@ class TIdTCPConnection {
   // Raises EIdException for a command holding CR or LF: commands are single lines.
   static void CheckCommand(std::string_view command);
   // Writes `command` CR LF (after CheckCommand), then reads the reply.
-  int SendCommand(const std::string& command, const TIdReplyCodes& allowed = {});
+  virtual int SendCommand(const std::string& command, const TIdReplyCodes& allowed = {});
   // Sends all bytes, in pieces of at most SendBufferSize; each send is a write work step.
   void WriteBytes(std::string_view bytes);
   // Copies the input into `destination` until the peer closes (or the socket is closed from a

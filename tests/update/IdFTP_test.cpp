@@ -299,7 +299,21 @@ TEST(IdFTP, AbortFromAWorkEvent) {
                       s.Send("426 Connection closed; transfer aborted.\r\n"
                              "226 ABOR command successful.\r\n");
                     },
-                    S::On("SIZE x", "213 7\r\n"), S::Silent()}));
+                    S::On("SIZE x", "213 7\r\n"),
+                    // The server finished before the ABOR came: 226, then 225 for the ABOR.
+                    S::Pasv(), S::On("RETR /done", "150 Opening\r\n"),
+                    [&payload](S& s) {
+                      s.AcceptData();
+                      s.SendData(payload.substr(0, 100000));
+                      s.CloseData();
+                      s.Send("226 Transfer complete.\r\n");
+                      s.Expect("ABOR");
+                      s.Send("225 No transfer to abort.\r\n");
+                    },
+                    S::On("SIZE y", "213 8\r\n"),
+                    // An abort with no transfer running.
+                    S::On("ABOR", "225 No transfer to abort.\r\n"),
+                    S::On("CWD /docs", "250 OK\r\n"), S::Silent()}));
   Client c(server.Port());
   c.ftp.OpenConnection();
   c.log.lines.clear();
@@ -314,6 +328,16 @@ TEST(IdFTP, AbortFromAWorkEvent) {
   // The chunk whose step was reported is written; nothing after the abort.
   EXPECT_TRUE(test::ReadFile(dir.Path("Temp.upd")) == payload.substr(0, 32768));
   EXPECT_EQ(c.ftp.QuerySize("x"), 7);  // both replies of the abort were read
+
+  c.log.lines.clear();
+  c.ftp.Download("/done", dir.Path("done"), true, false);
+  EXPECT_EQ(c.log.Only("Status"),
+            (Lines{"Status : Starting FTP transfer", "Status : Transfer complete"}));
+  EXPECT_EQ(c.ftp.QuerySize("y"), 8);  // not the 225 meant for the ABOR
+
+  c.ftp.OnWork = nullptr;
+  c.ftp.AbortTransfer();
+  c.ftp.ChangeWorkingDir("/docs");  // takes 250, not the ABOR's 225
   c.ftp.CloseConnection();
   server.Finish();
 }
