@@ -222,8 +222,11 @@ void TIdFTP::RunRetrieve(const std::string& command, TStream& destination, bool 
   DoStatus(TIdStatus::Ready, "Transfer complete");
   const int code = ReadReply({225, 226, 250, 426, 450});
   if (code == 426 || code == 450) {
+    // Unasked, this is the server giving up on the transfer: what came is not the whole file,
+    // and there is no second reply to wait for.
+    if (pendingAbortReplies_ == 0) throw EIdProtocolReplyError(code, LastReply.FormattedText());
     ReadReply({226, 225});
-    if (pendingAbortReplies_ > 0) --pendingAbortReplies_;
+    --pendingAbortReplies_;
     DoStatus(TIdStatus::TransferAborted, "Transfer aborted");
   }
 }

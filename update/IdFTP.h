@@ -87,7 +87,8 @@ class TIdFTP : public TIdTCPClient {
                 bool mayOverwrite = false, bool resume = false);
   // Runs one retrieving command (e.g. "RETR /a/b") into destination over a data connection
   // (passive or active as Passive says), then reads the final reply; an abort confirmed by
-  // 426 or 450 is reported as "Transfer aborted".
+  // 426 or 450 (and the reply to the ABOR) is reported as "Transfer aborted". A 426 or 450
+  // when no ABOR was sent means the server broke the transfer off: EIdProtocolReplyError.
   void RunRetrieve(const std::string& command, TStream& destination, bool resume);
   // Sends ABOR (its reply is not read here) and closes the data connection's socket, which
   // ends a running copy at its next test. Safe to call from a work event. A reply to ABOR

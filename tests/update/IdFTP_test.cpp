@@ -355,7 +355,14 @@ TEST(IdFTP, DownloadFailuresLeaveTheClientUsable) {
                       s.CloseData();
                       s.Send("226 Done\r\n");
                     },
-                    S::Silent()}));
+                    S::Pasv(), S::On("RETR /cut", "150 Opening\r\n"),
+                    [](S& s) {
+                      s.AcceptData();
+                      s.SendData(std::string(5000, 'c'));
+                      s.CloseData();
+                      s.Send("426 Connection closed; transfer aborted.\r\n");
+                    },
+                    S::On("SIZE /cut", "213 9000\r\n"), S::Silent()}));
   Client c(server.Port());
   c.ftp.OpenConnection();
 
@@ -383,6 +390,15 @@ TEST(IdFTP, DownloadFailuresLeaveTheClientUsable) {
   c.ftp.Download("/a", dir.Path("a"), true, false);
   EXPECT_EQ(nested, "A transfer is already running.");
   EXPECT_EQ(test::ReadFile(dir.Path("a")), std::string(40000, 'a'));
+
+  // A server that breaks a transfer off unasked: an error, not a finished download.
+  c.ftp.OnWork = nullptr;
+  c.log.lines.clear();
+  EXPECT_EQ(ErrorOf<EIdProtocolReplyError>(
+                [&] { c.ftp.Download("/cut", dir.Path("cut"), true, false); }),
+            "Connection closed; transfer aborted.\r\n");
+  EXPECT_EQ(c.log.Only("AfterGet"), Lines{});
+  EXPECT_EQ(c.ftp.QuerySize("/cut"), 9000);
   c.ftp.CloseConnection();
   server.Finish();
 }
