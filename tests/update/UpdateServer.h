@@ -1,0 +1,25 @@
+// Runs scripts/update-server (the real FTP server) on a free loopback port for one test,
+// serving `root`; stopped and reaped when the object goes, also when the test fails.
+#pragma once
+
+#include <string>
+
+#include <sys/types.h>
+
+namespace vorn::test {
+
+class UpdateServer {
+ public:
+  explicit UpdateServer(const std::string& root);
+  ~UpdateServer();
+  UpdateServer(const UpdateServer&) = delete;
+  UpdateServer& operator=(const UpdateServer&) = delete;
+
+  int Port() const { return port_; }
+
+ private:
+  pid_t pid_ = -1;
+  int port_ = 0;
+};
+
+}  // namespace vorn::test

@@ -1,0 +1,251 @@
+#include "IdFTP.h"
+
+#include <sys/stat.h>
+
+#include <charconv>
+
+#include "IdException.h"
+
+namespace vorn {
+
+namespace {
+
+// Marks a transfer as running for its lifetime: a second transfer started from inside a work
+// event would replace the data connection that the first one is still reading.
+class TransferGuard {
+ public:
+  explicit TransferGuard(bool& flag) : flag_(flag) {
+    if (flag_) throw EIdException("A transfer is already running.");
+    flag_ = true;
+  }
+  ~TransferGuard() { flag_ = false; }
+  TransferGuard(const TransferGuard&) = delete;
+  TransferGuard& operator=(const TransferGuard&) = delete;
+
+ private:
+  bool& flag_;
+};
+
+// A PASV field as an integer within [low, high]; `what` names the field in the error text.
+int PassiveField(std::string_view field, int low, int high, const char* what) {
+  std::string bare;
+  for (const char c : field) {
+    if (c != ' ') bare += c;
+  }
+  int value = 0;
+  if (!TryStrToInt(bare, value)) throw EConvertError::NotAnInteger(bare);
+  if (value < low || value > high) {
+    throw EConvertError("'" + bare + "' is not a valid " + what + " in the passive reply (" +
+                        std::to_string(low) + " to " + std::to_string(high) + ")");
+  }
+  return value;
+}
+
+}  // namespace
+
+TIdFTP::TIdFTP() { Port = 21; }
+
+TIdFTP::~TIdFTP() = default;
+
+void TIdFTP::OpenConnection(bool autoLogin, int connectTimeoutMs) {
+  if (IsConnected()) throw EIdAlreadyConnected();
+  try {
+    pendingAbortReplies_ = 0;
+    Connect(connectTimeoutMs);
+    ReadReply({220});
+    GreetingReply = LastReply;
+    if (autoLogin) Login();
+  } catch (...) {
+    CloseConnection();
+    throw;
+  }
+}
+
+void TIdFTP::Login() {
+  if (SendCommand("USER " + Username, {230, 331}) == 331) SendCommand("PASS " + Password, {230});
+  LoginReply = LastReply;
+  SendCommand(TransferType == TIdFTPTransferType::ftBinary ? "TYPE I" : "TYPE A", {200});
+  if (SendCommand("SYST", {200, 215, 500}) == 500) {
+    SystemDescription = "Unknown";
+  } else {
+    SystemDescription = LastReply.Text.empty() ? std::string() : LastReply.Text.front();
+  }
+  DoStatus(TIdStatus::Ready, "Connection established");
+}
+
+void TIdFTP::CloseConnection() { Disconnect(); }
+
+void TIdFTP::ChangeWorkingDir(const std::string& dir) { SendCommand("CWD " + dir, {200, 250}); }
+
+std::string TIdFTP::ParseWorkingDir(std::string_view line) {
+  const std::size_t open = line.find('"');
+  if (open == std::string_view::npos) return {};
+  const std::size_t close = line.find('"', open + 1);
+  if (close == std::string_view::npos) return {};
+  return std::string(line.substr(open + 1, close - open - 1));
+}
+
+std::string TIdFTP::QueryWorkingDir() {
+  SendCommand("PWD", {257});
+  return LastReply.Text.empty() ? std::string() : ParseWorkingDir(LastReply.Text.front());
+}
+
+std::int64_t TIdFTP::ParseSize(const TIdRFCReply& reply) {
+  if (reply.NumericCode != 213) return -1;
+  const std::string joined = reply.FormattedText();
+  std::string_view text = TIdRFCReply::Trim(joined);
+  const std::size_t blank = text.find(' ');
+  if (blank != std::string_view::npos) text.remove_prefix(blank + 1);
+  // Only a plain decimal count is a size; a sign or anything else means the server gave none.
+  if (text.empty() || text.front() < '0' || text.front() > '9') return -1;
+  std::int64_t size = -1;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), size);
+  if (ec != std::errc() || end != text.data() + text.size()) return -1;
+  return size;
+}
+
+std::int64_t TIdFTP::QuerySize(const std::string& path) {
+  SendCommand("SIZE " + path);
+  return ParseSize(LastReply);
+}
+
+void TIdFTP::ParsePassive(std::string_view line, std::string& address, int& port) {
+  std::string_view text = TIdRFCReply::Trim(line);
+  const std::size_t open = text.find('('), close = text.find(')');
+  if (open != std::string_view::npos && close != std::string_view::npos) {
+    text = close > open ? text.substr(open + 1, close - open - 1) : std::string_view();
+  } else if (const std::size_t blank = text.rfind(' '); blank != std::string_view::npos) {
+    text.remove_prefix(blank + 1);
+  }
+  std::string_view fields[6];
+  for (auto& field : fields) {
+    const std::size_t comma = text.find(',');
+    field = text.substr(0, comma);
+    text = comma == std::string_view::npos ? std::string_view() : text.substr(comma + 1);
+  }
+  // The address is used as the server names it, but only when it is an address at all.
+  std::string dotted;
+  for (int i = 0; i < 4; ++i) {
+    if (i > 0) dotted += '.';
+    dotted += std::to_string(PassiveField(fields[i], 0, 255, "address field"));
+  }
+  const int high = PassiveField(fields[4], 0, 255, "port field");
+  const int low = PassiveField(fields[5], 0, 255, "port field");
+  const int number = high * 256 + low;
+  if (number < 1) throw EConvertError("'0' is not a valid port in the passive reply (1 to 65535)");
+  address = dotted;
+  port = number;
+}
+
+void TIdFTP::EnterPassive(std::string& address, int& port) {
+  SendCommand("PASV", {227});
+  ParsePassive(LastReply.Text.empty() ? std::string_view() : LastReply.Text.front(), address,
+               port);
+}
+
+bool TIdFTP::CanResume() {
+  if (!canResume_) {
+    canResume_ = SendCommand("REST 1") == 350;
+    SendCommand("REST 0");
+  }
+  return *canResume_;
+}
+
+void TIdFTP::Download(const std::string& remotePath, const std::string& localPath,
+                      bool mayOverwrite, bool resume) {
+  if (transferring_) throw EIdException("A transfer is already running.");
+  struct stat info{};
+  TFileStream::Mode mode = TFileStream::Mode::Create;
+  if (::stat(localPath.c_str(), &info) == 0) {
+    resume = resume && CanResume();
+    // Resuming where the server can restart wins over overwriting: that is what was asked.
+    if (resume) {
+      mode = TFileStream::Mode::Append;
+    } else if (!mayOverwrite) {
+      throw EIdFTPFileAlreadyExists();
+    }
+  } else {
+    resume = false;
+  }
+  TFileStream file(localPath, mode);
+  RunRetrieve("RETR " + remotePath, file, resume);
+  if (OnAfterGet) OnAfterGet(*this, file);
+  file.Close();
+}
+
+void TIdFTP::RunRetrieve(const std::string& command, TStream& destination, bool resume) {
+  TransferGuard guard(transferring_);
+  CheckCommand(command);
+  DoStatus(TIdStatus::Transfer, "Starting FTP transfer");
+  try {
+    std::string address;
+    int dataPort = 0;
+    if (Passive) EnterPassive(address, dataPort);
+    dataConnection_ = std::make_unique<TIdTCPClient>();
+    TIdTCPClient& data = *dataConnection_;
+    data.SendBufferSize = SendBufferSize;
+    data.RecvBufferSize = RecvBufferSize;
+    data.ReadTimeout = ReadTimeout;
+    data.ConnectTimeout = ConnectTimeout;
+    data.OnWorkBegin = OnWorkBegin;
+    data.OnWork = OnWork;
+    data.OnWorkEnd = OnWorkEnd;
+    const std::string restart = "REST " + std::to_string(destination.Position());
+    if (Passive) {
+      data.Host = address;
+      data.Port = dataPort;
+      data.Connect();
+      if (resume) SendCommand(restart, {350});
+      WriteBytes(command + "\r\n");
+      ReadReply({125, 150, 154});
+    } else {
+      const int listening = data.Listen(*this);
+      std::string numbers = IOHandler().LocalAddress();
+      for (char& c : numbers) {
+        if (c == '.') c = ',';
+      }
+      numbers += "," + std::to_string(listening / 256) + "," + std::to_string(listening % 256);
+      SendCommand("PORT " + numbers, {200});
+      if (resume) SendCommand(restart, {350});
+      WriteBytes(command + "\r\n");
+      ReadReply({125, 150, 154});
+      data.Accept(ConnectTimeout);
+    }
+    data.ReadStreamToEnd(destination);
+    data.Disconnect();
+  } catch (...) {
+    dataConnection_.reset();
+    DoStatus(TIdStatus::Ready, "Transfer complete");
+    throw;
+  }
+  dataConnection_.reset();
+  DoStatus(TIdStatus::Ready, "Transfer complete");
+  const int code = ReadReply({225, 226, 250, 426, 450});
+  if (code == 426 || code == 450) {
+    // Unasked, this is the server giving up on the transfer: what came is not the whole file,
+    // and there is no second reply to wait for.
+    if (pendingAbortReplies_ == 0) throw EIdProtocolReplyError(code, LastReply.FormattedText());
+    ReadReply({226, 225});
+    --pendingAbortReplies_;
+    DoStatus(TIdStatus::TransferAborted, "Transfer aborted");
+  }
+}
+
+void TIdFTP::AbortTransfer() {
+  if (IOHandler().Connected()) {
+    WriteBytes("ABOR\r\n");
+    ++pendingAbortReplies_;
+  }
+  if (dataConnection_) dataConnection_->Disconnect();
+}
+
+int TIdFTP::SendCommand(const std::string& command, const TIdReplyCodes& allowed) {
+  // Without this the answer to an ABOR would be taken as the answer to this command.
+  while (pendingAbortReplies_ > 0) {
+    --pendingAbortReplies_;
+    ReadReply();
+  }
+  return TIdTCPClient::SendCommand(command, allowed);
+}
+
+}  // namespace vorn

@@ -1,0 +1,148 @@
+#include "IdIOHandlerSocket.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "IdException.h"
+
+namespace vorn {
+
+namespace {
+
+[[noreturn]] void Raise(int posixErrno) { throw EIdSocketError(SocketErrorNumber(posixErrno)); }
+
+}  // namespace
+
+TIdIOHandlerSocket::~TIdIOHandlerSocket() { Close(); }
+
+void TIdIOHandlerSocket::Open() {
+  Close();
+  fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+  if (fd_ < 0) RaiseLastSocketError();
+}
+
+void TIdIOHandlerSocket::Close() {
+  if (fd_ >= 0) {
+    ::close(fd_);
+    fd_ = -1;
+  }
+}
+
+void TIdIOHandlerSocket::WaitFor(short events, int timeoutMs) const {
+  pollfd p{fd_, events, 0};
+  for (;;) {
+    const int rc = ::poll(&p, 1, timeoutMs > 0 ? timeoutMs : -1);
+    if (rc > 0) return;
+    if (rc == 0) throw EIdSocketError(10060);
+    if (errno != EINTR) RaiseLastSocketError();
+  }
+}
+
+void TIdIOHandlerSocket::ConnectTo(const std::string& address, int port, int timeoutMs) {
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  if (port < 0 || port > 65535 || inet_pton(AF_INET, address.c_str(), &to.sin_addr) != 1) {
+    Close();
+    throw EIdSocketError(10049);
+  }
+  to.sin_port = htons(static_cast<uint16_t>(port));
+  try {
+    // A non-blocking connect lets the time-out bound the wait; the socket turns blocking again.
+    const int flags = ::fcntl(fd_, F_GETFL);
+    if (flags < 0 || ::fcntl(fd_, F_SETFL, flags | O_NONBLOCK) < 0) RaiseLastSocketError();
+    if (::connect(fd_, reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0) {
+      if (errno != EINPROGRESS && errno != EINTR) RaiseLastSocketError();
+      WaitFor(POLLOUT, timeoutMs);
+      int error = 0;
+      socklen_t len = sizeof error;
+      if (::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &error, &len) != 0) RaiseLastSocketError();
+      if (error != 0) Raise(error);
+    }
+    if (::fcntl(fd_, F_SETFL, flags) < 0) RaiseLastSocketError();
+  } catch (...) {
+    Close();
+    throw;
+  }
+}
+
+int TIdIOHandlerSocket::ListenLike(const TIdIOHandlerSocket& like) {
+  sockaddr_in local{};
+  socklen_t len = sizeof local;
+  if (::getsockname(like.fd_, reinterpret_cast<sockaddr*>(&local), &len) != 0) {
+    RaiseLastSocketError();
+  }
+  Open();
+  local.sin_port = 0;
+  if (::bind(fd_, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
+      ::listen(fd_, 1) != 0 ||
+      ::getsockname(fd_, reinterpret_cast<sockaddr*>(&local), &len) != 0) {
+    const int e = errno;
+    Close();
+    Raise(e);
+  }
+  return ntohs(local.sin_port);
+}
+
+void TIdIOHandlerSocket::AcceptOne(int timeoutMs) {
+  try {
+    WaitFor(POLLIN, timeoutMs);
+  } catch (...) {
+    Close();
+    throw;
+  }
+  int accepted;
+  do {
+    accepted = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
+  } while (accepted < 0 && errno == EINTR);
+  const int e = errno;
+  Close();
+  if (accepted < 0) Raise(e);
+  fd_ = accepted;
+}
+
+std::size_t TIdIOHandlerSocket::Recv(char* buffer, std::size_t size, int timeoutMs) {
+  if (fd_ < 0) throw EIdSocketError(10038);
+  WaitFor(POLLIN, timeoutMs);
+  for (;;) {
+    const ssize_t n = ::recv(fd_, buffer, size, 0);
+    if (n >= 0) return static_cast<std::size_t>(n);
+    if (errno != EINTR) RaiseLastSocketError();
+  }
+}
+
+std::size_t TIdIOHandlerSocket::Send(const char* data, std::size_t size, int timeoutMs) {
+  if (fd_ < 0) throw EIdSocketError(10038);
+  WaitFor(POLLOUT, timeoutMs);
+  for (;;) {
+    const ssize_t n = ::send(fd_, data, size, MSG_NOSIGNAL);
+    if (n >= 0) return static_cast<std::size_t>(n);
+    if (errno != EINTR) RaiseLastSocketError();
+  }
+}
+
+bool TIdIOHandlerSocket::PeerHasClosed() const {
+  if (fd_ < 0) return false;
+  char byte;
+  ssize_t n;
+  do {
+    n = ::recv(fd_, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+  } while (n < 0 && errno == EINTR);
+  return n == 0;
+}
+
+std::string TIdIOHandlerSocket::LocalAddress() const {
+  sockaddr_in local{};
+  socklen_t len = sizeof local;
+  if (::getsockname(fd_, reinterpret_cast<sockaddr*>(&local), &len) != 0) RaiseLastSocketError();
+  char text[INET_ADDRSTRLEN] = {};
+  inet_ntop(AF_INET, &local.sin_addr, text, sizeof text);
+  return text;
+}
+
+}  // namespace vorn

@@ -1,0 +1,47 @@
+// One blocking IPv4 TCP socket. Every wait is bounded: connects by their time-out, reads and
+// sends by the time-out the caller passes, so a dead peer can never hang the program.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace vorn {
+
+class TIdIOHandlerSocket {
+ public:
+  TIdIOHandlerSocket() = default;
+  ~TIdIOHandlerSocket();  // closes without reports
+  TIdIOHandlerSocket(const TIdIOHandlerSocket&) = delete;
+  TIdIOHandlerSocket& operator=(const TIdIOHandlerSocket&) = delete;
+
+  // Creates the socket; raises EIdSocketError.
+  void Open();
+  // Connects to a dotted address; waits at most timeoutMs (<= 0: the system's own limit).
+  // On failure the socket is closed and EIdSocketError raised (10060 when the time is up).
+  void ConnectTo(const std::string& address, int port, int timeoutMs);
+  // Listens on the local address of `like` (an open, connected socket) on a free port;
+  // returns that port. Used by the active transfer form.
+  int ListenLike(const TIdIOHandlerSocket& like);
+  // Accepts one connection on a listening socket and takes it over; closes the listener.
+  void AcceptOne(int timeoutMs);
+
+  // Receives up to `size` bytes; 0 means the peer closed. Waits at most timeoutMs for the
+  // first byte (<= 0: no limit) and raises EIdSocketError 10060 when the time is up.
+  std::size_t Recv(char* buffer, std::size_t size, int timeoutMs);
+  // Sends what one call takes (at least 1 byte); raises EIdSocketError.
+  std::size_t Send(const char* data, std::size_t size, int timeoutMs);
+  // Whether the peer has closed: a look without waiting and without consuming.
+  bool PeerHasClosed() const;
+
+  void Close();
+  bool Connected() const { return fd_ >= 0; }
+  int Handle() const { return fd_; }
+  // The dotted local address of a connected socket.
+  std::string LocalAddress() const;
+
+ private:
+  void WaitFor(short events, int timeoutMs) const;
+  int fd_ = -1;
+};
+
+}  // namespace vorn
