@@ -2,4 +2,7 @@
 target_sources(vorn_controls PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/dxCoreUtils.cpp
   ${CMAKE_CURRENT_LIST_DIR}/dxCore.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/dxButtons.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/dxButtons.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/dxCheckCtrls.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/dxContainer.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/styled.qrc)
