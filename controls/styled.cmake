@@ -5,4 +5,5 @@ target_sources(vorn_controls PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/dxButtons.cpp
   ${CMAKE_CURRENT_LIST_DIR}/dxCheckCtrls.cpp
   ${CMAKE_CURRENT_LIST_DIR}/dxContainer.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/URLLabel.cpp
   ${CMAKE_CURRENT_LIST_DIR}/styled.qrc)
