@@ -104,11 +104,11 @@ TdxCustomButton::~TdxCustomButton() {
 }
 
 // Stored-only properties still repaint when they change, as every property does.
-#define VORN_SETTER(Name, member)         \
+#define VORN_SETTER(Name, member)           \
   void TdxCustomButton::Set##Name(bool v) { \
-    if (member == v) return;              \
-    member = v;                           \
-    Invalidate();                         \
+    if (member == v) return;                \
+    member = v;                             \
+    Invalidate();                           \
   }
 VORN_SETTER(AutoGray, autoGray_)
 VORN_SETTER(Cancel, cancel_)
@@ -209,8 +209,7 @@ void TdxCustomButton::WatchWindow() {
 }
 
 bool TdxCustomButton::event(QEvent* e) {
-  if (e->type() == QEvent::ParentChange || e->type() == QEvent::Show ||
-      e->type() == QEvent::Polish)
+  if (e->type() == QEvent::ParentChange || e->type() == QEvent::Show || e->type() == QEvent::Polish)
     WatchWindow();
   return TdxCustomStyleControl::event(e);
 }

@@ -53,13 +53,14 @@ QImage PaintCheckbox(const CheckLook& look, const CheckImages& images) {
       p.drawImage(inside, images.face);
     }
   } else if (look.hot) {
-    p.fillRect(QRect(inside, QSize(side, side)), look.pressed ? kOfficePressedFill : kOfficeHotFill);
+    p.fillRect(QRect(inside, QSize(side, side)),
+               look.pressed ? kOfficePressedFill : kOfficeHotFill);
   }
   p.end();
 
   if (look.checked) {
     const QImage mark = CheckMark();
-    const QRgb c = !office ? kCheckMarkXP.rgb()
+    const QRgb c = !office                      ? kCheckMarkXP.rgb()
                    : (look.hot && look.pressed) ? qRgb(255, 255, 255)
                                                 : qRgb(0, 0, 0);
     const QPoint at(5, boxTop + 3);

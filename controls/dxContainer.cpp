@@ -2,19 +2,19 @@
 
 #include <QBitmap>
 #include <QMouseEvent>
-#include <algorithm>
 #include <QPainter>
+#include <algorithm>
 
 TdxCustomContainer::TdxCustomContainer(QWidget* parent) : TdxCustomControl(parent) {
   setFocusPolicy(Qt::NoFocus);
   resize(185, 41);
 }
 
-#define VORN_SETTER(Name, Type, member) \
+#define VORN_SETTER(Name, Type, member)        \
   void TdxCustomContainer::Set##Name(Type v) { \
-    if (member == v) return;            \
-    member = v;                         \
-    Invalidate();                       \
+    if (member == v) return;                   \
+    member = v;                                \
+    Invalidate();                              \
   }
 VORN_SETTER(Alignment, Qt::Alignment, alignment_)
 VORN_SETTER(BoundColor, const QColor&, boundColor_)
@@ -49,8 +49,8 @@ void TdxCustomContainer::SetGlyph(const QPixmap& glyph) {
   if (!glyph_.isNull() && !glyph_.hasAlphaChannel()) {
     // A glyph without alpha is transparent where it has its lower-left pixel's colour.
     const QImage img = glyph_.toImage();
-    glyph_.setMask(QBitmap::fromImage(img.createMaskFromColor(img.pixel(0, img.height() - 1),
-                                                              Qt::MaskInColor)));
+    glyph_.setMask(QBitmap::fromImage(
+        img.createMaskFromColor(img.pixel(0, img.height() - 1), Qt::MaskInColor)));
   }
   Relayout();
 }
@@ -140,19 +140,24 @@ void TdxCustomContainer::paintEvent(QPaintEvent*) {
   QRect captionArea = inner;
   if (!glyph_.isNull()) {
     int y = inner.top();
-    if (glyphLayout_ == glBottom) y = inner.top() + inner.height() - glyph_.height();
-    else if (glyphLayout_ == glCenter) y = inner.top() + (inner.height() - glyph_.height()) / 2 + 1;
+    if (glyphLayout_ == glBottom)
+      y = inner.top() + inner.height() - glyph_.height();
+    else if (glyphLayout_ == glCenter)
+      y = inner.top() + (inner.height() - glyph_.height()) / 2 + 1;
     p.drawPixmap(inner.left(), y, glyph_);
     captionArea.setLeft(inner.left() + glyph_.width());
   }
   if (!showCaption_ || Caption().isEmpty()) return;
   const QRect area = captionArea.adjusted(spacing_, 1, -spacing_, -1);
   const dx::CaptionFormat format{wordWrap_, true};
-  const QStringList lines = dx::LayoutCaption(font(), Caption(), area.width(), area.height(), format);
+  const QStringList lines =
+      dx::LayoutCaption(font(), Caption(), area.width(), area.height(), format);
   const QSize text = dx::MeasureCaption(font(), lines, format);
   int y = area.top();
-  if (layout_ == tlCenter) y = area.top() + (area.height() - text.height()) / 2;
-  else if (layout_ == tlBottom) y = area.top() + area.height() - text.height();
+  if (layout_ == tlCenter)
+    y = area.top() + (area.height() - text.height()) / 2;
+  else if (layout_ == tlBottom)
+    y = area.top() + area.height() - text.height();
   dx::DrawCaption(p, font(), QRect(area.left(), y, area.width(), text.height()), lines, alignment_,
                   format, isEnabled(), palette().color(QPalette::WindowText),
                   palette().color(QPalette::Light), palette().color(QPalette::Dark));

@@ -95,8 +95,10 @@ void TdxCustomControl::SetHot(bool hot, bool notify) {
   hot_ = hot;
   Invalidate();
   if (!notify) return;
-  if (hot) emit OnMouseEnter();
-  else emit OnMouseLeave();
+  if (hot)
+    emit OnMouseEnter();
+  else
+    emit OnMouseLeave();
 }
 
 void TdxCustomControl::SetPressed(bool pressed) {

@@ -99,7 +99,6 @@ class TdxCustomControl : public QWidget {
   void GrabAccelerator();
 
  private:
-
   QString caption_;
   qint32 modalResult_ = 0;
   bool tabStop_ = true;

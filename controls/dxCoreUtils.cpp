@@ -26,8 +26,8 @@ int RoundHalfEven(long long numerator, long long denominator) {
 QColor GradientColor(QColor a, QColor b, int k, int n) {
   if (n <= 1) return a;
   const auto channel = [&](int ca, int cb) {
-    return RoundHalfEven(static_cast<long long>(ca) * (n - 1) + static_cast<long long>(k) * (cb - ca),
-                         n - 1);
+    return RoundHalfEven(
+        static_cast<long long>(ca) * (n - 1) + static_cast<long long>(k) * (cb - ca), n - 1);
   };
   return QColor(channel(a.red(), b.red()), channel(a.green(), b.green()),
                 channel(a.blue(), b.blue()));

@@ -57,7 +57,8 @@ TEST(Button, RestingFaceBorderAndCorners) {
   // The face gradient fills the inside of the border (checked left of the caption).
   const QImage face = Gradient(w - 2, h - 2, dx::kFaceTop, dx::kFaceBottom);
   for (int y = 1; y < h - 1; ++y)
-    for (int x = 2; x < 8; ++x) ASSERT_EQ(img.pixel(x, y), face.pixel(x - 1, y - 1)) << x << "," << y;
+    for (int x = 2; x < 8; ++x)
+      ASSERT_EQ(img.pixel(x, y), face.pixel(x - 1, y - 1)) << x << "," << y;
   EXPECT_EQ(At(img, 2, 1), dx::kFaceTop);
   // Without corner softening those pixels keep the parent colour.
   t.button->SetSmoothEdges(false);

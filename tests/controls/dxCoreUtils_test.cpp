@@ -58,8 +58,10 @@ TEST(Gradient, DitherStaysInTheFirstRowsAndTheStripRepeatsAcrossTheWidth) {
       bool inDither = true;  // within a column the colour above comes first, then the band's own
       for (int y = top; y < bottom; ++y) {
         const QRgb c = g.pixel(x, y);
-        if (c == own) inDither = false;
-        else EXPECT_TRUE(inDither && c == above && y < top + h / (n - 1)) << x << "," << y;
+        if (c == own)
+          inDither = false;
+        else
+          EXPECT_TRUE(inDither && c == above && y < top + h / (n - 1)) << x << "," << y;
         dithered |= c != own;
       }
     }
