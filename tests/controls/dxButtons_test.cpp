@@ -8,6 +8,7 @@
 #include <QTest>
 
 #include "StyledTestKit.h"
+#include "dxCheckCtrls.h"
 #include "dxCoreUtils.h"
 
 namespace {
@@ -291,6 +292,27 @@ TEST(Button, ResizedWhileHighlightedLeavesNoGapWhenTheRingGoes) {
   const QImage img = Grab(t.button);
   for (int x = 1; x < 89; ++x) EXPECT_NE(At(img, x, 22), kParent) << x;
   for (int y = 1; y < 24; ++y) EXPECT_NE(At(img, 88, y), kParent) << y;
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Button, TinyAndEmptySizesPaintWithoutFault) {
+  TdxButton button;
+  TdxCheckbox box;
+  button.SetCaption(QStringLiteral("Look for update"));
+  box.SetCaption(QStringLiteral("Whole Word"));
+  for (QSize s : {QSize(0, 0), QSize(1, 1), QSize(3, 2), QSize(6, 6), QSize(7, 7), QSize(81, 13)}) {
+    button.resize(s);
+    box.resize(s);
+    vorn::test::SendEnter(&button);
+    EXPECT_EQ(button.Face().size(), s.isEmpty() ? QSize(0, 0) : s);
+    EXPECT_EQ(box.Face().size(), s.isEmpty() ? QSize(0, 0) : s);
+    vorn::test::SendLeave(&button);
+    button.SetDefault(!button.Default());
+    EXPECT_EQ(button.Face().size(), s.isEmpty() ? QSize(0, 0) : s);
+  }
 }
 
 }  // namespace
