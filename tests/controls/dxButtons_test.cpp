@@ -93,6 +93,13 @@ TEST(Button, HotFocusAndPressedRings) {
   img = Grab(t.button);
   EXPECT_EQ(img.pixel(2, 5), focus.pixel(1, 4));
   EXPECT_EQ(img.pixel(w - 3, h - 4), focus.pixel(w - 4, h - 5));
+  // With ShowFocusRect, a dotted rectangle at (3, 3) inverts every other pixel of the face.
+  t.button->SetShowFocusRect(true);
+  const QImage dotted = Grab(t.button);
+  const QRgb under = img.pixel(3, 3);
+  EXPECT_EQ(dotted.pixel(3, 3), qRgb(255 - qRed(under), 255 - qGreen(under), 255 - qBlue(under)));
+  EXPECT_EQ(dotted.pixel(4, 3), img.pixel(4, 3));
+  t.button->SetShowFocusRect(false);
 
   // Pressed under the pointer: the pressed face over the whole inside.
   SendEnter(t.button);

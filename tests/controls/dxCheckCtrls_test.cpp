@@ -67,6 +67,13 @@ TEST(Checkbox, BoxImagesAndWindowsXPLook) {
     for (int x = 0; x < 9; ++x) ASSERT_EQ(hot.pixel(4 + x, top + 2 + y), images.face.pixel(x, y));
   const QImage down = dx::PaintCheckbox(Look(true, true, false, WindowsXP), images);
   for (int y = 0; y < 11; ++y) EXPECT_EQ(down.pixel(8, top + 1 + y), images.pressed.pixel(5, y));
+  // Focused: a dotted rectangle around the whole control.
+  dx::CheckLook focused = Look(false, false, false, WindowsXP);
+  focused.focused = true;
+  const QImage dots = dx::PaintCheckbox(focused, images);
+  EXPECT_EQ(At(dots, 0, 0), QColor(255 - 0xC0, 255 - 0xC0, 255 - 0xC0));
+  EXPECT_EQ(At(dots, 1, 0), kParent);
+  EXPECT_EQ(At(dots, 151, 15), QColor(255 - 0xC0, 255 - 0xC0, 255 - 0xC0));
   // Pressed with the pointer outside: the plain face.
   EXPECT_EQ(dx::PaintCheckbox(Look(false, true, false, WindowsXP), images), rest);
 
