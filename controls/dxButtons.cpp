@@ -1,0 +1,271 @@
+#include "dxButtons.h"
+
+#include <QKeyEvent>
+#include <QPainter>
+
+#include "dxCoreUtils.h"
+
+namespace dx {
+
+ButtonImages MakeButtonImages(QSize size, bool highlight) {
+  const int w = size.width(), h = size.height();
+  const int inset = highlight ? 6 : 2;
+  ButtonImages images;
+  images.face = MakeGradient(w - inset, h - inset, kFaceTop, kFaceBottom, kButtonBands, true);
+  images.pressed = MakeGradient(w - 2, h - 2, kPressedTop, kPressedBottom, kButtonBands, true);
+  images.focusRing = MakeGradient(w - 2, h - 2, kFocusTop, kFocusBottom, kButtonBands, true);
+  images.hotRing = MakeGradient(w - 2, h - 2, kHotTop, kHotBottom, kButtonBands, true);
+  return images;
+}
+
+bool ButtonHighlight(bool enabled, bool hot, bool pressed, bool focused, bool isDefault,
+                     bool canFocus, bool siblingFocused) {
+  if (!enabled) return false;
+  if (pressed) return !hot;
+  return hot || focused || (isDefault && canFocus && !siblingFocused);
+}
+
+namespace {
+void Put(QImage& image, int x, int y, QRgb c) {
+  if (image.rect().contains(x, y)) image.setPixel(x, y, c);
+}
+}  // namespace
+
+void DrawRoundBorder(QImage& image, QColor color) {
+  const int w = image.width(), h = image.height();
+  const QRgb c = color.rgb();
+  for (int x = 2; x <= w - 3; ++x) {
+    Put(image, x, 0, c);
+    Put(image, x, h - 1, c);
+  }
+  for (int y = 2; y <= h - 3; ++y) {
+    Put(image, 0, y, c);
+    Put(image, w - 1, y, c);
+  }
+  Put(image, 1, 1, c);
+  Put(image, w - 2, 1, c);
+  Put(image, 1, h - 2, c);
+  Put(image, w - 2, h - 2, c);
+}
+
+void DrawCornerSoftening(QImage& image, QColor color) {
+  const int w = image.width(), h = image.height();
+  const QRgb c = color.rgb();
+  Put(image, 0, 1, c);
+  Put(image, 1, 0, c);
+  Put(image, w - 2, 0, c);
+  Put(image, w - 1, 1, c);
+  Put(image, 0, h - 2, c);
+  Put(image, 1, h - 1, c);
+  Put(image, w - 2, h - 1, c);
+  Put(image, w - 1, h - 2, c);
+}
+
+QImage PaintButton(const ButtonLook& look, const ButtonImages& images) {
+  const int w = look.size.width(), h = look.size.height();
+  if (w <= 0 || h <= 0) return {};
+  QImage image(w, h, QImage::Format_RGB32);
+  image.fill(look.color);
+  {
+    QPainter p(&image);
+    if (look.highlight) p.drawImage(QPoint(1, 1), look.hot ? images.hotRing : images.focusRing);
+    if (look.hot && look.pressed) {
+      p.drawImage(QPoint(1, 1), images.pressed);
+    } else if (!look.highlight) {
+      p.drawImage(QPoint(1, 1), images.face);
+    } else if (w > 6 && h > 6) {
+      p.drawImage(QPoint(3, 3), images.face, QRect(0, 0, w - 6, h - 6));
+    }
+  }
+  DrawRoundBorder(image, look.enabled ? kBorder : kBorderDisabled);
+  if (look.smoothEdges) DrawCornerSoftening(image, look.enabled ? kSoftening : kSofteningDisabled);
+
+  const CaptionFormat format{look.wordWrap, look.showAccelChar};
+  const QStringList lines = LayoutCaption(look.font, look.caption, w, h, format);
+  const QSize text = MeasureCaption(look.font, lines, format);
+  QRect r((w - text.width()) / 2, (h - text.height()) / 2, text.width(), text.height());
+  if (look.hot && look.pressed) r.translate(1, 1);
+  if (look.focused && look.showFocusRect && w > 6 && h > 6)
+    DrawFocusRect(image, QRect(3, 3, w - 6, h - 6));
+  QPainter p(&image);
+  DrawCaption(p, look.font, r, lines, Qt::AlignHCenter, format, look.enabled, look.fontColor,
+              look.light, look.shadow);
+  return image;
+}
+
+}  // namespace dx
+
+TdxCustomButton::TdxCustomButton(QWidget* parent) : TdxCustomStyleControl(parent) {
+  resize(73, 21);
+}
+
+TdxCustomButton::~TdxCustomButton() {
+  if (watchedWindow_) watchedWindow_->removeEventFilter(this);
+}
+
+// Stored-only properties still repaint when they change, as every property does.
+#define VORN_SETTER(Name, member)           \
+  void TdxCustomButton::Set##Name(bool v) { \
+    if (member == v) return;                \
+    member = v;                             \
+    Invalidate();                           \
+  }
+VORN_SETTER(AutoGray, autoGray_)
+VORN_SETTER(Cancel, cancel_)
+VORN_SETTER(ShowFocusRect, showFocusRect_)
+VORN_SETTER(SmoothEdges, smoothEdges_)
+VORN_SETTER(WordWrap, wordWrap_)
+#undef VORN_SETTER
+
+void TdxCustomButton::SetDefault(bool v) {
+  if (default_ == v) return;
+  default_ = v;
+  Invalidate();
+  RefreshFocusFlags(window());
+}
+
+void TdxCustomButton::SetShowAccelChar(bool v) {
+  if (showAccelChar_ == v) return;
+  showAccelChar_ = v;
+  GrabAccelerator();
+  Invalidate();
+}
+
+void TdxCustomButton::SetGlyph(const QPixmap& glyph) {
+  glyph_ = glyph;
+  Invalidate();
+}
+
+void TdxCustomButton::SetLayout(TdxButtonLayout layout) {
+  if (layout_ == layout) return;
+  layout_ = layout;
+  Invalidate();
+}
+
+void TdxCustomButton::SetSpacing(quint8 v) {
+  if (spacing_ == v) return;
+  spacing_ = v;
+  Invalidate();
+}
+
+bool TdxCustomButton::Highlight() const {
+  return dx::ButtonHighlight(isEnabled(), IsHot(), IsPressed(), IsFocused(), default_, CanFocus(),
+                             SiblingFocused());
+}
+
+dx::ButtonLook TdxCustomButton::Look() const {
+  dx::ButtonLook look;
+  look.size = size();
+  look.enabled = isEnabled();
+  look.hot = IsHot();
+  look.pressed = IsPressed();
+  look.focused = IsFocused();
+  look.highlight = Highlight();
+  look.smoothEdges = smoothEdges_;
+  look.showFocusRect = showFocusRect_;
+  look.wordWrap = wordWrap_;
+  look.showAccelChar = showAccelChar_;
+  look.caption = Caption();
+  look.font = font();
+  look.color = Color();
+  look.fontColor = palette().color(QPalette::WindowText);
+  look.light = palette().color(QPalette::Light);
+  look.shadow = palette().color(QPalette::Dark);
+  return look;
+}
+
+void TdxCustomButton::BuildImages() {
+  images_ = dx::MakeButtonImages(size(), Highlight());
+  builtFor_ = size();
+}
+
+QImage TdxCustomButton::Face() {
+  const dx::ButtonLook look = Look();
+  if (builtFor_ != size()) BuildImages();
+  // A face built while the ring showed is too small for the inside of the border: build it anew
+  // rather than leave a strip of the background inside the border.
+  const bool faceAtBorder = !look.highlight && !(look.hot && look.pressed);
+  if (faceAtBorder && (images_.face.width() < width() - 2 || images_.face.height() < height() - 2))
+    images_ = dx::MakeButtonImages(size(), false);
+  return dx::PaintButton(look, images_);
+}
+
+void TdxCustomButton::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  p.drawImage(0, 0, Face());
+}
+
+void TdxCustomButton::resizeEvent(QResizeEvent* e) {
+  BuildImages();
+  TdxCustomStyleControl::resizeEvent(e);
+}
+
+void TdxCustomButton::WatchWindow() {
+  QWidget* w = window();
+  if (w == watchedWindow_) return;
+  if (watchedWindow_) watchedWindow_->removeEventFilter(this);
+  watchedWindow_ = w;
+  if (w && w != this) w->installEventFilter(this);
+}
+
+bool TdxCustomButton::event(QEvent* e) {
+  if (e->type() == QEvent::ParentChange || e->type() == QEvent::Show || e->type() == QEvent::Polish)
+    WatchWindow();
+  return TdxCustomStyleControl::event(e);
+}
+
+bool TdxCustomButton::eventFilter(QObject* watched, QEvent* e) {
+  // Enter and Escape that no control of the window took reach the window itself.
+  if (watched == watchedWindow_ && e->type() == QEvent::KeyPress) {
+    auto* ke = static_cast<QKeyEvent*>(e);
+    const bool noMods = (ke->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+    const bool enter = ke->key() == Qt::Key_Return || ke->key() == Qt::Key_Enter;
+    if (CanFocus() && ((enter && default_ && !SiblingFocused()) ||
+                       (ke->key() == Qt::Key_Escape && noMods && cancel_))) {
+      Click();
+      return true;
+    }
+  }
+  return TdxCustomStyleControl::eventFilter(watched, e);
+}
+
+void TdxCustomButton::keyPressEvent(QKeyEvent* e) {
+  const auto mods = e->modifiers() & ~Qt::KeypadModifier;
+  if (e->key() == Qt::Key_Space && mods == Qt::NoModifier) {
+    if (!e->isAutoRepeat()) {
+      SetHot(true, false);
+      spaceDown_ = true;
+      SetPressed(true);
+    }
+    e->accept();
+    return;
+  }
+  if ((e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) && CanFocus()) {
+    Click();
+    e->accept();
+    return;
+  }
+  if (e->key() == Qt::Key_Escape && mods == Qt::NoModifier && cancel_ && CanFocus()) {
+    Click();
+    e->accept();
+    return;
+  }
+  TdxCustomStyleControl::keyPressEvent(e);
+}
+
+void TdxCustomButton::keyReleaseEvent(QKeyEvent* e) {
+  if (spaceDown_ && IsPressed() && !e->isAutoRepeat()) {
+    spaceDown_ = false;
+    if (!underMouse()) SetHot(false, false);
+    SetPressed(false);
+    Click();
+    e->accept();
+    return;
+  }
+  TdxCustomStyleControl::keyReleaseEvent(e);
+}
+
+void TdxCustomButton::focusOutEvent(QFocusEvent* e) {
+  spaceDown_ = false;
+  TdxCustomStyleControl::focusOutEvent(e);
+}

@@ -1,0 +1,139 @@
+#include "dxCheckCtrls.h"
+
+#include <QPainter>
+
+#include "dxButtons.h"
+
+// The resources live in a static library: make sure they are linked and registered.
+static void InitStyledResources() { Q_INIT_RESOURCE(styled); }
+
+namespace dx {
+
+CheckImages MakeCheckImages() {
+  const int inside = kBoxSize - 2;
+  return {MakeGradient(inside, inside, kFaceTop, kFaceBottom, kCheckBands, false),
+          MakeGradient(inside, inside, kPressedTop, kPressedBottom, kCheckBands, true),
+          MakeGradient(inside, inside, kHotTop, kHotBottom, kCheckBands, true)};
+}
+
+QImage CheckMark() {
+  static const QImage mark = [] {
+    InitStyledResources();
+    return QImage(QStringLiteral(":/CHECKBOX"), "XPM").convertToFormat(QImage::Format_ARGB32);
+  }();
+  return mark;
+}
+
+QImage PaintCheckbox(const CheckLook& look, const CheckImages& images) {
+  const int w = look.size.width(), ch = look.size.height();
+  if (w <= 0 || ch <= 0) return {};
+  const bool office = look.theme == OfficeXP;
+  QImage image(w, ch, QImage::Format_RGB32);
+  image.fill(look.color);
+  QPainter p(&image);
+  DrawBoundLines(p, image.rect(), look.boundLines, office ? kCheckBoundOffice : kCheckBoundXP);
+  p.end();
+  if (look.focused) DrawFocusRect(image, image.rect());
+
+  p.begin(&image);
+  const int left = 0;
+  const int boxTop = (ch - kBoxSize) / 2;
+  p.setPen(office && look.hot ? kBoxOutlineOfficeHot : kBoxOutline);
+  p.setBrush(Qt::NoBrush);
+  p.drawRect(left + 2, boxTop, kBoxSize - 1, kBoxSize - 1);  // a 13 x 13 outline
+  const QPoint inside(left + 3, boxTop + 1);
+  const int side = kBoxSize - 2;
+  if (!office) {
+    if (look.hot && look.pressed) {
+      p.drawImage(inside, images.pressed);
+    } else if (look.hot) {
+      p.drawImage(inside, images.hot);
+      p.drawImage(inside + QPoint(1, 1), images.face, QRect(0, 0, side - 2, side - 2));
+    } else {
+      p.drawImage(inside, images.face);
+    }
+  } else if (look.hot) {
+    p.fillRect(QRect(inside, QSize(side, side)),
+               look.pressed ? kOfficePressedFill : kOfficeHotFill);
+  }
+  p.end();
+
+  if (look.checked) {
+    const QImage mark = CheckMark();
+    const QRgb c = !office                      ? kCheckMarkXP.rgb()
+                   : (look.hot && look.pressed) ? qRgb(255, 255, 255)
+                                                : qRgb(0, 0, 0);
+    const QPoint at(5, boxTop + 3);
+    for (int y = 0; y < mark.height(); ++y)
+      for (int x = 0; x < mark.width(); ++x)
+        if (qAlpha(mark.pixel(x, y)) && image.rect().contains(at + QPoint(x, y)))
+          image.setPixel(at.x() + x, at.y() + y, c);
+  }
+
+  const int textLeft = kBoxSize + look.spacing + 4;
+  const CaptionFormat format{true, true};
+  const QStringList lines = LayoutCaption(look.font, look.caption, w - textLeft, ch, format);
+  const QSize text = MeasureCaption(look.font, lines, format);
+  const QRect r(textLeft, (ch - text.height()) / 2, std::max(0, w - textLeft), text.height());
+  p.begin(&image);
+  DrawCaption(p, look.font, r, lines, Qt::AlignLeft, format, look.enabled, look.fontColor,
+              look.light, look.shadow);
+  return image;
+}
+
+}  // namespace dx
+
+TdxCustomCheckControl::TdxCustomCheckControl(QWidget* parent)
+    : TdxCustomStyleControl(parent), images_(dx::MakeCheckImages()) {
+  resize(161, 17);
+}
+
+void TdxCustomCheckControl::SetChecked(bool checked) {
+  if (checked == checked_) return;
+  checked_ = checked;
+  Invalidate();
+}
+
+void TdxCustomCheckControl::SetBoundLines(TdxBoundLines lines) {
+  if (lines == boundLines_) return;
+  boundLines_ = lines;
+  Invalidate();
+}
+
+void TdxCustomCheckControl::SetSpacing(quint8 spacing) {
+  if (spacing == spacing_) return;
+  spacing_ = spacing;
+  Invalidate();
+}
+
+void TdxCustomCheckControl::Click() {
+  SetChecked(!checked_);
+  TdxCustomStyleControl::Click();
+}
+
+dx::CheckLook TdxCustomCheckControl::Look() const {
+  dx::CheckLook look;
+  look.size = size();
+  look.enabled = isEnabled();
+  look.hot = IsHot();
+  look.pressed = IsPressed();
+  look.focused = IsFocused();
+  look.checked = checked_;
+  look.theme = EffectiveTheme();
+  look.boundLines = boundLines_;
+  look.spacing = spacing_;
+  look.caption = Caption();
+  look.font = font();
+  look.color = Color();
+  look.fontColor = palette().color(QPalette::WindowText);
+  look.light = palette().color(QPalette::Light);
+  look.shadow = palette().color(QPalette::Dark);
+  return look;
+}
+
+QImage TdxCustomCheckControl::Face() const { return dx::PaintCheckbox(Look(), images_); }
+
+void TdxCustomCheckControl::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  p.drawImage(0, 0, Face());
+}

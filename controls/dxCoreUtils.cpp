@@ -1,0 +1,219 @@
+#include "dxCoreUtils.h"
+
+#include <QFontMetrics>
+#include <QPainter>
+#include <algorithm>
+#include <cstdint>
+
+namespace dx {
+
+int RoundHalfEven(long long numerator, long long denominator) {
+  if (denominator < 0) {
+    numerator = -numerator;
+    denominator = -denominator;
+  }
+  long long q = numerator / denominator;
+  long long r = numerator % denominator;
+  if (r < 0) {  // floor division
+    r += denominator;
+    --q;
+  }
+  const long long twice = 2 * r;
+  if (twice > denominator || (twice == denominator && (q % 2 != 0))) ++q;
+  return static_cast<int>(q);
+}
+
+QColor GradientColor(QColor a, QColor b, int k, int n) {
+  if (n <= 1) return a;
+  const auto channel = [&](int ca, int cb) {
+    return RoundHalfEven(
+        static_cast<long long>(ca) * (n - 1) + static_cast<long long>(k) * (cb - ca), n - 1);
+  };
+  return QColor(channel(a.red(), b.red()), channel(a.green(), b.green()),
+                channel(a.blue(), b.blue()));
+}
+
+int BandStart(int height, int k, int n) {
+  return RoundHalfEven(static_cast<long long>(height) * k, n);
+}
+
+namespace {
+
+// A small fixed pseudo-random sequence, so a gradient is the same on every run.
+class Dice {
+ public:
+  explicit Dice(uint32_t seed) : state_(seed ? seed : 1u) {}
+  int Roll(int below) {  // 0 .. below - 1
+    state_ ^= state_ << 13;
+    state_ ^= state_ >> 17;
+    state_ ^= state_ << 5;
+    return static_cast<int>(state_ % static_cast<uint32_t>(below));
+  }
+
+ private:
+  uint32_t state_;
+};
+
+constexpr int kStrip = 16;
+
+}  // namespace
+
+QImage MakeGradient(int width, int height, QColor a, QColor b, int n, bool dither) {
+  if (width <= 0 || height <= 0 || n <= 0) return {};
+  QImage image(width, height, QImage::Format_RGB32);
+  image.fill(a);
+  const int strip = std::min(width, kStrip);
+  const int maxDepth = n > 1 ? height / (n - 1) : 0;
+  Dice dice(static_cast<uint32_t>(width) * 2654435761u ^ static_cast<uint32_t>(height));
+  for (int k = 0; k < n; ++k) {
+    const int top = BandStart(height, k, n);
+    const int bottom = BandStart(height, k + 1, n);
+    if (bottom <= top) continue;
+    const QRgb colour = GradientColor(a, b, k, n).rgb();
+    const QRgb above = k > 0 ? GradientColor(a, b, k - 1, n).rgb() : colour;
+    for (int y = top; y < bottom; ++y) {
+      auto* row = reinterpret_cast<QRgb*>(image.scanLine(y));
+      std::fill(row, row + strip, colour);
+    }
+    if (!dither || k == 0 || maxDepth == 0) continue;
+    for (int x = 0; x < strip; ++x) {
+      const int depth = std::min(dice.Roll(maxDepth + 1), bottom - top);
+      for (int y = top; y < top + depth; ++y) reinterpret_cast<QRgb*>(image.scanLine(y))[x] = above;
+    }
+  }
+  for (int y = 0; y < height; ++y) {
+    auto* row = reinterpret_cast<QRgb*>(image.scanLine(y));
+    for (int x = strip; x < width; ++x) row[x] = row[x % kStrip];
+  }
+  return image;
+}
+
+void DrawBoundLines(QPainter& p, const QRect& r, TdxBoundLines lines, QColor color) {
+  if (!lines || r.isEmpty()) return;
+  p.save();
+  p.setRenderHint(QPainter::Antialiasing, false);
+  // Filled one-pixel rectangles, so the pixels do not depend on the pen's end-point rules.
+  const int left = r.left(), top = r.top(), right = r.left() + r.width(),
+            bottom = r.top() + r.height();
+  if (lines & blLeft) p.fillRect(QRect(left, top, 1, bottom - 1 - top), color);
+  if (lines & blTop) p.fillRect(QRect(left, top, right - left, 1), color);
+  if (lines & blRight) p.fillRect(QRect(right - 1, top, 1, bottom - 1 - top), color);
+  if (lines & blBottom) p.fillRect(QRect(left, bottom - 1, right - left, 1), color);
+  p.restore();
+}
+
+void DrawFocusRect(QImage& image, const QRect& r) {
+  const QRect clip = r & image.rect();
+  if (clip.isEmpty()) return;
+  const auto invert = [&](int x, int y) {
+    if (!image.rect().contains(x, y) || ((x + y) & 1)) return;
+    const QRgb c = image.pixel(x, y);
+    image.setPixel(x, y, qRgb(255 - qRed(c), 255 - qGreen(c), 255 - qBlue(c)));
+  };
+  for (int x = r.left(); x <= r.right(); ++x) {
+    invert(x, r.top());
+    if (r.bottom() != r.top()) invert(x, r.bottom());
+  }
+  for (int y = r.top() + 1; y < r.bottom(); ++y) {
+    invert(r.left(), y);
+    if (r.right() != r.left()) invert(r.right(), y);
+  }
+}
+
+namespace {
+
+int TextFlags(const CaptionFormat& format) {
+  return format.showAccelChar ? int(Qt::TextShowMnemonic) : 0;
+}
+
+int LineWidth(const QFontMetrics& fm, const QString& line, const CaptionFormat& format) {
+  return fm.size(Qt::TextSingleLine | TextFlags(format), line).width();
+}
+
+QString Elide(const QFontMetrics& fm, const QString& line, int width, const CaptionFormat& format) {
+  if (LineWidth(fm, line, format) <= width) return line;
+  return fm.elidedText(line, Qt::ElideRight, std::max(width, 0), TextFlags(format));
+}
+
+}  // namespace
+
+QStringList LayoutCaption(const QFont& font, const QString& caption, int width, int height,
+                          const CaptionFormat& format) {
+  const QFontMetrics fm(font);
+  QStringList lines;
+  if (!format.wordWrap) {
+    lines << caption;
+  } else {
+    const QStringList words = caption.split(QLatin1Char(' '));
+    QString current;
+    for (const QString& word : words) {
+      const QString trial = current.isEmpty() ? word : current + QLatin1Char(' ') + word;
+      if (!current.isEmpty() && LineWidth(fm, trial, format) > width) {
+        lines << current;
+        current = word;
+      } else {
+        current = trial;
+      }
+    }
+    lines << current;
+  }
+  const int fitting = std::max(1, fm.lineSpacing() > 0 ? height / fm.lineSpacing() : 1);
+  if (lines.size() > fitting) {
+    // Greedy wrapping makes the joined rest wider than the width, so it is cut with an ellipsis.
+    QString rest = lines.mid(fitting - 1).join(QLatin1Char(' '));
+    lines = lines.mid(0, fitting - 1);
+    lines << rest;
+  }
+  for (QString& line : lines) line = Elide(fm, line, width, format);
+  return lines;
+}
+
+QSize MeasureCaption(const QFont& font, const QStringList& lines, const CaptionFormat& format) {
+  const QFontMetrics fm(font);
+  int w = 0;
+  for (const QString& line : lines) w = std::max(w, LineWidth(fm, line, format));
+  return QSize(w, static_cast<int>(lines.size()) * fm.lineSpacing());
+}
+
+void DrawCaptionLines(QPainter& p, const QFont& font, const QRect& r, const QStringList& lines,
+                      Qt::Alignment align, const CaptionFormat& format, QColor color) {
+  const QFontMetrics fm(font);
+  p.save();
+  p.setFont(font);
+  p.setPen(color);
+  int y = r.top();
+  for (const QString& line : lines) {
+    const QRect lineRect(r.left(), y, r.width(), fm.lineSpacing());
+    p.drawText(lineRect,
+               int(align & Qt::AlignHorizontal_Mask) | int(Qt::AlignTop) | Qt::TextSingleLine |
+                   TextFlags(format),
+               line);
+    y += fm.lineSpacing();
+  }
+  p.restore();
+}
+
+void DrawCaption(QPainter& p, const QFont& font, const QRect& r, const QStringList& lines,
+                 Qt::Alignment align, const CaptionFormat& format, bool enabled, QColor color,
+                 QColor light, QColor shadow) {
+  if (enabled) {
+    DrawCaptionLines(p, font, r, lines, align, format, color);
+    return;
+  }
+  DrawCaptionLines(p, font, r.translated(1, 1), lines, align, format, light);
+  DrawCaptionLines(p, font, r, lines, align, format, shadow);
+}
+
+QChar AcceleratorOf(const QString& caption) {
+  for (qsizetype i = 0; i + 1 < caption.size(); ++i) {
+    if (caption[i] != QLatin1Char('&')) continue;
+    if (caption[i + 1] == QLatin1Char('&')) {
+      ++i;
+      continue;
+    }
+    return caption[i + 1].toUpper();
+  }
+  return {};
+}
+
+}  // namespace dx

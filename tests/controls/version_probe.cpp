@@ -1,0 +1,2 @@
+// A program that does nothing: the version record tests read its file.
+int main() { return 0; }
