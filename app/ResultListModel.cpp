@@ -41,6 +41,7 @@ void ResultListModel::Clear() {
   paths_.clear();
   paths_.shrink_to_fit();
   shown_ = 0;
+  sincePublish_.invalidate();
   endResetModel();
 }
 
@@ -67,6 +68,16 @@ void ResultListModel::Publish() {
   beginInsertRows(QModelIndex(), shown_, total - 1);
   shown_ = total;
   endInsertRows();
+  sincePublish_.start();
+}
+
+bool ResultListModel::PublishDue() const {
+  constexpr int kShortList = 50000;
+  constexpr qint64 kLongestWaitMs = 1000;
+  const size_t pending = items_.size() - static_cast<size_t>(shown_);
+  if (pending == 0) return false;
+  return shown_ < kShortList || pending >= static_cast<size_t>(shown_) / 2 ||
+         !sincePublish_.isValid() || sincePublish_.elapsed() >= kLongestWaitMs;
 }
 
 std::string_view ResultListModel::Text(const Entry& e) const {

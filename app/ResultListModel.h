@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QAbstractListModel>
+#include <QElapsedTimer>
 
 #include <cstddef>
 #include <cstdint>
@@ -40,6 +41,10 @@ class ResultListModel : public QAbstractListModel {
   void Add(const vorn::SearchHit& hit);
   // Shows the hits added since the last Publish as one block of new rows.
   void Publish();
+  // Whether a batch is worth showing now. The list view lays out all of its rows again after
+  // each insertion, so once the list is long the batches grow with it (each at least half the
+  // rows shown), and at least once a second new rows appear.
+  bool PublishDue() const;
 
   // Rows the view shows; Total also counts the hits not yet published.
   int Shown() const { return shown_; }
@@ -69,4 +74,5 @@ class ResultListModel : public QAbstractListModel {
   std::vector<std::string> paths_;  // one per file with hits
   std::deque<Entry> items_;
   int shown_ = 0;
+  QElapsedTimer sincePublish_;
 };

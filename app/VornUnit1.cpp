@@ -97,7 +97,7 @@ class TForm1::Listener : public vorn::SearchListener {
   void Status(std::string_view text) override { form_.StatusBar1->showMessage(FromBytes(text)); }
   bool PumpDue() override { return form_.throttle_.Due(); }
   void Pump() override {
-    form_.results_->Publish();
+    if (form_.results_->PublishDue()) form_.results_->Publish();
     form_.throttle_.BeginPump();
     QCoreApplication::processEvents();
     form_.throttle_.EndPump();
@@ -235,6 +235,10 @@ void TForm1::BuildControls() {
   ListBox1->setGeometry(8, 112, 740, 290);
   ListBox1->setModel(results_);
   ListBox1->setUniformItemSizes(true);  // one row height for all: no per-row measuring
+  // A long list is laid out a slice at a time between other events, so adding rows to a
+  // list of millions never holds the window up for the whole layout.
+  ListBox1->setLayoutMode(QListView::Batched);
+  ListBox1->setBatchSize(100000);
   ListBox1->setSelectionMode(QAbstractItemView::SingleSelection);
   ListBox1->setEditTriggers(QAbstractItemView::NoEditTriggers);
   ListBox1->setContextMenuPolicy(Qt::CustomContextMenu);
