@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QEvent>
 #include <QFocusEvent>
+#include <QFontDatabase>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QListView>
@@ -66,12 +67,29 @@ void SetLinkColour(QWidget* w, const QColor& colour) {
   w->setPalette(p);
 }
 
+// The design's font where the system has it; else a condensed sans face, which keeps the
+// captions within the widths the layout gives them.
+QFont WindowFont() {
+  QFont font;
+  for (const QString& family : {QStringLiteral("MS Sans Serif"), QStringLiteral("DejaVu Sans Condensed")}) {
+    if (QFontDatabase::hasFamily(family)) {
+      font.setFamily(family);
+      break;
+    }
+  }
+  font.setStyleHint(QFont::SansSerif);
+  font.setPixelSize(11);
+  return font;
+}
+
 // A "simple" combo box: an edit field whose items (the history) are never dropped down.
 class SimpleComboBox : public QComboBox {
  public:
   explicit SimpleComboBox(QWidget* parent) : QComboBox(parent) {
     setEditable(true);
-    setStyleSheet(QStringLiteral("QComboBox::drop-down { width: 0px; border: none; }"));
+    setStyleSheet(QStringLiteral("QComboBox { padding-right: 0px; } "
+                                 "QComboBox::drop-down { width: 0px; border: none; } "
+                                 "QComboBox::down-arrow { image: none; width: 0px; }"));
   }
   void showPopup() override {}
 };
@@ -125,10 +143,7 @@ struct TForm1::Anchored {
 TForm1::TForm1(QWidget* parent) : QMainWindow(parent), results_(new ResultListModel(this)) {
   setObjectName(QStringLiteral("Form1"));
   setWindowTitle(QStringLiteral("Vorn Version 1.0"));
-  QFont font(QStringLiteral("MS Sans Serif"));
-  font.setStyleHint(QFont::SansSerif);
-  font.setPixelSize(11);
-  setFont(font);
+  setFont(WindowFont());
   SetBackground(this, kGradientInactiveCaption);
 
   BuildControls();
@@ -215,7 +230,9 @@ void TForm1::BuildControls() {
   dxButton4->setObjectName(QStringLiteral("dxButton4"));
   dxButton4->setGeometry(657, 3, 81, 13);
   dxButton4->setFocusPolicy(Qt::ClickFocus);  // not a tab stop
-  QFont small = dxButton4->font();
+  // The container's style sheet keeps its children from inheriting the window's font.
+  for (QWidget* child : dxContainer1->findChildren<QWidget*>()) child->setFont(font());
+  QFont small = font();
   small.setPixelSize(9);
   dxButton4->setFont(small);
   Anchor(dxButton4, Qt::TopEdge);
