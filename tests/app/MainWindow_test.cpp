@@ -17,6 +17,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -292,6 +293,7 @@ TEST_F(MainWindow, StopSearchEndsTheRunAndKeepsTheLinesFound) {
     if (form->Results().Shown() < stopAt || checkedDuringRun) return;
     checkedDuringRun = true;
     EXPECT_TRUE(form->Searching());
+    EXPECT_TRUE(Status().startsWith(Q("Searching : f0"))) << Status().toStdString();
     EXPECT_FALSE(form->dxButton1->isVisible());
     EXPECT_TRUE(form->dxButton2->isVisible());
     // Enter while the run goes on does nothing: no nested run, nothing in the history.
@@ -353,6 +355,38 @@ TEST_F(MainWindow, ExitOrClosingDuringARunEndsTheProgram) {
     form->Do_the_search();
     EXPECT_EQ(Status(), Q("User aborted Search"));
   }
+}
+
+// An error that ends a run early is shown in the error box, and the window is idle again:
+// not stuck with "Stop Search" showing, and ready for the next run.
+TEST_F(MainWindow, AnErrorDuringARunIsShownAndLeavesTheWindowIdle) {
+  TempTree tree;
+  WriteManyFiles(tree, 20);
+  Type(form->ComboBox3, QString::fromLocal8Bit(tree.root()));
+  Type(form->ComboBox2, Q("needle"));
+  bool fail = true;
+  QObject::connect(&form->Results(), &QAbstractItemModel::rowsInserted, form.get(), [&] {
+    if (fail) throw std::runtime_error("Read error on the disk");
+  });
+  QString shown;
+  QTimer closer;  // the run pumps events before the box appears: look until it is there
+  QObject::connect(&closer, &QTimer::timeout, form.get(), [&] {
+    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+      shown = box->text();
+      box->accept();
+    }
+  });
+  closer.start(5);
+  QTest::mouseClick(form->dxButton1, Qt::LeftButton);
+  closer.stop();
+  EXPECT_EQ(shown, Q("Read error on the disk."));
+  EXPECT_TRUE(Idle());
+  EXPECT_FALSE(form->Searching());
+
+  fail = false;
+  QTest::mouseClick(form->dxButton1, Qt::LeftButton);
+  EXPECT_EQ(Status(), Q("Finished Searching"));
+  EXPECT_EQ(form->Results().Shown(), 40);
 }
 
 TEST_F(MainWindow, ResizingKeepsTheAnchorsAndTheMinimumSize) {
