@@ -94,6 +94,14 @@ class SimpleComboBox : public QComboBox {
   void showPopup() override {}
 };
 
+// The result list. Typing in it does not search the rows for a prefix: every row begins with
+// the same directory, and a miss would read all of a million rows.
+class ResultListView : public QListView {
+ public:
+  using QListView::QListView;
+  void keyboardSearch(const QString& search) override { (void)search; }
+};
+
 // Editable, with no automatic insertion and no completion: the program alone fills the items,
 // and what the user types stays exactly as typed.
 void MakePlainEditable(QComboBox* box) {
@@ -247,7 +255,7 @@ void TForm1::BuildControls() {
   dxButton2->setGeometry(88, 88, 73, 21);
   dxButton2->setVisible(false);
 
-  ListBox1 = new QListView(central);
+  ListBox1 = new ResultListView(central);
   ListBox1->setObjectName(QStringLiteral("ListBox1"));
   ListBox1->setGeometry(8, 112, 740, 290);
   ListBox1->setModel(results_);
@@ -428,6 +436,12 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
       break;
   }
   return QMainWindow::eventFilter(watched, event);
+}
+
+bool TForm1::event(QEvent* event) {
+  // The status line shows the search's texts only: menu hovers must not blank it.
+  if (event->type() == QEvent::StatusTip) return true;
+  return QMainWindow::event(event);
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {

@@ -93,6 +93,7 @@ class TForm1 : public QMainWindow {
   void dxButton4Click();
 
  protected:
+  bool event(QEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
 

@@ -9,6 +9,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QStatusBar>
+#include <QStatusTipEvent>
 #include <QTest>
 #include <QTimer>
 
@@ -150,6 +151,10 @@ TEST_F(MainWindow, SearchFromTheQueryFieldShowsTheLinesAndFinishes) {
   Enter(form->ComboBox2);
 
   EXPECT_TRUE(Idle());
+  EXPECT_EQ(Status(), Q("Finished Searching"));
+  // Hovering over a menu item (which sends an empty status tip) does not blank the status line.
+  QStatusTipEvent tip{QString()};
+  QApplication::sendEvent(form.get(), &tip);
   EXPECT_EQ(Status(), Q("Finished Searching"));
   // The Directory field now ends in the separator; lines are shown as read, whatever the case.
   EXPECT_EQ(form->ComboBox3->currentText(), QString::fromLocal8Bit(tree.root()));
