@@ -6,8 +6,7 @@
 #include <exception>
 
 QString ErrorBoxText(const QString& message) {
-  if (!message.isEmpty() && message.back() > QLatin1Char('.'))
-    return message + QLatin1Char('.');
+  if (!message.isEmpty() && message.back() > QLatin1Char('.')) return message + QLatin1Char('.');
   return message;
 }
 

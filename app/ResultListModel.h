@@ -21,10 +21,10 @@ struct SearchHit;
 
 // One hit, as the search reported it; the result actions and the viewer take these fields.
 struct ResultItem {
-  std::string path;       // the file's full path, as bytes
-  size_t lineIndex = 0;   // 0-based
-  std::string text;       // the line as shown (at most 4096 bytes)
-  std::string resultLine; // path " (" index ")  :  " text
+  std::string path;        // the file's full path, as bytes
+  size_t lineIndex = 0;    // 0-based
+  std::string text;        // the line as shown (at most 4096 bytes)
+  std::string resultLine;  // path " (" index ")  :  " text
 };
 
 class ResultListModel : public QAbstractListModel {

@@ -71,7 +71,8 @@ void SetLinkColour(QWidget* w, const QColor& colour) {
 // captions within the widths the layout gives them.
 QFont WindowFont() {
   QFont font;
-  for (const QString& family : {QStringLiteral("MS Sans Serif"), QStringLiteral("DejaVu Sans Condensed")}) {
+  for (const QString& family :
+       {QStringLiteral("MS Sans Serif"), QStringLiteral("DejaVu Sans Condensed")}) {
     if (QFontDatabase::hasFamily(family)) {
       font.setFamily(family);
       break;
@@ -87,9 +88,10 @@ class SimpleComboBox : public QComboBox {
  public:
   explicit SimpleComboBox(QWidget* parent) : QComboBox(parent) {
     setEditable(true);
-    setStyleSheet(QStringLiteral("QComboBox { padding-right: 0px; } "
-                                 "QComboBox::drop-down { width: 0px; border: none; } "
-                                 "QComboBox::down-arrow { image: none; width: 0px; }"));
+    setStyleSheet(
+        QStringLiteral("QComboBox { padding-right: 0px; } "
+                       "QComboBox::drop-down { width: 0px; border: none; } "
+                       "QComboBox::down-arrow { image: none; width: 0px; }"));
   }
   void showPopup() override {}
 };
@@ -363,9 +365,8 @@ void TForm1::Connect() {
   connect(SearchInternetforItem2, &QAction::triggered, this,
           on(&TForm1::SearchInternetforItem2Click));
   connect(ListBox1, &QAbstractItemView::doubleClicked, this, on(&TForm1::ListBox1DblClick));
-  connect(ListBox1, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
-    PopupMenu1->popup(ListBox1->viewport()->mapToGlobal(at));
-  });
+  connect(ListBox1, &QWidget::customContextMenuRequested, this,
+          [this](const QPoint& at) { PopupMenu1->popup(ListBox1->viewport()->mapToGlobal(at)); });
 }
 
 void TForm1::Anchor(QWidget* control, Qt::Edges edges) {
@@ -416,8 +417,8 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
     case QEvent::FocusOut: {
       // Focus moving to another control, not the window losing activation or a menu opening.
       const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
-      if ((watched == ComboBox2 || watched == ComboBox3) &&
-          reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason)
+      if ((watched == ComboBox2 || watched == ComboBox3) && reason != Qt::ActiveWindowFocusReason &&
+          reason != Qt::PopupFocusReason)
         Guarded(this, [this] { ComboBox2Exit(); });
       break;
     }
@@ -458,9 +459,7 @@ void TForm1::EndProgram() {
   QCoreApplication::quit();
 }
 
-void TForm1::FormCreate() {
-  ComboBox3->setEditText(FromBytes(vorn::ProgramDirectory()));
-}
+void TForm1::FormCreate() { ComboBox3->setEditText(FromBytes(vorn::ProgramDirectory())); }
 
 void TForm1::ComboBox2Change() {
   dxButton1->setEnabled(!vorn::Trimmed(ToBytes(ComboBox2->currentText())).empty());

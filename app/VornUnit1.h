@@ -44,13 +44,13 @@ class TForm1 : public QMainWindow {
   QLabel* Label1;
   QLabel* Label2;
   QLabel* Label3;
-  QComboBox* ComboBox1;  // File search mask
-  QComboBox* ComboBox2;  // the query, with its history as items
-  QComboBox* ComboBox3;  // Directory
-  Form1Button* dxButton1;  // "Search"
-  Form1Button* dxButton2;  // "Stop Search"
-  Form1Button* dxButton3;  // "..."
-  Form1Button* dxButton4;  // "Look for update"
+  QComboBox* ComboBox1;      // File search mask
+  QComboBox* ComboBox2;      // the query, with its history as items
+  QComboBox* ComboBox3;      // Directory
+  Form1Button* dxButton1;    // "Search"
+  Form1Button* dxButton2;    // "Stop Search"
+  Form1Button* dxButton3;    // "..."
+  Form1Button* dxButton4;    // "Look for update"
   Form1Checkbox* Checkbox1;  // "Whole Word"
   Form1Checkbox* Checkbox2;  // "Match Case(Case sensitiv)"
   Form1Checkbox* Checkbox3;  // "Include Subdirectory"

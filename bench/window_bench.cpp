@@ -43,10 +43,14 @@ int main(int argc, char** argv) {
   std::vector<std::string> positional;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    if (arg == "-r") recursive = true;
-    else if (arg == "-w") whole = true;
-    else if (arg == "-c") matchCase = true;
-    else positional.push_back(arg);
+    if (arg == "-r")
+      recursive = true;
+    else if (arg == "-w")
+      whole = true;
+    else if (arg == "-c")
+      matchCase = true;
+    else
+      positional.push_back(arg);
   }
   if (positional.size() != 3) {
     std::fprintf(stderr, "usage: window_bench [-r] [-w] [-c] DIRECTORY MASK TEXT\n");
@@ -82,10 +86,11 @@ int main(int argc, char** argv) {
   unsigned long long bytes = 0;
   for (size_t row = 0; row < results.Total(); ++row) bytes += results.ResultLine(row).size() + 1;
   const PumpThrottle& throttle = form.Throttle();
-  std::printf("seconds %.3f\nrun_seconds %.3f\nscroll_max %d\nhits %zu\nresult_bytes %llu\npeak_kb %ld\n"
-              "longest_gap_ms %.1f\nlongest_pump_ms %.1f\npumps %lld\nstatus %s\n",
-              seconds, runSeconds, bar->maximum(), results.Total(), bytes, PeakKilobytes(), Ms(throttle.LongestGap()),
-              Ms(throttle.LongestPump()), throttle.Pumps(),
-              form.StatusBar1->currentMessage().toLocal8Bit().constData());
+  std::printf(
+      "seconds %.3f\nrun_seconds %.3f\nscroll_max %d\nhits %zu\nresult_bytes %llu\npeak_kb %ld\n"
+      "longest_gap_ms %.1f\nlongest_pump_ms %.1f\npumps %lld\nstatus %s\n",
+      seconds, runSeconds, bar->maximum(), results.Total(), bytes, PeakKilobytes(),
+      Ms(throttle.LongestGap()), Ms(throttle.LongestPump()), throttle.Pumps(),
+      form.StatusBar1->currentMessage().toLocal8Bit().constData());
   return 0;
 }

@@ -1,4 +1,7 @@
 // The real main window, driven with Qt Test's input helpers on the offscreen platform.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
@@ -12,9 +15,6 @@
 #include <QStatusTipEvent>
 #include <QTest>
 #include <QTimer>
-
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include <cstdio>
 #include <memory>
@@ -90,7 +90,8 @@ TEST_F(MainWindow, StartsWithTheLayoutsValuesNamesAndMenus) {
   EXPECT_EQ(form->ComboBox1->count(), 4);
   EXPECT_EQ(form->ComboBox1->itemText(3), Q("*.*"));
   EXPECT_EQ(form->ComboBox2->currentText(), QString());
-  for (auto* box : {form->Checkbox1, form->Checkbox2, form->Checkbox3}) EXPECT_FALSE(box->isChecked());
+  for (auto* box : {form->Checkbox1, form->Checkbox2, form->Checkbox3})
+    EXPECT_FALSE(box->isChecked());
   EXPECT_EQ(form->Checkbox1->text(), Q("Whole Word"));
   EXPECT_EQ(form->Checkbox2->text(), Q("Match Case(Case sensitiv)"));
   EXPECT_EQ(form->Checkbox3->text(), Q("Include Subdirectory"));
@@ -108,10 +109,10 @@ TEST_F(MainWindow, StartsWithTheLayoutsValuesNamesAndMenus) {
   EXPECT_FALSE(form->Panel1->isVisible());
 
   // Every component answers to its name.
-  for (const char* name :
-       {"dxContainer1", "Label1", "Label2", "Label3", "ComboBox1", "ComboBox2", "ComboBox3",
-        "dxButton1", "dxButton2", "dxButton3", "dxButton4", "Checkbox1", "Checkbox2", "Checkbox3",
-        "ListBox1", "URLLabel2", "StatusBar1", "Panel1", "MainMenu1", "PopupMenu1"})
+  for (const char* name : {"dxContainer1", "Label1",     "Label2",    "Label3",    "ComboBox1",
+                           "ComboBox2",    "ComboBox3",  "dxButton1", "dxButton2", "dxButton3",
+                           "dxButton4",    "Checkbox1",  "Checkbox2", "Checkbox3", "ListBox1",
+                           "URLLabel2",    "StatusBar1", "Panel1",    "MainMenu1", "PopupMenu1"})
     EXPECT_NE(form->findChild<QObject*>(QString::fromUtf8(name)), nullptr) << name;
 
   QStringList menus;
@@ -134,8 +135,8 @@ TEST_F(MainWindow, StartsWithTheLayoutsValuesNamesAndMenus) {
     order.push_back(QApplication::focusWidget());
   }
   EXPECT_THAT(order, ElementsAre(form->ListBox1, form->ComboBox1, form->ComboBox2, form->ComboBox3,
-                                 form->Checkbox3, form->dxButton3, form->Checkbox1,
-                                 form->Checkbox2, form->dxButton1));
+                                 form->Checkbox3, form->dxButton3, form->Checkbox1, form->Checkbox2,
+                                 form->dxButton1));
 }
 
 TEST_F(MainWindow, SearchFromTheQueryFieldShowsTheLinesAndFinishes) {
@@ -159,10 +160,12 @@ TEST_F(MainWindow, SearchFromTheQueryFieldShowsTheLinesAndFinishes) {
   // The Directory field now ends in the separator; lines are shown as read, whatever the case.
   EXPECT_EQ(form->ComboBox3->currentText(), QString::fromLocal8Bit(tree.root()));
   const std::string r = tree.root();
-  EXPECT_THAT(Lines(), ElementsAre(r + "a.txt (1)  :  Say Hello", r + "a.txt (3)  :  hello hello again",
-                                   r + "b.Txt (0)  :  hello", r + "d.txt (0)  :  caf\xC3\xA9 hello \xFF\xFE end"));
+  EXPECT_THAT(Lines(), ElementsAre(r + "a.txt (1)  :  Say Hello",
+                                   r + "a.txt (3)  :  hello hello again", r + "b.Txt (0)  :  hello",
+                                   r + "d.txt (0)  :  caf\xC3\xA9 hello \xFF\xFE end"));
   // Shown decoded, invalid bytes as the replacement character; the hit keeps the bytes.
-  EXPECT_EQ(Shown().at(3), QString::fromLocal8Bit(r) + QString::fromUtf8("d.txt (0)  :  café hello ") +
+  EXPECT_EQ(Shown().at(3), QString::fromLocal8Bit(r) +
+                               QString::fromUtf8("d.txt (0)  :  café hello ") +
                                QString(2, QChar::ReplacementCharacter) + Q(" end"));
   form->ListBox1->setCurrentIndex(form->ListBox1->model()->index(3, 0));
   const std::optional<ResultItem> item = form->SelectedResult();
@@ -202,8 +205,8 @@ TEST_F(MainWindow, GivesTheSameLinesAsTheCommandLine) {
     form->Checkbox3->setChecked(true);
     form->Do_the_search();
     std::string expected;
-    const std::string command = std::string(VORN_FIND_PATH) + " -r" + (whole ? " -w " : " ") +
-                                tree.root() + " '*.*' int";
+    const std::string command =
+        std::string(VORN_FIND_PATH) + " -r" + (whole ? " -w " : " ") + tree.root() + " '*.*' int";
     FILE* p = popen(command.c_str(), "r");
     ASSERT_NE(p, nullptr);
     char buf[4096];
@@ -266,8 +269,8 @@ TEST_F(MainWindow, HistoryKeepsEveryQueryInOrderWithItsSpaces) {
   EXPECT_THAT(Lines(), ElementsAre(r + "a.txt (0)  :  one two"));
   // Focus leaving the Directory field added the query once more (" two ", the text then), and
   // leaving the query field added "one" before Enter added it again.
-  EXPECT_EQ(History(), (QStringList{Q(" two "), Q(" two "), Q(" two "), Q(" two "), Q("one"),
-                                    Q("one")}));
+  EXPECT_EQ(History(),
+            (QStringList{Q(" two "), Q(" two "), Q(" two "), Q(" two "), Q("one"), Q("one")}));
 
   // Other keys and a blank query add nothing.
   QTest::keyClick(form->ComboBox3, Qt::Key_A);

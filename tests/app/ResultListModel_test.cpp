@@ -1,9 +1,9 @@
 #include "ResultListModel.h"
 
+#include <gtest/gtest.h>
+
 #include <QSignalSpy>
 #include <QSize>
-
-#include <gtest/gtest.h>
 
 #include <string>
 
@@ -77,8 +77,12 @@ TEST(ResultListModel, BatchesGrowWithTheList) {
 TEST(ResultListModel, KeepsTextsAcrossStorageChunks) {
   ResultListModel model;
   const int n = 1200;
-  auto text = [](int i) { return std::string(4096 - static_cast<size_t>(i % 5), static_cast<char>('a' + i % 26)) + std::to_string(i); };
-  for (int i = 0; i < n; ++i) model.Add(Hit(i % 3 ? "/p/one" : "/p/two", static_cast<size_t>(i), text(i)));
+  auto text = [](int i) {
+    return std::string(4096 - static_cast<size_t>(i % 5), static_cast<char>('a' + i % 26)) +
+           std::to_string(i);
+  };
+  for (int i = 0; i < n; ++i)
+    model.Add(Hit(i % 3 ? "/p/one" : "/p/two", static_cast<size_t>(i), text(i)));
   model.Publish();
   ASSERT_EQ(model.rowCount(), n);
   for (int i = 0; i < n; ++i) {

@@ -1,7 +1,7 @@
 // The GUI tests need one application object for the whole run, set up as the program does.
-#include <QApplication>
-
 #include <gtest/gtest.h>
+
+#include <QApplication>
 
 #include "FastStrings.h"
 
