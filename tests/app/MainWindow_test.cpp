@@ -353,8 +353,18 @@ TEST_F(MainWindow, ExitOrClosingDuringARunEndsTheProgram) {
       form->dxButton1->click();
       returned = true;
     });
-    // The event loop ends once the run has returned: no search goes on behind it.
+    // The event loop ends once the run has returned: no search goes on behind it. (Should
+    // the program fail to end, the guard ends the loop so the test fails instead of hanging.)
+    bool guardFired = false;
+    QTimer guard;
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, form.get(), [&] {
+      guardFired = true;
+      QApplication::quit();
+    });
+    guard.start(30000);
     QApplication::exec();
+    EXPECT_FALSE(guardFired);
     EXPECT_TRUE(ended);
     EXPECT_TRUE(returned);
     EXPECT_EQ(Status(), Q("User aborted Search"));
