@@ -1,0 +1,104 @@
+#include "ResultListModel.h"
+
+#include <QSize>
+#include <QString>
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+#include "SearchRun.h"
+
+ResultListModel::ResultListModel(QObject* parent) : QAbstractListModel(parent) {}
+
+int ResultListModel::rowCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : shown_;
+}
+
+QVariant ResultListModel::data(const QModelIndex& index, int role) const {
+  if (!index.isValid() || index.row() < 0 || index.row() >= shown_) return {};
+  switch (role) {
+    case Qt::DisplayRole: {
+      const std::string line = ResultLine(static_cast<size_t>(index.row()));
+      // Invalid bytes become the replacement character: nothing crashes, nothing is dropped.
+      return QString::fromLocal8Bit(line.data(), static_cast<qsizetype>(line.size()));
+    }
+    case Qt::SizeHintRole:
+      // Every row is one line of 13 pixels; the width follows the view.
+      return QSize(1, 13);
+    default:
+      return {};
+  }
+}
+
+void ResultListModel::Clear() {
+  beginResetModel();
+  items_.clear();
+  items_.shrink_to_fit();
+  chunks_.clear();
+  chunks_.shrink_to_fit();
+  chunkUsed_ = chunkSize_ = 0;
+  paths_.clear();
+  paths_.shrink_to_fit();
+  shown_ = 0;
+  sincePublish_.invalidate();
+  endResetModel();
+}
+
+void ResultListModel::Add(const vorn::SearchHit& hit) {
+  if (paths_.empty() || paths_.back() != hit.path) paths_.emplace_back(hit.path);
+  const size_t size = hit.text.size();
+  if (chunks_.empty() || size > chunkSize_ - chunkUsed_) {
+    chunkSize_ = std::max(kChunkBytes, size);
+    chunks_.push_back(std::make_unique<char[]>(chunkSize_));
+    chunkUsed_ = 0;
+  }
+  if (size > 0) std::memcpy(chunks_.back().get() + chunkUsed_, hit.text.data(), size);
+  items_.push_back(Entry{hit.lineIndex, static_cast<uint32_t>(chunks_.size() - 1),
+                         static_cast<uint32_t>(chunkUsed_), static_cast<uint32_t>(size),
+                         static_cast<uint32_t>(paths_.size() - 1)});
+  chunkUsed_ += size;
+}
+
+void ResultListModel::Publish() {
+  // A list view counts its rows in an int; hits beyond that are kept but not shown.
+  const size_t limit = static_cast<size_t>(std::numeric_limits<int>::max());
+  const int total = static_cast<int>(std::min(items_.size(), limit));
+  if (total == shown_) return;
+  beginInsertRows(QModelIndex(), shown_, total - 1);
+  shown_ = total;
+  endInsertRows();
+  sincePublish_.start();
+}
+
+bool ResultListModel::PublishDue() const {
+  constexpr int kShortList = 50000;
+  constexpr qint64 kLongestWaitMs = 1000;
+  const size_t pending = items_.size() - static_cast<size_t>(shown_);
+  if (pending == 0) return false;
+  return shown_ < kShortList || pending >= static_cast<size_t>(shown_) / 2 ||
+         !sincePublish_.isValid() || sincePublish_.elapsed() >= kLongestWaitMs;
+}
+
+std::string_view ResultListModel::Text(const Entry& e) const {
+  return {chunks_[e.chunk].get() + e.offset, e.textSize};
+}
+
+ResultItem ResultListModel::Item(size_t row) const {
+  const Entry& e = items_.at(row);
+  return ResultItem{std::string(Path(e)), e.lineIndex, std::string(Text(e)), ResultLine(row)};
+}
+
+std::string ResultListModel::ResultLine(size_t row) const {
+  const Entry& e = items_.at(row);
+  const std::string_view path = Path(e);
+  const std::string_view text = Text(e);
+  std::string line;
+  line.reserve(path.size() + text.size() + 32);
+  line.append(path);
+  line += " (";
+  line += std::to_string(e.lineIndex);
+  line += ")  :  ";
+  line.append(text);
+  return line;
+}

@@ -1,0 +1,78 @@
+// The result list's model: one row per hit, kept as the hit's path, line index and shown
+// text (bytes), and shown as the result line decoded with the locale's encoding. Hits are
+// collected as the search reports them and published to the view in batches, so a million
+// hits cost one insertion per batch rather than one per line.
+#pragma once
+
+#include <QAbstractListModel>
+#include <QElapsedTimer>
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vorn {
+struct SearchHit;
+}
+
+// One hit, as the search reported it; the result actions and the viewer take these fields.
+struct ResultItem {
+  std::string path;        // the file's full path, as bytes
+  size_t lineIndex = 0;    // 0-based
+  std::string text;        // the line as shown (at most 4096 bytes)
+  std::string resultLine;  // path " (" index ")  :  " text
+};
+
+class ResultListModel : public QAbstractListModel {
+  Q_OBJECT
+ public:
+  explicit ResultListModel(QObject* parent = nullptr);
+
+  int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+  QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+
+  // Drops every row, shown or pending, and frees their memory.
+  void Clear();
+  // Keeps the hit; the view sees it at the next Publish.
+  void Add(const vorn::SearchHit& hit);
+  // Shows the hits added since the last Publish as one block of new rows.
+  void Publish();
+  // Whether a batch is worth showing now. The list view lays out all of its rows again after
+  // each insertion, so once the list is long the batches grow with it (each at least half the
+  // rows shown), and at least once a second new rows appear.
+  bool PublishDue() const;
+
+  // Rows the view shows; Total also counts the hits not yet published.
+  int Shown() const { return shown_; }
+  size_t Total() const { return items_.size(); }
+
+  // The hit in row (shown or pending); row must be below Total().
+  ResultItem Item(size_t row) const;
+  std::string ResultLine(size_t row) const;
+
+ private:
+  struct Entry {
+    uint64_t lineIndex;
+    uint32_t chunk;  // where the text lies in the text store
+    uint32_t offset;
+    uint32_t textSize;
+    uint32_t pathId;
+  };
+
+  std::string_view Text(const Entry& e) const;
+  std::string_view Path(const Entry& e) const { return paths_[e.pathId]; }
+
+  // Line texts live in fixed chunks that never move, so growing the store copies nothing.
+  static constexpr size_t kChunkBytes = size_t{1} << 20;
+  std::vector<std::unique_ptr<char[]>> chunks_;
+  size_t chunkSize_ = 0;
+  size_t chunkUsed_ = 0;
+  std::vector<std::string> paths_;  // one per file with hits
+  std::deque<Entry> items_;
+  int shown_ = 0;
+  QElapsedTimer sincePublish_;
+};

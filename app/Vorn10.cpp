@@ -1,0 +1,31 @@
+// Start-up: the application, its title, the windows in their order, and the event loop.
+#include <QApplication>
+
+#include <memory>
+
+#include "About.h"
+#include "FastStrings.h"
+#include "VornUnit1.h"
+#include "ftper.h"
+#include "vornUnit2.h"
+
+int main(int argc, char** argv) {
+  QApplication application(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("Tessaly"));
+  // Qt has set the locale from the environment by now; the fold table follows it.
+  vorn::UpperFoldTable();
+
+  // The main window is created first; the others start hidden. The directory chooser is
+  // created on first use.
+  auto form1 = std::make_unique<TForm1>();
+  Form1 = form1.get();
+  auto form2 = std::make_unique<TForm2>();
+  Form2 = form2.get();
+  auto about = std::make_unique<TABoutQuillo>();
+  ABoutQuillo = about.get();
+  auto ftpWindow = std::make_unique<TFTPWindow>();
+  FTPWindow = ftpWindow.get();
+
+  form1->show();
+  return QApplication::exec();
+}

@@ -1,0 +1,560 @@
+#include "VornUnit1.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QEvent>
+#include <QFocusEvent>
+#include <QFontDatabase>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QListView>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMouseEvent>
+#include <QResizeEvent>
+#include <QScreen>
+#include <QStatusBar>
+
+#include <string>
+
+#include "About.h"
+#include "ErrorBox.h"
+#include "SearchRun.h"
+#include "io.h"
+#include "txthandling.h"
+
+bool StopRequested = false;
+TForm1* Form1 = nullptr;
+
+namespace {
+
+// The window's client area as laid out: 759 x 446, of which the status line takes the
+// bottom 19 pixels; the menu bar sits above it.
+constexpr int kClientWidth = 759;
+constexpr int kClientHeight = 446;
+constexpr int kStatusHeight = 19;
+constexpr QSize kCentralSize(kClientWidth, kClientHeight - kStatusHeight);
+constexpr QSize kContainerSize(743, 79);
+// The outer 500 x 150 less the window frame (4 pixels a side) and the caption.
+constexpr QSize kMinimumClient(492, 116);
+
+// The two system colours of the window, as the designer's desktop theme shows them.
+const QColor kGradientInactiveCaption(0x9D, 0xB9, 0xEB);
+const QColor kInactiveCaptionText(0xD8, 0xE4, 0xF8);
+const QColor kLinkResting(0x00, 0x00, 0xFF);  // clBlue
+const QColor kLinkHot(0xFF, 0x00, 0x00);      // clRed
+
+QString FromBytes(std::string_view bytes) {
+  return QString::fromLocal8Bit(bytes.data(), static_cast<qsizetype>(bytes.size()));
+}
+
+std::string ToBytes(const QString& text) { return text.toLocal8Bit().toStdString(); }
+
+bool IsEnterKey(int key) { return key == Qt::Key_Return || key == Qt::Key_Enter; }
+
+void SetBackground(QWidget* w, const QColor& colour) {
+  QPalette p = w->palette();
+  p.setColor(QPalette::Window, colour);
+  w->setPalette(p);
+  w->setAutoFillBackground(true);
+}
+
+void SetLinkColour(QWidget* w, const QColor& colour) {
+  QPalette p = w->palette();
+  p.setColor(QPalette::WindowText, colour);
+  w->setPalette(p);
+}
+
+// The design's font where the system has it; else a condensed sans face, which keeps the
+// captions within the widths the layout gives them.
+QFont WindowFont() {
+  QFont font;
+  for (const QString& family :
+       {QStringLiteral("MS Sans Serif"), QStringLiteral("DejaVu Sans Condensed")}) {
+    if (QFontDatabase::hasFamily(family)) {
+      font.setFamily(family);
+      break;
+    }
+  }
+  font.setStyleHint(QFont::SansSerif);
+  font.setPixelSize(11);
+  return font;
+}
+
+// A "simple" combo box: an edit field whose items (the history) are never dropped down.
+class SimpleComboBox : public QComboBox {
+ public:
+  explicit SimpleComboBox(QWidget* parent) : QComboBox(parent) {
+    setEditable(true);
+    setStyleSheet(
+        QStringLiteral("QComboBox { padding-right: 0px; } "
+                       "QComboBox::drop-down { width: 0px; border: none; } "
+                       "QComboBox::down-arrow { image: none; width: 0px; }"));
+  }
+  void showPopup() override {}
+};
+
+// The result list. Typing in it does not search the rows for a prefix: every row begins with
+// the same directory, and a miss would read all of a million rows.
+class ResultListView : public QListView {
+ public:
+  using QListView::QListView;
+  void keyboardSearch(const QString& search) override { (void)search; }
+};
+
+// Editable, with no automatic insertion and no completion: the program alone fills the items,
+// and what the user types stays exactly as typed.
+void MakePlainEditable(QComboBox* box) {
+  box->setEditable(true);
+  box->setInsertPolicy(QComboBox::NoInsert);
+  box->setDuplicatesEnabled(true);
+  box->setCompleter(nullptr);
+}
+
+}  // namespace
+
+// The window's side of a search run: hits go to the result list's model, status texts to the
+// status line, and the run pumps events only when the throttle says a pump is due.
+class TForm1::Listener : public vorn::SearchListener {
+ public:
+  explicit Listener(TForm1& form) : form_(form) {}
+
+  void Result(const vorn::SearchHit& hit) override { form_.results_->Add(hit); }
+  void Status(std::string_view text) override { form_.StatusBar1->showMessage(FromBytes(text)); }
+  bool PumpDue() override { return form_.throttle_.Due(); }
+  void Pump() override {
+    if (form_.results_->PublishDue()) form_.results_->Publish();
+    form_.throttle_.BeginPump();
+    QCoreApplication::processEvents();
+    form_.throttle_.EndPump();
+  }
+  bool StopRequested() override { return ::StopRequested; }
+  vorn::SearchOptions Options() override {
+    return vorn::SearchOptions{ToBytes(form_.ComboBox2->currentText()),
+                               form_.Checkbox1->isChecked(), form_.Checkbox2->isChecked()};
+  }
+  bool ListingGoesOn() override { return !form_.closing_; }
+
+ private:
+  TForm1& form_;
+};
+
+// A control that keeps its distance to the given edges of its parent when the parent is
+// resized; with neither left nor right (or top nor bottom) it keeps its relative centre.
+struct TForm1::Anchored {
+  QWidget* control;
+  QRect origin;
+  QSize parentOrigin;
+  Qt::Edges edges;
+};
+
+TForm1::TForm1(QWidget* parent) : QMainWindow(parent), results_(new ResultListModel(this)) {
+  setObjectName(QStringLiteral("Form1"));
+  setWindowTitle(QStringLiteral("Vorn Version 1.0"));
+  setFont(WindowFont());
+  SetBackground(this, kGradientInactiveCaption);
+
+  BuildControls();
+  BuildMenus();
+  Connect();
+
+  // The client area is 759 x 446 below the menu bar.
+  const int menuHeight = MainMenu1->sizeHint().height();
+  setMinimumSize(kMinimumClient.width(), std::max(kMinimumClient.height(), menuHeight + 60));
+  resize(kClientWidth, menuHeight + kClientHeight);
+  if (const QScreen* s = screen()) move(s->availableGeometry().center() - rect().center());
+
+  FormCreate();
+}
+
+TForm1::~TForm1() {
+  if (Form1 == this) Form1 = nullptr;
+}
+
+void TForm1::BuildControls() {
+  auto* central = new QWidget(this);
+  central->setObjectName(QStringLiteral("Form1Client"));
+  setCentralWidget(central);
+  central->installEventFilter(this);
+
+  dxContainer1 = new Form1Container(central);
+  dxContainer1->setObjectName(QStringLiteral("dxContainer1"));
+  dxContainer1->setGeometry(8, 4, kContainerSize.width(), kContainerSize.height());
+  // A panel in the caption text colour with a one-pixel white frame on all four sides.
+  dxContainer1->setStyleSheet(QStringLiteral("QFrame#dxContainer1 { background-color: %1; "
+                                             "border: 1px solid #FFFFFF; }")
+                                  .arg(kInactiveCaptionText.name()));
+  dxContainer1->installEventFilter(this);
+  Anchor(dxContainer1, Qt::LeftEdge | Qt::TopEdge | Qt::RightEdge);
+
+  auto label = [this](const char* name, const char* caption, int x, int y) {
+    auto* l = new QLabel(QString::fromUtf8(caption), dxContainer1);
+    l->setObjectName(QString::fromUtf8(name));
+    l->move(x, y);
+    l->adjustSize();
+    return l;
+  };
+  Label3 = label("Label3", "Directory", 1, 9);
+  Label1 = label("Label1", "File search", 1, 33);
+  Label2 = label("Label2", "Text to find", 1, 57);
+
+  ComboBox3 = new SimpleComboBox(dxContainer1);
+  ComboBox3->setObjectName(QStringLiteral("ComboBox3"));
+  MakePlainEditable(ComboBox3);
+  ComboBox3->setGeometry(57, 9, 265, 17);
+
+  dxButton3 = new Form1Button(QStringLiteral("..."), dxContainer1);
+  dxButton3->setObjectName(QStringLiteral("dxButton3"));
+  dxButton3->setGeometry(321, 9, 17, 17);
+
+  auto checkbox = [this](const char* name, const char* caption, int x, int y) {
+    auto* c = new Form1Checkbox(QString::fromUtf8(caption), dxContainer1);
+    c->setObjectName(QString::fromUtf8(name));
+    c->setGeometry(x, y, 152, 17);
+    c->setChecked(false);
+    return c;
+  };
+  Checkbox3 = checkbox("Checkbox3", "Include Subdirectory", 353, 9);
+
+  ComboBox1 = new QComboBox(dxContainer1);
+  ComboBox1->setObjectName(QStringLiteral("ComboBox1"));
+  MakePlainEditable(ComboBox1);
+  ComboBox1->addItems({QStringLiteral("*.Txt"), QStringLiteral("*.csv"), QStringLiteral("*.Log"),
+                       QStringLiteral("*.*")});
+  ComboBox1->setEditText(QStringLiteral("*.Txt"));
+  ComboBox1->setGeometry(57, 33, 281, 21);
+
+  Checkbox1 = checkbox("Checkbox1", "Whole Word", 353, 33);
+
+  ComboBox2 = new SimpleComboBox(dxContainer1);
+  ComboBox2->setObjectName(QStringLiteral("ComboBox2"));
+  MakePlainEditable(ComboBox2);
+  ComboBox2->setEditText(QString());
+  ComboBox2->setGeometry(57, 57, 281, 17);
+
+  Checkbox2 = checkbox("Checkbox2", "Match Case(Case sensitiv)", 353, 57);
+
+  dxButton4 = new Form1Button(QStringLiteral("Look for update"), dxContainer1);
+  dxButton4->setObjectName(QStringLiteral("dxButton4"));
+  dxButton4->setGeometry(657, 3, 81, 13);
+  dxButton4->setFocusPolicy(Qt::ClickFocus);  // not a tab stop
+  // The container's style sheet keeps its children from inheriting the window's font.
+  for (QWidget* child : dxContainer1->findChildren<QWidget*>()) child->setFont(font());
+  QFont small = font();
+  small.setPixelSize(9);
+  dxButton4->setFont(small);
+  Anchor(dxButton4, Qt::TopEdge);
+
+  dxButton1 = new Form1Button(QStringLiteral("Search"), central);
+  dxButton1->setObjectName(QStringLiteral("dxButton1"));
+  dxButton1->setGeometry(8, 88, 73, 21);
+  dxButton1->setEnabled(false);
+
+  dxButton2 = new Form1Button(QStringLiteral("Stop Search"), central);
+  dxButton2->setObjectName(QStringLiteral("dxButton2"));
+  dxButton2->setGeometry(88, 88, 73, 21);
+  dxButton2->setVisible(false);
+
+  ListBox1 = new ResultListView(central);
+  ListBox1->setObjectName(QStringLiteral("ListBox1"));
+  ListBox1->setGeometry(8, 112, 740, 290);
+  ListBox1->setModel(results_);
+  ListBox1->setUniformItemSizes(true);  // one row height for all: no per-row measuring
+  // A long list is laid out a slice at a time between other events, so adding rows to a
+  // list of millions never holds the window up for the whole layout.
+  ListBox1->setLayoutMode(QListView::Batched);
+  ListBox1->setBatchSize(100000);
+  ListBox1->setSelectionMode(QAbstractItemView::SingleSelection);
+  ListBox1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  ListBox1->setContextMenuPolicy(Qt::CustomContextMenu);
+  ListBox1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  ListBox1->installEventFilter(this);
+  Anchor(ListBox1, Qt::LeftEdge | Qt::TopEdge | Qt::RightEdge | Qt::BottomEdge);
+
+  URLLabel2 = new Form1LinkLabel(QStringLiteral("QuilloWare 2003"), central);
+  URLLabel2->setObjectName(QStringLiteral("URLLabel2"));
+  URLLabel2->setGeometry(667, 408, 84, 15);
+  URLLabel2->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  QFont smallFonts(QStringLiteral("Small Fonts"));
+  smallFonts.setStyleHint(QFont::SansSerif);
+  smallFonts.setPixelSize(9);
+  URLLabel2->setFont(smallFonts);
+  SetLinkColour(URLLabel2, kLinkResting);
+  URLLabel2->setCursor(Qt::PointingHandCursor);
+  URLLabel2->installEventFilter(this);
+  Anchor(URLLabel2, Qt::RightEdge | Qt::BottomEdge);
+
+  // Held the hidden browser control; addresses now go to the desktop's browser.
+  Panel1 = new QWidget(central);
+  Panel1->setObjectName(QStringLiteral("Panel1"));
+  Panel1->setGeometry(552, 64, 185, 41);
+  Panel1->setVisible(false);
+
+  StatusBar1 = new QStatusBar(this);
+  StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
+  StatusBar1->setSizeGripEnabled(false);
+  StatusBar1->setFixedHeight(kStatusHeight);
+  SetBackground(StatusBar1, kInactiveCaptionText);
+  setStatusBar(StatusBar1);
+
+  // The result list first, then the fields in their order, then the buttons.
+  setTabOrder(ListBox1, ComboBox1);
+  setTabOrder(ComboBox1, ComboBox2);
+  setTabOrder(ComboBox2, ComboBox3);
+  setTabOrder(ComboBox3, Checkbox3);
+  setTabOrder(Checkbox3, dxButton3);
+  setTabOrder(dxButton3, Checkbox1);
+  setTabOrder(Checkbox1, Checkbox2);
+  setTabOrder(Checkbox2, dxButton1);
+  setTabOrder(dxButton1, dxButton2);
+  ListBox1->setFocus();
+
+  for (QComboBox* field : {ComboBox2, ComboBox3}) field->installEventFilter(this);
+}
+
+void TForm1::BuildMenus() {
+  MainMenu1 = menuBar();
+  MainMenu1->setObjectName(QStringLiteral("MainMenu1"));
+
+  File1 = MainMenu1->addMenu(QStringLiteral("File"));
+  File1->setObjectName(QStringLiteral("File1"));
+  Exit1 = File1->addAction(QStringLiteral("Exit"));
+  Exit1->setObjectName(QStringLiteral("Exit1"));
+
+  About1 = MainMenu1->addMenu(QStringLiteral("About"));
+  About1->setObjectName(QStringLiteral("About1"));
+  QuilloWare1 = About1->addAction(QStringLiteral("QuilloWare"));
+  QuilloWare1->setObjectName(QStringLiteral("QuilloWare1"));
+  AboutVorn11 = About1->addAction(QStringLiteral("About Vorn"));
+  AboutVorn11->setObjectName(QStringLiteral("AboutVorn11"));
+
+  PopupMenu1 = new QMenu(this);
+  PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
+  OpenContainingFolder1 = PopupMenu1->addAction(QStringLiteral("Open Containing Folder"));
+  OpenContainingFolder1->setObjectName(QStringLiteral("OpenContainingFolder1"));
+  FindFile1 = PopupMenu1->addAction(QStringLiteral("Show File"));
+  FindFile1->setObjectName(QStringLiteral("FindFile1"));
+  SearchInternetforItem1 =
+      PopupMenu1->addAction(QStringLiteral("Search Internet for item (Narrow search)"));
+  SearchInternetforItem1->setObjectName(QStringLiteral("SearchInternetforItem1"));
+  SearchInternetforItem2 =
+      PopupMenu1->addAction(QStringLiteral("Search Internet for Item (Wide Search)"));
+  SearchInternetforItem2->setObjectName(QStringLiteral("SearchInternetforItem2"));
+}
+
+void TForm1::Connect() {
+  // Every handler runs guarded: an error that escapes it is shown in the error box.
+  auto on = [this](auto handler) {
+    return [this, handler] { Guarded(this, [this, handler] { (this->*handler)(); }); };
+  };
+  connect(ComboBox2, &QComboBox::editTextChanged, this, on(&TForm1::ComboBox2Change));
+  connect(dxButton1, &QAbstractButton::clicked, this, on(&TForm1::dxButton1Click));
+  connect(dxButton2, &QAbstractButton::clicked, this, on(&TForm1::dxButton2Click));
+  connect(dxButton3, &QAbstractButton::clicked, this, on(&TForm1::dxButton3Click));
+  connect(dxButton4, &QAbstractButton::clicked, this, on(&TForm1::dxButton4Click));
+  connect(Exit1, &QAction::triggered, this, on(&TForm1::Exit1Click));
+  connect(QuilloWare1, &QAction::triggered, this, on(&TForm1::QuilloWare1Click));
+  connect(AboutVorn11, &QAction::triggered, this, on(&TForm1::AboutVorn11Click));
+  connect(OpenContainingFolder1, &QAction::triggered, this,
+          on(&TForm1::OpenContainingFolder1Click));
+  connect(FindFile1, &QAction::triggered, this, on(&TForm1::FindFile1Click));
+  connect(SearchInternetforItem1, &QAction::triggered, this,
+          on(&TForm1::SearchInternetforItem1Click));
+  connect(SearchInternetforItem2, &QAction::triggered, this,
+          on(&TForm1::SearchInternetforItem2Click));
+  connect(ListBox1, &QAbstractItemView::doubleClicked, this, on(&TForm1::ListBox1DblClick));
+  connect(ListBox1, &QWidget::customContextMenuRequested, this,
+          [this](const QPoint& at) { PopupMenu1->popup(ListBox1->viewport()->mapToGlobal(at)); });
+}
+
+void TForm1::Anchor(QWidget* control, Qt::Edges edges) {
+  const QSize parentOrigin =
+      control->parentWidget() == dxContainer1 ? kContainerSize : kCentralSize;
+  anchored_.push_back(Anchored{control, control->geometry(), parentOrigin, edges});
+}
+
+// Places the anchored controls for their parents' present sizes.
+void TForm1::LayOut() {
+  for (const Anchored& a : anchored_) {
+    const QSize now = a.control->parentWidget()->size();
+    const int dw = now.width() - a.parentOrigin.width();
+    const int dh = now.height() - a.parentOrigin.height();
+    QRect r = a.origin;
+    auto axis = [](int pos, int len, int delta, int parentLen, int parentOrigin, bool near,
+                   bool far) {
+      if (near && far) return std::pair{pos, std::max(0, len + delta)};
+      if (far) return std::pair{pos + delta, len};
+      if (near) return std::pair{pos, len};
+      // Neither edge: the centre keeps its place relative to the parent's size.
+      const int centre = parentOrigin > 0 ? (2 * pos + len) * parentLen / (2 * parentOrigin) : 0;
+      return std::pair{centre - len / 2, len};
+    };
+    const auto [x, w] = axis(r.x(), r.width(), dw, now.width(), a.parentOrigin.width(),
+                             a.edges & Qt::LeftEdge, a.edges & Qt::RightEdge);
+    const auto [y, h] = axis(r.y(), r.height(), dh, now.height(), a.parentOrigin.height(),
+                             a.edges & Qt::TopEdge, a.edges & Qt::BottomEdge);
+    a.control->setGeometry(x, y, w, h);
+  }
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+  switch (event->type()) {
+    case QEvent::Resize:
+      if (watched == centralWidget() || watched == dxContainer1) LayOut();
+      break;
+    case QEvent::KeyPress: {
+      const auto* key = static_cast<QKeyEvent*>(event);
+      if (watched == ComboBox2 || watched == ComboBox3) {
+        auto* field = static_cast<QComboBox*>(watched);
+        Guarded(this, [&] { ComboBox2KeyDown(field, key->key()); });
+      } else if (watched == ListBox1) {
+        Guarded(this, [&] { ListBox1KeyDown(key->key(), key->modifiers()); });
+      }
+      break;  // the key goes on to the control's own handling
+    }
+    case QEvent::FocusOut: {
+      // Focus moving to another control, not the window losing activation or a menu opening.
+      const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+      if ((watched == ComboBox2 || watched == ComboBox3) && reason != Qt::ActiveWindowFocusReason &&
+          reason != Qt::PopupFocusReason)
+        Guarded(this, [this] { ComboBox2Exit(); });
+      break;
+    }
+    case QEvent::Enter:
+      if (watched == URLLabel2) SetLinkColour(URLLabel2, kLinkHot);
+      break;
+    case QEvent::Leave:
+      if (watched == URLLabel2) SetLinkColour(URLLabel2, kLinkResting);
+      break;
+    case QEvent::MouseButtonRelease:
+      if (watched == URLLabel2 && static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton &&
+          URLLabel2->rect().contains(static_cast<QMouseEvent*>(event)->position().toPoint()))
+        Guarded(this, [this] { URLLabel2Click(); });
+      break;
+    default:
+      break;
+  }
+  return QMainWindow::eventFilter(watched, event);
+}
+
+bool TForm1::event(QEvent* event) {
+  // The status line shows the search's texts only: menu hovers must not blank it.
+  if (event->type() == QEvent::StatusTip) return true;
+  return QMainWindow::event(event);
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+  event->accept();
+  EndProgram();
+}
+
+// Ends the program: a running search stops at its next pump and no listing goes on; the
+// event loop ends once the handlers on the stack have returned.
+void TForm1::EndProgram() {
+  StopRequested = true;
+  if (closing_) return;  // quitting closes the windows, which comes back here
+  closing_ = true;
+  QCoreApplication::quit();
+}
+
+void TForm1::FormCreate() { ComboBox3->setEditText(FromBytes(vorn::ProgramDirectory())); }
+
+void TForm1::ComboBox2Change() {
+  dxButton1->setEnabled(!vorn::Trimmed(ToBytes(ComboBox2->currentText())).empty());
+}
+
+void TForm1::AddQueryToHistory() {
+  const QString query = ComboBox2->currentText();
+  if (vorn::Trimmed(ToBytes(query)).empty()) return;
+  // Adding an item must not change the text being typed.
+  ComboBox2->addItem(query);
+  if (ComboBox2->currentText() != query) ComboBox2->setEditText(query);
+}
+
+void TForm1::ComboBox2KeyDown(QComboBox* sender, int key) {
+  (void)sender;  // both fields do the same: the query is what goes to the history
+  if (!IsEnterKey(key)) return;
+  // Enter during a run does nothing: no nested run, no history entry.
+  if (searching_) return;
+  Do_the_search();
+  if (closing_) return;
+  AddQueryToHistory();
+}
+
+void TForm1::ComboBox2Exit() { AddQueryToHistory(); }
+
+void TForm1::dxButton1Click() { Do_the_search(); }
+
+void TForm1::dxButton2Click() { StopRequested = true; }
+
+void TForm1::Exit1Click() { EndProgram(); }
+
+void TForm1::SetIdle() {
+  dxButton2->setVisible(false);
+  dxButton1->setVisible(true);
+  searching_ = false;
+}
+
+void TForm1::Do_the_search() {
+  if (searching_ || closing_) return;
+  // Whatever way the run ends, even by an error, the buttons come back to idle.
+  struct IdleOnExit {
+    TForm1* form;
+    ~IdleOnExit() { form->SetIdle(); }
+  };
+  searching_ = true;
+  IdleOnExit idle{this};
+  StopRequested = false;
+  dxButton1->setVisible(false);
+  dxButton2->setVisible(true);
+
+  const std::string directory = vorn::AddTrailingBackslash(ToBytes(ComboBox3->currentText()));
+  ComboBox3->setEditText(FromBytes(directory));
+  results_->Clear();
+  const std::string mask = ToBytes(ComboBox1->currentText());
+
+  Listener listener(*this);
+  vorn::SearchRun run(directory, mask, Checkbox3->isChecked(), listener);
+  throttle_.Start();
+  try {
+    run.Run();
+  } catch (...) {
+    results_->Publish();
+    throttle_.Finish();
+    throw;
+  }
+  results_->Publish();
+  throttle_.Finish();
+}
+
+int TForm1::SelectedRow() const {
+  const QModelIndex current = ListBox1->currentIndex();
+  if (!current.isValid() || !ListBox1->selectionModel()->isSelected(current)) return -1;
+  return current.row();
+}
+
+std::optional<ResultItem> TForm1::SelectedResult() const {
+  const int row = SelectedRow();
+  if (row < 0) return std::nullopt;
+  return results_->Item(static_cast<size_t>(row));
+}
+
+// The result actions, the chooser and the update check are filled in their own units.
+void TForm1::ListBox1DblClick() {}
+void TForm1::ListBox1KeyDown(int key, Qt::KeyboardModifiers shift) {
+  (void)key;
+  (void)shift;
+}
+void TForm1::FindFile1Click() {}
+void TForm1::OpenContainingFolder1Click() {}
+void TForm1::SearchInternetforItem1Click() {}
+void TForm1::SearchInternetforItem2Click() {}
+void TForm1::QuilloWare1Click() {}
+void TForm1::AboutVorn11Click() {
+  if (ABoutQuillo) ABoutQuillo->exec();
+}
+void TForm1::URLLabel2Click() { AboutVorn11Click(); }
+void TForm1::dxButton3Click() {}
+void TForm1::dxButton4Click() {}

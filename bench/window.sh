@@ -1,0 +1,69 @@
+#!/usr/bin/env bash
+# Times the main window's search (offscreen, the real window and pump throttle) against
+# vorn-find writing to a file, on the kernel tree, in the same run. Each figure is the best of
+# RUNS runs (default 5) after one warm-up run of each, so the page cache is warm for both.
+#
+#   bench/window.sh            # prints a table of times, ratios, memory and pump gaps
+set -euo pipefail
+cd "$(dirname "$0")/.."
+runs="${RUNS:-5}"
+cmake --preset default >/dev/null
+cmake --build --preset default -j2 --target vorn-find window_bench >/dev/null
+tree="$(bench/kernel-tree)"
+find_bin=build/default/search/vorn-find
+window_bin=build/default/app/window_bench
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+
+now() { date +%s.%N; }
+field() { awk -v k="$1" '$1 == k { print $2 }' "$2"; }
+best() { sort -g | head -1; }
+calc() { awk "BEGIN { print $1 }"; }
+max() { sort -g | tail -1; }
+
+# measure NAME QUERY: fills $work/NAME.find, $work/NAME.window (one line per run) and the
+# last run's window report.
+measure() {
+  local name="$1" query="$2"
+  "$find_bin" -r "$tree" '*.*' "$query" >"$work/$name.out"
+  "$window_bin" -r "$tree" '*.*' "$query" >"$work/$name.report" 2>/dev/null
+  : >"$work/$name.find"; : >"$work/$name.window"; : >"$work/$name.gap"; : >"$work/$name.pump"
+  : >"$work/$name.peak"
+  for _ in $(seq "$runs"); do
+    local t0 t1
+    t0="$(now)"
+    "$find_bin" -r "$tree" '*.*' "$query" >"$work/$name.out"
+    t1="$(now)"
+    calc "$t1 - $t0" >>"$work/$name.find"
+    "$window_bin" -r "$tree" '*.*' "$query" >"$work/$name.report" 2>/dev/null
+    field seconds "$work/$name.report" >>"$work/$name.window"
+    field longest_gap_ms "$work/$name.report" >>"$work/$name.gap"
+    field longest_pump_ms "$work/$name.report" >>"$work/$name.pump"
+    field peak_kb "$work/$name.report" >>"$work/$name.peak"
+  done
+  if [ "$(field hits "$work/$name.report")" != "$(wc -l <"$work/$name.out")" ]; then
+    echo "$name: the window and vorn-find found different numbers of lines" >&2
+    exit 1
+  fi
+}
+
+measure pm PM_RESUME
+measure int int
+
+printf '%-34s %10s %10s %7s %7s\n' "case (recursive, \"*.*\")" "vorn-find" "window" "ratio" "limit"
+for c in "pm PM_RESUME 1.3" "int int 2.0"; do
+  set -- $c
+  f="$(best <"$work/$1.find")"; w="$(best <"$work/$1.window")"
+  printf '%-34s %9.3fs %9.3fs %6.2fx %6.1fx\n' "$2 ($(field hits "$work/$1.report") hits)" \
+    "$f" "$w" "$(calc "$w / $f")" "$3"
+done
+bytes="$(field result_bytes "$work/int.report")"
+peak="$(max <"$work/int.peak")"
+printf '\nint: result lines %.1f MB; window peak memory %.1f MB (limit 2 x lines + 100 MB = %.1f MB)\n' \
+  "$(calc "$bytes / 1048576")" "$(calc "$peak / 1024")" \
+  "$(calc "2 * $bytes / 1048576 + 100")"
+printf 'longest stretch without an event pump: int %.1f ms, PM_RESUME %.1f ms (limit 50 ms)\n' \
+  "$(max <"$work/int.gap")" "$(max <"$work/pm.gap")"
+printf 'longest single pump (events, repaint, list layout): int %.1f ms, PM_RESUME %.1f ms\n' \
+  "$(max <"$work/int.pump")" "$(max <"$work/pm.pump")"
+echo "runs: $runs each, best time; machine: $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg)"

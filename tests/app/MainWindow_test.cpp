@@ -1,0 +1,458 @@
+// The real main window, driven with Qt Test's input helpers on the offscreen platform.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QStatusBar>
+#include <QStatusTipEvent>
+#include <QTest>
+#include <QTimer>
+
+#include <cstdio>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "ErrorBox.h"
+#include "TempTree.h"
+#include "VornUnit1.h"
+#include "io.h"
+
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
+using vorn::test::TempTree;
+
+QString Q(const char* utf8) { return QString::fromUtf8(utf8); }
+
+class MainWindow : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    form = std::make_unique<TForm1>();
+    Form1 = form.get();
+    // Tests pump at every chance the run offers, so what happens during a run is certain.
+    form->Throttle().SetInterval(std::chrono::nanoseconds(0));
+    form->show();
+    form->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+  }
+  void TearDown() override {
+    form.reset();
+    StopRequested = false;
+  }
+
+  void Type(QComboBox* field, const QString& text) {
+    field->setFocus();
+    field->lineEdit()->selectAll();
+    QTest::keyClick(field, Qt::Key_Delete);
+    QTest::keyClicks(field, text);
+  }
+  void Enter(QComboBox* field) { QTest::keyClick(field, Qt::Key_Return); }
+
+  std::vector<std::string> Lines() {
+    std::vector<std::string> out;
+    for (int row = 0; row < form->Results().Shown(); ++row)
+      out.push_back(form->Results().ResultLine(static_cast<size_t>(row)));
+    return out;
+  }
+  QStringList Shown() {
+    QStringList out;
+    auto* model = form->ListBox1->model();
+    for (int row = 0; row < model->rowCount(); ++row) out << model->index(row, 0).data().toString();
+    return out;
+  }
+  QStringList History() {
+    QStringList out;
+    for (int i = 0; i < form->ComboBox2->count(); ++i) out << form->ComboBox2->itemText(i);
+    return out;
+  }
+  QString Status() { return form->StatusBar1->currentMessage(); }
+  bool Idle() { return form->dxButton1->isVisible() && !form->dxButton2->isVisible(); }
+
+  std::unique_ptr<TForm1> form;
+};
+
+TEST_F(MainWindow, StartsWithTheLayoutsValuesNamesAndMenus) {
+  EXPECT_EQ(form->windowTitle(), Q("Vorn Version 1.0"));
+  EXPECT_EQ(form->ComboBox3->currentText(), QString::fromLocal8Bit(vorn::ProgramDirectory()));
+  EXPECT_TRUE(form->ComboBox3->currentText().endsWith(QLatin1Char('/')));
+  EXPECT_EQ(form->ComboBox1->currentText(), Q("*.Txt"));
+  EXPECT_EQ(form->ComboBox1->count(), 4);
+  EXPECT_EQ(form->ComboBox1->itemText(3), Q("*.*"));
+  EXPECT_EQ(form->ComboBox2->currentText(), QString());
+  for (auto* box : {form->Checkbox1, form->Checkbox2, form->Checkbox3})
+    EXPECT_FALSE(box->isChecked());
+  EXPECT_EQ(form->Checkbox1->text(), Q("Whole Word"));
+  EXPECT_EQ(form->Checkbox2->text(), Q("Match Case(Case sensitiv)"));
+  EXPECT_EQ(form->Checkbox3->text(), Q("Include Subdirectory"));
+  EXPECT_FALSE(form->dxButton1->isEnabled());
+  EXPECT_TRUE(form->dxButton1->isVisible());
+  EXPECT_FALSE(form->dxButton2->isVisible());
+  EXPECT_EQ(form->dxButton2->text(), Q("Stop Search"));
+  EXPECT_EQ(form->dxButton4->text(), Q("Look for update"));
+  EXPECT_EQ(form->dxButton4->focusPolicy() & Qt::TabFocus, 0);
+  EXPECT_EQ(form->ListBox1->geometry(), QRect(8, 112, 740, 290));
+  EXPECT_EQ(form->dxContainer1->geometry(), QRect(8, 4, 743, 79));
+  EXPECT_EQ(form->URLLabel2->geometry(), QRect(667, 408, 84, 15));
+  EXPECT_EQ(form->centralWidget()->height() + form->StatusBar1->height(), 446);
+  EXPECT_EQ(form->centralWidget()->width(), 759);
+  EXPECT_FALSE(form->Panel1->isVisible());
+
+  // Every component answers to its name.
+  for (const char* name : {"dxContainer1", "Label1",     "Label2",    "Label3",    "ComboBox1",
+                           "ComboBox2",    "ComboBox3",  "dxButton1", "dxButton2", "dxButton3",
+                           "dxButton4",    "Checkbox1",  "Checkbox2", "Checkbox3", "ListBox1",
+                           "URLLabel2",    "StatusBar1", "Panel1",    "MainMenu1", "PopupMenu1"})
+    EXPECT_NE(form->findChild<QObject*>(QString::fromUtf8(name)), nullptr) << name;
+
+  QStringList menus;
+  for (QAction* a : form->MainMenu1->actions()) menus << a->text();
+  EXPECT_EQ(menus, (QStringList{Q("File"), Q("About")}));
+  EXPECT_EQ(form->Exit1->text(), Q("Exit"));
+  EXPECT_EQ(form->About1->actions().size(), 2);
+  QStringList popup;
+  for (QAction* a : form->PopupMenu1->actions()) popup << a->text();
+  EXPECT_EQ(popup, (QStringList{Q("Open Containing Folder"), Q("Show File"),
+                                Q("Search Internet for item (Narrow search)"),
+                                Q("Search Internet for Item (Wide Search)")}));
+
+  // Tab runs from the result list through the fields in their order, then the buttons.
+  form->ComboBox2->setEditText(Q("q"));  // enables "Search"
+  form->ListBox1->setFocus();
+  std::vector<QWidget*> order{QApplication::focusWidget()};
+  for (int i = 0; i < 8; ++i) {
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    order.push_back(QApplication::focusWidget());
+  }
+  EXPECT_THAT(order, ElementsAre(form->ListBox1, form->ComboBox1, form->ComboBox2, form->ComboBox3,
+                                 form->Checkbox3, form->dxButton3, form->Checkbox1, form->Checkbox2,
+                                 form->dxButton1));
+}
+
+TEST_F(MainWindow, SearchFromTheQueryFieldShowsTheLinesAndFinishes) {
+  TempTree tree;
+  tree.Write("a.txt", "nothing\r\nSay Hello\r\n\r\nhello hello again\r\n");
+  tree.Write("b.Txt", "hello\n");
+  tree.Write("c.log", "hello, not searched by the mask\n");
+  tree.Write("d.txt", "caf\xC3\xA9 hello \xFF\xFE end\n");
+  tree.Write("sub/e.txt", "hello below\n");
+  Type(form->ComboBox3, QString::fromLocal8Bit(tree.root().substr(0, tree.root().size() - 1)));
+  Type(form->ComboBox2, Q("hello"));
+  EXPECT_TRUE(form->dxButton1->isEnabled());
+  Enter(form->ComboBox2);
+
+  EXPECT_TRUE(Idle());
+  EXPECT_EQ(Status(), Q("Finished Searching"));
+  // Hovering over a menu item (which sends an empty status tip) does not blank the status line.
+  QStatusTipEvent tip{QString()};
+  QApplication::sendEvent(form.get(), &tip);
+  EXPECT_EQ(Status(), Q("Finished Searching"));
+  // The Directory field now ends in the separator; lines are shown as read, whatever the case.
+  EXPECT_EQ(form->ComboBox3->currentText(), QString::fromLocal8Bit(tree.root()));
+  const std::string r = tree.root();
+  EXPECT_THAT(Lines(), ElementsAre(r + "a.txt (1)  :  Say Hello",
+                                   r + "a.txt (3)  :  hello hello again", r + "b.Txt (0)  :  hello",
+                                   r + "d.txt (0)  :  caf\xC3\xA9 hello \xFF\xFE end"));
+  // Shown decoded, invalid bytes as the replacement character; the hit keeps the bytes.
+  EXPECT_EQ(Shown().at(3), QString::fromLocal8Bit(r) +
+                               QString::fromUtf8("d.txt (0)  :  café hello ") +
+                               QString(2, QChar::ReplacementCharacter) + Q(" end"));
+  form->ListBox1->setCurrentIndex(form->ListBox1->model()->index(3, 0));
+  const std::optional<ResultItem> item = form->SelectedResult();
+  ASSERT_TRUE(item.has_value());
+  EXPECT_EQ(item->path, r + "d.txt");
+  EXPECT_EQ(item->lineIndex, 0u);
+  EXPECT_EQ(item->text, "caf\xC3\xA9 hello \xFF\xFE end");
+
+  // Match Case, Whole Word and Include Subdirectory are read from their boxes.
+  tree.Write("f.txt", "HELLO\n");
+  form->Checkbox2->setChecked(true);
+  form->Checkbox1->setChecked(true);
+  form->Checkbox3->setChecked(true);
+  QTest::mouseClick(form->dxButton1, Qt::LeftButton);
+  EXPECT_EQ(Status(), Q("Finished Searching"));
+  EXPECT_THAT(Lines(), ElementsAre(r + "a.txt (3)  :  hello hello again", r + "b.Txt (0)  :  hello",
+                                   r + "d.txt (0)  :  caf\xC3\xA9 hello \xFF\xFE end",
+                                   r + "sub/e.txt (0)  :  hello below"));
+  EXPECT_EQ(form->SelectedRow(), -1);  // a new run clears the list and its selection
+}
+
+// The window and the command-line front end drive one engine: same tree, same lines.
+TEST_F(MainWindow, GivesTheSameLinesAsTheCommandLine) {
+  TempTree tree;
+  std::string big;
+  for (int i = 0; i < 3000; ++i)
+    big += (i % 7 == 0 ? "int x" : "long y") + std::to_string(i) + (i % 3 ? "\n" : "\r\n");
+  tree.Write("big.c", big);
+  tree.Write("x/y/z.h", "static int a;\rint\n\n  int  \n");
+  tree.Write("x/.hidden/w.c", "int hidden\n");
+  tree.Write("nul.c", std::string("int\0zero\n", 9));
+  for (bool whole : {false, true}) {
+    Type(form->ComboBox3, QString::fromLocal8Bit(tree.root()));
+    form->ComboBox1->setEditText(Q("*.*"));
+    Type(form->ComboBox2, Q("int"));
+    form->Checkbox1->setChecked(whole);
+    form->Checkbox3->setChecked(true);
+    form->Do_the_search();
+    std::string expected;
+    const std::string command =
+        std::string(VORN_FIND_PATH) + " -r" + (whole ? " -w " : " ") + tree.root() + " '*.*' int";
+    FILE* p = popen(command.c_str(), "r");
+    ASSERT_NE(p, nullptr);
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0) expected.append(buf, n);
+    pclose(p);
+    std::string actual;
+    for (const std::string& line : Lines()) actual += line + "\n";
+    EXPECT_EQ(actual, expected) << (whole ? "whole word" : "substring");
+    EXPECT_GT(Lines().size(), 400u);
+  }
+}
+
+TEST_F(MainWindow, SearchIsEnabledByTheTrimmedQueryOnly) {
+  form->ComboBox2->setFocus();
+  QTest::keyClicks(form->ComboBox2, Q("   "));
+  EXPECT_FALSE(form->dxButton1->isEnabled());
+  QTest::keyClicks(form->ComboBox2, Q("x"));
+  EXPECT_TRUE(form->dxButton1->isEnabled());
+  for (int i = 0; i < 4; ++i) QTest::keyClick(form->ComboBox2, Qt::Key_Backspace);
+  EXPECT_FALSE(form->dxButton1->isEnabled());
+  // The other fields do not touch it.
+  Type(form->ComboBox3, Q("  "));
+  Type(form->ComboBox1, Q("*.c"));
+  EXPECT_FALSE(form->dxButton1->isEnabled());
+  form->ComboBox2->setEditText(Q("\tq"));
+  EXPECT_TRUE(form->dxButton1->isEnabled());
+  // Enabled stays as it was through a run.
+  form->Do_the_search();
+  EXPECT_TRUE(form->dxButton1->isEnabled());
+}
+
+TEST_F(MainWindow, HistoryKeepsEveryQueryInOrderWithItsSpaces) {
+  TempTree tree;
+  tree.Write("a.txt", "one two\n");
+  Type(form->ComboBox3, QString::fromLocal8Bit(tree.root()));
+
+  // An empty query still runs a search, but adds nothing.
+  Type(form->ComboBox2, QString());
+  Enter(form->ComboBox2);
+  EXPECT_EQ(Status(), Q("Finished Searching"));
+  EXPECT_TRUE(History().isEmpty());
+
+  Type(form->ComboBox2, Q(" two "));
+  Enter(form->ComboBox2);
+  Enter(form->ComboBox2);
+  EXPECT_EQ(History(), (QStringList{Q(" two "), Q(" two ")}));
+  EXPECT_EQ(form->ComboBox2->currentText(), Q(" two "));  // the typed text stays as typed
+  QTest::keyClick(form->ComboBox2, Qt::Key_Tab);
+  EXPECT_FALSE(form->ComboBox2->hasFocus());
+  EXPECT_EQ(History().size(), 3);
+
+  // Enter in the Directory field searches and adds the query, not the directory.
+  Type(form->ComboBox2, Q("one"));
+  form->StatusBar1->clearMessage();
+  const std::string r = tree.root();
+  Type(form->ComboBox3, QString::fromLocal8Bit(tree.root()));  // focus leaves the query: adds it
+  Enter(form->ComboBox3);
+  EXPECT_EQ(Status(), Q("Finished Searching"));
+  EXPECT_THAT(Lines(), ElementsAre(r + "a.txt (0)  :  one two"));
+  // Focus leaving the Directory field added the query once more (" two ", the text then), and
+  // leaving the query field added "one" before Enter added it again.
+  EXPECT_EQ(History(),
+            (QStringList{Q(" two "), Q(" two "), Q(" two "), Q(" two "), Q("one"), Q("one")}));
+
+  // Other keys and a blank query add nothing.
+  QTest::keyClick(form->ComboBox3, Qt::Key_A);
+  Type(form->ComboBox2, Q("  "));
+  Enter(form->ComboBox2);
+  form->ListBox1->setFocus();
+  EXPECT_EQ(History().size(), 7);  // only leaving the Directory field added "one"
+  EXPECT_EQ(History().back(), Q("one"));
+}
+
+// A tree big enough that a run has many pumps before it ends.
+void WriteManyFiles(const TempTree& tree, int files) {
+  for (int f = 0; f < files; ++f) {
+    char name[32];
+    std::snprintf(name, sizeof name, "f%04d.txt", f);
+    tree.Write(name, "needle one\nhay\nneedle two\n");
+  }
+}
+
+TEST_F(MainWindow, StopSearchEndsTheRunAndKeepsTheLinesFound) {
+  TempTree tree;
+  WriteManyFiles(tree, 300);
+  Type(form->ComboBox3, QString::fromLocal8Bit(tree.root()));
+  Type(form->ComboBox2, Q("needle"));
+  int stopAt = 40;
+  bool checkedDuringRun = false;
+  QObject::connect(&form->Results(), &QAbstractItemModel::rowsInserted, form.get(), [&] {
+    if (form->Results().Shown() < stopAt || checkedDuringRun) return;
+    checkedDuringRun = true;
+    EXPECT_TRUE(form->Searching());
+    EXPECT_TRUE(Status().startsWith(Q("Searching : f0"))) << Status().toStdString();
+    EXPECT_FALSE(form->dxButton1->isVisible());
+    EXPECT_TRUE(form->dxButton2->isVisible());
+    // Enter while the run goes on does nothing: no nested run, nothing in the history.
+    const int before = form->Results().Shown();
+    Enter(form->ComboBox2);
+    Enter(form->ComboBox3);
+    EXPECT_TRUE(History().isEmpty());
+    EXPECT_GE(form->Results().Shown(), before);
+    QTest::mouseClick(form->dxButton2, Qt::LeftButton);
+  });
+  Enter(form->ComboBox2);
+  EXPECT_TRUE(checkedDuringRun);
+  EXPECT_EQ(Status(), Q("User aborted Search"));
+  EXPECT_TRUE(Idle());
+  EXPECT_GE(form->Results().Shown(), stopAt);
+  EXPECT_LT(form->Results().Shown(), 600);
+  EXPECT_EQ(form->Results().Total(), static_cast<size_t>(form->Results().Shown()));
+  EXPECT_EQ(Lines().front(), tree.root() + "f0000.txt (0)  :  needle one");
+  // Clicking "Stop Search" took the focus from the query field, which added it; Enter added
+  // it once more when the run had returned.
+  EXPECT_EQ(History(), (QStringList{Q("needle"), Q("needle")}));
+
+  // The next run starts afresh and runs to its end.
+  stopAt = 1 << 30;
+  QTest::mouseClick(form->dxButton1, Qt::LeftButton);
+  EXPECT_EQ(Status(), Q("Finished Searching"));
+  EXPECT_EQ(form->Results().Shown(), 600);
+}
+
+TEST_F(MainWindow, ExitOrClosingDuringARunEndsTheProgram) {
+  TempTree tree;
+  WriteManyFiles(tree, 300);
+  for (bool byMenu : {true, false}) {
+    if (!byMenu) SetUp();  // a fresh window for the second way out
+    Type(form->ComboBox3, QString::fromLocal8Bit(tree.root()));
+    Type(form->ComboBox2, Q("needle"));
+    form->Checkbox3->setChecked(byMenu);
+    bool ended = false;
+    QObject::connect(&form->Results(), &QAbstractItemModel::rowsInserted, form.get(), [&] {
+      if (form->Results().Shown() < 10 || ended) return;
+      ended = true;
+      if (byMenu)
+        form->Exit1->trigger();
+      else
+        form->close();
+    });
+    bool returned = false;
+    QTimer::singleShot(0, form.get(), [&] {
+      form->dxButton1->click();
+      returned = true;
+    });
+    // The event loop ends once the run has returned: no search goes on behind it. (Should
+    // the program fail to end, the guard ends the loop so the test fails instead of hanging.)
+    bool guardFired = false;
+    QTimer guard;
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, form.get(), [&] {
+      guardFired = true;
+      QApplication::quit();
+    });
+    guard.start(30000);
+    QApplication::exec();
+    EXPECT_FALSE(guardFired);
+    EXPECT_TRUE(ended);
+    EXPECT_TRUE(returned);
+    EXPECT_EQ(Status(), Q("User aborted Search"));
+    EXPECT_LT(form->Results().Shown(), 600);
+    // A closing window starts no new run.
+    form->Do_the_search();
+    EXPECT_EQ(Status(), Q("User aborted Search"));
+  }
+}
+
+// An error that ends a run early is shown in the error box, and the window is idle again:
+// not stuck with "Stop Search" showing, and ready for the next run.
+TEST_F(MainWindow, AnErrorDuringARunIsShownAndLeavesTheWindowIdle) {
+  TempTree tree;
+  WriteManyFiles(tree, 20);
+  Type(form->ComboBox3, QString::fromLocal8Bit(tree.root()));
+  Type(form->ComboBox2, Q("needle"));
+  bool fail = true;
+  QObject::connect(&form->Results(), &QAbstractItemModel::rowsInserted, form.get(), [&] {
+    if (fail) throw std::runtime_error("Read error on the disk");
+  });
+  QString shown;
+  QTimer closer;  // the run pumps events before the box appears: look until it is there
+  QObject::connect(&closer, &QTimer::timeout, form.get(), [&] {
+    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+      shown = box->text();
+      box->accept();
+    }
+  });
+  closer.start(5);
+  QTest::mouseClick(form->dxButton1, Qt::LeftButton);
+  closer.stop();
+  EXPECT_EQ(shown, Q("Read error on the disk."));
+  EXPECT_TRUE(Idle());
+  EXPECT_FALSE(form->Searching());
+
+  fail = false;
+  QTest::mouseClick(form->dxButton1, Qt::LeftButton);
+  EXPECT_EQ(Status(), Q("Finished Searching"));
+  EXPECT_EQ(form->Results().Shown(), 40);
+}
+
+TEST_F(MainWindow, ResizingKeepsTheAnchorsAndTheMinimumSize) {
+  const QSize start = form->size();
+  form->resize(start.width() + 200, start.height() + 100);
+  QTRY_COMPARE(form->size(), QSize(start.width() + 200, start.height() + 100));
+  EXPECT_EQ(form->ListBox1->geometry(), QRect(8, 112, 940, 390));
+  EXPECT_EQ(form->dxContainer1->geometry(), QRect(8, 4, 943, 79));
+  EXPECT_EQ(form->URLLabel2->geometry(), QRect(867, 508, 84, 15));
+  EXPECT_EQ(form->dxButton1->geometry().topLeft(), QPoint(8, 88));
+  EXPECT_EQ(form->ComboBox2->geometry(), QRect(57, 57, 281, 17));
+  // Anchored to the top only: the button keeps its centre's share of the container's width.
+  const QRect update = form->dxButton4->geometry();
+  EXPECT_NEAR(update.center().x() * 743.0 / 943.0, 697.0, 2.0);
+  EXPECT_EQ(update.size(), QSize(81, 13));
+  // The list stays in the window's client area above the status line.
+  EXPECT_EQ(form->centralWidget()->height() - form->ListBox1->geometry().bottom() - 1, 25);
+
+  form->resize(100, 50);
+  QTRY_COMPARE(form->size(), form->minimumSize());
+  EXPECT_EQ(form->minimumSize().width(), 492);
+  EXPECT_GE(form->ListBox1->width(), 0);
+  form->resize(start);
+  QTRY_COMPARE(form->size(), start);
+  EXPECT_EQ(form->ListBox1->geometry(), QRect(8, 112, 740, 290));
+  EXPECT_EQ(form->dxButton4->geometry(), QRect(657, 3, 81, 13));
+}
+
+TEST(ErrorBox, ShowsTheErrorTitledWithTheApplicationAndGoesOn) {
+  EXPECT_EQ(ErrorBoxText(Q("File not found")), Q("File not found."));
+  EXPECT_EQ(ErrorBoxText(Q("Done.")), Q("Done."));
+  EXPECT_EQ(ErrorBoxText(Q("Socket Error # 10061\r\n")), Q("Socket Error # 10061\r\n"));
+  EXPECT_EQ(ErrorBoxText(QString()), QString());
+
+  QString title, text;
+  QTimer::singleShot(0, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    ASSERT_NE(box, nullptr);
+    title = box->windowTitle();
+    text = box->text();
+    box->accept();
+  });
+  bool after = false;
+  Guarded(nullptr, [] { throw std::runtime_error("Cannot list the folder"); });
+  after = true;
+  EXPECT_TRUE(after);
+  EXPECT_EQ(title, Q("Tessaly"));
+  EXPECT_EQ(text, Q("Cannot list the folder."));
+}
+
+}  // namespace
