@@ -118,10 +118,7 @@ std::string MakerHomePage() { return std::string("Http://") + VORN_MAKER_HOST + 
 void OpenMakerHomePage() { OpenInBrowser(MakerHomePage()); }
 
 void ShowAboutWindow() {
-  if (!ABoutQuillo) return;
-  if (QObject* caption = ABoutQuillo->findChild<QObject*>(QStringLiteral("StaticText2")))
-    caption->setProperty("text", QStringLiteral(" Tessaly "));
-  ABoutQuillo->exec();
+  if (ABoutQuillo) ABoutQuillo->ShowModal();  // sets " Tessaly " on StaticText2 first
 }
 
 }  // namespace vorn

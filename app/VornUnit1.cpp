@@ -28,6 +28,8 @@
 bool StopRequested = false;
 TForm1* Form1 = nullptr;
 
+using vorn::Guarded;
+
 namespace {
 
 // The window's client area as laid out: 759 x 446, of which the status line takes the

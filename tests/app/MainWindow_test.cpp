@@ -32,6 +32,8 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 using vorn::test::TempTree;
+using vorn::ErrorBoxText;
+using vorn::Guarded;
 
 QString Q(const char* utf8) { return QString::fromUtf8(utf8); }
 

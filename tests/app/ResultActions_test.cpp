@@ -132,8 +132,8 @@ TEST_F(ActionsTest, MakerHomePageAndKeys) {
 
 TEST_F(ActionsTest, AboutWindowGetsItsTitleAndShowsModally) {
   ABoutQuillo = new TABoutQuillo;
-  auto* caption = new QLabel(QStringLiteral("old"), ABoutQuillo);
-  caption->setObjectName(QStringLiteral("StaticText2"));
+  QLabel* caption = ABoutQuillo->StaticText2;
+  caption->setText(QStringLiteral("old"));
   bool wasModal = false;
   QTimer::singleShot(0, ABoutQuillo, [&] {
     wasModal = ABoutQuillo->isVisible() && ABoutQuillo->isModal();

@@ -19,4 +19,8 @@ void ShowErrorBox(QWidget* parent, const QString& message);
 using ErrorBoxShower = std::function<void(QWidget* parent, const QString& text)>;
 ErrorBoxShower SetErrorBoxShower(ErrorBoxShower shower);
 
+// Runs work; an exception that leaves it is shown in the error box and the program goes on,
+// as for every event handler.
+void Guarded(QWidget* parent, const std::function<void()>& work);
+
 }  // namespace vorn

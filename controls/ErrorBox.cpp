@@ -1,9 +1,17 @@
 #include "ErrorBox.h"
 
-#include <QCoreApplication>
 #include <QMessageBox>
-
 #include <exception>
+#include <utility>
+
+namespace vorn {
+
+namespace {
+ErrorBoxShower& Shower() {
+  static ErrorBoxShower shower;
+  return shower;
+}
+}  // namespace
 
 QString ErrorBoxText(const QString& message) {
   if (!message.isEmpty() && message.back() > QLatin1Char('.')) return message + QLatin1Char('.');
@@ -11,8 +19,16 @@ QString ErrorBoxText(const QString& message) {
 }
 
 void ShowErrorBox(QWidget* parent, const QString& message) {
-  QMessageBox::critical(parent, QCoreApplication::applicationName(), ErrorBoxText(message),
-                        QMessageBox::Ok);
+  const QString text = ErrorBoxText(message);
+  if (Shower()) {
+    Shower()(parent, text);
+    return;
+  }
+  QMessageBox::critical(parent, QStringLiteral("Tessaly"), text);
+}
+
+ErrorBoxShower SetErrorBoxShower(ErrorBoxShower shower) {
+  return std::exchange(Shower(), std::move(shower));
 }
 
 void Guarded(QWidget* parent, const std::function<void()>& work) {
@@ -22,3 +38,5 @@ void Guarded(QWidget* parent, const std::function<void()>& work) {
     ShowErrorBox(parent, QString::fromLocal8Bit(e.what()));
   }
 }
+
+}  // namespace vorn

@@ -1,1 +1,0 @@
-// The controls library needs at least one source until the controls land.
