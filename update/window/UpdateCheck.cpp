@@ -92,7 +92,7 @@ std::int64_t FileSize(const std::string& path) {
 // executable) and its bytes are made durable before any name changes.
 void PrepareAsProgram(const std::string& download, const std::string& program) {
   struct stat info{};
-  if (::stat(program.c_str(), &info) == 0) ::chmod(download.c_str(), info.st_mode & 07777);
+  if (::stat(program.c_str(), &info) == 0) ::chmod(download.c_str(), info.st_mode & 0777);
   const int fd = ::open(download.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd >= 0) {
     ::fsync(fd);
@@ -225,7 +225,9 @@ void CheckForUpdate(TFTPWindow& window) {
   if (Running()) return;  // the download pumps events, so the button can be pressed again
   RunningCheck running(window);
   try {
-    window.show();
+    window.show();  // on a window already open, this brings it to the front
+    window.raise();
+    window.activateWindow();
     if (!EnsureConnected(window)) return;
     ProbeHost(window.Ping1, window.IdFTP1.Host, 5000);
     LookForUpdate(window);

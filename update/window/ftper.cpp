@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QElapsedTimer>
+#include <QFontDatabase>
 #include <QFrame>
 #include <QLabel>
 #include <QListWidget>
@@ -22,8 +23,12 @@ TFTPWindow* FTPWindow = nullptr;
 
 namespace {
 
+// The design's face where the system has it. MS Sans Serif is narrow: without it a condensed
+// sans face keeps figures and captions within the widths of the layout.
 QFont DesignFont(const QString& family, int pixelSize) {
   QFont font(family);
+  if (family == QStringLiteral("MS Sans Serif") && !QFontDatabase::hasFamily(family))
+    font.setFamily(QStringLiteral("DejaVu Sans Condensed"));
   font.setStyleHint(QFont::SansSerif);
   font.setPixelSize(pixelSize);
   return font;
