@@ -95,6 +95,7 @@ class UpdateCheckTest : public ::testing::Test {
   }
 
   void TearDown() override {
+    SetRenamer(nullptr);
     SetUpdateBoxes(oldBoxes_);
     SetTerminator(oldTerminator_);
     SetProgramStarter(oldStarter_);
@@ -280,6 +281,28 @@ TEST_F(UpdateCheckTest, LeftoverProgOldGivesTheFallbackNameAndNeverReplacesIt) {
   EXPECT_EQ(ReadFile(fallback), "mine");
   EXPECT_EQ(ReadFile(InProgramDir("Temp.upd")), next);
   EXPECT_EQ(ReadFile(ProgramPath()), Program());
+}
+
+TEST_F(UpdateCheckTest, AFailedMoveIntoPlacePutsTheProgramBack) {
+  const std::string next = Program() + "v3";
+  Serve(next);
+  // The download cannot take the program's place (say, another process took the name).
+  std::vector<std::string> renames;
+  SetRenamer([&](const std::string& from, const std::string& to) {
+    renames.push_back(from.substr(from.rfind('/') + 1) + ">" + to.substr(to.rfind('/') + 1));
+    return from != InProgramDir("Temp.upd") || to != ProgramPath() ? RenameNoReplace(from, to) : false;
+  });
+  CheckForUpdate();
+  SetRenamer(nullptr);
+  EXPECT_EQ(renames, (std::vector<std::string>{"vorn>Prog.old", "Temp.upd>vorn", "Prog.old>vorn",
+                                               "Temp.upd>Vorn10.exeNew.exe"}));
+  EXPECT_EQ(ReadFile(ProgramPath()), Program());
+  EXPECT_EQ(Mode(ProgramPath()), 0751u);
+  EXPECT_FALSE(Exists(InProgramDir("Prog.old")));
+  EXPECT_EQ(ReadFile(InProgramDir("Vorn10.exeNew.exe")), next);
+  EXPECT_EQ(notices_.size(), 1);
+  EXPECT_TRUE(started_.empty());
+  EXPECT_EQ(terminated_, 0);
 }
 
 TEST_F(UpdateCheckTest, ProbeFailureOrNoSizeEndsQuietly) {

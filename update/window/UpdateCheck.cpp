@@ -71,14 +71,13 @@ void Terminate() {
   else QCoreApplication::quit();
 }
 
-// Renames without ever replacing: fails when the target exists.
-bool RenameNoReplace(const std::string& from, const std::string& to) {
-  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
-  if (errno != EINVAL && errno != ENOSYS) return false;
-  // A file system without the flag: a hard link refuses an existing target just the same.
-  if (::link(from.c_str(), to.c_str()) != 0) return false;
-  ::unlink(from.c_str());
-  return true;
+Renamer& RenamerInPlace() {
+  static Renamer renamer;
+  return renamer;
+}
+
+bool Rename(const std::string& from, const std::string& to) {
+  return RenamerInPlace() ? RenamerInPlace()(from, to) : RenameNoReplace(from, to);
 }
 
 // The file's full size, or -1 when it is not a regular file.
@@ -112,8 +111,8 @@ void InstallDownload(TFTPWindow& window, const ProgramFile& program, const std::
   const std::string old = program.Directory + OldProgramName;
   const std::string fallback = program.Directory + RemoteFileName + "New.exe";
   PrepareAsProgram(download, program.Path);
-  if (RenameNoReplace(program.Path, old)) {
-    if (RenameNoReplace(download, program.Path)) {
+  if (Rename(program.Path, old)) {
+    if (Rename(download, program.Path)) {
       // Only now is the old program no longer needed.
       ::unlink(old.c_str());
       StartProgram({program.Path});
@@ -121,9 +120,9 @@ void InstallDownload(TFTPWindow& window, const ProgramFile& program, const std::
       return;
     }
     // The program's place could not be filled: the program goes back there.
-    RenameNoReplace(old, program.Path);
+    Rename(old, program.Path);
   }
-  RenameNoReplace(download, fallback);
+  Rename(download, fallback);
   const QString name = QString::fromLocal8Bit(RemoteFileName);
   Boxes().Notify(&window, QStringLiteral("New file is called") + name +
                               QStringLiteral("New.exe. Exit this version and Rename it to ") +
@@ -131,6 +130,17 @@ void InstallDownload(TFTPWindow& window, const ProgramFile& program, const std::
 }
 
 }  // namespace
+
+bool RenameNoReplace(const std::string& from, const std::string& to) {
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+  if (errno != EINVAL && errno != ENOSYS) return false;
+  // A file system without the flag: a hard link refuses an existing target just the same.
+  if (::link(from.c_str(), to.c_str()) != 0) return false;
+  ::unlink(from.c_str());
+  return true;
+}
+
+Renamer SetRenamer(Renamer renamer) { return std::exchange(RenamerInPlace(), std::move(renamer)); }
 
 ProgramFile UpdateProgramFile() {
   if (ProgramFileInPlace()) return *ProgramFileInPlace();

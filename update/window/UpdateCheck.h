@@ -36,6 +36,13 @@ void SetUpdateProgramFile(std::optional<ProgramFile> file);
 using Terminator = std::function<void()>;
 Terminator SetTerminator(Terminator terminator);
 
+// Renames a file without ever replacing one: false when the target exists or the system
+// refuses. Tests put another in place to make a chosen rename fail; an empty function restores
+// the real one. Returns the one that was in place.
+bool RenameNoReplace(const std::string& from, const std::string& to);
+using Renamer = std::function<bool(const std::string& from, const std::string& to)>;
+Renamer SetRenamer(Renamer renamer);
+
 // True while a check runs, download included.
 bool UpdateCheckRunning();
 
