@@ -86,11 +86,9 @@ TEST(UpdateWindow, AbortWithoutATransferAndCloseWithAConnection) {
   w.IdFTP1.Port = server.Port();
 
   // With the connection closed, Abort only sets the flag and says so.
-  w.show();
-  QTest::mouseClick(w.Button2, Qt::LeftButton);
+  w.Button2Click();
   EXPECT_TRUE(w.AbortRequested());
   EXPECT_EQ(w.MessageLines(), QStringList{QStringLiteral("Aborting....")});
-  w.hide();
   w.show();  // becoming visible clears it
   EXPECT_FALSE(w.AbortRequested());
 
