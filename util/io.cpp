@@ -234,4 +234,11 @@ ProgramStarter SetProgramStarter(ProgramStarter starter) {
   return std::exchange(Starter(), std::move(starter));
 }
 
+std::int32_t LocalFileSize(const std::string& path) {
+  struct stat info{};
+  if (path.empty() || ::stat(path.c_str(), &info) != 0) return -1;
+  if (!S_ISREG(info.st_mode)) return 0;
+  return static_cast<std::int32_t>(static_cast<std::uint32_t>(info.st_size));
+}
+
 }  // namespace vorn

@@ -1,6 +1,7 @@
 // File listing and path helpers. Paths are byte strings; the separator is "/".
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -46,5 +47,10 @@ void StartProgram(const std::vector<std::string>& arguments);
 // empty function restores the real start. Returns the starter that was in place.
 using ProgramStarter = std::function<void(const std::vector<std::string>&)>;
 ProgramStarter SetProgramStarter(ProgramStarter starter);
+
+// The size of the file at path (a relative path counts from the working directory; links are
+// followed), its low 32 bits read as a signed value; 0 for a directory or another entry that
+// is not a regular file; -1 when nothing is there.
+std::int32_t LocalFileSize(const std::string& path);
 
 }  // namespace vorn

@@ -144,3 +144,29 @@ TEST(StartProgram, SeamsCaptureWhatTheProgramAskedFor) {
 
 }  // namespace
 }  // namespace vorn
+
+namespace vorn {
+namespace {
+
+TEST(LocalFileSize, SizesFollowLinksAndKeepTheLow32Bits) {
+  test::TempTree t;
+  t.Write("f.bin", std::string(1234, 'x'));
+  t.Write("empty", "");
+  t.MakeDir("dir");
+  t.Symlink(t.Path("f.bin"), "link");
+  EXPECT_EQ(LocalFileSize(t.Path("f.bin")), 1234);
+  EXPECT_EQ(LocalFileSize(t.Path("empty")), 0);
+  EXPECT_EQ(LocalFileSize(t.Path("link")), 1234);
+  EXPECT_EQ(LocalFileSize(t.Path("dir")), 0);
+  EXPECT_EQ(LocalFileSize(t.Path("missing")), -1);
+  EXPECT_EQ(LocalFileSize(""), -1);
+  // Sparse files: sizes past 2 GiB wrap the way a 32-bit size does.
+  t.Write("big", "");
+  ASSERT_EQ(truncate(t.Path("big").c_str(), (off_t{1} << 32) + 5), 0);
+  EXPECT_EQ(LocalFileSize(t.Path("big")), 5);
+  ASSERT_EQ(truncate(t.Path("big").c_str(), off_t{3} << 30), 0);
+  EXPECT_EQ(LocalFileSize(t.Path("big")), -(1 << 30));
+}
+
+}  // namespace
+}  // namespace vorn

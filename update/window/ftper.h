@@ -1,12 +1,98 @@
-// The update window.
+// The update window: the FTP connection of the self-update and the echo probe live here, every
+// status report and progress step of the connection becomes a line in the message area, a
+// download's progress shows on the gauge and in the status bar, and "Abort" stops a running
+// download. Created hidden at start-up and kept for the whole run; the update check shows it.
 #pragma once
 
+#include <QStringList>
 #include <QWidget>
+#include <cstdint>
+
+#include "Gauges.h"
+#include "IdConnectionIntercept.h"
+#include "IdFTP.h"
+#include "IdIcmpClient.h"
+
+class QFrame;
+class QLabel;
+class QListWidget;
+class QPlainTextEdit;
+class QPushButton;
+class QStatusBar;
 
 class TFTPWindow : public QWidget {
   Q_OBJECT
  public:
   explicit TFTPWindow(QWidget* parent = nullptr);
+  ~TFTPWindow() override;
+
+  // Controls, by their names in the window's layout.
+  QFrame* Panel4 = nullptr;
+  QLabel* Label5 = nullptr;
+  QPlainTextEdit* FtpRtf = nullptr;  // the message area: one line per report
+  vorn::TGauge* Gauge1 = nullptr;
+  QStatusBar* StatusBar1 = nullptr;
+  QPushButton* Button2 = nullptr;  // "Abort"
+  QPushButton* Button1 = nullptr;  // "CLOSE"
+  // Kept from the layout; nothing shows or uses them.
+  QLabel* rtflabel1 = nullptr;
+  QLabel* rtflabel2 = nullptr;
+  QLabel* rtflabel3 = nullptr;
+  QListWidget* ListBox1 = nullptr;
+  QListWidget* ListBox3 = nullptr;
+
+  vorn::TIdConnectionIntercept IdConnectionIntercept1;
+  vorn::TIdFTP IdFTP1;
+  vorn::TIdIcmpClient Ping1;
+
+  // Set by "Abort", cleared each time the window becomes visible; the update check reads it
+  // after a download.
+  bool AbortRequested() const { return abortRequested_; }
+  // A new download starts without an Abort left over from before it.
+  void ClearAbortRequested() { abortRequested_ = false; }
+  // The running total of write-mode work reports; the update check zeroes it before a
+  // download, and a read-mode work begin sets it to the expected total.
+  std::int64_t TransferredCount = 0;
+
+  // Appends text as the new last line of the message area.
+  void Add(const QString& text);
+  void Add(const std::string& text);
+  // The message area's lines, in order ([] when it is empty).
+  QStringList MessageLines() const;
+  // The status bar's simple text.
+  QString StatusText() const;
+
+  // Handlers.
+  void FormShow();
+  void FormActivate();
+  void Button1Click();  // "CLOSE": closes the connection and hides the window
+  void Button2Click();  // "Abort"
+  void IdFTP1Connected();
+  void IdFTP1Status(vorn::TIdStatus status, const std::string& text);
+  void IdFTP1Disconnected();
+  void IdFTP1WorkBegin(vorn::TWorkMode mode, std::int64_t expectedTotal);
+  void IdFTP1Work(vorn::TWorkMode mode, std::int64_t count);
+  void IdFTP1WorkEnd(vorn::TWorkMode mode);
+  void IdFTP1AfterGet();
+  void Ping1Reply(const vorn::TReplyStatus& status);
+
+  // Called by the update check as it ends: closes the connection when "CLOSE" was pressed
+  // while the check ran.
+  void CloseIfPending();
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  void changeEvent(QEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  // Runs one handler of the window; an error that escapes it is shown in the error box.
+  template <typename Work>
+  void Guarded(Work&& work);
+  void Pump();
+
+  bool abortRequested_ = false;
+  bool closePending_ = false;
 };
 
 extern TFTPWindow* FTPWindow;

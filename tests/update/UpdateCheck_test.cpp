@@ -1,0 +1,404 @@
+// Whole update checks as "Look for update" runs them: against the real update server (and a
+// scripted one for the faults it will not make) on the loopback, on a copy of a small program
+// in a temporary program folder. The boxes, the program start and the ending are captured.
+#include "UpdateCheck.h"
+
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <functional>
+#include <memory>
+
+#include "IcmpSocket.h"
+#include "ScriptedServer.h"
+#include "TempTree.h"
+#include "UpdateBoxes.h"
+#include "UpdateServer.h"
+#include "ftper.h"
+#include "ftper_print.h"
+#include "io.h"
+
+namespace vorn {
+namespace {
+
+using test::ReadFile;
+using test::ScriptedServer;
+
+// Answers each echo request at once as 127.0.0.1 would, so the probe needs no special rights.
+class LoopbackEcho : public TIcmpSocket {
+ public:
+  void SetTtl(int) override {}
+  void SendTo(const std::string&, int, std::span<const uint8_t> message) override {
+    sent_.assign(message.begin(), message.end());
+  }
+  int Receive(std::span<uint8_t> buffer, int) override {
+    if (sent_.empty()) return 0;
+    sent_.front() = 0;  // echo reply
+    std::vector<uint8_t> datagram{0x45, 0, 0, 72, 0, 0, 0, 0, 64, 1, 0, 0, 127, 0, 0, 1, 127, 0, 0, 1};
+    datagram.insert(datagram.end(), sent_.begin(), sent_.end());
+    sent_.clear();
+    std::copy(datagram.begin(), datagram.end(), buffer.begin());
+    return static_cast<int>(datagram.size());
+  }
+
+ private:
+  std::vector<uint8_t> sent_;
+};
+
+
+std::string Program() { return ReadFile(VORN_TEST_PROGRAM); }
+
+// Runs a program file and returns its exit status (-1 when it could not run).
+int RunProgram(const std::string& path) {
+  pid_t pid = 0;
+  char* argv[] = {const_cast<char*>(path.c_str()), nullptr};
+  if (posix_spawn(&pid, path.c_str(), nullptr, nullptr, argv, environ) != 0) return -1;
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+bool Exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
+
+mode_t Mode(const std::string& path) {
+  struct stat info{};
+  stat(path.c_str(), &info);
+  return info.st_mode & 07777;
+}
+
+class UpdateCheckTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    tree_.Write("prog/vorn", Program());
+    chmod(ProgramPath().c_str(), 0751);
+    window_ = std::make_unique<TFTPWindow>();
+    FTPWindow = window_.get();
+    window_->IdFTP1.Host = "127.0.0.1";
+    window_->Ping1.SetSocketFactory([] { return std::make_unique<LoopbackEcho>(); });
+    SetUpdateProgramFile(ProgramFile{ProgramPath(), tree_.Path("prog/")});
+    oldStarter_ = SetProgramStarter([this](const std::vector<std::string>& a) { started_.push_back(a); });
+    oldTerminator_ = SetTerminator([this] { ++terminated_; });
+    oldBoxes_ = SetUpdateBoxes({[this](QWidget*, const QString& text) {
+                                  asked_.push_back(text);
+                                  if (onAsk_) onAsk_();
+                                  return answer_;
+                                },
+                                [this](QWidget*, const QString& text) { notices_.push_back(text); },
+                                [this](QWidget*, const QString& text) { errors_.push_back(text); }});
+  }
+
+  void TearDown() override {
+    SetRenamer(nullptr);
+    SetUpdateBoxes(oldBoxes_);
+    SetTerminator(oldTerminator_);
+    SetProgramStarter(oldStarter_);
+    SetUpdateProgramFile(std::nullopt);
+    FTPWindow = nullptr;
+    window_.reset();
+    server_.reset();
+  }
+
+  // Serves bytes as the program file on the real update server and points the window at it.
+  void Serve(const std::string& bytes) {
+    tree_.Write("srv/docs/Quillo/Programs/Vorn10.exe", bytes);
+    server_ = std::make_unique<test::UpdateServer>(tree_.Path("srv"));
+    window_->IdFTP1.Port = server_->Port();
+  }
+
+  // Runs fn at the first pump of the download that follows the Yes.
+  void AtFirstPump(std::function<void()> fn) {
+    onAsk_ = [this, fn] { QTimer::singleShot(0, window_.get(), fn); };
+  }
+
+  std::string ProgramPath() const { return tree_.Path("prog/vorn"); }
+  std::string InProgramDir(const std::string& name) const { return tree_.Path("prog/" + name); }
+  QStringList Lines() const { return window_->MessageLines(); }
+
+  test::TempTree tree_;
+  std::unique_ptr<test::UpdateServer> server_;
+  std::unique_ptr<TFTPWindow> window_;
+  std::vector<std::vector<std::string>> started_;
+  int terminated_ = 0;
+  bool answer_ = true;
+  std::function<void()> onAsk_;
+  QStringList asked_, notices_, errors_;
+
+ private:
+  ProgramStarter oldStarter_;
+  Terminator oldTerminator_;
+  UpdateBoxes oldBoxes_;
+};
+
+QStringList DownloadLines(std::int64_t size) {
+  return {QStringLiteral("Downloading, Please Wait"), QStringLiteral("Status : Starting FTP transfer"),
+          QStringLiteral("*******BEGIN*********"),
+          QStringLiteral("Work size : ") + QString::number(size),
+          QStringLiteral("*****Finished*******"), QStringLiteral("Status : Transfer complete"),
+          QStringLiteral("Finished downloading file")};
+}
+
+TEST_F(UpdateCheckTest, SameSizeIsTheNewestEvenWithOtherBytes) {
+  std::string other = Program();
+  other[other.size() / 2] ^= 0x55;
+  Serve(other);
+  CheckForUpdate();
+  EXPECT_EQ(Lines(), QStringList{QStringLiteral("Your version is the newest")});
+  EXPECT_TRUE(window_->isVisible());
+  EXPECT_TRUE(window_->IdFTP1.IsConnected());  // left open for the next check
+
+  // The next check reuses the open connection and asks again.
+  CheckForUpdate();
+  EXPECT_EQ(Lines(), QStringList{QStringLiteral("Your version is the newest")});
+  EXPECT_TRUE(asked_.isEmpty());
+  EXPECT_TRUE(errors_.isEmpty());
+  EXPECT_TRUE(started_.empty());
+  EXPECT_EQ(ReadFile(ProgramPath()), Program());
+}
+
+TEST_F(UpdateCheckTest, YesDownloadsSwapsAndRestartsFromTheSamePath) {
+  const std::string next = Program() + std::string(100000, '\x7f');
+  Serve(next);
+  tree_.Write("prog/Temp.upd", "left from an earlier, aborted check");
+  // A second press of the button while the download runs does nothing.
+  QStringList linesAroundSecondPress[2];
+  AtFirstPump([&] {
+    linesAroundSecondPress[0] = Lines();
+    CheckForUpdate();
+    linesAroundSecondPress[1] = Lines();
+  });
+  CheckForUpdate();
+
+  EXPECT_EQ(asked_, QStringList{QStringLiteral("New version found.  Download now ?")});
+  QStringList expected{QStringLiteral("NEWER VERSION FOUND")};
+  expected += DownloadLines(std::int64_t(next.size()));
+  EXPECT_EQ(Lines(), expected);
+  EXPECT_FALSE(linesAroundSecondPress[0].isEmpty());
+  EXPECT_EQ(linesAroundSecondPress[1], linesAroundSecondPress[0]);
+
+  EXPECT_EQ(ReadFile(ProgramPath()), next);
+  EXPECT_EQ(Mode(ProgramPath()), 0751u);  // the old file's bits: still executable
+  EXPECT_EQ(RunProgram(ProgramPath()), 0);
+  EXPECT_FALSE(Exists(InProgramDir("Prog.old")));
+  EXPECT_FALSE(Exists(InProgramDir("Temp.upd")));
+  ASSERT_EQ(started_.size(), 1u);
+  EXPECT_EQ(started_[0], std::vector<std::string>{ProgramPath()});
+  EXPECT_EQ(terminated_, 1);
+  EXPECT_EQ(window_->StatusText(), QStringLiteral("Finished"));
+  EXPECT_EQ(window_->Gauge1->Progress(), 0);
+  EXPECT_TRUE(errors_.isEmpty());
+  EXPECT_FALSE(UpdateCheckRunning());
+}
+
+TEST_F(UpdateCheckTest, NoLeavesEverythingAndHidesTheWindow) {
+  Serve(Program().substr(0, 1000));  // smaller on the server counts as newer too
+  tree_.Write("prog/Temp.upd", "old");
+  answer_ = false;
+  CheckForUpdate();
+  EXPECT_EQ(Lines(), (QStringList{QStringLiteral("NEWER VERSION FOUND"),
+                                  QStringLiteral("User aborted operation")}));
+  EXPECT_FALSE(window_->isVisible());
+  EXPECT_FALSE(Exists(InProgramDir("Temp.upd")));  // deleted before the question
+  EXPECT_EQ(ReadFile(ProgramPath()), Program());
+  EXPECT_TRUE(started_.empty());
+  EXPECT_EQ(terminated_, 0);
+
+  // The button shows the window again.
+  CheckForUpdate();
+  EXPECT_TRUE(asked_.size() == 2 && !window_->isVisible());
+}
+
+TEST_F(UpdateCheckTest, AbortKeepsTheProgramAndTheNextCheckDownloadsAgain) {
+  const std::string next = Program() + std::string(16 << 20, 'n');
+  Serve(next);
+  AtFirstPump([this] { QTest::mouseClick(window_->Button2, Qt::LeftButton); });
+  CheckForUpdate();
+
+  EXPECT_TRUE(window_->AbortRequested());
+  EXPECT_TRUE(Lines().contains(QStringLiteral("Aborting....")));
+  EXPECT_TRUE(Lines().contains(QStringLiteral("*****Finished*******")));
+  EXPECT_EQ(Lines().back(), QStringLiteral("Finished downloading file"));
+  EXPECT_EQ(ReadFile(ProgramPath()), Program());
+  const std::string partial = ReadFile(InProgramDir("Temp.upd"));
+  EXPECT_LT(partial.size(), next.size());
+  EXPECT_EQ(partial, next.substr(0, partial.size()));
+  EXPECT_TRUE(started_.empty());
+  EXPECT_TRUE(errors_.isEmpty());
+
+  // The window is still open, so showing it again clears nothing; the Abort was about the
+  // earlier download all the same, and this one is installed.
+  onAsk_ = nullptr;
+  CheckForUpdate();
+  EXPECT_TRUE(errors_.isEmpty());
+  EXPECT_EQ(ReadFile(ProgramPath()), next);
+  EXPECT_FALSE(Exists(InProgramDir("Temp.upd")));
+  EXPECT_EQ(started_.size(), 1u);
+}
+
+TEST_F(UpdateCheckTest, CloseDuringTheDownloadStopsItAndThenCloses) {
+  Serve(Program() + std::string(16 << 20, 'c'));
+  AtFirstPump([this] { QTest::mouseClick(window_->Button1, Qt::LeftButton); });
+  CheckForUpdate();
+  EXPECT_FALSE(window_->isVisible());
+  EXPECT_FALSE(window_->IdFTP1.IsConnected());
+  const QStringList lines = Lines();
+  ASSERT_GE(lines.size(), 3);
+  EXPECT_EQ(lines.mid(lines.size() - 3),
+            (QStringList{QStringLiteral("Status : Disconnecting."), QStringLiteral("Disconnected"),
+                         QStringLiteral("Status : Disconnected.")}));
+  EXPECT_TRUE(errors_.isEmpty()) << errors_.join(QLatin1Char('|')).toStdString();
+  EXPECT_EQ(ReadFile(ProgramPath()), Program());
+  EXPECT_TRUE(started_.empty());
+}
+
+TEST_F(UpdateCheckTest, LeftoverProgOldGivesTheFallbackNameAndNeverReplacesIt) {
+  const std::string next = Program() + "v2";
+  Serve(next);
+  tree_.Write("prog/Prog.old", "the program before the last update");
+  CheckForUpdate();
+  const std::string fallback = InProgramDir("Vorn10.exeNew.exe");
+  EXPECT_EQ(notices_, QStringList{QStringLiteral(
+                          "New file is calledVorn10.exeNew.exe. Exit this version and Rename it to "
+                          "Vorn10.exe")});
+  EXPECT_EQ(ReadFile(fallback), next);
+  EXPECT_EQ(Mode(fallback), 0751u);
+  EXPECT_EQ(ReadFile(ProgramPath()), Program());
+  EXPECT_EQ(ReadFile(InProgramDir("Prog.old")), "the program before the last update");
+  EXPECT_FALSE(Exists(InProgramDir("Temp.upd")));
+  EXPECT_TRUE(started_.empty());
+  EXPECT_EQ(terminated_, 0);
+
+  // A fallback file already there is not replaced; the download stays in Temp.upd.
+  tree_.Write("prog/Vorn10.exeNew.exe", "mine");
+  CheckForUpdate();
+  EXPECT_EQ(notices_.size(), 2);
+  EXPECT_EQ(ReadFile(fallback), "mine");
+  EXPECT_EQ(ReadFile(InProgramDir("Temp.upd")), next);
+  EXPECT_EQ(ReadFile(ProgramPath()), Program());
+}
+
+TEST_F(UpdateCheckTest, AFailedMoveIntoPlacePutsTheProgramBack) {
+  const std::string next = Program() + "v3";
+  Serve(next);
+  // The download cannot take the program's place (say, another process took the name).
+  std::vector<std::string> renames;
+  SetRenamer([&](const std::string& from, const std::string& to) {
+    renames.push_back(from.substr(from.rfind('/') + 1) + ">" + to.substr(to.rfind('/') + 1));
+    return from != InProgramDir("Temp.upd") || to != ProgramPath() ? RenameNoReplace(from, to) : false;
+  });
+  CheckForUpdate();
+  SetRenamer(nullptr);
+  EXPECT_EQ(renames, (std::vector<std::string>{"vorn>Prog.old", "Temp.upd>vorn", "Prog.old>vorn",
+                                               "Temp.upd>Vorn10.exeNew.exe"}));
+  EXPECT_EQ(ReadFile(ProgramPath()), Program());
+  EXPECT_EQ(Mode(ProgramPath()), 0751u);
+  EXPECT_FALSE(Exists(InProgramDir("Prog.old")));
+  EXPECT_EQ(ReadFile(InProgramDir("Vorn10.exeNew.exe")), next);
+  EXPECT_EQ(notices_.size(), 1);
+  EXPECT_TRUE(started_.empty());
+  EXPECT_EQ(terminated_, 0);
+}
+
+TEST_F(UpdateCheckTest, ProbeFailureOrNoSizeEndsQuietly) {
+  Serve(Program() + "x");
+  // A system that allows no ICMP socket.
+  window_->Ping1.SetSocketFactory([]() -> std::unique_ptr<TIcmpSocket> { throw EIdSocketError(10013); });
+  CheckForUpdate();
+  EXPECT_TRUE(Lines().isEmpty());
+  EXPECT_TRUE(asked_.isEmpty());
+
+  // A server that knows no size for the file answers as if there were nothing newer.
+  window_->Ping1.SetSocketFactory([] { return std::make_unique<LoopbackEcho>(); });
+  ASSERT_EQ(unlink(tree_.Path("srv/docs/Quillo/Programs/Vorn10.exe").c_str()), 0);
+  CheckForUpdate();
+  EXPECT_EQ(Lines(), QStringList{QStringLiteral("Your version is the newest")});
+  EXPECT_TRUE(asked_.isEmpty());
+  EXPECT_TRUE(errors_.isEmpty());
+}
+
+// The login steps of a scripted server, up to the check's own commands.
+std::vector<ScriptedServer::Step> Login() {
+  return {ScriptedServer::Say("220 ready\r\n"), ScriptedServer::On("USER tavo", "331 password\r\n"),
+          ScriptedServer::On("PASS brimtu47", "230 in\r\n"), ScriptedServer::On("TYPE I", "200 ok\r\n"),
+          ScriptedServer::On("SYST", "215 UNIX\r\n")};
+}
+
+TEST_F(UpdateCheckTest, RefusedLoginStopsAfterTheStatusLines) {
+  ScriptedServer server;
+  server.Run({ScriptedServer::Say("220 ready\r\n"), ScriptedServer::On("USER tavo", "331 password\r\n"),
+              ScriptedServer::On("PASS brimtu47", "530 Login incorrect.\r\n"), ScriptedServer::Silent()});
+  window_->IdFTP1.Port = server.Port();
+  CheckForUpdate();
+  EXPECT_EQ(Lines(), (QStringList{QStringLiteral("Status : Connecting to 127.0.0.1."),
+                                  QStringLiteral("Status : Connected."),
+                                  QStringLiteral("Status : Disconnecting."), QStringLiteral("Disconnected"),
+                                  QStringLiteral("Status : Disconnected.")}));
+  EXPECT_TRUE(errors_.isEmpty());
+  EXPECT_TRUE(asked_.isEmpty());
+  server.Finish();
+}
+
+TEST_F(UpdateCheckTest, TruncatedTransferInstallsNothing) {
+  const std::string size = std::to_string(Program().size() + 1000);
+  ScriptedServer server;
+  std::vector<ScriptedServer::Step> steps = Login();
+  for (auto step :
+       {ScriptedServer::On("CWD /docs/Quillo/Programs/", "250 ok\r\n"),
+        ScriptedServer::On("SIZE Vorn10.exe", "213 " + size + "\r\n"),
+        ScriptedServer::On("PWD", "257 \"/docs/Quillo/Programs\" is current\r\n"),
+        ScriptedServer::On("SIZE /docs/Quillo/Programs/Vorn10.exe", "213 " + size + "\r\n"),
+        ScriptedServer::Pasv(),
+        ScriptedServer::On("RETR /docs/Quillo/Programs/Vorn10.exe", "150 here\r\n"),
+        ScriptedServer::Data(std::string(500, 'x')), ScriptedServer::Say("226 done\r\n"),
+        ScriptedServer::Silent()})
+    steps.push_back(step);
+  server.Run(steps);
+  window_->IdFTP1.Port = server.Port();
+  CheckForUpdate();
+  EXPECT_EQ(Lines().back(), QStringLiteral("Download incomplete"));
+  EXPECT_EQ(ReadFile(InProgramDir("Temp.upd")), std::string(500, 'x'));
+  EXPECT_EQ(ReadFile(ProgramPath()), Program());
+  EXPECT_FALSE(Exists(InProgramDir("Prog.old")));
+  EXPECT_TRUE(started_.empty());
+  EXPECT_TRUE(errors_.isEmpty());
+  window_.reset();
+  server.Finish();
+}
+
+TEST_F(UpdateCheckTest, ErrorsEndTheCheckInTheErrorBox) {
+  // The second size query gives none: the gauge refuses the maximum before anything is fetched.
+  ScriptedServer server;
+  std::vector<ScriptedServer::Step> steps = Login();
+  for (auto step : {ScriptedServer::On("CWD /docs/Quillo/Programs/", "250 ok\r\n"),
+                    ScriptedServer::On("SIZE Vorn10.exe", "213 7\r\n"),
+                    ScriptedServer::On("PWD", "257 \"/docs/Quillo/Programs\"\r\n"),
+                    ScriptedServer::On("SIZE /docs/Quillo/Programs/Vorn10.exe", "550 gone\r\n"),
+                    ScriptedServer::On("CWD /docs/Quillo/Programs/", "550 No such directory\r\n"),
+                    ScriptedServer::Silent()})
+    steps.push_back(step);
+  server.Run(steps);
+  window_->IdFTP1.Port = server.Port();
+  CheckForUpdate();
+  EXPECT_EQ(errors_, QStringList{QStringLiteral("Value must be between 1 and 2147483647.")});
+  EXPECT_FALSE(Exists(InProgramDir("Temp.upd")));
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+
+  // A rejected command shows the server's text; the window stays open.
+  CheckForUpdate();
+  ASSERT_EQ(errors_.size(), 2);
+  EXPECT_TRUE(errors_[1].startsWith(QStringLiteral("No such directory"))) << errors_[1].toStdString();
+  EXPECT_TRUE(window_->isVisible());
+  EXPECT_EQ(ReadFile(ProgramPath()), Program());
+  EXPECT_FALSE(UpdateCheckRunning());
+  window_.reset();
+  server.Finish();
+}
+
+}  // namespace
+}  // namespace vorn

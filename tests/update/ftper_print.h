@@ -1,0 +1,9 @@
+// Lets test failures print Qt strings as text rather than as bytes.
+#pragma once
+
+#include <QString>
+#include <ostream>
+
+inline void PrintTo(const QString& text, std::ostream* out) {
+  *out << '"' << text.toStdString() << '"';
+}

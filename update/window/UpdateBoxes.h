@@ -1,0 +1,31 @@
+// The message boxes of the update: the question before a download, the notice that names the
+// fallback file, and the error box for an error that escapes an update handler. Tests replace
+// them to answer without a display and to see what was asked.
+#pragma once
+
+#include <QString>
+#include <functional>
+
+class QWidget;
+
+namespace vorn {
+
+struct UpdateBoxes {
+  // A confirmation box (title "Confirm", question icon) with "&Yes" and "&No"; true for Yes.
+  std::function<bool(QWidget* parent, const QString& text)> AskYesNo;
+  // A confirmation box (title "Confirm", question icon) with only "OK".
+  std::function<void(QWidget* parent, const QString& text)> Notify;
+  // The application's error box; receives the text as shown (ErrorText applied).
+  std::function<void(QWidget* parent, const QString& text)> ShowError;
+};
+
+// The boxes in use; the real ones unless a test has put others in place.
+const UpdateBoxes& Boxes();
+// Puts boxes in place; an empty member keeps the real box for it. Returns what was in place.
+UpdateBoxes SetUpdateBoxes(UpdateBoxes boxes);
+
+// An error's text as the error box shows it: "." appended when the last character sorts after
+// ".".
+QString ErrorText(const QString& message);
+
+}  // namespace vorn

@@ -1,0 +1,75 @@
+// The update check behind "Look for update": logs in through the update window's connection,
+// probes the server host, compares the size of the program file on the server with the
+// running one, and on a difference and the user's Yes downloads the new file, puts it in the
+// program's place and restarts the program from it. All on the GUI thread; only the download
+// pumps events.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+class TFTPWindow;
+
+namespace vorn {
+
+// The program's file name on the server and the server folder that holds it.
+inline const std::string RemoteFileName = "Vorn10.exe";
+inline const std::string RemoteDir = "/docs/Quillo/Programs/";
+// Names in the program directory: the download, and the running program moved aside.
+inline const std::string DownloadName = "Temp.upd";
+inline const std::string OldProgramName = "Prog.old";
+
+// The program file the check compares and replaces, and its directory (ending in "/").
+struct ProgramFile {
+  std::string Path;
+  std::string Directory;
+};
+// The running program's file (/proc/self/exe), unless a test has put another in place.
+ProgramFile UpdateProgramFile();
+// Tests point the check at a copy in a temporary folder; nullopt restores the running one.
+void SetUpdateProgramFile(std::optional<ProgramFile> file);
+
+// How the program ends after a successful swap (by default the application quits once the
+// running handler returns). Returns the one that was in place; an empty function restores it.
+using Terminator = std::function<void()>;
+Terminator SetTerminator(Terminator terminator);
+
+// Renames a file without ever replacing one: false when the target exists or the system
+// refuses. Tests put another in place to make a chosen rename fail; an empty function restores
+// the real one. Returns the one that was in place.
+bool RenameNoReplace(const std::string& from, const std::string& to);
+using Renamer = std::function<bool(const std::string& from, const std::string& to)>;
+Renamer SetRenamer(Renamer renamer);
+
+// True while a check runs, download included.
+bool UpdateCheckRunning();
+
+// Opens the window's connection with login when it is not open. False when it could not be
+// opened; the error is swallowed (the connection's status lines stay in the message area).
+bool EnsureConnected(TFTPWindow& window);
+
+// The size the server reports for name in dir (after changing to dir), as a 32-bit value; -1
+// without a connection or a size. clearLog clears the message area first. Errors of the change
+// of directory are raised.
+std::int32_t RemoteFileSize(TFTPWindow& window, const std::string& name, const std::string& dir,
+                            bool clearLog);
+
+// Downloads remoteName from the server's current directory into localPath (created or
+// truncated), with the progress on the window. Returns the size the server reported for the
+// file before the transfer (-1 when it gave none), or -1 at once without a connection.
+std::int64_t DownloadFile(TFTPWindow& window, const std::string& remoteName,
+                          const std::string& localPath);
+
+// The check proper, after the connection and the probe: compare, ask, download, swap, restart.
+void LookForUpdate(TFTPWindow& window);
+
+// Everything "Look for update" does: shows the window, makes sure the connection is open,
+// probes the server host, runs LookForUpdate. Does nothing while a check runs. Never raises:
+// an error that ends the check is shown in the error box.
+void CheckForUpdate(TFTPWindow& window);
+// The same with the application's update window, FTPWindow.
+void CheckForUpdate();
+
+}  // namespace vorn
