@@ -113,9 +113,9 @@ TEST(UpdateWindow, AbortWithoutATransferAndCloseWithAConnection) {
 }
 
 TEST(UpdateWindow, ErrorTextEndsWithAFullStopWhenTheMessageEndsAfterIt) {
-  EXPECT_EQ(ErrorText(QStringLiteral("550 No such directory")), QStringLiteral("550 No such directory."));
-  EXPECT_EQ(ErrorText(QStringLiteral("Already connected.")), QStringLiteral("Already connected."));
-  EXPECT_EQ(ErrorText(QStringLiteral("Socket Error # 10061\r\n")), QStringLiteral("Socket Error # 10061\r\n"));
+  EXPECT_EQ(ErrorBoxText(QStringLiteral("550 No such directory")), QStringLiteral("550 No such directory."));
+  EXPECT_EQ(ErrorBoxText(QStringLiteral("Already connected.")), QStringLiteral("Already connected."));
+  EXPECT_EQ(ErrorBoxText(QStringLiteral("Socket Error # 10061\r\n")), QStringLiteral("Socket Error # 10061\r\n"));
 }
 
 }  // namespace

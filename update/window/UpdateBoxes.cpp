@@ -5,6 +5,8 @@
 #include <QPushButton>
 #include <utility>
 
+#include "ErrorBox.h"
+
 namespace vorn {
 
 namespace {
@@ -24,9 +26,8 @@ void RealNotify(QWidget* parent, const QString& text) {
   box.exec();
 }
 
-void RealShowError(QWidget* parent, const QString& text) {
-  QMessageBox::critical(parent, QApplication::applicationName(), text, QMessageBox::Ok);
-}
+// Errors go to the application's one error box, so its seam sees them too.
+void RealShowError(QWidget* parent, const QString& text) { ShowErrorBox(parent, text); }
 
 UpdateBoxes& InPlace() {
   static UpdateBoxes boxes{RealAskYesNo, RealNotify, RealShowError};
@@ -42,11 +43,6 @@ UpdateBoxes SetUpdateBoxes(UpdateBoxes boxes) {
   if (!boxes.Notify) boxes.Notify = RealNotify;
   if (!boxes.ShowError) boxes.ShowError = RealShowError;
   return std::exchange(InPlace(), std::move(boxes));
-}
-
-QString ErrorText(const QString& message) {
-  if (!message.isEmpty() && message.back() > QLatin1Char('.')) return message + QLatin1Char('.');
-  return message;
 }
 
 }  // namespace vorn

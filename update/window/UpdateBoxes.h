@@ -3,6 +3,8 @@
 // them to answer without a display and to see what was asked.
 #pragma once
 
+#include "ErrorBox.h"
+
 #include <QString>
 #include <functional>
 
@@ -15,7 +17,7 @@ struct UpdateBoxes {
   std::function<bool(QWidget* parent, const QString& text)> AskYesNo;
   // A confirmation box (title "Confirm", question icon) with only "OK".
   std::function<void(QWidget* parent, const QString& text)> Notify;
-  // The application's error box; receives the text as shown (ErrorText applied).
+  // The application's error box; receives the text as shown (ErrorBoxText applied).
   std::function<void(QWidget* parent, const QString& text)> ShowError;
 };
 
@@ -24,8 +26,5 @@ const UpdateBoxes& Boxes();
 // Puts boxes in place; an empty member keeps the real box for it. Returns what was in place.
 UpdateBoxes SetUpdateBoxes(UpdateBoxes boxes);
 
-// An error's text as the error box shows it: "." appended when the last character sorts after
-// ".".
-QString ErrorText(const QString& message);
 
 }  // namespace vorn

@@ -242,7 +242,7 @@ void CheckForUpdate(TFTPWindow& window) {
     ProbeHost(window.Ping1, window.IdFTP1.Host, 5000);
     LookForUpdate(window);
   } catch (const std::exception& e) {
-    Boxes().ShowError(&window, ErrorText(QString::fromLocal8Bit(e.what())));
+    Boxes().ShowError(&window, ErrorBoxText(QString::fromLocal8Bit(e.what())));
   }
 }
 

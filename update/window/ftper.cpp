@@ -168,7 +168,7 @@ void TFTPWindow::Guarded(Work&& work) {
   try {
     work();
   } catch (const std::exception& e) {
-    vorn::Boxes().ShowError(this, vorn::ErrorText(QString::fromLocal8Bit(e.what())));
+    vorn::Boxes().ShowError(this, vorn::ErrorBoxText(QString::fromLocal8Bit(e.what())));
   }
 }
 
