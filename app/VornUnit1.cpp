@@ -120,8 +120,8 @@ class TForm1::Listener : public vorn::SearchListener {
   }
   bool StopRequested() override { return ::StopRequested; }
   vorn::SearchOptions Options() override {
-    return vorn::SearchOptions{ToBytes(form_.ComboBox2->currentText()),
-                               form_.Checkbox1->Checked(), form_.Checkbox2->Checked()};
+    return vorn::SearchOptions{ToBytes(form_.ComboBox2->currentText()), form_.Checkbox1->Checked(),
+                               form_.Checkbox2->Checked()};
   }
   bool ListingGoesOn() override { return !form_.closing_; }
 

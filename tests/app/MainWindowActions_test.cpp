@@ -18,7 +18,6 @@
 #include <QTest>
 #include <QTimer>
 #include <QTreeView>
-
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -26,8 +25,8 @@
 #include <vector>
 
 #include "About.h"
-#include "BuildLabel.h"
 #include "Browser.h"
+#include "BuildLabel.h"
 #include "ErrorBox.h"
 #include "StyledTestKit.h"
 #include "TempTree.h"
@@ -103,7 +102,8 @@ class WiredWindow : public ::testing::Test {
   }
   // Runs `whileOpen` inside the modal loop of whatever `open` shows; a window still open
   // afterwards is closed, so a failing test cannot hang.
-  void WhileModal(const std::function<void()>& open, const std::function<void(QWidget*)>& whileOpen) {
+  void WhileModal(const std::function<void()>& open,
+                  const std::function<void(QWidget*)>& whileOpen) {
     bool ran = false;
     QTimer::singleShot(0, form.get(), [&] {
       QWidget* modal = QApplication::activeModalWidget();
@@ -185,9 +185,9 @@ TEST_F(WiredWindow, ResultActionsTakeTheSelectedHitWhole) {
   form->SearchInternetforItem1->trigger();
   form->SearchInternetforItem2->trigger();
   form->QuilloWare1->trigger();
-  EXPECT_THAT(opened, ElementsAre(kSearch + "%20say%20Hello%3A%20R%26D%20%231",
-                                  kSearch + "%20%2BHello%3A",
-                                  std::string("Http://") + VORN_MAKER_HOST + "/quillo/"));
+  EXPECT_THAT(opened,
+              ElementsAre(kSearch + "%20say%20Hello%3A%20R%26D%20%231", kSearch + "%20%2BHello%3A",
+                          std::string("Http://") + VORN_MAKER_HOST + "/quillo/"));
   EXPECT_TRUE(errors.empty());
 
   // A file gone since the search is reported, and the viewer keeps what it showed.
@@ -262,24 +262,26 @@ TEST_F(WiredWindow, TheDotsButtonOpensTheChooserAndOkWritesTheDirectoryField) {
   const std::string picked = tree.Path("picked (1)/sub: two");
   form->ComboBox3->setEditText(Q("/typed/"));
   TForm3* chooser = nullptr;
-  WhileModal([&] { QTest::mouseClick(form->dxButton3, Qt::LeftButton); }, [&](QWidget* modal) {
-    chooser = qobject_cast<TForm3*>(modal);
-    ASSERT_NE(chooser, nullptr);
-    EXPECT_EQ(chooser, Form3);
-    EXPECT_EQ(chooser->parentWidget(), form.get());
-    auto* model = static_cast<QFileSystemModel*>(chooser->ShellTreeView1->model());
-    chooser->ShellTreeView1->setCurrentIndex(model->index(Local(picked)));
-    QTest::mouseClick(chooser->Button2, Qt::LeftButton);
-  });
+  WhileModal([&] { QTest::mouseClick(form->dxButton3, Qt::LeftButton); },
+             [&](QWidget* modal) {
+               chooser = qobject_cast<TForm3*>(modal);
+               ASSERT_NE(chooser, nullptr);
+               EXPECT_EQ(chooser, Form3);
+               EXPECT_EQ(chooser->parentWidget(), form.get());
+               auto* model = static_cast<QFileSystemModel*>(chooser->ShellTreeView1->model());
+               chooser->ShellTreeView1->setCurrentIndex(model->index(Local(picked)));
+               QTest::mouseClick(chooser->Button2, Qt::LeftButton);
+             });
   EXPECT_EQ(form->ComboBox3->currentText(), Local(picked + "/"));
 
   // The same chooser again, on the folder it was left on; Cancel leaves the field.
   form->ComboBox3->setEditText(Q("/typed/"));
-  WhileModal([&] { form->dxButton3->Click(); }, [&](QWidget* modal) {
-    EXPECT_EQ(modal, chooser);
-    EXPECT_EQ(chooser->SelectedFolder(), Local(picked));
-    QTest::mouseClick(chooser->Button3, Qt::LeftButton);
-  });
+  WhileModal([&] { form->dxButton3->Click(); },
+             [&](QWidget* modal) {
+               EXPECT_EQ(modal, chooser);
+               EXPECT_EQ(chooser->SelectedFolder(), Local(picked));
+               QTest::mouseClick(chooser->Button3, Qt::LeftButton);
+             });
   EXPECT_EQ(form->ComboBox3->currentText(), Q("/typed/"));
 
   // The chooser goes with its window; the next window's "..." makes a new one.
