@@ -1,14 +1,14 @@
 // The kinds of control the main window draws itself (buttons, check boxes, the field
-// container and the link label). Each kind is one alias here, so putting the drawn controls
-// in place is a change to this file and to nothing that uses the controls by name.
+// container and the link label), one alias each, so the window's code names a kind once.
 #pragma once
 
-#include <QCheckBox>
-#include <QFrame>
-#include <QLabel>
-#include <QPushButton>
+#include "URLLabel.h"
+#include "dxButtons.h"
+#include "dxCheckCtrls.h"
+#include "dxContainer.h"
+#include "dxCore.h"
 
-using Form1Button = QPushButton;
-using Form1Checkbox = QCheckBox;
-using Form1Container = QFrame;
-using Form1LinkLabel = QLabel;
+using Form1Button = TdxButton;
+using Form1Checkbox = TdxCheckbox;
+using Form1Container = TdxContainer;
+using Form1LinkLabel = TURLLabel;

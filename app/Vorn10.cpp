@@ -21,7 +21,8 @@ int main(int argc, char** argv) {
   Form1 = form1.get();
   auto form2 = std::make_unique<TForm2>();
   Form2 = form2.get();
-  auto about = std::make_unique<TABoutQuillo>();
+  // The About window belongs to the main window, so it shows centred over it.
+  auto about = std::make_unique<TABoutQuillo>(form1.get());
   ABoutQuillo = about.get();
   auto ftpWindow = std::make_unique<TFTPWindow>();
   FTPWindow = ftpWindow.get();

@@ -6,24 +6,23 @@
 #include <QComboBox>
 #include <QEvent>
 #include <QFocusEvent>
-#include <QFontDatabase>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QListView>
 #include <QMenu>
 #include <QMenuBar>
-#include <QMouseEvent>
 #include <QResizeEvent>
 #include <QScreen>
 #include <QStatusBar>
 
 #include <string>
 
-#include "About.h"
 #include "ErrorBox.h"
+#include "ResultActions.h"
 #include "SearchRun.h"
 #include "io.h"
 #include "txthandling.h"
+#include "vornUnit3.h"
 
 bool StopRequested = false;
 TForm1* Form1 = nullptr;
@@ -45,8 +44,6 @@ constexpr QSize kMinimumClient(492, 116);
 // The two system colours of the window, as the designer's desktop theme shows them.
 const QColor kGradientInactiveCaption(0x9D, 0xB9, 0xEB);
 const QColor kInactiveCaptionText(0xD8, 0xE4, 0xF8);
-const QColor kLinkResting(0x00, 0x00, 0xFF);  // clBlue
-const QColor kLinkHot(0xFF, 0x00, 0x00);      // clRed
 
 QString FromBytes(std::string_view bytes) {
   return QString::fromLocal8Bit(bytes.data(), static_cast<qsizetype>(bytes.size()));
@@ -63,23 +60,12 @@ void SetBackground(QWidget* w, const QColor& colour) {
   w->setAutoFillBackground(true);
 }
 
-void SetLinkColour(QWidget* w, const QColor& colour) {
-  QPalette p = w->palette();
-  p.setColor(QPalette::WindowText, colour);
-  w->setPalette(p);
-}
-
-// The design's font where the system has it; else a condensed sans face, which keeps the
-// captions within the widths the layout gives them.
+// The window's own face where the system has it; else a face of about its width, so the
+// captions ("Look for update", "Match Case(Case sensitiv)") fit the sizes the layout gives.
 QFont WindowFont() {
   QFont font;
-  for (const QString& family :
-       {QStringLiteral("MS Sans Serif"), QStringLiteral("DejaVu Sans Condensed")}) {
-    if (QFontDatabase::hasFamily(family)) {
-      font.setFamily(family);
-      break;
-    }
-  }
+  font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"),
+                    QStringLiteral("Arimo"), QStringLiteral("DejaVu Sans Condensed")});
   font.setStyleHint(QFont::SansSerif);
   font.setPixelSize(11);
   return font;
@@ -134,8 +120,8 @@ class TForm1::Listener : public vorn::SearchListener {
   }
   bool StopRequested() override { return ::StopRequested; }
   vorn::SearchOptions Options() override {
-    return vorn::SearchOptions{ToBytes(form_.ComboBox2->currentText()),
-                               form_.Checkbox1->isChecked(), form_.Checkbox2->isChecked()};
+    return vorn::SearchOptions{ToBytes(form_.ComboBox2->currentText()), form_.Checkbox1->Checked(),
+                               form_.Checkbox2->Checked()};
   }
   bool ListingGoesOn() override { return !form_.closing_; }
 
@@ -181,13 +167,16 @@ void TForm1::BuildControls() {
   setCentralWidget(central);
   central->installEventFilter(this);
 
+  // A panel in the caption text colour with a one-pixel white frame on all four sides; its
+  // children follow its enabled state and show its colour as their background.
   dxContainer1 = new Form1Container(central);
   dxContainer1->setObjectName(QStringLiteral("dxContainer1"));
   dxContainer1->setGeometry(8, 4, kContainerSize.width(), kContainerSize.height());
-  // A panel in the caption text colour with a one-pixel white frame on all four sides.
-  dxContainer1->setStyleSheet(QStringLiteral("QFrame#dxContainer1 { background-color: %1; "
-                                             "border: 1px solid #FFFFFF; }")
-                                  .arg(kInactiveCaptionText.name()));
+  dxContainer1->SetColor(kInactiveCaptionText);
+  dxContainer1->SetBoundColor(Qt::white);
+  dxContainer1->SetBoundLines(blLeft | blTop | blRight | blBottom);
+  dxContainer1->SetEnabledMode(emAffectChilds);
+  dxContainer1->SetGlyphLayout(glTop);
   dxContainer1->installEventFilter(this);
   Anchor(dxContainer1, Qt::LeftEdge | Qt::TopEdge | Qt::RightEdge);
 
@@ -207,15 +196,16 @@ void TForm1::BuildControls() {
   MakePlainEditable(ComboBox3);
   ComboBox3->setGeometry(57, 9, 265, 17);
 
-  dxButton3 = new Form1Button(QStringLiteral("..."), dxContainer1);
+  dxButton3 = new Form1Button(dxContainer1);
   dxButton3->setObjectName(QStringLiteral("dxButton3"));
+  dxButton3->SetCaption(QStringLiteral("..."));
   dxButton3->setGeometry(321, 9, 17, 17);
 
   auto checkbox = [this](const char* name, const char* caption, int x, int y) {
-    auto* c = new Form1Checkbox(QString::fromUtf8(caption), dxContainer1);
+    auto* c = new Form1Checkbox(dxContainer1);
     c->setObjectName(QString::fromUtf8(name));
+    c->SetCaption(QString::fromUtf8(caption));
     c->setGeometry(x, y, 152, 17);
-    c->setChecked(false);
     return c;
   };
   Checkbox3 = checkbox("Checkbox3", "Include Subdirectory", 353, 9);
@@ -238,26 +228,28 @@ void TForm1::BuildControls() {
 
   Checkbox2 = checkbox("Checkbox2", "Match Case(Case sensitiv)", 353, 57);
 
-  dxButton4 = new Form1Button(QStringLiteral("Look for update"), dxContainer1);
+  dxButton4 = new Form1Button(dxContainer1);
   dxButton4->setObjectName(QStringLiteral("dxButton4"));
+  dxButton4->SetCaption(QStringLiteral("Look for update"));
   dxButton4->setGeometry(657, 3, 81, 13);
-  dxButton4->setFocusPolicy(Qt::ClickFocus);  // not a tab stop
-  // The container's style sheet keeps its children from inheriting the window's font.
-  for (QWidget* child : dxContainer1->findChildren<QWidget*>()) child->setFont(font());
-  QFont small = font();
-  small.setPixelSize(9);
-  dxButton4->setFont(small);
+  dxButton4->SetTabStop(false);
   Anchor(dxButton4, Qt::TopEdge);
 
-  dxButton1 = new Form1Button(QStringLiteral("Search"), central);
+  dxButton1 = new Form1Button(central);
   dxButton1->setObjectName(QStringLiteral("dxButton1"));
+  dxButton1->SetCaption(QStringLiteral("Search"));
   dxButton1->setGeometry(8, 88, 73, 21);
   dxButton1->setEnabled(false);
 
-  dxButton2 = new Form1Button(QStringLiteral("Stop Search"), central);
+  dxButton2 = new Form1Button(central);
   dxButton2->setObjectName(QStringLiteral("dxButton2"));
+  dxButton2->SetCaption(QStringLiteral("Stop Search"));
   dxButton2->setGeometry(88, 88, 73, 21);
-  dxButton2->setVisible(false);
+  dxButton2->hide();
+
+  // Present for the controls' look; no control is linked to it.
+  dxStyleManager1 = new TdxStyleManager(this);
+  dxStyleManager1->setObjectName(QStringLiteral("dxStyleManager1"));
 
   ListBox1 = new ResultListView(central);
   ListBox1->setObjectName(QStringLiteral("ListBox1"));
@@ -275,17 +267,22 @@ void TForm1::BuildControls() {
   ListBox1->installEventFilter(this);
   Anchor(ListBox1, Qt::LeftEdge | Qt::TopEdge | Qt::RightEdge | Qt::BottomEdge);
 
-  URLLabel2 = new Form1LinkLabel(QStringLiteral("QuilloWare 2003"), central);
+  // Blue at rest, red under the pointer; a click shows the About window.
+  URLLabel2 = new Form1LinkLabel(central);
   URLLabel2->setObjectName(QStringLiteral("URLLabel2"));
+  URLLabel2->SetCaption(QStringLiteral("QuilloWare 2003"));
   URLLabel2->setGeometry(667, 408, 84, 15);
   URLLabel2->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-  QFont smallFonts(QStringLiteral("Small Fonts"));
+  QFont smallFonts;
+  smallFonts.setFamilies({QStringLiteral("Small Fonts"), QStringLiteral("Liberation Sans"),
+                          QStringLiteral("Arimo"), QStringLiteral("DejaVu Sans Condensed")});
   smallFonts.setStyleHint(QFont::SansSerif);
   smallFonts.setPixelSize(9);
   URLLabel2->setFont(smallFonts);
-  SetLinkColour(URLLabel2, kLinkResting);
-  URLLabel2->setCursor(Qt::PointingHandCursor);
-  URLLabel2->installEventFilter(this);
+  URLLabel2->SetColorOnenter(Qt::red);
+  URLLabel2->SetColorOnExit(Qt::blue);
+  URLLabel2->SetLinkUnderline(false);
+  URLLabel2->SetLinkBorderstyle(false);
   Anchor(URLLabel2, Qt::RightEdge | Qt::BottomEdge);
 
   // Held the hidden browser control; addresses now go to the desktop's browser.
@@ -352,10 +349,11 @@ void TForm1::Connect() {
     return [this, handler] { Guarded(this, [this, handler] { (this->*handler)(); }); };
   };
   connect(ComboBox2, &QComboBox::editTextChanged, this, on(&TForm1::ComboBox2Change));
-  connect(dxButton1, &QAbstractButton::clicked, this, on(&TForm1::dxButton1Click));
-  connect(dxButton2, &QAbstractButton::clicked, this, on(&TForm1::dxButton2Click));
-  connect(dxButton3, &QAbstractButton::clicked, this, on(&TForm1::dxButton3Click));
-  connect(dxButton4, &QAbstractButton::clicked, this, on(&TForm1::dxButton4Click));
+  connect(dxButton1, &TdxCustomControl::OnClick, this, on(&TForm1::dxButton1Click));
+  connect(dxButton2, &TdxCustomControl::OnClick, this, on(&TForm1::dxButton2Click));
+  connect(dxButton3, &TdxCustomControl::OnClick, this, on(&TForm1::dxButton3Click));
+  connect(dxButton4, &TdxCustomControl::OnClick, this, on(&TForm1::dxButton4Click));
+  connect(URLLabel2, &TURLLabel::OnClick, this, on(&TForm1::URLLabel2Click));
   connect(Exit1, &QAction::triggered, this, on(&TForm1::Exit1Click));
   connect(QuilloWare1, &QAction::triggered, this, on(&TForm1::QuilloWare1Click));
   connect(AboutVorn11, &QAction::triggered, this, on(&TForm1::AboutVorn11Click));
@@ -424,17 +422,6 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
         Guarded(this, [this] { ComboBox2Exit(); });
       break;
     }
-    case QEvent::Enter:
-      if (watched == URLLabel2) SetLinkColour(URLLabel2, kLinkHot);
-      break;
-    case QEvent::Leave:
-      if (watched == URLLabel2) SetLinkColour(URLLabel2, kLinkResting);
-      break;
-    case QEvent::MouseButtonRelease:
-      if (watched == URLLabel2 && static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton &&
-          URLLabel2->rect().contains(static_cast<QMouseEvent*>(event)->position().toPoint()))
-        Guarded(this, [this] { URLLabel2Click(); });
-      break;
     default:
       break;
   }
@@ -518,7 +505,7 @@ void TForm1::Do_the_search() {
   const std::string mask = ToBytes(ComboBox1->currentText());
 
   Listener listener(*this);
-  vorn::SearchRun run(directory, mask, Checkbox3->isChecked(), listener);
+  vorn::SearchRun run(directory, mask, Checkbox3->Checked(), listener);
   throttle_.Start();
   try {
     run.Run();
@@ -543,20 +530,34 @@ std::optional<ResultItem> TForm1::SelectedResult() const {
   return results_->Item(static_cast<size_t>(row));
 }
 
-// The result actions, the chooser and the update check are filled in their own units.
-void TForm1::ListBox1DblClick() {}
+std::optional<vorn::ResultHit> TForm1::SelectedHit() const {
+  std::optional<ResultItem> item = SelectedResult();
+  if (!item) return std::nullopt;
+  return vorn::ResultHit{std::move(item->path), item->lineIndex, std::move(item->text)};
+}
+
+// The result actions take the selected row's hit and do nothing without one.
+void TForm1::ListBox1DblClick() { vorn::ShowFile(SelectedHit()); }
+
 void TForm1::ListBox1KeyDown(int key, Qt::KeyboardModifiers shift) {
-  (void)key;
-  (void)shift;
+  // Enter with any of Shift, Ctrl and Alt; other keys are the list's own.
+  if (vorn::IsShowFileKey(QKeyEvent(QEvent::KeyPress, key, shift))) vorn::ShowFile(SelectedHit());
 }
-void TForm1::FindFile1Click() {}
-void TForm1::OpenContainingFolder1Click() {}
-void TForm1::SearchInternetforItem1Click() {}
-void TForm1::SearchInternetforItem2Click() {}
-void TForm1::QuilloWare1Click() {}
-void TForm1::AboutVorn11Click() {
-  if (ABoutQuillo) ABoutQuillo->exec();
-}
-void TForm1::URLLabel2Click() { AboutVorn11Click(); }
-void TForm1::dxButton3Click() {}
+
+void TForm1::FindFile1Click() { vorn::ShowFile(SelectedHit()); }
+
+void TForm1::OpenContainingFolder1Click() { vorn::OpenContainingFolder(SelectedHit()); }
+
+void TForm1::SearchInternetforItem1Click() { vorn::SearchInternetNarrow(SelectedHit()); }
+
+void TForm1::SearchInternetforItem2Click() { vorn::SearchInternetWide(SelectedHit()); }
+
+void TForm1::QuilloWare1Click() { vorn::OpenMakerHomePage(); }
+
+void TForm1::AboutVorn11Click() { vorn::ShowAboutWindow(); }
+
+void TForm1::URLLabel2Click() { vorn::ShowAboutWindow(); }
+
+void TForm1::dxButton3Click() { ChooseDirectory(this, ComboBox3); }
+
 void TForm1::dxButton4Click() {}

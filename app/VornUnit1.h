@@ -9,6 +9,7 @@
 
 #include "MainControls.h"
 #include "PumpThrottle.h"
+#include "ResultHit.h"
 #include "ResultListModel.h"
 
 class QAction;
@@ -35,6 +36,9 @@ class TForm1 : public QMainWindow {
   // The hit of the selected row of ListBox1, if a row is selected.
   std::optional<ResultItem> SelectedResult() const;
   int SelectedRow() const;
+  // What the result actions and the viewer take from the selected row: its hit's path, line
+  // index and shown text; nothing when no row is selected.
+  std::optional<vorn::ResultHit> SelectedHit() const;
 
   // How often the search really pumps events (tests pump at every chance).
   PumpThrottle& Throttle() { return throttle_; }
@@ -65,6 +69,7 @@ class TForm1 : public QMainWindow {
   QAction* QuilloWare1;
   QAction* AboutVorn11;
   QMenu* PopupMenu1;
+  TdxStyleManager* dxStyleManager1;
   QAction* OpenContainingFolder1;
   QAction* FindFile1;
   QAction* SearchInternetforItem1;

@@ -64,9 +64,9 @@ int main(int argc, char** argv) {
   form.ComboBox3->setEditText(QString::fromLocal8Bit(positional[0]));
   form.ComboBox1->setEditText(QString::fromLocal8Bit(positional[1]));
   form.ComboBox2->setEditText(QString::fromLocal8Bit(positional[2]));
-  form.Checkbox3->setChecked(recursive);
-  form.Checkbox1->setChecked(whole);
-  form.Checkbox2->setChecked(matchCase);
+  form.Checkbox3->SetChecked(recursive);
+  form.Checkbox1->SetChecked(whole);
+  form.Checkbox2->SetChecked(matchCase);
   QCoreApplication::processEvents();
 
   QElapsedTimer clock;

@@ -73,6 +73,10 @@ TForm3::TForm3(QWidget* parent) : QDialog(parent) {
   setTabOrder(Button2, Button3);
 }
 
+TForm3::~TForm3() {
+  if (Form3 == this) Form3 = nullptr;
+}
+
 QString TForm3::SelectedFolder() const {
   const QModelIndex current = ShellTreeView1->currentIndex();
   return current.isValid() ? model_->filePath(current) : QString();

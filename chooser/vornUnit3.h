@@ -24,6 +24,9 @@ class TForm3 : public QDialog {
   Q_OBJECT
  public:
   explicit TForm3(QWidget* parent = nullptr);
+  // Clears Form3 when it is this chooser, so a later "..." creates a new one instead of
+  // using a freed one (the chooser goes with the main window that owns it).
+  ~TForm3() override;
 
   // Shows the chooser modally for the given field (an editable combo box or a line edit) and
   // returns when it is closed. The field is written only by "OK".

@@ -93,15 +93,15 @@ TEST_F(MainWindow, StartsWithTheLayoutsValuesNamesAndMenus) {
   EXPECT_EQ(form->ComboBox1->itemText(3), Q("*.*"));
   EXPECT_EQ(form->ComboBox2->currentText(), QString());
   for (auto* box : {form->Checkbox1, form->Checkbox2, form->Checkbox3})
-    EXPECT_FALSE(box->isChecked());
-  EXPECT_EQ(form->Checkbox1->text(), Q("Whole Word"));
-  EXPECT_EQ(form->Checkbox2->text(), Q("Match Case(Case sensitiv)"));
-  EXPECT_EQ(form->Checkbox3->text(), Q("Include Subdirectory"));
+    EXPECT_FALSE(box->Checked());
+  EXPECT_EQ(form->Checkbox1->Caption(), Q("Whole Word"));
+  EXPECT_EQ(form->Checkbox2->Caption(), Q("Match Case(Case sensitiv)"));
+  EXPECT_EQ(form->Checkbox3->Caption(), Q("Include Subdirectory"));
   EXPECT_FALSE(form->dxButton1->isEnabled());
   EXPECT_TRUE(form->dxButton1->isVisible());
   EXPECT_FALSE(form->dxButton2->isVisible());
-  EXPECT_EQ(form->dxButton2->text(), Q("Stop Search"));
-  EXPECT_EQ(form->dxButton4->text(), Q("Look for update"));
+  EXPECT_EQ(form->dxButton2->Caption(), Q("Stop Search"));
+  EXPECT_EQ(form->dxButton4->Caption(), Q("Look for update"));
   EXPECT_EQ(form->dxButton4->focusPolicy() & Qt::TabFocus, 0);
   EXPECT_EQ(form->ListBox1->geometry(), QRect(8, 112, 740, 290));
   EXPECT_EQ(form->dxContainer1->geometry(), QRect(8, 4, 743, 79));
@@ -178,9 +178,9 @@ TEST_F(MainWindow, SearchFromTheQueryFieldShowsTheLinesAndFinishes) {
 
   // Match Case, Whole Word and Include Subdirectory are read from their boxes.
   tree.Write("f.txt", "HELLO\n");
-  form->Checkbox2->setChecked(true);
-  form->Checkbox1->setChecked(true);
-  form->Checkbox3->setChecked(true);
+  form->Checkbox2->SetChecked(true);
+  form->Checkbox1->SetChecked(true);
+  form->Checkbox3->SetChecked(true);
   QTest::mouseClick(form->dxButton1, Qt::LeftButton);
   EXPECT_EQ(Status(), Q("Finished Searching"));
   EXPECT_THAT(Lines(), ElementsAre(r + "a.txt (3)  :  hello hello again", r + "b.Txt (0)  :  hello",
@@ -203,8 +203,8 @@ TEST_F(MainWindow, GivesTheSameLinesAsTheCommandLine) {
     Type(form->ComboBox3, QString::fromLocal8Bit(tree.root()));
     form->ComboBox1->setEditText(Q("*.*"));
     Type(form->ComboBox2, Q("int"));
-    form->Checkbox1->setChecked(whole);
-    form->Checkbox3->setChecked(true);
+    form->Checkbox1->SetChecked(whole);
+    form->Checkbox3->SetChecked(true);
     form->Do_the_search();
     std::string expected;
     const std::string command =
@@ -340,7 +340,7 @@ TEST_F(MainWindow, ExitOrClosingDuringARunEndsTheProgram) {
     if (!byMenu) SetUp();  // a fresh window for the second way out
     Type(form->ComboBox3, QString::fromLocal8Bit(tree.root()));
     Type(form->ComboBox2, Q("needle"));
-    form->Checkbox3->setChecked(byMenu);
+    form->Checkbox3->SetChecked(byMenu);
     bool ended = false;
     QObject::connect(&form->Results(), &QAbstractItemModel::rowsInserted, form.get(), [&] {
       if (form->Results().Shown() < 10 || ended) return;
@@ -352,7 +352,7 @@ TEST_F(MainWindow, ExitOrClosingDuringARunEndsTheProgram) {
     });
     bool returned = false;
     QTimer::singleShot(0, form.get(), [&] {
-      form->dxButton1->click();
+      form->dxButton1->Click();
       returned = true;
     });
     // The event loop ends once the run has returned: no search goes on behind it. (Should
