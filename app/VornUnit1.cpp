@@ -21,6 +21,7 @@
 #include "ResultActions.h"
 #include "SearchRun.h"
 #include "io.h"
+#include "UpdateCheck.h"
 #include "txthandling.h"
 #include "vornUnit3.h"
 
@@ -560,4 +561,4 @@ void TForm1::URLLabel2Click() { vorn::ShowAboutWindow(); }
 
 void TForm1::dxButton3Click() { ChooseDirectory(this, ComboBox3); }
 
-void TForm1::dxButton4Click() {}
+void TForm1::dxButton4Click() { vorn::CheckForUpdate(); }

@@ -31,6 +31,7 @@
 #include "StyledTestKit.h"
 #include "TempTree.h"
 #include "VornUnit1.h"
+#include "ftper.h"
 #include "io.h"
 #include "vornUnit2.h"
 #include "vornUnit3.h"
@@ -355,6 +356,19 @@ TEST_F(WiredWindow, StyledButtonsAndCheckBoxesDriveTheSearch) {
 }
 
 // The built program carries its version record, so its About window reads the build.
+TEST_F(WiredWindow, LookForUpdateShowsTheUpdateWindowAndStopsWhenNoServerAnswers) {
+  TFTPWindow window;
+  FTPWindow = &window;
+  window.IdFTP1.Host = "127.0.0.1";
+  window.IdFTP1.Port = 1;  // nothing listens there: the connection is refused at once
+  vorn::test::ClickOn(form->dxButton4);
+  QTRY_VERIFY(window.isVisible());
+  EXPECT_EQ(window.MessageLines().value(0), QStringLiteral("Status : Connecting to 127.0.0.1."));
+  EXPECT_TRUE(errors.empty());
+  EXPECT_TRUE(started.empty());  // nothing was downloaded or restarted
+  FTPWindow = nullptr;
+}
+
 TEST(ProgramFile, CarriesTheVersionRecord) {
   TBuildLabel label(nullptr, VORN_PROGRAM_PATH);
   label.SetTextCaption2(Q("Build"));
