@@ -6,6 +6,7 @@
 #include <QPixmap>
 
 #include "Browser.h"
+#include "DesignFont.h"
 
 TABoutQuillo* ABoutQuillo = nullptr;
 
@@ -47,13 +48,7 @@ class Shape : public QWidget {
 // The window's fonts are those of another desktop; where they are missing, metric-compatible or
 // condensed faces keep the texts about the width the window was laid out for.
 QFont Font(const QString& family, int pixels, bool bold = false, bool italic = false) {
-  QFont f;
-  f.setFamilies({family, QStringLiteral("Liberation Sans"), QStringLiteral("Arimo"),
-                 QStringLiteral("DejaVu Sans Condensed")});
-  f.setPixelSize(pixels);
-  f.setBold(bold);
-  f.setItalic(italic);
-  return f;
+  return vorn::DesignFont(family, pixels, bold, italic);
 }
 
 QLabel* MakeLabel(QWidget* parent, const QString& name, QRect bounds, const QString& text,

@@ -24,6 +24,7 @@
 #include "UpdateCheck.h"
 #include "txthandling.h"
 #include "vornUnit3.h"
+#include "DesignFont.h"
 
 bool StopRequested = false;
 TForm1* Form1 = nullptr;
@@ -63,14 +64,7 @@ void SetBackground(QWidget* w, const QColor& colour) {
 
 // The window's own face where the system has it; else a face of about its width, so the
 // captions ("Look for update", "Match Case(Case sensitiv)") fit the sizes the layout gives.
-QFont WindowFont() {
-  QFont font;
-  font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"),
-                    QStringLiteral("Arimo"), QStringLiteral("DejaVu Sans Condensed")});
-  font.setStyleHint(QFont::SansSerif);
-  font.setPixelSize(11);
-  return font;
-}
+QFont WindowFont() { return vorn::DesignFont(QStringLiteral("MS Sans Serif"), 11); }
 
 // A "simple" combo box: an edit field whose items (the history) are never dropped down.
 class SimpleComboBox : public QComboBox {
@@ -274,12 +268,7 @@ void TForm1::BuildControls() {
   URLLabel2->SetCaption(QStringLiteral("QuilloWare 2003"));
   URLLabel2->setGeometry(667, 408, 84, 15);
   URLLabel2->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-  QFont smallFonts;
-  smallFonts.setFamilies({QStringLiteral("Small Fonts"), QStringLiteral("Liberation Sans"),
-                          QStringLiteral("Arimo"), QStringLiteral("DejaVu Sans Condensed")});
-  smallFonts.setStyleHint(QFont::SansSerif);
-  smallFonts.setPixelSize(9);
-  URLLabel2->setFont(smallFonts);
+  URLLabel2->setFont(vorn::DesignFont(QStringLiteral("Small Fonts"), 9));
   URLLabel2->SetColorOnenter(Qt::red);
   URLLabel2->SetColorOnExit(Qt::blue);
   URLLabel2->SetLinkUnderline(false);

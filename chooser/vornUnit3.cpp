@@ -11,6 +11,7 @@
 #include <QTreeView>
 
 #include "io.h"
+#include "DesignFont.h"
 
 TForm3* Form3 = nullptr;
 
@@ -19,10 +20,7 @@ TForm3::TForm3(QWidget* parent) : QDialog(parent) {
   setWindowTitle(QStringLiteral("Choose Directory"));
   setFixedSize(433, 252);
   setWindowOpacity(240.0 / 255.0);
-  QFont font(QStringLiteral("MS Sans Serif"));
-  font.setPointSize(8);
-  font.setStyleHint(QFont::SansSerif);
-  setFont(font);
+  setFont(vorn::DesignFont(QStringLiteral("MS Sans Serif"), 11));
 
   // Folders only, no refresh on file-system changes; the parent of "/" is the model's
   // invisible top, so "/" itself is the tree's one top node.

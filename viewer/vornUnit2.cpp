@@ -25,6 +25,7 @@
 #include "ErrorBox.h"
 #include "RtfReader.h"
 #include "txthandling.h"
+#include "DesignFont.h"
 
 TForm2* Form2 = nullptr;
 
@@ -162,10 +163,7 @@ TForm2::TForm2(QWidget* parent) : QWidget(parent, Qt::Window) {
   setWindowTitle(QStringLiteral("Form2"));
   resize(760, 463);
   setWindowOpacity(240.0 / 255.0);
-  QFont font(QStringLiteral("MS Sans Serif"));
-  font.setPointSize(8);
-  font.setStyleHint(QFont::SansSerif);
-  setFont(font);
+  setFont(vorn::DesignFont(QStringLiteral("MS Sans Serif"), 11));
 
   Panel1 = new QLabel(this);
   Panel1->setObjectName(QStringLiteral("Panel1"));

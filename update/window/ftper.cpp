@@ -3,7 +3,6 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QElapsedTimer>
-#include <QFontDatabase>
 #include <QFrame>
 #include <QLabel>
 #include <QListWidget>
@@ -18,22 +17,16 @@
 #include "ProbeHost.h"
 #include "UpdateBoxes.h"
 #include "UpdateCheck.h"
+#include "DesignFont.h"
 
 TFTPWindow* FTPWindow = nullptr;
+
+using vorn::DesignFont;
 
 namespace {
 
 // The design's face where the system has it. MS Sans Serif is narrow: without it a condensed
 // sans face keeps figures and captions within the widths of the layout.
-QFont DesignFont(const QString& family, int pixelSize) {
-  QFont font(family);
-  if (family == QStringLiteral("MS Sans Serif") && !QFontDatabase::hasFamily(family))
-    font.setFamily(QStringLiteral("DejaVu Sans Condensed"));
-  font.setStyleHint(QFont::SansSerif);
-  font.setPixelSize(pixelSize);
-  return font;
-}
-
 // A 64-bit byte count as a gauge value: counts beyond the gauge's range are held at its ends.
 int GaugeValue(std::int64_t value) {
   return static_cast<int>(std::clamp<std::int64_t>(value, std::numeric_limits<int>::min(),
