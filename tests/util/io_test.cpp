@@ -84,13 +84,46 @@ TEST(ListFilesRecursive, VisitsEachDirectoryAndCanBeAbandoned) {
   EXPECT_THAT(partial, ElementsAre(t.Path("a/1.txt")));
 }
 
-TEST(ListFilesRecursive, SkipsUnreadableDirectories) {
-  if (geteuid() == 0) GTEST_SKIP() << "root reads every directory";
+// Root reads every folder, so as root the listing runs in a child that has become an
+// ordinary user; the child reports what it listed through a pipe.
+std::vector<std::string> ListAsOrdinaryUser(const std::string& root) {
+  if (geteuid() != 0) return ListFilesRecursive(root, "*");
+  int fds[2];
+  if (pipe(fds) != 0) return {"pipe failed"};
+  const pid_t child = fork();
+  if (child == 0) {
+    close(fds[0]);
+    if (setgid(65534) != 0 || setuid(65534) != 0) _exit(2);
+    std::string out;
+    for (const std::string& path : ListFilesRecursive(root, "*")) out += path + "\n";
+    if (write(fds[1], out.data(), out.size()) != static_cast<ssize_t>(out.size())) _exit(3);
+    _exit(0);
+  }
+  close(fds[1]);
+  std::string text;
+  char buffer[4096];
+  ssize_t n;
+  while ((n = read(fds[0], buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<size_t>(n));
+  close(fds[0]);
+  int status = 0;
+  waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  std::vector<std::string> paths;
+  for (size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+    paths.push_back(text.substr(start, end - start));
+  return paths;
+}
+
+TEST(ListFilesRecursive, SkipsUnreadableDirectoriesAndGoesOn) {
   TempTree t;
-  t.Write("open/a.txt", "");
-  t.Write("closed/b.txt", "");
-  chmod(t.Path("closed").c_str(), 0);
-  EXPECT_THAT(ListFilesRecursive(t.root(), "*"), ElementsAre(t.Path("open/a.txt")));
+  t.Write("a-open/a.txt", "");
+  t.Write("b-closed/b.txt", "");
+  t.Write("c-open/c.txt", "");
+  for (const char* dir : {"a-open", "c-open"}) chmod(t.Path(dir).c_str(), 0755);
+  for (const char* file : {"a-open/a.txt", "c-open/c.txt"}) chmod(t.Path(file).c_str(), 0644);
+  chmod(t.Path("b-closed").c_str(), 0);
+  chmod(t.root().c_str(), 0755);  // the ordinary user must reach the folder itself
+  EXPECT_THAT(ListAsOrdinaryUser(t.root()), ElementsAre(t.Path("a-open/a.txt"), t.Path("c-open/c.txt")));
 }
 
 TEST(PathHelpers, TrailingSeparatorProgramDirectoryAndFilesInUse) {
