@@ -137,15 +137,11 @@ void TdxCustomButton::SetGlyph(const QPixmap& glyph) {
 }
 
 void TdxCustomButton::SetLayout(TdxButtonLayout layout) {
-  if (layout_ == layout) return;
-  layout_ = layout;
-  Invalidate();
+  if (dx::Change(layout_, layout)) Invalidate();
 }
 
 void TdxCustomButton::SetSpacing(quint8 v) {
-  if (spacing_ == v) return;
-  spacing_ = v;
-  Invalidate();
+  if (dx::Change(spacing_, v)) Invalidate();
 }
 
 bool TdxCustomButton::Highlight() const {

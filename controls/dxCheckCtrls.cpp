@@ -89,21 +89,15 @@ TdxCustomCheckControl::TdxCustomCheckControl(QWidget* parent)
 }
 
 void TdxCustomCheckControl::SetChecked(bool checked) {
-  if (checked == checked_) return;
-  checked_ = checked;
-  Invalidate();
+  if (dx::Change(checked_, checked)) Invalidate();
 }
 
 void TdxCustomCheckControl::SetBoundLines(TdxBoundLines lines) {
-  if (lines == boundLines_) return;
-  boundLines_ = lines;
-  Invalidate();
+  if (dx::Change(boundLines_, lines)) Invalidate();
 }
 
 void TdxCustomCheckControl::SetSpacing(quint8 spacing) {
-  if (spacing == spacing_) return;
-  spacing_ = spacing;
-  Invalidate();
+  if (dx::Change(spacing_, spacing)) Invalidate();
 }
 
 void TdxCustomCheckControl::Click() {

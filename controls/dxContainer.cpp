@@ -12,9 +12,7 @@ TdxCustomContainer::TdxCustomContainer(QWidget* parent) : TdxCustomControl(paren
 
 #define VORN_SETTER(Name, Type, member)        \
   void TdxCustomContainer::Set##Name(Type v) { \
-    if (member == v) return;                   \
-    member = v;                                \
-    Invalidate();                              \
+    if (dx::Change(member, v)) Invalidate();   \
   }
 VORN_SETTER(Alignment, Qt::Alignment, alignment_)
 VORN_SETTER(BoundColor, const QColor&, boundColor_)
@@ -33,15 +31,11 @@ void TdxCustomContainer::SetBorderWidth(int width) {
 }
 
 void TdxCustomContainer::SetBoundLines(TdxBoundLines lines) {
-  if (lines == boundLines_) return;
-  boundLines_ = lines;
-  Relayout();
+  if (dx::Change(boundLines_, lines)) Relayout();
 }
 
 void TdxCustomContainer::SetShowBoundLines(bool show) {
-  if (show == showBoundLines_) return;
-  showBoundLines_ = show;
-  Relayout();
+  if (dx::Change(showBoundLines_, show)) Relayout();
 }
 
 void TdxCustomContainer::SetGlyph(const QPixmap& glyph) {
@@ -64,9 +58,7 @@ void TdxCustomContainer::SetColor(const QColor& color) {
 }
 
 void TdxCustomContainer::SetEnabledMode(TdxEnabledMode mode) {
-  if (mode == enabledMode_) return;
-  enabledMode_ = mode;
-  ApplyEnabledMode();
+  if (dx::Change(enabledMode_, mode)) ApplyEnabledMode();
 }
 
 void TdxCustomContainer::SetFocusable(bool focusable) {

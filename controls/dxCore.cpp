@@ -102,9 +102,7 @@ void TdxCustomControl::SetHot(bool hot, bool notify) {
 }
 
 void TdxCustomControl::SetPressed(bool pressed) {
-  if (pressed == pressed_) return;
-  pressed_ = pressed;
-  Invalidate();
+  if (dx::Change(pressed_, pressed)) Invalidate();
 }
 
 void TdxCustomControl::GrabAccelerator() {
@@ -239,15 +237,11 @@ void TdxStyleManager::Unlink(TdxCustomStyleControl* control) {
 }
 
 void TdxStyle::SetTheme(TdxTheme theme) {
-  if (theme == theme_) return;
-  theme_ = theme;
-  Changed();
+  if (dx::Change(theme_, theme)) Changed();
 }
 
 void TdxStyle::SetUseStyleManager(bool use) {
-  if (use == useStyleManager_) return;
-  useStyleManager_ = use;
-  Changed();
+  if (dx::Change(useStyleManager_, use)) Changed();
 }
 
 void TdxStyle::Changed() {

@@ -20,6 +20,15 @@ Q_DECLARE_OPERATORS_FOR_FLAGS(TdxBoundLines)
 
 namespace dx {
 
+// A property setter's first step: stores value and answers whether it changed, so the caller
+// repaints or lays out again only then.
+template <typename T, typename V>
+bool Change(T& field, const V& value) {
+  if (field == value) return false;
+  field = value;
+  return true;
+}
+
 // Divides and rounds to the nearest integer, halves to the even neighbour.
 int RoundHalfEven(long long numerator, long long denominator);
 

@@ -18,6 +18,19 @@
 namespace vorn {
 namespace {
 
+// A receive header over one buffer, with room for the sender's address and control data.
+template <size_t N>
+msghdr MessageHeader(sockaddr_in& from, iovec& iov, std::array<char, N>& control) {
+  msghdr msg{};
+  msg.msg_name = &from;
+  msg.msg_namelen = sizeof from;
+  msg.msg_iov = &iov;
+  msg.msg_iovlen = 1;
+  msg.msg_control = control.data();
+  msg.msg_controllen = control.size();
+  return msg;
+}
+
 constexpr int kIpHeaderSize = 20;
 
 int64_t MonotonicMs() {
@@ -113,13 +126,7 @@ class TIcmpPosixSocket final : public TIcmpSocket {
     sockaddr_in from{};
     alignas(cmsghdr) std::array<char, 256> control{};
     iovec iov{buffer.data() + kIpHeaderSize, buffer.size() - kIpHeaderSize};
-    msghdr msg{};
-    msg.msg_name = &from;
-    msg.msg_namelen = sizeof from;
-    msg.msg_iov = &iov;
-    msg.msg_iovlen = 1;
-    msg.msg_control = control.data();
-    msg.msg_controllen = control.size();
+    msghdr msg = MessageHeader(from, iov, control);
     const ssize_t n = recvmsg(fd_, &msg, MSG_DONTWAIT);
     if (n < 0) {
       if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return 0;
@@ -139,13 +146,7 @@ class TIcmpPosixSocket final : public TIcmpSocket {
     sockaddr_in target{};
     alignas(cmsghdr) std::array<char, 512> control{};
     iovec iov{quoted.data(), quoted.size()};
-    msghdr msg{};
-    msg.msg_name = &target;
-    msg.msg_namelen = sizeof target;
-    msg.msg_iov = &iov;
-    msg.msg_iovlen = 1;
-    msg.msg_control = control.data();
-    msg.msg_controllen = control.size();
+    msghdr msg = MessageHeader(target, iov, control);
     const ssize_t n = recvmsg(fd_, &msg, MSG_ERRQUEUE | MSG_DONTWAIT);
     if (n < 0) return -1;
     const sock_extended_err* ee = nullptr;
