@@ -54,6 +54,7 @@ class SearchRun {
   // only when a pump is due. Both give the same results.
   void SetLineByLine(bool on) { lineByLine_ = on; }
   void SetBlockSize(size_t bytes) { blockSize_ = bytes; }
+  void SetThreads(unsigned count) { (void)count; }
 
   SearchEnd Run();
 

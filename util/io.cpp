@@ -145,12 +145,23 @@ bool ListTree(const Directory& dir, std::string& prefix, std::string_view mask,
   return true;
 }
 
-}  // namespace
-
-bool MaskMatches(std::string_view name, std::string_view mask) {
+bool OneMaskMatches(std::string_view name, std::string_view mask) {
   if (WildcardMatches(name, mask)) return true;
   return mask.size() >= 2 && mask.substr(mask.size() - 2) == ".*" &&
          WildcardMatches(name, mask.substr(0, mask.size() - 2));
+}
+
+}  // namespace
+
+bool MaskMatches(std::string_view name, std::string_view mask) {
+  if (mask.find(';') == std::string_view::npos) return OneMaskMatches(name, mask);
+  while (!mask.empty()) {
+    const size_t end = std::min(mask.find(';'), mask.size());
+    const std::string_view part = mask.substr(0, end);
+    if (!part.empty() && OneMaskMatches(name, part)) return true;
+    mask.remove_prefix(std::min(end + 1, mask.size()));
+  }
+  return false;
 }
 
 FileList ListFiles(std::string_view directory, std::string_view mask) {

@@ -17,7 +17,8 @@ using DirectoryVisit = std::function<bool()>;
 
 // The platform's file-name wildcard: "*" any run, "?" any one character, letters compared
 // without regard to ASCII case. A mask ending in ".*" also matches names without that
-// extension, so "*.*" matches every name.
+// extension, so "*.*" matches every name. Several masks may stand in one, separated by ";"
+// ("*.c;*.h"): a name matches when any one of them does; empty parts are ignored.
 bool MaskMatches(std::string_view name, std::string_view mask);
 
 // Bare names of the regular files (or links to regular files) in directory that match mask,

@@ -1,9 +1,19 @@
 // The command-line front end, run as a user runs it.
 #include <gtest/gtest.h>
+#include <pty.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <string>
+#include <thread>
 
 #include "TempTree.h"
 
@@ -16,9 +26,12 @@ struct Outcome {
   int status;
 };
 
-Outcome RunFind(const std::string& args) {
-  const std::string command = std::string(VORN_FIND_PATH) + " " + args + " 2>/dev/null";
-  FILE* p = popen(command.c_str(), "r");
+// Runs a shell command in folder with $F naming vorn-find and $AS dropping root's rights;
+// its standard output and error are read together.
+Outcome RunIn(const std::string& folder, const std::string& command) {
+  setenv("F", VORN_FIND_PATH, 1);
+  setenv("AS", geteuid() == 0 ? "setpriv --reuid=65534 --regid=65534 --clear-groups" : "", 1);
+  FILE* p = popen(("exec 2>&1; cd '" + folder + "' && " + command).c_str(), "r");
   Outcome o;
   char buf[4096];
   size_t n;
@@ -27,29 +40,137 @@ Outcome RunFind(const std::string& args) {
   return o;
 }
 
+Outcome RunFind(const std::string& args) { return RunIn(".", "$F " + args + " 2>/dev/null"); }
+
 TEST(VornFind, PrintsResultLinesAndExitsZero) {
   TempTree t;
   t.Write("a b (1).txt", "one\r\nTwo needle\n");
   t.Write("sub/c.txt", "needle-x\n");
   const Outcome o = RunFind("-r '" + t.root() + "' '*.TXT' NEEDLE");
   EXPECT_EQ(o.status, 0);
-  EXPECT_EQ(o.out, t.root() + "a b (1).txt (1)  :  Two needle\n" + t.root() + "sub/c.txt (0)  :  needle-x\n");
-  EXPECT_EQ(RunFind("-c -w '" + t.root() + "' '*' needle").out, t.root() + "a b (1).txt (1)  :  Two needle\n");
+  EXPECT_EQ(o.out, t.root() + "a b (1).txt (1)  :  Two needle\n" + t.root() +
+                       "sub/c.txt (0)  :  needle-x\n");
+  EXPECT_EQ(RunFind("-c -w '" + t.root() + "' '*' needle").out,
+            t.root() + "a b (1).txt (1)  :  Two needle\n");
   EXPECT_EQ(RunFind("--match-case --recursive -- '" + t.root() + "' '*' NEEDLE").out, "");
   // No subdirectories; the query keeps its blanks.
   EXPECT_EQ(RunFind("'" + t.root() + "' '*' 'needle '").out, "");
-  EXPECT_EQ(RunFind("'" + t.root() + "' '*' 'two '").out, t.root() + "a b (1).txt (1)  :  Two needle\n");
-  EXPECT_EQ(RunFind("-r '" + t.root() + "missing' '*' x").status, 0);
+  EXPECT_EQ(RunFind("'" + t.root() + "' '*' 'two '").out,
+            t.root() + "a b (1).txt (1)  :  Two needle\n");
 }
 
-TEST(VornFind, BadArgumentsGiveStatusTwo) {
-  EXPECT_EQ(RunFind("").status, 2);
-  EXPECT_EQ(RunFind("/ '*'").status, 2);
-  EXPECT_EQ(RunFind("-x / '*' a").status, 2);
-  EXPECT_EQ(RunFind("--bogus / '*' a").status, 2);
-  const Outcome help = RunFind("--help");
-  EXPECT_EQ(help.status, 0);
-  EXPECT_NE(help.out.find("usage: vorn-find"), std::string::npos);
+TEST(VornFind, StatusesAndMessages) {
+  const std::string usage =
+      "usage: vorn-find [-r|--recursive] [-w|--whole-word] [-c|--match-case] [-j N|--threads N] "
+      "DIRECTORY MASK TEXT\n";
+  TempTree t;
+  t.Write("a.c", "needle\x1b[0m\n");
+  t.Write("sub/b.H", "x\nneedle\n");
+  t.Write("sub/c.txt", "needle\n");
+  t.MakeDir("closed");
+  chmod(t.Path("closed").c_str(), 0);
+  chmod(t.root().c_str(), 0755);  // the ordinary user must reach the folder itself
+  // Without root's rights the program runs from a copy the ordinary user can reach.
+  TempTree bin;
+  std::filesystem::copy_file(VORN_FIND_PATH, bin.Path("vorn-find"));
+  chmod(bin.root().c_str(), 0755);
+  setenv("B", bin.Path("vorn-find").c_str(), 1);
+  // To a pipe or file the bytes go out as they are.
+  const std::string found = "./a.c (0)  :  needle\x1b[0m\n./sub/b.H (1)  :  needle\n";
+  const std::string full = "vorn-find: cannot write the results: No space left on device\n";
+  auto badCount = [&](const std::string& n) {
+    return "vorn-find: invalid thread count '" + n + "' (a whole number from 1 to 1024)\n" + usage;
+  };
+  struct Case {
+    const char* command;
+    int status;
+    std::string output;
+  };
+  const Case cases[] = {
+      {"$F -r . '*.c;*.h' needle", 0, found},
+      {"$F -rj 1 . ';*.c;;*.h' needle", 0, found},
+      {"$F -j2 --threads=7 --threads 3 -r . '*.c;*.h' needle", 0, found},
+      {"$F -r . '*.c;*.h' absent", 1, ""},
+      {"$F missing '*' x", 2, "vorn-find: missing: No such file or directory\n"},
+      {"$F a.c '*' x", 2, "vorn-find: a.c: Not a directory\n"},
+      {"$AS $B closed '*' x", 2, "vorn-find: closed: Permission denied\n"},
+      {"$F -r . '*' needle >/dev/full", 2, full},
+      {"$F --version", 0, "vorn-find " VORN_VERSION "\n"},
+      {"$F --version >/dev/full", 2, full},
+      {"$F -j 0 . '*' x", 2, badCount("0")},
+      {"$F -jx . '*' x", 2, badCount("x")},
+      {"$F --threads=1025 . '*' x", 2, badCount("1025")},
+      {"$F . '*' x -j", 2, usage},
+      {"$F", 2, usage},
+      {"$F / '*'", 2, usage},
+      {"$F -x / '*' a", 2, usage},
+      {"$F --bogus / '*' a", 2, usage},
+  };
+  for (const Case& c : cases) {
+    const Outcome o = RunIn(t.root(), c.command);
+    EXPECT_EQ(o.status, c.status) << c.command;
+    EXPECT_EQ(o.out, c.output) << c.command;
+  }
+  for (const char* help : {"$F -h", "$F --help", "$F -rh"}) {
+    const Outcome o = RunIn(t.root(), help);
+    EXPECT_EQ(o.out.substr(0, usage.size()), usage);
+    EXPECT_NE(o.out.find("Exit status"), std::string::npos);
+    EXPECT_EQ(o.status, 0);
+  }
+}
+
+// The size of the write the process is blocked in on its standard output, or 0 when it ends
+// or never gets there.
+size_t PendingWriteSize(pid_t pid) {
+  const std::string file = "/proc/" + std::to_string(pid) + "/syscall";
+  for (int tries = 0; tries < 30000; ++tries) {
+    std::ifstream in(file);
+    std::string number, fd, buffer, count;  // "running" while it runs
+    if (!(in >> number)) return 0;
+    if (number == std::to_string(SYS_write) && in >> fd >> buffer >> count &&
+        std::strtoul(fd.c_str(), nullptr, 16) == 1)
+      return std::strtoul(count.c_str(), nullptr, 16);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return 0;
+}
+
+TEST(VornFind, AtATerminalEachLineGoesOutWhenFoundWithControlBytesEscaped) {
+  TempTree t;
+  t.Write("a\x1b.txt", "x\tneedle\x1b[2J\x07\x7f\xc2\x9b\xc3\xa9\n");
+  t.Write("b.txt", "needle\n");
+  const std::string first =
+      t.root() + "a\\x1b.txt (0)  :  x\tneedle\\x1b[2J\\x07\\x7f\\xc2\\x9b\xc3\xa9\n";
+  const std::string second = t.root() + "b.txt (0)  :  needle\n";
+
+  termios mode{};
+  cfmakeraw(&mode);
+  mode.c_iflag |= IXON;  // ^S holds the terminal's output, ^Q lets it go
+  mode.c_cc[VSTOP] = 0x13;
+  mode.c_cc[VSTART] = 0x11;
+  mode.c_cc[VMIN] = 1;
+  int master = -1;
+  const pid_t pid = forkpty(&master, nullptr, &mode, nullptr);
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    char go;
+    if (read(0, &go, 1) != 1) _exit(98);  // starts once the output is held
+    execl(VORN_FIND_PATH, VORN_FIND_PATH, "-j", "1", t.root().c_str(), "*.txt", "needle", nullptr);
+    _exit(127);
+  }
+  ASSERT_EQ(write(master, "\x13g", 2), 2);
+  // Held at its first write, the program has found one line and writes that line alone.
+  EXPECT_EQ(PendingWriteSize(pid), first.size());
+  ASSERT_EQ(write(master, "\x11", 1), 1);
+  std::string out;
+  char buf[4096];
+  ssize_t n;
+  while ((n = read(master, buf, sizeof buf)) > 0) out.append(buf, static_cast<size_t>(n));
+  int status = 0;
+  waitpid(pid, &status, 0);
+  close(master);
+  EXPECT_EQ(out, first + second);
+  EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 }  // namespace

@@ -31,6 +31,16 @@ TEST(MaskMatches, WildcardsIgnoreCaseAndStarDotStarTakesEveryName) {
   EXPECT_FALSE(MaskMatches("abd", "a*c"));
 }
 
+TEST(MaskMatches, SeveralMasksMatchWhenAnyDoesAndEmptyPartsCountForNothing) {
+  EXPECT_TRUE(MaskMatches("a.c", "*.c;*.h"));
+  EXPECT_TRUE(MaskMatches("B.H", ";*.c;;*.h;"));
+  EXPECT_FALSE(MaskMatches("a.cpp", "*.c;*.h"));
+  EXPECT_TRUE(MaskMatches("readme", "*.md;readme.*"));  // each part keeps the ".*" rule
+  EXPECT_FALSE(MaskMatches("a;b", "a;b"));              // ";" always separates
+  EXPECT_FALSE(MaskMatches("a.c", ";;"));
+  EXPECT_FALSE(MaskMatches("a.c", ""));
+}
+
 TEST(ListFiles, BareNamesOfMatchingRegularFilesInByteOrder) {
   TempTree t;
   t.Write("b.TXT", "");
