@@ -433,7 +433,8 @@ void TForm1::closeEvent(QCloseEvent* event) {
 // event loop ends once the handlers on the stack have returned.
 void TForm1::EndProgram() {
   StopRequested = true;
-  vorn::AbortUpdateForQuit();  // a download stops and installs nothing after the user quit
+  // A running download stops, and nothing is installed after the user quit.
+  vorn::AbortUpdateForQuit();
   if (closing_) return;  // quitting closes the windows, which comes back here
   closing_ = true;
   QCoreApplication::quit();
