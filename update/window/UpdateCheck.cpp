@@ -106,13 +106,14 @@ class DownloadOnError {
  public:
   explicit DownloadOnError(std::string path) : path_(std::move(path)) {}
   ~DownloadOnError() {
-    if (std::uncaught_exceptions() > 0) ::unlink(path_.c_str());
+    if (std::uncaught_exceptions() > errors_) ::unlink(path_.c_str());
   }
   DownloadOnError(const DownloadOnError&) = delete;
   DownloadOnError& operator=(const DownloadOnError&) = delete;
 
  private:
   std::string path_;
+  int errors_ = std::uncaught_exceptions();
 };
 
 // Holds at most one signature; more bytes end the transfer, so a server cannot fill memory.
@@ -313,8 +314,8 @@ void LookForUpdate(TFTPWindow& window) {
   window.show();
   window.raise();
   window.activateWindow();
-  // An Abort pressed before this download (say, when no transfer ran) is not about it.
   if (Quitting()) return;
+  // An Abort pressed before this download (say, when no transfer ran) is not about it.
   window.ClearAbortRequested();
   window.Add(QStringLiteral("Downloading, Please Wait"));
   DownloadOnError failed(download);
