@@ -433,6 +433,8 @@ void TForm1::closeEvent(QCloseEvent* event) {
 // event loop ends once the handlers on the stack have returned.
 void TForm1::EndProgram() {
   StopRequested = true;
+  // A running download stops, and nothing is installed after the user quit.
+  vorn::AbortUpdateForQuit();
   if (closing_) return;  // quitting closes the windows, which comes back here
   closing_ = true;
   QCoreApplication::quit();

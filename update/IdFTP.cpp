@@ -47,10 +47,24 @@ TIdFTP::TIdFTP() { Port = 21; }
 
 TIdFTP::~TIdFTP() = default;
 
+template <typename Read>
+void TIdFTP::InStep(Read&& read) {
+  try {
+    read();
+  } catch (const EIdProtocolReplyError&) {
+    throw;
+  } catch (...) {
+    // A reply that did not arrive whole may still come and would answer the next command.
+    CloseConnection();
+    throw;
+  }
+}
+
 void TIdFTP::OpenConnection(bool autoLogin, int connectTimeoutMs) {
   if (IsConnected()) throw EIdAlreadyConnected();
   try {
     pendingAbortReplies_ = 0;
+    owedTransferReplies_ = 0;
     Connect(connectTimeoutMs);
     ReadReply({220});
     GreetingReply = LastReply;
@@ -139,8 +153,7 @@ void TIdFTP::ParsePassive(std::string_view line, std::string& address, int& port
 
 void TIdFTP::EnterPassive(std::string& address, int& port) {
   SendCommand("PASV", {227});
-  ParsePassive(LastReply.Text.empty() ? std::string_view() : LastReply.Text.front(), address,
-               port);
+  ParsePassive(LastReply.Text.empty() ? std::string_view() : LastReply.Text.front(), address, port);
 }
 
 bool TIdFTP::CanResume() {
@@ -154,7 +167,7 @@ bool TIdFTP::CanResume() {
 void TIdFTP::Download(const std::string& remotePath, const std::string& localPath,
                       bool mayOverwrite, bool resume) {
   if (transferring_) throw EIdException("A transfer is already running.");
-  struct stat info{};
+  struct stat info {};
   TFileStream::Mode mode = TFileStream::Mode::Create;
   if (::stat(localPath.c_str(), &info) == 0) {
     resume = resume && CanResume();
@@ -177,6 +190,8 @@ void TIdFTP::RunRetrieve(const std::string& command, TStream& destination, bool 
   TransferGuard guard(transferring_);
   CheckCommand(command);
   DoStatus(TIdStatus::Transfer, "Starting FTP transfer");
+  // How far the exchange got decides what a failure leaves owed on the control connection.
+  enum class Stage { BeforeCommand, AwaitingStart, Started } stage = Stage::BeforeCommand;
   try {
     std::string address;
     int dataPort = 0;
@@ -196,8 +211,10 @@ void TIdFTP::RunRetrieve(const std::string& command, TStream& destination, bool 
       data.Port = dataPort;
       data.Connect();
       if (resume) SendCommand(restart, {350});
+      stage = Stage::AwaitingStart;
       WriteBytes(command + "\r\n");
       ReadReply({125, 150, 154});
+      stage = Stage::Started;
     } else {
       const int listening = data.Listen(*this);
       std::string numbers = IOHandler().LocalAddress();
@@ -207,28 +224,44 @@ void TIdFTP::RunRetrieve(const std::string& command, TStream& destination, bool 
       numbers += "," + std::to_string(listening / 256) + "," + std::to_string(listening % 256);
       SendCommand("PORT " + numbers, {200});
       if (resume) SendCommand(restart, {350});
+      stage = Stage::AwaitingStart;
       WriteBytes(command + "\r\n");
       ReadReply({125, 150, 154});
+      stage = Stage::Started;
       data.Accept(ConnectTimeout);
     }
     data.ReadStreamToEnd(destination);
     data.Disconnect();
+  } catch (const EIdProtocolReplyError&) {
+    // A refusal is a whole reply: the control connection is still in step.
+    dataConnection_.reset();
+    DoStatus(TIdStatus::Ready, "Transfer complete");
+    throw;
   } catch (...) {
     dataConnection_.reset();
     DoStatus(TIdStatus::Ready, "Transfer complete");
+    if (stage == Stage::Started) {
+      // The server still sends the transfer's final reply; the next command reads it first.
+      ++owedTransferReplies_;
+    } else if (stage == Stage::AwaitingStart) {
+      // Whether and how many replies are still coming is unknown: only a new connection is sure.
+      CloseConnection();
+    }
     throw;
   }
   dataConnection_.reset();
   DoStatus(TIdStatus::Ready, "Transfer complete");
-  const int code = ReadReply({225, 226, 250, 426, 450});
-  if (code == 426 || code == 450) {
-    // Unasked, this is the server giving up on the transfer: what came is not the whole file,
-    // and there is no second reply to wait for.
-    if (pendingAbortReplies_ == 0) throw EIdProtocolReplyError(code, LastReply.FormattedText());
-    ReadReply({226, 225});
-    --pendingAbortReplies_;
-    DoStatus(TIdStatus::TransferAborted, "Transfer aborted");
-  }
+  InStep([this] {
+    const int code = ReadReply({225, 226, 250, 426, 450});
+    if (code == 426 || code == 450) {
+      // Unasked, this is the server giving up on the transfer: what came is not the whole
+      // file, and there is no second reply to wait for.
+      if (pendingAbortReplies_ == 0) throw EIdProtocolReplyError(code, LastReply.FormattedText());
+      ReadReply({226, 225});
+      --pendingAbortReplies_;
+      DoStatus(TIdStatus::TransferAborted, "Transfer aborted");
+    }
+  });
 }
 
 void TIdFTP::AbortTransfer() {
@@ -240,11 +273,17 @@ void TIdFTP::AbortTransfer() {
 }
 
 int TIdFTP::SendCommand(const std::string& command, const TIdReplyCodes& allowed) {
-  // Without this the answer to an ABOR would be taken as the answer to this command.
-  while (pendingAbortReplies_ > 0) {
-    --pendingAbortReplies_;
-    ReadReply();
-  }
+  // Without this the answer to an ABOR, or the final reply of a transfer that failed, would
+  // be taken as the answer to this command.
+  InStep([this] {
+    while (pendingAbortReplies_ + owedTransferReplies_ > 0) {
+      if (owedTransferReplies_ > 0)
+        --owedTransferReplies_;
+      else
+        --pendingAbortReplies_;
+      ReadReply();
+    }
+  });
   return TIdTCPClient::SendCommand(command, allowed);
 }
 

@@ -95,7 +95,9 @@ class TIdFTP : public TIdTCPClient {
   // that the transfer does not take (no transfer ran, or the server had already finished it)
   // is read before the next command, so every command still gets its own reply.
   void AbortTransfer();
-  // Reads the replies still owed for ABOR, then sends the command and reads its reply.
+  // Reads the replies still owed (for ABOR, or a transfer that failed), then sends the command
+  // and reads its reply. A transfer that fails before its start reply came closes the control
+  // connection instead, as does any reply that cannot be read whole.
   int SendCommand(const std::string& command, const TIdReplyCodes& allowed = {}) override;
   // Whether the server restarts transfers (asked once: REST 1 answered 350, then REST 0).
   bool CanResume();
@@ -107,10 +109,15 @@ class TIdFTP : public TIdTCPClient {
 
  private:
   void Login();
+  // Runs a read of replies; when it fails with anything but a whole refused reply, the
+  // control connection is closed, so no later command can take a stray reply for its own.
+  template <typename Read>
+  void InStep(Read&& read);
   std::unique_ptr<TIdTCPClient> dataConnection_;
   std::optional<bool> canResume_;
   bool transferring_ = false;
   int pendingAbortReplies_ = 0;  // ABORs sent whose reply has not been read
+  int owedTransferReplies_ = 0;  // final replies of failed transfers not read yet
 };
 
 }  // namespace vorn

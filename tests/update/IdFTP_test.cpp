@@ -1,11 +1,10 @@
 // The FTP client against a scripted server: every reply code and fault the update meets.
 #include "IdFTP.h"
 
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include "EventLog.h"
 #include "IdException.h"
@@ -107,7 +106,8 @@ TEST(IdFTP, AFailedOpeningClosesTheConnectionAgain) {
        {S::Say(kGreeting), S::On("USER tavo", "230 In\r\n"), S::On("TYPE I", "200 OK\r\n"),
         S::On("SYST", "502 Not implemented\r\n"), S::Silent()},
        "Not implemented\r\n"},
-      {"greeting 421", {S::Say("421-Too many\r\n421 users\r\n"), S::Silent()},
+      {"greeting 421",
+       {S::Say("421-Too many\r\n421 users\r\n"), S::Silent()},
        "Too many\r\nusers\r\n"},
   };
   for (const auto& k : cases) {
@@ -231,10 +231,8 @@ TEST(IdFTP, PassiveRepliesThatAreNoAddress) {
   EXPECT_EQ(error("Entering Passive Mode (127,0,0,1,x,1)"), "'x' is not a valid integer value");
   EXPECT_EQ(error("Entering Passive Mode (127,0,0,1,4)"), "'' is not a valid integer value");
   EXPECT_EQ(error("Entering Passive Mode )127,0,0,1,4,1("), "'' is not a valid integer value");
-  EXPECT_NE(error("(300,0,0,1,4,1)").find("'300' is not a valid address field"),
-            std::string::npos);
-  EXPECT_NE(error("(127,0,0,1,256,1)").find("'256' is not a valid port field"),
-            std::string::npos);
+  EXPECT_NE(error("(300,0,0,1,4,1)").find("'300' is not a valid address field"), std::string::npos);
+  EXPECT_NE(error("(127,0,0,1,256,1)").find("'256' is not a valid port field"), std::string::npos);
   EXPECT_NE(error("(127,0,0,1,1,-1)").find("'-1' is not a valid port field"), std::string::npos);
   EXPECT_NE(error("(127,0,0,1,0,0)").find("not a valid port"), std::string::npos);
   EXPECT_EQ(address, "unchanged");
@@ -276,10 +274,9 @@ TEST(IdFTP, DownloadsWithTheFinalReplyApartOrInOnePacket) {
     c.ftp.Download("/docs/Vorn10.exe", dir.Path("Temp.upd"), true, false);
     EXPECT_EQ(c.ftp.DataConnection(), nullptr);
     EXPECT_TRUE(test::ReadFile(dir.Path("Temp.upd")) == payload);
-    EXPECT_EQ(c.log.lines,
-              (Lines{"Status : Starting FTP transfer", "WorkBegin r 0", "Work r 32768",
-                     "Work r 65536", "Work r 98304", "WorkEnd r", "Status : Transfer complete",
-                     "AfterGet"}));
+    EXPECT_EQ(c.log.lines, (Lines{"Status : Starting FTP transfer", "WorkBegin r 0", "Work r 32768",
+                                  "Work r 65536", "Work r 98304", "WorkEnd r",
+                                  "Status : Transfer complete", "AfterGet"}));
     EXPECT_EQ(c.ftp.QuerySize("x"), 1);  // the control connection is still in step
     c.ftp.CloseConnection();
     server.Finish();
@@ -296,8 +293,9 @@ TEST(IdFTP, AbortFromAWorkEvent) {
                       s.SendData(payload);
                       s.Expect("ABOR");
                       s.CloseData();
-                      s.Send("426 Connection closed; transfer aborted.\r\n"
-                             "226 ABOR command successful.\r\n");
+                      s.Send(
+                          "426 Connection closed; transfer aborted.\r\n"
+                          "226 ABOR command successful.\r\n");
                     },
                     S::On("SIZE x", "213 7\r\n"),
                     // The server finished before the ABOR came: 226, then 225 for the ABOR.
@@ -347,8 +345,8 @@ TEST(IdFTP, DownloadFailuresLeaveTheClientUsable) {
   dir.Write("kept", "keep me");
   S server;
   server.Run(Login({S::Pasv(), S::On("RETR /missing", "550 No such file.\r\n"),
-                    S::On("PASV", "227 Entering Passive Mode (127,0,0,1,0,0)\r\n"),
-                    S::Pasv(), S::On("RETR /a", "150 Opening\r\n"),
+                    S::On("PASV", "227 Entering Passive Mode (127,0,0,1,0,0)\r\n"), S::Pasv(),
+                    S::On("RETR /a", "150 Opening\r\n"),
                     [](S& s) {
                       s.AcceptData();
                       s.SendData(std::string(40000, 'a'));
@@ -394,12 +392,39 @@ TEST(IdFTP, DownloadFailuresLeaveTheClientUsable) {
   // A server that breaks a transfer off unasked: an error, not a finished download.
   c.ftp.OnWork = nullptr;
   c.log.lines.clear();
-  EXPECT_EQ(ErrorOf<EIdProtocolReplyError>(
-                [&] { c.ftp.Download("/cut", dir.Path("cut"), true, false); }),
-            "Connection closed; transfer aborted.\r\n");
+  EXPECT_EQ(
+      ErrorOf<EIdProtocolReplyError>([&] { c.ftp.Download("/cut", dir.Path("cut"), true, false); }),
+      "Connection closed; transfer aborted.\r\n");
   EXPECT_EQ(c.log.Only("AfterGet"), Lines{});
   EXPECT_EQ(c.ftp.QuerySize("/cut"), 9000);
   c.ftp.CloseConnection();
+  server.Finish();
+}
+
+TEST(IdFTP, AFailedTransferLeavesTheControlConnectionInStep) {
+  test::TempTree dir;
+  S server;
+  server.Run(Login({S::Pasv(), S::On("RETR /reset", "150 Opening\r\n"),
+                    [](S& s) {
+                      s.AcceptData();
+                      s.SendData(std::string(3000, 'r'));
+                      s.ResetData();
+                      s.Send("426 Connection reset; transfer aborted.\r\n");
+                    },
+                    S::On("SIZE /a", "213 11\r\n"), S::On("SIZE /b", "213 22\r\n"),
+                    // The start reply never comes: nothing later can be matched to its command.
+                    S::Pasv(), S::Silent()}));
+  Client c(server.Port());
+  c.ftp.OpenConnection();
+  EXPECT_THROW(c.ftp.Download("/reset", dir.Path("reset"), true, false), EIdSocketError);
+  EXPECT_TRUE(c.ftp.IsConnected());
+  // Each command gets its own answer: the transfer's 426 is read first, not taken for SIZE's.
+  EXPECT_EQ(c.ftp.QuerySize("/a"), 11);
+  EXPECT_EQ(c.ftp.QuerySize("/b"), 22);
+
+  c.ftp.ReadTimeout = 300;
+  EXPECT_THROW(c.ftp.Download("/slow", dir.Path("slow"), true, false), EIdSocketError);
+  EXPECT_FALSE(c.ftp.IsConnected());
   server.Finish();
 }
 

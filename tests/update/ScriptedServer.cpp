@@ -2,12 +2,11 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <cerrno>
 #include <stdexcept>
@@ -149,6 +148,12 @@ void ScriptedServer::SendData(std::string_view bytes) {
 }
 
 void ScriptedServer::CloseData() { CloseFd(data_); }
+
+void ScriptedServer::ResetData() {
+  const linger abrupt{1, 0};
+  ::setsockopt(data_, SOL_SOCKET, SO_LINGER, &abrupt, sizeof abrupt);
+  CloseFd(data_);
+}
 
 ScriptedServer::Step ScriptedServer::Say(std::string bytes) {
   return [bytes = std::move(bytes)](ScriptedServer& s) { s.Send(bytes); };

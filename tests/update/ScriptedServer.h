@@ -29,12 +29,12 @@ class ScriptedServer {
   std::vector<std::string> Finish();
 
   // Steps.
-  static Step Say(std::string bytes);                     // send bytes as they are
-  static Step On(std::string command, std::string reply); // expect a command, send reply
-  static Step Pasv();                                     // expect PASV, answer with a port
-  static Step Data(std::string bytes);                    // serve bytes on the data connection
-  static Step Close();                                    // close the control connection
-  static Step Silent();                                   // wait until the client goes
+  static Step Say(std::string bytes);                      // send bytes as they are
+  static Step On(std::string command, std::string reply);  // expect a command, send reply
+  static Step Pasv();                                      // expect PASV, answer with a port
+  static Step Data(std::string bytes);                     // serve bytes on the data connection
+  static Step Close();                                     // close the control connection
+  static Step Silent();                                    // wait until the client goes
 
   // Helpers for steps written in a test (run in the server thread).
   void Send(std::string_view bytes);
@@ -43,6 +43,7 @@ class ScriptedServer {
   void AcceptData();
   void SendData(std::string_view bytes);  // ignores a client that went away
   void CloseData();
+  void ResetData();  // closes the data connection with a reset instead of an orderly close
   void Fail(const std::string& error);
 
  private:

@@ -13,6 +13,8 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <cerrno>
+#include <cstdlib>
 #include <functional>
 #include <memory>
 
@@ -21,6 +23,7 @@
 #include "TempTree.h"
 #include "UpdateBoxes.h"
 #include "UpdateServer.h"
+#include "UpdateSignature.h"
 #include "ftper.h"
 #include "ftper_print.h"
 #include "io.h"
@@ -41,7 +44,8 @@ class LoopbackEcho : public TIcmpSocket {
   int Receive(std::span<uint8_t> buffer, int) override {
     if (sent_.empty()) return 0;
     sent_.front() = 0;  // echo reply
-    std::vector<uint8_t> datagram{0x45, 0, 0, 72, 0, 0, 0, 0, 64, 1, 0, 0, 127, 0, 0, 1, 127, 0, 0, 1};
+    std::vector<uint8_t> datagram{0x45, 0, 0,   72, 0, 0, 0,   0, 64, 1,
+                                  0,    0, 127, 0,  0, 1, 127, 0, 0,  1};
     datagram.insert(datagram.end(), sent_.begin(), sent_.end());
     sent_.clear();
     std::copy(datagram.begin(), datagram.end(), buffer.begin());
@@ -52,8 +56,24 @@ class LoopbackEcho : public TIcmpSocket {
   std::vector<uint8_t> sent_;
 };
 
-
 std::string Program() { return ReadFile(VORN_TEST_PROGRAM); }
+
+// Two key pairs made once per run as the maker makes them: the maker's, and someone else's.
+const test::TempTree& Keys() {
+  static const test::TempTree* keys = [] {
+    auto* tree = new test::TempTree;
+    for (const char* who : {"maker", "other"}) {
+      const std::string command = std::string(VORN_SOURCE_DIR "/scripts/make-update-key ") +
+                                  tree->Path(who) + " >/dev/null";
+      if (std::system(command.c_str()) != 0) ADD_FAILURE() << "no key: " << command;
+    }
+    return tree;
+  }();
+  return *keys;
+}
+std::string SigningKey(const char* who) {
+  return Keys().Path(std::string(who) + "/vorn-update.key");
+}
 
 // Runs a program file and returns its exit status (-1 when it could not run).
 int RunProgram(const std::string& path) {
@@ -68,7 +88,7 @@ int RunProgram(const std::string& path) {
 bool Exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
 
 mode_t Mode(const std::string& path) {
-  struct stat info{};
+  struct stat info {};
   stat(path.c_str(), &info);
   return info.st_mode & 07777;
 }
@@ -83,32 +103,40 @@ class UpdateCheckTest : public ::testing::Test {
     window_->IdFTP1.Host = "127.0.0.1";
     window_->Ping1.SetSocketFactory([] { return std::make_unique<LoopbackEcho>(); });
     SetUpdateProgramFile(ProgramFile{ProgramPath(), tree_.Path("prog/")});
-    oldStarter_ = SetProgramStarter([this](const std::vector<std::string>& a) { started_.push_back(a); });
+    SetTrustedUpdateKey(
+        ParseUpdateKey(ReadFile(Keys().Path("maker/vorn-update.pub")).substr(0, 64)));
+    oldRestarter_ = SetRestarter([this](const std::string& path) {
+      started_.push_back({path});
+      return 0;
+    });
     oldTerminator_ = SetTerminator([this] { ++terminated_; });
-    oldBoxes_ = SetUpdateBoxes({[this](QWidget*, const QString& text) {
-                                  asked_.push_back(text);
-                                  if (onAsk_) onAsk_();
-                                  return answer_;
-                                },
-                                [this](QWidget*, const QString& text) { notices_.push_back(text); },
-                                [this](QWidget*, const QString& text) { errors_.push_back(text); }});
+    oldBoxes_ =
+        SetUpdateBoxes({[this](QWidget*, const QString& text) {
+                          asked_.push_back(text);
+                          if (onAsk_) onAsk_();
+                          return answer_;
+                        },
+                        [this](QWidget*, const QString& text) { notices_.push_back(text); },
+                        [this](QWidget*, const QString& text) { errors_.push_back(text); }});
   }
 
   void TearDown() override {
     SetRenamer(nullptr);
     SetUpdateBoxes(oldBoxes_);
     SetTerminator(oldTerminator_);
-    SetProgramStarter(oldStarter_);
+    SetRestarter(oldRestarter_);
+    SetTrustedUpdateKey(std::nullopt);
     SetUpdateProgramFile(std::nullopt);
     FTPWindow = nullptr;
     window_.reset();
     server_.reset();
   }
 
-  // Serves bytes as the program file on the real update server and points the window at it.
+  // Serves bytes as the program file on the real update server, signed by the maker, and
+  // points the window at it.
   void Serve(const std::string& bytes) {
     tree_.Write("srv/docs/Quillo/Programs/Vorn10.exe", bytes);
-    server_ = std::make_unique<test::UpdateServer>(tree_.Path("srv"));
+    server_ = std::make_unique<test::UpdateServer>(tree_.Path("srv"), SigningKey("maker"));
     window_->IdFTP1.Port = server_->Port();
   }
 
@@ -131,16 +159,18 @@ class UpdateCheckTest : public ::testing::Test {
   QStringList asked_, notices_, errors_;
 
  private:
-  ProgramStarter oldStarter_;
+  Restarter oldRestarter_;
   Terminator oldTerminator_;
   UpdateBoxes oldBoxes_;
 };
 
 QStringList DownloadLines(std::int64_t size) {
-  return {QStringLiteral("Downloading, Please Wait"), QStringLiteral("Status : Starting FTP transfer"),
+  return {QStringLiteral("Downloading, Please Wait"),
+          QStringLiteral("Status : Starting FTP transfer"),
           QStringLiteral("*******BEGIN*********"),
           QStringLiteral("Work size : ") + QString::number(size),
-          QStringLiteral("*****Finished*******"), QStringLiteral("Status : Transfer complete"),
+          QStringLiteral("*****Finished*******"),
+          QStringLiteral("Status : Transfer complete"),
           QStringLiteral("Finished downloading file")};
 }
 
@@ -283,32 +313,105 @@ TEST_F(UpdateCheckTest, LeftoverProgOldGivesTheFallbackNameAndNeverReplacesIt) {
   EXPECT_EQ(ReadFile(ProgramPath()), Program());
 }
 
-TEST_F(UpdateCheckTest, AFailedMoveIntoPlacePutsTheProgramBack) {
+TEST_F(UpdateCheckTest, ARunnableProgramStandsAtThePathWhicheverSwapStepFails) {
   const std::string next = Program() + "v3";
   Serve(next);
-  // The download cannot take the program's place (say, another process took the name).
-  std::vector<std::string> renames;
-  SetRenamer([&](const std::string& from, const std::string& to) {
-    renames.push_back(from.substr(from.rfind('/') + 1) + ">" + to.substr(to.rfind('/') + 1));
-    return from != InProgramDir("Temp.upd") || to != ProgramPath() ? RenameNoReplace(from, to) : false;
-  });
+  struct Case {
+    SwapStep failing;
+    bool installed;
+  };
+  for (const Case c : {Case{SwapStep::SyncDownload, false}, Case{SwapStep::KeepOld, false},
+                       Case{SwapStep::Replace, false}, Case{SwapStep::SyncFolder, true}}) {
+    SCOPED_TRACE(static_cast<int>(c.failing));
+    tree_.Write("prog/vorn", Program());
+    unlink(InProgramDir("Vorn10.exeNew.exe").c_str());
+    notices_.clear();
+    errors_.clear();
+    started_.clear();
+    int stepsWithoutProgram = 0;
+    SetRenamer([&](SwapStep step, const std::string& from, const std::string& to) {
+      const bool done = step != c.failing && RunSwapStep(step, from, to);
+      if (RunProgram(ProgramPath()) != 0) ++stepsWithoutProgram;
+      return done;
+    });
+    CheckForUpdate();
+    EXPECT_EQ(stepsWithoutProgram, 0);
+    EXPECT_EQ(RunProgram(ProgramPath()), 0);
+    EXPECT_EQ(Mode(ProgramPath()), 0751u);
+    EXPECT_EQ(ReadFile(ProgramPath()), c.installed ? next : Program());
+    EXPECT_EQ(started_.size(), c.installed ? 1u : 0u);
+    EXPECT_FALSE(Exists(InProgramDir("Prog.old")));
+    EXPECT_FALSE(Exists(InProgramDir("Temp.upd")));
+    if (c.failing == SwapStep::KeepOld || c.failing == SwapStep::Replace) {
+      // The program could not be replaced: the download goes to the fallback name.
+      EXPECT_EQ(ReadFile(InProgramDir("Vorn10.exeNew.exe")), next);
+      EXPECT_EQ(notices_.size(), 1);
+    }
+    EXPECT_EQ(errors_.size(), c.failing == SwapStep::SyncDownload ? 1 : 0);
+  }
+  EXPECT_EQ(terminated_, 1);
+
+  // The restart runs exactly the file: one that is no program is not handed to a shell.
+  tree_.Write("prog/script", "touch ran\n");
+  chmod(InProgramDir("script").c_str(), 0755);
+  EXPECT_EQ(StartProgramFile(InProgramDir("script")), ENOEXEC);
+  EXPECT_EQ(StartProgramFile(ProgramPath()), 0);
+}
+
+TEST_F(UpdateCheckTest, OnlyTheMakersSignatureInstalls) {
+  const std::string next = Program() + std::string(5000, 's');
+  Serve(next);
+  const std::string sigPath = tree_.Path("srv/docs/Quillo/Programs/Vorn10.exe.sig");
+  const std::string good = ReadFile(sigPath);
+  ASSERT_EQ(good.size(), 64u);
+  std::string wrong = good;
+  wrong[10] ^= 1;
+  const std::string byOther = tree_.Path("other.sig");
+  ASSERT_EQ(std::system(("openssl pkeyutl -sign -rawin -inkey " + SigningKey("other") + " -in " +
+                         tree_.Path("srv/docs/Quillo/Programs/Vorn10.exe") + " -out " + byOther)
+                            .c_str()),
+            0);
+  // The signature file as each case serves it (nullopt: none at all).
+  for (const std::optional<std::string>& served :
+       {std::optional<std::string>(wrong), std::optional<std::string>(good.substr(0, 63)),
+        std::optional<std::string>(good + "x"), std::optional<std::string>(ReadFile(byOther)),
+        std::optional<std::string>()}) {
+    if (served)
+      tree_.Write("srv/docs/Quillo/Programs/Vorn10.exe.sig", *served);
+    else
+      unlink(sigPath.c_str());
+    errors_.clear();
+    CheckForUpdate();
+    EXPECT_EQ(errors_, QStringList{QStringLiteral("The update is not signed by the maker.")});
+    EXPECT_FALSE(Exists(InProgramDir("Temp.upd")));
+    EXPECT_EQ(ReadFile(ProgramPath()), Program());
+    EXPECT_TRUE(started_.empty());
+    EXPECT_EQ(Lines().back(), QStringLiteral("Finished downloading file"));  // no lines of its own
+  }
+  // The same connection, still in step, then installs the signed file.
+  tree_.Write("srv/docs/Quillo/Programs/Vorn10.exe.sig", good);
+  errors_.clear();
   CheckForUpdate();
-  SetRenamer(nullptr);
-  EXPECT_EQ(renames, (std::vector<std::string>{"vorn>Prog.old", "Temp.upd>vorn", "Prog.old>vorn",
-                                               "Temp.upd>Vorn10.exeNew.exe"}));
+  EXPECT_TRUE(errors_.isEmpty());
+  EXPECT_EQ(ReadFile(ProgramPath()), next);
+  EXPECT_EQ(started_.size(), 1u);
+}
+
+TEST_F(UpdateCheckTest, QuittingDuringTheDownloadInstallsNothing) {
+  Serve(Program() + std::string(16 << 20, 'q'));
+  AtFirstPump([] { AbortUpdateForQuit(); });
+  CheckForUpdate();
   EXPECT_EQ(ReadFile(ProgramPath()), Program());
-  EXPECT_EQ(Mode(ProgramPath()), 0751u);
-  EXPECT_FALSE(Exists(InProgramDir("Prog.old")));
-  EXPECT_EQ(ReadFile(InProgramDir("Vorn10.exeNew.exe")), next);
-  EXPECT_EQ(notices_.size(), 1);
   EXPECT_TRUE(started_.empty());
   EXPECT_EQ(terminated_, 0);
+  EXPECT_TRUE(errors_.isEmpty());
 }
 
 TEST_F(UpdateCheckTest, ProbeFailureOrNoSizeEndsQuietly) {
   Serve(Program() + "x");
   // A system that allows no ICMP socket.
-  window_->Ping1.SetSocketFactory([]() -> std::unique_ptr<TIcmpSocket> { throw EIdSocketError(10013); });
+  window_->Ping1.SetSocketFactory(
+      []() -> std::unique_ptr<TIcmpSocket> { throw EIdSocketError(10013); });
   CheckForUpdate();
   EXPECT_TRUE(Lines().isEmpty());
   EXPECT_TRUE(asked_.isEmpty());
@@ -325,20 +428,22 @@ TEST_F(UpdateCheckTest, ProbeFailureOrNoSizeEndsQuietly) {
 // The login steps of a scripted server, up to the check's own commands.
 std::vector<ScriptedServer::Step> Login() {
   return {ScriptedServer::Say("220 ready\r\n"), ScriptedServer::On("USER tavo", "331 password\r\n"),
-          ScriptedServer::On("PASS brimtu47", "230 in\r\n"), ScriptedServer::On("TYPE I", "200 ok\r\n"),
-          ScriptedServer::On("SYST", "215 UNIX\r\n")};
+          ScriptedServer::On("PASS brimtu47", "230 in\r\n"),
+          ScriptedServer::On("TYPE I", "200 ok\r\n"), ScriptedServer::On("SYST", "215 UNIX\r\n")};
 }
 
 TEST_F(UpdateCheckTest, RefusedLoginStopsAfterTheStatusLines) {
   ScriptedServer server;
-  server.Run({ScriptedServer::Say("220 ready\r\n"), ScriptedServer::On("USER tavo", "331 password\r\n"),
-              ScriptedServer::On("PASS brimtu47", "530 Login incorrect.\r\n"), ScriptedServer::Silent()});
+  server.Run(
+      {ScriptedServer::Say("220 ready\r\n"), ScriptedServer::On("USER tavo", "331 password\r\n"),
+       ScriptedServer::On("PASS brimtu47", "530 Login incorrect.\r\n"), ScriptedServer::Silent()});
   window_->IdFTP1.Port = server.Port();
   CheckForUpdate();
-  EXPECT_EQ(Lines(), (QStringList{QStringLiteral("Status : Connecting to 127.0.0.1."),
-                                  QStringLiteral("Status : Connected."),
-                                  QStringLiteral("Status : Disconnecting."), QStringLiteral("Disconnected"),
-                                  QStringLiteral("Status : Disconnected.")}));
+  EXPECT_EQ(
+      Lines(),
+      (QStringList{QStringLiteral("Status : Connecting to 127.0.0.1."),
+                   QStringLiteral("Status : Connected."), QStringLiteral("Status : Disconnecting."),
+                   QStringLiteral("Disconnected"), QStringLiteral("Status : Disconnected.")}));
   EXPECT_TRUE(errors_.isEmpty());
   EXPECT_TRUE(asked_.isEmpty());
   server.Finish();
@@ -356,17 +461,36 @@ TEST_F(UpdateCheckTest, TruncatedTransferInstallsNothing) {
         ScriptedServer::Pasv(),
         ScriptedServer::On("RETR /docs/Quillo/Programs/Vorn10.exe", "150 here\r\n"),
         ScriptedServer::Data(std::string(500, 'x')), ScriptedServer::Say("226 done\r\n"),
+        // The next check's transfer breaks with a reset data connection.
+        ScriptedServer::On("CWD /docs/Quillo/Programs/", "250 ok\r\n"),
+        ScriptedServer::On("SIZE Vorn10.exe", "213 " + size + "\r\n"),
+        ScriptedServer::On("PWD", "257 \"/docs/Quillo/Programs\" is current\r\n"),
+        ScriptedServer::On("SIZE /docs/Quillo/Programs/Vorn10.exe", "213 " + size + "\r\n"),
+        ScriptedServer::Pasv(),
+        ScriptedServer::On("RETR /docs/Quillo/Programs/Vorn10.exe", "150 here\r\n"),
+        ScriptedServer::Step([](ScriptedServer& s) {
+          s.AcceptData();
+          s.SendData(std::string(70000, 'y'));
+          s.ResetData();
+          s.Send("426 reset\r\n");
+        }),
         ScriptedServer::Silent()})
     steps.push_back(step);
   server.Run(steps);
   window_->IdFTP1.Port = server.Port();
   CheckForUpdate();
   EXPECT_EQ(Lines().back(), QStringLiteral("Download incomplete"));
-  EXPECT_EQ(ReadFile(InProgramDir("Temp.upd")), std::string(500, 'x'));
+  EXPECT_FALSE(Exists(InProgramDir("Temp.upd")));
   EXPECT_EQ(ReadFile(ProgramPath()), Program());
   EXPECT_FALSE(Exists(InProgramDir("Prog.old")));
   EXPECT_TRUE(started_.empty());
   EXPECT_TRUE(errors_.isEmpty());
+
+  // A transfer that fails takes its partial file with it.
+  CheckForUpdate();
+  EXPECT_EQ(errors_.size(), 1);
+  EXPECT_FALSE(Exists(InProgramDir("Temp.upd")));
+  EXPECT_EQ(ReadFile(ProgramPath()), Program());
   window_.reset();
   server.Finish();
 }
@@ -392,7 +516,8 @@ TEST_F(UpdateCheckTest, ErrorsEndTheCheckInTheErrorBox) {
   // A rejected command shows the server's text; the window stays open.
   CheckForUpdate();
   ASSERT_EQ(errors_.size(), 2);
-  EXPECT_TRUE(errors_[1].startsWith(QStringLiteral("No such directory"))) << errors_[1].toStdString();
+  EXPECT_TRUE(errors_[1].startsWith(QStringLiteral("No such directory")))
+      << errors_[1].toStdString();
   EXPECT_TRUE(window_->isVisible());
   EXPECT_EQ(ReadFile(ProgramPath()), Program());
   EXPECT_FALSE(UpdateCheckRunning());

@@ -12,7 +12,7 @@
 
 namespace vorn::test {
 
-UpdateServer::UpdateServer(const std::string& root) {
+UpdateServer::UpdateServer(const std::string& root, const std::string& signingKey) {
   int out[2];
   if (::pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
   const std::string script = VORN_SOURCE_DIR "/scripts/update-server";
@@ -22,8 +22,9 @@ UpdateServer::UpdateServer(const std::string& root) {
     // The server goes with the test process, even when that one dies.
     ::prctl(PR_SET_PDEATHSIG, SIGTERM);
     ::dup2(out[1], STDOUT_FILENO);
-    const char* argv[] = {"/usr/bin/python3", script.c_str(), "--port", "0", "--root",
-                          root.c_str(), nullptr};
+    const char* argv[] = {"/usr/bin/python3", script.c_str(),  "--port",           "0",    "--root",
+                          root.c_str(),       "--signing-key", signingKey.c_str(), nullptr};
+    if (signingKey.empty()) argv[6] = nullptr;
     ::execv(argv[0], const_cast<char* const*>(argv));
     ::_exit(127);
   }

@@ -1,16 +1,17 @@
 // Runs scripts/update-server (the real FTP server) on a free loopback port for one test,
-// serving `root`; stopped and reaped when the object goes, also when the test fails.
+// serving `root` (signed with signingKey when one is given); stopped and reaped when the
+// object goes, also when the test fails.
 #pragma once
 
-#include <string>
-
 #include <sys/types.h>
+
+#include <string>
 
 namespace vorn::test {
 
 class UpdateServer {
  public:
-  explicit UpdateServer(const std::string& root);
+  explicit UpdateServer(const std::string& root, const std::string& signingKey = {});
   ~UpdateServer();
   UpdateServer(const UpdateServer&) = delete;
   UpdateServer& operator=(const UpdateServer&) = delete;

@@ -9,12 +9,16 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <limits>
+#include <stdexcept>
 #include <utility>
 
+#include "IdException.h"
 #include "ProbeHost.h"
 #include "UpdateBoxes.h"
+#include "UpdateSignature.h"
 #include "ftper.h"
 #include "io.h"
 
@@ -32,6 +36,12 @@ Terminator& TerminatorInPlace() {
   return terminator;
 }
 
+// Set when the user quits during a check; the check installs and starts nothing after it.
+bool& Quitting() {
+  static bool quitting = false;
+  return quitting;
+}
+
 bool& Running() {
   static bool running = false;
   return running;
@@ -41,7 +51,10 @@ bool& Running() {
 // closes the connection.
 class RunningCheck {
  public:
-  explicit RunningCheck(TFTPWindow& window) : window_(window) { Running() = true; }
+  explicit RunningCheck(TFTPWindow& window) : window_(window) {
+    Running() = true;
+    Quitting() = false;
+  }
   ~RunningCheck() {
     Running() = false;
     try {
@@ -67,8 +80,10 @@ class WaitCursor {
 };
 
 void Terminate() {
-  if (TerminatorInPlace()) TerminatorInPlace()();
-  else QCoreApplication::quit();
+  if (TerminatorInPlace())
+    TerminatorInPlace()();
+  else
+    QCoreApplication::quit();
 }
 
 Renamer& RenamerInPlace() {
@@ -76,27 +91,94 @@ Renamer& RenamerInPlace() {
   return renamer;
 }
 
-bool Rename(const std::string& from, const std::string& to) {
-  return RenamerInPlace() ? RenamerInPlace()(from, to) : RenameNoReplace(from, to);
+bool Step(SwapStep step, const std::string& from, const std::string& to) {
+  return RenamerInPlace() ? RenamerInPlace()(step, from, to) : RunSwapStep(step, from, to);
+}
+
+Restarter& RestarterInPlace() {
+  static Restarter restarter;
+  return restarter;
+}
+
+// Deletes the download when the scope ends by an error, so a failed transfer leaves no
+// partial file filling the disk.
+class DownloadOnError {
+ public:
+  explicit DownloadOnError(std::string path) : path_(std::move(path)) {}
+  ~DownloadOnError() {
+    if (std::uncaught_exceptions() > errors_) ::unlink(path_.c_str());
+  }
+  DownloadOnError(const DownloadOnError&) = delete;
+  DownloadOnError& operator=(const DownloadOnError&) = delete;
+
+ private:
+  std::string path_;
+  int errors_ = std::uncaught_exceptions();
+};
+
+// Holds at most one signature; more bytes end the transfer, so a server cannot fill memory.
+class SignatureSink : public TStream {
+ public:
+  void Write(std::string_view bytes) override {
+    if (bytes.size() > kUpdateSignatureSize - data_.size()) {
+      throw EStreamError("The signature is longer than a signature.");
+    }
+    data_.append(bytes);
+  }
+  std::int64_t Position() const override { return static_cast<std::int64_t>(data_.size()); }
+  const std::string& Data() const { return data_; }
+
+ private:
+  std::string data_;
+};
+
+// The signature is a file of its own but not news for the user: its transfer writes nothing
+// to the message area and moves no gauge.
+class QuietTransfer {
+ public:
+  explicit QuietTransfer(TIdFTP& ftp)
+      : ftp_(ftp),
+        status_(std::exchange(ftp.OnStatus, nullptr)),
+        begin_(std::exchange(ftp.OnWorkBegin, nullptr)),
+        work_(std::exchange(ftp.OnWork, nullptr)),
+        end_(std::exchange(ftp.OnWorkEnd, nullptr)) {}
+  ~QuietTransfer() {
+    ftp_.OnStatus = std::move(status_);
+    ftp_.OnWorkBegin = std::move(begin_);
+    ftp_.OnWork = std::move(work_);
+    ftp_.OnWorkEnd = std::move(end_);
+  }
+  QuietTransfer(const QuietTransfer&) = delete;
+  QuietTransfer& operator=(const QuietTransfer&) = delete;
+
+ private:
+  TIdFTP& ftp_;
+  decltype(ftp_.OnStatus) status_;
+  decltype(ftp_.OnWorkBegin) begin_;
+  decltype(ftp_.OnWork) work_;
+  decltype(ftp_.OnWorkEnd) end_;
+};
+
+// The signature beside the program file in the server's current folder; empty when the
+// server has none (or one too long to be one). Other failures are raised.
+std::string FetchSignature(TIdFTP& ftp) {
+  QuietTransfer quiet(ftp);
+  SignatureSink sink;
+  try {
+    ftp.RunRetrieve("RETR " + SignatureName, sink, false);
+  } catch (const EIdProtocolReplyError&) {
+    return {};
+  } catch (const EStreamError&) {
+    return {};
+  }
+  return sink.Data();
 }
 
 // The file's full size, or -1 when it is not a regular file.
 std::int64_t FileSize(const std::string& path) {
-  struct stat info{};
+  struct stat info {};
   if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return -1;
   return info.st_size;
-}
-
-// The download becomes a program: it gets the program file's permission bits (so it stays
-// executable) and its bytes are made durable before any name changes.
-void PrepareAsProgram(const std::string& download, const std::string& program) {
-  struct stat info{};
-  if (::stat(program.c_str(), &info) == 0) ::chmod(download.c_str(), info.st_mode & 0777);
-  const int fd = ::open(download.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd >= 0) {
-    ::fsync(fd);
-    ::close(fd);
-  }
 }
 
 // A byte count as a gauge value: a size beyond the gauge's range is held at its top, while -1
@@ -105,24 +187,35 @@ int GaugeMaximum(std::int64_t size) {
   return static_cast<int>(std::min<std::int64_t>(size, std::numeric_limits<int>::max()));
 }
 
-// Moves the running program aside, puts the download in its place and restarts from it; when
-// the program cannot be moved, the download goes to the fallback name and the user is told.
+// Keeps the running program as Prog.old, puts the download in its place in one rename and
+// restarts from it; a program stands at the path throughout. When the program cannot be kept
+// or replaced, the download goes to the fallback name and the user is told.
 void InstallDownload(TFTPWindow& window, const ProgramFile& program, const std::string& download) {
   const std::string old = program.Directory + OldProgramName;
   const std::string fallback = program.Directory + RemoteFileName + "New.exe";
-  PrepareAsProgram(download, program.Path);
-  if (Rename(program.Path, old)) {
-    if (Rename(download, program.Path)) {
+  // The new bytes must be on disk before a name points at them.
+  if (!Step(SwapStep::SyncDownload, download, program.Path)) {
+    const int error = errno;
+    ::unlink(download.c_str());
+    throw EStreamError("Stream write error: \"" + download + "\". " + std::strerror(error));
+  }
+  if (Step(SwapStep::KeepOld, program.Path, old)) {
+    if (Step(SwapStep::Replace, download, program.Path)) {
+      // Either name may be the one on disk after a crash here: both are runnable programs.
+      Step(SwapStep::SyncFolder, program.Directory, std::string());
       // Only now is the old program no longer needed.
       ::unlink(old.c_str());
-      StartProgram({program.Path});
+      const Restarter& restarter = RestarterInPlace();
+      if (const int error = restarter ? restarter(program.Path) : StartProgramFile(program.Path)) {
+        throw std::runtime_error("Cannot start \"" + program.Path + "\". " + std::strerror(error));
+      }
       Terminate();
       return;
     }
-    // The program's place could not be filled: the program goes back there.
-    Rename(old, program.Path);
+    // The program still stands at its path; the second name is not needed.
+    ::unlink(old.c_str());
   }
-  Rename(download, fallback);
+  Step(SwapStep::Fallback, download, fallback);
   const QString name = QString::fromLocal8Bit(RemoteFileName);
   Boxes().Notify(&window, QStringLiteral("New file is called") + name +
                               QStringLiteral("New.exe. Exit this version and Rename it to ") +
@@ -131,16 +224,17 @@ void InstallDownload(TFTPWindow& window, const ProgramFile& program, const std::
 
 }  // namespace
 
-bool RenameNoReplace(const std::string& from, const std::string& to) {
-  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
-  if (errno != EINVAL && errno != ENOSYS) return false;
-  // A file system without the flag: a hard link refuses an existing target just the same.
-  if (::link(from.c_str(), to.c_str()) != 0) return false;
-  ::unlink(from.c_str());
-  return true;
+Renamer SetRenamer(Renamer renamer) { return std::exchange(RenamerInPlace(), std::move(renamer)); }
+
+Restarter SetRestarter(Restarter restarter) {
+  return std::exchange(RestarterInPlace(), std::move(restarter));
 }
 
-Renamer SetRenamer(Renamer renamer) { return std::exchange(RenamerInPlace(), std::move(renamer)); }
+void AbortUpdateForQuit() {
+  if (!Running()) return;
+  Quitting() = true;
+  if (FTPWindow != nullptr) FTPWindow->AbortForQuit();
+}
 
 ProgramFile UpdateProgramFile() {
   if (ProgramFileInPlace()) return *ProgramFileInPlace();
@@ -150,7 +244,9 @@ ProgramFile UpdateProgramFile() {
   return {path, path.substr(0, path.rfind('/') + 1)};
 }
 
-void SetUpdateProgramFile(std::optional<ProgramFile> file) { ProgramFileInPlace() = std::move(file); }
+void SetUpdateProgramFile(std::optional<ProgramFile> file) {
+  ProgramFileInPlace() = std::move(file);
+}
 
 Terminator SetTerminator(Terminator terminator) {
   return std::exchange(TerminatorInPlace(), std::move(terminator));
@@ -218,14 +314,25 @@ void LookForUpdate(TFTPWindow& window) {
   window.show();
   window.raise();
   window.activateWindow();
+  if (Quitting()) return;
   // An Abort pressed before this download (say, when no transfer ran) is not about it.
   window.ClearAbortRequested();
   window.Add(QStringLiteral("Downloading, Please Wait"));
+  DownloadOnError failed(download);
   const std::int64_t expected = DownloadFile(window, RemoteFileName, download);
-  if (window.AbortRequested()) return;
+  if (window.AbortRequested() || Quitting()) return;
   // A transfer cut short without an error must not replace the program with part of a file.
   if (expected < 0 || FileSize(download) != expected) {
+    ::unlink(download.c_str());
     window.Add(QStringLiteral("Download incomplete"));
+    return;
+  }
+  // Only the maker's signature makes the bytes a program worth running.
+  const std::string signature = FetchSignature(window.IdFTP1);
+  if (window.AbortRequested() || Quitting()) return;
+  if (!VerifyUpdateSignature(download, signature)) {
+    ::unlink(download.c_str());
+    Boxes().ShowError(&window, QString::fromLatin1(kNotSignedText));
     return;
   }
   InstallDownload(window, program, download);

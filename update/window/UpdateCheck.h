@@ -10,6 +10,8 @@
 #include <optional>
 #include <string>
 
+#include "ProgramSwap.h"
+
 class TFTPWindow;
 
 namespace vorn {
@@ -20,6 +22,8 @@ inline const std::string RemoteDir = "/docs/Quillo/Programs/";
 // Names in the program directory: the download, and the running program moved aside.
 inline const std::string DownloadName = "Temp.upd";
 inline const std::string OldProgramName = "Prog.old";
+// The maker's signature of the program file, beside it on the server.
+inline const std::string SignatureName = RemoteFileName + ".sig";
 
 // The program file the check compares and replaces, and its directory (ending in "/").
 struct ProgramFile {
@@ -36,12 +40,21 @@ void SetUpdateProgramFile(std::optional<ProgramFile> file);
 using Terminator = std::function<void()>;
 Terminator SetTerminator(Terminator terminator);
 
-// Renames a file without ever replacing one: false when the target exists or the system
-// refuses. Tests put another in place to make a chosen rename fail; an empty function restores
-// the real one. Returns the one that was in place.
-bool RenameNoReplace(const std::string& from, const std::string& to);
-using Renamer = std::function<bool(const std::string& from, const std::string& to)>;
+// The file steps of the swap (RunSwapStep by default). Tests put another in place to make a
+// chosen step fail; an empty function restores the real one. Returns the one that was in place.
+using Renamer = std::function<bool(SwapStep step, const std::string& from, const std::string& to)>;
 Renamer SetRenamer(Renamer renamer);
+
+// How the new program is started after the swap (StartProgramFile by default; it returns 0 or
+// an errno). Returns the one that was in place; an empty function restores it.
+using Restarter = std::function<int(const std::string& path)>;
+Restarter SetRestarter(Restarter restarter);
+
+// The text of the error box for an update that does not carry the maker's signature.
+inline constexpr const char* kNotSignedText = "The update is not signed by the maker.";
+
+// The user quits: a running download stops, and nothing is installed or started after it.
+void AbortUpdateForQuit();
 
 // True while a check runs, download included.
 bool UpdateCheckRunning();

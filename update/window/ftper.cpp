@@ -14,10 +14,10 @@
 #include <exception>
 #include <limits>
 
+#include "DesignFont.h"
 #include "ProbeHost.h"
 #include "UpdateBoxes.h"
 #include "UpdateCheck.h"
-#include "DesignFont.h"
 
 TFTPWindow* FTPWindow = nullptr;
 
@@ -130,14 +130,13 @@ TFTPWindow::TFTPWindow(QWidget* parent)
                            const std::string& text) { IdFTP1Status(status, text); };
   IdFTP1.OnConnected = [this](vorn::TIdTCPConnection&) { IdFTP1Connected(); };
   IdFTP1.OnDisconnected = [this](vorn::TIdTCPConnection&) { IdFTP1Disconnected(); };
-  IdFTP1.OnWorkBegin = [this](vorn::TIdTCPConnection&, vorn::TWorkMode mode,
-                              std::int64_t total) { IdFTP1WorkBegin(mode, total); };
+  IdFTP1.OnWorkBegin = [this](vorn::TIdTCPConnection&, vorn::TWorkMode mode, std::int64_t total) {
+    IdFTP1WorkBegin(mode, total);
+  };
   IdFTP1.OnWork = [this](vorn::TIdTCPConnection&, vorn::TWorkMode mode, std::int64_t count) {
     IdFTP1Work(mode, count);
   };
-  IdFTP1.OnWorkEnd = [this](vorn::TIdTCPConnection&, vorn::TWorkMode mode) {
-    IdFTP1WorkEnd(mode);
-  };
+  IdFTP1.OnWorkEnd = [this](vorn::TIdTCPConnection&, vorn::TWorkMode mode) { IdFTP1WorkEnd(mode); };
   IdFTP1.OnAfterGet = [this](vorn::TIdFTP&, vorn::TStream&) { IdFTP1AfterGet(); };
 
   Ping1.Host = VORN_UPDATE_HOST;
@@ -190,8 +189,10 @@ void TFTPWindow::changeEvent(QEvent* event) {
 // Only "CLOSE" and the update check close the window: a close asked by the window manager
 // (there is no close box, but a key may still ask) is refused.
 void TFTPWindow::closeEvent(QCloseEvent* event) {
-  if (event->spontaneous()) event->ignore();
-  else QWidget::closeEvent(event);
+  if (event->spontaneous())
+    event->ignore();
+  else
+    QWidget::closeEvent(event);
 }
 
 void TFTPWindow::FormShow() { abortRequested_ = false; }
@@ -221,6 +222,11 @@ void TFTPWindow::CloseIfPending() {
   if (!closePending_) return;
   closePending_ = false;
   if (IdFTP1.IsConnected()) IdFTP1.CloseConnection();
+}
+
+void TFTPWindow::AbortForQuit() {
+  abortRequested_ = true;
+  if (IdFTP1.DataConnection() != nullptr) IdFTP1.AbortTransfer();
 }
 
 void TFTPWindow::Button2Click() {

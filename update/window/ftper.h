@@ -76,6 +76,9 @@ class TFTPWindow : public QWidget {
   void IdFTP1AfterGet();
   void Ping1Reply(const vorn::TReplyStatus& status);
 
+  // The user quits the program: a running download stops at its next step.
+  void AbortForQuit();
+
   // Called by the update check as it ends: closes the connection when "CLOSE" was pressed
   // while the check ran.
   void CloseIfPending();
