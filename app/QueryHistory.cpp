@@ -45,8 +45,9 @@ bool QueryHistory::eventFilter(QObject* watched, QEvent* event) {
   if (watched != field_) return QObject::eventFilter(watched, event);
   if (event->type() == QEvent::KeyPress) {
     const auto* key = static_cast<QKeyEvent*>(event);
-    // Alt+Down is left alone, as are Ctrl+Up/Down (the field's own).
-    if (key->modifiers() & (Qt::AltModifier | Qt::ControlModifier)) return false;
+    // Ctrl+Up/Down are the edit's own; Alt+Down would open the list, which this field has not.
+    if (key->modifiers() & Qt::ControlModifier) return false;
+    if (key->key() == Qt::Key_Down && (key->modifiers() & Qt::AltModifier)) return false;
     switch (key->key()) {
       case Qt::Key_Up:
       case Qt::Key_PageUp:

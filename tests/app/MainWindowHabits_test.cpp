@@ -1,4 +1,4 @@
-// The main window's keyboard, history, drop and tooltip habits, on the real window.
+// The main window's history walk, Escape, Alt chords, drops and tooltips, on the real window.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -11,8 +11,6 @@
 #include <QTest>
 #include <QTextDocument>
 #include <QUrl>
-#include <cstdio>
-#include <initializer_list>
 #include <memory>
 
 #include "TempTree.h"
@@ -20,108 +18,74 @@
 
 namespace {
 
-using vorn::test::TempTree;
-
 QString Q(const char* utf8) { return QString::fromUtf8(utf8); }
 
 class MainWindowHabits : public ::testing::Test {
  protected:
   void SetUp() override {
-    form = std::make_unique<TForm1>();
-    Form1 = form.get();
     form->Throttle().SetInterval(std::chrono::nanoseconds(0));
     form->show();
-    form->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
-  }
-  void TearDown() override {
-    form.reset();
-    StopRequested = false;
   }
   void Type(QComboBox* field, const QString& text) {
     field->setFocus();
-    field->lineEdit()->selectAll();
-    QTest::keyClick(field, Qt::Key_Delete);
+    field->setEditText(QString());
     QTest::keyClicks(field, text);
   }
   QString Key(Qt::Key key) {
     QTest::keyClick(form->ComboBox2, key);
     return form->ComboBox2->currentText();
   }
-  // Drags data onto target and drops it there, as the file manager would, offering copy,
-  // move and link (or only the given actions); returns whether the drop was taken.
-  bool Drop(QWidget* target, QMimeData* data,
-            Qt::DropActions offered = Qt::CopyAction | Qt::MoveAction | Qt::LinkAction) {
-    const QPoint at(target->width() / 2, target->height() / 2);
-    QDragEnterEvent enter(at, offered, data, Qt::LeftButton, Qt::NoModifier);
+  // Drags a URL onto target and drops it, as a file manager does (with the URL as text too);
+  // returns whether the drop was taken without a move.
+  bool Drop(QWidget* target, const QUrl& url,
+            Qt::DropActions offered = Qt::CopyAction | Qt::MoveAction) {
+    QMimeData data;
+    data.setUrls({url});
+    data.setText(url.toString());
+    QDragEnterEvent enter(QPoint(2, 2), offered, &data, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(target, &enter);
     if (!enter.isAccepted()) return false;
-    QDropEvent drop(at, offered, data, Qt::LeftButton, Qt::NoModifier);
+    QDropEvent drop(QPoint(2, 2), offered, &data, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(target, &drop);
     return drop.isAccepted() && drop.dropAction() != Qt::MoveAction;
   }
-  QMimeData* Urls(const QList<QUrl>& urls) {
-    auto* data = new QMimeData;  // owned by mimes_
-    data->setUrls(urls);
-    if (!urls.isEmpty()) data->setText(urls.front().toString());  // as file managers do
-    mimes_.emplace_back(data);
-    return data;
-  }
 
-  std::unique_ptr<TForm1> form;
-  std::vector<std::unique_ptr<QMimeData>> mimes_;
+  std::unique_ptr<TForm1> form = std::make_unique<TForm1>();
+  vorn::test::TempTree tree;
 };
 
 TEST_F(MainWindowHabits, UpFromNewTextGivesTheMostRecentQueryAndDownBringsTheTextBack) {
-  Type(form->ComboBox2, Q("only"));
+  Type(form->ComboBox2, Q("one"));
   form->ComboBox2Exit();
   Type(form->ComboBox2, Q("new"));
-  EXPECT_EQ(Key(Qt::Key_Up), Q("only"));  // one query: it can be recalled
-  EXPECT_EQ(Key(Qt::Key_Up), Q("only"));
+  EXPECT_EQ(Key(Qt::Key_Up), Q("one"));  // a lone query can be recalled
   EXPECT_EQ(Key(Qt::Key_Down), Q("new"));
-  EXPECT_TRUE(form->dxButton1->isEnabled());
-
   for (const char* query : {"two", "three", "three"}) {
     Type(form->ComboBox2, Q(query));
     form->ComboBox2Exit();
   }
-  // The query just kept is still shown: Up goes to the one before, stepping over repeats.
-  EXPECT_EQ(Key(Qt::Key_Up), Q("two"));
   Type(form->ComboBox2, Q("draft"));
   EXPECT_EQ(Key(Qt::Key_Up), Q("three"));
-  EXPECT_EQ(Key(Qt::Key_Up), Q("two"));
-  EXPECT_EQ(Key(Qt::Key_Up), Q("only"));
+  EXPECT_EQ(Key(Qt::Key_Up), Q("two"));  // the repeat is stepped over
+  EXPECT_EQ(Key(Qt::Key_Up), Q("one"));
+  EXPECT_EQ(Key(Qt::Key_Up), Q("one"));
   EXPECT_EQ(Key(Qt::Key_Down), Q("two"));
-  // Editing a recalled query makes it new text again.
-  QTest::keyClicks(form->ComboBox2, Q("s"));
+  QTest::keyClicks(form->ComboBox2, Q("s"));  // an edited query is new text
   EXPECT_EQ(Key(Qt::Key_Up), Q("three"));
   EXPECT_EQ(Key(Qt::Key_Down), Q("twos"));
-  EXPECT_EQ(form->ComboBox2->count(), 4);  // walking adds nothing
+  EXPECT_EQ(form->ComboBox2->count(), 4);
 }
 
 TEST_F(MainWindowHabits, EscapeStopsARunningSearchAndAltLettersTypeNothing) {
-  TempTree tree;
-  for (int f = 0; f < 300; ++f) {
-    char name[32];
-    std::snprintf(name, sizeof name, "f%04d.txt", f);
-    tree.Write(name, "needle one\nhay\nneedle two\n");
-  }
-  Type(form->ComboBox3, QString::fromLocal8Bit(tree.root()));
+  for (int f = 0; f < 300; ++f) tree.Write("f" + std::to_string(f) + ".txt", "needle\n");
+  form->ComboBox3->setEditText(QString::fromLocal8Bit(tree.root()));
   Type(form->ComboBox2, Q("needle"));
-  bool pressed = false;
   QObject::connect(&form->Results(), &QAbstractItemModel::rowsInserted, form.get(), [&] {
-    if (pressed || form->Results().Shown() < 20) return;
-    pressed = true;
-    QTest::keyClick(form->ComboBox2, Qt::Key_Escape);
+    if (form->Results().Shown() >= 20) QTest::keyClick(form->ComboBox2, Qt::Key_Escape);
   });
   QTest::keyClick(form->ComboBox2, Qt::Key_Return);
-  EXPECT_TRUE(pressed);
   EXPECT_EQ(form->StatusBar1->currentMessage(), Q("User aborted Search"));
-  EXPECT_LT(form->Results().Shown(), 600);
-  // Idle, Escape does nothing to the window or the field.
-  QTest::keyClick(form->ComboBox2, Qt::Key_Escape);
-  EXPECT_TRUE(form->isVisible());
-  EXPECT_EQ(form->ComboBox2->currentText(), Q("needle"));
+  EXPECT_LT(form->Results().Shown(), 300);
 
   for (QComboBox* field : {form->ComboBox1, form->ComboBox2, form->ComboBox3}) {
     const QString before = field->currentText();
@@ -129,62 +93,41 @@ TEST_F(MainWindowHabits, EscapeStopsARunningSearchAndAltLettersTypeNothing) {
     field->lineEdit()->end(false);
     QTest::keyClick(field, Qt::Key_F, Qt::AltModifier);
     QTest::keyClick(field, Qt::Key_S, Qt::AltModifier | Qt::ShiftModifier);
-    EXPECT_EQ(field->currentText(), before) << field->objectName().toStdString();
     QTest::keyClick(field, Qt::Key_X);
     EXPECT_EQ(field->currentText(), before + Q("x"));
   }
 }
 
 TEST_F(MainWindowHabits, ADroppedFolderOrFileNamesTheDirectoryAndNoAddressBecomesText) {
-  TempTree tree;
   tree.Write("sub dir/a.txt", "x\n");
-  const QString root = QString::fromLocal8Bit(tree.root());
-  const QString sub = root + Q("sub dir");
+  const QString sub = QString::fromLocal8Bit(tree.Path("sub dir"));
   Type(form->ComboBox2, Q("query"));
   QLineEdit* query = form->ComboBox2->lineEdit();
+  EXPECT_TRUE(Drop(query, QUrl::fromLocalFile(sub)));
+  EXPECT_EQ(form->ComboBox3->currentText(), sub + Q("/"));
+  EXPECT_TRUE(Drop(form->ComboBox3->lineEdit(), QUrl::fromLocalFile(Q("/"))));
+  EXPECT_EQ(form->ComboBox3->currentText(), Q("/"));
+  EXPECT_TRUE(Drop(form.get(), QUrl::fromLocalFile(sub + Q("/a.txt"))));
+  EXPECT_EQ(form->ComboBox3->currentText(), sub + Q("/"));
 
-  // Onto the query field: the folder goes to Directory, the query stays.
-  EXPECT_TRUE(Drop(query, Urls({QUrl::fromLocalFile(sub)})));
+  // Refused: a web address, a path that is gone, an offer to move.
+  EXPECT_FALSE(Drop(query, QUrl(Q("https://example.org/x"))));
+  EXPECT_FALSE(Drop(form->ComboBox3->lineEdit(), QUrl::fromLocalFile(sub + Q("/gone"))));
+  EXPECT_FALSE(Drop(form.get(), QUrl::fromLocalFile(sub), Qt::MoveAction));
   EXPECT_EQ(form->ComboBox3->currentText(), sub + Q("/"));
   EXPECT_EQ(form->ComboBox2->currentText(), Q("query"));
-  // A file onto the window names its folder; the root keeps one "/".
-  EXPECT_TRUE(Drop(form.get(), Urls({QUrl::fromLocalFile(root + Q("sub dir/a.txt"))})));
-  EXPECT_EQ(form->ComboBox3->currentText(), sub + Q("/"));
-  EXPECT_TRUE(Drop(form->ComboBox3->lineEdit(), Urls({QUrl::fromLocalFile(Q("/"))})));
-  EXPECT_EQ(form->ComboBox3->currentText(), Q("/"));
-
-  // Refused, and no field takes text: a web address, a path that is gone, a move-only offer.
-  for (QWidget* target :
-       std::initializer_list<QWidget*>{query, form->ComboBox3->lineEdit(), form.get()}) {
-    EXPECT_FALSE(Drop(target, Urls({QUrl(Q("https://example.org/x"))})));
-    EXPECT_FALSE(Drop(target, Urls({QUrl::fromLocalFile(root + Q("gone"))})));
-    EXPECT_FALSE(Drop(target, Urls({QUrl::fromLocalFile(sub)}), Qt::MoveAction));
-  }
-  EXPECT_EQ(form->ComboBox3->currentText(), Q("/"));
-  EXPECT_EQ(form->ComboBox2->currentText(), Q("query"));
-
-  // Dragged plain text still goes into a field.
-  auto* text = new QMimeData;
-  mimes_.emplace_back(text);
-  text->setText(Q(" more"));
-  query->end(false);
-  Drop(query, text);
-  EXPECT_EQ(form->ComboBox2->currentText(), Q("query more"));
 }
 
 TEST_F(MainWindowHabits, ARowsTooltipShowsItsWholeLineAsText) {
-  TempTree tree;
-  const std::string line = "<b>needle</b> & <img src=\"x\"> " + std::string(300, 'y');
-  tree.Write("page.txt", line + "\n");
-  Type(form->ComboBox3, QString::fromLocal8Bit(tree.root()));
-  Type(form->ComboBox2, Q("needle"));
+  tree.Write("page.txt", "<b>needle</b> & <img src=\"x\"> " + std::string(300, 'y') + "\n");
+  form->ComboBox3->setEditText(QString::fromLocal8Bit(tree.root()));
+  form->ComboBox2->setEditText(Q("needle"));
   form->Do_the_search();
-  ASSERT_EQ(form->Results().Shown(), 1);
   const QModelIndex row = form->ListBox1->model()->index(0, 0);
   QTextDocument tip;
   tip.setHtml(row.data(Qt::ToolTipRole).toString());
   EXPECT_EQ(tip.toPlainText(), row.data(Qt::DisplayRole).toString());
-  EXPECT_TRUE(tip.toPlainText().endsWith(QString::fromStdString(line)));
+  EXPECT_TRUE(tip.toPlainText().endsWith(Q("<img src=\"x\"> ") + QString(300, QLatin1Char('y'))));
 }
 
 }  // namespace
