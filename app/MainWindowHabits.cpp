@@ -49,7 +49,9 @@ bool MainWindowHabits::DragEvent(QObject* watched, QEvent* event) {
   auto* drop = static_cast<QDropEvent*>(event);  // enter and move events are drop events too
   // Dragged text without addresses goes into an edit as usual; the window takes no text.
   if (watched != window_ && !drop->mimeData()->hasUrls()) return false;
-  const QString folder = DroppedFolder(drop->mimeData());
+  // The path is looked at once per drag, not at every move of the pointer.
+  if (event->type() == QEvent::DragEnter) dragFolder_ = DroppedFolder(drop->mimeData());
+  const QString folder = dragFolder_;
   if (folder.isEmpty()) {
     drop->ignore();  // a web address or a path that is gone: refused, nothing inserted
     return true;

@@ -33,4 +33,5 @@ class MainWindowHabits : public QObject {
   QWidget* window_;
   QList<QComboBox*> fields_;
   QComboBox* directory_;
+  QString dragFolder_;  // what the drag under way would put into the Directory field
 };
