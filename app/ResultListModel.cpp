@@ -23,6 +23,15 @@ QVariant ResultListModel::data(const QModelIndex& index, int role) const {
       // Invalid bytes become the replacement character: nothing crashes, nothing is dropped.
       return QString::fromLocal8Bit(line.data(), static_cast<qsizetype>(line.size()));
     }
+    case Qt::ToolTipRole: {
+      // The whole line, for rows cut off at the list's edge. As escaped rich text the tip
+      // wraps a long line instead of running off the screen, and markup in a found line
+      // (from an HTML file, say) shows as the text it is.
+      const std::string line = ResultLine(static_cast<size_t>(index.row()));
+      const QString text = QString::fromLocal8Bit(line.data(), static_cast<qsizetype>(line.size()));
+      return QStringLiteral("<p style=\"white-space:pre-wrap\">") + text.toHtmlEscaped() +
+             QStringLiteral("</p>");
+    }
     case Qt::SizeHintRole:
       // Every row is one line of 13 pixels; the width follows the view.
       return QSize(1, 13);

@@ -18,6 +18,8 @@
 #include <string>
 
 #include "ErrorBox.h"
+#include "MainWindowHabits.h"
+#include "QueryHistory.h"
 #include "ResultActions.h"
 #include "SearchRun.h"
 #include "io.h"
@@ -142,6 +144,10 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent), results_(new ResultListMo
   BuildControls();
   BuildMenus();
   Connect();
+  new QueryHistory(ComboBox2);
+  new MainWindowHabits(this, {ComboBox1, ComboBox2, ComboBox3}, ComboBox3, [this] {
+    if (searching_) dxButton2Click();  // Escape is "Stop Search" while a search runs
+  });
 
   // The client area is 759 x 446 below the menu bar.
   const int menuHeight = MainMenu1->sizeHint().height();

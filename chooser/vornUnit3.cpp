@@ -10,8 +10,8 @@
 #include <QPushButton>
 #include <QTreeView>
 
-#include "io.h"
 #include "DesignFont.h"
+#include "io.h"
 
 TForm3* Form3 = nullptr;
 
@@ -83,6 +83,10 @@ QString TForm3::SelectedFolder() const {
 void TForm3::Execute(std::function<QString()> read, std::function<void(const QString&)> write) {
   readField_ = std::move(read);
   writeField_ = std::move(write);
+  // Centred over the main window the first time; after that it opens where it was left. The
+  // toolkit would centre it again from frame sizes it only learns once the window manager
+  // has framed it, which lands the frame a title bar lower than the first time.
+  if (leftAt_) move(*leftAt_);
   exec();
   readField_ = {};
   writeField_ = {};
@@ -116,6 +120,11 @@ void TForm3::Button2Click() {
 }
 
 void TForm3::Button3Click() { reject(); }
+
+void TForm3::hideEvent(QHideEvent* event) {
+  leftAt_ = frameGeometry().topLeft();
+  QDialog::hideEvent(event);
+}
 
 void TForm3::keyPressEvent(QKeyEvent* event) {
   switch (event->key()) {

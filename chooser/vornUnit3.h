@@ -9,9 +9,11 @@
 #pragma once
 
 #include <QDialog>
+#include <QPoint>
 #include <QPointer>
 #include <QString>
 #include <functional>
+#include <optional>
 
 class QComboBox;
 class QFileSystemModel;
@@ -47,6 +49,7 @@ class TForm3 : public QDialog {
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
+  void hideEvent(QHideEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
@@ -55,6 +58,7 @@ class TForm3 : public QDialog {
   QFileSystemModel* model_ = nullptr;
   std::function<QString()> readField_;
   std::function<void(const QString&)> writeField_;
+  std::optional<QPoint> leftAt_;  // where the window's frame was when it was last closed
 };
 
 extern TForm3* Form3;

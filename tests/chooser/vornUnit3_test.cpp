@@ -141,4 +141,26 @@ TEST_F(ChooserTest, ALineEditFieldAndChooseDirectoryCreateTheChooserOnce) {
   EXPECT_EQ(edit.text().toStdString(), tree_.Path("e/"));
 }
 
+// Centred the first time, it opens where it was left on every later opening, also after
+// the user moved it or the main window.
+TEST_F(ChooserTest, OpensWhereItWasLeft) {
+  QWidget main;
+  main.setGeometry(100, 100, 760, 460);
+  main.show();
+  TForm3 chooser(&main);
+  QPoint first;
+  RunModal(chooser, [&] { first = chooser.frameGeometry().topLeft(); });
+  EXPECT_NEAR(chooser.geometry().center().x(), main.geometry().center().x(), 2);
+  main.move(main.pos() + QPoint(50, 30));  // it is not centred again
+  QPoint second;
+  RunModal(chooser, [&] {
+    second = chooser.frameGeometry().topLeft();
+    chooser.move(first + QPoint(37, -11));
+  });
+  EXPECT_EQ(second, first);
+  QPoint third;
+  RunModal(chooser, [&] { third = chooser.frameGeometry().topLeft(); });
+  EXPECT_EQ(third, first + QPoint(37, -11));
+}
+
 }  // namespace

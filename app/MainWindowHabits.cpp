@@ -1,0 +1,89 @@
+#include "MainWindowHabits.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QDropEvent>
+#include <QFile>
+#include <QFileInfo>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QShortcut>
+#include <QUrl>
+#include <string>
+
+#include "io.h"
+
+MainWindowHabits::MainWindowHabits(QWidget* window, QList<QComboBox*> fields, QComboBox* directory,
+                                   std::function<void()> stop)
+    : QObject(window), window_(window), fields_(std::move(fields)), directory_(directory) {
+  // A window shortcut: it works whichever control has the focus, also while the search
+  // pumps events.
+  auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), window);
+  connect(escape, &QShortcut::activated, this, [stop = std::move(stop)] { stop(); });
+
+  window_->setAcceptDrops(true);
+  window_->installEventFilter(this);
+  for (QComboBox* field : fields_) {
+    field->installEventFilter(this);
+    // The edit takes drops itself (dragged text still goes in); a dropped path is ours.
+    if (field->lineEdit()) field->lineEdit()->installEventFilter(this);
+  }
+}
+
+QString MainWindowHabits::DroppedFolder(const QMimeData* data) {
+  if (!data || !data->hasUrls()) return {};
+  for (const QUrl& url : data->urls()) {
+    if (!url.isLocalFile()) continue;
+    const QFileInfo info(QDir::cleanPath(url.toLocalFile()));
+    if (!info.exists()) continue;
+    // A link to a folder counts as the folder, under the name it was dropped by.
+    const QString folder = info.isDir() ? info.filePath() : info.path();
+    const std::string bytes = QFile::encodeName(folder).toStdString();
+    return QFile::decodeName(QByteArray::fromStdString(vorn::AddTrailingBackslash(bytes)));
+  }
+  return {};
+}
+
+bool MainWindowHabits::DragEvent(QObject* watched, QEvent* event) {
+  auto* drop = static_cast<QDropEvent*>(event);  // enter and move events are drop events too
+  // Dragged text without addresses goes into an edit as usual; the window takes no text.
+  if (watched != window_ && !drop->mimeData()->hasUrls()) return false;
+  // The path is looked at once per drag, not at every move of the pointer.
+  if (event->type() == QEvent::DragEnter) dragFolder_ = DroppedFolder(drop->mimeData());
+  const QString folder = dragFolder_;
+  if (folder.isEmpty()) {
+    drop->ignore();  // a web address or a path that is gone: refused, nothing inserted
+    return true;
+  }
+  // Only the path is read: never take a move, after which the file manager may delete it.
+  const Qt::DropActions offered = drop->possibleActions();
+  if (!(offered & (Qt::CopyAction | Qt::LinkAction))) {
+    drop->ignore();
+    return true;
+  }
+  drop->setDropAction(offered & Qt::CopyAction ? Qt::CopyAction : Qt::LinkAction);
+  drop->accept();
+  if (event->type() == QEvent::Drop) directory_->setEditText(folder);
+  return true;
+}
+
+bool MainWindowHabits::eventFilter(QObject* watched, QEvent* event) {
+  switch (event->type()) {
+    case QEvent::DragEnter:
+    case QEvent::DragMove:
+    case QEvent::Drop:
+      return DragEvent(watched, event);
+    case QEvent::KeyPress: {
+      if (!fields_.contains(qobject_cast<QComboBox*>(watched))) return false;
+      // Alt with a letter is a command chord, never text. Ctrl+Alt is left alone: some
+      // keyboards type characters with it (AltGr).
+      const auto* key = static_cast<QKeyEvent*>(event);
+      const Qt::KeyboardModifiers mods = key->modifiers();
+      return (mods & Qt::AltModifier) && !(mods & Qt::ControlModifier) && !key->text().isEmpty() &&
+             key->text().at(0).isPrint();
+    }
+    default:
+      return false;
+  }
+}
