@@ -3,8 +3,9 @@
 #include <QFontMetrics>
 #include <QPaintEvent>
 #include <QPainter>
-#include <QtMath>
 #include <cmath>
+
+#include "dxCoreUtils.h"
 
 namespace vorn {
 namespace {
@@ -35,11 +36,7 @@ void XorInto(QImage& target, const QImage& source) {
 
 // At a ratio above 1 the image has the physical pixels, and painters on it draw in logical ones.
 QImage BlackImage(QSize size, qreal ratio) {
-  QImage image(size, QImage::Format_RGB32);
-  if (ratio > 1) {
-    image = QImage(qCeil(size.width() * ratio), qCeil(size.height() * ratio), image.format());
-    image.setDevicePixelRatio(ratio);
-  }
+  QImage image = dx::RatioImage(size, ratio);
   image.fill(QColor(0, 0, 0));
   return image;
 }
