@@ -27,6 +27,7 @@
 #include "txthandling.h"
 #include "vornUnit3.h"
 #include "DesignFont.h"
+#include "DesignPalette.h"
 
 bool StopRequested = false;
 TForm1* Form1 = nullptr;
@@ -57,12 +58,8 @@ std::string ToBytes(const QString& text) { return text.toLocal8Bit().toStdString
 
 bool IsEnterKey(int key) { return key == Qt::Key_Return || key == Qt::Key_Enter; }
 
-void SetBackground(QWidget* w, const QColor& colour) {
-  QPalette p = w->palette();
-  p.setColor(QPalette::Window, colour);
-  w->setPalette(p);
-  w->setAutoFillBackground(true);
-}
+// The window's faces are fixed colours, so the text on them is fixed too.
+void SetBackground(QWidget* w, const QColor& colour) { vorn::PinFace(w, colour); }
 
 // The window's own face where the system has it; else a face of about its width, so the
 // captions ("Look for update", "Match Case(Case sensitiv)") fit the sizes the layout gives.
@@ -312,6 +309,8 @@ void TForm1::BuildControls() {
 void TForm1::BuildMenus() {
   MainMenu1 = menuBar();
   MainMenu1->setObjectName(QStringLiteral("MainMenu1"));
+  // The bar shows the window's face; its titles are drawn in the button text colour.
+  vorn::PinText(MainMenu1, QPalette::ButtonText);
 
   File1 = MainMenu1->addMenu(QStringLiteral("File"));
   File1->setObjectName(QStringLiteral("File1"));

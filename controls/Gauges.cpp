@@ -5,6 +5,8 @@
 #include <QPainter>
 #include <cmath>
 
+#include "dxCoreUtils.h"
+
 namespace vorn {
 namespace {
 
@@ -32,8 +34,9 @@ void XorInto(QImage& target, const QImage& source) {
   }
 }
 
-QImage BlackImage(QSize size) {
-  QImage image(size, QImage::Format_RGB32);
+// At a ratio above 1 the image has the physical pixels, and painters on it draw in logical ones.
+QImage BlackImage(QSize size, qreal ratio) {
+  QImage image = dx::RatioImage(size, ratio);
   image.fill(QColor(0, 0, 0));
   return image;
 }
@@ -126,16 +129,16 @@ int TGauge::PercentDone() const {
 
 void TGauge::RepaintNow() { repaint(); }
 
-QImage TGauge::Picture() const {
+QImage TGauge::Picture(qreal ratio) const {
   const QSize size = this->size();
-  QImage picture = BlackImage(size);
+  QImage picture = BlackImage(size, ratio);
   TRect r{0, 0, size.width(), size.height()};
   if (borderStyle_ == TGaugeBorderStyle::bsSingle) r = {1, 1, r.Right - 1, r.Bottom - 1};
   const int w = r.Right - r.Left + 1;
   const int h = r.Bottom - r.Top + 1;
   const int percent = PercentDone();
 
-  QImage drawing = BlackImage(size);
+  QImage drawing = BlackImage(size, ratio);
   {
     QPainter p(&drawing);
     switch (kind_) {
@@ -185,7 +188,7 @@ QImage TGauge::Picture() const {
     const QFontMetrics metrics(font);
     const int x = (r.Right - r.Left + 1 - metrics.horizontalAdvance(text)) / 2;
     const int y = (r.Bottom - r.Top + 1 - metrics.height()) / 2;
-    QImage lettering = BlackImage(size);
+    QImage lettering = BlackImage(size, ratio);
     {
       QPainter p(&lettering);
       p.setClipRect(QRect(r.Left, r.Top, r.Right - r.Left, r.Bottom - r.Top));
@@ -200,7 +203,7 @@ QImage TGauge::Picture() const {
 
 void TGauge::paintEvent(QPaintEvent*) {
   QPainter p(this);
-  p.drawImage(0, 0, Picture());
+  p.drawImage(0, 0, Picture(devicePixelRatioF()));
 }
 
 }  // namespace vorn

@@ -52,8 +52,9 @@ class TGauge : public QWidget {
   // in either order: the range checks wait until loading ends.
   void SetLoading(bool loading) { loading_ = loading; }
 
-  // The picture a paint copies to the screen, built off-screen in one piece.
-  QImage Picture() const;
+  // The picture a paint copies to the screen, built off-screen in one piece; at a device pixel
+  // ratio above 1, in the screen's physical pixels.
+  QImage Picture(qreal ratio = 1) const;
 
  protected:
   void paintEvent(QPaintEvent* event) override;

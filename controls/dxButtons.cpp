@@ -3,18 +3,20 @@
 #include <QKeyEvent>
 #include <QPainter>
 
+#include "DesignPalette.h"
 #include "dxCoreUtils.h"
 
 namespace dx {
 
-ButtonImages MakeButtonImages(QSize size, bool highlight) {
+ButtonImages MakeButtonImages(QSize size, bool highlight, qreal ratio) {
   const int w = size.width(), h = size.height();
   const int inset = highlight ? 6 : 2;
+  const int n = kButtonBands;
   ButtonImages images;
-  images.face = MakeGradient(w - inset, h - inset, kFaceTop, kFaceBottom, kButtonBands, true);
-  images.pressed = MakeGradient(w - 2, h - 2, kPressedTop, kPressedBottom, kButtonBands, true);
-  images.focusRing = MakeGradient(w - 2, h - 2, kFocusTop, kFocusBottom, kButtonBands, true);
-  images.hotRing = MakeGradient(w - 2, h - 2, kHotTop, kHotBottom, kButtonBands, true);
+  images.face = MakeGradient(w - inset, h - inset, kFaceTop, kFaceBottom, n, true, ratio);
+  images.pressed = MakeGradient(w - 2, h - 2, kPressedTop, kPressedBottom, n, true, ratio);
+  images.focusRing = MakeGradient(w - 2, h - 2, kFocusTop, kFocusBottom, n, true, ratio);
+  images.hotRing = MakeGradient(w - 2, h - 2, kHotTop, kHotBottom, n, true, ratio);
   return images;
 }
 
@@ -26,13 +28,11 @@ bool ButtonHighlight(bool enabled, bool hot, bool pressed, bool focused, bool is
 }
 
 namespace {
-void Put(QImage& image, int x, int y, QRgb c) {
-  if (image.rect().contains(x, y)) image.setPixel(x, y, c);
-}
+void Put(QImage& image, int x, int y, QRgb c) { PutPixel(image, x, y, c); }
 }  // namespace
 
 void DrawRoundBorder(QImage& image, QColor color) {
-  const int w = image.width(), h = image.height();
+  const int w = LogicalSize(image).width(), h = LogicalSize(image).height();
   const QRgb c = color.rgb();
   for (int x = 2; x <= w - 3; ++x) {
     Put(image, x, 0, c);
@@ -49,7 +49,7 @@ void DrawRoundBorder(QImage& image, QColor color) {
 }
 
 void DrawCornerSoftening(QImage& image, QColor color) {
-  const int w = image.width(), h = image.height();
+  const int w = LogicalSize(image).width(), h = LogicalSize(image).height();
   const QRgb c = color.rgb();
   Put(image, 0, 1, c);
   Put(image, 1, 0, c);
@@ -64,7 +64,9 @@ void DrawCornerSoftening(QImage& image, QColor color) {
 QImage PaintButton(const ButtonLook& look, const ButtonImages& images) {
   const int w = look.size.width(), h = look.size.height();
   if (w <= 0 || h <= 0) return {};
-  QImage image(w, h, QImage::Format_RGB32);
+  // At a ratio above 1 every step draws in logical pixels onto the physical ones, and the
+  // caption is set in the screen's resolution.
+  QImage image = RatioImage(look.size, look.ratio);
   image.fill(look.color);
   {
     QPainter p(&image);
@@ -74,7 +76,8 @@ QImage PaintButton(const ButtonLook& look, const ButtonImages& images) {
     } else if (!look.highlight) {
       p.drawImage(QPoint(1, 1), images.face);
     } else if (w > 6 && h > 6) {
-      p.drawImage(QPoint(3, 3), images.face, QRect(0, 0, w - 6, h - 6));
+      const qreal r = images.face.devicePixelRatio();
+      p.drawImage(QPointF(3, 3), images.face, QRectF(0, 0, (w - 6) * r, (h - 6) * r));
     }
   }
   DrawRoundBorder(image, look.enabled ? kBorder : kBorderDisabled);
@@ -97,6 +100,8 @@ QImage PaintButton(const ButtonLook& look, const ButtonImages& images) {
 
 TdxCustomButton::TdxCustomButton(QWidget* parent) : TdxCustomStyleControl(parent) {
   resize(73, 21);
+  // The face is always light, whatever the desktop's palette: so is the caption's colour.
+  vorn::PinText(this);
 }
 
 TdxCustomButton::~TdxCustomButton() {
@@ -167,22 +172,25 @@ dx::ButtonLook TdxCustomButton::Look() const {
   look.fontColor = palette().color(QPalette::WindowText);
   look.light = palette().color(QPalette::Light);
   look.shadow = palette().color(QPalette::Dark);
+  look.ratio = dx::PaintRatio(devicePixelRatioF());
   return look;
 }
 
 void TdxCustomButton::BuildImages() {
-  images_ = dx::MakeButtonImages(size(), Highlight());
+  builtRatio_ = dx::PaintRatio(devicePixelRatioF());
+  images_ = dx::MakeButtonImages(size(), Highlight(), builtRatio_);
   builtFor_ = size();
 }
 
 QImage TdxCustomButton::Face() {
   const dx::ButtonLook look = Look();
-  if (builtFor_ != size()) BuildImages();
+  if (builtFor_ != size() || builtRatio_ != look.ratio) BuildImages();
   // A face built while the ring showed is too small for the inside of the border: build it anew
   // rather than leave a strip of the background inside the border.
   const bool faceAtBorder = !look.highlight && !(look.hot && look.pressed);
-  if (faceAtBorder && (images_.face.width() < width() - 2 || images_.face.height() < height() - 2))
-    images_ = dx::MakeButtonImages(size(), false);
+  const QSize face = dx::LogicalSize(images_.face);
+  if (faceAtBorder && (face.width() < width() - 2 || face.height() < height() - 2))
+    images_ = dx::MakeButtonImages(size(), false, look.ratio);
   return dx::PaintButton(look, images_);
 }
 

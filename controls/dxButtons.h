@@ -30,7 +30,7 @@ constexpr int kButtonBands = 64;
 struct ButtonImages {
   QImage face, pressed, focusRing, hotRing;
 };
-ButtonImages MakeButtonImages(QSize size, bool highlight);
+ButtonImages MakeButtonImages(QSize size, bool highlight, qreal ratio = 1);
 
 // Whether the coloured ring shows: while pressed, when the pointer has left the button; otherwise
 // when hot or focused, or for a Default button that can take the focus while no styled control
@@ -49,13 +49,14 @@ struct ButtonLook {
   QColor fontColor;  // the caption when enabled
   QColor light;      // engraved caption, lower-right copy
   QColor shadow;     // engraved caption, in place
+  qreal ratio = 1;   // the screen's device pixel ratio
 };
 
 // The button as it is painted. The face image is used as built; one smaller than the inside of
 // the border is not drawn there (the caller rebuilds it), so no strip of the background shows.
 QImage PaintButton(const ButtonLook& look, const ButtonImages& images);
 
-// The rounded border (corner ellipse 5 x 5) on the outline of a w x h image.
+// The rounded border (corner ellipse 5 x 5) on the outline of an image of logical size w x h.
 void DrawRoundBorder(QImage& image, QColor color);
 // The eight pixels beside the rounded corners that soften them.
 void DrawCornerSoftening(QImage& image, QColor color);
@@ -125,6 +126,7 @@ class TdxCustomButton : public TdxCustomStyleControl {
   bool spaceDown_ = false;
   dx::ButtonImages images_;
   QSize builtFor_;
+  qreal builtRatio_ = 1;
   QPointer<QWidget> watchedWindow_;
 };
 

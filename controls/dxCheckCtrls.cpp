@@ -9,11 +9,11 @@ static void InitStyledResources() { Q_INIT_RESOURCE(styled); }
 
 namespace dx {
 
-CheckImages MakeCheckImages() {
+CheckImages MakeCheckImages(qreal ratio) {
   const int inside = kBoxSize - 2;
-  return {MakeGradient(inside, inside, kFaceTop, kFaceBottom, kCheckBands, false),
-          MakeGradient(inside, inside, kPressedTop, kPressedBottom, kCheckBands, true),
-          MakeGradient(inside, inside, kHotTop, kHotBottom, kCheckBands, true)};
+  return {MakeGradient(inside, inside, kFaceTop, kFaceBottom, kCheckBands, false, ratio),
+          MakeGradient(inside, inside, kPressedTop, kPressedBottom, kCheckBands, true, ratio),
+          MakeGradient(inside, inside, kHotTop, kHotBottom, kCheckBands, true, ratio)};
 }
 
 QImage CheckMark() {
@@ -28,27 +28,35 @@ QImage PaintCheckbox(const CheckLook& look, const CheckImages& images) {
   const int w = look.size.width(), ch = look.size.height();
   if (w <= 0 || ch <= 0) return {};
   const bool office = look.theme == OfficeXP;
-  QImage image(w, ch, QImage::Format_RGB32);
+  // Logical pixels throughout; at a ratio above 1 the caption is set in the screen's resolution.
+  QImage image = RatioImage(look.size, look.ratio);
   image.fill(look.color);
   QPainter p(&image);
-  DrawBoundLines(p, image.rect(), look.boundLines, office ? kCheckBoundOffice : kCheckBoundXP);
+  const QRect bounds(QPoint(0, 0), look.size);
+  DrawBoundLines(p, bounds, look.boundLines, office ? kCheckBoundOffice : kCheckBoundXP);
   p.end();
-  if (look.focused) DrawFocusRect(image, image.rect());
+  if (look.focused) DrawFocusRect(image, bounds);
 
   p.begin(&image);
   const int left = 0;
   const int boxTop = (ch - kBoxSize) / 2;
-  p.setPen(office && look.hot ? kBoxOutlineOfficeHot : kBoxOutline);
-  p.setBrush(Qt::NoBrush);
-  p.drawRect(left + 2, boxTop, kBoxSize - 1, kBoxSize - 1);  // a 13 x 13 outline
+  // A 13 x 13 outline, as one-pixel strips so it lands on whole pixels at any ratio.
+  const QColor outline = office && look.hot ? kBoxOutlineOfficeHot : kBoxOutline;
+  const QRect box(left + 2, boxTop, kBoxSize, kBoxSize);
+  p.fillRect(QRect(box.left(), box.top(), kBoxSize, 1), outline);
+  p.fillRect(QRect(box.left(), box.bottom(), kBoxSize, 1), outline);
+  p.fillRect(QRect(box.left(), box.top(), 1, kBoxSize), outline);
+  p.fillRect(QRect(box.right(), box.top(), 1, kBoxSize), outline);
   const QPoint inside(left + 3, boxTop + 1);
   const int side = kBoxSize - 2;
   if (!office) {
     if (look.hot && look.pressed) {
       p.drawImage(inside, images.pressed);
     } else if (look.hot) {
+      const qreal r = images.face.devicePixelRatio();
       p.drawImage(inside, images.hot);
-      p.drawImage(inside + QPoint(1, 1), images.face, QRect(0, 0, side - 2, side - 2));
+      p.drawImage(QPointF(inside + QPoint(1, 1)), images.face,
+                  QRectF(0, 0, (side - 2) * r, (side - 2) * r));
     } else {
       p.drawImage(inside, images.face);
     }
@@ -66,8 +74,7 @@ QImage PaintCheckbox(const CheckLook& look, const CheckImages& images) {
     const QPoint at(5, boxTop + 3);
     for (int y = 0; y < mark.height(); ++y)
       for (int x = 0; x < mark.width(); ++x)
-        if (qAlpha(mark.pixel(x, y)) && image.rect().contains(at + QPoint(x, y)))
-          image.setPixel(at.x() + x, at.y() + y, c);
+        if (qAlpha(mark.pixel(x, y))) PutPixel(image, at.x() + x, at.y() + y, c);
   }
 
   const int textLeft = kBoxSize + look.spacing + 4;
@@ -122,10 +129,18 @@ dx::CheckLook TdxCustomCheckControl::Look() const {
   look.fontColor = palette().color(QPalette::WindowText);
   look.light = palette().color(QPalette::Light);
   look.shadow = palette().color(QPalette::Dark);
+  look.ratio = dx::PaintRatio(devicePixelRatioF());
   return look;
 }
 
-QImage TdxCustomCheckControl::Face() const { return dx::PaintCheckbox(Look(), images_); }
+QImage TdxCustomCheckControl::Face() const {
+  const dx::CheckLook look = Look();
+  if (look.ratio != imagesRatio_) {
+    images_ = dx::MakeCheckImages(look.ratio);
+    imagesRatio_ = look.ratio;
+  }
+  return dx::PaintCheckbox(look, images_);
+}
 
 void TdxCustomCheckControl::paintEvent(QPaintEvent*) {
   QPainter p(this);

@@ -22,7 +22,7 @@ constexpr int kCheckBands = 16;
 struct CheckImages {
   QImage face, pressed, hot;
 };
-CheckImages MakeCheckImages();
+CheckImages MakeCheckImages(qreal ratio = 1);
 
 // The 7 x 7 check mark from the resources: marked pixels opaque, the others transparent.
 QImage CheckMark();
@@ -38,6 +38,7 @@ struct CheckLook {
   QFont font;
   QColor color;  // the parent's colour
   QColor fontColor, light, shadow;
+  qreal ratio = 1;  // the screen's device pixel ratio
 };
 
 QImage PaintCheckbox(const CheckLook& look, const CheckImages& images);
@@ -70,7 +71,9 @@ class TdxCustomCheckControl : public TdxCustomStyleControl {
   bool checked_ = false;
   TdxBoundLines boundLines_;
   quint8 spacing_ = 3;
-  dx::CheckImages images_;
+  // Built once per device pixel ratio.
+  mutable dx::CheckImages images_;
+  mutable qreal imagesRatio_ = 1;
 };
 
 class TdxCheckbox : public TdxCustomCheckControl {

@@ -2,6 +2,7 @@
 
 #include <QFontMetrics>
 #include <QPainter>
+#include <QtMath>
 #include <algorithm>
 #include <cstdint>
 
@@ -33,6 +34,8 @@ QColor GradientColor(QColor a, QColor b, int k, int n) {
                 channel(a.blue(), b.blue()));
 }
 
+qreal PaintRatio(qreal devicePixelRatio) { return std::max<qreal>(1, devicePixelRatio); }
+
 int BandStart(int height, int k, int n) {
   return RoundHalfEven(static_cast<long long>(height) * k, n);
 }
@@ -58,8 +61,14 @@ constexpr int kStrip = 16;
 
 }  // namespace
 
-QImage MakeGradient(int width, int height, QColor a, QColor b, int n, bool dither) {
+QImage MakeGradient(int width, int height, QColor a, QColor b, int n, bool dither, qreal ratio) {
   if (width <= 0 || height <= 0 || n <= 0) return {};
+  ratio = PaintRatio(ratio);
+  if (ratio != 1) {
+    QImage image = MakeGradient(qCeil(width * ratio), qCeil(height * ratio), a, b, n, dither);
+    image.setDevicePixelRatio(ratio);
+    return image;
+  }
   QImage image(width, height, QImage::Format_RGB32);
   image.fill(a);
   const int strip = std::min(width, kStrip);
@@ -102,13 +111,50 @@ void DrawBoundLines(QPainter& p, const QRect& r, TdxBoundLines lines, QColor col
   p.restore();
 }
 
+QImage RatioImage(QSize logical, qreal ratio, QImage::Format format) {
+  if (logical.isEmpty()) return {};
+  ratio = PaintRatio(ratio);
+  if (ratio == 1) return QImage(logical, format);
+  QImage image(qCeil(logical.width() * ratio), qCeil(logical.height() * ratio), format);
+  image.setDevicePixelRatio(ratio);
+  return image;
+}
+
+QSize LogicalSize(const QImage& image) {
+  const qreal r = image.devicePixelRatio();
+  if (r == 1) return image.size();
+  // A little slack, so a size that was exactly a multiple does not lose a pixel to rounding.
+  return QSize(qFloor(image.width() / r + 1e-6), qFloor(image.height() / r + 1e-6));
+}
+
+QRect PhysicalPixels(const QImage& image, int x, int y) {
+  if (!QRect(QPoint(0, 0), LogicalSize(image)).contains(x, y)) return {};
+  const qreal r = image.devicePixelRatio();
+  if (r == 1) return QRect(x, y, 1, 1);
+  const int left = qFloor(x * r), top = qFloor(y * r);
+  const int right = std::max(left + 1, qFloor((x + 1) * r));
+  const int bottom = std::max(top + 1, qFloor((y + 1) * r));
+  return QRect(left, top, right - left, bottom - top) & image.rect();
+}
+
+void PutPixel(QImage& image, int x, int y, QRgb c) {
+  const QRect block = PhysicalPixels(image, x, y);
+  for (int py = block.top(); py <= block.bottom(); ++py)
+    for (int px = block.left(); px <= block.right(); ++px) image.setPixel(px, py, c);
+}
+
 void DrawFocusRect(QImage& image, const QRect& r) {
-  const QRect clip = r & image.rect();
+  const QRect clip = r & QRect(QPoint(0, 0), LogicalSize(image));
   if (clip.isEmpty()) return;
   const auto invert = [&](int x, int y) {
-    if (!image.rect().contains(x, y) || ((x + y) & 1)) return;
-    const QRgb c = image.pixel(x, y);
-    image.setPixel(x, y, qRgb(255 - qRed(c), 255 - qGreen(c), 255 - qBlue(c)));
+    if ((x + y) & 1) return;
+    const QRect block = PhysicalPixels(image, x, y);
+    for (int py = block.top(); py <= block.bottom(); ++py) {
+      for (int px = block.left(); px <= block.right(); ++px) {
+        const QRgb c = image.pixel(px, py);
+        image.setPixel(px, py, qRgb(255 - qRed(c), 255 - qGreen(c), 255 - qBlue(c)));
+      }
+    }
   };
   for (int x = r.left(); x <= r.right(); ++x) {
     invert(x, r.top());

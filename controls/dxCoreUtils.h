@@ -41,13 +41,25 @@ int BandStart(int height, int k, int n);
 // A vertical gradient from top colour a to bottom colour b in n bands. It is computed on a
 // 16-pixel strip (with dithering: the first rows of each band take, column by column, the colour
 // of the band above for a pseudo-random depth) and the strip is repeated across the width. The
-// dither pattern depends only on the arguments. An empty size gives a null image.
-QImage MakeGradient(int width, int height, QColor a, QColor b, int n, bool dither);
+// dither pattern depends only on the arguments. An empty size gives a null image. At a ratio
+// above 1 the gradient is computed over the physical pixels of a width x height image.
+QImage MakeGradient(int width, int height, QColor a, QColor b, int n, bool dither, qreal ratio = 1);
+
+// Images for a screen of the given device pixel ratio: physical pixels, drawn at logical size.
+// Ratios below 1 paint as 1. The logical size of such an image is its physical size divided by
+// its ratio, rounded down.
+qreal PaintRatio(qreal devicePixelRatio);
+QImage RatioImage(QSize logical, qreal ratio, QImage::Format format = QImage::Format_RGB32);
+QSize LogicalSize(const QImage& image);
+// The physical pixels of logical pixel (x, y); outside the image, an empty rectangle.
+QRect PhysicalPixels(const QImage& image, int x, int y);
+// Sets logical pixel (x, y), that is all its physical pixels; outside the image, nothing.
+void PutPixel(QImage& image, int x, int y, QRgb c);
 
 // The chosen edges as one-pixel lines just inside r.
 void DrawBoundLines(QPainter& p, const QRect& r, TdxBoundLines lines, QColor color);
 
-// A dotted focus rectangle on the outline of r: every other pixel is inverted.
+// A dotted focus rectangle on the outline of r (logical pixels): every other one is inverted.
 void DrawFocusRect(QImage& image, const QRect& r);
 
 // How a caption is laid out in a rectangle.

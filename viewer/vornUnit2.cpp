@@ -26,6 +26,7 @@
 #include "RtfReader.h"
 #include "txthandling.h"
 #include "DesignFont.h"
+#include "DesignPalette.h"
 
 TForm2* Form2 = nullptr;
 
@@ -175,6 +176,8 @@ TForm2::TForm2(QWidget* parent) : QWidget(parent, Qt::Window) {
   panelFont.setBold(true);
   panelFont.setPixelSize(13);
   Panel1->setFont(panelFont);
+  // The blue caption keeps its light face under any desktop palette.
+  vorn::PinFace(Panel1, vorn::kLightFace);
   QPalette panelPalette = Panel1->palette();
   panelPalette.setColor(QPalette::WindowText, QColor(0x00, 0x00, 0xFF));
   Panel1->setPalette(panelPalette);
