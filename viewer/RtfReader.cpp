@@ -608,7 +608,11 @@ class Reader {
       format.setFontItalic(font.italic);
       format.setFontUnderline(look.underline);
       format.setFontPointSize(font.halfPoints / 2.0);
-      if (const auto f = fonts_.find(font.font); f != fonts_.end() && !f->second.name.isEmpty())
+      // A symbol font's bytes have been read as the signs they stand for; the font itself,
+      // where one by that name exists here, would not draw them.
+      if (const auto f = fonts_.find(font.font); f != fonts_.end() && !f->second.name.isEmpty() &&
+                                                 f->second.codePage != kSymbolPage &&
+                                                 f->second.codePage != kWingdingsPage)
         format.setFontFamilies(QStringList{f->second.name});
       const QColor text = TableColor(look.color);
       format.setForeground(text.isValid() ? text : QColor(Qt::black));

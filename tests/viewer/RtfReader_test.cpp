@@ -129,8 +129,7 @@ TEST(RtfReader, ReadsTextInTheCodePagesOfTheDocumentAndItsFonts) {
     const char* text;
   } cases[] = {
       {"{\\rtf1\\ansi\\ansicpg1251 \\'cf\\'f0\\'e8\\'e2\\'e5\\'f2}", "Привет"},
-      {"{\\rtf1\\ansi\\ansicpg1251{\\fonttbl{\\f0\\fcharset0 Arial;}}\\f0 \\'cf\\'f0\\'e8}",
-       "При"},
+      {"{\\rtf1\\ansi\\ansicpg1251{\\fonttbl{\\f0\\fcharset0 Arial;}}\\f0 \\'cf\\'f0\\'e8}", "При"},
       {"{\\rtf1\\ansi{\\fonttbl{\\f0\\fcharset0 A;}{\\f1\\fcharset161 B;}{\\f2\\fcharset238 C;}}"
        "\\f0 caf\\'e9 \\f1 \\'c3\\'e5\\'e9\\'dc {\\f2 \\'a3\\'f3d\\'9f} \\'e1}",
        "café Γειά Łódź α"},
@@ -153,6 +152,10 @@ TEST(RtfReader, ReadsTextInTheCodePagesOfTheDocumentAndItsFonts) {
     ASSERT_TRUE(ReadRtf(c.rtf, doc));
     EXPECT_EQ(doc.toPlainText().toStdString(), std::string(c.text)) << c.rtf;
   }
+  // A symbol font's bullet is drawn by an ordinary font: the symbol font would not draw it.
+  QTextDocument doc;
+  ASSERT_TRUE(ReadRtf("{\\rtf1{\\fonttbl{\\f1\\fcharset2 Symbol;}}\\f1\\'b7}", doc));
+  EXPECT_TRUE(FormatAt(doc, 0).fontFamilies().toStringList().isEmpty());
 }
 
 // Crafted files: thousands of sizes and families end in a bounded number of fonts, and groups
