@@ -49,20 +49,13 @@ QString Latin1(std::string_view bytes) {
 // positions in the text box stay those of the search.
 void ShowBreakLikeCharsAsText(QString& text) {
   for (QChar& c : text) {
-    switch (c.unicode()) {
-      case 0x2028:
-        c = QChar(0x2424);
-        break;  // the symbol for newline
-      case 0x2029:
-        c = QChar(0x00B6);
-        break;  // the pilcrow
-      case 0xFDD0:
-      case 0xFDD1:
-        c = QChar(QChar::ReplacementCharacter);
-        break;
-      default:
-        break;
-    }
+    const char16_t u = c.unicode();
+    if (u == 0x2028)
+      c = QChar(0x21B5);  // a return arrow
+    else if (u == 0x2029)
+      c = QChar(0x00B6);  // the pilcrow
+    else if (u == 0xFDD0 || u == 0xFDD1)
+      c = QChar(QChar::ReplacementCharacter);
   }
 }
 
