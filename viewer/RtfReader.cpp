@@ -196,9 +196,11 @@ constexpr int kMaxHalfPoints = 3276;
 constexpr size_t kFontBudget = 48;
 
 // Each run of text in a format of its own costs the text document and its layout far more
-// than its characters do. A document with more changes of format than this (no document a
-// word processor writes comes near) shows the rest of its text in the last format.
+// than its characters do, and the layout takes a paragraph's runs all at once. A document with
+// more changes of format than these (in all, or in one paragraph) shows the rest of its text
+// (or of the paragraph) in the last format.
 constexpr size_t kRunBudget = 32768;
+constexpr size_t kParagraphRunBudget = 1024;
 
 // Groups nested deeper than this are read as if they were not groups, so the state kept per
 // open group stays bounded whatever the input.
@@ -551,7 +553,9 @@ class Reader {
     // the budget) continues the run.
     // Past the budget of runs, the rest of the text keeps the last run's format.
     if (!run_.isEmpty() && !runState_.SameLook(state_)) {
-      if (Format(state_) != runFormat_ && runs_ < kRunBudget) Flush();
+      if (Format(state_) != runFormat_ && runs_ < kRunBudget &&
+          paragraphRuns_ < kParagraphRunBudget)
+        Flush();
       runState_ = state_;
     }
     if (run_.isEmpty()) {
@@ -559,6 +563,7 @@ class Reader {
       runFormat_ = Format(state_);
     }
     run_ += c;
+    if (c == QLatin1Char('\n')) paragraphRuns_ = 0;
   }
 
   void EndFontEntry() {
@@ -589,6 +594,7 @@ class Reader {
     if (run_.isEmpty()) return;
     cursor_.insertText(run_, *runFormat_);
     ++runs_;
+    ++paragraphRuns_;
     run_.clear();
   }
 
@@ -679,6 +685,7 @@ class Reader {
   std::map<LookKey, QTextCharFormat> formats_;
   const QTextCharFormat* runFormat_ = nullptr;
   size_t runs_ = 0;
+  size_t paragraphRuns_ = 0;  // runs since the last paragraph break
   std::set<FontKey> fontsUsed_;
   std::vector<QColor> colors_;
   QColor pending_{0, 0, 0};

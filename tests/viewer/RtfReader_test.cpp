@@ -174,12 +174,14 @@ TEST(RtfReader, CraftedInputStaysBounded) {
   EXPECT_EQ(doc.toPlainText(), QStringLiteral("big") + QString(6000, QLatin1Char('x')));
   std::set<std::tuple<QStringList, double, int>> fonts;
   double largest = 0;
-  for (auto it = doc.begin().begin(); !it.atEnd(); ++it) {
+  int runs = 0;
+  for (auto it = doc.begin().begin(); !it.atEnd(); ++it, ++runs) {
     const QTextCharFormat f = it.fragment().charFormat();
     fonts.emplace(f.fontFamilies().toStringList(), f.fontPointSize(), f.fontWeight());
     largest = std::max(largest, f.fontPointSize());
   }
   EXPECT_LE(fonts.size(), 48u);
+  EXPECT_LE(runs, 1025);  // the layout takes a paragraph's runs at once
   EXPECT_EQ(largest, 1638.0);
 
   const auto peakKb = [] {
