@@ -101,9 +101,11 @@ TEST(RtfReader, FillsADocumentWithThePlainLayoutLineByLine) {
 // read without a crash (the sanitizer build checks memory) and keep the document usable.
 TEST(RtfReader, SurvivesCutAndCorruptedInput) {
   const std::string sample =
-      "{\\rtf1\\ansi\\ansicpg1252{\\fonttbl{\\f0\\fswiss Arial;}{\\f1 Courier;}}"
+      "{\\rtf1\\ansi\\ansicpg1252{\\fonttbl{\\f0\\fswiss Arial;}{\\f1 Courier;}{\\f2\\fcharset128 "
+      "J;}}"
       "{\\colortbl;\\red255\\green0\\blue0;}{\\*\\generator W;}\\uc1"
-      "\\f0\\fs20 a\\'e9\\u8364?{\\b\\cf1 b\\par}\\bin2 xy{\\pict 00ff}\\tab c\\line\\~\\-d\\par}";
+      "\\f0\\fs20 a\\'e9\\u8364?{\\b\\cf1 b\\par}\\bin2 xy{\\pict 00ff}\\tab "
+      "c\\line\\~\\-d\\par\\f2 \\'93\\'fa\\'83e}";
   QTextDocument doc;
   for (size_t cut = 5; cut <= sample.size(); ++cut)
     ASSERT_TRUE(ReadRtf(sample.substr(0, cut), doc));
