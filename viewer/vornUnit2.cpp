@@ -44,9 +44,9 @@ QString Latin1(std::string_view bytes) {
   return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
 }
 
-// The text box breaks lines at characters the search does not: U+2028 and U+2029 and its
-// frame marks U+FDD0 and U+FDD1. They show as stand-ins, one for one, so the lines and the
-// positions in the text box stay those of the search.
+// The text box breaks lines at characters the search does not: U+2028, U+2029, and U+FDD0
+// and U+FDD1, which it keeps as frame marks. They show as stand-ins, one for one, so the
+// lines and the positions in the text box stay those of the search.
 void ShowBreakLikeCharsAsText(QString& text) {
   for (QChar& c : text) {
     const char16_t u = c.unicode();
