@@ -206,6 +206,12 @@ constexpr size_t kParagraphRunBudget = 1024;
 // open group stays bounded whatever the input.
 constexpr size_t kMaxGroupDepth = 512;
 
+// Ceilings for what the tables and caches hold, whatever the input: entries of the font and
+// colour tables, bytes of a font name, and formats made. Past them, entries are dropped and
+// new looks keep the last format.
+constexpr size_t kTableLimit = 65536;
+constexpr size_t kFontNameLimit = 256;
+
 enum class Destination { Text, FontTable, ColorTable, Skip };
 
 struct State {
@@ -513,12 +519,12 @@ class Reader {
         if (b == ';') {
           EndFontEntry();
         } else {
-          fontBytes_ += static_cast<char>(b);
+          if (fontBytes_.size() < kFontNameLimit) fontBytes_ += static_cast<char>(b);
         }
         return;
       case Destination::ColorTable:
         if (b == ';') {
-          colors_.push_back(colorPending_ ? pending_ : QColor());
+          if (colors_.size() < kTableLimit) colors_.push_back(colorPending_ ? pending_ : QColor());
           pending_ = QColor(0, 0, 0);
           colorPending_ = false;
         }
@@ -576,7 +582,7 @@ class Reader {
       if (fontCharset_ == kSymbolPage &&
           fontEntry_.name.startsWith(QLatin1String("Wingdings"), Qt::CaseInsensitive))
         fontEntry_.codePage = kWingdingsPage;
-      fonts_[fontIndex_] = fontEntry_;
+      if (fonts_.size() < kTableLimit || fonts_.count(fontIndex_)) fonts_[fontIndex_] = fontEntry_;
     }
     fontEntry_ = FontEntry{};
     fontBytes_.clear();
@@ -604,10 +610,13 @@ class Reader {
                                      look.highlight, look.font, look.halfPoints);
     const auto found = lookFormats_.find(key);
     if (found != lookFormats_.end()) return found->second;
+    if (lookFormats_.size() >= kTableLimit) lookFormats_.clear();  // only a shortcut
     const FontKey font = Font({look.font, look.halfPoints, look.bold, look.italic});
     const auto shown = std::make_tuple(font.bold, font.italic, look.underline, look.color,
                                        look.highlight, font.font, font.halfPoints);
     auto made = formats_.find(shown);
+    if (made == formats_.end() && formats_.size() >= kTableLimit)
+      return runFormat_ ? runFormat_ : &formats_.begin()->second;
     if (made == formats_.end()) {
       QTextCharFormat format;
       format.setFontWeight(font.bold ? QFont::Bold : QFont::Normal);

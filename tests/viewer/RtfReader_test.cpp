@@ -160,8 +160,8 @@ TEST(RtfReader, ReadsTextInTheCodePagesOfTheDocumentAndItsFonts) {
   EXPECT_TRUE(FormatAt(doc, 0).fontFamilies().toStringList().isEmpty());
 }
 
-// Crafted files: thousands of sizes and families end in a bounded number of fonts, and groups
-// nested millions deep cost no memory per level.
+// Crafted files: thousands of sizes and families end in a bounded number of fonts and runs, and
+// groups nested millions deep cost no memory per level.
 TEST(RtfReader, CraftedInputStaysBounded) {
   std::string rtf = "{\\rtf1{\\fonttbl";
   for (int f = 0; f < 2000; ++f)
@@ -192,8 +192,11 @@ TEST(RtfReader, CraftedInputStaysBounded) {
     return usage.ru_maxrss;
   };
   const long before = peakKb();
-  std::string deep = "{\\rtf1 a";
-  const size_t levels = 5'000'000;
+  // Millions of colour and font table entries cost no memory per entry either.
+  std::string deep = "{\\rtf1{\\colortbl" + std::string(4'000'000, ';') + "}{\\fonttbl";
+  for (int f = 0; f < 1'000'000; ++f) deep += "\\f" + std::to_string(f) + " a;";
+  deep += "}a";
+  const size_t levels = 3'000'000;
   deep += std::string(levels, '{') + "{\\*\\hidden no}b\\b c" + std::string(levels, '}') + "d}";
   ASSERT_TRUE(ReadRtf(deep, doc));
   EXPECT_EQ(doc.toPlainText(), QStringLiteral("abcd"));
