@@ -200,7 +200,11 @@ TEST(RtfReader, CraftedInputStaysBounded) {
   deep += std::string(levels, '{') + "{\\*\\hidden no}b\\b c" + std::string(levels, '}') + "d}";
   ASSERT_TRUE(ReadRtf(deep, doc));
   EXPECT_EQ(doc.toPlainText(), QStringLiteral("abcd"));
+#if !defined(__SANITIZE_ADDRESS__)  // its quarantine keeps freed memory resident
   EXPECT_LT(peakKb() - before, 64 * 1024) << "kB more at the peak";
+#else
+  (void)before;
+#endif
 }
 
 }  // namespace
