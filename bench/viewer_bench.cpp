@@ -1,5 +1,7 @@
 // Times the viewer's hand-off on a large plain-text file with the hit near its end, until the
 // red mark is set, against QPlainTextEdit::setPlainText of the same (already decoded) text.
+// Then opens crafted 1 MB RTF files (thousands of sizes, of font families, deep nesting) and
+// compares each with setPlainText of the text it shows.
 //   vorn_viewer_bench [megabytes=20] [runs=5]
 #include <unistd.h>
 
@@ -35,8 +37,9 @@ int main(int argc, char** argv) {
   const size_t target = megabytes << 20;
   std::string text;
   text.reserve(target + 200);
-  const char* words[] = {"lorem", "ipsum", "dolor", "sit", "amet", "consectetur", "adipiscing", "elit",
-                         "sed", "do", "eiusmod", "tempor", "incididunt", "ut", "labore", "et"};
+  const char* words[] = {"lorem",      "ipsum", "dolor",  "sit", "amet",    "consectetur",
+                         "adipiscing", "elit",  "sed",    "do",  "eiusmod", "tempor",
+                         "incididunt", "ut",    "labore", "et"};
   size_t lines = 0;
   unsigned seed = 12345;
   while (text.size() < target) {
@@ -72,7 +75,9 @@ int main(int argc, char** argv) {
       QTextCursor probe(caret);
       probe.setPosition(caret.position() + 1);
       const QString shown = form.RichEdit1->document()->toPlainText();
-      marked = marked && shown.left(caret.position()).count(QLatin1Char('\n')) == static_cast<qsizetype>(hitLine) &&
+      marked = marked &&
+               shown.left(caret.position()).count(QLatin1Char('\n')) ==
+                   static_cast<qsizetype>(hitLine) &&
                probe.charFormat().foreground().color() == QColor(Qt::red);
     }
     {
@@ -87,11 +92,59 @@ int main(int argc, char** argv) {
       floor.push_back(t.nsecsElapsed() / 1e6);
     }
   }
-  unlink(path);
   const double v = Median(viewer), f = Median(floor);
-  std::printf("file: %zu MB, %zu lines, hit on line %zu, %d runs (medians)\n", megabytes, lines, hitLine, runs);
-  std::printf("viewer hand-off until marked:      %8.1f ms%s\n", v, marked ? "" : "  (MARK MISSING)");
+  std::printf("file: %zu MB, %zu lines, hit on line %zu, %d runs (medians)\n", megabytes, lines,
+              hitLine, runs);
+  std::printf("viewer hand-off until marked:      %8.1f ms%s\n", v,
+              marked ? "" : "  (MARK MISSING)");
   std::printf("QPlainTextEdit::setPlainText floor: %8.1f ms\n", f);
   std::printf("ratio viewer / floor:              %8.2f\n", v / f);
+
+  // Crafted rich text: the hand-off and the first paint, against the plain text it shows.
+  struct Crafted {
+    const char* name;
+    std::string rtf;
+  } crafted[] = {{"20,000 font sizes", "{\\rtf1 "},
+                 {"10,000 font families", "{\\rtf1{\\fonttbl"},
+                 {"5,000,000 nested groups", "{\\rtf1 "}};
+  for (int f = 0; f < 10000; ++f)
+    crafted[1].rtf += "{\\f" + std::to_string(f) + " Family" + std::to_string(f) + ";}";
+  crafted[1].rtf += "}";
+  for (int i = 0; crafted[0].rtf.size() < (1u << 20); ++i)
+    crafted[0].rtf += "\\fs" + std::to_string(2 + i % 20000) + " x" + (i % 100 ? "" : "\\par ");
+  for (int i = 0; crafted[1].rtf.size() < (1u << 20); ++i)
+    crafted[1].rtf += "\\f" + std::to_string(i % 10000) + " x" + (i % 100 ? "" : "\\par ");
+  crafted[2].rtf += std::string(5'000'000, '{') + "deep" + std::string(5'000'000, '}');
+  std::ofstream(path, std::ios::binary);
+  for (Crafted& c : crafted) {
+    c.rtf += "}";
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << c.rtf;
+    std::vector<double> open, plain;
+    for (int run = 0; run < runs; ++run) {
+      QString shown;
+      {
+        TForm2 form;
+        QElapsedTimer t;
+        t.start();
+        form.ShowResultInViewer({path, 0, "x"});
+        form.repaint();
+        open.push_back(t.nsecsElapsed() / 1e6);
+        shown = form.RichEdit1->document()->toPlainText();
+      }
+      QPlainTextEdit edit;
+      edit.setLineWrapMode(QPlainTextEdit::NoWrap);
+      edit.resize(760, 400);
+      edit.show();
+      QElapsedTimer t;
+      t.start();
+      edit.setPlainText(shown);
+      edit.repaint();
+      plain.push_back(t.nsecsElapsed() / 1e6);
+    }
+    const double o = Median(open), p = Median(plain);
+    std::printf("RTF, %-24s %5zu kB: %8.1f ms, plain text shown %6.1f ms, ratio %6.1f\n", c.name,
+                c.rtf.size() >> 10, o, p, o / p);
+  }
+  unlink(path);
   return marked ? 0 : 1;
 }

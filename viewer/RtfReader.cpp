@@ -1,12 +1,19 @@
 #include "RtfReader.h"
 
+#include <iconv.h>
+
 #include <QColor>
 #include <QTextCharFormat>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <algorithm>
 #include <array>
+#include <cerrno>
+#include <cstdlib>
 #include <map>
+#include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace vorn {
@@ -19,10 +26,191 @@ constexpr std::array<char16_t, 32> kCp1252High = {
     0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
 
-QChar FromCodePage(unsigned char byte) {
-  if (byte >= 0x80 && byte < 0xA0 && kCp1252High[byte - 0x80] != 0) return QChar(kCp1252High[byte - 0x80]);
+QChar FromCp1252(unsigned char byte) {
+  if (byte >= 0x80 && byte < 0xA0 && kCp1252High[byte - 0x80] != 0)
+    return QChar(kCp1252High[byte - 0x80]);
   return QChar(static_cast<char16_t>(byte));
 }
+
+// Code pages of the fonts' symbol charset: the bytes are glyph numbers of the font, not
+// letters. The list bullets word processors write are shown as the signs they stand for.
+constexpr int kSymbolPage = -1;
+constexpr int kWingdingsPage = -2;
+constexpr int kDefaultPage = 0;  // the document's code page
+
+QChar FromSymbolFont(int page, unsigned char byte) {
+  if (page == kSymbolPage && byte == 0xB7) return QChar(0x2022);
+  if (page == kWingdingsPage) {
+    switch (byte) {
+      case 0x6C:
+        return QChar(0x25CF);
+      case 0x6E:
+        return QChar(0x25A0);
+      case 0x71:
+        return QChar(0x2751);
+      case 0x76:
+        return QChar(0x2756);
+      case 0xA7:
+        return QChar(0x25AA);
+      case 0xD8:
+        return QChar(0x27A2);
+      case 0xFC:
+        return QChar(0x2713);
+      default:
+        break;
+    }
+  }
+  return FromCp1252(byte);
+}
+
+// The code page a font's \fcharset stands for; 0 (ANSI) and 1 (default) defer to the
+// document's \ansicpg.
+int CharsetCodePage(int charset) {
+  switch (charset) {
+    case 2:
+      return kSymbolPage;
+    case 77:
+      return 10000;
+    case 128:
+      return 932;
+    case 129:
+      return 949;
+    case 130:
+      return 1361;
+    case 134:
+      return 936;
+    case 136:
+      return 950;
+    case 161:
+      return 1253;
+    case 162:
+      return 1254;
+    case 163:
+      return 1258;
+    case 177:
+      return 1255;
+    case 178:
+      return 1256;
+    case 186:
+      return 1257;
+    case 204:
+      return 1251;
+    case 222:
+      return 874;
+    case 238:
+      return 1250;
+    case 254:
+      return 437;
+    case 255:
+      return 850;
+    default:
+      return kDefaultPage;
+  }
+}
+
+std::string IconvName(int page) {
+  switch (page) {
+    case 10000:
+      return "MACINTOSH";
+    case 10007:
+      return "MAC-CYRILLIC";
+    case 10029:
+      return "MAC-CENTRALEUROPE";
+    case 20866:
+      return "KOI8-R";
+    case 21866:
+      return "KOI8-U";
+    case 28605:
+      return "ISO-8859-15";
+    case 65001:
+      return "UTF-8";
+    default:
+      break;
+  }
+  if (page > 28590 && page < 28600) return "ISO-8859-" + std::to_string(page - 28590);
+  return "CP" + std::to_string(page);
+}
+
+// Text bytes of a code page into UTF-16 through glibc's iconv, one converter per code page
+// kept for the whole document. Windows-1252 is decoded here directly, and is the fallback for
+// a code page iconv does not know and for a byte that is not valid in its code page.
+class CodePages {
+ public:
+  CodePages() = default;
+  CodePages(const CodePages&) = delete;
+  CodePages& operator=(const CodePages&) = delete;
+  ~CodePages() {
+    for (auto& [page, cd] : converters_)
+      if (cd != Invalid()) iconv_close(cd);
+  }
+
+  void Decode(int page, std::string_view bytes, QString& out) {
+    if (page == kSymbolPage || page == kWingdingsPage) {
+      for (const char b : bytes) out += FromSymbolFont(page, static_cast<unsigned char>(b));
+      return;
+    }
+    const iconv_t cd = page == 1252 ? Invalid() : Converter(page);
+    if (cd == Invalid()) {
+      for (const char b : bytes) out += FromCp1252(static_cast<unsigned char>(b));
+      return;
+    }
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    char* in = const_cast<char*>(bytes.data());
+    size_t inLeft = bytes.size();
+    while (inLeft > 0) {
+      char buffer[1024];
+      char* to = buffer;
+      size_t toLeft = sizeof buffer;
+      const size_t done = iconv(cd, &in, &inLeft, &to, &toLeft);
+      out += QString::fromUtf8(buffer, to - buffer);
+      if (done == static_cast<size_t>(-1) && errno != E2BIG) {
+        // An invalid or cut sequence: this byte alone, as Windows-1252, and go on after it.
+        out += FromCp1252(static_cast<unsigned char>(*in));
+        ++in;
+        --inLeft;
+        iconv(cd, nullptr, nullptr, nullptr, nullptr);
+      }
+    }
+  }
+
+ private:
+  static iconv_t Invalid() { return reinterpret_cast<iconv_t>(-1); }
+
+  iconv_t Converter(int page) {
+    const auto found = converters_.find(page);
+    if (found != converters_.end()) return found->second;
+    const iconv_t cd = iconv_open("UTF-8", IconvName(page).c_str());
+    converters_.emplace(page, cd);
+    return cd;
+  }
+
+  std::map<int, iconv_t> converters_;
+};
+
+// Word processors take sizes from 1 to 1638 points, in half points.
+constexpr int kMinHalfPoints = 2;
+constexpr int kMaxHalfPoints = 3276;
+
+// Every distinct font (family, size, weight, slant) costs the layout a font lookup of its own.
+// A document asking for more than this many gets the nearest of those already in use.
+constexpr size_t kFontBudget = 48;
+
+// Each run of text in a format of its own costs the text document and its layout far more
+// than its characters do, and the layout takes a paragraph's runs all at once. A document with
+// more changes of format than these (in all, or in one paragraph) shows the rest of its text
+// (or of the paragraph) in the last format.
+constexpr size_t kRunBudget = 32768;
+constexpr size_t kParagraphRunBudget = 1024;
+
+// Groups nested deeper than this are read as if they were not groups, so the state kept per
+// open group stays bounded whatever the input.
+constexpr size_t kMaxGroupDepth = 512;
+
+// Ceilings for what the tables and caches hold, whatever the input: entries of the font and
+// colour tables, bytes of a font name, and formats made. Past them, entries are dropped and
+// new looks keep the last format.
+constexpr size_t kTableLimit = 65536;
+constexpr size_t kFontNameLimit = 256;
 
 enum class Destination { Text, FontTable, ColorTable, Skip };
 
@@ -37,23 +225,48 @@ struct State {
   int halfPoints = 24;
   int unicodeSkip = 1;  // bytes of fallback after \uN
 
-  bool SameLook(const State& o) const {
-    return bold == o.bold && italic == o.italic && underline == o.underline && color == o.color &&
-           highlight == o.highlight && font == o.font && halfPoints == o.halfPoints;
+  auto Look() const {
+    return std::tie(bold, italic, underline, color, highlight, font, halfPoints);
   }
+  bool SameLook(const State& o) const { return Look() == o.Look(); }
+};
+
+struct FontEntry {
+  QString name;
+  int codePage = kDefaultPage;
+};
+
+// What a font lookup is keyed by: the family (as a font table index, -1 for none), the size
+// and the style.
+struct FontKey {
+  int font;
+  int halfPoints;
+  bool bold;
+  bool italic;
+  auto Tie() const { return std::tie(font, halfPoints, bold, italic); }
+  bool operator<(const FontKey& o) const { return Tie() < o.Tie(); }
 };
 
 bool IsSkippedDestination(std::string_view word) {
   static constexpr std::string_view kSkipped[] = {
-      "annotation", "author",     "bkmkend",     "bkmkstart", "buptim",    "colorschememapping",
-      "comment",    "creatim",    "datastore",   "docvar",    "doccomm",   "filetbl",
-      "fldinst",    "footer",     "footerf",     "footerl",   "footerr",   "footnote",
-      "generator",  "header",     "headerf",     "headerl",   "headerr",   "info",
-      "keywords",   "latentstyles", "listoverridetable", "listtable", "mmathPr", "nonshppict",
-      "object",     "operator",   "pgdsctbl",    "pict",      "printim",   "private",
-      "revtbl",     "revtim",     "rsidtbl",     "shp",       "shpinst",   "stylesheet",
-      "subject",    "themedata",  "title",       "txe",       "userprops", "xe",
-      "xmlnstbl",   "wgrffmtfilter", "pnseclvl", "pntext",    "pntxta",    "pntxtb"};
+      "annotation", "author",        "bkmkend",
+      "bkmkstart",  "buptim",        "colorschememapping",
+      "comment",    "creatim",       "datastore",
+      "docvar",     "doccomm",       "filetbl",
+      "fldinst",    "footer",        "footerf",
+      "footerl",    "footerr",       "footnote",
+      "generator",  "header",        "headerf",
+      "headerl",    "headerr",       "info",
+      "keywords",   "latentstyles",  "listoverridetable",
+      "listtable",  "mmathPr",       "nonshppict",
+      "object",     "operator",      "pgdsctbl",
+      "pict",       "printim",       "private",
+      "revtbl",     "revtim",        "rsidtbl",
+      "shp",        "shpinst",       "stylesheet",
+      "subject",    "themedata",     "title",
+      "txe",        "userprops",     "xe",
+      "xmlnstbl",   "wgrffmtfilter", "pnseclvl",
+      "pntxta",     "pntxtb"};
   for (std::string_view s : kSkipped)
     if (s == word) return true;
   return false;
@@ -70,18 +283,31 @@ class Reader {
       const char c = in_[i];
       if (c == '{') {
         Flush();
-        stack_.push_back(state_);
+        if (stack_.size() < kMaxGroupDepth) {
+          stack_.push_back(state_);
+        } else {
+          ++flatDepth_;
+        }
         skipBytes_ = 0;
         ++i;
         starPending_ = false;
       } else if (c == '}') {
         Flush();
         EndGroup();
+        skipBytes_ = 0;
+        ++i;
+        if (flatDepth_ > 0) {
+          // A group read flat keeps its look, but a destination it opened ends with it.
+          if (flatDepth_ == flatDestinationDepth_) {
+            state_.destination = flatDestinationRestore_;
+            flatDestinationDepth_ = 0;
+          }
+          --flatDepth_;
+          continue;
+        }
         if (stack_.empty()) break;
         state_ = stack_.back();
         stack_.pop_back();
-        skipBytes_ = 0;
-        ++i;
         if (stack_.empty()) break;  // the document's group has ended
       } else if (c == '\\') {
         i = Control(i + 1);
@@ -103,11 +329,24 @@ class Reader {
     const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
     if (!letter) {
       switch (c) {
-        case '\\': case '{': case '}': Byte(static_cast<unsigned char>(c)); break;
-        case '~': Char(QChar(0x00A0)); break;
-        case '_': Char(QChar(0x2011)); break;
-        case '*': starPending_ = true; break;
-        case '\r': case '\n': Char(QLatin1Char('\n')); break;
+        case '\\':
+        case '{':
+        case '}':
+          Byte(static_cast<unsigned char>(c));
+          break;
+        case '~':
+          Char(QChar(0x00A0));
+          break;
+        case '_':
+          Char(QChar(0x2011));
+          break;
+        case '*':
+          starPending_ = true;
+          break;
+        case '\r':
+        case '\n':
+          Char(QLatin1Char('\n'));
+          break;
         case '\'': {
           if (i + 2 < in_.size() && IsHex(in_[i + 1]) && IsHex(in_[i + 2])) {
             Byte(static_cast<unsigned char>(Hex(in_[i + 1]) * 16 + Hex(in_[i + 2])));
@@ -115,7 +354,8 @@ class Reader {
           }
           break;
         }
-        default: break;  // \- (optional hyphen) and unknown symbols show nothing
+        default:
+          break;  // \- (optional hyphen) and unknown symbols show nothing
       }
       return i + 1;
     }
@@ -144,7 +384,14 @@ class Reader {
       const auto skip = static_cast<size_t>(param);
       return end + std::min(skip, in_.size() - end);
     }
+    // Text bytes read so far belong to the look and code page before this word.
+    DecodeBytes();
+    const Destination before = state_.destination;
     Word(word, hasParam, static_cast<int>(std::clamp<long long>(param, -1000000, 1000000)));
+    if (flatDepth_ > 0 && flatDestinationDepth_ == 0 && state_.destination != before) {
+      flatDestinationDepth_ = flatDepth_;
+      flatDestinationRestore_ = before;
+    }
     return end;
   }
 
@@ -172,40 +419,81 @@ class Reader {
     if (state_.destination == Destination::FontTable) {
       if (word == "f" && hasParam) {
         fontIndex_ = param;
-        fontName_.clear();
+        fontEntry_ = FontEntry{};
+        fontBytes_.clear();
+        fontCharset_ = kDefaultPage;
+      } else if (word == "fcharset" && hasParam) {
+        fontCharset_ = CharsetCodePage(param);
+        if (fontEntry_.codePage == kDefaultPage) fontEntry_.codePage = fontCharset_;
+      } else if (word == "cpg" && hasParam && param > 0) {
+        fontEntry_.codePage = param;  // an explicit code page wins over the charset
       }
       return;
     }
     if (state_.destination == Destination::ColorTable) {
       const int v = std::clamp(param, 0, 255);
-      if (word == "red") pending_.setRed(v);
-      else if (word == "green") pending_.setGreen(v);
-      else if (word == "blue") pending_.setBlue(v);
-      else return;
+      if (word == "red")
+        pending_.setRed(v);
+      else if (word == "green")
+        pending_.setGreen(v);
+      else if (word == "blue")
+        pending_.setBlue(v);
+      else
+        return;
       colorPending_ = true;
       return;
     }
     const bool on = !hasParam || param != 0;
-    if (word == "par" || word == "line" || word == "sect" || word == "page" || word == "row") Char(QLatin1Char('\n'));
-    else if (word == "tab" || word == "cell") Char(QLatin1Char('\t'));
-    else if (word == "emdash") Char(QChar(0x2014));
-    else if (word == "endash") Char(QChar(0x2013));
-    else if (word == "bullet") Char(QChar(0x2022));
-    else if (word == "lquote") Char(QChar(0x2018));
-    else if (word == "rquote") Char(QChar(0x2019));
-    else if (word == "ldblquote") Char(QChar(0x201C));
-    else if (word == "rdblquote") Char(QChar(0x201D));
-    else if (word == "emspace") Char(QChar(0x2003));
-    else if (word == "enspace") Char(QChar(0x2002));
-    else if (word == "b") state_.bold = on;
-    else if (word == "i") state_.italic = on;
-    else if (word == "ul" || word == "uld" || word == "uldb" || word == "ulw" || word == "uldash") state_.underline = on;
-    else if (word == "ulnone") state_.underline = false;
-    else if (word == "cf") state_.color = std::max(param, 0);
-    else if (word == "highlight" || word == "cb") state_.highlight = std::max(param, 0);
-    else if (word == "f" && hasParam) state_.font = param;
-    else if (word == "fs" && hasParam && param > 0) state_.halfPoints = param;
-    else if (word == "uc" && hasParam) state_.unicodeSkip = std::clamp(param, 0, 16);
+    if (word == "par" || word == "line" || word == "sect" || word == "page" || word == "row")
+      Char(QLatin1Char('\n'));
+    else if (word == "tab" || word == "cell")
+      Char(QLatin1Char('\t'));
+    else if (word == "emdash")
+      Char(QChar(0x2014));
+    else if (word == "endash")
+      Char(QChar(0x2013));
+    else if (word == "bullet")
+      Char(QChar(0x2022));
+    else if (word == "lquote")
+      Char(QChar(0x2018));
+    else if (word == "rquote")
+      Char(QChar(0x2019));
+    else if (word == "ldblquote")
+      Char(QChar(0x201C));
+    else if (word == "rdblquote")
+      Char(QChar(0x201D));
+    else if (word == "emspace")
+      Char(QChar(0x2003));
+    else if (word == "enspace")
+      Char(QChar(0x2002));
+    else if (word == "b")
+      state_.bold = on;
+    else if (word == "i")
+      state_.italic = on;
+    else if (word == "ul" || word == "uld" || word == "uldb" || word == "ulw" || word == "uldash")
+      state_.underline = on;
+    else if (word == "ulnone")
+      state_.underline = false;
+    else if (word == "cf")
+      state_.color = std::max(param, 0);
+    else if (word == "highlight" || word == "cb")
+      state_.highlight = std::max(param, 0);
+    else if (word == "f" && hasParam)
+      state_.font = param;
+    else if (word == "fs" && hasParam && param > 0)
+      state_.halfPoints = std::clamp(param, kMinHalfPoints, kMaxHalfPoints);
+    else if (word == "uc" && hasParam)
+      state_.unicodeSkip = std::clamp(param, 0, 16);
+    else if (word == "ansicpg" && hasParam && param > 0)
+      documentPage_ = param;
+    else if (word == "mac")
+      documentPage_ = 10000;
+    else if (word == "pc")
+      documentPage_ = 437;
+    else if (word == "pca")
+      documentPage_ = 850;
+    else if (word == "deff" && hasParam)
+      defaultFont_ = param;
     else if (word == "plain") {
       const State keep = state_;
       state_ = State{};
@@ -217,62 +505,158 @@ class Reader {
     }
   }
 
-  // One byte of text in the document's code page (or a ";" of a table).
+  // One byte of text in the current code page (or a ";" of a table). Bytes are gathered and
+  // decoded together, so a double-byte character written as two \'hh reads as one.
   void Byte(unsigned char b) {
     if (skipBytes_ > 0) {
       --skipBytes_;
       return;
     }
     switch (state_.destination) {
-      case Destination::Skip: return;
+      case Destination::Skip:
+        return;
       case Destination::FontTable:
         if (b == ';') {
-          if (fontIndex_ >= 0) fonts_[fontIndex_] = fontName_.trimmed();
-          fontName_.clear();
+          EndFontEntry();
         } else {
-          fontName_ += FromCodePage(b);
+          if (fontBytes_.size() < kFontNameLimit) fontBytes_ += static_cast<char>(b);
         }
         return;
       case Destination::ColorTable:
         if (b == ';') {
-          colors_.push_back(colorPending_ ? pending_ : QColor());
+          if (colors_.size() < kTableLimit) colors_.push_back(colorPending_ ? pending_ : QColor());
           pending_ = QColor(0, 0, 0);
           colorPending_ = false;
         }
         return;
-      case Destination::Text: Char(FromCodePage(b)); return;
+      case Destination::Text:
+        bytes_ += static_cast<char>(b);
+        return;
     }
+  }
+
+  // The code page of the text: the current font's, else the document's.
+  int TextCodePage() const {
+    auto f = fonts_.find(state_.font < 0 ? defaultFont_ : state_.font);
+    const int page = f != fonts_.end() ? f->second.codePage : kDefaultPage;
+    return page != kDefaultPage ? page : documentPage_;
+  }
+
+  void DecodeBytes() {
+    if (bytes_.empty()) return;
+    QString text;
+    codePages_.Decode(TextCodePage(), bytes_, text);
+    bytes_.clear();
+    for (const QChar c : text) Char(c);
   }
 
   void Char(QChar c) {
     if (state_.destination != Destination::Text) return;
-    if (!run_.isEmpty() && !runState_.SameLook(state_)) Flush();
-    if (run_.isEmpty()) runState_ = state_;
+    DecodeBytes();
+    // The text box takes these for block breaks of its own; they are not text.
+    if (c.unicode() == 0xFDD0 || c.unicode() == 0xFDD1) c = QChar(QChar::ReplacementCharacter);
+    // A change of look that ends in the same format (a size beyond the clamp, a font beyond
+    // the budget) continues the run.
+    // Past the budget of runs, the rest of the text keeps the last run's format.
+    if (!run_.isEmpty() && !runState_.SameLook(state_)) {
+      if (Format(state_) != runFormat_ && runs_ < kRunBudget &&
+          paragraphRuns_ < kParagraphRunBudget)
+        Flush();
+      runState_ = state_;
+    }
+    if (run_.isEmpty()) {
+      runState_ = state_;
+      runFormat_ = Format(state_);
+    }
     run_ += c;
+    if (c == QLatin1Char('\n')) paragraphRuns_ = 0;
+  }
+
+  void EndFontEntry() {
+    if (fontIndex_ >= 0) {
+      // A symbol font's name is in the document's code page like any other.
+      const int page = fontEntry_.codePage;
+      codePages_.Decode(page == kDefaultPage || page == kSymbolPage ? documentPage_ : page,
+                        fontBytes_, fontEntry_.name);
+      fontEntry_.name = fontEntry_.name.trimmed();
+      if (fontCharset_ == kSymbolPage &&
+          fontEntry_.name.startsWith(QLatin1String("Wingdings"), Qt::CaseInsensitive))
+        fontEntry_.codePage = kWingdingsPage;
+      if (fonts_.size() < kTableLimit || fonts_.count(fontIndex_)) fonts_[fontIndex_] = fontEntry_;
+    }
+    fontEntry_ = FontEntry{};
+    fontBytes_.clear();
+    fontCharset_ = kDefaultPage;
   }
 
   void EndGroup() {
     // A font entry closed without its ";".
-    if (state_.destination == Destination::FontTable && fontIndex_ >= 0 && !fontName_.trimmed().isEmpty()) {
-      fonts_[fontIndex_] = fontName_.trimmed();
-      fontName_.clear();
-    }
+    if (state_.destination == Destination::FontTable && fontIndex_ >= 0 && !fontBytes_.empty())
+      EndFontEntry();
   }
 
   void Flush() {
+    DecodeBytes();
     if (run_.isEmpty()) return;
-    QTextCharFormat format;
-    format.setFontWeight(runState_.bold ? QFont::Bold : QFont::Normal);
-    format.setFontItalic(runState_.italic);
-    format.setFontUnderline(runState_.underline);
-    format.setFontPointSize(runState_.halfPoints / 2.0);
-    if (const auto f = fonts_.find(runState_.font); f != fonts_.end() && !f->second.isEmpty())
-      format.setFontFamilies(QStringList{f->second});
-    const QColor text = TableColor(runState_.color);
-    format.setForeground(text.isValid() ? text : QColor(Qt::black));
-    if (const QColor back = TableColor(runState_.highlight); back.isValid()) format.setBackground(back);
-    cursor_.insertText(run_, format);
+    cursor_.insertText(run_, *runFormat_);
+    ++runs_;
+    ++paragraphRuns_;
     run_.clear();
+  }
+
+  // One format per look, made once; looks that come out alike share one.
+  const QTextCharFormat* Format(const State& look) {
+    const auto key = std::make_tuple(look.bold, look.italic, look.underline, look.color,
+                                     look.highlight, look.font, look.halfPoints);
+    const auto found = lookFormats_.find(key);
+    if (found != lookFormats_.end()) return found->second;
+    if (lookFormats_.size() >= kTableLimit) lookFormats_.clear();  // only a shortcut
+    const FontKey font = Font({look.font, look.halfPoints, look.bold, look.italic});
+    const auto shown = std::make_tuple(font.bold, font.italic, look.underline, look.color,
+                                       look.highlight, font.font, font.halfPoints);
+    auto made = formats_.find(shown);
+    if (made == formats_.end() && formats_.size() >= kTableLimit)
+      return runFormat_ ? runFormat_ : &formats_.begin()->second;
+    if (made == formats_.end()) {
+      QTextCharFormat format;
+      format.setFontWeight(font.bold ? QFont::Bold : QFont::Normal);
+      format.setFontItalic(font.italic);
+      format.setFontUnderline(look.underline);
+      format.setFontPointSize(font.halfPoints / 2.0);
+      // A symbol font's bytes have been read as the signs they stand for; the font itself,
+      // where one by that name exists here, would not draw them.
+      if (const auto f = fonts_.find(font.font); f != fonts_.end() && !f->second.name.isEmpty() &&
+                                                 f->second.codePage != kSymbolPage &&
+                                                 f->second.codePage != kWingdingsPage)
+        format.setFontFamilies(QStringList{f->second.name});
+      const QColor text = TableColor(look.color);
+      format.setForeground(text.isValid() ? text : QColor(Qt::black));
+      if (const QColor back = TableColor(look.highlight); back.isValid())
+        format.setBackground(back);
+      made = formats_.emplace(shown, format).first;
+    }
+    return lookFormats_.emplace(key, &made->second).first->second;
+  }
+
+  // The font a look gets: itself while the budget lasts, else the nearest one in use (same
+  // style first, then the same family, then the closest size).
+  FontKey Font(FontKey want) {
+    if (fontsUsed_.count(want) || fontsUsed_.size() < kFontBudget) {
+      fontsUsed_.insert(want);
+      return want;
+    }
+    FontKey best = *fontsUsed_.begin();
+    long long bestCost = -1;
+    for (const FontKey& k : fontsUsed_) {
+      const long long cost =
+          (k.bold != want.bold) * 4000000LL + (k.italic != want.italic) * 4000000LL +
+          (k.font != want.font) * 10000LL + std::abs(k.halfPoints - want.halfPoints);
+      if (bestCost < 0 || cost < bestCost) {
+        best = k;
+        bestCost = cost;
+      }
+    }
+    return best;
   }
 
   QColor TableColor(int index) const {
@@ -289,13 +673,29 @@ class Reader {
   QTextCursor cursor_;
   State state_;
   std::vector<State> stack_;
+  size_t flatDepth_ = 0;             // groups opened beyond kMaxGroupDepth and not yet closed
+  size_t flatDestinationDepth_ = 0;  // the flat group that changed the destination, or 0
+  Destination flatDestinationRestore_ = Destination::Text;
   bool starPending_ = false;
   int skipBytes_ = 0;
+  std::string bytes_;  // text bytes not yet decoded
   QString run_;
   State runState_;
-  std::map<int, QString> fonts_;
+  CodePages codePages_;
+  int documentPage_ = 1252;
+  int defaultFont_ = -1;
+  std::map<int, FontEntry> fonts_;
   int fontIndex_ = -1;
-  QString fontName_;
+  FontEntry fontEntry_;
+  int fontCharset_ = kDefaultPage;
+  std::string fontBytes_;
+  using LookKey = std::tuple<bool, bool, bool, int, int, int, int>;
+  std::map<LookKey, const QTextCharFormat*> lookFormats_;
+  std::map<LookKey, QTextCharFormat> formats_;
+  const QTextCharFormat* runFormat_ = nullptr;
+  size_t runs_ = 0;
+  size_t paragraphRuns_ = 0;  // runs since the last paragraph break
+  std::set<FontKey> fontsUsed_;
   std::vector<QColor> colors_;
   QColor pending_{0, 0, 0};
   bool colorPending_ = false;

@@ -1,7 +1,13 @@
 // A small reader of rich text (RTF) into a text document: groups, paragraphs, line breaks
-// and tabs, bold/italic/underline, the font and colour tables, font sizes, highlight, and
-// the \'hh and \uN escapes. Destinations it does not show (pictures, the info block, style
-// sheets, "\*" groups, field instructions ...) are skipped.
+// and tabs, bold/italic/underline, the font and colour tables, font sizes, highlight, list
+// numbers and bullets, and the \'hh and \uN escapes. \'hh bytes are read in the code page
+// of the current font (\fcharsetN, \cpgN) or else of the document (\ansicpgN), double-byte
+// pages included, with Windows-1252 as the fallback. Destinations it does not show (pictures,
+// the info block, style sheets, "\*" groups, field instructions ...) are skipped.
+//
+// Crafted input stays cheap: sizes are clamped to what word processors allow, the number of
+// distinct fonts is bounded, and groups nested beyond a fixed depth are read as if flat, so
+// time and memory follow the text shown.
 #pragma once
 
 #include <string_view>

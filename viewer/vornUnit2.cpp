@@ -22,10 +22,10 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "DesignFont.h"
 #include "ErrorBox.h"
 #include "RtfReader.h"
 #include "txthandling.h"
-#include "DesignFont.h"
 #include "DesignPalette.h"
 
 TForm2* Form2 = nullptr;
@@ -45,14 +45,35 @@ QString Latin1(std::string_view bytes) {
   return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
 }
 
+// The text box breaks lines at characters the search does not: U+2028, U+2029, and U+FDD0
+// and U+FDD1, which it keeps as frame marks. They show as stand-ins, one for one, so the
+// lines and the positions in the text box stay those of the search.
+void ShowBreakLikeCharsAsText(QString& text) {
+  for (QChar& c : text) {
+    const char16_t u = c.unicode();
+    if (u == 0x2028)
+      c = QChar(0x21B5);  // a return arrow
+    else if (u == 0x2029)
+      c = QChar(0x00B6);  // the pilcrow
+    else if (u == 0xFDD0 || u == 0xFDD1)
+      c = QChar(QChar::ReplacementCharacter);
+  }
+}
+
 // The found text, decoded as the file was. The result line shows at most the first bytes of
 // a long line, which may cut a UTF-8 sequence: such a cut tail is dropped.
 QString DecodeNeedle(std::string_view bytes, bool utf8) {
   if (!utf8) return Latin1(bytes);
   QString out;
-  for (size_t cut = 0; cut <= 3 && cut <= bytes.size(); ++cut)
-    if (DecodeUtf8(bytes.substr(0, bytes.size() - cut), &out)) return out;
-  return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
+  for (size_t cut = 0; cut <= 3 && cut <= bytes.size(); ++cut) {
+    if (DecodeUtf8(bytes.substr(0, bytes.size() - cut), &out)) {
+      ShowBreakLikeCharsAsText(out);
+      return out;
+    }
+  }
+  out = QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
+  ShowBreakLikeCharsAsText(out);
+  return out;
 }
 
 struct Fd {
@@ -71,7 +92,8 @@ ReadOutcome ReadWholeFile(const std::string& path, std::string* bytes) {
   if (f.fd < 0) return ReadOutcome::CannotOpen;
   struct stat st {};
   if (fstat(f.fd, &st) != 0 || !S_ISREG(st.st_mode)) return ReadOutcome::CannotOpen;
-  if (static_cast<unsigned long long>(st.st_size) > kViewerFileLimit) return ReadOutcome::CannotOpen;
+  if (static_cast<unsigned long long>(st.st_size) > kViewerFileLimit)
+    return ReadOutcome::CannotOpen;
   bytes->clear();
   bytes->resize(static_cast<size_t>(st.st_size) + 1);  // one more: sees a file that grew
   size_t have = 0;
@@ -96,7 +118,8 @@ ReadOutcome ReadWholeFile(const std::string& path, std::string* bytes) {
 class StatusPanel : public QLabel {
  public:
   StatusPanel(int width, QWidget* parent) : QLabel(parent), width_(width) {
-    setSizePolicy(width > 0 ? QSizePolicy::Maximum : QSizePolicy::Expanding, QSizePolicy::Preferred);
+    setSizePolicy(width > 0 ? QSizePolicy::Maximum : QSizePolicy::Expanding,
+                  QSizePolicy::Preferred);
   }
   QSize sizeHint() const override { return {std::max(width_, 0), QLabel::sizeHint().height()}; }
   QSize minimumSizeHint() const override { return {0, QLabel::minimumSizeHint().height()}; }
@@ -150,6 +173,7 @@ QString DecodeForViewer(std::string_view bytes, bool* isUtf8) {
   const bool utf8 = DecodeUtf8(bytes, &text);
   if (!utf8) text = Latin1(bytes);
   if (isUtf8) *isUtf8 = utf8;
+  if (utf8) ShowBreakLikeCharsAsText(text);
   if (text.contains(QLatin1Char('\r'))) {
     text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
@@ -194,7 +218,8 @@ TForm2::TForm2(QWidget* parent) : QWidget(parent, Qt::Window) {
   RichEdit1->setPalette(editPalette);
   RichEdit1->installEventFilter(this);
   // Line numbers are counted again after any change of the text.
-  connect(RichEdit1->document(), &QTextDocument::contentsChange, this, [this] { lineTableStale_ = true; });
+  connect(RichEdit1->document(), &QTextDocument::contentsChange, this,
+          [this] { lineTableStale_ = true; });
 
   StatusBar1 = new QStatusBar(this);
   StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
@@ -225,7 +250,8 @@ bool TForm2::LoadFile(const std::string& path, QString* shown, bool* utf8) {
   std::string bytes;
   switch (vorn::ReadWholeFile(path, &bytes)) {
     case vorn::ReadOutcome::CannotOpen:
-      vorn::ShowErrorBox(this, QStringLiteral("Cannot open file %1").arg(QFile::decodeName(path.c_str())));
+      vorn::ShowErrorBox(
+          this, QStringLiteral("Cannot open file %1").arg(QFile::decodeName(path.c_str())));
       return false;
     case vorn::ReadOutcome::ReadFailed:
       vorn::ShowErrorBox(this, QStringLiteral("Failed to Load Stream"));
@@ -258,6 +284,8 @@ void TForm2::ShowResultInViewer(const vorn::ResultHit& hit) {
   // The mark is set before anything is laid out, so a long line is laid out only once.
   if (found >= 0) MarkRed(found, needle.size());
   Panel1->setText(QFile::decodeName(hit.path.c_str()));
+  // A minimised window still counts as visible: it is restored (keeping a maximised state).
+  if (isMinimized()) setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
   if (!isVisible()) show();
   raise();
   activateWindow();
@@ -296,8 +324,10 @@ void TForm2::GotoLine(QPlainTextEdit* box, std::size_t index, int offset) {
     // The line's start within its block: after the block's k-th line separator.
     const QString text = block.text();
     qsizetype start = 0;
-    for (std::size_t k = index - first; k > 0; --k) start = text.indexOf(QChar::LineSeparator, start) + 1;
-    caret.setPosition(std::clamp(block.position() + static_cast<int>(start) + offset, 0, doc->characterCount() - 1));
+    for (std::size_t k = index - first; k > 0; --k)
+      start = text.indexOf(QChar::LineSeparator, start) + 1;
+    caret.setPosition(std::clamp(block.position() + static_cast<int>(start) + offset, 0,
+                                 doc->characterCount() - 1));
   } else {
     caret.movePosition(QTextCursor::End);
   }
@@ -319,7 +349,8 @@ int TForm2::CaretLine() {
   const QTextCursor caret = RichEdit1->textCursor();
   const QString before = caret.block().text().left(caret.positionInBlock());
   const auto block = static_cast<size_t>(caret.blockNumber());
-  return (block < firstLines_.size() ? firstLines_[block] : 0) + static_cast<int>(before.count(QChar::LineSeparator));
+  return (block < firstLines_.size() ? firstLines_[block] : 0) +
+         static_cast<int>(before.count(QChar::LineSeparator));
 }
 
 void TForm2::ShowLinePosition() {
@@ -380,8 +411,9 @@ void TForm2::showEvent(QShowEvent* event) {
     placed_ = true;
     const QWidget* over = parentWidget() ? parentWidget()->window() : QApplication::activeWindow();
     if (over == this) over = nullptr;
-    const QRect area = over ? over->frameGeometry()
-                            : (screen() ? screen()->availableGeometry() : QRect(0, 0, width(), height()));
+    const QRect area =
+        over ? over->frameGeometry()
+             : (screen() ? screen()->availableGeometry() : QRect(0, 0, width(), height()));
     move(area.center() - QPoint(width() / 2, height() / 2));
   }
   QWidget::showEvent(event);

@@ -25,7 +25,8 @@ inline constexpr std::size_t kViewerFileLimit = std::size_t{256} << 20;
 // Decodes file bytes for the viewer: UTF-8 when the bytes are valid UTF-8 (a leading byte
 // order mark dropped), else Latin-1, so every byte shows as one character and none is lost.
 // Line breaks (CR LF, lone CR) become LF, so positions in the result equal positions in the
-// text box, and its blocks are the lines the search counted.
+// text box, and its blocks are the lines the search counted. Characters the text box would
+// break lines at but the search does not (U+2028, U+2029, U+FDD0, U+FDD1) show as stand-ins.
 QString DecodeForViewer(std::string_view bytes, bool* isUtf8 = nullptr);
 
 }  // namespace vorn
@@ -36,10 +37,10 @@ class TForm2 : public QWidget {
   explicit TForm2(QWidget* parent = nullptr);
 
   // The hand-off from the result list: loads the hit's file (RTF formatted, anything else as
-  // plain text), shows the window and brings it to the front, puts the caret on the hit's
-  // line and then on the first occurrence of the found text (letter case ignored), which is
-  // marked red. When the text is empty or does not occur, the caret stays at the start of
-  // the hit's line and nothing is marked. A file that cannot be opened (or is over
+  // plain text), shows the window (restored when minimised) and brings it to the front, puts the
+  // caret on the hit's line and then on the first occurrence of the found text (letter case
+  // ignored), which is marked red. When the text is empty or does not occur, the caret stays at the
+  // start of the hit's line and nothing is marked. A file that cannot be opened (or is over
   // kViewerFileLimit) gives "Cannot open file %s" in the error box and changes nothing.
   void ShowResultInViewer(const vorn::ResultHit& hit);
 

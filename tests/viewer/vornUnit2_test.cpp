@@ -9,13 +9,14 @@
 #include <QPlainTextEdit>
 #include <QTest>
 #include <QTextBlock>
-#include <QTimer>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QTimer>
 #include <memory>
 #include <vector>
 
 #include "ErrorBox.h"
+#include "LineBreaks.h"
 #include "TempTree.h"
 
 namespace vorn {
@@ -24,7 +25,8 @@ namespace {
 class ViewerTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    previous_ = SetErrorBoxShower([this](QWidget*, const QString& text) { errors_.push_back(text); });
+    previous_ =
+        SetErrorBoxShower([this](QWidget*, const QString& text) { errors_.push_back(text); });
     form_ = std::make_unique<TForm2>();
   }
   void TearDown() override { SetErrorBoxShower(previous_); }
@@ -43,7 +45,8 @@ class ViewerTest : public ::testing::Test {
   std::vector<int> RedPositions() const {
     std::vector<int> red;
     for (int p = 0; p + 1 < Doc()->characterCount(); ++p)
-      if (Doc()->characterAt(p) != QChar::ParagraphSeparator && ColorAt(p) == QColor(Qt::red)) red.push_back(p);
+      if (Doc()->characterAt(p) != QChar::ParagraphSeparator && ColorAt(p) == QColor(Qt::red))
+        red.push_back(p);
     return red;
   }
   std::vector<int> Range(int from, int count) const {
@@ -144,6 +147,53 @@ TEST_F(ViewerTest, LinesOfALargeFileKeepTheirNumbersAndPositions) {
   EXPECT_EQ(form_->StatusPanelText(1), QStringLiteral("Line: 41/1001"));
 }
 
+// Characters that break lines for the text box but not for the search (and some that break
+// neither): the viewer's lines, readout and caret must be the search's, line for line.
+TEST_F(ViewerTest, LinesAreTheSearchsLinesInAUnicodeFile) {
+  const std::string file =
+      "l0 ls\u2028ps\u2029end\r\nl1 \uFDD0frame\uFDD1 \x0B\x0C\u0085\rl2 \uFFFC\u200B\nl3 "
+      "\xF0\x9F\x98\x80 "
+      "\u2028\nl4 last";
+  tree_.Write("unicode.txt", file);
+  const size_t lines = LineCount(file);
+  ASSERT_EQ(lines, 5u);
+  const char* p = file.data();
+  const char* const end = p + file.size();
+  for (size_t line = 0; line < lines; ++line) {
+    const char* stop = FindNextBreak(p, end);
+    const std::string text(p, stop);
+    Show("unicode.txt", line, text);
+    form_->ShowLinePosition();
+    EXPECT_EQ(form_->StatusPanelText(1), QStringLiteral("Line: %1/%2").arg(line).arg(lines))
+        << line;
+    EXPECT_EQ(RedPositions().size(), QString::fromStdString(text).size()) << line;
+    // From the line's start to the next break, as the text box holds it: the whole line.
+    TForm2::GotoLine(form_->RichEdit1, line, 0);
+    const QString raw = Doc()->toRawText();
+    qsizetype stopAt = Caret();
+    while (stopAt < raw.size() && raw[stopAt] != QChar::LineSeparator &&
+           raw[stopAt] != QChar::ParagraphSeparator)
+      ++stopAt;
+    EXPECT_EQ(stopAt - Caret(), QString::fromStdString(text).size()) << line;
+    p = stop < end ? SkipBreak(stop, end) : end;
+  }
+}
+
+// A hand-off to a minimised viewer restores it; a maximised one stays maximised.
+TEST_F(ViewerTest, AMinimisedViewerComesBackRestored) {
+  tree_.Write("f.txt", "alpha\n");
+  Show("f.txt", 0, "alpha");
+  form_->showMinimized();
+  ASSERT_TRUE(form_->isMinimized());
+  Show("f.txt", 0, "alpha");
+  EXPECT_FALSE(form_->isMinimized());
+  EXPECT_TRUE(form_->isVisible());
+  form_->setWindowState(Qt::WindowMaximized | Qt::WindowMinimized);
+  Show("f.txt", 0, "alpha");
+  EXPECT_EQ(form_->windowState() & (Qt::WindowMaximized | Qt::WindowMinimized),
+            Qt::WindowMaximized);
+}
+
 TEST_F(ViewerTest, TextNotFoundOrEmptyLeavesTheCaretOnTheHitsLineUnmarked) {
   tree_.Write("f.txt", "alpha\nbeta\ngamma\n");
   Show("f.txt", 2, "DELTA");
@@ -179,7 +229,8 @@ TEST_F(ViewerTest, AFileThatCannotBeOpenedReportsAndKeepsTheOldContent) {
 
   Show("missing.txt", 0, "x");
   ASSERT_EQ(errors_.size(), 1u);
-  EXPECT_EQ(errors_[0], QStringLiteral("Cannot open file ") + QString::fromUtf8(tree_.Path("missing.txt").c_str()) +
+  EXPECT_EQ(errors_[0], QStringLiteral("Cannot open file ") +
+                            QString::fromUtf8(tree_.Path("missing.txt").c_str()) +
                             QStringLiteral("."));
   EXPECT_EQ(Doc()->toPlainText(), QStringLiteral("kept text\n"));
   EXPECT_EQ(form_->Panel1->text(), QString::fromUtf8(tree_.Path("good.txt").c_str()));
@@ -265,7 +316,8 @@ TEST_F(ViewerTest, ClockAndLinePositionFillTheStatusBar) {
 }
 
 TEST(ErrorBox, TextGetsAFullStopOnlyAfterCharactersSortingAfterIt) {
-  EXPECT_EQ(ErrorBoxText(QStringLiteral("Failed to Load Stream")), QStringLiteral("Failed to Load Stream."));
+  EXPECT_EQ(ErrorBoxText(QStringLiteral("Failed to Load Stream")),
+            QStringLiteral("Failed to Load Stream."));
   EXPECT_EQ(ErrorBoxText(QStringLiteral("Done.")), QStringLiteral("Done."));
   EXPECT_EQ(ErrorBoxText(QStringLiteral("Path /a/b/")), QStringLiteral("Path /a/b/."));
   EXPECT_EQ(ErrorBoxText(QStringLiteral("Value -")), QStringLiteral("Value -"));
