@@ -5,11 +5,12 @@ set(CPACK_PACKAGE_VENDOR "the Tessaly authors")
 set(CPACK_PACKAGE_CONTACT "The Tessaly authors <tessaly@quilloware.example>")
 set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "find text in the files of a folder")
-set(CPACK_PACKAGE_DESCRIPTION
-  "Tessaly names a folder, a file mask and a text, and lists every line of the matching files \
-that holds the text, with the file's path and the line's number. A found file opens in a \
-built-in viewer with the text marked, or in the desktop's file manager. The command vorn-find \
-runs the same search in a terminal.")
+# Lines of the extended description stay within 80 columns.
+set(CPACK_PACKAGE_DESCRIPTION "Tessaly names a folder, a file mask and a text, and lists every line of
+the matching files that holds the text, with the file's path and the line's
+number. A found file opens in a built-in viewer with the text marked, or in
+the desktop's file manager. The command vorn-find runs the same search in a
+terminal.")
 set(CPACK_RESOURCE_FILE_LICENSE "${PROJECT_SOURCE_DIR}/LICENSE")
 set(CPACK_PACKAGING_INSTALL_PREFIX "/usr")
 set(CPACK_STRIP_FILES ON)
