@@ -10,12 +10,26 @@ endif()
 
 set(dist "${PROJECT_SOURCE_DIR}/dist/unix")
 
+# Man pages are installed compressed, as man(1) reads them and distributions ship them.
+set(man_pages vorn-find.1)
+if(VORN_BUILD_GUI)
+  list(APPEND man_pages vorn.1)
+endif()
+foreach(page ${man_pages})
+  set(gz "${CMAKE_CURRENT_BINARY_DIR}/man/${page}.gz")
+  add_custom_command(OUTPUT "${gz}"
+    COMMAND ${CMAKE_COMMAND} -E make_directory "${CMAKE_CURRENT_BINARY_DIR}/man"
+    COMMAND gzip -9nc "${dist}/man/${page}" > "${gz}"
+    DEPENDS "${dist}/man/${page}" VERBATIM)
+  list(APPEND man_gz "${gz}")
+endforeach()
+add_custom_target(vorn_man_pages ALL DEPENDS ${man_gz})
+install(FILES ${man_gz} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+
 install(TARGETS vorn-find RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(FILES "${dist}/man/vorn-find.1" DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
 if(VORN_BUILD_GUI)
   install(TARGETS vorn RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-  install(FILES "${dist}/man/vorn.1" DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   install(FILES "${dist}/${VORN_APP_ID}.desktop"
     DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
   install(FILES "${dist}/${VORN_APP_ID}.metainfo.xml"
