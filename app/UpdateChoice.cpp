@@ -21,15 +21,11 @@ InformationShower& Shower() {
 
 }  // namespace
 
-QString PackagedUpdateText() {
-  return QStringLiteral("Updates for this copy come with your system's packages.");
-}
-
 void LookForUpdate(QWidget* parent, bool selfUpdate) {
   if (selfUpdate)
     CheckForUpdate();
   else
-    Shower()(parent, PackagedUpdateText());
+    Shower()(parent, QStringLiteral("Updates for this copy come with your system's packages."));
 }
 
 InformationShower SetInformationShower(InformationShower shower) {

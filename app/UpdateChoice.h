@@ -13,8 +13,6 @@ namespace vorn {
 // Whether this copy updates itself, as chosen when it was built.
 inline constexpr bool kSelfUpdate = VORN_SELF_UPDATE;
 
-QString PackagedUpdateText();
-
 void LookForUpdate(QWidget* parent, bool selfUpdate = kSelfUpdate);
 
 // The information box (application title, information icon, OK). Tests replace it to see the
