@@ -1,6 +1,6 @@
 // Start-up: the application, its title, the windows in their order, and the event loop.
 #include <QApplication>
-
+#include <QIcon>
 #include <memory>
 
 #include "About.h"
@@ -12,6 +12,13 @@
 int main(int argc, char** argv) {
   QApplication application(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Tessaly"));
+  // The desktop entry's name lets docks group the windows under the installed entry; the icon
+  // is the installed theme's when there is one, else the copy built into the program.
+  QGuiApplication::setDesktopFileName(QStringLiteral(VORN_APP_ID));
+  QIcon builtIn;
+  for (const int size : {16, 32, 48, 64, 128, 256})
+    builtIn.addFile(QStringLiteral(":/app/icon-%1.png").arg(size), QSize(size, size));
+  QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral(VORN_APP_ID), builtIn));
   // Qt has set the locale from the environment by now; the fold table follows it.
   vorn::UpperFoldTable();
 

@@ -23,7 +23,7 @@
 #include "ResultActions.h"
 #include "SearchRun.h"
 #include "io.h"
-#include "UpdateCheck.h"
+#include "UpdateChoice.h"
 #include "txthandling.h"
 #include "vornUnit3.h"
 #include "DesignFont.h"
@@ -557,4 +557,4 @@ void TForm1::URLLabel2Click() { vorn::ShowAboutWindow(); }
 
 void TForm1::dxButton3Click() { ChooseDirectory(this, ComboBox3); }
 
-void TForm1::dxButton4Click() { vorn::CheckForUpdate(); }
+void TForm1::dxButton4Click() { vorn::LookForUpdate(this); }

@@ -6,7 +6,7 @@
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 rounds="${1:-5}"
-"$root/scripts/install-deps" >&2
+"$root/scripts/install-deps" --tests >&2
 cmake --preset default -S "$root" >/dev/null
 cmake --build --preset default --target ftp_get -j2 >/dev/null
 ftp_get="$root/build/default/tests/update/ftp_get"

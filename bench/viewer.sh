@@ -3,6 +3,6 @@
 # against QPlainTextEdit::setPlainText of the same text. Usage: bench/viewer.sh [MB] [runs]
 set -euo pipefail
 cd "$(dirname "$0")/.."
-cmake --preset default >/dev/null
+cmake --preset default -DVORN_BUILD_BENCH=ON >/dev/null
 cmake --build --preset default -j2 --target vorn_viewer_bench >/dev/null
-QT_QPA_PLATFORM=offscreen build/default/viewer/vorn_viewer_bench "${1:-20}" "${2:-5}"
+QT_QPA_PLATFORM=offscreen build/default/bench/vorn_viewer_bench "${1:-20}" "${2:-5}"

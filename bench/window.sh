@@ -7,11 +7,11 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 runs="${RUNS:-5}"
-cmake --preset default >/dev/null
+cmake --preset default -DVORN_BUILD_BENCH=ON >/dev/null
 cmake --build --preset default -j2 --target vorn-find window_bench >/dev/null
 tree="$(bench/kernel-tree)"
 find_bin=build/default/search/vorn-find
-window_bin=build/default/app/window_bench
+window_bin=build/default/bench/window_bench
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 

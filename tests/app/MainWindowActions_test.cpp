@@ -18,6 +18,12 @@
 #include <QTest>
 #include <QTimer>
 #include <QTreeView>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -30,6 +36,7 @@
 #include "ErrorBox.h"
 #include "StyledTestKit.h"
 #include "TempTree.h"
+#include "UpdateChoice.h"
 #include "VornUnit1.h"
 #include "ftper.h"
 #include "io.h"
@@ -357,6 +364,7 @@ TEST_F(WiredWindow, StyledButtonsAndCheckBoxesDriveTheSearch) {
 
 // The built program carries its version record, so its About window reads the build.
 TEST_F(WiredWindow, LookForUpdateShowsTheUpdateWindowAndStopsWhenNoServerAnswers) {
+  if (!vorn::kSelfUpdate) GTEST_SKIP() << "this copy leaves its updates to the system's packages";
   TFTPWindow window;
   FTPWindow = &window;
   window.IdFTP1.Host = "127.0.0.1";
@@ -367,6 +375,41 @@ TEST_F(WiredWindow, LookForUpdateShowsTheUpdateWindowAndStopsWhenNoServerAnswers
   EXPECT_TRUE(errors.empty());
   EXPECT_TRUE(started.empty());  // nothing was downloaded or restarted
   FTPWindow = nullptr;
+}
+
+// A copy installed from the system's packages answers with a note and never connects, even
+// with an update server listening where the update window would go.
+TEST_F(WiredWindow, PackagedCopyOnlySaysWhereUpdatesComeFrom) {
+  const int server = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ASSERT_EQ(bind(server, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(listen(server, 1), 0);
+  ASSERT_EQ(getsockname(server, reinterpret_cast<sockaddr*>(&address), &length), 0);
+  TFTPWindow window;
+  FTPWindow = &window;
+  window.IdFTP1.Host = "127.0.0.1";
+  window.IdFTP1.Port = ntohs(address.sin_port);
+  std::vector<QString> notes;
+  const auto old =
+      vorn::SetInformationShower([&](QWidget*, const QString& t) { notes.push_back(t); });
+
+  if (vorn::kSelfUpdate)
+    vorn::LookForUpdate(form.get(), false);
+  else
+    vorn::test::ClickOn(form->dxButton4);
+  QTest::qWait(100);
+  EXPECT_THAT(notes, ElementsAre(Q("Updates for this copy come with your system's packages.")));
+  EXPECT_FALSE(window.isVisible());
+  pollfd waiting{server, POLLIN, 0};
+  EXPECT_EQ(poll(&waiting, 1, 0), 0);  // nobody knocked
+  EXPECT_TRUE(errors.empty());
+
+  vorn::SetInformationShower(old);
+  FTPWindow = nullptr;
+  close(server);
 }
 
 TEST(ProgramFile, CarriesTheVersionRecord) {

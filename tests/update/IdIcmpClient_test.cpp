@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <deque>
 #include <vector>
@@ -41,12 +42,15 @@ Bytes Echo(uint8_t type, uint16_t sequence, std::array<uint8_t, 4> source = {127
 
 // An error message of type quoting an echo request (or a message of another protocol).
 Bytes ErrorQuoting(uint8_t type, uint16_t sequence, uint8_t quotedIhl = 5, uint8_t protocol = 1) {
-  Bytes b = IpHeader(5, {127, 0, 0, 9}, 250);
-  b.insert(b.end(), {type, 0, 0, 0, 0, 0, 0, 0});
+  // Laid out in one buffer of the final size: outer header, ICMP header, quoted header, echo.
+  const Bytes outer = IpHeader(5, {127, 0, 0, 9}, 250);
   const Bytes quoted = IpHeader(quotedIhl, {127, 0, 0, 1}, 128, protocol);
-  b.insert(b.end(), quoted.begin(), quoted.end());
-  const size_t q = b.size();
-  b.resize(q + 52, 'E');
+  const size_t q = outer.size() + 8 + quoted.size();
+  Bytes b(q + 52, 'E');
+  std::copy(outer.begin(), outer.end(), b.begin());
+  std::fill_n(b.begin() + outer.size(), 8, 0);
+  b[outer.size()] = type;
+  std::copy(quoted.begin(), quoted.end(), b.begin() + outer.size() + 8);
   b[q] = 8;
   PutWord(b, q + 6, sequence);
   return b;
