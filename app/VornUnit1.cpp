@@ -24,6 +24,7 @@
 #include "SearchRun.h"
 #include "io.h"
 #include "UpdateChoice.h"
+#include "UpdateCheck.h"
 #include "txthandling.h"
 #include "vornUnit3.h"
 #include "DesignFont.h"
