@@ -25,6 +25,19 @@ double Median(std::vector<double> v) {
   return v[v.size() / 2];
 }
 
+// The floor: a bare plain-text widget given the same text (and, with paint, painting it).
+double PlainTextMs(const QString& text, bool paint) {
+  QPlainTextEdit edit;
+  edit.setLineWrapMode(QPlainTextEdit::NoWrap);
+  edit.resize(760, 400);
+  edit.show();
+  QElapsedTimer t;
+  t.start();
+  edit.setPlainText(text);
+  if (paint) edit.repaint();
+  return t.nsecsElapsed() / 1e6;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -82,14 +95,7 @@ int main(int argc, char** argv) {
     }
     {
       const QString decoded = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-      QPlainTextEdit edit;
-      edit.setLineWrapMode(QPlainTextEdit::NoWrap);
-      edit.resize(760, 400);
-      edit.show();
-      QElapsedTimer t;
-      t.start();
-      edit.setPlainText(decoded);
-      floor.push_back(t.nsecsElapsed() / 1e6);
+      floor.push_back(PlainTextMs(decoded, false));
     }
   }
   const double v = Median(viewer), f = Median(floor);
@@ -131,15 +137,7 @@ int main(int argc, char** argv) {
         open.push_back(t.nsecsElapsed() / 1e6);
         shown = form.RichEdit1->document()->toPlainText();
       }
-      QPlainTextEdit edit;
-      edit.setLineWrapMode(QPlainTextEdit::NoWrap);
-      edit.resize(760, 400);
-      edit.show();
-      QElapsedTimer t;
-      t.start();
-      edit.setPlainText(shown);
-      edit.repaint();
-      plain.push_back(t.nsecsElapsed() / 1e6);
+      plain.push_back(PlainTextMs(shown, true));
     }
     const double o = Median(open), p = Median(plain);
     std::printf("RTF, %-24s %5zu kB: %8.1f ms, plain text shown %6.1f ms, ratio %6.1f\n", c.name,
