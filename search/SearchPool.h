@@ -1,0 +1,102 @@
+// Reads and searches the files of a run on worker threads, ahead of the run, and hands each
+// file's findings over in the list's order. Memory stays bounded: a few files in flight per
+// thread, and a cap on findings not yet taken.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "LineMatcher.h"
+#include "io.h"
+
+namespace vorn {
+
+class FileReader;
+class FolderCache;
+
+// A hit line, or a stretch scanned in the line under way.
+struct ScanEvent {
+  bool hit = false;
+  size_t line = 0;
+  size_t textStart = 0;
+  size_t textLength = 0;
+};
+
+// A batch of one file's events in order, with the shown texts of its hits.
+struct Findings {
+  std::vector<ScanEvent> events;
+  std::string texts;
+  std::string_view Text(const ScanEvent& e) const {
+    return {texts.data() + e.textStart, e.textLength};
+  }
+  size_t Bytes() const { return texts.size() + events.size() * sizeof(ScanEvent); }
+};
+
+class SearchPool {
+ public:
+  // Searches files[from], files[from + 1], ... (paths: directory + entry, or the entry itself
+  // when recursive) with matcher on threads threads, blocks of blockSize bytes.
+  SearchPool(const FileList& files, std::string directory, bool recursive,
+             std::shared_ptr<const LineMatcher> matcher, size_t from, unsigned threads,
+             size_t blockSize);
+  // Stops the workers at their next block and waits for them.
+  ~SearchPool();
+  SearchPool(const SearchPool&) = delete;
+  SearchPool& operator=(const SearchPool&) = delete;
+
+  enum class Got { Nothing, Skipped, Opened, Findings, Done };
+  struct FileFacts {
+    long long size = 0;
+    std::optional<size_t> lines;  // known when the file was read to its end
+  };
+  // What is new about file index, the one the run is at, waiting at most wait: Skipped (it
+  // could not be opened), or Opened, then Findings batches, then Done.
+  Got Take(size_t index, Findings& out, FileFacts& facts, std::chrono::milliseconds wait);
+  // The run is done with file index; the next file becomes the one it is at.
+  void Release(size_t index);
+
+ private:
+  enum class Open { Pending, Opened, Skipped };
+  struct Slot {
+    Open open = Open::Pending;
+    bool openedTold = false;
+    std::deque<Findings> batches;
+    size_t bytes = 0;
+    bool done = false;
+    FileFacts facts;
+  };
+  class Hooks;
+
+  void Work();
+  void SearchOne(size_t index, FileReader& reader, FolderCache& folders);
+  bool Hand(size_t index, Findings& batch);
+
+  const FileList& files_;
+  const std::string directory_;
+  const bool recursive_;
+  const std::shared_ptr<const LineMatcher> matcher_;
+  const size_t blockSize_;
+  const size_t window_;  // files in flight beyond the one the run is at
+  const size_t budget_;  // bytes of findings not yet taken
+
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::map<size_t, Slot> slots_;
+  size_t next_;  // the next file to claim
+  size_t head_;  // the file the run is at
+  size_t queued_ = 0;
+  bool cancel_ = false;
+  std::vector<std::thread> threads_;
+};
+
+}  // namespace vorn
