@@ -49,7 +49,7 @@ SearchPool::SearchPool(const FileList& files, std::string directory, bool recurs
       recursive_(recursive),
       matcher_(std::move(matcher)),
       blockSize_(blockSize),
-      window_(size_t{4} * threads),
+      window_(size_t{32} * threads),
       budget_(size_t{2} * threads * blockSize),
       next_(from),
       head_(from) {
@@ -62,7 +62,8 @@ SearchPool::~SearchPool() {
     const std::lock_guard lock(mutex_);
     cancel_ = true;
   }
-  changed_.notify_all();
+  runWakes_.notify_all();
+  workerWakes_.notify_all();
   for (std::thread& t : threads_) t.join();
 }
 
@@ -73,8 +74,15 @@ void SearchPool::Work() {
     size_t index;
     {
       std::unique_lock lock(mutex_);
-      changed_.wait(
-          lock, [this] { return cancel_ || next_ >= files_.size() || next_ < head_ + window_; });
+      if (!cancel_ && next_ < files_.size() && next_ >= head_ + window_) {
+        // The window is full: claim again once the run has taken half of it.
+        claimAgainAt_ = next_ - window_ / 2;
+        ++claimWaiting_;
+        workerWakes_.wait(lock, [this] {
+          return cancel_ || next_ >= files_.size() || next_ < head_ + window_ / 2;
+        });
+        --claimWaiting_;
+      }
       if (cancel_ || next_ >= files_.size()) return;
       index = next_++;
       slots_[index];
@@ -91,13 +99,13 @@ void SearchPool::SearchOne(size_t index, FileReader& reader, FolderCache& folder
   } catch (const std::exception&) {
   }
   {
-    const std::lock_guard lock(mutex_);
+    std::unique_lock lock(mutex_);
     Slot& slot = slots_[index];
     slot.open = opened ? Open::Opened : Open::Skipped;
     slot.facts.size = opened ? reader.Size() : 0;
     slot.done = !opened;
+    if (!opened) Publish(index, slot, lock);
   }
-  changed_.notify_all();
   if (!opened) return;
   Hooks hooks(*this, index);
   FileScan scan(hooks);
@@ -110,32 +118,44 @@ void SearchPool::SearchOne(size_t index, FileReader& reader, FolderCache& folder
   reader.Close();
   if (end == FileScan::End::Stopped) return;
   hooks.Flush();
-  {
-    const std::lock_guard lock(mutex_);
-    Slot& slot = slots_[index];
-    slot.done = true;
-    if (end == FileScan::End::Done) slot.facts.lines = scan.Lines();
-  }
-  changed_.notify_all();
+  std::unique_lock lock(mutex_);
+  Slot& slot = slots_[index];
+  slot.done = true;
+  if (end == FileScan::End::Done) slot.facts.lines = scan.Lines();
+  Publish(index, slot, lock);
+}
+
+// Lets the run see the file's state, and wakes it when that is worth it: its file has a
+// batch, or files well past it are done, or the last file is. Small files are so taken in
+// runs, not one wake-up each; the run's own timeout covers the rest.
+void SearchPool::Publish(size_t index, Slot& slot, std::unique_lock<std::mutex>& lock) {
+  slot.told = true;
+  const bool wake = runWaiting_ && ((index == head_ && !slot.batches.empty()) ||
+                                    index >= head_ + window_ / 4 || index + 1 == files_.size());
+  lock.unlock();
+  if (wake) runWakes_.notify_one();
 }
 
 // The file the run is at may always queue up to the budget; the others share it.
 bool SearchPool::Hand(size_t index, Findings& batch) {
   if (batch.events.empty()) return true;
   const size_t bytes = batch.Bytes();
-  {
-    std::unique_lock lock(mutex_);
-    Slot& slot = slots_[index];
-    changed_.wait(lock, [&] {
-      return cancel_ || (index == head_ ? slot.bytes < budget_ : queued_ < budget_);
-    });
-    if (cancel_) return false;
-    slot.batches.push_back(std::move(batch));
-    slot.bytes += bytes;
-    queued_ += bytes;
+  std::unique_lock lock(mutex_);
+  Slot& slot = slots_[index];
+  const auto room = [&] {
+    return cancel_ || (index == head_ ? slot.bytes < budget_ : queued_ < budget_);
+  };
+  if (!room()) {
+    ++roomWaiting_;
+    workerWakes_.wait(lock, room);
+    --roomWaiting_;
   }
-  changed_.notify_all();
+  if (cancel_) return false;
+  slot.batches.push_back(std::move(batch));
+  slot.bytes += bytes;
+  queued_ += bytes;
   batch = Findings{};
+  Publish(index, slot, lock);
   return true;
 }
 
@@ -145,12 +165,16 @@ SearchPool::Got SearchPool::Take(size_t index, Findings& out, FileFacts& facts,
   Slot* slot = nullptr;
   const auto news = [&] {
     const auto it = slots_.find(index);
-    if (it == slots_.end()) return false;
+    if (it == slots_.end() || !it->second.told) return false;
     slot = &it->second;
-    return slot->open == Open::Skipped || (slot->open == Open::Opened && !slot->openedTold) ||
-           !slot->batches.empty() || slot->done;
+    return slot->open == Open::Skipped || !slot->openedTold || !slot->batches.empty() || slot->done;
   };
-  if (!changed_.wait_for(lock, wait, news)) return Got::Nothing;
+  if (!news()) {
+    runWaiting_ = true;
+    const bool got = runWakes_.wait_for(lock, wait, news);
+    runWaiting_ = false;
+    if (!got) return Got::Nothing;
+  }
   if (slot->open == Open::Skipped) return Got::Skipped;
   facts = slot->facts;
   if (!slot->openedTold) {
@@ -163,24 +187,25 @@ SearchPool::Got SearchPool::Take(size_t index, Findings& out, FileFacts& facts,
     const size_t bytes = out.Bytes();
     slot->bytes -= bytes;
     queued_ -= bytes;
+    const bool wake = roomWaiting_ > 0;
     lock.unlock();
-    changed_.notify_all();
+    if (wake) workerWakes_.notify_all();
     return Got::Findings;
   }
   return Got::Done;
 }
 
 void SearchPool::Release(size_t index) {
-  {
-    const std::lock_guard lock(mutex_);
-    const auto it = slots_.find(index);
-    if (it != slots_.end()) {
-      queued_ -= it->second.bytes;
-      slots_.erase(it);
-    }
-    head_ = index + 1;
+  std::unique_lock lock(mutex_);
+  const auto it = slots_.find(index);
+  if (it != slots_.end()) {
+    queued_ -= it->second.bytes;
+    slots_.erase(it);
   }
-  changed_.notify_all();
+  head_ = index + 1;
+  const bool wake = roomWaiting_ > 0 || (claimWaiting_ > 0 && head_ >= claimAgainAt_);
+  lock.unlock();
+  if (wake) workerWakes_.notify_all();
 }
 
 }  // namespace vorn

@@ -69,6 +69,7 @@ class SearchPool {
   enum class Open { Pending, Opened, Skipped };
   struct Slot {
     Open open = Open::Pending;
+    bool told = false;  // the run may see the file's state
     bool openedTold = false;
     std::deque<Findings> batches;
     size_t bytes = 0;
@@ -80,6 +81,7 @@ class SearchPool {
   void Work();
   void SearchOne(size_t index, FileReader& reader, FolderCache& folders);
   bool Hand(size_t index, Findings& batch);
+  void Publish(size_t index, Slot& slot, std::unique_lock<std::mutex>& lock);
 
   const FileList& files_;
   const std::string directory_;
@@ -89,8 +91,15 @@ class SearchPool {
   const size_t window_;  // files in flight beyond the one the run is at
   const size_t budget_;  // bytes of findings not yet taken
 
+  // The run waits on runWakes_, the workers on workerWakes_; each side is woken only when
+  // there is enough for it to do, which spares a wake-up per file.
   std::mutex mutex_;
-  std::condition_variable changed_;
+  std::condition_variable runWakes_;
+  std::condition_variable workerWakes_;
+  bool runWaiting_ = false;
+  size_t claimWaiting_ = 0;  // workers waiting for the window to drain
+  size_t roomWaiting_ = 0;   // workers waiting for the findings to be taken
+  size_t claimAgainAt_ = 0;  // the head that lets waiting workers claim again
   std::map<size_t, Slot> slots_;
   size_t next_;  // the next file to claim
   size_t head_;  // the file the run is at

@@ -18,7 +18,7 @@ namespace {
 // Files up to this size are counted at once when the status needs their lines.
 constexpr long long kCountAtOnce = 16ll << 20;
 // How long the run waits for the workers before it asks whether a pump is due.
-constexpr std::chrono::milliseconds kWaitStep{2};
+constexpr std::chrono::milliseconds kWaitStep{4};
 
 void AppendNumber(std::string& out, size_t value) {
   char digits[24];

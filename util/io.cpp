@@ -137,48 +137,65 @@ struct Level {
   std::vector<Entry> entries;
   size_t next = 0;
   size_t prefixLength = 0;
+  Fd fd;  // closed once the level is far above the current one
   dev_t device = 0;
   ino_t inode = 0;
 };
+
+// The deepest levels keep their folders open; those above are opened again on the way back.
+constexpr size_t kOpenLevels = 32;
 
 bool SameFolder(int fd, const Level& level) {
   struct stat st;
   return fstat(fd, &st) == 0 && st.st_dev == level.device && st.st_ino == level.inode;
 }
 
-// Depth first, holding only the top folder and the current one open, so a tree of any depth
-// is listed within the process's descriptor limit. Going back up takes "..", checked against
-// the folder left; if it was moved meanwhile the names from the top lead back to it.
+// Depth first, holding at most kOpenLevels folders open, so a tree of any depth is listed
+// within the process's descriptor limit. Going back up to a closed level takes "..", checked
+// against the folder left; if it was moved meanwhile the names from the top lead back to it.
 void ListTree(int top, std::string& prefix, std::string_view mask, const DirectoryVisit& visit,
               FileList& out) {
   std::vector<Level> stack;
-  std::vector<std::string> names;  // the folders below top that lead to the current one
-  auto enter = [&](Fd& dir) {
-    struct stat st {};
-    fstat(dir.fd(), &st);
-    stack.push_back(Level{ReadEntries(dir.fd()), 0, prefix.size(), st.st_dev, st.st_ino});
+  std::vector<std::string> names;  // the folders below top that lead to the deepest level
+  const auto enter = [&](Fd dir) {
+    Level level;
+    level.entries = ReadEntries(dir.fd());
+    level.prefixLength = prefix.size();
+    level.fd = std::move(dir);
+    stack.push_back(std::move(level));
+    if (stack.size() > kOpenLevels) {
+      Level& far = stack[stack.size() - kOpenLevels - 1];
+      struct stat st {};
+      if (fstat(far.fd.fd(), &st) == 0) {
+        far.device = st.st_dev;
+        far.inode = st.st_ino;
+      }
+      far.fd.Reset();
+    }
   };
   if (visit && !visit()) return;
-  Fd current = OpenDirectory(top, ".", true);
-  if (!current.ok()) return;
-  enter(current);
+  Fd first = OpenDirectory(top, ".", true);
+  if (!first.ok()) return;
+  enter(std::move(first));
   while (!stack.empty()) {
     Level& level = stack.back();
     if (level.next == level.entries.size()) {
+      const Fd child = std::move(level.fd);
       stack.pop_back();
       if (stack.empty()) break;
       names.pop_back();
       prefix.resize(stack.back().prefixLength);
-      current = OpenDirectory(current.fd(), "..", false);
-      if (!current.ok() || !SameFolder(current.fd(), stack.back())) {
-        current = OpenDirectory(top, ".", true);
+      Level& parent = stack.back();
+      if (parent.fd.ok()) continue;
+      if (child.ok()) parent.fd = OpenDirectory(child.fd(), "..", false);
+      if (!parent.fd.ok() || !SameFolder(parent.fd.fd(), parent)) {
+        parent.fd = OpenDirectory(top, ".", true);
         for (const std::string& name : names)
-          if (current.ok()) current = OpenDirectory(current.fd(), name.c_str(), false);
+          if (parent.fd.ok()) parent.fd = OpenDirectory(parent.fd.fd(), name.c_str(), false);
         // The folder is gone or replaced: what is left of it is not listed.
-        if (!current.ok() || !SameFolder(current.fd(), stack.back())) {
-          stack.back().next = stack.back().entries.size();
-          current = OpenDirectory(top, ".", true);
-          if (!current.ok()) return;
+        if (!parent.fd.ok() || !SameFolder(parent.fd.fd(), parent)) {
+          parent.fd.Reset();
+          parent.next = parent.entries.size();
         }
       }
       continue;
@@ -190,14 +207,13 @@ void ListTree(int top, std::string& prefix, std::string_view mask, const Directo
       continue;
     }
     if (e.kind != Kind::Directory) continue;
-    Fd sub = OpenDirectory(current.fd(), e.name.c_str(), false);
+    Fd sub = OpenDirectory(level.fd.fd(), e.name.c_str(), false);
     if (!sub.ok()) continue;
     if (visit && !visit()) return;
     names.push_back(e.name);
     prefix += e.name;
     prefix += '/';
-    current = std::move(sub);
-    enter(current);
+    enter(std::move(sub));
   }
 }
 
