@@ -30,6 +30,7 @@ FileScan::End FileScan::Run(FileReader& reader, std::shared_ptr<const LineMatche
   line_ = 0;
   firstLine_ = firstLine;
   openLine_ = long_ = false;
+  counted_ = true;
   reader.SetOverlap(OverlapFor(*matcher_));
   std::string_view block;
   while (reader.NextBlock(block))
@@ -77,7 +78,8 @@ bool FileScan::Block(std::string_view block, size_t carried, bool partial) {
     cursor = SkipBreak(brk, regionEnd);
     ++line_;
   }
-  if (!Lines(region, cursor)) return false;
+  // Nothing needs the lines after the last candidate of the file.
+  if (!Lines(region, cursor, partial || !reader_->AtEnd())) return false;
   if (partial) {
     long_ = true;
     longDecide_ = line_ >= firstLine_;
@@ -92,7 +94,7 @@ bool FileScan::Block(std::string_view block, size_t carried, bool partial) {
 }
 
 // The complete lines of region from cursor on.
-bool FileScan::Lines(std::string_view region, const char*& cursor) {
+bool FileScan::Lines(std::string_view region, const char*& cursor, bool countRest) {
   const char* const b = region.data();
   const char* const e = b + region.size();
   size_t scan = static_cast<size_t>(cursor - b);
@@ -127,18 +129,26 @@ bool FileScan::Lines(std::string_view region, const char*& cursor) {
     line_ += CountBreaks(cursor, lineStart);
     cursor = lineStart;
     bool goOn = true;
-    cursor = FinishLine(cursor, e, goOn);
+    // Any occurrence of a query with ink makes a hit, unless whole words are asked for.
+    cursor = FinishLine(cursor, e, goOn, !matcher.Options().wholeWord && !matcher.BlankQuery());
     if (!goOn) return false;
     if (next_) Switch();
     scan = static_cast<size_t>(cursor - b);
   }
-  line_ += CountBreaks(cursor, e);
+  if (countRest)
+    line_ += CountBreaks(cursor, e);
+  else
+    counted_ = false;
   cursor = e;
   return true;
 }
 
-// Decides the line at cursor and returns the start of the next one.
-const char* FileScan::FinishLine(const char* cursor, const char* end, bool& goOn) {
+std::optional<size_t> FileScan::Lines() const {
+  if (!counted_) return std::nullopt;
+  return line_ + (openLine_ ? 1 : 0);
+}
+
+const char* FileScan::FinishLine(const char* cursor, const char* end, bool& goOn, bool hit) {
   const char* lineEnd = FindNextBreak(cursor, end);
   const std::string_view text(cursor, static_cast<size_t>(lineEnd - cursor));
   const size_t index = line_;
@@ -147,7 +157,7 @@ const char* FileScan::FinishLine(const char* cursor, const char* end, bool& goOn
     next = SkipBreak(lineEnd, end);
     ++line_;
   }
-  if (matcher_->IsHit(text)) goOn = hooks_.Hit(index, text.substr(0, kShownLineBytes));
+  if (hit || matcher_->IsHit(text)) goOn = hooks_.Hit(index, text.substr(0, kShownLineBytes));
   return next;
 }
 

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -39,13 +40,16 @@ class FileScan {
   // From a hook: the lines after the one under way are decided by matcher.
   void SwitchMatcher(std::shared_ptr<const LineMatcher> matcher) { next_ = std::move(matcher); }
 
-  // After Done: the number of lines of the file.
-  size_t Lines() const { return line_ + (openLine_ ? 1 : 0); }
+  // After Done: the number of lines of the file, when the scan had to count them all (the
+  // lines after the last candidate of the file's last block are not counted).
+  std::optional<size_t> Lines() const;
 
  private:
   bool Block(std::string_view block, size_t carried, bool partial);
-  bool Lines(std::string_view region, const char*& cursor);
-  const char* FinishLine(const char* cursor, const char* end, bool& goOn);
+  bool Lines(std::string_view region, const char*& cursor, bool countRest);
+  // Decides the line at cursor (hit: a candidate in it is known to count) and returns the
+  // start of the next one.
+  const char* FinishLine(const char* cursor, const char* end, bool& goOn, bool hit = false);
   bool LongPiece(std::string_view piece, size_t context, bool ends);
   void Switch();
 
@@ -55,6 +59,7 @@ class FileScan {
   size_t line_ = 0;  // index of the first line not yet passed
   size_t firstLine_ = 0;
   bool openLine_ = false;  // bytes after the last break
+  bool counted_ = true;    // line_ counts every break passed
   // The long line under way, when the last block ended inside it.
   bool long_ = false;
   bool longDecide_ = false;

@@ -216,6 +216,8 @@ SearchRun::Step SearchRun::ReplayFile(const FileList& files, size_t index) {
         }
         break;
       case SearchPool::Got::Done:
+        // The lines after the change may hit with the new options where the old found none.
+        if (resumeAt) return ResumeFile(files, index, *resumeAt);
         fileLines_ = facts.lines;
         fileDone_ = true;
         return Step::Go;

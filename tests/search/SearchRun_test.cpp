@@ -222,15 +222,19 @@ TEST(SearchRun, FastRunShowsTheCurrentStatusWhenItPumps) {
               ElementsAre("Searching : a.txt.....in Line : 50/120", "Finished Searching"));
 }
 
+// Line by line; fast on one thread; fast on three.
+constexpr std::pair<bool, unsigned> kModes[] = {{true, 1}, {false, 1}, {false, 3}};
+
 TEST(SearchRun, StopEndsTheRunAndKeepsTheLinesFound) {
   TempTree t;
   for (int f = 0; f < 5; ++f) t.Write("f" + std::to_string(f) + ".txt", "foo\nfoo\n");
-  for (bool lineByLine : {false, true}) {
+  for (const auto& [lineByLine, threads] : kModes) {
     Recorder r({"foo", false, true});
     r.pumpAlways = true;
     r.onPump = [](Recorder& self) { self.stop = self.lines.size() >= 3; };
     SearchRun run(t.root(), "*", false, r);
     run.SetLineByLine(lineByLine);
+    run.SetThreads(threads);
     EXPECT_EQ(run.Run(), SearchEnd::Aborted);
     EXPECT_EQ(r.lines.size(), 3u);
     EXPECT_EQ(r.statuses.back(), "User aborted Search");
@@ -250,8 +254,8 @@ TEST(SearchRun, StopEndsTheRunAndKeepsTheLinesFound) {
 
 TEST(SearchRun, ChangedOptionsCountFromTheNextLine) {
   TempTree t;
-  t.Write("a.txt", "foo\nbar\nfoo\nbar\n");
-  for (bool lineByLine : {false, true}) {
+  t.Write("a.txt", "foo\nbar\nbaz\nbar\n");
+  for (const auto& [lineByLine, threads] : kModes) {
     Recorder r({"foo", false, true});
     r.pumpAlways = true;
     r.onPump = [](Recorder& self) {
@@ -259,11 +263,12 @@ TEST(SearchRun, ChangedOptionsCountFromTheNextLine) {
     };
     SearchRun run(t.root(), "*", false, r);
     run.SetLineByLine(lineByLine);
+    run.SetThreads(threads);
     run.Run();
     EXPECT_THAT(r.lines,
                 ElementsAre(t.Path("a.txt") + " (0)  :  foo", t.Path("a.txt") + " (1)  :  bar",
                             t.Path("a.txt") + " (3)  :  bar"))
-        << lineByLine;
+        << lineByLine << threads;
   }
 }
 
