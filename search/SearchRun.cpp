@@ -83,6 +83,7 @@ SearchEnd SearchRun::Run() {
         else if (OpenNext())
           step = SearchFile(files[i], 0);
       } catch (const std::exception&) {
+        if (listener_.Threw()) throw;
         if (parallel) StartPool(files, i + 1);
       }
       if (step == Step::Stop) {

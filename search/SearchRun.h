@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 
 #include "FileReader.h"
 #include "FileScan.h"
@@ -88,10 +89,54 @@ class SearchRun : private FileScan::Hooks {
   std::optional<size_t> FileLines();
   unsigned ThreadCount() const;
 
+  // The listener, noting whether an error was thrown from within it: that one is the
+  // caller's and leaves the run, where a failure on a file only skips the file.
+  class Calls {
+    template <typename F>
+    auto Call(F&& f) {
+      threw_ = true;
+      if constexpr (std::is_void_v<decltype(f())>) {
+        f();
+        threw_ = false;
+      } else {
+        auto result = f();
+        threw_ = false;
+        return result;
+      }
+    }
+    SearchListener& listener_;
+    bool threw_ = false;
+
+   public:
+    explicit Calls(SearchListener& listener) : listener_(listener) {}
+    void Result(const SearchHit& hit) {
+      Call([&] { listener_.Result(hit); });
+    }
+    void Status(std::string_view text) {
+      Call([&] { listener_.Status(text); });
+    }
+    bool PumpDue() {
+      return Call([&] { return listener_.PumpDue(); });
+    }
+    void Pump() {
+      Call([&] { listener_.Pump(); });
+    }
+    bool StopRequested() {
+      return Call([&] { return listener_.StopRequested(); });
+    }
+    SearchOptions Options() {
+      return Call([&] { return listener_.Options(); });
+    }
+    bool ListingGoesOn() {
+      return Call([&] { return listener_.ListingGoesOn(); });
+    }
+    bool Threw() const { return threw_; }
+  };
+
   std::string directory_;
   std::string mask_;
   bool recursive_;
-  SearchListener& listener_;
+  Calls listener_;
   bool lineByLine_ = false;
   size_t blockSize_ = size_t{1} << 20;
   unsigned threads_ = 0;
