@@ -22,12 +22,13 @@ vorn="$root/build/default/search/vorn-find"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 
-# median seconds of each command, in order
+# median seconds of each command, in order, then their mean CPU seconds (user + system): on a
+# busy machine the CPU times compare more steadily than the wall times.
 timed() {
   local out="$1"; shift
   hyperfine --style none --warmup 1 --runs "$runs" --output="$out" --export-json "$work/h.json" \
     "$@" >/dev/null 2>&1
-  python3 -c 'import json,sys; print(*[x["median"] for x in json.load(open(sys.argv[1]))["results"]])' \
+  python3 -c 'import json,sys; r=json.load(open(sys.argv[1]))["results"]; print(*[x["median"] for x in r], *[x["user"] + x["system"] for x in r])' \
     "$work/h.json"
 }
 peak_mb() { { /usr/bin/time -f %M "$@" >/dev/null; } 2>&1 | awk '{ printf "%.1f", $1 / 1024 }'; }
@@ -43,25 +44,26 @@ cases=(
 
 echo "machine: $(nproc) online cores, load $(cut -d' ' -f1-3 /proc/loadavg); median of $runs warm runs"
 echo
-printf '%-28s %9s %9s %7s %6s %8s %8s\n' "default threads" vorn_s rg_s ratio target vorn_MB rg_MB
+printf '%-28s %9s %9s %7s %6s %8s %8s %9s\n' "default threads" vorn_s rg_s ratio target vorn_MB rg_MB cpu_ratio
 for c in "${cases[@]}"; do
   IFS='|' read -r name vargs rargs gargs output query <<<"$c"
   out=pipe
   [ "$output" = file ] && out="$work/out.txt"
-  read -r tv tr < <(timed "$out" "$vorn $vargs '$tree' '*.*' $query" "rg -uuu $rargs $query '$tree'")
-  printf '%-28s %9.3f %9.3f %7s %6s %8s %8s\n' "$name" "$tv" "$tr" "$(ratio "$tv" "$tr")" 1.0 \
-    "$(peak_mb $vorn $vargs "$tree" '*.*' $query)" "$(peak_mb rg -uuu $rargs $query "$tree")"
+  read -r tv tr cv cr < <(timed "$out" "$vorn $vargs '$tree' '*.*' $query" "rg -uuu $rargs $query '$tree'")
+  printf '%-28s %9.3f %9.3f %7s %6s %8s %8s %9s\n' "$name" "$tv" "$tr" "$(ratio "$tv" "$tr")" 1.0 \
+    "$(peak_mb $vorn $vargs "$tree" '*.*' $query)" "$(peak_mb rg -uuu $rargs $query "$tree")" \
+    "$(ratio "$cv" "$cr")"
 done
 echo
-printf '%-28s %9s %9s %9s %7s %6s %8s %6s\n' "one thread" vorn_s rg_s grep_s vs_rg target vs_grep target
+printf '%-28s %9s %9s %9s %7s %6s %8s %6s %9s\n' "one thread" vorn_s rg_s grep_s vs_rg target vs_grep target cpu_ratios
 for c in "${cases[@]}"; do
   IFS='|' read -r name vargs rargs gargs output query <<<"$c"
   out=pipe
   [ "$output" = file ] && out="$work/out.txt"
-  read -r tv tr tg < <(timed "$out" "$vorn -j 1 $vargs '$tree' '*.*' $query" \
+  read -r tv tr tg cv cr cg < <(timed "$out" "$vorn -j 1 $vargs '$tree' '*.*' $query" \
     "rg -j1 -uuu $rargs $query '$tree'" "grep $gargs $query '$tree'")
-  printf '%-28s %9.3f %9.3f %9.3f %7s %6s %8s %6s\n' "$name" "$tv" "$tr" "$tg" \
-    "$(ratio "$tv" "$tr")" 0.9 "$(ratio "$tv" "$tg")" 0.6
+  printf '%-28s %9.3f %9.3f %9.3f %7s %6s %8s %6s %9s\n' "$name" "$tv" "$tr" "$tg" \
+    "$(ratio "$tv" "$tr")" 0.9 "$(ratio "$tv" "$tg")" 0.6 "$(ratio "$cv" "$cr")/$(ratio "$cv" "$cg")"
 done
 
 # A sparse 8 GB disk image with no line break beside a small file: memory stays bounded and

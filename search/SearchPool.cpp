@@ -26,6 +26,7 @@ class SearchPool::Hooks : public FileScan::Hooks {
     return batch_.Bytes() < kBatchBytes || Flush();
   }
   bool Passed(size_t index) override {
+    if (pool_.stopping_.load(std::memory_order_relaxed)) return false;
     batch_.events.push_back({false, index, 0, 0});
     return ++stretches_ < kBatchStretches || Flush();
   }
@@ -61,6 +62,7 @@ SearchPool::~SearchPool() {
   {
     const std::lock_guard lock(mutex_);
     cancel_ = true;
+    stopping_ = true;
   }
   runWakes_.notify_all();
   workerWakes_.notify_all();

@@ -3,6 +3,7 @@
 // thread, and a cap on findings not yet taken.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
@@ -105,6 +106,7 @@ class SearchPool {
   size_t head_;  // the file the run is at
   size_t queued_ = 0;
   bool cancel_ = false;
+  std::atomic<bool> stopping_{false};  // cancel_, read without the lock at every stretch
   std::vector<std::thread> threads_;
 };
 
