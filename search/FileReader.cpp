@@ -24,6 +24,7 @@ FileReader& FileReader::operator=(FileReader&& other) noexcept {
   expectedSize_ = other.expectedSize_;
   totalRead_ = other.totalRead_;
   buffer_ = std::move(other.buffer_);
+  other_ = std::move(other.other_);
   fill_ = std::exchange(other.fill_, 0);
   consumed_ = std::exchange(other.consumed_, 0);
   eof_ = other.eof_;
@@ -59,10 +60,17 @@ bool FileReader::OpenAt(int dirFd, const char* name) {
     return false;
   }
   expectedSize_ = st.st_size;
-  // A long line grows the buffer; give the memory back once it is far above the block size.
-  if (buffer_.size() < blockSize_ || buffer_.size() > 8 * blockSize_) {
-    buffer_.resize(blockSize_);
-    buffer_.shrink_to_fit();
+  // A small file is read into a small buffer: the kernel copies a small file into a large
+  // (memory-mapped) buffer much more slowly. Both are kept, so files of mixed sizes cost no
+  // allocations; a buffer a long line grew goes back to its size.
+  const size_t small = std::min(kSmallBuffer, blockSize_);
+  const size_t want = st.st_size < static_cast<off_t>(small) ? small : blockSize_;
+  if (buffer_.size() != want) {
+    std::swap(buffer_, other_);
+    if (buffer_.size() != want) {
+      buffer_.resize(want);
+      buffer_.shrink_to_fit();
+    }
   }
   return true;
 }

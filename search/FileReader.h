@@ -59,9 +59,11 @@ class FileReader {
   int fd_ = -1;
   long long expectedSize_ = 0;
   long long totalRead_ = 0;
+  static constexpr size_t kSmallBuffer = size_t{64} << 10;
   std::vector<char> buffer_;
-  size_t fill_ = 0;      // bytes in buffer_
-  size_t consumed_ = 0;  // bytes already handed out as blocks
+  std::vector<char> other_;  // the buffer for files of the other size
+  size_t fill_ = 0;          // bytes in buffer_
+  size_t consumed_ = 0;      // bytes already handed out as blocks
   bool eof_ = false;
   bool failed_ = false;
   bool wholeFileInBuffer_ = false;

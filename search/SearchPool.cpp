@@ -12,13 +12,17 @@ namespace {
 constexpr size_t kBatchBytes = size_t{64} << 10;
 // Passed events per batch: a file scanned at length reaches the run in steady steps.
 constexpr size_t kBatchStretches = 16;
+// The run waiting for its file is woken once a file this far past it is done.
+constexpr size_t kWakeAhead = 16;
+constexpr size_t kListedAhead = 128;
+constexpr size_t kClaimRun = 4;
 
 }  // namespace
 
 // A worker's side of one file: events are gathered into batches and handed over.
 class SearchPool::Hooks : public FileScan::Hooks {
  public:
-  Hooks(SearchPool& pool, size_t index) : pool_(pool), index_(index) {}
+  Hooks(SearchPool& pool, size_t index, long long size) : pool_(pool), index_(index), size_(size) {}
 
   bool Hit(size_t index, std::string_view shown) override {
     batch_.events.push_back({true, index, batch_.texts.size(), shown.size()});
@@ -32,28 +36,33 @@ class SearchPool::Hooks : public FileScan::Hooks {
   }
   bool Flush() {
     stretches_ = 0;
-    return pool_.Hand(index_, batch_);
+    return pool_.Hand(index_, size_, batch_);
   }
 
  private:
   SearchPool& pool_;
   size_t index_;
+  long long size_;
   Findings batch_;
   size_t stretches_ = 0;
 };
 
-SearchPool::SearchPool(const FileList& files, std::string directory, bool recursive,
+SearchPool::SearchPool(EntryList& files, std::string directory, bool recursive,
                        std::shared_ptr<const LineMatcher> matcher, size_t from, unsigned threads,
-                       size_t blockSize)
+                       size_t blockSize, bool listing)
     : files_(files),
       directory_(std::move(directory)),
       recursive_(recursive),
       matcher_(std::move(matcher)),
       blockSize_(blockSize),
-      window_(size_t{32} * threads),
+      // Wide: while the tree is listed the workers run far ahead of the run, which takes their
+      // findings only once the list is complete. A file without findings costs little.
+      window_(size_t{4096} * threads),
       budget_(size_t{2} * threads * blockSize),
       next_(from),
-      head_(from) {
+      head_(from),
+      listed_(files.size()),
+      listing_(listing) {
   threads_.reserve(threads);
   for (unsigned t = 0; t < threads; ++t) threads_.emplace_back([this] { Work(); });
 }
@@ -72,44 +81,52 @@ SearchPool::~SearchPool() {
 void SearchPool::Work() {
   FileReader reader(blockSize_);
   FolderCache folders;
+  std::vector<std::pair<size_t, std::string>> claimed;
   for (;;) {
-    size_t index;
+    claimed.clear();
     {
       std::unique_lock lock(mutex_);
-      if (!cancel_ && next_ < files_.size() && next_ >= head_ + window_) {
-        // The window is full: claim again once the run has taken half of it.
-        claimAgainAt_ = next_ - window_ / 2;
+      const auto listEnds = [this] { return !listing_ && next_ >= listed_; };
+      if (!cancel_ && !listEnds() && (next_ >= listed_ || next_ >= head_ + window_)) {
+        // Wait for more of the list, or, with the window full, until the run has taken half.
+        if (next_ < listed_) claimAgainAt_ = next_ - window_ / 2;
         ++claimWaiting_;
-        workerWakes_.wait(lock, [this] {
-          return cancel_ || next_ >= files_.size() || next_ < head_ + window_ / 2;
+        workerWakes_.wait(lock, [&] {
+          return cancel_ || listEnds() || (next_ < listed_ && next_ < head_ + window_ / 2);
         });
         --claimWaiting_;
       }
-      if (cancel_ || next_ >= files_.size()) return;
-      index = next_++;
-      slots_[index];
+      if (cancel_ || listEnds()) return;
+      // A few files at a time: fewer turns at the lock.
+      while (claimed.size() < kClaimRun && next_ < listed_ && next_ < head_ + window_) {
+        const size_t index = next_++;
+        slots_[index];
+        // Read under the lock: the list may be growing.
+        const std::string& entry = files_[index];
+        claimed.emplace_back(index, recursive_ ? entry : directory_ + entry);
+      }
     }
-    SearchOne(index, reader, folders);
+    for (const auto& [index, path] : claimed) SearchOne(index, path, reader, folders);
   }
 }
 
-void SearchPool::SearchOne(size_t index, FileReader& reader, FolderCache& folders) {
-  const std::string& entry = files_[index];
+void SearchPool::SearchOne(size_t index, const std::string& path, FileReader& reader,
+                           FolderCache& folders) {
   bool opened = false;
   try {
-    opened = folders.Open(reader, recursive_ ? entry : directory_ + entry);
+    opened = folders.Open(reader, path);
   } catch (const std::exception&) {
   }
-  {
+  if (!opened) {
     std::unique_lock lock(mutex_);
     Slot& slot = slots_[index];
-    slot.open = opened ? Open::Opened : Open::Skipped;
-    slot.facts.size = opened ? reader.Size() : 0;
-    slot.done = !opened;
-    if (!opened) Publish(index, slot, lock);
+    slot.open = Open::Skipped;
+    slot.done = true;
+    Publish(index, slot, lock);
+    return;
   }
-  if (!opened) return;
-  Hooks hooks(*this, index);
+  const long long size = reader.Size();
+  Hooks hooks(*this, index, size);
   FileScan scan(hooks);
   FileScan::End end = FileScan::End::Failed;
   // A failure on one file ends its search; what it found so far stays.
@@ -122,6 +139,8 @@ void SearchPool::SearchOne(size_t index, FileReader& reader, FolderCache& folder
   hooks.Flush();
   std::unique_lock lock(mutex_);
   Slot& slot = slots_[index];
+  slot.open = Open::Opened;
+  slot.facts.size = size;
   slot.done = true;
   if (end == FileScan::End::Done) slot.facts.lines = scan.Lines();
   Publish(index, slot, lock);
@@ -132,14 +151,15 @@ void SearchPool::SearchOne(size_t index, FileReader& reader, FolderCache& folder
 // runs, not one wake-up each; the run's own timeout covers the rest.
 void SearchPool::Publish(size_t index, Slot& slot, std::unique_lock<std::mutex>& lock) {
   slot.told = true;
-  const bool wake = runWaiting_ && ((index == head_ && !slot.batches.empty()) ||
-                                    index >= head_ + window_ / 4 || index + 1 == files_.size());
+  const bool wake =
+      runWaiting_ && ((index == head_ && !slot.batches.empty()) || index >= head_ + kWakeAhead ||
+                      (!listing_ && index + 1 == listed_));
   lock.unlock();
   if (wake) runWakes_.notify_one();
 }
 
 // The file the run is at may always queue up to the budget; the others share it.
-bool SearchPool::Hand(size_t index, Findings& batch) {
+bool SearchPool::Hand(size_t index, long long size, Findings& batch) {
   if (batch.events.empty()) return true;
   const size_t bytes = batch.Bytes();
   std::unique_lock lock(mutex_);
@@ -153,6 +173,8 @@ bool SearchPool::Hand(size_t index, Findings& batch) {
     --roomWaiting_;
   }
   if (cancel_) return false;
+  slot.open = Open::Opened;
+  slot.facts.size = size;
   slot.batches.push_back(std::move(batch));
   slot.bytes += bytes;
   queued_ += bytes;
@@ -177,10 +199,21 @@ SearchPool::Got SearchPool::Take(size_t index, Findings& out, FileFacts& facts,
     runWaiting_ = false;
     if (!got) return Got::Nothing;
   }
-  if (slot->open == Open::Skipped) return Got::Skipped;
   facts = slot->facts;
+  // A file that is over is taken whole, and the run moves on to the next.
+  const auto over = [&](Got got) {
+    queued_ -= slot->bytes;
+    slots_.erase(index);
+    head_ = index + 1;
+    const bool wake = roomWaiting_ > 0 || (claimWaiting_ > 0 && head_ >= claimAgainAt_);
+    lock.unlock();
+    if (wake) workerWakes_.notify_all();
+    return got;
+  };
+  if (slot->open == Open::Skipped) return over(Got::Skipped);
   if (!slot->openedTold) {
     slot->openedTold = true;
+    if (slot->done && slot->batches.empty()) return over(Got::Whole);
     return Got::Opened;
   }
   if (!slot->batches.empty()) {
@@ -194,7 +227,7 @@ SearchPool::Got SearchPool::Take(size_t index, Findings& out, FileFacts& facts,
     if (wake) workerWakes_.notify_all();
     return Got::Findings;
   }
-  return Got::Done;
+  return over(Got::Done);
 }
 
 void SearchPool::Release(size_t index) {
@@ -208,6 +241,26 @@ void SearchPool::Release(size_t index) {
   const bool wake = roomWaiting_ > 0 || (claimWaiting_ > 0 && head_ >= claimAgainAt_);
   lock.unlock();
   if (wake) workerWakes_.notify_all();
+}
+
+void SearchPool::Append(std::vector<std::string>& entries) {
+  std::unique_lock lock(mutex_);
+  for (std::string& entry : entries) files_.push_back(std::move(entry));
+  entries.clear();
+  listed_ = files_.size();
+  // Workers that caught up with the listing are woken once there is a run of files for them,
+  // not for every folder.
+  const bool wake = claimWaiting_ > 0 && listed_ >= next_ + kListedAhead;
+  lock.unlock();
+  if (wake) workerWakes_.notify_all();
+}
+
+void SearchPool::ListingDone() {
+  {
+    const std::lock_guard lock(mutex_);
+    listing_ = false;
+  }
+  workerWakes_.notify_all();
 }
 
 }  // namespace vorn

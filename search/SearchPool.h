@@ -25,6 +25,9 @@ namespace vorn {
 class FileReader;
 class FolderCache;
 
+// The entries of a run's file list; references stay valid while entries are appended.
+using EntryList = std::deque<std::string>;
+
 // A hit line, or a stretch scanned in the line under way.
 struct ScanEvent {
   bool hit = false;
@@ -46,25 +49,30 @@ struct Findings {
 class SearchPool {
  public:
   // Searches files[from], files[from + 1], ... (paths: directory + entry, or the entry itself
-  // when recursive) with matcher on threads threads, blocks of blockSize bytes.
-  SearchPool(const FileList& files, std::string directory, bool recursive,
+  // when recursive) with matcher on threads threads, blocks of blockSize bytes. While listing
+  // is true the list still grows, through Append only.
+  SearchPool(EntryList& files, std::string directory, bool recursive,
              std::shared_ptr<const LineMatcher> matcher, size_t from, unsigned threads,
-             size_t blockSize);
+             size_t blockSize, bool listing = false);
   // Stops the workers at their next block and waits for them.
   ~SearchPool();
   SearchPool(const SearchPool&) = delete;
   SearchPool& operator=(const SearchPool&) = delete;
 
-  enum class Got { Nothing, Skipped, Opened, Findings, Done };
+  enum class Got { Nothing, Skipped, Opened, Findings, Done, Whole };
   struct FileFacts {
     long long size = 0;
     std::optional<size_t> lines;  // known when the file was read to its end
   };
   // What is new about file index, the one the run is at, waiting at most wait: Skipped (it
-  // could not be opened), or Opened, then Findings batches, then Done.
+  // could not be opened), or Opened, then Findings batches, then Done; or Whole, for a file
+  // done without findings. After Skipped, Done and Whole the next file is the one the run is at.
   Got Take(size_t index, Findings& out, FileFacts& facts, std::chrono::milliseconds wait);
-  // The run is done with file index; the next file becomes the one it is at.
+  // The run leaves file index before its end; the next file becomes the one it is at.
   void Release(size_t index);
+  // While the list is being built: more entries (taken from entries), and the end of the list.
+  void Append(std::vector<std::string>& entries);
+  void ListingDone();
 
  private:
   enum class Open { Pending, Opened, Skipped };
@@ -80,11 +88,11 @@ class SearchPool {
   class Hooks;
 
   void Work();
-  void SearchOne(size_t index, FileReader& reader, FolderCache& folders);
-  bool Hand(size_t index, Findings& batch);
+  void SearchOne(size_t index, const std::string& path, FileReader& reader, FolderCache& folders);
+  bool Hand(size_t index, long long size, Findings& batch);
   void Publish(size_t index, Slot& slot, std::unique_lock<std::mutex>& lock);
 
-  const FileList& files_;
+  EntryList& files_;
   const std::string directory_;
   const bool recursive_;
   const std::shared_ptr<const LineMatcher> matcher_;
@@ -105,6 +113,8 @@ class SearchPool {
   size_t next_;  // the next file to claim
   size_t head_;  // the file the run is at
   size_t queued_ = 0;
+  size_t listed_;  // entries the workers may claim
+  bool listing_;
   bool cancel_ = false;
   std::atomic<bool> stopping_{false};  // cancel_, read without the lock at every stretch
   std::vector<std::thread> threads_;

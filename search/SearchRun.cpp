@@ -49,25 +49,45 @@ unsigned SearchRun::ThreadCount() const {
 
 SearchEnd SearchRun::Run() {
   bool abandoned = false;
-  FileList files;
+  EntryList files;
+  matcher_ = std::make_shared<const LineMatcher>(listener_.Options());
+  const bool parallel = !lineByLine_ && ThreadCount() > 1;
   if (recursive_) {
-    files = ListFilesRecursive(directory_, mask_, [this, &abandoned] {
+    std::vector<std::string> listed;  // handed to the workers a folder at a time
+    const auto visit = [this, &abandoned, &listed] {
+      if (pool_ && !listed.empty()) pool_->Append(listed);
       if (listener_.PumpDue()) listener_.Pump();
       abandoned = !listener_.ListingGoesOn();
       return !abandoned;
-    });
+    };
+    if (parallel) {
+      // The workers begin on the first files while the tree is still being listed.
+      pool_ = std::make_unique<SearchPool>(files, directory_, recursive_, matcher_, 0,
+                                           ThreadCount(), blockSize_, true);
+      ListFilesRecursive(directory_, mask_, visit,
+                         [&listed](std::string&& path) { listed.push_back(std::move(path)); });
+      pool_->Append(listed);
+      pool_->ListingDone();
+    } else {
+      ListFilesRecursive(directory_, mask_, visit,
+                         [&files](std::string&& path) { files.push_back(std::move(path)); });
+    }
   } else {
-    files = ListFiles(directory_, mask_);
+    for (std::string& name : ListFiles(directory_, mask_)) files.push_back(std::move(name));
   }
   for (FileReader* r : {&reader_, &spare_}) {
     r->SetBlockSize(blockSize_);
     r->SetWholeLines(lineByLine_);
   }
-  matcher_ = std::make_shared<const LineMatcher>(listener_.Options());
   entry_ = nullptr;
   if (!abandoned) {
-    const bool parallel = !lineByLine_ && ThreadCount() > 1;
-    if (parallel) StartPool(files, 0);
+    // Options changed while the tree was listed count from the first file.
+    SearchOptions now = listener_.Options();
+    if (!(now == matcher_->Options())) {
+      matcher_ = std::make_shared<const LineMatcher>(std::move(now));
+      pool_.reset();
+    }
+    if (parallel && !pool_) StartPool(files, 0);
     for (size_t i = 0; i < files.size(); ++i) {
       if (PumpPoint() == Step::Stop) {
         abandoned = true;
@@ -103,7 +123,7 @@ SearchEnd SearchRun::Run() {
   return SearchEnd::Finished;
 }
 
-void SearchRun::StartPool(const FileList& files, size_t from) {
+void SearchRun::StartPool(EntryList& files, size_t from) {
   pool_.reset();
   if (from < files.size())
     pool_ = std::make_unique<SearchPool>(files, directory_, recursive_, matcher_, from,
@@ -165,14 +185,15 @@ SearchRun::Step SearchRun::SearchFile(const std::string& entry, size_t firstLine
 // Hands the findings the workers prepared for file index to the listener, pumping as one
 // thread would. When the options change, the lines up to the one under way keep the findings
 // made with the options they began with; from the next line on the file is searched again here.
-SearchRun::Step SearchRun::ReplayFile(const FileList& files, size_t index) {
+SearchRun::Step SearchRun::ReplayFile(EntryList& files, size_t index) {
   SearchPool* const pool = pool_.get();
   struct ReleaseOnExit {
     SearchRun& run;
     SearchPool* pool;
     size_t index;
+    bool taken = false;
     ~ReleaseOnExit() {
-      if (run.pool_.get() == pool) pool->Release(index);
+      if (!taken && run.pool_.get() == pool) pool->Release(index);
     }
   } release{*this, pool, index};
   Findings batch;
@@ -195,6 +216,14 @@ SearchRun::Step SearchRun::ReplayFile(const FileList& files, size_t index) {
         }
         break;
       case SearchPool::Got::Skipped:
+        release.taken = true;
+        return Step::Go;
+      case SearchPool::Got::Whole:
+        release.taken = true;
+        readerHoldsFile_ = false;
+        StartFile(files[index], facts.size);
+        fileLines_ = facts.lines;
+        fileDone_ = true;
         return Step::Go;
       case SearchPool::Got::Opened:
         opened = true;
@@ -217,6 +246,7 @@ SearchRun::Step SearchRun::ReplayFile(const FileList& files, size_t index) {
         }
         break;
       case SearchPool::Got::Done:
+        release.taken = true;
         // The lines after the change may hit with the new options where the old found none.
         if (resumeAt) return ResumeFile(files, index, *resumeAt);
         fileLines_ = facts.lines;
@@ -226,7 +256,7 @@ SearchRun::Step SearchRun::ReplayFile(const FileList& files, size_t index) {
   }
 }
 
-SearchRun::Step SearchRun::ResumeFile(const FileList& files, size_t index, size_t firstLine) {
+SearchRun::Step SearchRun::ResumeFile(EntryList& files, size_t index, size_t firstLine) {
   pool_.reset();
   SwitchOptionsIfChanged();
   const Step step = OpenNext() ? SearchFile(files[index], firstLine) : Step::Go;

@@ -15,11 +15,10 @@
 #include "FileReader.h"
 #include "FileScan.h"
 #include "LineMatcher.h"
+#include "SearchPool.h"
 #include "io.h"
 
 namespace vorn {
-
-class SearchPool;
 
 struct SearchHit {
   std::string_view path;        // the file's full path; the result line begins with it
@@ -82,9 +81,9 @@ class SearchRun : private FileScan::Hooks {
   void StartFile(const std::string& entry, long long size);
   Step SearchFile(const std::string& entry, size_t firstLine);
   Step SearchBlockLineByLine(std::string_view block);
-  Step ReplayFile(const FileList& files, size_t index);
-  Step ResumeFile(const FileList& files, size_t index, size_t firstLine);
-  void StartPool(const FileList& files, size_t from);
+  Step ReplayFile(EntryList& files, size_t index);
+  Step ResumeFile(EntryList& files, size_t index, size_t firstLine);
+  void StartPool(EntryList& files, size_t from);
   bool OpenNext();
   std::optional<size_t> FileLines();
   unsigned ThreadCount() const;

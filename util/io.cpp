@@ -154,7 +154,7 @@ bool SameFolder(int fd, const Level& level) {
 // within the process's descriptor limit. Going back up to a closed level takes "..", checked
 // against the folder left; if it was moved meanwhile the names from the top lead back to it.
 void ListTree(int top, std::string& prefix, std::string_view mask, const DirectoryVisit& visit,
-              FileList& out) {
+              const FileSink& found) {
   std::vector<Level> stack;
   std::vector<std::string> names;  // the folders below top that lead to the deepest level
   const auto enter = [&](Fd dir) {
@@ -203,7 +203,7 @@ void ListTree(int top, std::string& prefix, std::string_view mask, const Directo
     const Entry& e = level.entries[level.next++];
     if (e.name[0] == '.') continue;
     if (e.kind == Kind::File) {
-      if (MaskMatches(e.name, mask)) out.push_back(prefix + e.name);
+      if (MaskMatches(e.name, mask)) found(prefix + e.name);
       continue;
     }
     if (e.kind != Kind::Directory) continue;
@@ -269,12 +269,18 @@ FileList ListFiles(std::string_view directory, std::string_view mask) {
 
 FileList ListFilesRecursive(std::string_view directory, std::string_view mask,
                             const DirectoryVisit& visit) {
-  std::string prefix = AddTrailingBackslash(directory);
   FileList out;
+  ListFilesRecursive(directory, mask, visit,
+                     [&out](std::string&& path) { out.push_back(std::move(path)); });
+  return out;
+}
+
+void ListFilesRecursive(std::string_view directory, std::string_view mask,
+                        const DirectoryVisit& visit, const FileSink& found) {
+  std::string prefix = AddTrailingBackslash(directory);
   // The top directory itself may be reached through a link; only links below it are not followed.
   const Fd top(OpenFolder(prefix, O_PATH));
-  if (top.ok()) ListTree(top.fd(), prefix, mask, visit, out);
-  return out;
+  if (top.ok()) ListTree(top.fd(), prefix, mask, visit, found);
 }
 
 bool IsFileInUse(const std::string& path) {

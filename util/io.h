@@ -35,6 +35,11 @@ FileList ListFiles(std::string_view directory, std::string_view mask);
 // descriptors suffice for a tree of any depth.
 FileList ListFilesRecursive(std::string_view directory, std::string_view mask,
                             const DirectoryVisit& visit = {});
+// The same, handing each path to found as soon as it is listed, so a search may begin on the
+// first files while the rest of the tree is still being listed.
+using FileSink = std::function<void(std::string&&)>;
+void ListFilesRecursive(std::string_view directory, std::string_view mask,
+                        const DirectoryVisit& visit, const FileSink& found);
 
 // Linux has no exclusive opening: a file is "in use" when it cannot be opened for reading.
 bool IsFileInUse(const std::string& path);
