@@ -1,5 +1,6 @@
 #include "SearchPool.h"
 
+#include <algorithm>
 #include <exception>
 
 #include "FileReader.h"
@@ -22,7 +23,8 @@ constexpr size_t kClaimRun = 4;
 // A worker's side of one file: events are gathered into batches and handed over.
 class SearchPool::Hooks : public FileScan::Hooks {
  public:
-  Hooks(SearchPool& pool, size_t index, long long size) : pool_(pool), index_(index), size_(size) {}
+  Hooks(SearchPool& pool, size_t index, long long size, std::vector<Outcome>& unpublished)
+      : pool_(pool), index_(index), size_(size), unpublished_(unpublished) {}
 
   bool Hit(size_t index, std::string_view shown) override {
     batch_.events.push_back({true, index, batch_.texts.size(), shown.size()});
@@ -36,6 +38,9 @@ class SearchPool::Hooks : public FileScan::Hooks {
   }
   bool Flush() {
     stretches_ = 0;
+    // The files done before this one go first: the run may be waiting for them, and this
+    // hand-over may have to wait for the run.
+    pool_.Publish(unpublished_);
     return pool_.Hand(index_, size_, batch_);
   }
 
@@ -43,6 +48,7 @@ class SearchPool::Hooks : public FileScan::Hooks {
   SearchPool& pool_;
   size_t index_;
   long long size_;
+  std::vector<Outcome>& unpublished_;
   Findings batch_;
   size_t stretches_ = 0;
 };
@@ -82,6 +88,7 @@ void SearchPool::Work() {
   FileReader reader(blockSize_);
   FolderCache folders;
   std::vector<std::pair<size_t, std::string>> claimed;
+  std::vector<Outcome> done;  // outcomes not yet published
   for (;;) {
     claimed.clear();
     {
@@ -106,27 +113,26 @@ void SearchPool::Work() {
         claimed.emplace_back(index, recursive_ ? entry : directory_ + entry);
       }
     }
-    for (const auto& [index, path] : claimed) SearchOne(index, path, reader, folders);
+    for (const auto& [index, path] : claimed) {
+      done.push_back(SearchOne(index, path, reader, folders, done));
+      if (done.back().stopped) return;
+    }
+    Publish(done);
   }
 }
 
-void SearchPool::SearchOne(size_t index, const std::string& path, FileReader& reader,
-                           FolderCache& folders) {
-  bool opened = false;
+SearchPool::Outcome SearchPool::SearchOne(size_t index, const std::string& path, FileReader& reader,
+                                          FolderCache& folders, std::vector<Outcome>& unpublished) {
+  Outcome outcome{index, false, 0, std::nullopt, false};
   try {
-    opened = folders.Open(reader, path);
+    outcome.opened = folders.Open(reader, path);
   } catch (const std::exception&) {
   }
-  if (!opened) {
-    std::unique_lock lock(mutex_);
-    Slot& slot = slots_[index];
-    slot.open = Open::Skipped;
-    slot.done = true;
-    Publish(index, slot, lock);
-    return;
-  }
-  const long long size = reader.Size();
-  Hooks hooks(*this, index, size);
+  if (!outcome.opened) return outcome;
+  outcome.size = reader.Size();
+  // The run may be waiting for the files done before this one; a large file would hold them.
+  if (outcome.size >= static_cast<long long>(kBatchBytes)) Publish(unpublished);
+  Hooks hooks(*this, index, outcome.size, unpublished);
   FileScan scan(hooks);
   FileScan::End end = FileScan::End::Failed;
   // A failure on one file ends its search; what it found so far stays.
@@ -135,27 +141,37 @@ void SearchPool::SearchOne(size_t index, const std::string& path, FileReader& re
   } catch (const std::exception&) {
   }
   reader.Close();
-  if (end == FileScan::End::Stopped) return;
-  hooks.Flush();
+  outcome.stopped = end == FileScan::End::Stopped;
+  if (!outcome.stopped) hooks.Flush();
+  if (end == FileScan::End::Done) outcome.lines = scan.Lines();
+  return outcome;
+}
+
+// Lets the run see the outcomes of files done, under one turn at the lock.
+void SearchPool::Publish(std::vector<Outcome>& outcomes) {
+  if (outcomes.empty()) return;
   std::unique_lock lock(mutex_);
-  Slot& slot = slots_[index];
-  slot.open = Open::Opened;
-  slot.facts.size = size;
-  slot.done = true;
-  if (end == FileScan::End::Done) slot.facts.lines = scan.Lines();
-  Publish(index, slot, lock);
+  bool wake = false;
+  for (const Outcome& o : outcomes) {
+    Slot& slot = slots_[o.index];
+    slot.open = o.opened ? Open::Opened : Open::Skipped;
+    slot.facts.size = o.size;
+    slot.facts.lines = o.lines;
+    slot.done = true;
+    slot.told = true;
+    wake = wake || WakesRun(o.index, slot);
+  }
+  outcomes.clear();
+  lock.unlock();
+  if (wake) runWakes_.notify_one();
 }
 
 // Lets the run see the file's state, and wakes it when that is worth it: its file has a
 // batch, or files well past it are done, or the last file is. Small files are so taken in
 // runs, not one wake-up each; the run's own timeout covers the rest.
-void SearchPool::Publish(size_t index, Slot& slot, std::unique_lock<std::mutex>& lock) {
-  slot.told = true;
-  const bool wake =
-      runWaiting_ && ((index == head_ && !slot.batches.empty()) || index >= head_ + kWakeAhead ||
-                      (!listing_ && index + 1 == listed_));
-  lock.unlock();
-  if (wake) runWakes_.notify_one();
+bool SearchPool::WakesRun(size_t index, const Slot& slot) const {
+  return runWaiting_ && ((index == head_ && (slot.done || !slot.batches.empty())) ||
+                         index >= head_ + kWakeAhead || (!listing_ && index + 1 == listed_));
 }
 
 // The file the run is at may always queue up to the budget; the others share it.
@@ -179,12 +195,21 @@ bool SearchPool::Hand(size_t index, long long size, Findings& batch) {
   slot.bytes += bytes;
   queued_ += bytes;
   batch = Findings{};
-  Publish(index, slot, lock);
+  slot.told = true;
+  const bool wake = WakesRun(index, slot);
+  lock.unlock();
+  if (wake) runWakes_.notify_one();
   return true;
 }
 
 SearchPool::Got SearchPool::Take(size_t index, Findings& out, FileFacts& facts,
                                  std::chrono::milliseconds wait) {
+  if (!ready_.empty() && ready_.front().index == index) {
+    const Ready r = ready_.front();
+    ready_.pop_front();
+    facts = r.facts;
+    return r.got;
+  }
   std::unique_lock lock(mutex_);
   Slot* slot = nullptr;
   const auto news = [&] {
@@ -205,6 +230,15 @@ SearchPool::Got SearchPool::Take(size_t index, Findings& out, FileFacts& facts,
     queued_ -= slot->bytes;
     slots_.erase(index);
     head_ = index + 1;
+    // The files done after it without findings are taken at the same turn.
+    for (auto it = slots_.find(head_); it != slots_.end() && it->second.told && it->second.done &&
+                                       it->second.batches.empty() && !it->second.openedTold;
+         it = slots_.find(head_)) {
+      ready_.push_back(
+          {head_, it->second.open == Open::Skipped ? Got::Skipped : Got::Whole, it->second.facts});
+      slots_.erase(it);
+      ++head_;
+    }
     const bool wake = roomWaiting_ > 0 || (claimWaiting_ > 0 && head_ >= claimAgainAt_);
     lock.unlock();
     if (wake) workerWakes_.notify_all();
@@ -237,7 +271,7 @@ void SearchPool::Release(size_t index) {
     queued_ -= it->second.bytes;
     slots_.erase(it);
   }
-  head_ = index + 1;
+  head_ = std::max(head_, index + 1);
   const bool wake = roomWaiting_ > 0 || (claimWaiting_ > 0 && head_ >= claimAgainAt_);
   lock.unlock();
   if (wake) workerWakes_.notify_all();

@@ -88,9 +88,18 @@ class SearchPool {
   class Hooks;
 
   void Work();
-  void SearchOne(size_t index, const std::string& path, FileReader& reader, FolderCache& folders);
+  struct Outcome {
+    size_t index;
+    bool opened;
+    long long size;
+    std::optional<size_t> lines;
+    bool stopped;
+  };
+  Outcome SearchOne(size_t index, const std::string& path, FileReader& reader, FolderCache& folders,
+                    std::vector<Outcome>& unpublished);
+  void Publish(std::vector<Outcome>& outcomes);
+  bool WakesRun(size_t index, const Slot& slot) const;
   bool Hand(size_t index, long long size, Findings& batch);
-  void Publish(size_t index, Slot& slot, std::unique_lock<std::mutex>& lock);
 
   EntryList& files_;
   const std::string directory_;
@@ -118,6 +127,13 @@ class SearchPool {
   bool cancel_ = false;
   std::atomic<bool> stopping_{false};  // cancel_, read without the lock at every stretch
   std::vector<std::thread> threads_;
+  // Files the run has taken from the slots ahead of time, only touched by the run's thread.
+  struct Ready {
+    size_t index;
+    Got got;
+    FileFacts facts;
+  };
+  std::deque<Ready> ready_;
 };
 
 }  // namespace vorn

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <deque>
 #include <future>
 #include <memory>
 #include <optional>
@@ -15,10 +16,13 @@
 #include "FileReader.h"
 #include "FileScan.h"
 #include "LineMatcher.h"
-#include "SearchPool.h"
 #include "io.h"
 
 namespace vorn {
+
+class SearchPool;
+// The entries of a run's file list; references stay valid while entries are appended.
+using EntryList = std::deque<std::string>;
 
 struct SearchHit {
   std::string_view path;        // the file's full path; the result line begins with it
