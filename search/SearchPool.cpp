@@ -170,7 +170,7 @@ void SearchPool::Publish(std::vector<Outcome>& outcomes) {
 // batch, or files well past it are done, or the last file is. Small files are so taken in
 // runs, not one wake-up each; the run's own timeout covers the rest.
 bool SearchPool::WakesRun(size_t index, const Slot& slot) const {
-  return runWaiting_ && ((index == head_ && (slot.done || !slot.batches.empty())) ||
+  return runWaiting_ && ((index == head_ && !slot.batches.empty()) ||
                          index >= head_ + kWakeAhead || (!listing_ && index + 1 == listed_));
 }
 
