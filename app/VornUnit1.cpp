@@ -504,6 +504,9 @@ void TForm1::Do_the_search() {
 
   Listener listener(*this);
   vorn::SearchRun run(directory, mask, Checkbox3->Checked(), listener);
+  // Files are read and searched on every core; the listener is still called on this thread
+  // only, in the order of a single-threaded run, so widgets, pumping and stop stay as they were.
+  run.SetThreads(0);
   throttle_.Start();
   try {
     run.Run();

@@ -1,42 +1,95 @@
 #!/usr/bin/env bash
-# Times vorn-find against single-threaded ripgrep and GNU grep on a Linux kernel tree, warm
-# cache, in one run, prints the ratios and peak memory, and checks that vorn-find's hits
-# are grep's hits.
-#   bench/search.sh            (builds vorn-find first)
+# Times vorn-find against ripgrep and GNU grep on a Linux kernel tree, all tools in the same
+# run, and prints the ratios, peak memory and the machine's core count; checks that
+# vorn-find's hits are grep's.
+#   bench/search.sh            warm cache (RUNS=N runs each, default 5, after a warm-up)
+#   bench/search.sh --cold     also the rare literal with the page cache dropped before each
+#                              run (root only)
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 root="$here/.."
+cold=0
+[ "${1:-}" = "--cold" ] && cold=1
+if [ "$cold" = 1 ] && [ "$(id -u)" -ne 0 ]; then
+  echo "bench/search.sh --cold drops the page cache and must run as root" >&2
+  exit 2
+fi
+runs="${RUNS:-5}"
 "$root/scripts/install-deps" ripgrep hyperfine time >&2
 tree="$("$here/kernel-tree")"
-"$root/scripts/build" default >&2
+(cd "$root" && cmake --preset default >/dev/null && cmake --build --preset default -j2 --target vorn-find >&2)
 vorn="$root/build/default/search/vorn-find"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 
-# name | vorn-find args | rg args | grep args | output (pipe or file)
+# median seconds of each command, in order, then their mean CPU seconds (user + system): on a
+# busy machine the CPU times compare more steadily than the wall times.
+timed() {
+  local out="$1"; shift
+  hyperfine --style none --warmup 1 --runs "$runs" --output="$out" --export-json "$work/h.json" \
+    "$@" >/dev/null 2>&1
+  python3 -c 'import json,sys; r=json.load(open(sys.argv[1]))["results"]; print(*[x["median"] for x in r], *[x["user"] + x["system"] for x in r])' \
+    "$work/h.json"
+}
+peak_mb() { { /usr/bin/time -f %M "$@" >/dev/null; } 2>&1 | awk '{ printf "%.1f", $1 / 1024 }'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+
+# name | vorn-find args | rg args | grep args | output | query
 cases=(
-  "PM_RESUME|-r -c|-n -F|-rnF|pipe"
-  "PM_RESUME, ignore case|-r|-n -i -F|-rniF|pipe"
-  "PM_RESUME, whole word|-r -c -w|-n -w -F|-rnwF|pipe"
-  "int, 1.7M hits, to a file|-r -c|-n -F|-rnF|file"
+  "rare literal|-r -c|-n -F|-rnF|pipe|PM_RESUME"
+  "rare literal, ignore case|-r|-n -i -F|-rniF|pipe|PM_RESUME"
+  "rare literal, whole word|-r -c -w|-n -w -F|-rnwF|pipe|PM_RESUME"
+  "int, 1.7M hits, to a file|-r -c|-n -F|-rnF|file|int"
 )
 
-printf '%-28s %9s %9s %9s %8s %8s %9s %9s\n' case vorn_s rg_s grep_s vs_rg vs_grep vorn_MB rg_MB
+echo "machine: $(nproc) online cores, load $(cut -d' ' -f1-3 /proc/loadavg); median of $runs warm runs"
+echo
+printf '%-28s %9s %9s %7s %6s %8s %8s %9s\n' "default threads" vorn_s rg_s ratio target vorn_MB rg_MB cpu_ratio
 for c in "${cases[@]}"; do
-  IFS='|' read -r name vargs rargs gargs output <<<"$c"
-  query="${name%%,*}"
-  out="pipe"
+  IFS='|' read -r name vargs rargs gargs output query <<<"$c"
+  out=pipe
   [ "$output" = file ] && out="$work/out.txt"
-  hyperfine --style none --warmup 1 --runs 5 --output="$out" --export-json "$work/h.json" \
-    "$vorn $vargs '$tree' '*.*' $query" \
-    "rg -j1 -uuu $rargs $query '$tree'" \
-    "grep $gargs $query '$tree'" >/dev/null 2>&1
-  read -r tv tr tg < <(python3 -c 'import json,sys; r=json.load(open(sys.argv[1]))["results"]; print(*[x["median"] for x in r])' "$work/h.json")
-  mv=$( { /usr/bin/time -f %M $vorn $vargs "$tree" '*.*' $query >/dev/null; } 2>&1 )
-  mr=$( { /usr/bin/time -f %M rg -j1 -uuu $rargs $query "$tree" >"$work/rg.txt"; } 2>&1 )
-  python3 -c 'import sys; v,r,g,mv,mr=map(float,sys.argv[2:7]); print("%-28s %9.3f %9.3f %9.3f %8.2f %8.2f %9.1f %9.1f" % (sys.argv[1],v,r,g,v/r,v/g,mv/1024,mr/1024))' \
-    "$name" "$tv" "$tr" "$tg" "$mv" "$mr"
+  read -r tv tr cv cr < <(timed "$out" "$vorn $vargs '$tree' '*.*' $query" "rg -uuu $rargs $query '$tree'")
+  printf '%-28s %9.3f %9.3f %7s %6s %8s %8s %9s\n' "$name" "$tv" "$tr" "$(ratio "$tv" "$tr")" 1.0 \
+    "$(peak_mb $vorn $vargs "$tree" '*.*' $query)" "$(peak_mb rg -uuu $rargs $query "$tree")" \
+    "$(ratio "$cv" "$cr")"
 done
+echo
+printf '%-28s %9s %9s %9s %7s %6s %8s %6s %9s\n' "one thread" vorn_s rg_s grep_s vs_rg target vs_grep target cpu_ratios
+for c in "${cases[@]}"; do
+  IFS='|' read -r name vargs rargs gargs output query <<<"$c"
+  out=pipe
+  [ "$output" = file ] && out="$work/out.txt"
+  read -r tv tr tg cv cr cg < <(timed "$out" "$vorn -j 1 $vargs '$tree' '*.*' $query" \
+    "rg -j1 -uuu $rargs $query '$tree'" "grep $gargs $query '$tree'")
+  printf '%-28s %9.3f %9.3f %9.3f %7s %6s %8s %6s %9s\n' "$name" "$tv" "$tr" "$tg" \
+    "$(ratio "$tv" "$tr")" 0.9 "$(ratio "$tv" "$tg")" 0.6 "$(ratio "$cv" "$cr")/$(ratio "$cv" "$cg")"
+done
+
+# A sparse 8 GB disk image with no line break beside a small file: memory stays bounded and
+# the small file's hit is printed.
+mkdir "$work/sparse"
+printf 'x\n' >"$work/sparse/a.txt"
+truncate -s 8G "$work/sparse/disk.img"
+start=$(date +%s.%N)
+/usr/bin/time -f %M -o "$work/peak" "$vorn" "$work/sparse" '*' x >"$work/sparse.out"
+secs=$(awk -v s="$start" -v e="$(date +%s.%N)" 'BEGIN { printf "%.1f", e - s }')
+mb="$(awk '{ printf "%.1f", $1 / 1024 }' "$work/peak")"
+hits="$(wc -l <"$work/sparse.out")"
+rm -f "$work/sparse/disk.img"
+echo
+echo "8 GB sparse file, no line break: peak ${mb} MB (target 32), ${secs} s, hits $hits (expected 1)"
+
+if [ "$cold" = 1 ]; then
+  drop='sync; echo 3 >/proc/sys/vm/drop_caches'
+  hyperfine --style none --runs 3 --prepare "$drop" --export-json "$work/h.json" \
+    "$vorn -r -c '$tree' '*.*' PM_RESUME" "rg -uuu -n -F PM_RESUME '$tree'" \
+    "rg -j1 -uuu -n -F PM_RESUME '$tree'" >/dev/null 2>&1
+  read -r tv tr tr1 < <(python3 -c 'import json,sys; print(*[x["median"] for x in json.load(open(sys.argv[1]))["results"]])' "$work/h.json")
+  echo
+  printf 'cold cache, rare literal: vorn-find %.2f s, rg %.2f s (ratio %s, target 1.0), rg -j1 %.2f s\n' \
+    "$tv" "$tr" "$(ratio "$tv" "$tr")" "$tr1"
+fi
 
 # The literal query's hits, as (file, 0-based line), must equal grep's (grep counts from 1,
 # and the recursive listing skips names beginning with ".").

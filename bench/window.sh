@@ -66,4 +66,5 @@ printf 'longest stretch without an event pump: int %.1f ms, PM_RESUME %.1f ms (l
   "$(max <"$work/int.gap")" "$(max <"$work/pm.gap")"
 printf 'longest single pump (events, repaint, list layout): int %.1f ms, PM_RESUME %.1f ms\n' \
   "$(max <"$work/int.pump")" "$(max <"$work/pm.pump")"
-echo "runs: $runs each, best time; machine: $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg)"
+echo "runs: $runs each, best time; both at the default thread count (one per online CPU)"
+echo "machine: $(nproc) online cores, load $(cut -d' ' -f1-3 /proc/loadavg)"

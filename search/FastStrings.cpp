@@ -39,8 +39,8 @@ int32_t ScanForward(std::string_view text, std::string_view pattern, int32_t sta
   if (m < 1 || m > n) return 0;
   const FoldTable* fold = caseSensitive ? nullptr : &UpperFoldTable();
   ShiftTable shift;
-  BuildShiftTable(reinterpret_cast<const unsigned char*>(pattern.data()),
-                  static_cast<int32_t>(m), shift, fold);
+  BuildShiftTable(reinterpret_cast<const unsigned char*>(pattern.data()), static_cast<int32_t>(m),
+                  shift, fold);
   for (int64_t p = start + m - 1; p <= n;) {
     int64_t k = 1;
     while (k <= m && Key(At(pattern, m + 1 - k), fold) == Key(At(text, p + 1 - k), fold)) ++k;

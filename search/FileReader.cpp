@@ -4,10 +4,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
 #include "LineBreaks.h"
+#include "io.h"
 
 namespace vorn {
 
@@ -22,11 +24,16 @@ FileReader& FileReader::operator=(FileReader&& other) noexcept {
   expectedSize_ = other.expectedSize_;
   totalRead_ = other.totalRead_;
   buffer_ = std::move(other.buffer_);
+  other_ = std::move(other.other_);
   fill_ = std::exchange(other.fill_, 0);
   consumed_ = std::exchange(other.consumed_, 0);
   eof_ = other.eof_;
   failed_ = other.failed_;
   wholeFileInBuffer_ = other.wholeFileInBuffer_;
+  partial_ = other.partial_;
+  carried_ = other.carried_;
+  overlap_ = other.overlap_;
+  wholeLines_ = other.wholeLines_;
   blockSize_ = other.blockSize_;
   return *this;
 }
@@ -42,7 +49,8 @@ bool FileReader::OpenAt(int dirFd, const char* name) {
   Close();
   fill_ = consumed_ = 0;
   totalRead_ = 0;
-  eof_ = failed_ = wholeFileInBuffer_ = false;
+  eof_ = failed_ = wholeFileInBuffer_ = partial_ = false;
+  carried_ = 0;
   // O_NONBLOCK: opening a FIFO must not wait for a writer.
   fd_ = openat(dirFd, name, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
   if (fd_ < 0) return false;
@@ -52,16 +60,22 @@ bool FileReader::OpenAt(int dirFd, const char* name) {
     return false;
   }
   expectedSize_ = st.st_size;
-  // A long line grows the buffer; give the memory back once it is far above the block size.
-  if (buffer_.size() < blockSize_ || buffer_.size() > 8 * blockSize_) {
-    buffer_.resize(blockSize_);
-    buffer_.shrink_to_fit();
+  // A small file is read into a small buffer: the kernel copies a small file into a large
+  // (memory-mapped) buffer much more slowly. Both are kept, so files of mixed sizes cost no
+  // allocations; a buffer a long line grew goes back to its size.
+  const size_t small = std::min(kSmallBuffer, blockSize_);
+  const size_t want = st.st_size < static_cast<off_t>(small) ? small : blockSize_;
+  if (buffer_.size() != want) {
+    std::swap(buffer_, other_);
+    if (buffer_.size() != want) {
+      buffer_.resize(want);
+      buffer_.shrink_to_fit();
+    }
   }
   return true;
 }
 
 bool FileReader::ReadMore() {
-  if (fill_ == buffer_.size()) buffer_.resize(buffer_.size() * 2);
   ssize_t n;
   do {
     n = read(fd_, buffer_.data() + fill_, buffer_.size() - fill_);
@@ -79,43 +93,68 @@ bool FileReader::ReadMore() {
 
 bool FileReader::NextBlock(std::string_view& block) {
   if (fd_ < 0 || failed_) return false;
+  carried_ = 0;
   if (consumed_ > 0) {
-    std::memmove(buffer_.data(), buffer_.data() + consumed_, fill_ - consumed_);
-    fill_ -= consumed_;
+    // After a piece of a long line its end stays in front, for queries that span the cut.
+    const size_t keep = partial_ ? std::min(overlap_, consumed_) : 0;
+    std::memmove(buffer_.data(), buffer_.data() + consumed_ - keep, fill_ - consumed_ + keep);
+    fill_ = fill_ - consumed_ + keep;
+    carried_ = keep;
     consumed_ = 0;
   }
-  size_t scanned = 0;  // no usable break before this offset
+  partial_ = false;
+  const size_t capacity = std::max(blockSize_, 2 * overlap_ + 64);
+  size_t scanned = carried_;  // no usable break before this offset
   for (;;) {
     if (eof_) {
       if (totalRead_ == static_cast<long long>(fill_)) wholeFileInBuffer_ = true;
+      // After the piece of a long line this may hold only the carried bytes: the file ends
+      // with that line, and a query at its very end is seen there.
       if (fill_ == 0) return false;
       block = std::string_view(buffer_.data(), fill_);
       consumed_ = fill_;
       return true;
     }
     const size_t before = fill_;
+    if (fill_ == buffer_.size()) {
+      if (wholeLines_ || buffer_.size() < capacity) {
+        buffer_.resize(std::max<size_t>(
+            wholeLines_ ? 2 * buffer_.size() : std::min(capacity, 2 * buffer_.size()), 64));
+      } else {
+        // A line longer than the buffer: hand out a piece of it, keeping a CR that may begin
+        // a CR LF pair.
+        size_t cut = fill_;
+        if (buffer_[cut - 1] == '\r') --cut;
+        partial_ = true;
+        consumed_ = cut;
+        block = std::string_view(buffer_.data(), cut);
+        return true;
+      }
+    }
     if (!ReadMore()) return false;
     if (eof_) continue;
     // Cut after the last break; a CR at the very end may be the first half of CR LF.
     const char* begin = buffer_.data();
     const char* last = FindLastBreak(begin + scanned, begin + fill_);
-    if (last && last == begin + fill_ - 1 && *last == '\r') last = FindLastBreak(begin + scanned, last);
+    if (last && last == begin + fill_ - 1 && *last == '\r')
+      last = FindLastBreak(begin + scanned, last);
     if (last) {
       consumed_ = static_cast<size_t>(last - begin) + 1;
       block = std::string_view(begin, consumed_);
       return true;
     }
-    scanned = before > 0 ? before - 1 : 0;
+    scanned = before > carried_ ? before - 1 : carried_;
   }
 }
 
-size_t FileReader::CountLines() {
+std::optional<size_t> FileReader::CountLines(const std::atomic<bool>* cancel) {
   if (wholeFileInBuffer_) return LineCount(std::string_view(buffer_.data(), fill_));
   std::vector<char> chunk(size_t{1} << 20);
   size_t breaks = 0;
   off_t offset = 0;
   char previous = 0;
   for (;;) {
+    if (cancel && cancel->load(std::memory_order_relaxed)) return std::nullopt;
     const ssize_t n = pread(fd_, chunk.data(), chunk.size(), offset);
     if (n <= 0) break;
     breaks += CountBreaks(chunk.data(), chunk.data() + n);
@@ -124,6 +163,25 @@ size_t FileReader::CountLines() {
     offset += n;
   }
   return breaks + ((offset > 0 && !IsBreakByte(previous)) ? 1 : 0);
+}
+
+bool FolderCache::Open(FileReader& reader, const std::string& path) {
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return reader.Open(path);
+  const std::string_view folder(path.data(), slash + 1);
+  if (fd_ < 0 || folder_ != folder) {
+    Close();
+    fd_ = OpenFolder(std::string(folder), O_PATH);
+    if (fd_ < 0) return false;
+    folder_.assign(folder);
+  }
+  return reader.OpenAt(fd_, path.c_str() + slash + 1);
+}
+
+void FolderCache::Close() {
+  if (fd_ >= 0) close(fd_);
+  fd_ = -1;
+  folder_.clear();
 }
 
 }  // namespace vorn

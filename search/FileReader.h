@@ -1,8 +1,12 @@
 // Reads one regular file as blocks of whole lines, so a file of any size is searched with
-// memory bounded by the block size and the longest line. Small files come in one block.
+// memory bounded by the block size. Small files come in one block. A line longer than the
+// buffer comes in pieces: such a block is Partial(), and the block after it begins with the
+// last Carried() bytes of the piece before, so a query that spans the cut is still seen.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -20,6 +24,11 @@ class FileReader {
   FileReader& operator=(FileReader&& other) noexcept;
 
   void SetBlockSize(size_t bytes) { blockSize_ = bytes; }
+  // Bytes repeated at the start of the block after a piece of a long line.
+  void SetOverlap(size_t bytes) { overlap_ = bytes; }
+  size_t Overlap() const { return overlap_; }
+  // Whole lines whatever their length: the buffer grows as a line needs.
+  void SetWholeLines(bool on) { wholeLines_ = on; }
 
   // Opens a regular file (or a link to one) for reading; FIFOs, devices and the like are
   // refused without blocking. Closes the file opened before.
@@ -34,9 +43,15 @@ class FileReader {
   bool Failed() const { return failed_; }
   // True once the last block has been handed out.
   bool AtEnd() const { return eof_ && consumed_ == fill_; }
+  // The last block ends inside a line that goes on in the next block.
+  bool Partial() const { return partial_; }
+  // Bytes at the start of the last block that repeat the end of the piece before it.
+  size_t Carried() const { return carried_; }
+  long long Size() const { return expectedSize_; }
 
-  // Number of lines of the whole open file, counted without disturbing NextBlock.
-  size_t CountLines();
+  // Number of lines of the whole open file, counted without disturbing NextBlock; nullopt when
+  // cancel was set meanwhile.
+  std::optional<size_t> CountLines(const std::atomic<bool>* cancel = nullptr);
 
  private:
   bool ReadMore();
@@ -44,13 +59,36 @@ class FileReader {
   int fd_ = -1;
   long long expectedSize_ = 0;
   long long totalRead_ = 0;
+  static constexpr size_t kSmallBuffer = size_t{64} << 10;
   std::vector<char> buffer_;
-  size_t fill_ = 0;      // bytes in buffer_
-  size_t consumed_ = 0;  // bytes already handed out as blocks
+  std::vector<char> other_;  // the buffer for files of the other size
+  size_t fill_ = 0;          // bytes in buffer_
+  size_t consumed_ = 0;      // bytes already handed out as blocks
   bool eof_ = false;
   bool failed_ = false;
   bool wholeFileInBuffer_ = false;
+  bool partial_ = false;
+  size_t carried_ = 0;
+  size_t overlap_ = 0;
+  bool wholeLines_ = false;
   size_t blockSize_ = size_t{1} << 20;
+};
+
+// Opens files by their full paths, keeping the folder of the last one open: the files of one
+// folder stand together in a list, and opening each within the open folder spares the kernel
+// walking the whole path again. Paths too long for one system call are opened too.
+class FolderCache {
+ public:
+  FolderCache() = default;
+  ~FolderCache() { Close(); }
+  FolderCache(const FolderCache&) = delete;
+  FolderCache& operator=(const FolderCache&) = delete;
+  bool Open(FileReader& reader, const std::string& path);
+  void Close();
+
+ private:
+  std::string folder_;
+  int fd_ = -1;
 };
 
 }  // namespace vorn

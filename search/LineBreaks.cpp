@@ -84,8 +84,10 @@ size_t CountBreaks(const char* begin, const char* end) {
   }
 #endif
   for (; p < end; ++p) {
-    if (*p == '\n') ++count;
-    else if (*p == '\r' && !(p + 1 < end && p[1] == '\n')) ++count;
+    if (*p == '\n')
+      ++count;
+    else if (*p == '\r' && !(p + 1 < end && p[1] == '\n'))
+      ++count;
   }
   return count;
 }

@@ -19,16 +19,23 @@ const KeyTable& CaseInsensitiveKeys() {
 LineMatcher::LineMatcher(const SearchOptions& options)
     : options_(options),
       scanner_(options.query, options.matchCase ? nullptr : &CaseInsensitiveKeys()),
-      never_(options.query.empty() ||
-             options.query.find_first_of("\r\n") != std::string::npos) {}
+      never_(options.query.empty() || options.query.find_first_of("\r\n") != std::string::npos),
+      blankQuery_(Trimmed(options.query).empty()) {}
 
 bool LineMatcher::IsHit(std::string_view line) const {
-  if (never_ || Trimmed(line).empty()) return false;
+  return !never_ && !Trimmed(line).empty() && CountsIn(line, 0, true, true);
+}
+
+bool LineMatcher::CountsIn(std::string_view text, size_t from, bool startsLine,
+                           bool endsLine) const {
+  if (never_) return false;
   const size_t m = scanner_.size();
-  for (size_t p = scanner_.Find(line, 0); p != PatternScanner::npos; p = scanner_.Find(line, p + 1)) {
+  for (size_t p = scanner_.Find(text, from); p != PatternScanner::npos;
+       p = scanner_.Find(text, p + 1)) {
+    if ((p == 0 && !startsLine) || (p + m == text.size() && !endsLine)) continue;
     if (!options_.wholeWord) return true;
-    const bool startOk = p == 0 || !IsWordByte(static_cast<unsigned char>(line[p - 1]));
-    const bool endOk = p + m == line.size() || !IsWordByte(static_cast<unsigned char>(line[p + m]));
+    const bool startOk = p == 0 || !IsWordByte(static_cast<unsigned char>(text[p - 1]));
+    const bool endOk = p + m == text.size() || !IsWordByte(static_cast<unsigned char>(text[p + m]));
     if (startOk && endOk) return true;
   }
   return false;

@@ -33,6 +33,14 @@ class LineMatcher {
   // must stand between the line's ends or non-word bytes.
   bool IsHit(std::string_view line) const;
 
+  // Whether some occurrence in text that begins at or after from counts. text may be a piece
+  // of a long line: where it does not start (or end) the line, an occurrence touching that end
+  // is left to the neighbouring piece, which sees the bytes around it.
+  bool CountsIn(std::string_view text, size_t from, bool startsLine, bool endsLine) const;
+
+  // A query of blanks only: a line it is found in may still be blank.
+  bool BlankQuery() const { return blankQuery_; }
+
   // An empty query, or one holding a line break, can match no line.
   bool NeverHits() const { return never_; }
 
@@ -43,6 +51,7 @@ class LineMatcher {
   SearchOptions options_;
   PatternScanner scanner_;
   bool never_;
+  bool blankQuery_;
 };
 
 }  // namespace vorn

@@ -77,8 +77,10 @@ PatternScanner::ByteClass PatternScanner::ClassAt(size_t offset) const {
   const unsigned char key = (*keys_)[byte];
   for (int v = 0; v < 256; ++v) {
     if ((*keys_)[v] != key) continue;
-    if (c.count == 0) c.a = c.b = static_cast<unsigned char>(v);
-    else c.b = static_cast<unsigned char>(v);
+    if (c.count == 0)
+      c.a = c.b = static_cast<unsigned char>(v);
+    else
+      c.b = static_cast<unsigned char>(v);
     ++c.count;
   }
   return c;
@@ -110,7 +112,7 @@ size_t PatternScanner::FindScalar(std::string_view text, size_t from) const {
 #ifdef __SSE2__
 // The same filter 32 candidates at a time, where the processor has AVX2.
 __attribute__((target("avx2"))) size_t PatternScanner::FindWide(std::string_view text,
-                                                               size_t& from) const {
+                                                                size_t& from) const {
   const size_t m = pattern_.size();
   const char* base = text.data();
   const size_t n = text.size();
@@ -170,8 +172,7 @@ size_t PatternScanner::Find(std::string_view text, size_t from) const {
   // Candidates p..p+15 need bytes up to p + 15 + m - 1 < n.
   while (p + 15 + m <= n) {
     const __m128i v1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + p + first_.offset));
-    const __m128i v2 =
-        _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + p + second_.offset));
+    const __m128i v2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + p + second_.offset));
     const __m128i eq1 = _mm_or_si128(_mm_cmpeq_epi8(v1, a1), _mm_cmpeq_epi8(v1, b1));
     const __m128i v3 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + p + third_.offset));
     const __m128i eq2 = _mm_or_si128(_mm_cmpeq_epi8(v2, a2), _mm_cmpeq_epi8(v2, b2));

@@ -1,27 +1,24 @@
 #include "SearchRun.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <charconv>
+#include <chrono>
+#include <exception>
 
 #include "LineBreaks.h"
+#include "SearchPool.h"
 #include "txthandling.h"
 
 namespace vorn {
 
 namespace {
 
-// Between two pump questions the fast scan covers at most this much of a block.
-constexpr size_t kScanChunk = size_t{64} << 10;
-
-// The start of the line that holds p; p inside a CR LF pair belongs to the line after it.
-const char* LineStartAt(const char* lineFloor, const char* p, const char* end) {
-  if (p > lineFloor && p < end && p[-1] == '\r' && *p == '\n') ++p;
-  const char* last = FindLastBreak(lineFloor, p);
-  return last ? last + 1 : lineFloor;
-}
+// Files up to this size are counted at once when the status needs their lines.
+constexpr long long kCountAtOnce = 16ll << 20;
+// How long the run waits for the workers before it asks whether a pump is due.
+constexpr std::chrono::milliseconds kWaitStep{4};
 
 void AppendNumber(std::string& out, size_t value) {
   char digits[24];
@@ -38,55 +35,86 @@ SearchRun::SearchRun(std::string directory, std::string mask, bool includeSubdir
       recursive_(includeSubdirectories),
       listener_(listener) {}
 
+SearchRun::~SearchRun() {
+  if (countCancel_) countCancel_->store(true);
+}
+
+void SearchRun::SetThreads(unsigned count) { threads_ = count; }
+
+unsigned SearchRun::ThreadCount() const {
+  if (threads_ > 0) return threads_;
+  const long online = sysconf(_SC_NPROCESSORS_ONLN);
+  return online > 0 ? static_cast<unsigned>(online) : 1;
+}
+
 SearchEnd SearchRun::Run() {
   bool abandoned = false;
-  FileList files;
+  EntryList files;
+  matcher_ = std::make_shared<const LineMatcher>(listener_.Options());
+  const bool parallel = !lineByLine_ && ThreadCount() > 1;
   if (recursive_) {
-    files = ListFilesRecursive(directory_, mask_, [this, &abandoned] {
+    std::vector<std::string> listed;  // handed to the workers a folder at a time
+    const auto visit = [this, &abandoned, &listed] {
+      if (pool_ && !listed.empty()) pool_->Append(listed);
       if (listener_.PumpDue()) listener_.Pump();
       abandoned = !listener_.ListingGoesOn();
       return !abandoned;
-    });
+    };
+    if (parallel) {
+      // The workers begin on the first files while the tree is still being listed.
+      pool_ = std::make_unique<SearchPool>(files, directory_, recursive_, matcher_, 0,
+                                           ThreadCount(), blockSize_, true);
+      ListFilesRecursive(directory_, mask_, visit,
+                         [&listed](std::string&& path) { listed.push_back(std::move(path)); });
+      pool_->Append(listed);
+      pool_->ListingDone();
+    } else {
+      ListFilesRecursive(directory_, mask_, visit,
+                         [&files](std::string&& path) { files.push_back(std::move(path)); });
+    }
   } else {
-    files = ListFiles(directory_, mask_);
+    for (std::string& name : ListFiles(directory_, mask_)) files.push_back(std::move(name));
   }
-  reader_.SetBlockSize(blockSize_);
-  spare_.SetBlockSize(blockSize_);
-  matcher_.emplace(listener_.Options());
+  for (FileReader* r : {&reader_, &spare_}) {
+    r->SetBlockSize(blockSize_);
+    r->SetWholeLines(lineByLine_);
+  }
   entry_ = nullptr;
   if (!abandoned) {
-    for (const std::string& entry : files) {
+    // Options changed while the tree was listed count from the first file.
+    SearchOptions now = listener_.Options();
+    if (!(now == matcher_->Options())) {
+      matcher_ = std::make_shared<const LineMatcher>(std::move(now));
+      pool_.reset();
+    }
+    if (parallel && !pool_) StartPool(files, 0);
+    for (size_t i = 0; i < files.size(); ++i) {
       if (PumpPoint() == Step::Stop) {
         abandoned = true;
         break;
       }
-      SwitchOptionsIfChanged();
-      path_ = recursive_ ? entry : directory_ + entry;
-      if (!OpenNext(spare_)) continue;  // in use, gone, or not a regular file: skipped silently
-      std::swap(reader_, spare_);
-      spare_.Close();
-      entry_ = &entry;
-      fileDone_ = false;
-      fileLines_.reset();
-      currentLine_ = lineBase_ = 0;
-      bool first = true;
-      std::string_view block;
+      if (SwitchOptionsIfChanged() && pool_) StartPool(files, i);
+      path_ = recursive_ ? files[i] : directory_ + files[i];
       Step step = Step::Go;
-      while (step == Step::Go && reader_.NextBlock(block)) {
-        if (first && lineByLine_) listener_.Status("Searching : " + entry);
-        first = false;
-        step = lineByLine_ ? SearchBlockLineByLine(block) : SearchBlockFast(block);
+      // A failure on one file (memory, for one) skips that file; the run goes on.
+      try {
+        if (pool_)
+          step = ReplayFile(files, i);
+        else if (OpenNext())
+          step = SearchFile(files[i], 0);
+      } catch (const std::exception&) {
+        if (listener_.Threw()) throw;
+        if (parallel) StartPool(files, i + 1);
       }
       if (step == Step::Stop) {
         abandoned = true;
         break;
       }
-      if (first && lineByLine_ && !reader_.Failed()) listener_.Status("Searching : " + entry);
-      fileDone_ = true;
     }
   }
+  pool_.reset();
   reader_.Close();
-  folder_.reset();
+  folders_.Close();
   if (abandoned) {
     listener_.Status("User aborted Search");
     return SearchEnd::Aborted;
@@ -95,23 +123,161 @@ SearchEnd SearchRun::Run() {
   return SearchEnd::Finished;
 }
 
-// Files of one folder stand together in the list: opening each by its name within the
-// open folder spares the kernel walking the whole path again for every file.
-bool SearchRun::OpenNext(FileReader& reader) {
-  const size_t slash = path_.rfind('/');
-  if (slash == std::string::npos) return reader.Open(path_);
-  const std::string_view folder(path_.data(), slash + 1);
-  if (!folder_ || folder_->path != folder) {
-    folder_.reset();
-    const int fd = open(std::string(folder).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return false;
-    folder_.emplace(std::string(folder), fd);
-  }
-  return reader.OpenAt(folder_->fd, path_.c_str() + slash + 1);
+void SearchRun::StartPool(EntryList& files, size_t from) {
+  pool_.reset();
+  if (from < files.size())
+    pool_ = std::make_unique<SearchPool>(files, directory_, recursive_, matcher_, from,
+                                         ThreadCount(), blockSize_);
 }
 
-SearchRun::Folder::~Folder() {
-  if (fd >= 0) close(fd);
+// Opens path_ in the spare reader: a file in use, gone, or not a regular file is skipped
+// silently, and the status still speaks of the file before.
+bool SearchRun::OpenNext() {
+  if (!folders_.Open(spare_, path_)) return false;
+  std::swap(reader_, spare_);
+  spare_.Close();
+  readerHoldsFile_ = true;
+  return true;
+}
+
+void SearchRun::StartFile(const std::string& entry, long long size) {
+  entry_ = &entry;
+  fileDone_ = false;
+  fileSize_ = size;
+  fileLines_.reset();
+  if (countCancel_) countCancel_->store(true);
+  countCancel_.reset();
+  counting_ = {};
+  currentLine_ = lineBase_ = 0;
+}
+
+SearchRun::Step SearchRun::SearchFile(const std::string& entry, size_t firstLine) {
+  StartFile(entry, reader_.Size());
+  currentLine_ = firstLine;
+  if (lineByLine_) {
+    bool first = true;
+    std::string_view block;
+    while (reader_.NextBlock(block)) {
+      if (first) listener_.Status("Searching : " + entry);
+      first = false;
+      if (SearchBlockLineByLine(block) == Step::Stop) return Step::Stop;
+    }
+    if (first && !reader_.Failed()) listener_.Status("Searching : " + entry);
+    fileDone_ = true;
+    return Step::Go;
+  }
+  FileScan scan(*this);
+  scan_ = &scan;
+  FileScan::End end;
+  try {
+    end = scan.Run(reader_, matcher_, firstLine);
+  } catch (...) {
+    scan_ = nullptr;
+    throw;
+  }
+  scan_ = nullptr;
+  if (end == FileScan::End::Stopped) return Step::Stop;
+  if (end == FileScan::End::Done) fileLines_ = scan.Lines();
+  fileDone_ = true;
+  return Step::Go;
+}
+
+// Hands the findings the workers prepared for file index to the listener, pumping as one
+// thread would. When the options change, the lines up to the one under way keep the findings
+// made with the options they began with; from the next line on the file is searched again here.
+SearchRun::Step SearchRun::ReplayFile(EntryList& files, size_t index) {
+  SearchPool* const pool = pool_.get();
+  struct ReleaseOnExit {
+    SearchRun& run;
+    SearchPool* pool;
+    size_t index;
+    bool taken = false;
+    ~ReleaseOnExit() {
+      if (!taken && run.pool_.get() == pool) pool->Release(index);
+    }
+  } release{*this, pool, index};
+  Findings batch;
+  SearchPool::FileFacts facts;
+  bool opened = false;
+  size_t lastLine = 0;
+  std::optional<size_t> resumeAt;
+  const auto noteChange = [&] {
+    if (pendingOptions_ && !resumeAt) resumeAt = opened ? lastLine + 1 : 0;
+  };
+  for (;;) {
+    if (resumeAt && *resumeAt == 0) return ResumeFile(files, index, 0);
+    switch (pool->Take(index, batch, facts, kWaitStep)) {
+      case SearchPool::Got::Nothing:
+        if (listener_.PumpDue()) {
+          if (PumpNow() == Step::Stop) return Step::Stop;
+          noteChange();
+        } else if (listener_.StopRequested()) {
+          return Step::Stop;
+        }
+        break;
+      case SearchPool::Got::Skipped:
+        release.taken = true;
+        return Step::Go;
+      case SearchPool::Got::Whole:
+        release.taken = true;
+        readerHoldsFile_ = false;
+        StartFile(files[index], facts.size);
+        fileLines_ = facts.lines;
+        fileDone_ = true;
+        return Step::Go;
+      case SearchPool::Got::Opened:
+        opened = true;
+        readerHoldsFile_ = false;
+        StartFile(files[index], facts.size);
+        break;
+      case SearchPool::Got::Findings:
+        for (const ScanEvent& e : batch.events) {
+          if (resumeAt && e.line >= *resumeAt) return ResumeFile(files, index, *resumeAt);
+          currentLine_ = lastLine = e.line;
+          if (e.hit) {
+            Report(batch.Text(e), e.line);
+            if (PumpPoint() == Step::Stop) return Step::Stop;
+          } else if (listener_.PumpDue()) {
+            if (PumpNow() == Step::Stop) return Step::Stop;
+          } else {
+            continue;
+          }
+          noteChange();
+        }
+        break;
+      case SearchPool::Got::Done:
+        release.taken = true;
+        // The lines after the change may hit with the new options where the old found none.
+        if (resumeAt) return ResumeFile(files, index, *resumeAt);
+        fileLines_ = facts.lines;
+        fileDone_ = true;
+        return Step::Go;
+    }
+  }
+}
+
+SearchRun::Step SearchRun::ResumeFile(EntryList& files, size_t index, size_t firstLine) {
+  pool_.reset();
+  SwitchOptionsIfChanged();
+  const Step step = OpenNext() ? SearchFile(files[index], firstLine) : Step::Go;
+  if (step == Step::Go) StartPool(files, index + 1);
+  return step;
+}
+
+bool SearchRun::Hit(size_t index, std::string_view shown) {
+  Report(shown, index);
+  currentLine_ = index;
+  if (PumpPoint() == Step::Stop) return false;
+  if (SwitchOptionsIfChanged()) scan_->SwitchMatcher(matcher_);
+  return true;
+}
+
+bool SearchRun::Passed(size_t index) {
+  currentLine_ = index;
+  if (!listener_.PumpDue()) return true;
+  if (PumpNow() == Step::Stop) return false;
+  if (SwitchOptionsIfChanged()) scan_->SwitchMatcher(matcher_);
+  return true;
 }
 
 // The stop flag is read even when no pump is due: a pump during the listing may have set it.
@@ -125,28 +291,57 @@ SearchRun::Step SearchRun::PumpNow(bool checkStop) {
   listener_.Pump();
   if (checkStop && listener_.StopRequested()) return Step::Stop;
   SearchOptions now = listener_.Options();
-  if (!(now == matcher_->Options())) pendingOptions_ = std::move(now);
+  if (!(now == matcher_->Options()))
+    pendingOptions_ = std::move(now);
+  else
+    pendingOptions_.reset();
   return Step::Go;
 }
 
-void SearchRun::SwitchOptionsIfChanged() {
-  if (!pendingOptions_) return;
-  matcher_.emplace(*pendingOptions_);
+bool SearchRun::SwitchOptionsIfChanged() {
+  if (!pendingOptions_) return false;
+  matcher_ = std::make_shared<const LineMatcher>(*pendingOptions_);
   pendingOptions_.reset();
+  return true;
 }
 
-size_t SearchRun::FileLines() {
-  if (!fileLines_) fileLines_ = reader_.CountLines();
-  return *fileLines_;
+// The number of lines of the file the status speaks of. A large one is counted aside; until
+// that is done the status names the file only.
+std::optional<size_t> SearchRun::FileLines() {
+  if (fileLines_) return fileLines_;
+  if (counting_.valid()) {
+    if (counting_.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
+      return std::nullopt;
+    fileLines_ = counting_.get();
+    return fileLines_;
+  }
+  if (fileSize_ <= kCountAtOnce) {
+    if (readerHoldsFile_) {
+      fileLines_ = reader_.CountLines();
+    } else {
+      FileReader counter;
+      fileLines_ = folders_.Open(counter, path_) ? counter.CountLines() : std::optional<size_t>(0);
+    }
+    return fileLines_;
+  }
+  countCancel_ = std::make_shared<std::atomic<bool>>(false);
+  counting_ = std::async(std::launch::async, [path = path_, cancel = countCancel_] {
+    FileReader counter;
+    FolderCache folders;
+    return folders.Open(counter, path) ? counter.CountLines(cancel.get())
+                                       : std::optional<size_t>(0);
+  });
+  return std::nullopt;
 }
 
 // The status a naive run would show at this point: the file's name, then its line position
 // at every 50th line.
 void SearchRun::ReportStatus() {
   if (!entry_) return;
-  const size_t n = FileLines();
   std::string text = "Searching : " + *entry_;
-  if (n > 0) {
+  const std::optional<size_t> lines = FileLines();
+  if (lines && *lines > 0) {
+    const size_t n = *lines;
     const size_t line = fileDone_ ? n - 1 : std::min(currentLine_, n - 1);
     text += ".....in Line : ";
     AppendNumber(text, line / 50 * 50);
@@ -156,8 +351,7 @@ void SearchRun::ReportStatus() {
   listener_.Status(text);
 }
 
-void SearchRun::Report(std::string_view line, size_t index) {
-  const std::string_view shown = line.substr(0, kShownLineBytes);
+void SearchRun::Report(std::string_view shown, size_t index) {
   resultLine_.assign(path_);
   resultLine_ += " (";
   AppendNumber(resultLine_, index);
@@ -166,77 +360,10 @@ void SearchRun::Report(std::string_view line, size_t index) {
   listener_.Result(SearchHit{path_, index, shown, resultLine_});
 }
 
-// Decides the line that starts at lineStart and returns the start of the next line.
-const char* SearchRun::FinishLine(const char* lineStart, const char* end, size_t index) {
-  const char* lineEnd = FindNextBreak(lineStart, end);
-  const std::string_view line(lineStart, static_cast<size_t>(lineEnd - lineStart));
-  if (matcher_->IsHit(line)) Report(line, index);
-  return lineEnd < end ? SkipBreak(lineEnd, end) : end;
-}
-
-SearchRun::Step SearchRun::SearchBlockFast(std::string_view block) {
-  const char* const b = block.data();
-  const char* const e = b + block.size();
-  const char* cursor = b;  // a line start; every line before it is decided
-  size_t line = lineBase_;  // the index of the line at cursor
-  size_t scan = 0;
-  while (cursor < e) {
-    const PatternScanner& scanner = matcher_->Scanner();
-    const size_t windowEnd = std::min(block.size(), scan + kScanChunk);
-    size_t found = PatternScanner::npos;
-    if (!matcher_->NeverHits()) {
-      const size_t hayEnd = std::min(block.size(), windowEnd + scanner.size() - 1);
-      found = scanner.Find(block.substr(0, hayEnd), scan);
-      if (found >= windowEnd) found = PatternScanner::npos;
-    }
-    if (found == PatternScanner::npos) {
-      if (windowEnd == block.size()) break;
-      scan = windowEnd;
-      if (!listener_.PumpDue()) continue;
-      // Lines are counted only when a pump needs the position for the status.
-      const char* lineStart = LineStartAt(cursor, b + scan, e);
-      line += CountBreaks(cursor, lineStart);
-      cursor = lineStart;
-      currentLine_ = line;
-      if (PumpNow() == Step::Stop) return Step::Stop;
-      if (pendingOptions_) {
-        // The line under way is decided with the options it began with.
-        cursor = FinishLine(cursor, e, line);
-        if (cursor <= e && cursor > lineStart && IsBreakByte(cursor[-1])) ++line;
-        SwitchOptionsIfChanged();
-        scan = static_cast<size_t>(cursor - b);
-      }
-      continue;
-    }
-    const char* lineStart = LineStartAt(cursor, b + found, e);
-    line += CountBreaks(cursor, lineStart);
-    const char* lineEnd = FindNextBreak(b + found, e);
-    const std::string_view text(lineStart, static_cast<size_t>(lineEnd - lineStart));
-    const bool hit = matcher_->IsHit(text);
-    if (hit) Report(text, line);
-    const size_t index = line;
-    if (lineEnd < e) {
-      cursor = SkipBreak(lineEnd, e);
-      ++line;
-    } else {
-      cursor = e;
-    }
-    scan = static_cast<size_t>(cursor - b);
-    if (hit) {
-      currentLine_ = index;
-      if (PumpPoint() == Step::Stop) return Step::Stop;
-      SwitchOptionsIfChanged();
-    }
-  }
-  // The next block's first index; after the last block nothing needs it.
-  if (!reader_.AtEnd()) lineBase_ = line + CountBreaks(cursor, e);
-  return Step::Go;
-}
-
 SearchRun::Step SearchRun::SearchBlockLineByLine(std::string_view block) {
   const char* p = block.data();
   const char* const e = p + block.size();
-  const size_t n = FileLines();
+  const size_t n = FileLines().value_or(0);
   size_t i = lineBase_;
   while (p < e) {
     SwitchOptionsIfChanged();
@@ -252,7 +379,7 @@ SearchRun::Step SearchRun::SearchBlockLineByLine(std::string_view block) {
     currentLine_ = i;
     if (PumpPoint() == Step::Stop) return Step::Stop;
     if (!Trimmed(line).empty()) {
-      if (matcher_->IsHit(line)) Report(line, i);
+      if (matcher_->IsHit(line)) Report(line.substr(0, kShownLineBytes), i);
       PumpPoint(false);
     }
     p = lineEnd < e ? SkipBreak(lineEnd, e) : e;

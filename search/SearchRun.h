@@ -3,16 +3,26 @@
 // command-line front end both drive this class.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
+#include <deque>
+#include <future>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 
 #include "FileReader.h"
+#include "FileScan.h"
 #include "LineMatcher.h"
 #include "io.h"
 
 namespace vorn {
+
+class SearchPool;
+// The entries of a run's file list; references stay valid while entries are appended.
+using EntryList = std::deque<std::string>;
 
 struct SearchHit {
   std::string_view path;        // the file's full path; the result line begins with it
@@ -21,6 +31,7 @@ struct SearchHit {
   std::string_view resultLine;  // path " (" index ")  :  " text
 };
 
+// Every call comes on the thread that runs the search, whatever the number of threads.
 class SearchListener {
  public:
   virtual ~SearchListener() = default;
@@ -40,21 +51,25 @@ class SearchListener {
 
 enum class SearchEnd { Finished, Aborted };
 
-class SearchRun {
+class SearchRun : private FileScan::Hooks {
  public:
-  static constexpr size_t kShownLineBytes = 4096;
+  static constexpr size_t kShownLineBytes = FileScan::kShownLineBytes;
 
   // directory is taken as given (the caller adds the trailing separator); the listing, the
   // mask and the file list are fixed for the whole run.
   SearchRun(std::string directory, std::string mask, bool includeSubdirectories,
             SearchListener& listener);
+  ~SearchRun() override;
 
   // Line by line: every line is a pump point and every 50th line reports its status, as a
   // naive run would; the default skips from candidate to candidate and reports the status
   // only when a pump is due. Both give the same results.
   void SetLineByLine(bool on) { lineByLine_ = on; }
   void SetBlockSize(size_t bytes) { blockSize_ = bytes; }
-  void SetThreads(unsigned count) { (void)count; }
+  // Files are read and searched on this many threads, 0 (the default) meaning one per online
+  // CPU. Results, statuses and pump points reach the listener on the calling thread, in the
+  // order one thread gives them.
+  void SetThreads(unsigned count);
 
   SearchEnd Run();
 
@@ -63,42 +78,92 @@ class SearchRun {
   Step PumpPoint(bool checkStop = true);
   Step PumpNow(bool checkStop = true);
   void ReportStatus();
-  void SwitchOptionsIfChanged();
-  const char* FinishLine(const char* lineStart, const char* end, size_t index);
-  void Report(std::string_view line, size_t index);
-  Step SearchBlockFast(std::string_view block);
+  bool SwitchOptionsIfChanged();
+  void Report(std::string_view shown, size_t index);
+  bool Hit(size_t index, std::string_view shown) override;
+  bool Passed(size_t index) override;
+  void StartFile(const std::string& entry, long long size);
+  Step SearchFile(const std::string& entry, size_t firstLine);
   Step SearchBlockLineByLine(std::string_view block);
-  size_t FileLines();
+  Step ReplayFile(EntryList& files, size_t index);
+  Step ResumeFile(EntryList& files, size_t index, size_t firstLine);
+  void StartPool(EntryList& files, size_t from);
+  bool OpenNext();
+  std::optional<size_t> FileLines();
+  unsigned ThreadCount() const;
+
+  // The listener, noting whether an error was thrown from within it: that one is the
+  // caller's and leaves the run, where a failure on a file only skips the file.
+  class Calls {
+    template <typename F>
+    auto Call(F&& f) {
+      threw_ = true;
+      if constexpr (std::is_void_v<decltype(f())>) {
+        f();
+        threw_ = false;
+      } else {
+        auto result = f();
+        threw_ = false;
+        return result;
+      }
+    }
+    SearchListener& listener_;
+    bool threw_ = false;
+
+   public:
+    explicit Calls(SearchListener& listener) : listener_(listener) {}
+    void Result(const SearchHit& hit) {
+      Call([&] { listener_.Result(hit); });
+    }
+    void Status(std::string_view text) {
+      Call([&] { listener_.Status(text); });
+    }
+    bool PumpDue() {
+      return Call([&] { return listener_.PumpDue(); });
+    }
+    void Pump() {
+      Call([&] { listener_.Pump(); });
+    }
+    bool StopRequested() {
+      return Call([&] { return listener_.StopRequested(); });
+    }
+    SearchOptions Options() {
+      return Call([&] { return listener_.Options(); });
+    }
+    bool ListingGoesOn() {
+      return Call([&] { return listener_.ListingGoesOn(); });
+    }
+    bool Threw() const { return threw_; }
+  };
 
   std::string directory_;
   std::string mask_;
   bool recursive_;
-  SearchListener& listener_;
+  Calls listener_;
   bool lineByLine_ = false;
   size_t blockSize_ = size_t{1} << 20;
+  unsigned threads_ = 0;
 
-  bool OpenNext(FileReader& reader);
-
-  struct Folder {
-    Folder(std::string p, int f) : path(std::move(p)), fd(f) {}
-    ~Folder();
-    Folder(const Folder&) = delete;
-    Folder& operator=(const Folder&) = delete;
-    std::string path;
-    int fd;
-  };
-  std::optional<Folder> folder_;  // the folder of the file opened last
-
-  std::optional<LineMatcher> matcher_;
+  FolderCache folders_;
+  std::shared_ptr<const LineMatcher> matcher_;
   std::optional<SearchOptions> pendingOptions_;  // read at a pump, used from the next line
-  FileReader reader_;  // the file last loaded: the status speaks of it
-  FileReader spare_;   // tries the next file, so a failed open leaves reader_ intact
-  bool fileDone_ = false;
+  FileScan* scan_ = nullptr;                     // the file scan under way on this thread
+  std::unique_ptr<SearchPool> pool_;
+  FileReader reader_;             // the file searched on this thread
+  FileReader spare_;              // tries the next file, so a failed open leaves reader_ intact
+  bool readerHoldsFile_ = false;  // reader_ holds the file the status speaks of
+
+  // What the status speaks of: the file last opened and the line the run is at.
   std::string path_;
   const std::string* entry_ = nullptr;
-  size_t lineBase_ = 0;     // index of the current block's first line
-  size_t currentLine_ = 0;  // the line the run is at, for the status text
+  bool fileDone_ = false;
+  long long fileSize_ = 0;
+  size_t lineBase_ = 0;  // line by line: index of the current block's first line
+  size_t currentLine_ = 0;
   std::optional<size_t> fileLines_;
+  // A large file's lines are counted aside, so the window keeps pumping meanwhile.
+  std::future<std::optional<size_t>> counting_;
+  std::shared_ptr<std::atomic<bool>> countCancel_;
   std::string resultLine_;
 };
 

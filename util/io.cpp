@@ -49,24 +49,37 @@ bool WildcardMatches(std::string_view name, std::string_view mask) {
   return m == mask.size();
 }
 
-// An open directory: a descriptor read with getdents64, which spares the extra calls a
-// DIR stream makes for every directory of a large tree.
-class Directory {
+// An owned descriptor.
+class Fd {
  public:
-  Directory(int parent, const char* name, bool followLink)
-      : fd_(openat(parent, name,
-                   O_RDONLY | O_DIRECTORY | O_CLOEXEC | (followLink ? 0 : O_NOFOLLOW))) {}
-  ~Directory() {
-    if (fd_ >= 0) close(fd_);
+  explicit Fd(int fd = -1) : fd_(fd) {}
+  ~Fd() { Reset(); }
+  Fd(Fd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  Fd& operator=(Fd&& other) noexcept {
+    if (this != &other) {
+      Reset();
+      fd_ = std::exchange(other.fd_, -1);
+    }
+    return *this;
   }
-  Directory(const Directory&) = delete;
-  Directory& operator=(const Directory&) = delete;
   bool ok() const { return fd_ >= 0; }
   int fd() const { return fd_; }
+  int release() { return std::exchange(fd_, -1); }
+  void Reset() {
+    if (fd_ >= 0) close(fd_);
+    fd_ = -1;
+  }
 
  private:
   int fd_;
 };
+
+// An open directory, read with getdents64, which spares the extra calls a DIR stream makes
+// for every directory of a large tree.
+Fd OpenDirectory(int parent, const char* name, bool followLink) {
+  return Fd(
+      openat(parent, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC | (followLink ? 0 : O_NOFOLLOW)));
+}
 
 enum class Kind { Other, File, Directory };
 
@@ -91,7 +104,8 @@ Kind Classify(int dirfd, const char* name, unsigned char type) {
       if (S_ISDIR(st.st_mode)) return Kind::Directory;
       if (S_ISREG(st.st_mode)) return Kind::File;
       if (S_ISLNK(st.st_mode))
-        return (fstatat(dirfd, name, &st, 0) == 0 && S_ISREG(st.st_mode)) ? Kind::File : Kind::Other;
+        return (fstatat(dirfd, name, &st, 0) == 0 && S_ISREG(st.st_mode)) ? Kind::File
+                                                                          : Kind::Other;
       return Kind::Other;
     default:
       return Kind::Other;
@@ -99,18 +113,18 @@ Kind Classify(int dirfd, const char* name, unsigned char type) {
 }
 
 // The entries of an open directory in byte order of their names, without "." and "..".
-std::vector<Entry> ReadEntries(const Directory& dir) {
+std::vector<Entry> ReadEntries(int fd) {
   std::vector<Entry> entries;
   alignas(8) char buffer[32768];
   for (;;) {
-    const ssize_t n = getdents64(dir.fd(), buffer, sizeof buffer);
+    const ssize_t n = getdents64(fd, buffer, sizeof buffer);
     if (n <= 0) break;
     for (ssize_t offset = 0; offset < n;) {
       const auto* e = reinterpret_cast<const dirent64*>(buffer + offset);
       offset += e->d_reclen;
       const char* name = e->d_name;
       if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) continue;
-      entries.push_back({name, Classify(dir.fd(), name, e->d_type)});
+      entries.push_back({name, Classify(fd, name, e->d_type)});
     }
   }
   std::sort(entries.begin(), entries.end(),
@@ -118,31 +132,89 @@ std::vector<Entry> ReadEntries(const Directory& dir) {
   return entries;
 }
 
-// An empty directory text names the current directory, as the wildcard enumeration did.
-const char* DirectoryName(const std::string& directory) {
-  return directory.empty() ? "." : directory.c_str();
+// One folder of the tree being listed: its entries, read at once, and how far they are done.
+struct Level {
+  std::vector<Entry> entries;
+  size_t next = 0;
+  size_t prefixLength = 0;
+  Fd fd;  // closed once the level is far above the current one
+  dev_t device = 0;
+  ino_t inode = 0;
+};
+
+// The deepest levels keep their folders open; those above are opened again on the way back.
+constexpr size_t kOpenLevels = 32;
+
+bool SameFolder(int fd, const Level& level) {
+  struct stat st;
+  return fstat(fd, &st) == 0 && st.st_dev == level.device && st.st_ino == level.inode;
 }
 
-// Returns false when the listing was abandoned.
-bool ListTree(const Directory& dir, std::string& prefix, std::string_view mask,
-              const DirectoryVisit& visit, FileList& out) {
-  if (visit && !visit()) return false;
-  for (const Entry& e : ReadEntries(dir)) {
-    if (e.name[0] == '.') continue;
-    if (e.kind == Kind::Directory) {
-      const Directory sub(dir.fd(), e.name.c_str(), false);
-      if (!sub.ok()) continue;
-      const size_t keep = prefix.size();
-      prefix += e.name;
-      prefix += '/';
-      const bool goOn = ListTree(sub, prefix, mask, visit, out);
-      prefix.resize(keep);
-      if (!goOn) return false;
-    } else if (e.kind == Kind::File && MaskMatches(e.name, mask)) {
-      out.push_back(prefix + e.name);
+// Depth first, holding at most kOpenLevels folders open, so a tree of any depth is listed
+// within the process's descriptor limit. Going back up to a closed level takes "..", checked
+// against the folder left; if it was moved meanwhile the names from the top lead back to it.
+void ListTree(int top, std::string& prefix, std::string_view mask, const DirectoryVisit& visit,
+              const FileSink& found) {
+  std::vector<Level> stack;
+  std::vector<std::string> names;  // the folders below top that lead to the deepest level
+  const auto enter = [&](Fd dir) {
+    Level level;
+    level.entries = ReadEntries(dir.fd());
+    level.prefixLength = prefix.size();
+    level.fd = std::move(dir);
+    stack.push_back(std::move(level));
+    if (stack.size() > kOpenLevels) {
+      Level& far = stack[stack.size() - kOpenLevels - 1];
+      struct stat st {};
+      if (fstat(far.fd.fd(), &st) == 0) {
+        far.device = st.st_dev;
+        far.inode = st.st_ino;
+      }
+      far.fd.Reset();
     }
+  };
+  if (visit && !visit()) return;
+  Fd first = OpenDirectory(top, ".", true);
+  if (!first.ok()) return;
+  enter(std::move(first));
+  while (!stack.empty()) {
+    Level& level = stack.back();
+    if (level.next == level.entries.size()) {
+      const Fd child = std::move(level.fd);
+      stack.pop_back();
+      if (stack.empty()) break;
+      names.pop_back();
+      prefix.resize(stack.back().prefixLength);
+      Level& parent = stack.back();
+      if (parent.fd.ok()) continue;
+      if (child.ok()) parent.fd = OpenDirectory(child.fd(), "..", false);
+      if (!parent.fd.ok() || !SameFolder(parent.fd.fd(), parent)) {
+        parent.fd = OpenDirectory(top, ".", true);
+        for (const std::string& name : names)
+          if (parent.fd.ok()) parent.fd = OpenDirectory(parent.fd.fd(), name.c_str(), false);
+        // The folder is gone or replaced: what is left of it is not listed.
+        if (!parent.fd.ok() || !SameFolder(parent.fd.fd(), parent)) {
+          parent.fd.Reset();
+          parent.next = parent.entries.size();
+        }
+      }
+      continue;
+    }
+    const Entry& e = level.entries[level.next++];
+    if (e.name[0] == '.') continue;
+    if (e.kind == Kind::File) {
+      if (MaskMatches(e.name, mask)) found(prefix + e.name);
+      continue;
+    }
+    if (e.kind != Kind::Directory) continue;
+    Fd sub = OpenDirectory(level.fd.fd(), e.name.c_str(), false);
+    if (!sub.ok()) continue;
+    if (visit && !visit()) return;
+    names.push_back(e.name);
+    prefix += e.name;
+    prefix += '/';
+    enter(std::move(sub));
   }
-  return true;
 }
 
 bool OneMaskMatches(std::string_view name, std::string_view mask) {
@@ -164,24 +236,62 @@ bool MaskMatches(std::string_view name, std::string_view mask) {
   return false;
 }
 
+int OpenFolder(const std::string& path, int flags) {
+  flags |= O_DIRECTORY | O_CLOEXEC;
+  // An empty directory text names the current directory, as the wildcard enumeration did.
+  const int fd = open(path.empty() ? "." : path.c_str(), flags);
+  if (fd >= 0 || errno != ENAMETOOLONG) return fd;
+  // Too long for one call: open it piece by piece, each piece relative to the one before.
+  constexpr size_t kPiece = 3072;
+  size_t end = path.size();
+  while (end > 1 && path[end - 1] == '/') --end;
+  Fd dir(path[0] == '/' ? open("/", O_PATH | O_DIRECTORY | O_CLOEXEC) : AT_FDCWD);
+  size_t pos = path[0] == '/' ? 1 : 0;
+  for (;;) {
+    while (pos < end && path[pos] == '/') ++pos;  // "a//b": never a piece that looks absolute
+    if (pos >= end) break;
+    size_t cut = end;
+    if (end - pos > kPiece) {
+      cut = path.rfind('/', pos + kPiece);
+      if (cut == std::string::npos || cut <= pos) {
+        errno = ENAMETOOLONG;
+        return -1;
+      }
+    }
+    const std::string piece = path.substr(pos, cut - pos);
+    Fd next(
+        openat(dir.fd(), piece.c_str(), cut == end ? flags : (O_PATH | O_DIRECTORY | O_CLOEXEC)));
+    if (!next.ok()) return -1;
+    dir = std::move(next);
+    pos = cut + 1;
+  }
+  return dir.release();
+}
+
 FileList ListFiles(std::string_view directory, std::string_view mask) {
   const std::string dir = AddTrailingBackslash(directory);
   FileList out;
-  const Directory handle(AT_FDCWD, DirectoryName(dir), true);
+  const Fd handle(OpenFolder(dir, O_RDONLY));
   if (!handle.ok()) return out;
-  for (Entry& e : ReadEntries(handle))
+  for (Entry& e : ReadEntries(handle.fd()))
     if (e.kind == Kind::File && MaskMatches(e.name, mask)) out.push_back(std::move(e.name));
   return out;
 }
 
 FileList ListFilesRecursive(std::string_view directory, std::string_view mask,
                             const DirectoryVisit& visit) {
-  std::string prefix = AddTrailingBackslash(directory);
   FileList out;
-  // The top directory itself may be reached through a link; only links below it are not followed.
-  const Directory handle(AT_FDCWD, DirectoryName(prefix), true);
-  if (handle.ok()) ListTree(handle, prefix, mask, visit, out);
+  ListFilesRecursive(directory, mask, visit,
+                     [&out](std::string&& path) { out.push_back(std::move(path)); });
   return out;
+}
+
+void ListFilesRecursive(std::string_view directory, std::string_view mask,
+                        const DirectoryVisit& visit, const FileSink& found) {
+  std::string prefix = AddTrailingBackslash(directory);
+  // The top directory itself may be reached through a link; only links below it are not followed.
+  const Fd top(OpenFolder(prefix, O_PATH));
+  if (top.ok()) ListTree(top.fd(), prefix, mask, visit, found);
 }
 
 bool IsFileInUse(const std::string& path) {
@@ -237,8 +347,10 @@ ProgramStarter& Starter() {
 }  // namespace
 
 void StartProgram(const std::vector<std::string>& arguments) {
-  if (Starter()) Starter()(arguments);
-  else StartDetached(arguments);
+  if (Starter())
+    Starter()(arguments);
+  else
+    StartDetached(arguments);
 }
 
 ProgramStarter SetProgramStarter(ProgramStarter starter) {
@@ -246,7 +358,7 @@ ProgramStarter SetProgramStarter(ProgramStarter starter) {
 }
 
 std::int32_t LocalFileSize(const std::string& path) {
-  struct stat info{};
+  struct stat info {};
   if (path.empty() || ::stat(path.c_str(), &info) != 0) return -1;
   if (!S_ISREG(info.st_mode)) return 0;
   return static_cast<std::int32_t>(static_cast<std::uint32_t>(info.st_size));

@@ -21,15 +21,26 @@ using DirectoryVisit = std::function<bool()>;
 // ("*.c;*.h"): a name matches when any one of them does; empty parts are ignored.
 bool MaskMatches(std::string_view name, std::string_view mask);
 
+// Opens the folder at path with the given open flags (O_DIRECTORY is added), also when the
+// path is longer than one system call takes; an empty path is the current folder. Returns the
+// descriptor, or -1 with errno set.
+int OpenFolder(const std::string& path, int flags);
+
 // Bare names of the regular files (or links to regular files) in directory that match mask,
 // in byte order of their names. A missing or unreadable directory gives an empty list.
 FileList ListFiles(std::string_view directory, std::string_view mask);
 
 // Full paths of the regular files below directory whose bare names match mask, depth first,
 // each directory's entries in byte order. Names beginning with "." are skipped, files and
-// directories alike; links to directories are not followed; unreadable parts are skipped.
+// directories alike; links to directories are not followed; unreadable parts are skipped. Two
+// descriptors suffice for a tree of any depth.
 FileList ListFilesRecursive(std::string_view directory, std::string_view mask,
                             const DirectoryVisit& visit = {});
+// The same, handing each path to found as soon as it is listed, so a search may begin on the
+// first files while the rest of the tree is still being listed.
+using FileSink = std::function<void(std::string&&)>;
+void ListFilesRecursive(std::string_view directory, std::string_view mask,
+                        const DirectoryVisit& visit, const FileSink& found);
 
 // Linux has no exclusive opening: a file is "in use" when it cannot be opened for reading.
 bool IsFileInUse(const std::string& path);

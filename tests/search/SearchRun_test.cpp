@@ -1,8 +1,14 @@
 #include "SearchRun.h"
 
+#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <cstdlib>
 #include <functional>
 #include <random>
 #include <string>
@@ -43,11 +49,12 @@ class Recorder : public SearchListener {
 
 std::vector<std::string> Search(const std::string& dir, const std::string& mask, bool recursive,
                                 SearchOptions options, bool lineByLine = false,
-                                size_t blockSize = size_t{1} << 20) {
+                                size_t blockSize = size_t{1} << 20, unsigned threads = 0) {
   Recorder r(std::move(options));
   SearchRun run(dir, mask, recursive, r);
   run.SetLineByLine(lineByLine);
   run.SetBlockSize(blockSize);
+  run.SetThreads(threads);
   EXPECT_EQ(run.Run(), SearchEnd::Finished);
   EXPECT_EQ(r.statuses.back(), "Finished Searching");
   return r.lines;
@@ -63,26 +70,20 @@ TEST(SearchRun, ResultLinesByteForByteOverAwkwardFiles) {
   t.Write(".dot.txt", "foo dot");
   t.Write("sub/deep.txt", "deep foo");
   const std::string d = t.root();
-  EXPECT_THAT(Search(d, "*.txt", false, {"foo", false, true}),
-              ElementsAre(d + ".dot.txt (0)  :  foo dot",
-                          d + "blank.txt (2)  :  foo",
-                          d + "cr.txt (0)  :  a foo",
-                          d + "cr.txt (2)  :  foo c",
-                          d + "crlf.txt (0)  :  first foo",
-                          d + "my (copy) file.txt (0)  :  foo: (1) here",
-                          d + "nul.txt (0)  :  " + std::string("x\0foo\0y", 7),
-                          d + "nul.txt (1)  :  foo"));
+  EXPECT_THAT(
+      Search(d, "*.txt", false, {"foo", false, true}),
+      ElementsAre(d + ".dot.txt (0)  :  foo dot", d + "blank.txt (2)  :  foo",
+                  d + "cr.txt (0)  :  a foo", d + "cr.txt (2)  :  foo c",
+                  d + "crlf.txt (0)  :  first foo", d + "my (copy) file.txt (0)  :  foo: (1) here",
+                  d + "nul.txt (0)  :  " + std::string("x\0foo\0y", 7), d + "nul.txt (1)  :  foo"));
   // Recursive: dot files are skipped; case folded, the shown text keeps its own case.
-  EXPECT_THAT(Search(d, "*.*", true, {"FOO", true, false}),
-              ElementsAre(d + "blank.txt (2)  :  foo",
-                          d + "cr.txt (0)  :  a foo",
-                          d + "cr.txt (2)  :  foo c",
-                          d + "crlf.txt (0)  :  first foo",
-                          d + "crlf.txt (2)  :  third Foo",
-                          d + "my (copy) file.txt (0)  :  foo: (1) here",
-                          d + "nul.txt (0)  :  " + std::string("x\0foo\0y", 7),
-                          d + "nul.txt (1)  :  foo",
-                          d + "sub/deep.txt (0)  :  deep foo"));
+  EXPECT_THAT(
+      Search(d, "*.*", true, {"FOO", true, false}),
+      ElementsAre(d + "blank.txt (2)  :  foo", d + "cr.txt (0)  :  a foo",
+                  d + "cr.txt (2)  :  foo c", d + "crlf.txt (0)  :  first foo",
+                  d + "crlf.txt (2)  :  third Foo", d + "my (copy) file.txt (0)  :  foo: (1) here",
+                  d + "nul.txt (0)  :  " + std::string("x\0foo\0y", 7), d + "nul.txt (1)  :  foo",
+                  d + "sub/deep.txt (0)  :  deep foo"));
 }
 
 TEST(SearchRun, LongLinesAreSearchedWholeAndShownCut) {
@@ -96,6 +97,66 @@ TEST(SearchRun, LongLinesAreSearchedWholeAndShownCut) {
   EXPECT_EQ(hits[1], t.Path("long.txt") + " (2)  :  after late");
 }
 
+long PeakKilobytes() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_maxrss;
+}
+
+// A file with no line break is searched whole in bounded memory and the files after it too;
+// files deep down a tree, under folder paths longer than the system takes in one call, are
+// found with few descriptors to spare.
+TEST(SearchRun, NoBreakFilesDeepTreesAndLongPathsAreSearched) {
+  TempTree t;
+  t.Write("a.txt", "foo\n");
+  t.Write("z.txt", "x foo\n");
+  {
+    const int fd = open(t.Path("b.img").c_str(), O_WRONLY | O_CREAT, 0644);
+    ASSERT_GE(fd, 0);
+    const off_t size = off_t{384} << 20;
+    ASSERT_EQ(pwrite(fd, " foo", 4, size - 4), 4);
+    close(fd);
+  }
+  const long before = PeakKilobytes();
+  for (unsigned threads : {1u, 2u})
+    EXPECT_THAT(Search(t.root(), "*", false, {"foo", true, true}, false, size_t{1} << 20, threads),
+                ElementsAre(t.Path("a.txt") + " (0)  :  foo",
+                            t.Path("b.img") + " (0)  :  " + std::string(4096, '\0'),
+                            t.Path("z.txt") + " (0)  :  x foo"));
+  EXPECT_LT(PeakKilobytes() - before, 64 * 1024);
+
+  // 300 folders of 16-byte names: the deepest paths pass 4096 bytes.
+  TempTree deep;
+  int dir = open(deep.root().c_str(), O_PATH | O_DIRECTORY);
+  for (int level = 1; level <= 300; ++level) {
+    const std::string name = "folder-" + std::to_string(1000000000 + level);
+    ASSERT_EQ(mkdirat(dir, name.c_str(), 0755), 0);
+    const int sub = openat(dir, name.c_str(), O_PATH | O_DIRECTORY);
+    close(dir);
+    dir = sub;
+    if (level % 100 == 0) {
+      const int fd = openat(dir, "hit.txt", O_WRONLY | O_CREAT, 0644);
+      ASSERT_EQ(write(fd, "foo\n", 4), 4);
+      close(fd);
+    }
+  }
+  close(dir);
+  // In a child with 256 descriptors, as a desktop session's limit would be to a deeper tree.
+  const pid_t child = fork();
+  if (child == 0) {
+    rlimit limit{256, 256};
+    setrlimit(RLIMIT_NOFILE, &limit);
+    Recorder r({"foo", false, true});
+    SearchRun run(deep.root(), "*.txt", true, r);
+    run.Run();
+    _exit(r.lines.size() == 3 && r.lines.front().size() > 5000 ? 0 : 1);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  ASSERT_EQ(std::system(("rm -rf '" + deep.root() + "folder-1000000001'").c_str()), 0);
+}
+
 TEST(SearchRun, BadDirectoriesFifosAndLinkLoopsEndNormally) {
   TempTree t;
   t.Fifo("pipe.txt");
@@ -107,26 +168,31 @@ TEST(SearchRun, BadDirectoriesFifosAndLinkLoopsEndNormally) {
   EXPECT_EQ(Search(t.root(), "*", false, {"foo", false, true}).size(), 1u);
 }
 
-// The fast run must give what a line-by-line run gives, whatever the block size.
+// The fast run must give what a line-by-line run gives, whatever the block size (a small one
+// cuts long lines into pieces) and the number of threads.
 TEST(SearchRun, FastRunMatchesLineByLineRunOnRandomFiles) {
   TempTree t;
   std::mt19937 rng(5);
   const std::string alphabet = "ab AB_\n\r\n\t.\xE9";
   for (int f = 0; f < 25; ++f) {
     std::string text(rng() % 3000, 'a');
-    for (char& c : text) c = alphabet[rng() % alphabet.size()];
+    // Every third file has long lines, with breaks far apart.
+    const size_t letters = f % 3 == 0 ? 6 : alphabet.size();
+    for (char& c : text) c = rng() % 400 == 0 ? '\n' : alphabet[rng() % letters];
     std::string name = "f";  // appended, not "f" + ...: GCC 12 at -O3 warns falsely on that
     name += std::to_string(f) + ".txt";
     t.Write(name, text);
   }
   for (const char* query : {"ab", "a", "B a", " ", "ab_", "\xE9"})
     for (bool wholeWord : {false, true})
-      for (bool matchCase : {false, true})
-        for (size_t block : {size_t{64}, size_t{1} << 20}) {
-          const SearchOptions o{query, wholeWord, matchCase};
-          ASSERT_EQ(Search(t.root(), "*", false, o, false, block), Search(t.root(), "*", false, o, true))
-              << query << wholeWord << matchCase << block;
-        }
+      for (bool matchCase : {false, true}) {
+        const SearchOptions o{query, wholeWord, matchCase};
+        const auto naive = Search(t.root(), "*", false, o, true);
+        for (size_t block : {size_t{64}, size_t{1} << 20})
+          for (unsigned threads : {1u, 2u, 7u})
+            ASSERT_EQ(Search(t.root(), "*", false, o, false, block, threads), naive)
+                << query << wholeWord << matchCase << block << " " << threads;
+      }
 }
 
 TEST(SearchRun, LineByLineStatusTexts) {
@@ -139,11 +205,10 @@ TEST(SearchRun, LineByLineStatusTexts) {
   SearchRun run(t.root(), "*", false, r);
   run.SetLineByLine(true);
   run.Run();
-  EXPECT_THAT(r.statuses,
-              ElementsAre("Searching : a.txt", "Searching : a.txt.....in Line : 0/120",
-                          "Searching : a.txt.....in Line : 50/120",
-                          "Searching : a.txt.....in Line : 100/120", "Searching : b.txt",
-                          "Finished Searching"));
+  EXPECT_THAT(r.statuses, ElementsAre("Searching : a.txt", "Searching : a.txt.....in Line : 0/120",
+                                      "Searching : a.txt.....in Line : 50/120",
+                                      "Searching : a.txt.....in Line : 100/120",
+                                      "Searching : b.txt", "Finished Searching"));
 }
 
 TEST(SearchRun, FastRunShowsTheCurrentStatusWhenItPumps) {
@@ -155,19 +220,23 @@ TEST(SearchRun, FastRunShowsTheCurrentStatusWhenItPumps) {
   r.pumpAlways = true;
   SearchRun run(t.root(), "*", false, r);
   run.Run();
-  EXPECT_THAT(r.statuses, ElementsAre("Searching : a.txt.....in Line : 50/120",
-                                      "Finished Searching"));
+  EXPECT_THAT(r.statuses,
+              ElementsAre("Searching : a.txt.....in Line : 50/120", "Finished Searching"));
 }
+
+// Line by line; fast on one thread; fast on three.
+constexpr std::pair<bool, unsigned> kModes[] = {{true, 1}, {false, 1}, {false, 3}};
 
 TEST(SearchRun, StopEndsTheRunAndKeepsTheLinesFound) {
   TempTree t;
   for (int f = 0; f < 5; ++f) t.Write("f" + std::to_string(f) + ".txt", "foo\nfoo\n");
-  for (bool lineByLine : {false, true}) {
+  for (const auto& [lineByLine, threads] : kModes) {
     Recorder r({"foo", false, true});
     r.pumpAlways = true;
     r.onPump = [](Recorder& self) { self.stop = self.lines.size() >= 3; };
     SearchRun run(t.root(), "*", false, r);
     run.SetLineByLine(lineByLine);
+    run.SetThreads(threads);
     EXPECT_EQ(run.Run(), SearchEnd::Aborted);
     EXPECT_EQ(r.lines.size(), 3u);
     EXPECT_EQ(r.statuses.back(), "User aborted Search");
@@ -187,8 +256,8 @@ TEST(SearchRun, StopEndsTheRunAndKeepsTheLinesFound) {
 
 TEST(SearchRun, ChangedOptionsCountFromTheNextLine) {
   TempTree t;
-  t.Write("a.txt", "foo\nbar\nfoo\nbar\n");
-  for (bool lineByLine : {false, true}) {
+  t.Write("a.txt", "foo\nbar\nbaz\nbar\n");
+  for (const auto& [lineByLine, threads] : kModes) {
     Recorder r({"foo", false, true});
     r.pumpAlways = true;
     r.onPump = [](Recorder& self) {
@@ -196,10 +265,12 @@ TEST(SearchRun, ChangedOptionsCountFromTheNextLine) {
     };
     SearchRun run(t.root(), "*", false, r);
     run.SetLineByLine(lineByLine);
+    run.SetThreads(threads);
     run.Run();
-    EXPECT_THAT(r.lines, ElementsAre(t.Path("a.txt") + " (0)  :  foo", t.Path("a.txt") + " (1)  :  bar",
-                                     t.Path("a.txt") + " (3)  :  bar"))
-        << lineByLine;
+    EXPECT_THAT(r.lines,
+                ElementsAre(t.Path("a.txt") + " (0)  :  foo", t.Path("a.txt") + " (1)  :  bar",
+                            t.Path("a.txt") + " (3)  :  bar"))
+        << lineByLine << threads;
   }
 }
 

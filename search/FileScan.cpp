@@ -1,0 +1,184 @@
+#include "FileScan.h"
+
+#include <algorithm>
+
+#include "LineBreaks.h"
+#include "txthandling.h"
+
+namespace vorn {
+
+namespace {
+
+// The start of the line that holds p; p inside a CR LF pair belongs to the line after it.
+const char* LineStartAt(const char* lineFloor, const char* p, const char* end) {
+  if (p > lineFloor && p < end && p[-1] == '\r' && *p == '\n') ++p;
+  const char* last = FindLastBreak(lineFloor, p);
+  return last ? last + 1 : lineFloor;
+}
+
+// A query spanning the cut between two pieces of a long line, with the byte before it, is
+// whole in the later piece.
+size_t OverlapFor(const LineMatcher& matcher) { return matcher.Scanner().size() + 1; }
+
+}  // namespace
+
+FileScan::End FileScan::Run(FileReader& reader, std::shared_ptr<const LineMatcher> matcher,
+                            size_t firstLine) {
+  reader_ = &reader;
+  matcher_ = std::move(matcher);
+  next_.reset();
+  line_ = 0;
+  firstLine_ = firstLine;
+  openLine_ = long_ = false;
+  counted_ = true;
+  reader.SetOverlap(OverlapFor(*matcher_));
+  std::string_view block;
+  while (reader.NextBlock(block))
+    if (!Block(block, reader.Carried(), reader.Partial())) return End::Stopped;
+  if (reader.Failed()) return End::Failed;
+  if (long_ && !LongPiece({}, 0, true)) return End::Stopped;
+  return End::Done;
+}
+
+void FileScan::Switch() {
+  matcher_ = std::move(next_);
+  next_.reset();
+  reader_->SetOverlap(std::max(OverlapFor(*matcher_), reader_->Overlap()));
+}
+
+bool FileScan::Block(std::string_view block, size_t carried, bool partial) {
+  const char* const b = block.data();
+  const char* const e = b + block.size();
+  const char* cursor = b + carried;
+  const bool fresh = e > cursor;
+  if (long_) {
+    const char* brk = FindNextBreak(cursor, e);
+    // A block that is not a piece ends the line at its first break, or at the file's end.
+    if (!LongPiece(std::string_view(b, static_cast<size_t>(brk - b)), carried, brk < e || !partial))
+      return false;
+    if (brk == e) {
+      openLine_ = true;
+      return true;
+    }
+    cursor = SkipBreak(brk, e);
+    ++line_;
+  }
+  const char* regionEnd = e;
+  if (partial) {
+    const char* last = FindLastBreak(cursor, e);
+    regionEnd = last ? last + 1 : cursor;
+  }
+  const std::string_view region(b, static_cast<size_t>(regionEnd - b));
+  while (line_ < firstLine_ && cursor < regionEnd) {
+    const char* brk = FindNextBreak(cursor, regionEnd);
+    if (brk == regionEnd) {
+      cursor = regionEnd;
+      break;
+    }
+    cursor = SkipBreak(brk, regionEnd);
+    ++line_;
+  }
+  // Nothing needs the lines after the last candidate of the file.
+  if (!Lines(region, cursor, partial || !reader_->AtEnd())) return false;
+  if (partial) {
+    long_ = true;
+    longDecide_ = line_ >= firstLine_;
+    longFirst_ = true;
+    longFound_ = longInk_ = false;
+    shown_.clear();
+    if (!LongPiece(std::string_view(regionEnd, static_cast<size_t>(e - regionEnd)), 0, false))
+      return false;
+  }
+  openLine_ = partial || (fresh && !IsBreakByte(e[-1]));
+  return true;
+}
+
+// The complete lines of region from cursor on.
+bool FileScan::Lines(std::string_view region, const char*& cursor, bool countRest) {
+  const char* const b = region.data();
+  const char* const e = b + region.size();
+  size_t scan = static_cast<size_t>(cursor - b);
+  while (cursor < e) {
+    const LineMatcher& matcher = *matcher_;
+    const PatternScanner& scanner = matcher.Scanner();
+    const size_t windowEnd = std::min(region.size(), scan + kStretch);
+    size_t found = PatternScanner::npos;
+    if (!matcher.NeverHits()) {
+      const size_t hayEnd = std::min(region.size(), windowEnd + scanner.size() - 1);
+      found = scanner.Find(region.substr(0, hayEnd), scan);
+      if (found >= windowEnd) found = PatternScanner::npos;
+    }
+    if (found == PatternScanner::npos) {
+      if (windowEnd == region.size()) break;
+      scan = windowEnd;
+      const char* lineStart = LineStartAt(cursor, b + scan, e);
+      line_ += CountBreaks(cursor, lineStart);
+      cursor = lineStart;
+      if (!hooks_.Passed(line_)) return false;
+      if (next_) {
+        // The line under way is decided with the matcher it began with.
+        bool goOn = true;
+        cursor = FinishLine(cursor, e, goOn);
+        if (!goOn) return false;
+        Switch();
+        scan = static_cast<size_t>(cursor - b);
+      }
+      continue;
+    }
+    const char* lineStart = LineStartAt(cursor, b + found, e);
+    line_ += CountBreaks(cursor, lineStart);
+    cursor = lineStart;
+    bool goOn = true;
+    // Any occurrence of a query with ink makes a hit, unless whole words are asked for.
+    cursor = FinishLine(cursor, e, goOn, !matcher.Options().wholeWord && !matcher.BlankQuery());
+    if (!goOn) return false;
+    if (next_) Switch();
+    scan = static_cast<size_t>(cursor - b);
+  }
+  if (countRest)
+    line_ += CountBreaks(cursor, e);
+  else
+    counted_ = false;
+  cursor = e;
+  return true;
+}
+
+std::optional<size_t> FileScan::Lines() const {
+  if (!counted_) return std::nullopt;
+  return line_ + (openLine_ ? 1 : 0);
+}
+
+const char* FileScan::FinishLine(const char* cursor, const char* end, bool& goOn, bool hit) {
+  const char* lineEnd = FindNextBreak(cursor, end);
+  const std::string_view text(cursor, static_cast<size_t>(lineEnd - cursor));
+  const size_t index = line_;
+  const char* next = end;
+  if (lineEnd < end) {
+    next = SkipBreak(lineEnd, end);
+    ++line_;
+  }
+  if (hit || matcher_->IsHit(text)) goOn = hooks_.Hit(index, text.substr(0, kShownLineBytes));
+  return next;
+}
+
+// One piece of a long line; its first context bytes repeat the end of the piece before.
+bool FileScan::LongPiece(std::string_view piece, size_t context, bool ends) {
+  const LineMatcher& matcher = *matcher_;
+  if (longDecide_) {
+    const std::string_view fresh = piece.substr(context);
+    if (shown_.size() < kShownLineBytes)
+      shown_.append(fresh.substr(0, kShownLineBytes - shown_.size()));
+    if (!longFound_) longFound_ = matcher.CountsIn(piece, 0, longFirst_, ends);
+    if (!longInk_ && matcher.BlankQuery()) longInk_ = !Trimmed(fresh).empty();
+  }
+  longFirst_ = false;
+  if (!ends) return hooks_.Passed(line_);
+  long_ = false;
+  if (longDecide_ && longFound_ && (longInk_ || !matcher.BlankQuery()) &&
+      !hooks_.Hit(line_, shown_))
+    return false;
+  if (next_) Switch();
+  return true;
+}
+
+}  // namespace vorn

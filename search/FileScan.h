@@ -1,0 +1,72 @@
+// Searches the blocks of one open file for hit lines, skipping from candidate to candidate, and
+// tells its owner of every hit and of every stretch scanned (where a run may pump events).
+// A line longer than the reader's buffer is searched whole, piece by piece; its first bytes
+// are kept for display, so memory stays bounded whatever the file holds.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "FileReader.h"
+#include "LineMatcher.h"
+
+namespace vorn {
+
+class FileScan {
+ public:
+  static constexpr size_t kShownLineBytes = 4096;
+  // Between two Passed calls the scan covers at most this much.
+  static constexpr size_t kStretch = size_t{64} << 10;
+
+  class Hooks {
+   public:
+    virtual ~Hooks() = default;
+    // The line index is a hit; shown is its first kShownLineBytes bytes. False stops the scan.
+    virtual bool Hit(size_t index, std::string_view shown) = 0;
+    // A stretch scanned; index is the line under way. False stops the scan.
+    virtual bool Passed(size_t index) = 0;
+  };
+
+  enum class End { Done, Stopped, Failed };
+
+  explicit FileScan(Hooks& hooks) : hooks_(hooks) {}
+
+  // Searches the reader's blocks with matcher; lines before firstLine are only counted.
+  End Run(FileReader& reader, std::shared_ptr<const LineMatcher> matcher, size_t firstLine = 0);
+
+  // From a hook: the lines after the one under way are decided by matcher.
+  void SwitchMatcher(std::shared_ptr<const LineMatcher> matcher) { next_ = std::move(matcher); }
+
+  // After Done: the number of lines of the file, when the scan had to count them all (the
+  // lines after the last candidate of the file's last block are not counted).
+  std::optional<size_t> Lines() const;
+
+ private:
+  bool Block(std::string_view block, size_t carried, bool partial);
+  bool Lines(std::string_view region, const char*& cursor, bool countRest);
+  // Decides the line at cursor (hit: a candidate in it is known to count) and returns the
+  // start of the next one.
+  const char* FinishLine(const char* cursor, const char* end, bool& goOn, bool hit = false);
+  bool LongPiece(std::string_view piece, size_t context, bool ends);
+  void Switch();
+
+  Hooks& hooks_;
+  FileReader* reader_ = nullptr;
+  std::shared_ptr<const LineMatcher> matcher_, next_;
+  size_t line_ = 0;  // index of the first line not yet passed
+  size_t firstLine_ = 0;
+  bool openLine_ = false;  // bytes after the last break
+  bool counted_ = true;    // line_ counts every break passed
+  // The long line under way, when the last block ended inside it.
+  bool long_ = false;
+  bool longDecide_ = false;
+  bool longFirst_ = false;
+  bool longFound_ = false;
+  bool longInk_ = false;
+  std::string shown_;
+};
+
+}  // namespace vorn

@@ -1,0 +1,300 @@
+#include "SearchPool.h"
+
+#include <algorithm>
+#include <exception>
+
+#include "FileReader.h"
+#include "FileScan.h"
+
+namespace vorn {
+
+namespace {
+
+constexpr size_t kBatchBytes = size_t{64} << 10;
+// Passed events per batch: a file scanned at length reaches the run in steady steps.
+constexpr size_t kBatchStretches = 16;
+// The run waiting for its file is woken once a file this far past it is done.
+constexpr size_t kWakeAhead = 16;
+constexpr size_t kListedAhead = 128;
+constexpr size_t kClaimRun = 4;
+
+}  // namespace
+
+// A worker's side of one file: events are gathered into batches and handed over.
+class SearchPool::Hooks : public FileScan::Hooks {
+ public:
+  Hooks(SearchPool& pool, size_t index, long long size, std::vector<Outcome>& unpublished)
+      : pool_(pool), index_(index), size_(size), unpublished_(unpublished) {}
+
+  bool Hit(size_t index, std::string_view shown) override {
+    batch_.events.push_back({true, index, batch_.texts.size(), shown.size()});
+    batch_.texts.append(shown);
+    return batch_.Bytes() < kBatchBytes || Flush();
+  }
+  bool Passed(size_t index) override {
+    if (pool_.stopping_.load(std::memory_order_relaxed)) return false;
+    batch_.events.push_back({false, index, 0, 0});
+    return ++stretches_ < kBatchStretches || Flush();
+  }
+  bool Flush() {
+    stretches_ = 0;
+    // The files done before this one go first: the run may be waiting for them, and this
+    // hand-over may have to wait for the run.
+    pool_.Publish(unpublished_);
+    return pool_.Hand(index_, size_, batch_);
+  }
+
+ private:
+  SearchPool& pool_;
+  size_t index_;
+  long long size_;
+  std::vector<Outcome>& unpublished_;
+  Findings batch_;
+  size_t stretches_ = 0;
+};
+
+SearchPool::SearchPool(EntryList& files, std::string directory, bool recursive,
+                       std::shared_ptr<const LineMatcher> matcher, size_t from, unsigned threads,
+                       size_t blockSize, bool listing)
+    : files_(files),
+      directory_(std::move(directory)),
+      recursive_(recursive),
+      matcher_(std::move(matcher)),
+      blockSize_(blockSize),
+      // Wide: while the tree is listed the workers run far ahead of the run, which takes their
+      // findings only once the list is complete. A file without findings costs little.
+      window_(size_t{4096} * threads),
+      budget_(size_t{2} * threads * blockSize),
+      next_(from),
+      head_(from),
+      listed_(files.size()),
+      listing_(listing) {
+  threads_.reserve(threads);
+  for (unsigned t = 0; t < threads; ++t) threads_.emplace_back([this] { Work(); });
+}
+
+SearchPool::~SearchPool() {
+  {
+    const std::lock_guard lock(mutex_);
+    cancel_ = true;
+    stopping_ = true;
+  }
+  runWakes_.notify_all();
+  workerWakes_.notify_all();
+  for (std::thread& t : threads_) t.join();
+}
+
+void SearchPool::Work() {
+  FileReader reader(blockSize_);
+  FolderCache folders;
+  std::vector<std::pair<size_t, std::string>> claimed;
+  std::vector<Outcome> done;  // outcomes not yet published
+  for (;;) {
+    claimed.clear();
+    {
+      std::unique_lock lock(mutex_);
+      const auto listEnds = [this] { return !listing_ && next_ >= listed_; };
+      if (!cancel_ && !listEnds() && (next_ >= listed_ || next_ >= head_ + window_)) {
+        // Wait for more of the list, or, with the window full, until the run has taken half.
+        if (next_ < listed_) claimAgainAt_ = next_ - window_ / 2;
+        ++claimWaiting_;
+        workerWakes_.wait(lock, [&] {
+          return cancel_ || listEnds() || (next_ < listed_ && next_ < head_ + window_ / 2);
+        });
+        --claimWaiting_;
+      }
+      if (cancel_ || listEnds()) return;
+      // A few files at a time: fewer turns at the lock.
+      while (claimed.size() < kClaimRun && next_ < listed_ && next_ < head_ + window_) {
+        const size_t index = next_++;
+        slots_[index];
+        // Read under the lock: the list may be growing.
+        const std::string& entry = files_[index];
+        claimed.emplace_back(index, recursive_ ? entry : directory_ + entry);
+      }
+    }
+    for (const auto& [index, path] : claimed) {
+      done.push_back(SearchOne(index, path, reader, folders, done));
+      if (done.back().stopped) return;
+    }
+    Publish(done);
+  }
+}
+
+SearchPool::Outcome SearchPool::SearchOne(size_t index, const std::string& path, FileReader& reader,
+                                          FolderCache& folders, std::vector<Outcome>& unpublished) {
+  Outcome outcome{index, false, 0, std::nullopt, false};
+  try {
+    outcome.opened = folders.Open(reader, path);
+  } catch (const std::exception&) {
+  }
+  if (!outcome.opened) return outcome;
+  outcome.size = reader.Size();
+  // The run may be waiting for the files done before this one; a large file would hold them.
+  if (outcome.size >= static_cast<long long>(kBatchBytes)) Publish(unpublished);
+  Hooks hooks(*this, index, outcome.size, unpublished);
+  FileScan scan(hooks);
+  FileScan::End end = FileScan::End::Failed;
+  // A failure on one file ends its search; what it found so far stays.
+  try {
+    end = scan.Run(reader, matcher_);
+  } catch (const std::exception&) {
+  }
+  reader.Close();
+  outcome.stopped = end == FileScan::End::Stopped;
+  if (!outcome.stopped) hooks.Flush();
+  if (end == FileScan::End::Done) outcome.lines = scan.Lines();
+  return outcome;
+}
+
+// Lets the run see the outcomes of files done, under one turn at the lock.
+void SearchPool::Publish(std::vector<Outcome>& outcomes) {
+  if (outcomes.empty()) return;
+  std::unique_lock lock(mutex_);
+  bool wake = false;
+  for (const Outcome& o : outcomes) {
+    Slot& slot = slots_[o.index];
+    slot.open = o.opened ? Open::Opened : Open::Skipped;
+    slot.facts.size = o.size;
+    slot.facts.lines = o.lines;
+    slot.done = true;
+    slot.told = true;
+    wake = wake || WakesRun(o.index, slot);
+  }
+  outcomes.clear();
+  lock.unlock();
+  if (wake) runWakes_.notify_one();
+}
+
+// Lets the run see the file's state, and wakes it when that is worth it: its file has a
+// batch, or files well past it are done, or the last file is. Small files are so taken in
+// runs, not one wake-up each; the run's own timeout covers the rest.
+bool SearchPool::WakesRun(size_t index, const Slot& slot) const {
+  return runWaiting_ && ((index == head_ && !slot.batches.empty()) ||
+                         index >= head_ + kWakeAhead || (!listing_ && index + 1 == listed_));
+}
+
+// The file the run is at may always queue up to the budget; the others share it.
+bool SearchPool::Hand(size_t index, long long size, Findings& batch) {
+  if (batch.events.empty()) return true;
+  const size_t bytes = batch.Bytes();
+  std::unique_lock lock(mutex_);
+  Slot& slot = slots_[index];
+  const auto room = [&] {
+    return cancel_ || (index == head_ ? slot.bytes < budget_ : queued_ < budget_);
+  };
+  if (!room()) {
+    ++roomWaiting_;
+    workerWakes_.wait(lock, room);
+    --roomWaiting_;
+  }
+  if (cancel_) return false;
+  slot.open = Open::Opened;
+  slot.facts.size = size;
+  slot.batches.push_back(std::move(batch));
+  slot.bytes += bytes;
+  queued_ += bytes;
+  batch = Findings{};
+  slot.told = true;
+  const bool wake = WakesRun(index, slot);
+  lock.unlock();
+  if (wake) runWakes_.notify_one();
+  return true;
+}
+
+SearchPool::Got SearchPool::Take(size_t index, Findings& out, FileFacts& facts,
+                                 std::chrono::milliseconds wait) {
+  if (!ready_.empty() && ready_.front().index == index) {
+    const Ready r = ready_.front();
+    ready_.pop_front();
+    facts = r.facts;
+    return r.got;
+  }
+  std::unique_lock lock(mutex_);
+  Slot* slot = nullptr;
+  const auto news = [&] {
+    const auto it = slots_.find(index);
+    if (it == slots_.end() || !it->second.told) return false;
+    slot = &it->second;
+    return slot->open == Open::Skipped || !slot->openedTold || !slot->batches.empty() || slot->done;
+  };
+  if (!news()) {
+    runWaiting_ = true;
+    const bool got = runWakes_.wait_for(lock, wait, news);
+    runWaiting_ = false;
+    if (!got) return Got::Nothing;
+  }
+  facts = slot->facts;
+  // A file that is over is taken whole, and the run moves on to the next.
+  const auto over = [&](Got got) {
+    queued_ -= slot->bytes;
+    slots_.erase(index);
+    head_ = index + 1;
+    // The files done after it without findings are taken at the same turn.
+    for (auto it = slots_.find(head_); it != slots_.end() && it->second.told && it->second.done &&
+                                       it->second.batches.empty() && !it->second.openedTold;
+         it = slots_.find(head_)) {
+      ready_.push_back(
+          {head_, it->second.open == Open::Skipped ? Got::Skipped : Got::Whole, it->second.facts});
+      slots_.erase(it);
+      ++head_;
+    }
+    const bool wake = roomWaiting_ > 0 || (claimWaiting_ > 0 && head_ >= claimAgainAt_);
+    lock.unlock();
+    if (wake) workerWakes_.notify_all();
+    return got;
+  };
+  if (slot->open == Open::Skipped) return over(Got::Skipped);
+  if (!slot->openedTold) {
+    slot->openedTold = true;
+    if (slot->done && slot->batches.empty()) return over(Got::Whole);
+    return Got::Opened;
+  }
+  if (!slot->batches.empty()) {
+    out = std::move(slot->batches.front());
+    slot->batches.pop_front();
+    const size_t bytes = out.Bytes();
+    slot->bytes -= bytes;
+    queued_ -= bytes;
+    const bool wake = roomWaiting_ > 0;
+    lock.unlock();
+    if (wake) workerWakes_.notify_all();
+    return Got::Findings;
+  }
+  return over(Got::Done);
+}
+
+void SearchPool::Release(size_t index) {
+  std::unique_lock lock(mutex_);
+  const auto it = slots_.find(index);
+  if (it != slots_.end()) {
+    queued_ -= it->second.bytes;
+    slots_.erase(it);
+  }
+  head_ = std::max(head_, index + 1);
+  const bool wake = roomWaiting_ > 0 || (claimWaiting_ > 0 && head_ >= claimAgainAt_);
+  lock.unlock();
+  if (wake) workerWakes_.notify_all();
+}
+
+void SearchPool::Append(std::vector<std::string>& entries) {
+  std::unique_lock lock(mutex_);
+  for (std::string& entry : entries) files_.push_back(std::move(entry));
+  entries.clear();
+  listed_ = files_.size();
+  // Workers that caught up with the listing are woken once there is a run of files for them,
+  // not for every folder.
+  const bool wake = claimWaiting_ > 0 && listed_ >= next_ + kListedAhead;
+  lock.unlock();
+  if (wake) workerWakes_.notify_all();
+}
+
+void SearchPool::ListingDone() {
+  {
+    const std::lock_guard lock(mutex_);
+    listing_ = false;
+  }
+  workerWakes_.notify_all();
+}
+
+}  // namespace vorn

@@ -1,0 +1,139 @@
+// Reads and searches the files of a run on worker threads, ahead of the run, and hands each
+// file's findings over in the list's order. Memory stays bounded: a few files in flight per
+// thread, and a cap on findings not yet taken.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "LineMatcher.h"
+#include "io.h"
+
+namespace vorn {
+
+class FileReader;
+class FolderCache;
+
+// The entries of a run's file list; references stay valid while entries are appended.
+using EntryList = std::deque<std::string>;
+
+// A hit line, or a stretch scanned in the line under way.
+struct ScanEvent {
+  bool hit = false;
+  size_t line = 0;
+  size_t textStart = 0;
+  size_t textLength = 0;
+};
+
+// A batch of one file's events in order, with the shown texts of its hits.
+struct Findings {
+  std::vector<ScanEvent> events;
+  std::string texts;
+  std::string_view Text(const ScanEvent& e) const {
+    return {texts.data() + e.textStart, e.textLength};
+  }
+  size_t Bytes() const { return texts.size() + events.size() * sizeof(ScanEvent); }
+};
+
+class SearchPool {
+ public:
+  // Searches files[from], files[from + 1], ... (paths: directory + entry, or the entry itself
+  // when recursive) with matcher on threads threads, blocks of blockSize bytes. While listing
+  // is true the list still grows, through Append only.
+  SearchPool(EntryList& files, std::string directory, bool recursive,
+             std::shared_ptr<const LineMatcher> matcher, size_t from, unsigned threads,
+             size_t blockSize, bool listing = false);
+  // Stops the workers at their next block and waits for them.
+  ~SearchPool();
+  SearchPool(const SearchPool&) = delete;
+  SearchPool& operator=(const SearchPool&) = delete;
+
+  enum class Got { Nothing, Skipped, Opened, Findings, Done, Whole };
+  struct FileFacts {
+    long long size = 0;
+    std::optional<size_t> lines;  // known when the file was read to its end
+  };
+  // What is new about file index, the one the run is at, waiting at most wait: Skipped (it
+  // could not be opened), or Opened, then Findings batches, then Done; or Whole, for a file
+  // done without findings. After Skipped, Done and Whole the next file is the one the run is at.
+  Got Take(size_t index, Findings& out, FileFacts& facts, std::chrono::milliseconds wait);
+  // The run leaves file index before its end; the next file becomes the one it is at.
+  void Release(size_t index);
+  // While the list is being built: more entries (taken from entries), and the end of the list.
+  void Append(std::vector<std::string>& entries);
+  void ListingDone();
+
+ private:
+  enum class Open { Pending, Opened, Skipped };
+  struct Slot {
+    Open open = Open::Pending;
+    bool told = false;  // the run may see the file's state
+    bool openedTold = false;
+    std::deque<Findings> batches;
+    size_t bytes = 0;
+    bool done = false;
+    FileFacts facts;
+  };
+  class Hooks;
+
+  void Work();
+  struct Outcome {
+    size_t index;
+    bool opened;
+    long long size;
+    std::optional<size_t> lines;
+    bool stopped;
+  };
+  Outcome SearchOne(size_t index, const std::string& path, FileReader& reader, FolderCache& folders,
+                    std::vector<Outcome>& unpublished);
+  void Publish(std::vector<Outcome>& outcomes);
+  bool WakesRun(size_t index, const Slot& slot) const;
+  bool Hand(size_t index, long long size, Findings& batch);
+
+  EntryList& files_;
+  const std::string directory_;
+  const bool recursive_;
+  const std::shared_ptr<const LineMatcher> matcher_;
+  const size_t blockSize_;
+  const size_t window_;  // files in flight beyond the one the run is at
+  const size_t budget_;  // bytes of findings not yet taken
+
+  // The run waits on runWakes_, the workers on workerWakes_; each side is woken only when
+  // there is enough for it to do, which spares a wake-up per file.
+  std::mutex mutex_;
+  std::condition_variable runWakes_;
+  std::condition_variable workerWakes_;
+  bool runWaiting_ = false;
+  size_t claimWaiting_ = 0;  // workers waiting for the window to drain
+  size_t roomWaiting_ = 0;   // workers waiting for the findings to be taken
+  size_t claimAgainAt_ = 0;  // the head that lets waiting workers claim again
+  std::map<size_t, Slot> slots_;
+  size_t next_;  // the next file to claim
+  size_t head_;  // the file the run is at
+  size_t queued_ = 0;
+  size_t listed_;  // entries the workers may claim
+  bool listing_;
+  bool cancel_ = false;
+  std::atomic<bool> stopping_{false};  // cancel_, read without the lock at every stretch
+  std::vector<std::thread> threads_;
+  // Files the run has taken from the slots ahead of time, only touched by the run's thread.
+  struct Ready {
+    size_t index;
+    Got got;
+    FileFacts facts;
+  };
+  std::deque<Ready> ready_;
+};
+
+}  // namespace vorn
