@@ -155,10 +155,10 @@ int BadThreads(std::string_view text) {
 }
 
 // The error number that keeps the directory from being searched (it is missing, not a
-// folder, or cannot be read or entered), or 0. An empty directory names the working one.
+// folder, or cannot be read or entered), or 0. An empty directory names the working one; a
+// path too long for one call is opened as the search opens it, piece by piece.
 int DirectoryError(const std::string& directory) {
-  const char* path = directory.empty() ? "." : directory.c_str();
-  const int fd = open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const int fd = vorn::OpenFolder(directory, O_RDONLY);
   if (fd < 0) return errno;
   const int entered = faccessat(fd, ".", X_OK, AT_EACCESS) == 0 ? 0 : errno;
   close(fd);
