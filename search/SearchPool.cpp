@@ -67,8 +67,9 @@ SearchPool::SearchPool(EntryList& files, std::string directory, bool recursive,
       matcher_(std::move(matcher)),
       blockSize_(blockSize),
       // Wide: while the tree is listed the workers run far ahead of the run, which takes their
-      // findings only once the list is complete. A file without findings costs little.
-      window_(size_t{4096} * threads),
+      // findings only once the list is complete, and a narrow window leaves them idle for much
+      // of the listing. A file done without findings costs about a hundred bytes.
+      window_(std::max(size_t{1} << 16, size_t{4096} * threads)),
       budget_(size_t{2} * threads * blockSize),
       next_(from),
       head_(from),

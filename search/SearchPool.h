@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
+#include <list>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -80,7 +81,7 @@ class SearchPool {
     Open open = Open::Pending;
     bool told = false;  // the run may see the file's state
     bool openedTold = false;
-    std::deque<Findings> batches;
+    std::list<Findings> batches;  // unlike a deque, allocates nothing while empty
     size_t bytes = 0;
     bool done = false;
     FileFacts facts;
