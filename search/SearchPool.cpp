@@ -13,7 +13,7 @@ namespace {
 constexpr size_t kBatchBytes = size_t{64} << 10;
 // Passed events per batch: a file scanned at length reaches the run in steady steps.
 constexpr size_t kBatchStretches = 16;
-// The run waiting for its file is woken once a file this far past it is done.
+// The run waiting for its file is woken once this many files from its own on are done.
 constexpr size_t kWakeAhead = 256;
 constexpr size_t kListedAhead = 128;
 constexpr size_t kClaimRun = 16;
@@ -82,7 +82,7 @@ SearchPool::SearchPool(EntryList& files, std::string directory, bool recursive,
 
 SearchPool::~SearchPool() {
   {
-    const std::unique_lock lock(mutex_);
+    const std::lock_guard lock(mutex_);
     cancel_ = true;
     stopping_ = true;
   }
@@ -267,6 +267,7 @@ SearchPool::Got SearchPool::Take(size_t index, Findings& out, FileFacts& facts,
       slots_.erase(it);
       ++head_;
     }
+    AdvanceDone();
     const bool wake = roomWaiting_ > 0 || (claimWaiting_ > 0 && MayClaim(true));
     lock.unlock();
     if (wake) workerWakes_.notify_all();
@@ -320,7 +321,7 @@ void SearchPool::Append(std::vector<std::string>& entries) {
 
 void SearchPool::ListingDone() {
   {
-    const std::unique_lock lock(mutex_);
+    const std::lock_guard lock(mutex_);
     listing_ = false;
   }
   workerWakes_.notify_all();
