@@ -60,9 +60,9 @@ bool FileReader::OpenAt(int dirFd, const char* name) {
     return false;
   }
   expectedSize_ = st.st_size;
-  // A small file is read into a small buffer: the kernel copies a small file into a large
-  // (memory-mapped) buffer much more slowly. Both are kept, so files of mixed sizes cost no
-  // allocations; a buffer a long line grew goes back to its size.
+  // A small file is read into a small buffer, which stays in the processor's cache from one
+  // file to the next. Both are kept, so files of mixed sizes cost no allocations; a buffer a
+  // long line grew goes back to its size.
   const size_t small = std::min(kSmallBuffer, blockSize_);
   const size_t want = st.st_size < static_cast<off_t>(small) ? small : blockSize_;
   if (buffer_.size() != want) {
@@ -149,7 +149,7 @@ bool FileReader::NextBlock(std::string_view& block) {
 
 std::optional<size_t> FileReader::CountLines(const std::atomic<bool>* cancel) {
   if (wholeFileInBuffer_) return LineCount(std::string_view(buffer_.data(), fill_));
-  std::vector<char> chunk(size_t{1} << 20);
+  Buffer chunk(size_t{1} << 20);
   size_t breaks = 0;
   off_t offset = 0;
   char previous = 0;

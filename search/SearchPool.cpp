@@ -13,10 +13,10 @@ namespace {
 constexpr size_t kBatchBytes = size_t{64} << 10;
 // Passed events per batch: a file scanned at length reaches the run in steady steps.
 constexpr size_t kBatchStretches = 16;
-// The run waiting for its file is woken once a file this far past it is done.
-constexpr size_t kWakeAhead = 16;
+// The run waiting for its file is woken once this many files from its own on are done.
+constexpr size_t kWakeAhead = 256;
 constexpr size_t kListedAhead = 128;
-constexpr size_t kClaimRun = 4;
+constexpr size_t kClaimRun = 16;
 
 }  // namespace
 
@@ -35,6 +35,11 @@ class SearchPool::Hooks : public FileScan::Hooks {
     if (pool_.stopping_.load(std::memory_order_relaxed)) return false;
     batch_.events.push_back({false, index, 0, 0});
     return ++stretches_ < kBatchStretches || Flush();
+  }
+  // The file's last findings; a file without any costs no turn at the lock here, and its
+  // outcome waits to be published with those of the files claimed with it.
+  void Finish() {
+    if (!batch_.events.empty()) Flush();
   }
   bool Flush() {
     stretches_ = 0;
@@ -62,11 +67,13 @@ SearchPool::SearchPool(EntryList& files, std::string directory, bool recursive,
       matcher_(std::move(matcher)),
       blockSize_(blockSize),
       // Wide: while the tree is listed the workers run far ahead of the run, which takes their
-      // findings only once the list is complete. A file without findings costs little.
-      window_(size_t{4096} * threads),
+      // findings only once the list is complete, and a narrow window leaves them idle for much
+      // of the listing. A file done without findings costs about a hundred bytes.
+      window_(std::max(size_t{1} << 16, size_t{4096} * threads)),
       budget_(size_t{2} * threads * blockSize),
       next_(from),
       head_(from),
+      doneTo_(from),
       listed_(files.size()),
       listing_(listing) {
   threads_.reserve(threads);
@@ -84,10 +91,20 @@ SearchPool::~SearchPool() {
   for (std::thread& t : threads_) t.join();
 }
 
+// Waiting workers may claim again: there are files listed, and the window has room; once it
+// was full, only when the run has taken half of it (a wake-up for each file taken would cost
+// more than the files).
+bool SearchPool::MayClaim(bool windowWasFull) const {
+  return next_ < listed_ && next_ < head_ + (windowWasFull ? window_ / 2 : window_);
+}
+
 void SearchPool::Work() {
   FileReader reader(blockSize_);
   FolderCache folders;
-  std::vector<std::pair<size_t, std::string>> claimed;
+  // Entries stay where they are while the list grows, so a claim holds on to them and the
+  // paths are made outside the lock.
+  std::vector<std::pair<size_t, const std::string*>> claimed;
+  std::string path;
   std::vector<Outcome> done;  // outcomes not yet published
   for (;;) {
     claimed.clear();
@@ -96,25 +113,22 @@ void SearchPool::Work() {
       const auto listEnds = [this] { return !listing_ && next_ >= listed_; };
       if (!cancel_ && !listEnds() && (next_ >= listed_ || next_ >= head_ + window_)) {
         // Wait for more of the list, or, with the window full, until the run has taken half.
-        if (next_ < listed_) claimAgainAt_ = next_ - window_ / 2;
         ++claimWaiting_;
-        workerWakes_.wait(lock, [&] {
-          return cancel_ || listEnds() || (next_ < listed_ && next_ < head_ + window_ / 2);
-        });
+        const bool windowFull = next_ < listed_;
+        workerWakes_.wait(lock, [&] { return cancel_ || listEnds() || MayClaim(windowFull); });
         --claimWaiting_;
       }
       if (cancel_ || listEnds()) return;
       // A few files at a time: fewer turns at the lock.
       while (claimed.size() < kClaimRun && next_ < listed_ && next_ < head_ + window_) {
         const size_t index = next_++;
-        slots_[index];
         // Read under the lock: the list may be growing.
-        const std::string& entry = files_[index];
-        claimed.emplace_back(index, recursive_ ? entry : directory_ + entry);
+        claimed.emplace_back(index, &files_[index]);
       }
     }
-    for (const auto& [index, path] : claimed) {
-      done.push_back(SearchOne(index, path, reader, folders, done));
+    for (const auto& [index, entry] : claimed) {
+      if (!recursive_) path.assign(directory_).append(*entry);
+      done.push_back(SearchOne(index, recursive_ ? *entry : path, reader, folders, done));
       if (done.back().stopped) return;
     }
     Publish(done);
@@ -142,7 +156,7 @@ SearchPool::Outcome SearchPool::SearchOne(size_t index, const std::string& path,
   }
   reader.Close();
   outcome.stopped = end == FileScan::End::Stopped;
-  if (!outcome.stopped) hooks.Flush();
+  if (!outcome.stopped) hooks.Finish();
   if (end == FileScan::End::Done) outcome.lines = scan.Lines();
   return outcome;
 }
@@ -151,27 +165,39 @@ SearchPool::Outcome SearchPool::SearchOne(size_t index, const std::string& path,
 void SearchPool::Publish(std::vector<Outcome>& outcomes) {
   if (outcomes.empty()) return;
   std::unique_lock lock(mutex_);
-  bool wake = false;
   for (const Outcome& o : outcomes) {
+    if (o.index < head_) continue;  // the run left the file
     Slot& slot = slots_[o.index];
     slot.open = o.opened ? Open::Opened : Open::Skipped;
     slot.facts.size = o.size;
     slot.facts.lines = o.lines;
     slot.done = true;
     slot.told = true;
-    wake = wake || WakesRun(o.index, slot);
   }
   outcomes.clear();
+  AdvanceDone();
+  const bool wake = WakesRun();
   lock.unlock();
   if (wake) runWakes_.notify_one();
 }
 
-// Lets the run see the file's state, and wakes it when that is worth it: its file has a
-// batch, or files well past it are done, or the last file is. Small files are so taken in
-// runs, not one wake-up each; the run's own timeout covers the rest.
-bool SearchPool::WakesRun(size_t index, const Slot& slot) const {
-  return runWaiting_ && ((index == head_ && !slot.batches.empty()) ||
-                         index >= head_ + kWakeAhead || (!listing_ && index + 1 == listed_));
+// Whether to wake the run: its file has a batch, or a run of files from its own on is done,
+// or all the files are. Small files are so taken in runs, not one wake-up each, and files done
+// further on while the run's file is still searched wake nobody; the run's own timeout covers
+// the rest.
+bool SearchPool::WakesRun() const {
+  if (!runWaiting_) return false;
+  if (doneTo_ >= head_ + kWakeAhead || (!listing_ && doneTo_ >= listed_)) return true;
+  const auto it = slots_.find(head_);
+  return it != slots_.end() && !it->second.batches.empty();
+}
+
+// Moves doneTo_ past the files done, in order from the one the run is at.
+void SearchPool::AdvanceDone() {
+  doneTo_ = std::max(doneTo_, head_);
+  for (auto it = slots_.find(doneTo_); it != slots_.end() && it->second.done;
+       it = slots_.find(doneTo_))
+    ++doneTo_;
 }
 
 // The file the run is at may always queue up to the budget; the others share it.
@@ -184,6 +210,8 @@ bool SearchPool::Hand(size_t index, long long size, Findings& batch) {
     return cancel_ || (index == head_ ? slot.bytes < budget_ : queued_ < budget_);
   };
   if (!room()) {
+    // The run may be waiting for a run of files done that this worker now holds up.
+    if (runWaiting_) runWakes_.notify_one();
     ++roomWaiting_;
     workerWakes_.wait(lock, room);
     --roomWaiting_;
@@ -196,7 +224,7 @@ bool SearchPool::Hand(size_t index, long long size, Findings& batch) {
   queued_ += bytes;
   batch = Findings{};
   slot.told = true;
-  const bool wake = WakesRun(index, slot);
+  const bool wake = WakesRun();
   lock.unlock();
   if (wake) runWakes_.notify_one();
   return true;
@@ -239,7 +267,8 @@ SearchPool::Got SearchPool::Take(size_t index, Findings& out, FileFacts& facts,
       slots_.erase(it);
       ++head_;
     }
-    const bool wake = roomWaiting_ > 0 || (claimWaiting_ > 0 && head_ >= claimAgainAt_);
+    AdvanceDone();
+    const bool wake = roomWaiting_ > 0 || (claimWaiting_ > 0 && MayClaim(true));
     lock.unlock();
     if (wake) workerWakes_.notify_all();
     return got;
@@ -272,7 +301,8 @@ void SearchPool::Release(size_t index) {
     slots_.erase(it);
   }
   head_ = std::max(head_, index + 1);
-  const bool wake = roomWaiting_ > 0 || (claimWaiting_ > 0 && head_ >= claimAgainAt_);
+  AdvanceDone();
+  const bool wake = roomWaiting_ > 0 || (claimWaiting_ > 0 && MayClaim(true));
   lock.unlock();
   if (wake) workerWakes_.notify_all();
 }
@@ -283,8 +313,8 @@ void SearchPool::Append(std::vector<std::string>& entries) {
   entries.clear();
   listed_ = files_.size();
   // Workers that caught up with the listing are woken once there is a run of files for them,
-  // not for every folder.
-  const bool wake = claimWaiting_ > 0 && listed_ >= next_ + kListedAhead;
+  // not for every folder; workers waiting for the window to drain are not woken at all.
+  const bool wake = claimWaiting_ > 0 && listed_ >= next_ + kListedAhead && MayClaim(false);
   lock.unlock();
   if (wake) workerWakes_.notify_all();
 }

@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
+#include <list>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -80,13 +81,14 @@ class SearchPool {
     Open open = Open::Pending;
     bool told = false;  // the run may see the file's state
     bool openedTold = false;
-    std::deque<Findings> batches;
+    std::list<Findings> batches;  // unlike a deque, allocates nothing while empty
     size_t bytes = 0;
     bool done = false;
     FileFacts facts;
   };
   class Hooks;
 
+  bool MayClaim(bool windowWasFull) const;
   void Work();
   struct Outcome {
     size_t index;
@@ -98,7 +100,8 @@ class SearchPool {
   Outcome SearchOne(size_t index, const std::string& path, FileReader& reader, FolderCache& folders,
                     std::vector<Outcome>& unpublished);
   void Publish(std::vector<Outcome>& outcomes);
-  bool WakesRun(size_t index, const Slot& slot) const;
+  bool WakesRun() const;
+  void AdvanceDone();
   bool Hand(size_t index, long long size, Findings& batch);
 
   EntryList& files_;
@@ -117,10 +120,10 @@ class SearchPool {
   bool runWaiting_ = false;
   size_t claimWaiting_ = 0;  // workers waiting for the window to drain
   size_t roomWaiting_ = 0;   // workers waiting for the findings to be taken
-  size_t claimAgainAt_ = 0;  // the head that lets waiting workers claim again
   std::map<size_t, Slot> slots_;
-  size_t next_;  // the next file to claim
-  size_t head_;  // the file the run is at
+  size_t next_;    // the next file to claim
+  size_t head_;    // the file the run is at
+  size_t doneTo_;  // the files from head_ up to here are done
   size_t queued_ = 0;
   size_t listed_;  // entries the workers may claim
   bool listing_;
