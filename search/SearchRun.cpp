@@ -167,15 +167,12 @@ SearchRun::Step SearchRun::SearchFile(const std::string& entry, size_t firstLine
     return Step::Go;
   }
   FileScan scan(*this);
-  scan_ = &scan;
-  FileScan::End end;
-  try {
-    end = scan.Run(reader_, matcher_, firstLine);
-  } catch (...) {
-    scan_ = nullptr;
-    throw;
-  }
-  scan_ = nullptr;
+  // The hooks reach the scan only while it runs, whether it returns or throws.
+  struct ScanInPlace {
+    FileScan*& slot;
+    ~ScanInPlace() { slot = nullptr; }
+  } inPlace{scan_ = &scan};
+  const FileScan::End end = scan.Run(reader_, matcher_, firstLine);
   if (end == FileScan::End::Stopped) return Step::Stop;
   if (end == FileScan::End::Done) fileLines_ = scan.Lines();
   fileDone_ = true;

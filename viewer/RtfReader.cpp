@@ -20,6 +20,17 @@ namespace vorn {
 
 namespace {
 
+// The control words that stand for one typographic sign; 0 for any other word.
+char16_t SymbolWord(std::string_view word) {
+  static constexpr std::pair<std::string_view, char16_t> kSigns[] = {
+      {"emdash", 0x2014},    {"endash", 0x2013},  {"bullet", 0x2022},
+      {"lquote", 0x2018},    {"rquote", 0x2019},  {"ldblquote", 0x201C},
+      {"rdblquote", 0x201D}, {"emspace", 0x2003}, {"enspace", 0x2002}};
+  for (const auto& [name, sign] : kSigns)
+    if (word == name) return sign;
+  return 0;
+}
+
 // Windows-1252 for 0x80..0x9F; the other bytes are Latin-1. 0 marks the unused codes.
 constexpr std::array<char16_t, 32> kCp1252High = {
     0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
@@ -448,24 +459,8 @@ class Reader {
       Char(QLatin1Char('\n'));
     else if (word == "tab" || word == "cell")
       Char(QLatin1Char('\t'));
-    else if (word == "emdash")
-      Char(QChar(0x2014));
-    else if (word == "endash")
-      Char(QChar(0x2013));
-    else if (word == "bullet")
-      Char(QChar(0x2022));
-    else if (word == "lquote")
-      Char(QChar(0x2018));
-    else if (word == "rquote")
-      Char(QChar(0x2019));
-    else if (word == "ldblquote")
-      Char(QChar(0x201C));
-    else if (word == "rdblquote")
-      Char(QChar(0x201D));
-    else if (word == "emspace")
-      Char(QChar(0x2003));
-    else if (word == "enspace")
-      Char(QChar(0x2002));
+    else if (const char16_t sign = SymbolWord(word))
+      Char(QChar(sign));
     else if (word == "b")
       state_.bold = on;
     else if (word == "i")
