@@ -4,7 +4,6 @@
 #pragma once
 
 #include <QElapsedTimer>
-
 #include <chrono>
 
 class PumpThrottle {

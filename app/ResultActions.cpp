@@ -2,10 +2,9 @@
 
 #include <unistd.h>
 
-#include <cerrno>
-
 #include <QKeyEvent>
 #include <QVariant>
+#include <cerrno>
 #include <vector>
 
 #include "About.h"
@@ -58,8 +57,10 @@ bool IsShowFileKey(const QKeyEvent& event) {
 
 std::string ContainingFolder(std::string_view path) {
   const size_t slash = path.rfind('/');
-  std::string folder(slash == std::string_view::npos ? std::string_view() : path.substr(0, slash + 1));
-  if (folder.empty() || folder.front() != '/') folder = AddTrailingBackslash(CurrentDirectory()) + folder;
+  std::string folder(slash == std::string_view::npos ? std::string_view()
+                                                     : path.substr(0, slash + 1));
+  if (folder.empty() || folder.front() != '/')
+    folder = AddTrailingBackslash(CurrentDirectory()) + folder;
   return folder;
 }
 
@@ -73,8 +74,8 @@ std::string PercentEncode(std::string_view bytes) {
   out.reserve(bytes.size() * 3);
   for (char ch : bytes) {
     const auto b = static_cast<unsigned char>(ch);
-    const bool unreserved = (b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z') || (b >= '0' && b <= '9') ||
-                            b == '-' || b == '.' || b == '_' || b == '~';
+    const bool unreserved = (b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z') ||
+                            (b >= '0' && b <= '9') || b == '-' || b == '.' || b == '_' || b == '~';
     if (unreserved) {
       out += ch;
     } else {

@@ -4,11 +4,11 @@
 //
 // The main window's handlers call one function each:
 //   ListBox1DblClick, FindFile1Click      vorn::ShowFile(SelectedHit());
-//   ListBox1KeyDown                       if (vorn::IsShowFileKey(*event)) vorn::ShowFile(SelectedHit());
-//   OpenContainingFolder1Click            vorn::OpenContainingFolder(SelectedHit());
-//   SearchInternetforItem1Click           vorn::SearchInternetNarrow(SelectedHit());
-//   SearchInternetforItem2Click           vorn::SearchInternetWide(SelectedHit());
-//   QuilloWare1Click                      vorn::OpenMakerHomePage();
+//   ListBox1KeyDown                       if (vorn::IsShowFileKey(*event))
+//   vorn::ShowFile(SelectedHit()); OpenContainingFolder1Click
+//   vorn::OpenContainingFolder(SelectedHit()); SearchInternetforItem1Click
+//   vorn::SearchInternetNarrow(SelectedHit()); SearchInternetforItem2Click
+//   vorn::SearchInternetWide(SelectedHit()); QuilloWare1Click vorn::OpenMakerHomePage();
 //   AboutVorn11Click, URLLabel2Click      vorn::ShowAboutWindow();
 #pragma once
 

@@ -6,7 +6,6 @@
 
 #include <QAbstractListModel>
 #include <QElapsedTimer>
-
 #include <cstddef>
 #include <cstdint>
 #include <deque>

@@ -14,21 +14,20 @@
 #include <QResizeEvent>
 #include <QScreen>
 #include <QStatusBar>
-
 #include <string>
 
+#include "DesignFont.h"
+#include "DesignPalette.h"
 #include "ErrorBox.h"
 #include "MainWindowHabits.h"
 #include "QueryHistory.h"
 #include "ResultActions.h"
 #include "SearchRun.h"
-#include "io.h"
-#include "UpdateChoice.h"
 #include "UpdateCheck.h"
+#include "UpdateChoice.h"
+#include "io.h"
 #include "txthandling.h"
 #include "vornUnit3.h"
-#include "DesignFont.h"
-#include "DesignPalette.h"
 
 bool StopRequested = false;
 TForm1* Form1 = nullptr;

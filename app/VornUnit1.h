@@ -3,7 +3,6 @@
 #pragma once
 
 #include <QMainWindow>
-
 #include <optional>
 #include <vector>
 

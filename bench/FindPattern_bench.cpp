@@ -14,8 +14,9 @@ namespace {
 std::string Haystack() {
   static const std::string text = [] {
     std::mt19937 rng(1);
-    const std::string words[] = {"static ", "int ", "return ", "struct ", "device", "_id", "(", ");\n",
-                                 "pm_ops", " = ", "NULL", "if ", "{\n", "}\n", "->", "data"};
+    const std::string words[] = {"static ", "int ", "return ", "struct ", "device", "_id",
+                                 "(",       ");\n", "pm_ops",  " = ",     "NULL",   "if ",
+                                 "{\n",     "}\n",  "->",      "data"};
     std::string s;
     while (s.size() < (size_t{1} << 20)) s += words[rng() % std::size(words)];
     return s;
@@ -23,13 +24,16 @@ std::string Haystack() {
   return text;
 }
 
-const char* Pattern(int64_t kind) { return kind == 0 ? "PM_RESUME" : "device_suspend_late_noirq_handler"; }
+const char* Pattern(int64_t kind) {
+  return kind == 0 ? "PM_RESUME" : "device_suspend_late_noirq_handler";
+}
 
 void Horspool(benchmark::State& state) {
   const std::string text = Haystack();
   const bool caseSensitive = state.range(1) != 0;
   for (auto _ : state)
-    benchmark::DoNotOptimize(vorn::FindPattern(Pattern(state.range(0)), text, caseSensitive, 1, true));
+    benchmark::DoNotOptimize(
+        vorn::FindPattern(Pattern(state.range(0)), text, caseSensitive, 1, true));
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
 }
 

@@ -10,7 +10,6 @@
 #include <QListView>
 #include <QScrollBar>
 #include <QStatusBar>
-
 #include <cstdio>
 #include <fstream>
 #include <string>

@@ -80,8 +80,7 @@ int TIdIOHandlerSocket::ListenLike(const TIdIOHandlerSocket& like) {
   Open();
   local.sin_port = 0;
   if (::bind(fd_, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
-      ::listen(fd_, 1) != 0 ||
-      ::getsockname(fd_, reinterpret_cast<sockaddr*>(&local), &len) != 0) {
+      ::listen(fd_, 1) != 0 || ::getsockname(fd_, reinterpret_cast<sockaddr*>(&local), &len) != 0) {
     const int e = errno;
     Close();
     Raise(e);

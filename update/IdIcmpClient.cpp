@@ -88,8 +88,8 @@ bool DecodeReply(std::span<const uint8_t> datagram, uint16_t expectedSequence,
       break;
     case kDestinationUnreachable:
     case kTimeExceeded: {
-      outcome = type == kDestinationUnreachable ? TReplyOutcome::Unreachable
-                                                : TReplyOutcome::TtlExceeded;
+      outcome =
+          type == kDestinationUnreachable ? TReplyOutcome::Unreachable : TReplyOutcome::TtlExceeded;
       // The error quotes the request that caused it behind its own 8 bytes: the request's IP
       // header, of the length that header gives, then the ICMP message. Only a quoted echo
       // request can be ours; a raw socket also sees the errors about other programs' traffic.
@@ -147,7 +147,8 @@ void TIdIcmpClient::WaitForEchoReply() {
   const uint32_t began = ticks_();
   int64_t remaining = ReceiveTimeout;
   for (;;) {
-    const int n = socket_->Receive(receiveBuffer_, static_cast<int>(std::max<int64_t>(remaining, 0)));
+    const int n =
+        socket_->Receive(receiveBuffer_, static_cast<int>(std::max<int64_t>(remaining, 0)));
     const size_t size = std::min(static_cast<size_t>(std::max(n, 0)), receiveBuffer_.size());
     if (DecodeReply(std::span<const uint8_t>(receiveBuffer_.data(), size), SequenceCounter,
                     status_)) {

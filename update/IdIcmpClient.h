@@ -23,11 +23,11 @@ enum class TReplyOutcome { Echo, Error, TimedOut, Unreachable, TtlExceeded };
 
 // What one exchange ended with; handed to OnReply.
 struct TReplyStatus {
-  int32_t ReceivedBytes = 0;          // datagram size, IP header included; 0 on time-out
+  int32_t ReceivedBytes = 0;  // datagram size, IP header included; 0 on time-out
   std::string SourceAddress = "0.0.0.0";
   uint8_t IcmpType = 0;
   uint16_t SequenceNumber = 0;
-  uint32_t ReplyTimeMs = 0;           // from just before sending to the end of the wait
+  uint32_t ReplyTimeMs = 0;  // from just before sending to the end of the wait
   uint8_t Ttl = 0;
   TReplyOutcome Outcome = TReplyOutcome::TimedOut;
 };

@@ -68,8 +68,7 @@ std::vector<std::string> TIdRFCReply::ReadLines(const std::function<std::string(
   int budget = kMaxReplyLines;
   const auto next = [&] {
     if (budget-- <= 0) {
-      throw EIdException("Reply too long: more than " + std::to_string(kMaxReplyLines) +
-                         " lines.");
+      throw EIdException("Reply too long: more than " + std::to_string(kMaxReplyLines) + " lines.");
     }
     return std::string(Trim(readLine()));
   };

@@ -15,8 +15,8 @@ class TIdRFCReply {
   static constexpr int kMaxReplyLines = 1000;
 
   int NumericCode = 0;
-  std::string TextCode;            // the code as sent
-  std::vector<std::string> Text;   // the text lines, without their codes
+  std::string TextCode;           // the code as sent
+  std::vector<std::string> Text;  // the text lines, without their codes
 
   // Sets TextCode and NumericCode (the code's integer value, 0 when it is not a number).
   void SetTextCode(std::string_view code);

@@ -15,12 +15,18 @@ TIdTCPConnection::~TIdTCPConnection() = default;
 
 std::string TIdTCPConnection::StatusText(TIdStatus status, const std::string& argument) {
   switch (status) {
-    case TIdStatus::Resolving: return "Resolving hostname " + argument + ".";
-    case TIdStatus::Connecting: return "Connecting to " + argument + ".";
-    case TIdStatus::Connected: return "Connected.";
-    case TIdStatus::Disconnecting: return "Disconnecting.";
-    case TIdStatus::Disconnected: return "Disconnected.";
-    default: return argument;
+    case TIdStatus::Resolving:
+      return "Resolving hostname " + argument + ".";
+    case TIdStatus::Connecting:
+      return "Connecting to " + argument + ".";
+    case TIdStatus::Connected:
+      return "Connected.";
+    case TIdStatus::Disconnecting:
+      return "Disconnecting.";
+    case TIdStatus::Disconnected:
+      return "Disconnected.";
+    default:
+      return argument;
   }
 }
 

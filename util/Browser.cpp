@@ -14,8 +14,10 @@ BrowserOpener& Opener() {
 }  // namespace
 
 void OpenInBrowser(const std::string& address) {
-  if (Opener()) Opener()(address);
-  else StartProgram({"xdg-open", address});
+  if (Opener())
+    Opener()(address);
+  else
+    StartProgram({"xdg-open", address});
 }
 
 BrowserOpener SetBrowserOpener(BrowserOpener opener) {

@@ -9,9 +9,9 @@
 namespace vorn {
 
 struct ResultHit {
-  std::string path;        // the file's full path, bytes as listed
+  std::string path;           // the file's full path, bytes as listed
   std::size_t lineIndex = 0;  // 0-based line index in the file
-  std::string text;        // the found line's text as the result line shows it
+  std::string text;           // the found line's text as the result line shows it
 };
 
 }  // namespace vorn

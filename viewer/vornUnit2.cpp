@@ -23,10 +23,10 @@
 #include <cerrno>
 
 #include "DesignFont.h"
+#include "DesignPalette.h"
 #include "ErrorBox.h"
 #include "RtfReader.h"
 #include "txthandling.h"
-#include "DesignPalette.h"
 
 TForm2* Form2 = nullptr;
 

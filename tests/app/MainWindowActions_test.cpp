@@ -1,8 +1,13 @@
 // The main window with everything wired in: the styled controls driving the search, the
 // result actions, the viewer, the chooser and the About window, all reached the way a user
 // reaches them. The platform seams record what the program asked for instead of starting it.
+#include <arpa/inet.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <QAction>
 #include <QApplication>
@@ -18,12 +23,6 @@
 #include <QTest>
 #include <QTimer>
 #include <QTreeView>
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <functional>
 #include <memory>

@@ -15,7 +15,6 @@
 #include <QStatusTipEvent>
 #include <QTest>
 #include <QTimer>
-
 #include <cstdio>
 #include <memory>
 #include <stdexcept>
@@ -31,9 +30,9 @@ namespace {
 
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
-using vorn::test::TempTree;
 using vorn::ErrorBoxText;
 using vorn::Guarded;
+using vorn::test::TempTree;
 
 QString Q(const char* utf8) { return QString::fromUtf8(utf8); }
 

@@ -28,8 +28,10 @@ const std::string kSearch = std::string("http://") + VORN_SEARCH_HOST + "/search
 class ActionsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    oldStarter_ = SetProgramStarter([this](const std::vector<std::string>& a) { started_.push_back(a); });
-    oldOpener_ = SetBrowserOpener([this](const std::string& address) { opened_.push_back(address); });
+    oldStarter_ =
+        SetProgramStarter([this](const std::vector<std::string>& a) { started_.push_back(a); });
+    oldOpener_ =
+        SetBrowserOpener([this](const std::string& address) { opened_.push_back(address); });
     oldBox_ = SetErrorBoxShower([this](QWidget*, const QString& text) { errors_.push_back(text); });
     Form2 = new TForm2;
   }
@@ -68,7 +70,8 @@ TEST_F(ActionsTest, PathsWithParenthesesColonsAndBlanksStayWhole) {
 
   OpenContainingFolder(hit);
   ASSERT_EQ(started_.size(), 1u);
-  EXPECT_EQ(started_[0], (std::vector<std::string>{"xdg-open", tree.Path("Program Files (x86)/App: v2/")}));
+  EXPECT_EQ(started_[0],
+            (std::vector<std::string>{"xdg-open", tree.Path("Program Files (x86)/App: v2/")}));
 
   ShowFile(hit);
   EXPECT_TRUE(errors_.empty());
@@ -121,9 +124,10 @@ TEST_F(ActionsTest, MakerHomePageAndKeys) {
   ASSERT_EQ(opened_.size(), 1u);
   EXPECT_EQ(opened_[0], std::string("Http://") + VORN_MAKER_HOST + "/quillo/");
 
-  for (Qt::KeyboardModifiers m : {Qt::KeyboardModifiers(Qt::NoModifier), Qt::KeyboardModifiers(Qt::ShiftModifier),
-                                  Qt::KeyboardModifiers(Qt::ControlModifier), Qt::KeyboardModifiers(Qt::AltModifier),
-                                  Qt::KeyboardModifiers(Qt::ShiftModifier | Qt::ControlModifier)}) {
+  for (Qt::KeyboardModifiers m :
+       {Qt::KeyboardModifiers(Qt::NoModifier), Qt::KeyboardModifiers(Qt::ShiftModifier),
+        Qt::KeyboardModifiers(Qt::ControlModifier), Qt::KeyboardModifiers(Qt::AltModifier),
+        Qt::KeyboardModifiers(Qt::ShiftModifier | Qt::ControlModifier)}) {
     EXPECT_TRUE(IsShowFileKey(QKeyEvent(QEvent::KeyPress, Qt::Key_Return, m)));
     EXPECT_TRUE(IsShowFileKey(QKeyEvent(QEvent::KeyPress, Qt::Key_Enter, m | Qt::KeypadModifier)));
     EXPECT_FALSE(IsShowFileKey(QKeyEvent(QEvent::KeyPress, Qt::Key_Space, m)));

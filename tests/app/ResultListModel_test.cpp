@@ -4,7 +4,6 @@
 
 #include <QSignalSpy>
 #include <QSize>
-
 #include <string>
 
 #include "SearchRun.h"

@@ -209,7 +209,7 @@ TEST(Gauge, OtherKindsDrawInsideTheirBounds) {
   for (const TGaugeKind kind : {TGaugeKind::gkPie, TGaugeKind::gkNeedle}) {
     g.SetKind(kind);
     image = Grab(g);
-    EXPECT_EQ(image.pixel(0, 0), kBlack);  // the frame
+    EXPECT_EQ(image.pixel(0, 0), kBlack);           // the frame
     EXPECT_EQ(image.pixel(1, 1), g.Color().rgb());  // the surround
   }
 }

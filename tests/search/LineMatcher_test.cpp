@@ -13,8 +13,10 @@ TEST(LineMatcher, WholeWordTakesAnyOccurrenceBetweenNonWordBytes) {
   for (const char* line : {"foo bar", "bar foo", "a foo b", "bar foo.", "foo", "foo,bar",
                            "bar foo..", "xfoo foo", "\tfoo\t", "(foo)", "a-foo"})
     EXPECT_TRUE(Hit("foo", line, true)) << line;
-  for (const char* line : {"food bar", "xfoo", "foo_bar", "foo1", "\xC3\xA9"
-                           "foo", "foofoo"})
+  for (const char* line : {"food bar", "xfoo", "foo_bar", "foo1",
+                           "\xC3\xA9"
+                           "foo",
+                           "foofoo"})
     EXPECT_FALSE(Hit("foo", line, true)) << line;
   EXPECT_FALSE(Hit("aa", "aaa", true));  // overlapping occurrences are each tried, none fits
   EXPECT_TRUE(Hit("aa", "aaa aa", true));

@@ -10,7 +10,8 @@
 namespace vorn {
 namespace {
 
-size_t NaiveFind(std::string_view text, std::string_view pattern, size_t from, const KeyTable* keys) {
+size_t NaiveFind(std::string_view text, std::string_view pattern, size_t from,
+                 const KeyTable* keys) {
   if (pattern.empty()) return PatternScanner::npos;
   for (size_t p = from; p + pattern.size() <= text.size(); ++p) {
     size_t i = 0;

@@ -22,9 +22,11 @@ TempTree::TempTree() {
 TempTree::~TempTree() {
   std::error_code ec;
   // Restore permissions a test took away, so everything can be removed.
-  for (auto it = fs::recursive_directory_iterator(root_, fs::directory_options::skip_permission_denied, ec);
+  for (auto it = fs::recursive_directory_iterator(
+           root_, fs::directory_options::skip_permission_denied, ec);
        !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-    if (!it->is_symlink()) fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
+    if (!it->is_symlink())
+      fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
   }
   chmod(root_.c_str(), 0700);
   fs::remove_all(root_, ec);

@@ -1,6 +1,5 @@
 // The FTP client against the real update server (scripts/update-server) on loopback.
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 
 #include "EventLog.h"
@@ -27,9 +26,7 @@ std::string Bytes(std::size_t size, unsigned seed) {
 
 class IdFTPServer : public ::testing::Test {
  protected:
-  void SetUp() override {
-    served_.Write("docs/Quillo/Programs/Vorn10.exe", program_);
-  }
+  void SetUp() override { served_.Write("docs/Quillo/Programs/Vorn10.exe", program_); }
   void Open() {
     server_ = std::make_unique<test::UpdateServer>(served_.root());
     ftp_.Host = "127.0.0.1";
@@ -50,9 +47,8 @@ class IdFTPServer : public ::testing::Test {
 
 TEST_F(IdFTPServer, UpdateCheckAndDownload) {
   Open();
-  EXPECT_EQ(log_.Only("Status"),
-            (Lines{"Status : Connecting to 127.0.0.1.", "Status : Connected.",
-                   "Status : Connection established"}));
+  EXPECT_EQ(log_.Only("Status"), (Lines{"Status : Connecting to 127.0.0.1.", "Status : Connected.",
+                                        "Status : Connection established"}));
   EXPECT_EQ(ftp_.GreetingReply.NumericCode, 220);
   ftp_.ChangeWorkingDir("/docs/Quillo/Programs/");
   EXPECT_EQ(ftp_.QuerySize("Vorn10.exe"), 48128);
@@ -123,7 +119,7 @@ TEST_F(IdFTPServer, AbortInMidDownload) {
   EXPECT_EQ(status, (Lines{"Status : Starting FTP transfer", "Status : Transfer complete",
                            "Status : Transfer aborted"}));
   EXPECT_EQ(log_.lines.back(), "AfterGet");
-  struct stat info{};
+  struct stat info {};
   ASSERT_EQ(::stat(local_.Path("part").c_str(), &info), 0);
   EXPECT_EQ(info.st_size, 4 * 32768);
   // Both replies of the abort were taken: the next command gets its own answer.

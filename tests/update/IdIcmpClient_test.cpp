@@ -109,8 +109,8 @@ struct ScriptedClient {
 TEST(EchoRequest, LayoutAndChecksum) {
   const TEchoRequest r = BuildEchoRequest("", 0x1234, 3489, 0xA1B2C3D4);
   const Bytes head(r.begin(), r.begin() + 20);
-  EXPECT_EQ(head, (Bytes{8, 0, head[2], head[3], 0x34, 0x12, 0xA1, 0x0D, 0xD4, 0xC3, 0xB2, 0xA1,
-                         0, 0, 0, 0, 0, 0, 0, 0}));
+  EXPECT_EQ(head, (Bytes{8,    0,    head[2], head[3], 0x34, 0x12, 0xA1, 0x0D, 0xD4, 0xC3,
+                         0xB2, 0xA1, 0,       0,       0,    0,    0,    0,    0,    0}));
   EXPECT_EQ(Bytes(r.begin() + 20, r.end()), Bytes(32, 'E'));
   // A valid Internet checksum makes the whole message sum to all ones, read in either byte
   // order: the field is right for the wire even though the fields are in host order.

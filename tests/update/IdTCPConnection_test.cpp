@@ -39,8 +39,8 @@ TEST(IdRFCReply, SingleAndMultiLineReplies) {
 
   // A multi-line reply runs to "220 " (any case of a code with letters), empty lines skipped,
   // inner lines without the code keep their text with the leading blanks removed.
-  r = ReplyFrom({"220-Welcome", "220-second", "", "   inner line", "220x not the end",
-                 "220 Ready", "331 next"},
+  r = ReplyFrom({"220-Welcome", "220-second", "", "   inner line", "220x not the end", "220 Ready",
+                 "331 next"},
                 &left);
   EXPECT_EQ(r.NumericCode, 220);
   EXPECT_EQ(r.Text, (Lines{"Welcome", "second", "inner line", " not the end", "Ready"}));
@@ -102,7 +102,8 @@ TEST(IdTCPConnection, ReadsLinesAndRepliesFromTheSocket) {
   ScriptedServer server;
   const std::string longLine(16385, 'x');
   server.Run({ScriptedServer::Say("\r\n\r\n220-Hello\r\n220 there\r\nline\r\r\n"
-                                  "abcdefghij\n" + longLine),
+                                  "abcdefghij\n" +
+                                  longLine),
               ScriptedServer::Silent()});
   TIdTCPClient c;
   c.Host = "127.0.0.1";
@@ -141,9 +142,9 @@ TEST(IdTCPConnection, ReadsLinesAndRepliesFromTheSocket) {
     EXPECT_STREQ(e.what(), "Not Connected");
   }
   server.Finish();
-  EXPECT_EQ(log.lines, (Lines{"Status : Connecting to 127.0.0.1.", "Status : Connected.",
-                              "Connected", "Status : Disconnecting.", "Disconnected",
-                              "Status : Disconnected."}));
+  EXPECT_EQ(log.lines,
+            (Lines{"Status : Connecting to 127.0.0.1.", "Status : Connected.", "Connected",
+                   "Status : Disconnecting.", "Disconnected", "Status : Disconnected."}));
 }
 
 TEST(IdTCPConnection, ReadStreamToEndCountsWholeChunks) {
@@ -162,8 +163,8 @@ TEST(IdTCPConnection, ReadStreamToEndCountsWholeChunks) {
   server.Finish();
   EXPECT_TRUE(into.Data() == payload);
   // Three whole chunks make three steps; the last 1696 bytes are written without one.
-  EXPECT_EQ(log.Only("Work"), (Lines{"WorkBegin r 0", "Work r 32768", "Work r 65536",
-                                     "Work r 98304", "WorkEnd r"}));
+  EXPECT_EQ(log.Only("Work"),
+            (Lines{"WorkBegin r 0", "Work r 32768", "Work r 65536", "Work r 98304", "WorkEnd r"}));
   EXPECT_EQ(log.lines.front(), "Status : Resolving hostname localhost.");
   EXPECT_FALSE(c.IsConnected());
 }

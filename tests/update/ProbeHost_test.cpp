@@ -3,8 +3,8 @@
 // system allows and whether the loopback answers. Nothing is sent outside 127.0.0.0/8.
 #include "ProbeHost.h"
 
-#include <gtest/gtest.h>
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <linux/capability.h>
 #include <net/if.h>
 #include <sched.h>

@@ -53,8 +53,8 @@ TEST(UpdateWindow, ProgressHandlersShowTheGaugesOwnFigures) {
   w.IdFTP1WorkBegin(TWorkMode::wmRead, 0);
   w.IdFTP1Work(TWorkMode::wmRead, 32768);
   EXPECT_EQ(w.StatusText(), QStringLiteral("0/0"));
-  EXPECT_EQ(w.MessageLines(),
-            (QStringList{QStringLiteral("*******BEGIN*********"), QStringLiteral("Work size : 0")}));
+  EXPECT_EQ(w.MessageLines(), (QStringList{QStringLiteral("*******BEGIN*********"),
+                                           QStringLiteral("Work size : 0")}));
 
   // Progress beyond the maximum shows the maximum; the end resets the gauge.
   w.Gauge1->SetMaxValue(50000);
@@ -67,9 +67,8 @@ TEST(UpdateWindow, ProgressHandlersShowTheGaugesOwnFigures) {
   EXPECT_EQ(w.StatusText(), QStringLiteral("Finished"));
   EXPECT_EQ(w.Gauge1->Progress(), 0);
   w.IdFTP1AfterGet();
-  EXPECT_EQ(w.MessageLines().mid(2),
-            (QStringList{QStringLiteral("*****Finished*******"),
-                         QStringLiteral("Finished downloading file")}));
+  EXPECT_EQ(w.MessageLines().mid(2), (QStringList{QStringLiteral("*****Finished*******"),
+                                                  QStringLiteral("Finished downloading file")}));
 
   // Write mode takes its maximum from the work begin.
   w.IdFTP1WorkBegin(TWorkMode::wmWrite, 1234);
@@ -79,7 +78,8 @@ TEST(UpdateWindow, ProgressHandlersShowTheGaugesOwnFigures) {
 TEST(UpdateWindow, AbortWithoutATransferAndCloseWithAConnection) {
   ScriptedServer server;
   server.Run({ScriptedServer::Say("220 ready\r\n"), ScriptedServer::On("USER tavo", "331 pw\r\n"),
-              ScriptedServer::On("PASS brimtu47", "230 in\r\n"), ScriptedServer::On("TYPE I", "200 ok\r\n"),
+              ScriptedServer::On("PASS brimtu47", "230 in\r\n"),
+              ScriptedServer::On("TYPE I", "200 ok\r\n"),
               ScriptedServer::On("SYST", "215 UNIX\r\n"), ScriptedServer::Silent()});
   TFTPWindow w;
   w.IdFTP1.Host = "127.0.0.1";
@@ -113,9 +113,12 @@ TEST(UpdateWindow, AbortWithoutATransferAndCloseWithAConnection) {
 }
 
 TEST(UpdateWindow, ErrorTextEndsWithAFullStopWhenTheMessageEndsAfterIt) {
-  EXPECT_EQ(ErrorBoxText(QStringLiteral("550 No such directory")), QStringLiteral("550 No such directory."));
-  EXPECT_EQ(ErrorBoxText(QStringLiteral("Already connected.")), QStringLiteral("Already connected."));
-  EXPECT_EQ(ErrorBoxText(QStringLiteral("Socket Error # 10061\r\n")), QStringLiteral("Socket Error # 10061\r\n"));
+  EXPECT_EQ(ErrorBoxText(QStringLiteral("550 No such directory")),
+            QStringLiteral("550 No such directory."));
+  EXPECT_EQ(ErrorBoxText(QStringLiteral("Already connected.")),
+            QStringLiteral("Already connected."));
+  EXPECT_EQ(ErrorBoxText(QStringLiteral("Socket Error # 10061\r\n")),
+            QStringLiteral("Socket Error # 10061\r\n"));
 }
 
 }  // namespace

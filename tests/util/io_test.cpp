@@ -1,14 +1,13 @@
 #include "io.h"
 
 #include <gmock/gmock.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "Browser.h"
 #include "TempTree.h"
-#include <sys/wait.h>
 
 namespace vorn {
 namespace {
@@ -51,7 +50,8 @@ TEST(ListFiles, BareNamesOfMatchingRegularFilesInByteOrder) {
   t.Symlink("a.txt", "link.txt");
   t.Symlink("d.txt", "dirlink.txt");
   t.Fifo("pipe.txt");
-  EXPECT_THAT(ListFiles(t.root(), "*.Txt"), ElementsAre(".hidden.txt", "a.txt", "b.TXT", "link.txt"));
+  EXPECT_THAT(ListFiles(t.root(), "*.Txt"),
+              ElementsAre(".hidden.txt", "a.txt", "b.TXT", "link.txt"));
   // Without the trailing separator the directory is the same.
   std::string noSlash = t.root();
   noSlash.pop_back();
@@ -133,7 +133,8 @@ TEST(ListFilesRecursive, SkipsUnreadableDirectoriesAndGoesOn) {
   for (const char* file : {"a-open/a.txt", "c-open/c.txt"}) chmod(t.Path(file).c_str(), 0644);
   chmod(t.Path("b-closed").c_str(), 0);
   chmod(t.root().c_str(), 0755);  // the ordinary user must reach the folder itself
-  EXPECT_THAT(ListAsOrdinaryUser(t.root()), ElementsAre(t.Path("a-open/a.txt"), t.Path("c-open/c.txt")));
+  EXPECT_THAT(ListAsOrdinaryUser(t.root()),
+              ElementsAre(t.Path("a-open/a.txt"), t.Path("c-open/c.txt")));
 }
 
 TEST(PathHelpers, TrailingSeparatorProgramDirectoryAndFilesInUse) {
@@ -171,12 +172,14 @@ TEST(StartProgram, RunsDetachedWithoutAShellAndLeavesNoZombie) {
 
 TEST(StartProgram, SeamsCaptureWhatTheProgramAskedFor) {
   std::vector<std::vector<std::string>> started;
-  ProgramStarter previous = SetProgramStarter([&](const std::vector<std::string>& a) { started.push_back(a); });
+  ProgramStarter previous =
+      SetProgramStarter([&](const std::vector<std::string>& a) { started.push_back(a); });
   OpenInBrowser("http://example.invalid/search?q=%20a");
   StartProgram({"xdg-open", "/tmp/"});
   SetProgramStarter(previous);
   ASSERT_EQ(started.size(), 2u);
-  EXPECT_EQ(started[0], (std::vector<std::string>{"xdg-open", "http://example.invalid/search?q=%20a"}));
+  EXPECT_EQ(started[0],
+            (std::vector<std::string>{"xdg-open", "http://example.invalid/search?q=%20a"}));
   EXPECT_EQ(started[1], (std::vector<std::string>{"xdg-open", "/tmp/"}));
   std::string opened;
   SetBrowserOpener([&](const std::string& a) { opened = a; });

@@ -38,8 +38,8 @@ TEST(TextHelpers, TextBetweenTakesTheFirstOpenAndTheFirstClose) {
   EXPECT_EQ(TextBetween("x (12) y", '(', ')'), "12");
   EXPECT_EQ(TextBetween("a (b) (c)", '(', ')'), "b");
   EXPECT_EQ(TextBetween("a ((b))", '(', ')'), "(b");
-  EXPECT_EQ(TextBetween("a () b", '(', ')'), "");    // nothing between
-  EXPECT_EQ(TextBetween("a ) (b)", '(', ')'), "");   // first close before the first open
+  EXPECT_EQ(TextBetween("a () b", '(', ')'), "");   // nothing between
+  EXPECT_EQ(TextBetween("a ) (b)", '(', ')'), "");  // first close before the first open
   EXPECT_EQ(TextBetween("a (b", '(', ')'), "");
   EXPECT_EQ(TextBetween("a b)", '(', ')'), "");
   EXPECT_EQ(TextBetween("", '(', ')'), "");

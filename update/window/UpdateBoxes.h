@@ -3,10 +3,10 @@
 // them to answer without a display and to see what was asked.
 #pragma once
 
-#include "ErrorBox.h"
-
 #include <QString>
 #include <functional>
+
+#include "ErrorBox.h"
 
 class QWidget;
 
@@ -25,6 +25,5 @@ struct UpdateBoxes {
 const UpdateBoxes& Boxes();
 // Puts boxes in place; an empty member keeps the real box for it. Returns what was in place.
 UpdateBoxes SetUpdateBoxes(UpdateBoxes boxes);
-
 
 }  // namespace vorn

@@ -71,10 +71,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size == 0) return 0;
   const std::string_view input(reinterpret_cast<const char*>(data) + 1, size - 1);
   switch (data[0] % 4) {
-    case 0: FuzzReply(input, 16384, vorn::TIdMaxLineAction::maException); break;
-    case 1: FuzzReply(input, 8, vorn::TIdMaxLineAction::maSplit); break;
-    case 2: FuzzPassive(input); break;
-    default: FuzzWorkingDirAndSize(input); break;
+    case 0:
+      FuzzReply(input, 16384, vorn::TIdMaxLineAction::maException);
+      break;
+    case 1:
+      FuzzReply(input, 8, vorn::TIdMaxLineAction::maSplit);
+      break;
+    case 2:
+      FuzzPassive(input);
+      break;
+    default:
+      FuzzWorkingDirAndSize(input);
+      break;
   }
   return 0;
 }
