@@ -10,6 +10,8 @@
 #include <cerrno>
 #include <utility>
 
+#include "Fd.h"
+
 namespace vorn {
 
 namespace {
@@ -48,31 +50,6 @@ bool WildcardMatches(std::string_view name, std::string_view mask) {
   while (m < mask.size() && mask[m] == '*') ++m;
   return m == mask.size();
 }
-
-// An owned descriptor.
-class Fd {
- public:
-  explicit Fd(int fd = -1) : fd_(fd) {}
-  ~Fd() { Reset(); }
-  Fd(Fd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-  Fd& operator=(Fd&& other) noexcept {
-    if (this != &other) {
-      Reset();
-      fd_ = std::exchange(other.fd_, -1);
-    }
-    return *this;
-  }
-  bool ok() const { return fd_ >= 0; }
-  int fd() const { return fd_; }
-  int release() { return std::exchange(fd_, -1); }
-  void Reset() {
-    if (fd_ >= 0) close(fd_);
-    fd_ = -1;
-  }
-
- private:
-  int fd_;
-};
 
 // An open directory, read with getdents64, which spares the extra calls a DIR stream makes
 // for every directory of a large tree.
