@@ -84,10 +84,8 @@ size_t CountBreaks(const char* begin, const char* end) {
   }
 #endif
   for (; p < end; ++p) {
-    if (*p == '\n')
-      ++count;
-    else if (*p == '\r' && !(p + 1 < end && p[1] == '\n'))
-      ++count;
+    // A CR counts unless an LF follows, so CR LF is one break.
+    if (*p == '\n' || (*p == '\r' && !(p + 1 < end && p[1] == '\n'))) ++count;
   }
   return count;
 }

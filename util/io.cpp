@@ -299,6 +299,7 @@ namespace {
 void StartDetached(const std::vector<std::string>& arguments) {
   if (arguments.empty()) return;
   std::vector<char*> argv;
+  argv.reserve(arguments.size() + 1);
   for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
   const pid_t child = fork();
