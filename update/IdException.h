@@ -1,9 +1,12 @@
 // The error classes of the connection layer, the FTP client and the echo probe. Each carries
-// its message text; socket errors carry the Windows error number the program reports.
+// its message text; socket errors carry the Windows error number the program reports
+// (IdSocketErrors.h names them).
 #pragma once
 
 #include <stdexcept>
 #include <string>
+
+#include "IdSocketErrors.h"
 
 namespace vorn {
 
@@ -12,14 +15,19 @@ class EIdException : public std::runtime_error {
   explicit EIdException(const std::string& message) : std::runtime_error(message) {}
 };
 
-// A reply code outside the allowed list; the text is the reply's lines, each ended by CR LF.
-class EIdProtocolReplyError : public EIdException {
- public:
-  EIdProtocolReplyError(int code, const std::string& text) : EIdException(text), code_(code) {}
-  int ReplyErrorCode() const { return code_; }
+// An error that carries a number beside its text.
+class EIdNumberedError : public EIdException {
+ protected:
+  EIdNumberedError(int number, const std::string& message)
+      : EIdException(message), number_(number) {}
+  int number_;
+};
 
- private:
-  int code_;
+// A reply code outside the allowed list; the text is the reply's lines, each ended by CR LF.
+class EIdProtocolReplyError : public EIdNumberedError {
+ public:
+  EIdProtocolReplyError(int code, const std::string& text) : EIdNumberedError(code, text) {}
+  int ReplyErrorCode() const { return number_; }
 };
 
 class EIdConnClosedGracefully : public EIdException {
@@ -28,13 +36,10 @@ class EIdConnClosedGracefully : public EIdException {
 };
 
 // "Socket Error # %d\r\n%s" with the number's text from the table (empty for others).
-class EIdSocketError : public EIdException {
+class EIdSocketError : public EIdNumberedError {
  public:
   explicit EIdSocketError(int number);
   int LastError() const { return number_; }
-
- private:
-  int number_;
 };
 
 class EIdReadLnMaxLineLengthExceeded : public EIdException {
@@ -68,7 +73,8 @@ class EConvertError : public std::runtime_error {
 std::string SocketErrorText(int number);
 
 // The Windows socket error number that stands for a POSIX errno value (ECONNREFUSED is
-// 10061, ETIMEDOUT 10060, ...); errno values without one are reported as themselves.
+// kWsaEConnRefused, ETIMEDOUT kWsaETimedOut, ...); errno values without one are reported as
+// themselves.
 int SocketErrorNumber(int posixErrno);
 
 // Throws EIdSocketError for the current errno.

@@ -100,7 +100,7 @@ TEST(IdTCPConnection, CutLineKeepsToMaxLineLength) {
 
 TEST(IdTCPConnection, ReadsLinesAndRepliesFromTheSocket) {
   ScriptedServer server;
-  const std::string longLine(16385, 'x');
+  const std::string longLine(kIdMaxLineLength + 1, 'x');
   server.Run({ScriptedServer::Say("\r\n\r\n220-Hello\r\n220 there\r\nline\r\r\n"
                                   "abcdefghij\n" +
                                   longLine),
@@ -125,14 +125,14 @@ TEST(IdTCPConnection, ReadsLinesAndRepliesFromTheSocket) {
   EXPECT_EQ(c.ReadLine(), "efgh");
   EXPECT_EQ(c.ReadLine(), "ij");
   c.MaxLineAction = TIdMaxLineAction::maException;
-  c.MaxLineLength = 16384;
+  c.MaxLineLength = kIdMaxLineLength;
   try {
     c.ReadLine();
-    FAIL() << "a line of 16385 bytes was accepted";
+    FAIL() << "a line one byte over the limit was accepted";
   } catch (const EIdReadLnMaxLineLengthExceeded& e) {
     EXPECT_STREQ(e.what(), "Max line length exceeded.");
   }
-  EXPECT_LE(seen.size(), 16385u + 48u + 32768u);  // never reads far past the limit
+  EXPECT_LE(seen.size(), kIdMaxLineLength + 1u + 48u + 32768u);  // never reads far past the limit
   c.Disconnect();
   EXPECT_FALSE(c.IsConnected());
   try {
@@ -203,7 +203,7 @@ TEST(IdTCPConnection, ASilentPeerTimesOut) {
     c.ReadLine();
     FAIL();
   } catch (const EIdSocketError& e) {
-    EXPECT_EQ(e.LastError(), 10060);
+    EXPECT_EQ(e.LastError(), kWsaETimedOut);
     EXPECT_STREQ(e.what(), "Socket Error # 10060\r\nConnection timed out.");
   }
   c.Disconnect();
