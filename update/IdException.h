@@ -3,6 +3,8 @@
 // (IdSocketErrors.h names them).
 #pragma once
 
+#include <algorithm>
+#include <cstddef>
 #include <stdexcept>
 #include <string>
 
@@ -30,36 +32,30 @@ class EIdProtocolReplyError : public EIdNumberedError {
   int ReplyErrorCode() const { return number_; }
 };
 
-class EIdConnClosedGracefully : public EIdException {
- public:
-  EIdConnClosedGracefully() : EIdException("Connection Closed Gracefully.") {}
+// An error whose class fixes its text: each text below is a class of its own to catch.
+template <std::size_t N>
+struct FixedErrorText {
+  // Implicit, so that a string literal can stand for the text.
+  constexpr FixedErrorText(const char (&text)[N]) { std::copy_n(text, N, chars); }
+  char chars[N];
 };
+template <FixedErrorText Text>
+class EIdFixedError : public EIdException {
+ public:
+  EIdFixedError() : EIdException(Text.chars) {}
+};
+
+using EIdConnClosedGracefully = EIdFixedError<"Connection Closed Gracefully.">;
+using EIdReadLnMaxLineLengthExceeded = EIdFixedError<"Max line length exceeded.">;
+using EIdNotConnected = EIdFixedError<"Not Connected">;
+using EIdAlreadyConnected = EIdFixedError<"Already connected.">;
+using EIdFTPFileAlreadyExists = EIdFixedError<"Destination file already exists.">;
 
 // "Socket Error # %d\r\n%s" with the number's text from the table (empty for others).
 class EIdSocketError : public EIdNumberedError {
  public:
   explicit EIdSocketError(int number);
   int LastError() const { return number_; }
-};
-
-class EIdReadLnMaxLineLengthExceeded : public EIdException {
- public:
-  EIdReadLnMaxLineLengthExceeded() : EIdException("Max line length exceeded.") {}
-};
-
-class EIdNotConnected : public EIdException {
- public:
-  EIdNotConnected() : EIdException("Not Connected") {}
-};
-
-class EIdAlreadyConnected : public EIdException {
- public:
-  EIdAlreadyConnected() : EIdException("Already connected.") {}
-};
-
-class EIdFTPFileAlreadyExists : public EIdException {
- public:
-  EIdFTPFileAlreadyExists() : EIdException("Destination file already exists.") {}
 };
 
 // "'%s' is not a valid integer value".

@@ -16,6 +16,15 @@ using test::EventLog;
 using test::ScriptedServer;
 using Lines = std::vector<std::string>;
 
+// Connects c to the server at host, its events going to log.
+void ConnectLogged(TIdTCPClient& c, EventLog& log, const ScriptedServer& server,
+                   const char* host = "127.0.0.1") {
+  c.Host = host;
+  c.Port = server.Port();
+  log.Hook(c);
+  c.Connect();
+}
+
 TIdRFCReply ReplyFrom(std::deque<std::string> raw, std::size_t* left = nullptr) {
   TIdRFCReply reply;
   reply.Parse(TIdRFCReply::ReadLines([&raw] {
@@ -153,11 +162,8 @@ TEST(IdTCPConnection, ReadStreamToEndCountsWholeChunks) {
   ScriptedServer server;
   server.Run({ScriptedServer::Say(payload), ScriptedServer::Close()});
   TIdTCPClient c;
-  c.Host = "localhost";
-  c.Port = server.Port();
   EventLog log;
-  log.Hook(c);
-  c.Connect();
+  ConnectLogged(c, log, server, "localhost");
   TMemoryStream into;
   c.ReadStreamToEnd(into);
   server.Finish();
@@ -173,11 +179,8 @@ TEST(IdTCPConnection, PeerClosingWhileAReplyIsAwaited) {
   ScriptedServer server;
   server.Run({ScriptedServer::Say("220 Hel"), ScriptedServer::Close()});
   TIdTCPClient c;
-  c.Host = "127.0.0.1";
-  c.Port = server.Port();
   EventLog log;
-  log.Hook(c);
-  c.Connect();
+  ConnectLogged(c, log, server);
   try {
     c.ReadReply();
     FAIL();

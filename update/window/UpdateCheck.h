@@ -70,7 +70,8 @@ std::int32_t RemoteFileSize(UpdateView& view, const std::string& name, const std
 
 // Downloads remoteName from the server's current directory into localPath (created or
 // truncated), with the progress on the view. Returns the size the server reported for the
-// file before the transfer (-1 when it gave none), or -1 at once without a connection.
+// file before the transfer, or -1 at once without a connection. A server that reports no size
+// ends the download before it starts, with the gauge's range error.
 std::int64_t DownloadFile(UpdateView& view, const std::string& remoteName,
                           const std::string& localPath);
 
