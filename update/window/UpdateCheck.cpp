@@ -5,7 +5,6 @@
 #include <QApplication>
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <exception>
 #include <limits>
