@@ -213,5 +213,34 @@ TEST(IdTCPConnection, ASilentPeerTimesOut) {
   server.Finish();
 }
 
+TEST(IdTCPConnection, AcceptTakesOnePeerAndTheListenerGoesEitherWay) {
+  ScriptedServer server;
+  server.Run({ScriptedServer::Silent()});
+  TIdTCPClient control;
+  control.Host = "127.0.0.1";
+  control.Port = server.Port();
+  control.Connect();
+  // Nobody comes: the wait ends in time and the listener is closed.
+  TIdTCPClient data;
+  ASSERT_GT(data.Listen(control), 0);
+  try {
+    data.Accept(50);
+    FAIL();
+  } catch (const EIdSocketError& e) {
+    EXPECT_EQ(e.LastError(), kWsaETimedOut);
+  }
+  EXPECT_FALSE(data.IOHandler().Connected());
+  // A peer comes: the connection is the peer's.
+  TIdTCPClient peer;
+  peer.Host = "127.0.0.1";
+  peer.Port = data.Listen(control);
+  peer.Connect();
+  data.Accept(5000);
+  data.WriteBytes("hello\r\n");
+  EXPECT_EQ(peer.ReadLine(), "hello");
+  control.Disconnect();
+  server.Finish();
+}
+
 }  // namespace
 }  // namespace vorn
