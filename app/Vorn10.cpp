@@ -31,8 +31,8 @@ int main(int argc, char** argv) {
   // The About window belongs to the main window, so it shows centred over it.
   auto about = std::make_unique<TABoutQuillo>(form1.get());
   ABoutQuillo = about.get();
-  auto ftpWindow = std::make_unique<TFTPWindow>();
-  FTPWindow = ftpWindow.get();
+  auto ftpWindow = std::make_unique<vorn::TFTPWindow>();
+  vorn::FTPWindow = ftpWindow.get();
 
   form1->show();
   return QApplication::exec();

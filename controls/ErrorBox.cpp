@@ -4,6 +4,8 @@
 #include <exception>
 #include <utility>
 
+#include "TextBytes.h"
+
 namespace vorn {
 
 namespace {
@@ -31,11 +33,15 @@ ErrorBoxShower SetErrorBoxShower(ErrorBoxShower shower) {
   return std::exchange(Shower(), std::move(shower));
 }
 
-void Guarded(QWidget* parent, const std::function<void()>& work) {
+void Guarded(QWidget* parent, const std::function<void()>& work, const ErrorBoxShower& show) {
   try {
     work();
   } catch (const std::exception& e) {
-    ShowErrorBox(parent, QString::fromLocal8Bit(e.what()));
+    const QString message = FromBytes(e.what());
+    if (show)
+      show(parent, ErrorBoxText(message));
+    else
+      ShowErrorBox(parent, message);
   }
 }
 

@@ -79,7 +79,7 @@ class TIcmpPosixSocket final : public TIcmpSocket {
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_port = htons(static_cast<uint16_t>(port));
-    if (inet_pton(AF_INET, address.c_str(), &to.sin_addr) != 1) throw EIdSocketError(10022);
+    if (inet_pton(AF_INET, address.c_str(), &to.sin_addr) != 1) throw EIdSocketError(kWsaEInval);
     if (sendto(fd_, message.data(), message.size(), 0, reinterpret_cast<sockaddr*>(&to),
                sizeof to) < 0) {
       RaiseLastSocketError();

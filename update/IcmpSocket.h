@@ -28,8 +28,8 @@ enum class TIcmpSocketKind {
   Raw,   // SOCK_RAW/IPPROTO_ICMP: needs CAP_NET_RAW
 };
 
-// Opens one socket of the given kind; raises EIdSocketError when the system refuses it (10013
-// "Access denied." when the user may not have it).
+// Opens one socket of the given kind; raises EIdSocketError when the system refuses it
+// (kWsaEAcces "Access denied." when the user may not have it).
 std::unique_ptr<TIcmpSocket> OpenIcmpSocket(TIcmpSocketKind kind);
 
 // Opens the echo socket where the system allows it, else the raw socket. When neither is

@@ -7,45 +7,45 @@ namespace vorn {
 
 std::string SocketErrorText(int number) {
   static const std::map<int, const char*> texts = {
-      {10004, "Interrupted system call."},
-      {10009, "Bad file number."},
-      {10013, "Access denied."},
-      {10014, "Bad address."},
-      {10022, "Invalid argument."},
-      {10024, "Too many open files."},
-      {10035, "Operation would block. "},
-      {10036, "Operation now in progress."},
-      {10037, "Operation already in progress."},
-      {10038, "Socket operation on non-socket."},
-      {10039, "Destination address required."},
-      {10040, "Message too long."},
-      {10041, "Protocol wrong type for socket."},
-      {10042, "Bad protocol option."},
-      {10043, "Protocol not supported."},
-      {10044, "Socket type not supported."},
-      {10045, "Operation not supported on socket."},
-      {10046, "Protocol family not supported."},
-      {10047, "Address family not supported by protocol family."},
-      {10048, "Address already in use."},
-      {10049, "Cannot assign requested address."},
-      {10050, "Network is down."},
-      {10051, "Network is unreachable."},
-      {10052, "Net dropped connection or reset."},
-      {10053, "Software caused connection abort."},
-      {10054, "Connection reset by peer."},
-      {10055, "No buffer space available."},
-      {10056, "Socket is already connected."},
-      {10057, "Socket is not connected."},
-      {10058, "Cannot send or receive after socket is closed."},
-      {10059, "Too many references, cannot splice."},
-      {10060, "Connection timed out."},
-      {10061, "Connection refused."},
-      {10062, "Too many levels of symbolic links."},
-      {10063, "File name too long."},
-      {10064, "Host is down."},
-      {10065, "No route to host."},
-      {10066, "Directory not empty"},
-      {11001, "Host not found."},
+      {kWsaEIntr, "Interrupted system call."},
+      {kWsaEBadF, "Bad file number."},
+      {kWsaEAcces, "Access denied."},
+      {kWsaEFault, "Bad address."},
+      {kWsaEInval, "Invalid argument."},
+      {kWsaEMFile, "Too many open files."},
+      {kWsaEWouldBlock, "Operation would block. "},
+      {kWsaEInProgress, "Operation now in progress."},
+      {kWsaEAlready, "Operation already in progress."},
+      {kWsaENotSock, "Socket operation on non-socket."},
+      {kWsaEDestAddrReq, "Destination address required."},
+      {kWsaEMsgSize, "Message too long."},
+      {kWsaEProtoType, "Protocol wrong type for socket."},
+      {kWsaENoProtoOpt, "Bad protocol option."},
+      {kWsaEProtoNoSupport, "Protocol not supported."},
+      {kWsaESocktNoSupport, "Socket type not supported."},
+      {kWsaEOpNotSupp, "Operation not supported on socket."},
+      {kWsaEPfNoSupport, "Protocol family not supported."},
+      {kWsaEAfNoSupport, "Address family not supported by protocol family."},
+      {kWsaEAddrInUse, "Address already in use."},
+      {kWsaEAddrNotAvail, "Cannot assign requested address."},
+      {kWsaENetDown, "Network is down."},
+      {kWsaENetUnreach, "Network is unreachable."},
+      {kWsaENetReset, "Net dropped connection or reset."},
+      {kWsaEConnAborted, "Software caused connection abort."},
+      {kWsaEConnReset, "Connection reset by peer."},
+      {kWsaENoBufs, "No buffer space available."},
+      {kWsaEIsConn, "Socket is already connected."},
+      {kWsaENotConn, "Socket is not connected."},
+      {kWsaEShutdown, "Cannot send or receive after socket is closed."},
+      {kWsaETooManyRefs, "Too many references, cannot splice."},
+      {kWsaETimedOut, "Connection timed out."},
+      {kWsaEConnRefused, "Connection refused."},
+      {kWsaELoop, "Too many levels of symbolic links."},
+      {kWsaENameTooLong, "File name too long."},
+      {kWsaEHostDown, "Host is down."},
+      {kWsaEHostUnreach, "No route to host."},
+      {kWsaENotEmpty, "Directory not empty"},
+      {kWsaHostNotFound, "Host not found."},
   };
   const auto it = texts.find(number);
   return it == texts.end() ? std::string() : std::string(it->second);
@@ -54,92 +54,92 @@ std::string SocketErrorText(int number) {
 int SocketErrorNumber(int e) {
   switch (e) {
     case EINTR:
-      return 10004;
+      return kWsaEIntr;
     case EBADF:
-      return 10009;
+      return kWsaEBadF;
     case EACCES:
     case EPERM:
-      return 10013;
+      return kWsaEAcces;
     case EFAULT:
-      return 10014;
+      return kWsaEFault;
     case EINVAL:
-      return 10022;
+      return kWsaEInval;
     case EMFILE:
     case ENFILE:
-      return 10024;
+      return kWsaEMFile;
     case EWOULDBLOCK:
-      return 10035;
+      return kWsaEWouldBlock;
     case EINPROGRESS:
-      return 10036;
+      return kWsaEInProgress;
     case EALREADY:
-      return 10037;
+      return kWsaEAlready;
     case ENOTSOCK:
-      return 10038;
+      return kWsaENotSock;
     case EDESTADDRREQ:
-      return 10039;
+      return kWsaEDestAddrReq;
     case EMSGSIZE:
-      return 10040;
+      return kWsaEMsgSize;
     case EPROTOTYPE:
-      return 10041;
+      return kWsaEProtoType;
     case ENOPROTOOPT:
-      return 10042;
+      return kWsaENoProtoOpt;
     case EPROTONOSUPPORT:
-      return 10043;
+      return kWsaEProtoNoSupport;
     case ESOCKTNOSUPPORT:
-      return 10044;
+      return kWsaESocktNoSupport;
     case EOPNOTSUPP:
-      return 10045;
+      return kWsaEOpNotSupp;
     case EPFNOSUPPORT:
-      return 10046;
+      return kWsaEPfNoSupport;
     case EAFNOSUPPORT:
-      return 10047;
+      return kWsaEAfNoSupport;
     case EADDRINUSE:
-      return 10048;
+      return kWsaEAddrInUse;
     case EADDRNOTAVAIL:
-      return 10049;
+      return kWsaEAddrNotAvail;
     case ENETDOWN:
-      return 10050;
+      return kWsaENetDown;
     case ENETUNREACH:
-      return 10051;
+      return kWsaENetUnreach;
     case ENETRESET:
-      return 10052;
+      return kWsaENetReset;
     case ECONNABORTED:
-      return 10053;
+      return kWsaEConnAborted;
     case ECONNRESET:
     case EPIPE:
-      return 10054;
+      return kWsaEConnReset;
     case ENOBUFS:
-      return 10055;
+      return kWsaENoBufs;
     case EISCONN:
-      return 10056;
+      return kWsaEIsConn;
     case ENOTCONN:
-      return 10057;
+      return kWsaENotConn;
     case ESHUTDOWN:
-      return 10058;
+      return kWsaEShutdown;
     case ETOOMANYREFS:
-      return 10059;
+      return kWsaETooManyRefs;
     case ETIMEDOUT:
-      return 10060;
+      return kWsaETimedOut;
     case ECONNREFUSED:
-      return 10061;
+      return kWsaEConnRefused;
     case ELOOP:
-      return 10062;
+      return kWsaELoop;
     case ENAMETOOLONG:
-      return 10063;
+      return kWsaENameTooLong;
     case EHOSTDOWN:
-      return 10064;
+      return kWsaEHostDown;
     case EHOSTUNREACH:
-      return 10065;
+      return kWsaEHostUnreach;
     case ENOTEMPTY:
-      return 10066;
+      return kWsaENotEmpty;
     default:
       return e;
   }
 }
 
 EIdSocketError::EIdSocketError(int number)
-    : EIdException("Socket Error # " + std::to_string(number) + "\r\n" + SocketErrorText(number)),
-      number_(number) {}
+    : EIdNumberedError(
+          number, "Socket Error # " + std::to_string(number) + "\r\n" + SocketErrorText(number)) {}
 
 EConvertError EConvertError::NotAnInteger(const std::string& text) {
   return EConvertError("'" + text + "' is not a valid integer value");

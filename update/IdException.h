@@ -1,9 +1,14 @@
 // The error classes of the connection layer, the FTP client and the echo probe. Each carries
-// its message text; socket errors carry the Windows error number the program reports.
+// its message text; socket errors carry the Windows error number the program reports
+// (IdSocketErrors.h names them).
 #pragma once
 
+#include <algorithm>
+#include <cstddef>
 #include <stdexcept>
 #include <string>
+
+#include "IdSocketErrors.h"
 
 namespace vorn {
 
@@ -12,49 +17,45 @@ class EIdException : public std::runtime_error {
   explicit EIdException(const std::string& message) : std::runtime_error(message) {}
 };
 
-// A reply code outside the allowed list; the text is the reply's lines, each ended by CR LF.
-class EIdProtocolReplyError : public EIdException {
- public:
-  EIdProtocolReplyError(int code, const std::string& text) : EIdException(text), code_(code) {}
-  int ReplyErrorCode() const { return code_; }
-
- private:
-  int code_;
-};
-
-class EIdConnClosedGracefully : public EIdException {
- public:
-  EIdConnClosedGracefully() : EIdException("Connection Closed Gracefully.") {}
-};
-
-// "Socket Error # %d\r\n%s" with the number's text from the table (empty for others).
-class EIdSocketError : public EIdException {
- public:
-  explicit EIdSocketError(int number);
-  int LastError() const { return number_; }
-
- private:
+// An error that carries a number beside its text.
+class EIdNumberedError : public EIdException {
+ protected:
+  EIdNumberedError(int number, const std::string& message)
+      : EIdException(message), number_(number) {}
   int number_;
 };
 
-class EIdReadLnMaxLineLengthExceeded : public EIdException {
+// A reply code outside the allowed list; the text is the reply's lines, each ended by CR LF.
+class EIdProtocolReplyError : public EIdNumberedError {
  public:
-  EIdReadLnMaxLineLengthExceeded() : EIdException("Max line length exceeded.") {}
+  EIdProtocolReplyError(int code, const std::string& text) : EIdNumberedError(code, text) {}
+  int ReplyErrorCode() const { return number_; }
 };
 
-class EIdNotConnected : public EIdException {
+// An error whose class fixes its text: each text below is a class of its own to catch.
+template <std::size_t N>
+struct FixedErrorText {
+  // Implicit, so that a string literal can stand for the text.
+  constexpr FixedErrorText(const char (&text)[N]) { std::copy_n(text, N, chars); }
+  char chars[N];
+};
+template <FixedErrorText Text>
+class EIdFixedError : public EIdException {
  public:
-  EIdNotConnected() : EIdException("Not Connected") {}
+  EIdFixedError() : EIdException(Text.chars) {}
 };
 
-class EIdAlreadyConnected : public EIdException {
- public:
-  EIdAlreadyConnected() : EIdException("Already connected.") {}
-};
+using EIdConnClosedGracefully = EIdFixedError<"Connection Closed Gracefully.">;
+using EIdReadLnMaxLineLengthExceeded = EIdFixedError<"Max line length exceeded.">;
+using EIdNotConnected = EIdFixedError<"Not Connected">;
+using EIdAlreadyConnected = EIdFixedError<"Already connected.">;
+using EIdFTPFileAlreadyExists = EIdFixedError<"Destination file already exists.">;
 
-class EIdFTPFileAlreadyExists : public EIdException {
+// "Socket Error # %d\r\n%s" with the number's text from the table (empty for others).
+class EIdSocketError : public EIdNumberedError {
  public:
-  EIdFTPFileAlreadyExists() : EIdException("Destination file already exists.") {}
+  explicit EIdSocketError(int number);
+  int LastError() const { return number_; }
 };
 
 // "'%s' is not a valid integer value".
@@ -68,7 +69,8 @@ class EConvertError : public std::runtime_error {
 std::string SocketErrorText(int number);
 
 // The Windows socket error number that stands for a POSIX errno value (ECONNREFUSED is
-// 10061, ETIMEDOUT 10060, ...); errno values without one are reported as themselves.
+// kWsaEConnRefused, ETIMEDOUT kWsaETimedOut, ...); errno values without one are reported as
+// themselves.
 int SocketErrorNumber(int posixErrno);
 
 // Throws EIdSocketError for the current errno.

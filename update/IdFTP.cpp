@@ -5,6 +5,7 @@
 #include <charconv>
 
 #include "IdException.h"
+#include "ScopeExit.h"
 
 namespace vorn {
 
@@ -193,6 +194,12 @@ void TIdFTP::RunRetrieve(const std::string& command, TStream& destination, bool 
   // How far the exchange got decides what a failure leaves owed on the control connection.
   enum class Stage { BeforeCommand, AwaitingStart, Started } stage = Stage::BeforeCommand;
   try {
+    // However the transfer ends, its data connection goes and the end is reported, before a
+    // failure is looked at below.
+    ScopeExit complete([this] {
+      dataConnection_.reset();
+      DoStatus(TIdStatus::Ready, "Transfer complete");
+    });
     std::string address;
     int dataPort = 0;
     if (Passive) EnterPassive(address, dataPort);
@@ -234,12 +241,8 @@ void TIdFTP::RunRetrieve(const std::string& command, TStream& destination, bool 
     data.Disconnect();
   } catch (const EIdProtocolReplyError&) {
     // A refusal is a whole reply: the control connection is still in step.
-    dataConnection_.reset();
-    DoStatus(TIdStatus::Ready, "Transfer complete");
     throw;
   } catch (...) {
-    dataConnection_.reset();
-    DoStatus(TIdStatus::Ready, "Transfer complete");
     if (stage == Stage::Started) {
       // The server still sends the transfer's final reply; the next command reads it first.
       ++owedTransferReplies_;
@@ -249,8 +252,6 @@ void TIdFTP::RunRetrieve(const std::string& command, TStream& destination, bool 
     }
     throw;
   }
-  dataConnection_.reset();
-  DoStatus(TIdStatus::Ready, "Transfer complete");
   InStep([this] {
     const int code = ReadReply({225, 226, 250, 426, 450});
     if (code == 426 || code == 450) {

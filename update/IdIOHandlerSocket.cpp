@@ -10,6 +10,7 @@
 #include <cerrno>
 
 #include "IdException.h"
+#include "ScopeExit.h"
 
 namespace vorn {
 
@@ -39,7 +40,7 @@ void TIdIOHandlerSocket::WaitFor(short events, int timeoutMs) const {
   for (;;) {
     const int rc = ::poll(&p, 1, timeoutMs > 0 ? timeoutMs : -1);
     if (rc > 0) return;
-    if (rc == 0) throw EIdSocketError(10060);
+    if (rc == 0) throw EIdSocketError(kWsaETimedOut);
     if (errno != EINTR) RaiseLastSocketError();
   }
 }
@@ -49,26 +50,23 @@ void TIdIOHandlerSocket::ConnectTo(const std::string& address, int port, int tim
   to.sin_family = AF_INET;
   if (port < 0 || port > 65535 || inet_pton(AF_INET, address.c_str(), &to.sin_addr) != 1) {
     Close();
-    throw EIdSocketError(10049);
+    throw EIdSocketError(kWsaEAddrNotAvail);
   }
   to.sin_port = htons(static_cast<uint16_t>(port));
-  try {
-    // A non-blocking connect lets the time-out bound the wait; the socket turns blocking again.
-    const int flags = ::fcntl(fd_, F_GETFL);
-    if (flags < 0 || ::fcntl(fd_, F_SETFL, flags | O_NONBLOCK) < 0) RaiseLastSocketError();
-    if (::connect(fd_, reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0) {
-      if (errno != EINPROGRESS && errno != EINTR) RaiseLastSocketError();
-      WaitFor(POLLOUT, timeoutMs);
-      int error = 0;
-      socklen_t len = sizeof error;
-      if (::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &error, &len) != 0) RaiseLastSocketError();
-      if (error != 0) Raise(error);
-    }
-    if (::fcntl(fd_, F_SETFL, flags) < 0) RaiseLastSocketError();
-  } catch (...) {
-    Close();
-    throw;
+  ScopeExit closeOnFailure([this] { Close(); });
+  // A non-blocking connect lets the time-out bound the wait; the socket turns blocking again.
+  const int flags = ::fcntl(fd_, F_GETFL);
+  if (flags < 0 || ::fcntl(fd_, F_SETFL, flags | O_NONBLOCK) < 0) RaiseLastSocketError();
+  if (::connect(fd_, reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0) {
+    if (errno != EINPROGRESS && errno != EINTR) RaiseLastSocketError();
+    WaitFor(POLLOUT, timeoutMs);
+    int error = 0;
+    socklen_t len = sizeof error;
+    if (::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &error, &len) != 0) RaiseLastSocketError();
+    if (error != 0) Raise(error);
   }
+  if (::fcntl(fd_, F_SETFL, flags) < 0) RaiseLastSocketError();
+  closeOnFailure.Dismiss();
 }
 
 int TIdIOHandlerSocket::ListenLike(const TIdIOHandlerSocket& like) {
@@ -89,24 +87,23 @@ int TIdIOHandlerSocket::ListenLike(const TIdIOHandlerSocket& like) {
 }
 
 void TIdIOHandlerSocket::AcceptOne(int timeoutMs) {
-  try {
+  int accepted = -1;
+  int e = 0;
+  {
+    // The listener has served its one connection, or failed to: it goes either way.
+    ScopeExit closeListener([this] { Close(); });
     WaitFor(POLLIN, timeoutMs);
-  } catch (...) {
-    Close();
-    throw;
+    do {
+      accepted = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
+    } while (accepted < 0 && errno == EINTR);
+    e = errno;
   }
-  int accepted;
-  do {
-    accepted = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
-  } while (accepted < 0 && errno == EINTR);
-  const int e = errno;
-  Close();
   if (accepted < 0) Raise(e);
   fd_ = accepted;
 }
 
 std::size_t TIdIOHandlerSocket::Recv(char* buffer, std::size_t size, int timeoutMs) {
-  if (fd_ < 0) throw EIdSocketError(10038);
+  if (fd_ < 0) throw EIdSocketError(kWsaENotSock);
   WaitFor(POLLIN, timeoutMs);
   for (;;) {
     const ssize_t n = ::recv(fd_, buffer, size, 0);
@@ -116,7 +113,7 @@ std::size_t TIdIOHandlerSocket::Recv(char* buffer, std::size_t size, int timeout
 }
 
 std::size_t TIdIOHandlerSocket::Send(const char* data, std::size_t size, int timeoutMs) {
-  if (fd_ < 0) throw EIdSocketError(10038);
+  if (fd_ < 0) throw EIdSocketError(kWsaENotSock);
   WaitFor(POLLOUT, timeoutMs);
   for (;;) {
     const ssize_t n = ::send(fd_, data, size, MSG_NOSIGNAL);

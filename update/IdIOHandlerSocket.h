@@ -17,7 +17,7 @@ class TIdIOHandlerSocket {
   // Creates the socket; raises EIdSocketError.
   void Open();
   // Connects to a dotted address; waits at most timeoutMs (<= 0: the system's own limit).
-  // On failure the socket is closed and EIdSocketError raised (10060 when the time is up).
+  // On failure the socket is closed and EIdSocketError raised (kWsaETimedOut when the time is up).
   void ConnectTo(const std::string& address, int port, int timeoutMs);
   // Listens on the local address of `like` (an open, connected socket) on a free port;
   // returns that port. Used by the active transfer form.
@@ -26,7 +26,7 @@ class TIdIOHandlerSocket {
   void AcceptOne(int timeoutMs);
 
   // Receives up to `size` bytes; 0 means the peer closed. Waits at most timeoutMs for the
-  // first byte (<= 0: no limit) and raises EIdSocketError 10060 when the time is up.
+  // first byte (<= 0: no limit) and raises EIdSocketError kWsaETimedOut when the time is up.
   std::size_t Recv(char* buffer, std::size_t size, int timeoutMs);
   // Sends what one call takes (at least 1 byte); raises EIdSocketError.
   std::size_t Send(const char* data, std::size_t size, int timeoutMs);

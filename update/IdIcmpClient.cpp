@@ -136,7 +136,7 @@ void TIdIcmpClient::SendEchoRequest(const TEchoRequest& request) {
   const std::string address = ResolveHost(Host);
   if (!socket_) {
     socket_ = socketFactory_();
-    if (!socket_) throw EIdSocketError(10038);
+    if (!socket_) throw EIdSocketError(kWsaENotSock);
   }
   socket_->SetTtl(TimeToLive);
   socket_->SendTo(address, Port, request);

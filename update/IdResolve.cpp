@@ -21,9 +21,8 @@ std::string ResolveHost(const std::string& host) {
   const int rc = getaddrinfo(host.c_str(), nullptr, &hints, &found);
   if (rc != 0 || !found) {
     if (rc == EAI_SYSTEM) RaiseLastSocketError();
-    // EAI_AGAIN is a temporary failure (11002 on the platform the numbers come from); every
-    // other failure means the name is not known.
-    throw EIdSocketError(rc == EAI_AGAIN ? 11002 : 11001);
+    // EAI_AGAIN is a temporary failure; every other failure means the name is not known.
+    throw EIdSocketError(rc == EAI_AGAIN ? kWsaTryAgain : kWsaHostNotFound);
   }
   char text[INET_ADDRSTRLEN] = {};
   inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr, text, sizeof text);

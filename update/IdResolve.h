@@ -7,7 +7,7 @@ namespace vorn {
 
 // "LOCALHOST" (any case) gives "127.0.0.1", a dotted address gives itself, any other name the
 // first address the system resolver finds, in dotted form. A failed look-up raises
-// EIdSocketError (11001 "Host not found." for a name that does not exist).
+// EIdSocketError (kWsaHostNotFound "Host not found." for a name that does not exist).
 std::string ResolveHost(const std::string& host);
 
 }  // namespace vorn

@@ -11,7 +11,7 @@ class TIdTCPClient : public TIdTCPConnection {
  public:
   std::string Host;  // a name or a dotted address
   int Port = 0;
-  // Milliseconds a connect waits for the peer before failing with 10060.
+  // Milliseconds a connect waits for the peer before failing with kWsaETimedOut.
   int ConnectTimeout = kIdDefaultConnectTimeout;
 
   // Resolves Host (Resolving report for a name), reports Connecting with the address,

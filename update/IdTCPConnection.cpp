@@ -7,6 +7,7 @@
 
 #include "IdException.h"
 #include "IdResolve.h"
+#include "ScopeExit.h"
 
 namespace vorn {
 
@@ -60,17 +61,13 @@ void TIdTCPConnection::EndWork(TWorkMode mode) {
 void TIdTCPConnection::ConnectTo(const std::string& host, int port, int timeoutMs) {
   if (socket_.Connected()) throw EIdAlreadyConnected();
   socket_.Open();
-  std::string address;
-  try {
-    in_addr dotted{};
-    if (inet_pton(AF_INET, host.c_str(), &dotted) != 1) DoStatus(TIdStatus::Resolving, host);
-    address = ResolveHost(host);
-    DoStatus(TIdStatus::Connecting, address);
-  } catch (...) {
-    socket_.Close();
-    throw;
-  }
+  ScopeExit closeOnFailure([this] { socket_.Close(); });
+  in_addr dotted{};
+  if (inet_pton(AF_INET, host.c_str(), &dotted) != 1) DoStatus(TIdStatus::Resolving, host);
+  const std::string address = ResolveHost(host);
+  DoStatus(TIdStatus::Connecting, address);
   socket_.ConnectTo(address, port, timeoutMs);
+  closeOnFailure.Dismiss();
   closedByPeer_ = false;
   head_ = tail_ = 0;
   if (Intercept) Intercept->Connect();
@@ -143,7 +140,8 @@ void TIdTCPConnection::ReadFromStack() {
     n = socket_.Recv(into, size, EffectiveReadTimeout());
   } catch (const EIdSocketError& e) {
     // An abort or a shutdown after the peer's last bytes: keep what came as a normal close.
-    if ((e.LastError() == 10053 || e.LastError() == 10058) && InputBufferSize() > 0) {
+    if ((e.LastError() == kWsaEConnAborted || e.LastError() == kWsaEShutdown) &&
+        InputBufferSize() > 0) {
       HandlePeerClose();
       return;
     }
@@ -166,7 +164,8 @@ void TIdTCPConnection::Consume(std::size_t n) {
 bool TIdTCPConnection::CutLine(std::string_view buffered, int maxLineLength,
                                TIdMaxLineAction action, std::size_t& lineLength,
                                std::size_t& consumed) {
-  const std::size_t limit = static_cast<std::size_t>(maxLineLength > 0 ? maxLineLength : 16384);
+  const std::size_t limit =
+      static_cast<std::size_t>(maxLineLength > 0 ? maxLineLength : kIdMaxLineLength);
   // Only the first limit + 1 bytes matter: an LF further in makes the line too long anyway.
   const std::size_t lf = buffered.substr(0, limit + 1).find('\n');
   if (lf != std::string_view::npos) {
@@ -224,7 +223,8 @@ void TIdTCPConnection::WriteBytes(std::string_view bytes) {
     try {
       sent = socket_.Send(bytes.data(), std::min(bytes.size(), piece), EffectiveReadTimeout());
     } catch (const EIdSocketError& e) {
-      if (e.LastError() == 10053 || e.LastError() == 10054 || e.LastError() == 10058) {
+      if (e.LastError() == kWsaEConnAborted || e.LastError() == kWsaEConnReset ||
+          e.LastError() == kWsaEShutdown) {
         socket_.Close();
       }
       throw;
@@ -236,37 +236,32 @@ void TIdTCPConnection::WriteBytes(std::string_view bytes) {
 
 void TIdTCPConnection::ReadStreamToEnd(TStream& destination) {
   BeginWork(TWorkMode::wmRead, 0);
-  try {
-    if (InputBufferSize() > 0) {
-      const std::string_view first = Buffered();
-      Consume(first.size());
-      destination.Write(first);
-    }
-    const std::size_t chunk = static_cast<std::size_t>(std::max(1, RecvBufferSize));
-    // The socket may also be closed from inside a work event (an abort): the loop then ends.
-    while (socket_.Connected()) {
-      if (InputBufferSize() < chunk) {
-        try {
-          ReadFromStack();
-        } catch (const EIdConnClosedGracefully&) {
-          break;
-        }
-        continue;
-      }
-      const std::string_view piece = Buffered().substr(0, chunk);
-      Consume(chunk);
-      destination.Write(piece);
-    }
-    if (closedByPeer_ && InputBufferSize() > 0) {
-      // The tail after the last whole chunk: written, but no work step.
-      destination.Write(Buffered());
-      head_ = tail_ = 0;
-    }
-  } catch (...) {
-    EndWork(TWorkMode::wmRead);
-    throw;
+  ScopeExit endWork([this] { EndWork(TWorkMode::wmRead); });
+  if (InputBufferSize() > 0) {
+    const std::string_view first = Buffered();
+    Consume(first.size());
+    destination.Write(first);
   }
-  EndWork(TWorkMode::wmRead);
+  const std::size_t chunk = static_cast<std::size_t>(std::max(1, RecvBufferSize));
+  // The socket may also be closed from inside a work event (an abort): the loop then ends.
+  while (socket_.Connected()) {
+    if (InputBufferSize() < chunk) {
+      try {
+        ReadFromStack();
+      } catch (const EIdConnClosedGracefully&) {
+        break;
+      }
+      continue;
+    }
+    const std::string_view piece = Buffered().substr(0, chunk);
+    Consume(chunk);
+    destination.Write(piece);
+  }
+  if (closedByPeer_ && InputBufferSize() > 0) {
+    // The tail after the last whole chunk: written, but no work step.
+    destination.Write(Buffered());
+    head_ = tail_ = 0;
+  }
 }
 
 }  // namespace vorn

@@ -32,10 +32,13 @@ using TIdWorkEndEvent = std::function<void(TIdTCPConnection& sender, TWorkMode m
 // Allowed reply codes; an empty list allows any code.
 using TIdReplyCodes = std::vector<int>;
 
-// The limit a read waits for data when ReadTimeout is 0: a silent peer fails with 10060.
+// The limit a read waits for data when ReadTimeout is 0: a silent peer fails with
+// kWsaETimedOut.
 inline constexpr int kIdDefaultReadTimeout = 60000;
 // The limit a connect waits for the peer by default.
 inline constexpr int kIdDefaultConnectTimeout = 15000;
+// The longest line ReadLine accepts by default (and for a MaxLineLength of 0 or less).
+inline constexpr int kIdMaxLineLength = 16384;
 
 class TIdTCPConnection {
  public:
@@ -45,10 +48,10 @@ class TIdTCPConnection {
   TIdTCPConnection& operator=(const TIdTCPConnection&) = delete;
 
   // Settings.
-  int MaxLineLength = 16384;  // longest line accepted, the LF not counted
+  int MaxLineLength = kIdMaxLineLength;  // longest line accepted, the LF not counted
   TIdMaxLineAction MaxLineAction = TIdMaxLineAction::maException;
   // Milliseconds a read or a send waits for the peer; 0 means kIdDefaultReadTimeout.
-  // Running out fails with EIdSocketError 10060 "Connection timed out.".
+  // Running out fails with EIdSocketError kWsaETimedOut "Connection timed out.".
   int ReadTimeout = 0;
   int RecvBufferSize = 32768;  // the most one socket read takes; the chunk of ReadStreamToEnd
   int SendBufferSize = 32768;  // the most one send call is given

@@ -7,4 +7,4 @@ add_library(vorn_ftp STATIC
   IdTCPClient.cpp
   IdFTP.cpp)
 target_include_directories(vorn_ftp PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
-target_link_libraries(vorn_ftp PUBLIC vorn_idcore vorn_flags)
+target_link_libraries(vorn_ftp PUBLIC vorn_idcore vorn_util vorn_flags)

@@ -284,11 +284,16 @@ std::string AddTrailingBackslash(std::string_view path) {
   return out;
 }
 
-std::string ProgramDirectory() {
+std::string ProgramPath() {
   std::string path(4096, '\0');
   const ssize_t n = readlink("/proc/self/exe", path.data(), path.size());
   if (n <= 0) return {};
   path.resize(static_cast<size_t>(n));
+  return path;
+}
+
+std::string ProgramDirectory() {
+  const std::string path = ProgramPath();
   return path.substr(0, path.rfind('/') + 1);
 }
 
@@ -335,11 +340,25 @@ ProgramStarter SetProgramStarter(ProgramStarter starter) {
   return std::exchange(Starter(), std::move(starter));
 }
 
+namespace {
+
+// What the system says of the entry at path, links followed; false when nothing is there.
+bool StatPath(const std::string& path, struct stat& info) {
+  return !path.empty() && ::stat(path.c_str(), &info) == 0;
+}
+
+}  // namespace
+
 std::int32_t LocalFileSize(const std::string& path) {
   struct stat info {};
-  if (path.empty() || ::stat(path.c_str(), &info) != 0) return -1;
+  if (!StatPath(path, info)) return -1;
   if (!S_ISREG(info.st_mode)) return 0;
   return static_cast<std::int32_t>(static_cast<std::uint32_t>(info.st_size));
+}
+
+std::int64_t FileSize(const std::string& path) {
+  struct stat info {};
+  return StatPath(path, info) && S_ISREG(info.st_mode) ? info.st_size : -1;
 }
 
 }  // namespace vorn

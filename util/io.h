@@ -48,6 +48,8 @@ bool IsFileInUse(const std::string& path);
 // The path with the platform separator appended, unless it is empty or already ends in one.
 std::string AddTrailingBackslash(std::string_view path);
 
+// The running program file's full path ("" when the system does not tell it).
+std::string ProgramPath();
 // The directory of the running program file, ending in the separator.
 std::string ProgramDirectory();
 
@@ -64,5 +66,8 @@ ProgramStarter SetProgramStarter(ProgramStarter starter);
 // followed), its low 32 bits read as a signed value; 0 for a directory or another entry that
 // is not a regular file; -1 when nothing is there.
 std::int32_t LocalFileSize(const std::string& path);
+// The full size of the regular file at path (links followed); -1 when nothing is there or it
+// is not a regular file.
+std::int64_t FileSize(const std::string& path);
 
 }  // namespace vorn

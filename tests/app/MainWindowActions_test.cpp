@@ -364,8 +364,8 @@ TEST_F(WiredWindow, StyledButtonsAndCheckBoxesDriveTheSearch) {
 // The built program carries its version record, so its About window reads the build.
 TEST_F(WiredWindow, LookForUpdateShowsTheUpdateWindowAndStopsWhenNoServerAnswers) {
   if (!vorn::kSelfUpdate) GTEST_SKIP() << "this copy leaves its updates to the system's packages";
-  TFTPWindow window;
-  FTPWindow = &window;
+  vorn::TFTPWindow window;
+  vorn::FTPWindow = &window;
   window.IdFTP1.Host = "127.0.0.1";
   window.IdFTP1.Port = 1;  // nothing listens there: the connection is refused at once
   vorn::test::ClickOn(form->dxButton4);
@@ -373,7 +373,7 @@ TEST_F(WiredWindow, LookForUpdateShowsTheUpdateWindowAndStopsWhenNoServerAnswers
   EXPECT_EQ(window.MessageLines().value(0), QStringLiteral("Status : Connecting to 127.0.0.1."));
   EXPECT_TRUE(errors.empty());
   EXPECT_TRUE(started.empty());  // nothing was downloaded or restarted
-  FTPWindow = nullptr;
+  vorn::FTPWindow = nullptr;
 }
 
 // A copy installed from the system's packages answers with a note and never connects, even
@@ -387,8 +387,8 @@ TEST_F(WiredWindow, PackagedCopyOnlySaysWhereUpdatesComeFrom) {
   ASSERT_EQ(bind(server, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
   ASSERT_EQ(listen(server, 1), 0);
   ASSERT_EQ(getsockname(server, reinterpret_cast<sockaddr*>(&address), &length), 0);
-  TFTPWindow window;
-  FTPWindow = &window;
+  vorn::TFTPWindow window;
+  vorn::FTPWindow = &window;
   window.IdFTP1.Host = "127.0.0.1";
   window.IdFTP1.Port = ntohs(address.sin_port);
   std::vector<QString> notes;
@@ -407,7 +407,7 @@ TEST_F(WiredWindow, PackagedCopyOnlySaysWhereUpdatesComeFrom) {
   EXPECT_TRUE(errors.empty());
 
   vorn::SetInformationShower(old);
-  FTPWindow = nullptr;
+  vorn::FTPWindow = nullptr;
   close(server);
 }
 

@@ -142,7 +142,7 @@ TEST(Palette, EveryCaptionLegibleUnderLightAndDarkPalettes) {
                              {"Cancel", chooser.Button3, QMargins(3, 3, 3, 3)}});
 
     // Not shown: showing it would open the FTP connection.
-    TFTPWindow update;
+    vorn::TFTPWindow update;
     update.Add(QStringLiteral("Status : Connecting"));
     update.Gauge1->SetMaxValue(100);
     update.Gauge1->SetProgress(50);

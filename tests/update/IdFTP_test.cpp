@@ -6,6 +6,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstdint>
+#include <utility>
+#include <vector>
+
 #include "EventLog.h"
 #include "IdException.h"
 #include "ScriptedServer.h"
@@ -134,9 +138,9 @@ TEST(IdFTP, NetworkFaultsWhileOpening) {
     EXPECT_FALSE(c.ftp.IsConnected());
     server.Finish();
   }
-  {  // A greeting line of 16385 bytes.
+  {  // A greeting line one byte over the limit.
     S server;
-    server.Run({S::Say("220 " + std::string(16381, 'a')), S::Silent()});
+    server.Run({S::Say("220 " + std::string(kIdMaxLineLength - 3, 'a')), S::Silent()});
     Client c(server.Port());
     EXPECT_EQ(ErrorOf<EIdReadLnMaxLineLengthExceeded>([&] { c.ftp.OpenConnection(); }),
               "Max line length exceeded.");
@@ -173,23 +177,26 @@ TEST(IdFTP, NetworkFaultsWhileOpening) {
 }
 
 TEST(IdFTP, DirectoryAndSizeQueries) {
+  // Each reply of the server with what the query makes of it.
+  const std::pair<const char*, const char*> dirs[] = {
+      {"257 \"/docs/Quillo/Programs\" is current directory.\r\n", "/docs/Quillo/Programs"},
+      {"257 is current directory.\r\n", ""},
+      {"257 only \"one quote\r\n", ""}};
+  const std::pair<const char*, std::int64_t> sizes[] = {{"213 48128\r\n", 48128},
+                                                        {"213 size 48128\r\n", 48128},
+                                                        {"213 unknown\r\n", -1},
+                                                        {"213 -5\r\n", -1},
+                                                        {"550 Vorn10.exe: No such file.\r\n", -1},
+                                                        {"213 6000000000\r\n", 6000000000LL}};
+  std::vector<S::Step> script = {S::On("CWD /nope/", "550 No such directory.\r\n"),
+                                 S::On("CWD /docs/Quillo/Programs/", "250 OK\r\n")};
+  for (const auto& [reply, dir] : dirs) script.push_back(S::On("PWD", reply));
+  for (const auto& [reply, size] : sizes) script.push_back(S::On("SIZE Vorn10.exe", reply));
+  script.push_back(S::On("PASV", "227 Entering Passive Mode (10,0,0,1,19,137).\r\n"));
+  script.push_back(S::On("PASV", "227 Entering Passive Mode 10,0,0,1,19,137\r\n"));
+  script.push_back(S::Silent());
   S server;
-  server.Run(Login({
-      S::On("CWD /nope/", "550 No such directory.\r\n"),
-      S::On("CWD /docs/Quillo/Programs/", "250 OK\r\n"),
-      S::On("PWD", "257 \"/docs/Quillo/Programs\" is current directory.\r\n"),
-      S::On("PWD", "257 is current directory.\r\n"),
-      S::On("PWD", "257 only \"one quote\r\n"),
-      S::On("SIZE Vorn10.exe", "213 48128\r\n"),
-      S::On("SIZE Vorn10.exe", "213 size 48128\r\n"),
-      S::On("SIZE Vorn10.exe", "213 unknown\r\n"),
-      S::On("SIZE Vorn10.exe", "213 -5\r\n"),
-      S::On("SIZE Vorn10.exe", "550 Vorn10.exe: No such file.\r\n"),
-      S::On("SIZE big", "213 6000000000\r\n"),
-      S::On("PASV", "227 Entering Passive Mode (10,0,0,1,19,137).\r\n"),
-      S::On("PASV", "227 Entering Passive Mode 10,0,0,1,19,137\r\n"),
-      S::Silent(),
-  }));
+  server.Run(Login(std::move(script)));
   Client c(server.Port());
   c.ftp.OpenConnection();
   try {
@@ -200,15 +207,8 @@ TEST(IdFTP, DirectoryAndSizeQueries) {
     EXPECT_STREQ(e.what(), "No such directory.\r\n");
   }
   c.ftp.ChangeWorkingDir("/docs/Quillo/Programs/");
-  EXPECT_EQ(c.ftp.QueryWorkingDir(), "/docs/Quillo/Programs");
-  EXPECT_EQ(c.ftp.QueryWorkingDir(), "");
-  EXPECT_EQ(c.ftp.QueryWorkingDir(), "");
-  EXPECT_EQ(c.ftp.QuerySize("Vorn10.exe"), 48128);
-  EXPECT_EQ(c.ftp.QuerySize("Vorn10.exe"), 48128);
-  EXPECT_EQ(c.ftp.QuerySize("Vorn10.exe"), -1);
-  EXPECT_EQ(c.ftp.QuerySize("Vorn10.exe"), -1);
-  EXPECT_EQ(c.ftp.QuerySize("Vorn10.exe"), -1);
-  EXPECT_EQ(c.ftp.QuerySize("big"), 6000000000LL);
+  for (const auto& [reply, dir] : dirs) EXPECT_EQ(c.ftp.QueryWorkingDir(), dir) << reply;
+  for (const auto& [reply, size] : sizes) EXPECT_EQ(c.ftp.QuerySize("Vorn10.exe"), size) << reply;
   for (int i = 0; i < 2; ++i) {
     std::string address;
     int port = 0;

@@ -16,6 +16,15 @@ using test::EventLog;
 using test::ScriptedServer;
 using Lines = std::vector<std::string>;
 
+// Connects c to the server at host, its events going to log.
+void ConnectLogged(TIdTCPClient& c, EventLog& log, const ScriptedServer& server,
+                   const char* host = "127.0.0.1") {
+  c.Host = host;
+  c.Port = server.Port();
+  log.Hook(c);
+  c.Connect();
+}
+
 TIdRFCReply ReplyFrom(std::deque<std::string> raw, std::size_t* left = nullptr) {
   TIdRFCReply reply;
   reply.Parse(TIdRFCReply::ReadLines([&raw] {
@@ -100,7 +109,7 @@ TEST(IdTCPConnection, CutLineKeepsToMaxLineLength) {
 
 TEST(IdTCPConnection, ReadsLinesAndRepliesFromTheSocket) {
   ScriptedServer server;
-  const std::string longLine(16385, 'x');
+  const std::string longLine(kIdMaxLineLength + 1, 'x');
   server.Run({ScriptedServer::Say("\r\n\r\n220-Hello\r\n220 there\r\nline\r\r\n"
                                   "abcdefghij\n" +
                                   longLine),
@@ -125,14 +134,14 @@ TEST(IdTCPConnection, ReadsLinesAndRepliesFromTheSocket) {
   EXPECT_EQ(c.ReadLine(), "efgh");
   EXPECT_EQ(c.ReadLine(), "ij");
   c.MaxLineAction = TIdMaxLineAction::maException;
-  c.MaxLineLength = 16384;
+  c.MaxLineLength = kIdMaxLineLength;
   try {
     c.ReadLine();
-    FAIL() << "a line of 16385 bytes was accepted";
+    FAIL() << "a line one byte over the limit was accepted";
   } catch (const EIdReadLnMaxLineLengthExceeded& e) {
     EXPECT_STREQ(e.what(), "Max line length exceeded.");
   }
-  EXPECT_LE(seen.size(), 16385u + 48u + 32768u);  // never reads far past the limit
+  EXPECT_LE(seen.size(), kIdMaxLineLength + 1u + 48u + 32768u);  // never reads far past the limit
   c.Disconnect();
   EXPECT_FALSE(c.IsConnected());
   try {
@@ -153,11 +162,8 @@ TEST(IdTCPConnection, ReadStreamToEndCountsWholeChunks) {
   ScriptedServer server;
   server.Run({ScriptedServer::Say(payload), ScriptedServer::Close()});
   TIdTCPClient c;
-  c.Host = "localhost";
-  c.Port = server.Port();
   EventLog log;
-  log.Hook(c);
-  c.Connect();
+  ConnectLogged(c, log, server, "localhost");
   TMemoryStream into;
   c.ReadStreamToEnd(into);
   server.Finish();
@@ -173,11 +179,8 @@ TEST(IdTCPConnection, PeerClosingWhileAReplyIsAwaited) {
   ScriptedServer server;
   server.Run({ScriptedServer::Say("220 Hel"), ScriptedServer::Close()});
   TIdTCPClient c;
-  c.Host = "127.0.0.1";
-  c.Port = server.Port();
   EventLog log;
-  log.Hook(c);
-  c.Connect();
+  ConnectLogged(c, log, server);
   try {
     c.ReadReply();
     FAIL();
@@ -203,10 +206,39 @@ TEST(IdTCPConnection, ASilentPeerTimesOut) {
     c.ReadLine();
     FAIL();
   } catch (const EIdSocketError& e) {
-    EXPECT_EQ(e.LastError(), 10060);
+    EXPECT_EQ(e.LastError(), kWsaETimedOut);
     EXPECT_STREQ(e.what(), "Socket Error # 10060\r\nConnection timed out.");
   }
   c.Disconnect();
+  server.Finish();
+}
+
+TEST(IdTCPConnection, AcceptTakesOnePeerAndTheListenerGoesEitherWay) {
+  ScriptedServer server;
+  server.Run({ScriptedServer::Silent()});
+  TIdTCPClient control;
+  control.Host = "127.0.0.1";
+  control.Port = server.Port();
+  control.Connect();
+  // Nobody comes: the wait ends in time and the listener is closed.
+  TIdTCPClient data;
+  ASSERT_GT(data.Listen(control), 0);
+  try {
+    data.Accept(50);
+    FAIL();
+  } catch (const EIdSocketError& e) {
+    EXPECT_EQ(e.LastError(), kWsaETimedOut);
+  }
+  EXPECT_FALSE(data.IOHandler().Connected());
+  // A peer comes: the connection is the peer's.
+  TIdTCPClient peer;
+  peer.Host = "127.0.0.1";
+  peer.Port = data.Listen(control);
+  peer.Connect();
+  data.Accept(5000);
+  data.WriteBytes("hello\r\n");
+  EXPECT_EQ(peer.ReadLine(), "hello");
+  control.Disconnect();
   server.Finish();
 }
 

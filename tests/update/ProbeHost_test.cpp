@@ -152,7 +152,7 @@ TEST(ProbeLoopback, AnswersWithWhicheverSocketTheSystemAllows) {
   };
   if (refused) {
     // Neither socket: the probe fails with the system's refusal, and the check would stop.
-    EXPECT_EQ(refused, 10013);
+    EXPECT_EQ(refused, kWsaEAcces);
     EXPECT_FALSE(ProbeHost(ping, "127.0.0.1", 5000));
     EXPECT_EQ(ProbeResultText, "Failed");
     EXPECT_THROW(ping.EchoExchange(""), EIdSocketError);

@@ -411,7 +411,7 @@ TEST_F(UpdateCheckTest, ProbeFailureOrNoSizeEndsQuietly) {
   Serve(Program() + "x");
   // A system that allows no ICMP socket.
   window_->Ping1.SetSocketFactory(
-      []() -> std::unique_ptr<TIcmpSocket> { throw EIdSocketError(10013); });
+      []() -> std::unique_ptr<TIcmpSocket> { throw EIdSocketError(kWsaEAcces); });
   CheckForUpdate();
   EXPECT_TRUE(Lines().isEmpty());
   EXPECT_TRUE(asked_.isEmpty());

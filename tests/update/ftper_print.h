@@ -1,4 +1,5 @@
-// Lets test failures print Qt strings as text rather than as bytes.
+// Lets test failures print Qt strings as text rather than as bytes. Global, beside QString,
+// so that the test framework finds it.
 #pragma once
 
 #include <QString>

@@ -119,6 +119,14 @@ TEST(UpdateWindow, ErrorTextEndsWithAFullStopWhenTheMessageEndsAfterIt) {
             QStringLiteral("Already connected."));
   EXPECT_EQ(ErrorBoxText(QStringLiteral("Socket Error # 10061\r\n")),
             QStringLiteral("Socket Error # 10061\r\n"));
+  // An error escaping a handler of the window reaches the update's error box as shown.
+  QStringList shown;
+  const UpdateBoxes old =
+      SetUpdateBoxes({nullptr, nullptr, [&shown](QWidget*, const QString& t) { shown << t; }});
+  TFTPWindow w;
+  w.Guarded([] { throw std::runtime_error("550 No such directory"); });
+  SetUpdateBoxes(old);
+  EXPECT_EQ(shown, QStringList{QStringLiteral("550 No such directory.")});
 }
 
 }  // namespace

@@ -145,6 +145,7 @@ TEST(PathHelpers, TrailingSeparatorProgramDirectoryAndFilesInUse) {
   ASSERT_FALSE(dir.empty());
   EXPECT_EQ(dir.front(), '/');
   EXPECT_EQ(dir.back(), '/');
+  EXPECT_EQ(ProgramPath().substr(0, dir.size()), dir);
   TempTree t;
   t.Write("f.txt", "x");
   t.Fifo("pipe");
@@ -212,6 +213,11 @@ TEST(LocalFileSize, SizesFollowLinksAndKeepTheLow32Bits) {
   EXPECT_EQ(LocalFileSize(t.Path("big")), 5);
   ASSERT_EQ(truncate(t.Path("big").c_str(), off_t{3} << 30), 0);
   EXPECT_EQ(LocalFileSize(t.Path("big")), -(1 << 30));
+  // The full size, for a check that the whole file is there.
+  EXPECT_EQ(FileSize(t.Path("big")), std::int64_t{3} << 30);
+  EXPECT_EQ(FileSize(t.Path("link")), 1234);
+  EXPECT_EQ(FileSize(t.Path("dir")), -1);
+  EXPECT_EQ(FileSize(t.Path("missing")), -1);
 }
 
 }  // namespace

@@ -1,14 +1,10 @@
 #include "UpdateCheck.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QApplication>
-#include <QPlainTextEdit>
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <exception>
 #include <limits>
@@ -17,7 +13,6 @@
 
 #include "IdException.h"
 #include "ProbeHost.h"
-#include "UpdateBoxes.h"
 #include "UpdateSignature.h"
 #include "ftper.h"
 #include "io.h"
@@ -42,8 +37,9 @@ bool& Quitting() {
   return quitting;
 }
 
-bool& Running() {
-  static bool running = false;
+// The view of the check that runs, or nullptr.
+UpdateView*& Running() {
+  static UpdateView* running = nullptr;
   return running;
 }
 
@@ -51,14 +47,14 @@ bool& Running() {
 // closes the connection.
 class RunningCheck {
  public:
-  explicit RunningCheck(TFTPWindow& window) : window_(window) {
-    Running() = true;
+  explicit RunningCheck(UpdateView& view) : view_(view) {
+    Running() = &view;
     Quitting() = false;
   }
   ~RunningCheck() {
-    Running() = false;
+    Running() = nullptr;
     try {
-      window_.CloseIfPending();
+      view_.CloseIfPending();
     } catch (...) {
       // Closing reports and closes the socket; there is nothing left to tell the user.
     }
@@ -67,7 +63,7 @@ class RunningCheck {
   RunningCheck& operator=(const RunningCheck&) = delete;
 
  private:
-  TFTPWindow& window_;
+  UpdateView& view_;
 };
 
 // The hourglass for the time of a transfer, restored also when the transfer fails.
@@ -174,13 +170,6 @@ std::string FetchSignature(TIdFTP& ftp) {
   return sink.Data();
 }
 
-// The file's full size, or -1 when it is not a regular file.
-std::int64_t FileSize(const std::string& path) {
-  struct stat info {};
-  if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return -1;
-  return info.st_size;
-}
-
 // A byte count as a gauge value: a size beyond the gauge's range is held at its top, while -1
 // (no size) stays -1 for the gauge to refuse.
 int GaugeMaximum(std::int64_t size) {
@@ -190,7 +179,7 @@ int GaugeMaximum(std::int64_t size) {
 // Keeps the running program as Prog.old, puts the download in its place in one rename and
 // restarts from it; a program stands at the path throughout. When the program cannot be kept
 // or replaced, the download goes to the fallback name and the user is told.
-void InstallDownload(TFTPWindow& window, const ProgramFile& program, const std::string& download) {
+void InstallDownload(UpdateView& view, const ProgramFile& program, const std::string& download) {
   const std::string old = program.Directory + OldProgramName;
   const std::string fallback = program.Directory + RemoteFileName + "New.exe";
   // The new bytes must be on disk before a name points at them.
@@ -216,10 +205,8 @@ void InstallDownload(TFTPWindow& window, const ProgramFile& program, const std::
     ::unlink(old.c_str());
   }
   Step(SwapStep::Fallback, download, fallback);
-  const QString name = QString::fromLocal8Bit(RemoteFileName);
-  Boxes().Notify(&window, QStringLiteral("New file is called") + name +
-                              QStringLiteral("New.exe. Exit this version and Rename it to ") +
-                              name);
+  view.Notify("New file is called" + RemoteFileName +
+              "New.exe. Exit this version and Rename it to " + RemoteFileName);
 }
 
 }  // namespace
@@ -231,17 +218,14 @@ Restarter SetRestarter(Restarter restarter) {
 }
 
 void AbortUpdateForQuit() {
-  if (!Running()) return;
+  if (Running() == nullptr) return;
   Quitting() = true;
-  if (FTPWindow != nullptr) FTPWindow->AbortForQuit();
+  Running()->AbortForQuit();
 }
 
 ProgramFile UpdateProgramFile() {
   if (ProgramFileInPlace()) return *ProgramFileInPlace();
-  std::string path(4096, '\0');
-  const ssize_t n = ::readlink("/proc/self/exe", path.data(), path.size());
-  path.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
-  return {path, path.substr(0, path.rfind('/') + 1)};
+  return {ProgramPath(), ProgramDirectory()};
 }
 
 void SetUpdateProgramFile(std::optional<ProgramFile> file) {
@@ -252,12 +236,12 @@ Terminator SetTerminator(Terminator terminator) {
   return std::exchange(TerminatorInPlace(), std::move(terminator));
 }
 
-bool UpdateCheckRunning() { return Running(); }
+bool UpdateCheckRunning() { return Running() != nullptr; }
 
-bool EnsureConnected(TFTPWindow& window) {
-  if (window.IdFTP1.IsConnected()) return true;
+bool EnsureConnected(UpdateView& view) {
+  if (view.Connection().IsConnected()) return true;
   try {
-    window.IdFTP1.OpenConnection(true);
+    view.Connection().OpenConnection(true);
     return true;
   } catch (...) {
     // The connection's status lines already tell what happened.
@@ -265,92 +249,84 @@ bool EnsureConnected(TFTPWindow& window) {
   }
 }
 
-std::int32_t RemoteFileSize(TFTPWindow& window, const std::string& name, const std::string& dir,
+std::int32_t RemoteFileSize(UpdateView& view, const std::string& name, const std::string& dir,
                             bool clearLog) {
-  if (clearLog) window.FtpRtf->clear();
-  if (!EnsureConnected(window)) return -1;
-  window.IdFTP1.ChangeWorkingDir(dir);
-  const std::int64_t size = window.IdFTP1.QuerySize(name);
+  if (clearLog) view.ClearLines();
+  if (!EnsureConnected(view)) return -1;
+  view.Connection().ChangeWorkingDir(dir);
+  const std::int64_t size = view.Connection().QuerySize(name);
   if (size < 0) return -1;
   return static_cast<std::int32_t>(static_cast<std::uint32_t>(size));
 }
 
-std::int64_t DownloadFile(TFTPWindow& window, const std::string& remoteName,
+std::int64_t DownloadFile(UpdateView& view, const std::string& remoteName,
                           const std::string& localPath) {
-  TIdFTP& ftp = window.IdFTP1;
+  TIdFTP& ftp = view.Connection();
   if (!ftp.IsConnected()) return -1;
-  window.TransferredCount = 0;
   // The path comes from the server's own answer, not from the folder the check asked for.
   const std::string remotePath = ftp.QueryWorkingDir() + "/" + remoteName;
-  window.Gauge1->SetProgress(0);
   const std::int64_t size = ftp.QuerySize(remotePath);
-  window.Gauge1->SetMaxValue(GaugeMaximum(size));  // the gauge refuses -1 with its range error
+  view.StartProgress(GaugeMaximum(size));  // the gauge refuses -1 with its range error
   WaitCursor wait;
   ftp.Download(remotePath, localPath, true, false);
   return size;
 }
 
-void LookForUpdate(TFTPWindow& window) {
+void LookForUpdate(UpdateView& view) {
   // Taken before anything is moved: once the file is renamed, /proc/self/exe names the new name.
   const ProgramFile program = UpdateProgramFile();
-  window.FtpRtf->clear();
+  view.ClearLines();
   if (!ProbeSucceeded) return;
-  const std::int32_t remote = RemoteFileSize(window, RemoteFileName, RemoteDir, false);
+  const std::int32_t remote = RemoteFileSize(view, RemoteFileName, RemoteDir, false);
   const std::int32_t local = LocalFileSize(program.Path);
   if (remote == local || remote == -1) {
-    window.FtpRtf->clear();
-    window.Add(QStringLiteral("Your version is the newest"));
+    view.ClearLines();
+    view.AddLine("Your version is the newest");
     return;
   }
 
   const std::string download = program.Directory + DownloadName;
   ::unlink(download.c_str());
-  window.Add(QStringLiteral("NEWER VERSION FOUND"));
-  if (!Boxes().AskYesNo(&window, QStringLiteral("New version found.  Download now ?"))) {
-    window.Add(QStringLiteral("User aborted operation"));
-    window.close();
+  view.AddLine("NEWER VERSION FOUND");
+  if (!view.AskYesNo("New version found.  Download now ?")) {
+    view.AddLine("User aborted operation");
+    view.Dismiss();
     return;
   }
-  window.show();
-  window.raise();
-  window.activateWindow();
+  view.Present();
   if (Quitting()) return;
   // An Abort pressed before this download (say, when no transfer ran) is not about it.
-  window.ClearAbortRequested();
-  window.Add(QStringLiteral("Downloading, Please Wait"));
+  view.ClearAbortRequested();
+  view.AddLine("Downloading, Please Wait");
   DownloadOnError failed(download);
-  const std::int64_t expected = DownloadFile(window, RemoteFileName, download);
-  if (window.AbortRequested() || Quitting()) return;
+  const std::int64_t expected = DownloadFile(view, RemoteFileName, download);
+  if (view.AbortRequested() || Quitting()) return;
   // A transfer cut short without an error must not replace the program with part of a file.
   if (expected < 0 || FileSize(download) != expected) {
     ::unlink(download.c_str());
-    window.Add(QStringLiteral("Download incomplete"));
+    view.AddLine("Download incomplete");
     return;
   }
   // Only the maker's signature makes the bytes a program worth running.
-  const std::string signature = FetchSignature(window.IdFTP1);
-  if (window.AbortRequested() || Quitting()) return;
+  const std::string signature = FetchSignature(view.Connection());
+  if (view.AbortRequested() || Quitting()) return;
   if (!VerifyUpdateSignature(download, signature)) {
     ::unlink(download.c_str());
-    Boxes().ShowError(&window, QString::fromLatin1(kNotSignedText));
+    view.ShowError(kNotSignedText);
     return;
   }
-  InstallDownload(window, program, download);
+  InstallDownload(view, program, download);
 }
 
-void CheckForUpdate(TFTPWindow& window) {
-  if (Running()) return;  // the download pumps events, so the button can be pressed again
-  RunningCheck running(window);
-  try {
-    window.show();  // on a window already open, this brings it to the front
-    window.raise();
-    window.activateWindow();
-    if (!EnsureConnected(window)) return;
-    ProbeHost(window.Ping1, window.IdFTP1.Host, 5000);
-    LookForUpdate(window);
-  } catch (const std::exception& e) {
-    Boxes().ShowError(&window, ErrorBoxText(QString::fromLocal8Bit(e.what())));
-  }
+void CheckForUpdate(UpdateView& view) {
+  if (Running() != nullptr) return;  // the download pumps events, so it can be asked again
+  RunningCheck running(view);
+  view.Guarded([&view] {
+    view.Present();  // on a window already open, this brings it to the front
+    if (!EnsureConnected(view)) return;
+    ProbeHost(view.EchoClient(), view.Connection().Host, 5000);
+    LookForUpdate(view);
+  });
 }
 
 void CheckForUpdate() {

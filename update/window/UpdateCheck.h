@@ -2,7 +2,7 @@
 // probes the server host, compares the size of the program file on the server with the
 // running one, and on a difference and the user's Yes downloads the new file, puts it in the
 // program's place and restarts the program from it. All on the GUI thread; only the download
-// pumps events.
+// pumps events. The check shows and asks through an UpdateView, which the window implements.
 #pragma once
 
 #include <cstdint>
@@ -11,8 +11,7 @@
 #include <string>
 
 #include "ProgramSwap.h"
-
-class TFTPWindow;
+#include "UpdateView.h"
 
 namespace vorn {
 
@@ -59,29 +58,30 @@ void AbortUpdateForQuit();
 // True while a check runs, download included.
 bool UpdateCheckRunning();
 
-// Opens the window's connection with login when it is not open. False when it could not be
+// Opens the view's connection with login when it is not open. False when it could not be
 // opened; the error is swallowed (the connection's status lines stay in the message area).
-bool EnsureConnected(TFTPWindow& window);
+bool EnsureConnected(UpdateView& view);
 
 // The size the server reports for name in dir (after changing to dir), as a 32-bit value; -1
 // without a connection or a size. clearLog clears the message area first. Errors of the change
 // of directory are raised.
-std::int32_t RemoteFileSize(TFTPWindow& window, const std::string& name, const std::string& dir,
+std::int32_t RemoteFileSize(UpdateView& view, const std::string& name, const std::string& dir,
                             bool clearLog);
 
 // Downloads remoteName from the server's current directory into localPath (created or
-// truncated), with the progress on the window. Returns the size the server reported for the
-// file before the transfer (-1 when it gave none), or -1 at once without a connection.
-std::int64_t DownloadFile(TFTPWindow& window, const std::string& remoteName,
+// truncated), with the progress on the view. Returns the size the server reported for the
+// file before the transfer, or -1 at once without a connection. A server that reports no size
+// ends the download before it starts, with the gauge's range error.
+std::int64_t DownloadFile(UpdateView& view, const std::string& remoteName,
                           const std::string& localPath);
 
 // The check proper, after the connection and the probe: compare, ask, download, swap, restart.
-void LookForUpdate(TFTPWindow& window);
+void LookForUpdate(UpdateView& view);
 
-// Everything "Look for update" does: shows the window, makes sure the connection is open,
+// Everything "Look for update" does: shows the view, makes sure the connection is open,
 // probes the server host, runs LookForUpdate. Does nothing while a check runs. Never raises:
 // an error that ends the check is shown in the error box.
-void CheckForUpdate(TFTPWindow& window);
+void CheckForUpdate(UpdateView& view);
 // The same with the application's update window, FTPWindow.
 void CheckForUpdate();
 

@@ -11,22 +11,21 @@
 #include <QScreen>
 #include <QStatusBar>
 #include <algorithm>
-#include <exception>
 #include <limits>
 
 #include "DesignFont.h"
+#include "ErrorBox.h"
 #include "ProbeHost.h"
+#include "TextBytes.h"
 #include "UpdateBoxes.h"
 #include "UpdateCheck.h"
 
-TFTPWindow* FTPWindow = nullptr;
+namespace vorn {
 
-using vorn::DesignFont;
+TFTPWindow* FTPWindow = nullptr;
 
 namespace {
 
-// The design's face where the system has it. MS Sans Serif is narrow: without it a condensed
-// sans face keeps figures and captions within the widths of the layout.
 // A 64-bit byte count as a gauge value: counts beyond the gauge's range are held at its ends.
 int GaugeValue(std::int64_t value) {
   return static_cast<int>(std::clamp<std::int64_t>(value, std::numeric_limits<int>::min(),
@@ -101,11 +100,11 @@ TFTPWindow::TFTPWindow(QWidget* parent)
   StatusBar1->setSizeGripEnabled(false);
 
   // After the status bar, so the bar's top pixel row does not cover it.
-  Gauge1 = new vorn::TGauge(Panel4);
+  Gauge1 = new TGauge(Panel4);
   Gauge1->setObjectName(QStringLiteral("Gauge1"));
   Gauge1->setGeometry(16, 472, 321, 25);
   Gauge1->SetBackColor(QColor(0, 0, 255));
-  Gauge1->SetBorderStyle(vorn::TGaugeBorderStyle::bsNone);
+  Gauge1->SetBorderStyle(TGaugeBorderStyle::bsNone);
   Gauge1->SetProgress(0);
 
   Button2 = new QPushButton(QStringLiteral("Abort"), Panel4);
@@ -123,50 +122,62 @@ TFTPWindow::TFTPWindow(QWidget* parent)
   IdFTP1.Username = "tavo";
   IdFTP1.Password = "brimtu47";
   IdFTP1.Passive = true;
-  IdFTP1.MaxLineAction = vorn::TIdMaxLineAction::maException;
-  IdFTP1.ProxySettings = {vorn::TIdFtpProxyType::fpcmNone, std::string(), 0};
+  IdFTP1.MaxLineAction = TIdMaxLineAction::maException;
+  IdFTP1.ProxySettings = {TIdFtpProxyType::fpcmNone, std::string(), 0};
   IdFTP1.Intercept = &IdConnectionIntercept1;
-  IdFTP1.OnStatus = [this](vorn::TIdTCPConnection&, vorn::TIdStatus status,
-                           const std::string& text) { IdFTP1Status(status, text); };
-  IdFTP1.OnConnected = [this](vorn::TIdTCPConnection&) { IdFTP1Connected(); };
-  IdFTP1.OnDisconnected = [this](vorn::TIdTCPConnection&) { IdFTP1Disconnected(); };
-  IdFTP1.OnWorkBegin = [this](vorn::TIdTCPConnection&, vorn::TWorkMode mode, std::int64_t total) {
+  IdFTP1.OnStatus = [this](TIdTCPConnection&, TIdStatus status, const std::string& text) {
+    IdFTP1Status(status, text);
+  };
+  IdFTP1.OnConnected = [this](TIdTCPConnection&) { IdFTP1Connected(); };
+  IdFTP1.OnDisconnected = [this](TIdTCPConnection&) { IdFTP1Disconnected(); };
+  IdFTP1.OnWorkBegin = [this](TIdTCPConnection&, TWorkMode mode, std::int64_t total) {
     IdFTP1WorkBegin(mode, total);
   };
-  IdFTP1.OnWork = [this](vorn::TIdTCPConnection&, vorn::TWorkMode mode, std::int64_t count) {
+  IdFTP1.OnWork = [this](TIdTCPConnection&, TWorkMode mode, std::int64_t count) {
     IdFTP1Work(mode, count);
   };
-  IdFTP1.OnWorkEnd = [this](vorn::TIdTCPConnection&, vorn::TWorkMode mode) { IdFTP1WorkEnd(mode); };
-  IdFTP1.OnAfterGet = [this](vorn::TIdFTP&, vorn::TStream&) { IdFTP1AfterGet(); };
+  IdFTP1.OnWorkEnd = [this](TIdTCPConnection&, TWorkMode mode) { IdFTP1WorkEnd(mode); };
+  IdFTP1.OnAfterGet = [this](TIdFTP&, TStream&) { IdFTP1AfterGet(); };
 
   Ping1.Host = VORN_UPDATE_HOST;
-  Ping1.OnReply = [this](const vorn::TReplyStatus& status) { Ping1Reply(status); };
+  Ping1.OnReply = [this](const TReplyStatus& status) { Ping1Reply(status); };
 }
 
-// The client's events point into this window; a connection still open closes quietly with it.
-TFTPWindow::~TFTPWindow() {
-  IdFTP1.OnStatus = nullptr;
-  IdFTP1.OnConnected = nullptr;
-  IdFTP1.OnDisconnected = nullptr;
-  IdFTP1.OnWorkBegin = nullptr;
-  IdFTP1.OnWork = nullptr;
-  IdFTP1.OnWorkEnd = nullptr;
-  IdFTP1.OnAfterGet = nullptr;
-  Ping1.OnReply = nullptr;
-}
+// The client's events point into this window, but a connection still open closes quietly
+// with it: the client and the echo client raise no events as they are destroyed.
+TFTPWindow::~TFTPWindow() = default;
 
-template <typename Work>
-void TFTPWindow::Guarded(Work&& work) {
-  try {
-    work();
-  } catch (const std::exception& e) {
-    vorn::Boxes().ShowError(this, vorn::ErrorBoxText(QString::fromLocal8Bit(e.what())));
-  }
+void TFTPWindow::Guarded(const std::function<void()>& work) {
+  vorn::Guarded(this, work, Boxes().ShowError);
 }
 
 void TFTPWindow::Add(const QString& text) { FtpRtf->appendPlainText(text); }
 
-void TFTPWindow::Add(const std::string& text) { Add(QString::fromLocal8Bit(text)); }
+void TFTPWindow::ClearLines() { FtpRtf->clear(); }
+
+void TFTPWindow::AddLine(std::string_view text) { Add(FromBytes(text)); }
+
+void TFTPWindow::StartProgress(int maximum) {
+  TransferredCount = 0;
+  Gauge1->SetProgress(0);
+  Gauge1->SetMaxValue(maximum);
+}
+
+void TFTPWindow::Present() {
+  show();
+  raise();
+  activateWindow();
+}
+
+void TFTPWindow::Dismiss() { close(); }
+
+bool TFTPWindow::AskYesNo(std::string_view question) {
+  return Boxes().AskYesNo(this, FromBytes(question));
+}
+
+void TFTPWindow::Notify(std::string_view text) { Boxes().Notify(this, FromBytes(text)); }
+
+void TFTPWindow::ShowError(std::string_view text) { Boxes().ShowError(this, FromBytes(text)); }
 
 QStringList TFTPWindow::MessageLines() const {
   const QString all = FtpRtf->toPlainText();
@@ -201,11 +212,11 @@ void TFTPWindow::FormShow() { abortRequested_ = false; }
 // owns the connection: opening it anew in the middle of a download would pull the control
 // connection from under the transfer.
 void TFTPWindow::FormActivate() {
-  if (!vorn::UpdateCheckRunning()) vorn::EnsureConnected(*this);
+  if (!UpdateCheckRunning()) EnsureConnected(*this);
 }
 
 void TFTPWindow::Button1Click() {
-  if (vorn::UpdateCheckRunning()) {
+  if (UpdateCheckRunning()) {
     // A download is running inside the check: stop it, and let the check close the
     // connection once the transfer has ended, so the transfer never finds it gone.
     abortRequested_ = true;
@@ -237,16 +248,16 @@ void TFTPWindow::Button2Click() {
 
 void TFTPWindow::IdFTP1Connected() {}
 
-void TFTPWindow::IdFTP1Status(vorn::TIdStatus, const std::string& text) {
-  Add(QStringLiteral("Status : ") + QString::fromLocal8Bit(text));
+void TFTPWindow::IdFTP1Status(TIdStatus, const std::string& text) {
+  Add(QStringLiteral("Status : ") + FromBytes(text));
 }
 
 void TFTPWindow::IdFTP1Disconnected() { Add(QStringLiteral("Disconnected")); }
 
-void TFTPWindow::IdFTP1WorkBegin(vorn::TWorkMode mode, std::int64_t expectedTotal) {
+void TFTPWindow::IdFTP1WorkBegin(TWorkMode mode, std::int64_t expectedTotal) {
   Add(QStringLiteral("*******BEGIN*********"));
   Gauge1->SetProgress(0);
-  if (mode == vorn::TWorkMode::wmWrite) {
+  if (mode == TWorkMode::wmWrite) {
     Gauge1->SetMaxValue(GaugeValue(expectedTotal));
   } else {
     // The gauge's maximum stays as the check set it from the size query.
@@ -259,11 +270,11 @@ void TFTPWindow::IdFTP1WorkBegin(vorn::TWorkMode mode, std::int64_t expectedTota
 
 void TFTPWindow::Pump() { QCoreApplication::processEvents(); }
 
-void TFTPWindow::IdFTP1Work(vorn::TWorkMode mode, std::int64_t count) {
+void TFTPWindow::IdFTP1Work(TWorkMode mode, std::int64_t count) {
   // Pumping and repainting are spaced in time; the gauge and the status bar take every step.
   const bool pump = !LastPump().isValid() || LastPump().elapsed() >= kPumpIntervalMs;
   if (pump) Pump();
-  if (mode == vorn::TWorkMode::wmRead) {
+  if (mode == TWorkMode::wmRead) {
     Gauge1->SetProgress(GaugeValue(count));
   } else {
     TransferredCount += count;
@@ -278,7 +289,7 @@ void TFTPWindow::IdFTP1Work(vorn::TWorkMode mode, std::int64_t count) {
   }
 }
 
-void TFTPWindow::IdFTP1WorkEnd(vorn::TWorkMode) {
+void TFTPWindow::IdFTP1WorkEnd(TWorkMode) {
   repaint();
   Add(QStringLiteral("*****Finished*******"));
   StatusBar1->showMessage(QStringLiteral("Finished"));
@@ -291,4 +302,6 @@ void TFTPWindow::IdFTP1AfterGet() {
   Gauge1->SetProgress(0);
 }
 
-void TFTPWindow::Ping1Reply(const vorn::TReplyStatus& status) { vorn::StoreProbeReply(status); }
+void TFTPWindow::Ping1Reply(const TReplyStatus& status) { StoreProbeReply(status); }
+
+}  // namespace vorn

@@ -1,7 +1,8 @@
 // The update window: the FTP connection of the self-update and the echo probe live here, every
 // status report and progress step of the connection becomes a line in the message area, a
 // download's progress shows on the gauge and in the status bar, and "Abort" stops a running
-// download. Created hidden at start-up and kept for the whole run; the update check shows it.
+// download. Created hidden at start-up and kept for the whole run; the update check shows it
+// and reports through it as its UpdateView.
 #pragma once
 
 #include <QStringList>
@@ -12,6 +13,7 @@
 #include "IdConnectionIntercept.h"
 #include "IdFTP.h"
 #include "IdIcmpClient.h"
+#include "UpdateView.h"
 
 class QFrame;
 class QLabel;
@@ -20,7 +22,9 @@ class QPlainTextEdit;
 class QPushButton;
 class QStatusBar;
 
-class TFTPWindow : public QWidget {
+namespace vorn {
+
+class TFTPWindow : public QWidget, public UpdateView {
   Q_OBJECT
  public:
   explicit TFTPWindow(QWidget* parent = nullptr);
@@ -30,7 +34,7 @@ class TFTPWindow : public QWidget {
   QFrame* Panel4 = nullptr;
   QLabel* Label5 = nullptr;
   QPlainTextEdit* FtpRtf = nullptr;  // the message area: one line per report
-  vorn::TGauge* Gauge1 = nullptr;
+  TGauge* Gauge1 = nullptr;
   QStatusBar* StatusBar1 = nullptr;
   QPushButton* Button2 = nullptr;  // "Abort"
   QPushButton* Button1 = nullptr;  // "CLOSE"
@@ -41,22 +45,21 @@ class TFTPWindow : public QWidget {
   QListWidget* ListBox1 = nullptr;
   QListWidget* ListBox3 = nullptr;
 
-  vorn::TIdConnectionIntercept IdConnectionIntercept1;
-  vorn::TIdFTP IdFTP1;
-  vorn::TIdIcmpClient Ping1;
+  TIdConnectionIntercept IdConnectionIntercept1;
+  TIdFTP IdFTP1;
+  TIdIcmpClient Ping1;
 
   // Set by "Abort", cleared each time the window becomes visible; the update check reads it
   // after a download.
-  bool AbortRequested() const { return abortRequested_; }
+  bool AbortRequested() const override { return abortRequested_; }
   // A new download starts without an Abort left over from before it.
-  void ClearAbortRequested() { abortRequested_ = false; }
+  void ClearAbortRequested() override { abortRequested_ = false; }
   // The running total of write-mode work reports; the update check zeroes it before a
   // download, and a read-mode work begin sets it to the expected total.
   std::int64_t TransferredCount = 0;
 
   // Appends text as the new last line of the message area.
   void Add(const QString& text);
-  void Add(const std::string& text);
   // The message area's lines, in order ([] when it is empty).
   QStringList MessageLines() const;
   // The status bar's simple text.
@@ -68,20 +71,34 @@ class TFTPWindow : public QWidget {
   void Button1Click();  // "CLOSE": closes the connection and hides the window
   void Button2Click();  // "Abort"
   void IdFTP1Connected();
-  void IdFTP1Status(vorn::TIdStatus status, const std::string& text);
+  void IdFTP1Status(TIdStatus status, const std::string& text);
   void IdFTP1Disconnected();
-  void IdFTP1WorkBegin(vorn::TWorkMode mode, std::int64_t expectedTotal);
-  void IdFTP1Work(vorn::TWorkMode mode, std::int64_t count);
-  void IdFTP1WorkEnd(vorn::TWorkMode mode);
+  void IdFTP1WorkBegin(TWorkMode mode, std::int64_t expectedTotal);
+  void IdFTP1Work(TWorkMode mode, std::int64_t count);
+  void IdFTP1WorkEnd(TWorkMode mode);
   void IdFTP1AfterGet();
-  void Ping1Reply(const vorn::TReplyStatus& status);
+  void Ping1Reply(const TReplyStatus& status);
 
   // The user quits the program: a running download stops at its next step.
-  void AbortForQuit();
+  void AbortForQuit() override;
 
   // Called by the update check as it ends: closes the connection when "CLOSE" was pressed
   // while the check ran.
-  void CloseIfPending();
+  void CloseIfPending() override;
+
+  // What the update check shows and asks through (the window's boxes are those of Boxes()).
+  TIdFTP& Connection() override { return IdFTP1; }
+  TIdIcmpClient& EchoClient() override { return Ping1; }
+  void ClearLines() override;
+  void AddLine(std::string_view text) override;
+  void StartProgress(int maximum) override;
+  void Present() override;
+  void Dismiss() override;
+  bool AskYesNo(std::string_view question) override;
+  void Notify(std::string_view text) override;
+  void ShowError(std::string_view text) override;
+  // Runs one handler of the window; an error that escapes it is shown in the error box.
+  void Guarded(const std::function<void()>& work) override;
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -89,9 +106,6 @@ class TFTPWindow : public QWidget {
   void closeEvent(QCloseEvent* event) override;
 
  private:
-  // Runs one handler of the window; an error that escapes it is shown in the error box.
-  template <typename Work>
-  void Guarded(Work&& work);
   void Pump();
 
   bool abortRequested_ = false;
@@ -99,3 +113,5 @@ class TFTPWindow : public QWidget {
 };
 
 extern TFTPWindow* FTPWindow;
+
+}  // namespace vorn
