@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "Fd.h"
 #include "IdException.h"
 
 namespace vorn {
@@ -66,13 +67,12 @@ uint8_t TtlOf(msghdr& msg) {
 
 class TIcmpPosixSocket final : public TIcmpSocket {
  public:
-  TIcmpPosixSocket(int fd, TIcmpSocketKind kind) : fd_(fd), kind_(kind) {}
-  ~TIcmpPosixSocket() override { close(fd_); }
+  TIcmpPosixSocket(Fd fd, TIcmpSocketKind kind) : fd_(std::move(fd)), kind_(kind) {}
   TIcmpPosixSocket(const TIcmpPosixSocket&) = delete;
   TIcmpPosixSocket& operator=(const TIcmpPosixSocket&) = delete;
 
   void SetTtl(int ttl) override {
-    if (setsockopt(fd_, IPPROTO_IP, IP_TTL, &ttl, sizeof ttl) != 0) RaiseLastSocketError();
+    if (setsockopt(fd_.fd(), IPPROTO_IP, IP_TTL, &ttl, sizeof ttl) != 0) RaiseLastSocketError();
   }
 
   void SendTo(const std::string& address, int port, std::span<const uint8_t> message) override {
@@ -80,7 +80,7 @@ class TIcmpPosixSocket final : public TIcmpSocket {
     to.sin_family = AF_INET;
     to.sin_port = htons(static_cast<uint16_t>(port));
     if (inet_pton(AF_INET, address.c_str(), &to.sin_addr) != 1) throw EIdSocketError(kWsaEInval);
-    if (sendto(fd_, message.data(), message.size(), 0, reinterpret_cast<sockaddr*>(&to),
+    if (sendto(fd_.fd(), message.data(), message.size(), 0, reinterpret_cast<sockaddr*>(&to),
                sizeof to) < 0) {
       RaiseLastSocketError();
     }
@@ -90,7 +90,7 @@ class TIcmpPosixSocket final : public TIcmpSocket {
     const int64_t deadline = MonotonicMs() + std::max(timeoutMs, 0);
     for (;;) {
       const int64_t left = std::max<int64_t>(deadline - MonotonicMs(), 0);
-      pollfd p{fd_, POLLIN, 0};
+      pollfd p{fd_.fd(), POLLIN, 0};
       const int ready = poll(&p, 1, static_cast<int>(left));
       if (ready < 0) {
         if (errno == EINTR) continue;  // a signal is no reason to end the wait early
@@ -111,7 +111,7 @@ class TIcmpPosixSocket final : public TIcmpSocket {
  private:
   // A datagram as the raw socket gives it, IP header included; 0 when the poll was spurious.
   int ReceiveRaw(std::span<uint8_t> buffer) {
-    const ssize_t n = recv(fd_, buffer.data(), buffer.size(), MSG_DONTWAIT);
+    const ssize_t n = recv(fd_.fd(), buffer.data(), buffer.size(), MSG_DONTWAIT);
     if (n < 0) {
       if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return 0;
       RaiseLastSocketError();
@@ -127,7 +127,7 @@ class TIcmpPosixSocket final : public TIcmpSocket {
     alignas(cmsghdr) std::array<char, 256> control{};
     iovec iov{buffer.data() + kIpHeaderSize, buffer.size() - kIpHeaderSize};
     msghdr msg = MessageHeader(from, iov, control);
-    const ssize_t n = recvmsg(fd_, &msg, MSG_DONTWAIT);
+    const ssize_t n = recvmsg(fd_.fd(), &msg, MSG_DONTWAIT);
     if (n < 0) {
       if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return 0;
       RaiseLastSocketError();
@@ -147,7 +147,7 @@ class TIcmpPosixSocket final : public TIcmpSocket {
     alignas(cmsghdr) std::array<char, 512> control{};
     iovec iov{quoted.data(), quoted.size()};
     msghdr msg = MessageHeader(target, iov, control);
-    const ssize_t n = recvmsg(fd_, &msg, MSG_ERRQUEUE | MSG_DONTWAIT);
+    const ssize_t n = recvmsg(fd_.fd(), &msg, MSG_ERRQUEUE | MSG_DONTWAIT);
     if (n < 0) return -1;
     const sock_extended_err* ee = nullptr;
     for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
@@ -172,7 +172,7 @@ class TIcmpPosixSocket final : public TIcmpSocket {
     return static_cast<int>(length);
   }
 
-  int fd_;
+  Fd fd_;
   TIcmpSocketKind kind_;
 };
 
@@ -180,9 +180,10 @@ class TIcmpPosixSocket final : public TIcmpSocket {
 
 std::unique_ptr<TIcmpSocket> OpenIcmpSocket(TIcmpSocketKind kind) {
   const int type = kind == TIcmpSocketKind::Echo ? SOCK_DGRAM : SOCK_RAW;
-  const int fd = socket(AF_INET, type | SOCK_CLOEXEC, IPPROTO_ICMP);
-  if (fd < 0) RaiseLastSocketError();
-  auto opened = std::make_unique<TIcmpPosixSocket>(fd, kind);
+  Fd socketFd(socket(AF_INET, type | SOCK_CLOEXEC, IPPROTO_ICMP));
+  if (!socketFd.ok()) RaiseLastSocketError();
+  const int fd = socketFd.fd();
+  auto opened = std::make_unique<TIcmpPosixSocket>(std::move(socketFd), kind);
   if (kind == TIcmpSocketKind::Echo) {
     const int on = 1;
     if (setsockopt(fd, IPPROTO_IP, IP_RECVTTL, &on, sizeof on) != 0 ||

@@ -24,19 +24,14 @@ TIdIOHandlerSocket::~TIdIOHandlerSocket() { Close(); }
 
 void TIdIOHandlerSocket::Open() {
   Close();
-  fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
-  if (fd_ < 0) RaiseLastSocketError();
+  fd_.Reset(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP));
+  if (!fd_.ok()) RaiseLastSocketError();
 }
 
-void TIdIOHandlerSocket::Close() {
-  if (fd_ >= 0) {
-    ::close(fd_);
-    fd_ = -1;
-  }
-}
+void TIdIOHandlerSocket::Close() { fd_.Reset(); }
 
 void TIdIOHandlerSocket::WaitFor(short events, int timeoutMs) const {
-  pollfd p{fd_, events, 0};
+  pollfd p{fd_.fd(), events, 0};
   for (;;) {
     const int rc = ::poll(&p, 1, timeoutMs > 0 ? timeoutMs : -1);
     if (rc > 0) return;
@@ -55,30 +50,31 @@ void TIdIOHandlerSocket::ConnectTo(const std::string& address, int port, int tim
   to.sin_port = htons(static_cast<uint16_t>(port));
   ScopeExit closeOnFailure([this] { Close(); });
   // A non-blocking connect lets the time-out bound the wait; the socket turns blocking again.
-  const int flags = ::fcntl(fd_, F_GETFL);
-  if (flags < 0 || ::fcntl(fd_, F_SETFL, flags | O_NONBLOCK) < 0) RaiseLastSocketError();
-  if (::connect(fd_, reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0) {
+  const int flags = ::fcntl(fd_.fd(), F_GETFL);
+  if (flags < 0 || ::fcntl(fd_.fd(), F_SETFL, flags | O_NONBLOCK) < 0) RaiseLastSocketError();
+  if (::connect(fd_.fd(), reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0) {
     if (errno != EINPROGRESS && errno != EINTR) RaiseLastSocketError();
     WaitFor(POLLOUT, timeoutMs);
     int error = 0;
     socklen_t len = sizeof error;
-    if (::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &error, &len) != 0) RaiseLastSocketError();
+    if (::getsockopt(fd_.fd(), SOL_SOCKET, SO_ERROR, &error, &len) != 0) RaiseLastSocketError();
     if (error != 0) Raise(error);
   }
-  if (::fcntl(fd_, F_SETFL, flags) < 0) RaiseLastSocketError();
+  if (::fcntl(fd_.fd(), F_SETFL, flags) < 0) RaiseLastSocketError();
   closeOnFailure.Dismiss();
 }
 
 int TIdIOHandlerSocket::ListenLike(const TIdIOHandlerSocket& like) {
   sockaddr_in local{};
   socklen_t len = sizeof local;
-  if (::getsockname(like.fd_, reinterpret_cast<sockaddr*>(&local), &len) != 0) {
+  if (::getsockname(like.fd_.fd(), reinterpret_cast<sockaddr*>(&local), &len) != 0) {
     RaiseLastSocketError();
   }
   Open();
   local.sin_port = 0;
-  if (::bind(fd_, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
-      ::listen(fd_, 1) != 0 || ::getsockname(fd_, reinterpret_cast<sockaddr*>(&local), &len) != 0) {
+  if (::bind(fd_.fd(), reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
+      ::listen(fd_.fd(), 1) != 0 ||
+      ::getsockname(fd_.fd(), reinterpret_cast<sockaddr*>(&local), &len) != 0) {
     const int e = errno;
     Close();
     Raise(e);
@@ -94,40 +90,40 @@ void TIdIOHandlerSocket::AcceptOne(int timeoutMs) {
     ScopeExit closeListener([this] { Close(); });
     WaitFor(POLLIN, timeoutMs);
     do {
-      accepted = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
+      accepted = ::accept4(fd_.fd(), nullptr, nullptr, SOCK_CLOEXEC);
     } while (accepted < 0 && errno == EINTR);
     e = errno;
   }
   if (accepted < 0) Raise(e);
-  fd_ = accepted;
+  fd_.Reset(accepted);
 }
 
 std::size_t TIdIOHandlerSocket::Recv(char* buffer, std::size_t size, int timeoutMs) {
-  if (fd_ < 0) throw EIdSocketError(kWsaENotSock);
+  if (!fd_.ok()) throw EIdSocketError(kWsaENotSock);
   WaitFor(POLLIN, timeoutMs);
   for (;;) {
-    const ssize_t n = ::recv(fd_, buffer, size, 0);
+    const ssize_t n = ::recv(fd_.fd(), buffer, size, 0);
     if (n >= 0) return static_cast<std::size_t>(n);
     if (errno != EINTR) RaiseLastSocketError();
   }
 }
 
 std::size_t TIdIOHandlerSocket::Send(const char* data, std::size_t size, int timeoutMs) {
-  if (fd_ < 0) throw EIdSocketError(kWsaENotSock);
+  if (!fd_.ok()) throw EIdSocketError(kWsaENotSock);
   WaitFor(POLLOUT, timeoutMs);
   for (;;) {
-    const ssize_t n = ::send(fd_, data, size, MSG_NOSIGNAL);
+    const ssize_t n = ::send(fd_.fd(), data, size, MSG_NOSIGNAL);
     if (n >= 0) return static_cast<std::size_t>(n);
     if (errno != EINTR) RaiseLastSocketError();
   }
 }
 
 bool TIdIOHandlerSocket::PeerHasClosed() const {
-  if (fd_ < 0) return false;
+  if (!fd_.ok()) return false;
   char byte;
   ssize_t n;
   do {
-    n = ::recv(fd_, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+    n = ::recv(fd_.fd(), &byte, 1, MSG_PEEK | MSG_DONTWAIT);
   } while (n < 0 && errno == EINTR);
   return n == 0;
 }
@@ -135,7 +131,8 @@ bool TIdIOHandlerSocket::PeerHasClosed() const {
 std::string TIdIOHandlerSocket::LocalAddress() const {
   sockaddr_in local{};
   socklen_t len = sizeof local;
-  if (::getsockname(fd_, reinterpret_cast<sockaddr*>(&local), &len) != 0) RaiseLastSocketError();
+  if (::getsockname(fd_.fd(), reinterpret_cast<sockaddr*>(&local), &len) != 0)
+    RaiseLastSocketError();
   char text[INET_ADDRSTRLEN] = {};
   inet_ntop(AF_INET, &local.sin_addr, text, sizeof text);
   return text;

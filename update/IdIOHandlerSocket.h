@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <string>
 
+#include "Fd.h"
+
 namespace vorn {
 
 class TIdIOHandlerSocket {
@@ -34,14 +36,14 @@ class TIdIOHandlerSocket {
   bool PeerHasClosed() const;
 
   void Close();
-  bool Connected() const { return fd_ >= 0; }
-  int Handle() const { return fd_; }
+  bool Connected() const { return fd_.ok(); }
+  int Handle() const { return fd_.fd(); }
   // The dotted local address of a connected socket.
   std::string LocalAddress() const;
 
  private:
   void WaitFor(short events, int timeoutMs) const;
-  int fd_ = -1;
+  Fd fd_;
 };
 
 }  // namespace vorn

@@ -10,32 +10,29 @@ namespace vorn {
 
 TFileStream::TFileStream(const std::string& path, Mode mode) : path_(path) {
   const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (mode == Mode::Create ? O_TRUNC : 0);
+  int fd = -1;
   do {
-    fd_ = ::open(path.c_str(), flags, 0666);
-  } while (fd_ < 0 && errno == EINTR);
-  if (fd_ < 0) {
+    fd = ::open(path.c_str(), flags, 0666);
+  } while (fd < 0 && errno == EINTR);
+  fd_.Reset(fd);
+  if (!fd_.ok()) {
     throw EStreamError("Cannot create file \"" + path + "\". " + std::strerror(errno));
   }
   if (mode == Mode::Append) {
-    const off_t end = ::lseek(fd_, 0, SEEK_END);
+    const off_t end = ::lseek(fd_.fd(), 0, SEEK_END);
     if (end < 0) {
       const int e = errno;
-      ::close(fd_);
-      fd_ = -1;
+      fd_.Reset();
       throw EStreamError("Cannot open file \"" + path + "\". " + std::strerror(e));
     }
     position_ = end;
   }
 }
 
-TFileStream::~TFileStream() {
-  if (fd_ >= 0) ::close(fd_);
-}
-
 void TFileStream::Write(std::string_view bytes) {
-  if (fd_ < 0) throw EStreamError("Stream write error");
+  if (!fd_.ok()) throw EStreamError("Stream write error");
   while (!bytes.empty()) {
-    const ssize_t n = ::write(fd_, bytes.data(), bytes.size());
+    const ssize_t n = ::write(fd_.fd(), bytes.data(), bytes.size());
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
       throw EStreamError("Stream write error: \"" + path_ + "\". " +
@@ -47,9 +44,9 @@ void TFileStream::Write(std::string_view bytes) {
 }
 
 void TFileStream::Close() {
-  if (fd_ < 0) return;
-  const int rc = ::close(fd_);
-  fd_ = -1;
+  // Closed here rather than by the owner, because a failed close can mean lost data.
+  if (!fd_.ok()) return;
+  const int rc = ::close(fd_.release());
   if (rc != 0 && errno != EINTR) {
     throw EStreamError("Stream write error: \"" + path_ + "\". " + std::strerror(errno));
   }

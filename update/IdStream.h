@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "Fd.h"
+
 namespace vorn {
 
 // A file that cannot be created, opened or written.
@@ -27,7 +29,7 @@ class TFileStream : public TStream {
  public:
   enum class Mode { Create, Append };  // Create truncates an existing file
   TFileStream(const std::string& path, Mode mode);
-  ~TFileStream() override;
+  ~TFileStream() override = default;
   TFileStream(const TFileStream&) = delete;
   TFileStream& operator=(const TFileStream&) = delete;
 
@@ -40,7 +42,7 @@ class TFileStream : public TStream {
 
  private:
   std::string path_;
-  int fd_ = -1;
+  Fd fd_;
   std::int64_t position_ = 0;
 };
 

@@ -8,18 +8,15 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "Fd.h"
+
 namespace vorn {
 
 namespace {
 
 bool SyncPath(const std::string& path, int flags) {
-  const int fd = ::open(path.c_str(), flags | O_CLOEXEC);
-  if (fd < 0) return false;
-  const bool ok = ::fsync(fd) == 0;
-  const int error = errno;
-  ::close(fd);
-  errno = error;
-  return ok;
+  const Fd fd(::open(path.c_str(), flags | O_CLOEXEC));
+  return fd.ok() && ::fsync(fd.fd()) == 0;
 }
 
 // Reads exactly one int or sees the pipe closed; false when closed without one.
@@ -68,15 +65,13 @@ bool RunSwapStep(SwapStep step, const std::string& from, const std::string& to) 
 int StartProgramFile(const std::string& path) {
   char* const argv[] = {const_cast<char*>(path.c_str()), nullptr};
   // The grandchild reports a failed exec through this pipe; a successful one closes it.
-  int report[2];
-  if (::pipe2(report, O_CLOEXEC) != 0) return errno;
+  int ends[2];
+  if (::pipe2(ends, O_CLOEXEC) != 0) return errno;
+  const Fd reader(ends[0]);
+  Fd writer(ends[1]);
+  const int report[2] = {reader.fd(), writer.fd()};
   const pid_t child = ::fork();
-  if (child < 0) {
-    const int error = errno;
-    ::close(report[0]);
-    ::close(report[1]);
-    return error;
-  }
+  if (child < 0) return errno;
   if (child == 0) {
     // Only async-signal-safe calls from here on.
     ::setsid();
@@ -93,13 +88,12 @@ int StartProgramFile(const std::string& path) {
     }
     ::_exit(0);
   }
-  ::close(report[1]);
+  writer.Reset();
   int status = 0;
   while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
   }
   int error = 0;
-  if (!ReadInt(report[0], error)) error = 0;
-  ::close(report[0]);
+  if (!ReadInt(reader.fd(), error)) error = 0;
   return error;
 }
 

@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "Fd.h"
+
 namespace vorn {
 
 namespace {
@@ -28,21 +30,20 @@ int HexDigit(char c) {
 
 // The whole file: Ed25519 signs the message itself, not a digest of it.
 bool ReadWhole(const std::string& path, std::vector<unsigned char>& bytes) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
+  const Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd.ok()) return false;
   struct stat info {};
-  bool ok = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+  bool ok = ::fstat(fd.fd(), &info) == 0 && S_ISREG(info.st_mode);
   if (ok) bytes.resize(static_cast<std::size_t>(info.st_size));
   std::size_t done = 0;
   while (ok && done < bytes.size()) {
-    const ssize_t n = ::read(fd, bytes.data() + done, bytes.size() - done);
+    const ssize_t n = ::read(fd.fd(), bytes.data() + done, bytes.size() - done);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0)
       ok = false;
     else
       done += static_cast<std::size_t>(n);
   }
-  ::close(fd);
   return ok;
 }
 

@@ -32,5 +32,5 @@ endif()
 # The signature check, and the file steps of the swap and the restart that follow it.
 add_library(vorn_install STATIC UpdateSignature.cpp ProgramSwap.cpp)
 target_include_directories(vorn_install PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
-target_link_libraries(vorn_install PUBLIC vorn_flags PRIVATE PkgConfig::SODIUM)
+target_link_libraries(vorn_install PUBLIC vorn_flags PRIVATE vorn_util PkgConfig::SODIUM)
 target_compile_definitions(vorn_install PRIVATE VORN_UPDATE_PUBLIC_KEY="${vorn_update_key}")

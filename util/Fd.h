@@ -3,6 +3,7 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <utility>
 
 namespace vorn {
@@ -25,8 +26,13 @@ class Fd {
   bool ok() const { return fd_ >= 0; }
   int fd() const { return fd_; }
   int release() { return std::exchange(fd_, -1); }
+  // Keeps errno: an owner closing on the way out must not change the error being reported.
   void Reset(int fd = -1) {
-    if (fd_ >= 0) ::close(fd_);
+    if (fd_ >= 0) {
+      const int saved = errno;
+      ::close(fd_);
+      errno = saved;
+    }
     fd_ = fd;
   }
 

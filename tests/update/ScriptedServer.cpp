@@ -18,46 +18,42 @@ namespace {
 // Ends a script early; the reason is in the error list.
 struct ScriptAborted {};
 
-int ListenLoopback(int& port) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+Fd ListenLoopback(int& port) {
+  Fd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
   sockaddr_in a{};
   a.sin_family = AF_INET;
   a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   socklen_t len = sizeof a;
-  if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-      ::listen(fd, 4) != 0 || ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
+  if (!fd.ok() || ::bind(fd.fd(), reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+      ::listen(fd.fd(), 4) != 0 ||
+      ::getsockname(fd.fd(), reinterpret_cast<sockaddr*>(&a), &len) != 0) {
     throw std::runtime_error("cannot listen on loopback");
   }
   port = ntohs(a.sin_port);
   return fd;
 }
 
-void CloseFd(int& fd) {
-  if (fd >= 0) ::close(fd);
-  fd = -1;
-}
-
 }  // namespace
 
 ScriptedServer::ScriptedServer() {
   listener_ = ListenLoopback(port_);
-  if (::pipe2(wake_, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+  int ends[2];
+  if (::pipe2(ends, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+  wakeRead_.Reset(ends[0]);
+  wakeWrite_.Reset(ends[1]);
 }
 
 ScriptedServer::~ScriptedServer() {
   if (thread_.joinable()) {
     const char byte = 1;
-    [[maybe_unused]] const auto n = ::write(wake_[1], &byte, 1);
+    [[maybe_unused]] const auto n = ::write(wakeWrite_.fd(), &byte, 1);
     thread_.join();
-  }
-  for (int* fd : {&listener_, &control_, &dataListener_, &data_, &wake_[0], &wake_[1]}) {
-    CloseFd(*fd);
   }
 }
 
 bool ScriptedServer::WaitReadable(int fd) {
   // A client that does not do what the script expects fails the test after 20 s at the most.
-  pollfd p[2] = {{fd, POLLIN, 0}, {wake_[0], POLLIN, 0}};
+  pollfd p[2] = {{fd, POLLIN, 0}, {wakeRead_.fd(), POLLIN, 0}};
   for (;;) {
     const int rc = ::poll(p, 2, 20000);
     if (rc < 0 && errno == EINTR) continue;
@@ -73,9 +69,9 @@ bool ScriptedServer::WaitReadable(int fd) {
 void ScriptedServer::Run(std::vector<Step> steps) {
   thread_ = std::thread([this, steps = std::move(steps)] {
     try {
-      if (!WaitReadable(listener_)) return;
-      control_ = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-      if (control_ < 0) return Fail("accept failed");
+      if (!WaitReadable(listener_.fd())) return;
+      control_.Reset(::accept4(listener_.fd(), nullptr, nullptr, SOCK_CLOEXEC));
+      if (!control_.ok()) return Fail("accept failed");
       for (const auto& step : steps) step(*this);
     } catch (const ScriptAborted&) {
     }
@@ -101,7 +97,7 @@ void ScriptedServer::Fail(const std::string& error) {
 
 void ScriptedServer::Send(std::string_view bytes) {
   while (!bytes.empty()) {
-    const ssize_t n = ::send(control_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+    const ssize_t n = ::send(control_.fd(), bytes.data(), bytes.size(), MSG_NOSIGNAL);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return;  // the client went away; what it saw is the test's business
     bytes.remove_prefix(static_cast<std::size_t>(n));
@@ -119,9 +115,9 @@ std::string ScriptedServer::ReadCommand() {
       commands_.push_back(line);
       return line;
     }
-    if (!WaitReadable(control_)) return {};
+    if (!WaitReadable(control_.fd())) return {};
     char buffer[4096];
-    const ssize_t n = ::recv(control_, buffer, sizeof buffer, 0);
+    const ssize_t n = ::recv(control_.fd(), buffer, sizeof buffer, 0);
     if (n <= 0) return {};
     pending_.append(buffer, static_cast<std::size_t>(n));
   }
@@ -133,26 +129,26 @@ void ScriptedServer::Expect(const std::string& command) {
 }
 
 void ScriptedServer::AcceptData() {
-  if (!WaitReadable(dataListener_)) return;
-  data_ = ::accept4(dataListener_, nullptr, nullptr, SOCK_CLOEXEC);
-  if (data_ < 0) Fail("data accept failed");
+  if (!WaitReadable(dataListener_.fd())) return;
+  data_.Reset(::accept4(dataListener_.fd(), nullptr, nullptr, SOCK_CLOEXEC));
+  if (!data_.ok()) Fail("data accept failed");
 }
 
 void ScriptedServer::SendData(std::string_view bytes) {
   while (!bytes.empty()) {
-    const ssize_t n = ::send(data_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+    const ssize_t n = ::send(data_.fd(), bytes.data(), bytes.size(), MSG_NOSIGNAL);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return;
     bytes.remove_prefix(static_cast<std::size_t>(n));
   }
 }
 
-void ScriptedServer::CloseData() { CloseFd(data_); }
+void ScriptedServer::CloseData() { data_.Reset(); }
 
 void ScriptedServer::ResetData() {
   const linger abrupt{1, 0};
-  ::setsockopt(data_, SOL_SOCKET, SO_LINGER, &abrupt, sizeof abrupt);
-  CloseFd(data_);
+  ::setsockopt(data_.fd(), SOL_SOCKET, SO_LINGER, &abrupt, sizeof abrupt);
+  data_.Reset();
 }
 
 ScriptedServer::Step ScriptedServer::Say(std::string bytes) {
@@ -170,7 +166,7 @@ ScriptedServer::Step ScriptedServer::Pasv() {
   return [](ScriptedServer& s) {
     s.Expect("PASV");
     int port = 0;
-    CloseFd(s.dataListener_);
+    s.dataListener_.Reset();
     s.dataListener_ = ListenLoopback(port);
     s.Send("227 Entering Passive Mode (127,0,0,1," + std::to_string(port / 256) + "," +
            std::to_string(port % 256) + ").\r\n");
@@ -186,7 +182,7 @@ ScriptedServer::Step ScriptedServer::Data(std::string bytes) {
 }
 
 ScriptedServer::Step ScriptedServer::Close() {
-  return [](ScriptedServer& s) { CloseFd(s.control_); };
+  return [](ScriptedServer& s) { s.control_.Reset(); };
 }
 
 ScriptedServer::Step ScriptedServer::Silent() {

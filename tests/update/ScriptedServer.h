@@ -11,6 +11,8 @@
 #include <thread>
 #include <vector>
 
+#include "Fd.h"
+
 namespace vorn::test {
 
 class ScriptedServer {
@@ -48,8 +50,8 @@ class ScriptedServer {
 
  private:
   bool WaitReadable(int fd);
-  int listener_ = -1, control_ = -1, dataListener_ = -1, data_ = -1;
-  int wake_[2] = {-1, -1};
+  Fd listener_, control_, dataListener_, data_;
+  Fd wakeRead_, wakeWrite_;  // wakes the script's waits when the server goes
   int port_ = 0;
   std::string pending_;
   std::thread thread_;
