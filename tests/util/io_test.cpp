@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "Browser.h"
+#include "ScopedSeam.h"
 #include "TempTree.h"
 
 namespace vorn {
@@ -172,20 +173,27 @@ TEST(StartProgram, RunsDetachedWithoutAShellAndLeavesNoZombie) {
 
 TEST(StartProgram, SeamsCaptureWhatTheProgramAskedFor) {
   std::vector<std::vector<std::string>> started;
-  ProgramStarter previous =
-      SetProgramStarter([&](const std::vector<std::string>& a) { started.push_back(a); });
-  OpenInBrowser("http://example.invalid/search?q=%20a");
-  StartProgram({"xdg-open", "/tmp/"});
-  SetProgramStarter(previous);
+  {
+    const ScopedSeam starter(SetProgramStarter,
+                             [&](const std::vector<std::string>& a) { started.push_back(a); });
+    OpenInBrowser("http://example.invalid/search?q=%20a");
+    StartProgram({"xdg-open", "/tmp/"});
+  }
   ASSERT_EQ(started.size(), 2u);
   EXPECT_EQ(started[0],
             (std::vector<std::string>{"xdg-open", "http://example.invalid/search?q=%20a"}));
   EXPECT_EQ(started[1], (std::vector<std::string>{"xdg-open", "/tmp/"}));
-  std::string opened;
-  SetBrowserOpener([&](const std::string& a) { opened = a; });
-  OpenInBrowser("Http://host/quillo");
-  SetBrowserOpener({});
-  EXPECT_EQ(opened, "Http://host/quillo");
+  std::string outer, inner;
+  {
+    const ScopedSeam opener(SetBrowserOpener, [&](const std::string& a) { outer = a; });
+    {
+      const ScopedSeam nested(SetBrowserOpener, [&](const std::string& a) { inner = a; });
+      OpenInBrowser("Http://host/quillo");
+    }
+    OpenInBrowser("Http://host/back");  // the nested stand-in is gone, the outer one is back
+  }
+  EXPECT_EQ(inner, "Http://host/quillo");
+  EXPECT_EQ(outer, "Http://host/back");
 }
 
 }  // namespace

@@ -244,8 +244,8 @@ ProgramFile UpdateProgramFile() {
   return {path, path.substr(0, path.rfind('/') + 1)};
 }
 
-void SetUpdateProgramFile(std::optional<ProgramFile> file) {
-  ProgramFileInPlace() = std::move(file);
+std::optional<ProgramFile> SetUpdateProgramFile(std::optional<ProgramFile> file) {
+  return std::exchange(ProgramFileInPlace(), std::move(file));
 }
 
 Terminator SetTerminator(Terminator terminator) {
