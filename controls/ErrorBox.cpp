@@ -4,6 +4,8 @@
 #include <exception>
 #include <utility>
 
+#include "TextBytes.h"
+
 namespace vorn {
 
 namespace {
@@ -35,7 +37,7 @@ void Guarded(QWidget* parent, const std::function<void()>& work) {
   try {
     work();
   } catch (const std::exception& e) {
-    ShowErrorBox(parent, QString::fromLocal8Bit(e.what()));
+    ShowErrorBox(parent, FromBytes(e.what()));
   }
 }
 
