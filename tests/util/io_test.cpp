@@ -43,10 +43,7 @@ TEST(MaskMatches, SeveralMasksMatchWhenAnyDoesAndEmptyPartsCountForNothing) {
 
 TEST(ListFiles, BareNamesOfMatchingRegularFilesInByteOrder) {
   TempTree t;
-  t.Write("b.TXT", "");
-  t.Write("a.txt", "");
-  t.Write("c.log", "");
-  t.Write(".hidden.txt", "");
+  for (const char* name : {"b.TXT", "a.txt", "c.log", ".hidden.txt"}) t.Write(name, "");
   t.MakeDir("d.txt");
   t.Symlink("a.txt", "link.txt");
   t.Symlink("d.txt", "dirlink.txt");
@@ -63,14 +60,10 @@ TEST(ListFiles, BareNamesOfMatchingRegularFilesInByteOrder) {
 
 TEST(ListFilesRecursive, FiltersBareNamesSkipsDotNamesAndLinkedDirectories) {
   TempTree t;
-  t.Write("notes.txt", "");
-  t.Write("notes.txt.bak", "");
-  t.Write("data.bin", "");
-  t.Write("old.txt.files/data.bin", "");
-  t.Write("old.txt.files/inner.txt", "");
-  t.Write("sub/deeper/x.TXT", "");
-  t.Write(".git/config.txt", "");
-  t.Write("sub/.dot.txt", "");
+  for (const char* name :
+       {"notes.txt", "notes.txt.bak", "data.bin", "old.txt.files/data.bin",
+        "old.txt.files/inner.txt", "sub/deeper/x.TXT", ".git/config.txt", "sub/.dot.txt"})
+    t.Write(name, "");
   t.Symlink(t.root(), "sub/loop");  // a link loop must not recurse
   t.Symlink("../notes.txt", "sub/linked.txt");
   t.Fifo("sub/fifo.txt");
@@ -84,9 +77,7 @@ TEST(ListFilesRecursive, FiltersBareNamesSkipsDotNamesAndLinkedDirectories) {
 
 TEST(ListFilesRecursive, VisitsEachDirectoryAndCanBeAbandoned) {
   TempTree t;
-  t.Write("a/1.txt", "");
-  t.Write("b/2.txt", "");
-  t.Write("c/3.txt", "");
+  for (const char* name : {"a/1.txt", "b/2.txt", "c/3.txt"}) t.Write(name, "");
   int visits = 0;
   EXPECT_EQ(ListFilesRecursive(t.root(), "*", [&] { return ++visits, true; }).size(), 3u);
   EXPECT_EQ(visits, 4);
