@@ -8,10 +8,12 @@
 #include "Browser.h"
 #include "DesignFont.h"
 
-TABoutQuillo* ABoutQuillo = nullptr;
-
 // The resources live in a static library: make sure they are linked and registered.
 static void InitAboutResources() { Q_INIT_RESOURCE(about); }
+
+namespace vorn {
+
+TABoutQuillo* ABoutQuillo = nullptr;
 
 namespace {
 
@@ -44,12 +46,6 @@ class Shape : public QWidget {
   QBrush brush_;
   QPen pen_;
 };
-
-// The window's fonts are those of another desktop; where they are missing, metric-compatible or
-// condensed faces keep the texts about the width the window was laid out for.
-QFont Font(const QString& family, int pixels, bool bold = false, bool italic = false) {
-  return vorn::DesignFont(family, pixels, bold, italic);
-}
 
 QLabel* MakeLabel(QWidget* parent, const QString& name, QRect bounds, const QString& text,
                   const QFont& font, QColor colour) {
@@ -92,7 +88,7 @@ TABoutQuillo::TABoutQuillo(QWidget* parent)
   setWindowTitle(QStringLiteral("About"));
   setFixedSize(315, 227);
   setModal(true);
-  setFont(Font(kSansSerif, 11));
+  setFont(DesignFont(kSansSerif, 11));
 
   // From the bottom up, in drawing order.
   new Shape(this, QStringLiteral("Shape1"), Shape::Rectangle, QRect(0, 0, 313, 89), kNavy,
@@ -111,12 +107,14 @@ TABoutQuillo::TABoutQuillo(QWidget* parent)
   Image1->setPixmap(QPixmap::fromImage(QImage(QStringLiteral(":/about/logo.jpg"))));
   Image1->installEventFilter(this);
 
-  Label5 = MakeLabel(this, QStringLiteral("Label5"), QRect(128, 208, 181, 11),
-                     QStringLiteral("Copyright \u00A9 QuilloWare"), Font(kSmallFonts, 9), kBlue);
+  Label5 =
+      MakeLabel(this, QStringLiteral("Label5"), QRect(128, 208, 181, 11),
+                QStringLiteral("Copyright \u00A9 QuilloWare"), DesignFont(kSmallFonts, 9), kBlue);
   Label4 = MakeLabel(this, QStringLiteral("Label4"), QRect(8, 96, 113, 16),
-                     QStringLiteral("Version 1.0 English"), Font(kSansSerif, 13), kBlue);
-  Label6 = MakeLabel(this, QStringLiteral("Label6"), QRect(120, 72, 191, 11),
-                     QStringLiteral("Made by the QuilloWare team"), Font(kSmallFonts, 9), kAqua);
+                     QStringLiteral("Version 1.0 English"), DesignFont(kSansSerif, 13), kBlue);
+  Label6 =
+      MakeLabel(this, QStringLiteral("Label6"), QRect(120, 72, 191, 11),
+                QStringLiteral("Made by the QuilloWare team"), DesignFont(kSmallFonts, 9), kAqua);
   Label6->setWordWrap(true);
   // Labels size themselves to their text, as the platform's labels do.
   Label4->adjustSize();
@@ -125,7 +123,7 @@ TABoutQuillo::TABoutQuillo(QWidget* parent)
   BuildLabel2 = new TBuildLabel(this);
   BuildLabel2->setObjectName(QStringLiteral("BuildLabel2"));
   BuildLabel2->move(8, 112);
-  BuildLabel2->setFont(Font(kSansSerif, 11));
+  BuildLabel2->setFont(DesignFont(kSansSerif, 11));
   SetBackground(BuildLabel2, Qt::white);
   BuildLabel2->SetTextCaption2(QStringLiteral("Build"));
   BuildLabel2->Loaded();
@@ -135,7 +133,7 @@ TABoutQuillo::TABoutQuillo(QWidget* parent)
   StaticText2->setTextFormat(Qt::PlainText);
   StaticText2->setGeometry(96, 8, 209, 65);
   StaticText2->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
-  StaticText2->setFont(Font(QStringLiteral("Arial Black"), 21, true, true));
+  StaticText2->setFont(DesignFont(QStringLiteral("Arial Black"), 21, true, true));
   SetBackground(StaticText2, kNavy);
   {
     QPalette pal = StaticText2->palette();
@@ -148,7 +146,7 @@ TABoutQuillo::TABoutQuillo(QWidget* parent)
   URLLabel1->setObjectName(QStringLiteral("URLLabel1"));
   URLLabel1->setGeometry(88, 152, 141, 17);
   URLLabel1->SetCaption(QStringLiteral("Goto QuilloWare HomePage"));
-  URLLabel1->setFont(Font(kSansSerif, 11));
+  URLLabel1->setFont(DesignFont(kSansSerif, 11));
   URLLabel1->adjustSize();
   SetBackground(URLLabel1, Qt::white);
   URLLabel1->SetColorOnenter(Qt::red);
@@ -187,6 +185,8 @@ bool TABoutQuillo::eventFilter(QObject* watched, QEvent* e) {
   return QDialog::eventFilter(watched, e);
 }
 
-void TABoutQuillo::URLLabel1Click() { vorn::OpenInBrowser(HomePage()); }
+void TABoutQuillo::URLLabel1Click() { OpenInBrowser(HomePage()); }
 
-void TABoutQuillo::Image1Click() { vorn::OpenInBrowser(HomePage()); }
+void TABoutQuillo::Image1Click() { OpenInBrowser(HomePage()); }
+
+}  // namespace vorn

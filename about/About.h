@@ -8,6 +8,8 @@
 #include "BuildLabel.h"
 #include "URLLabel.h"
 
+namespace vorn {
+
 class TABoutQuillo : public QDialog {
   Q_OBJECT
  public:
@@ -39,3 +41,5 @@ class TABoutQuillo : public QDialog {
 };
 
 extern TABoutQuillo* ABoutQuillo;
+
+}  // namespace vorn

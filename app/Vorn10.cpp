@@ -26,11 +26,11 @@ int main(int argc, char** argv) {
   // created on first use.
   auto form1 = std::make_unique<TForm1>();
   Form1 = form1.get();
-  auto form2 = std::make_unique<TForm2>();
-  Form2 = form2.get();
+  auto form2 = std::make_unique<vorn::TForm2>();
+  vorn::Form2 = form2.get();
   // The About window belongs to the main window, so it shows centred over it.
-  auto about = std::make_unique<TABoutQuillo>(form1.get());
-  ABoutQuillo = about.get();
+  auto about = std::make_unique<vorn::TABoutQuillo>(form1.get());
+  vorn::ABoutQuillo = about.get();
   auto ftpWindow = std::make_unique<vorn::TFTPWindow>();
   vorn::FTPWindow = ftpWindow.get();
 

@@ -172,9 +172,9 @@ void TForm1::BuildControls() {
   dxContainer1->setGeometry(8, 4, kContainerSize.width(), kContainerSize.height());
   dxContainer1->SetColor(kInactiveCaptionText);
   dxContainer1->SetBoundColor(Qt::white);
-  dxContainer1->SetBoundLines(blLeft | blTop | blRight | blBottom);
-  dxContainer1->SetEnabledMode(emAffectChilds);
-  dxContainer1->SetGlyphLayout(glTop);
+  dxContainer1->SetBoundLines(vorn::blLeft | vorn::blTop | vorn::blRight | vorn::blBottom);
+  dxContainer1->SetEnabledMode(vorn::emAffectChilds);
+  dxContainer1->SetGlyphLayout(vorn::glTop);
   dxContainer1->installEventFilter(this);
   Anchor(dxContainer1, Qt::LeftEdge | Qt::TopEdge | Qt::RightEdge);
 
@@ -246,7 +246,7 @@ void TForm1::BuildControls() {
   dxButton2->hide();
 
   // Present for the controls' look; no control is linked to it.
-  dxStyleManager1 = new TdxStyleManager(this);
+  dxStyleManager1 = new vorn::TdxStyleManager(this);
   dxStyleManager1->setObjectName(QStringLiteral("dxStyleManager1"));
 
   ListBox1 = new ResultListView(central);
@@ -344,11 +344,11 @@ void TForm1::Connect() {
     return [this, handler] { Guarded(this, [this, handler] { (this->*handler)(); }); };
   };
   connect(ComboBox2, &QComboBox::editTextChanged, this, on(&TForm1::ComboBox2Change));
-  connect(dxButton1, &TdxCustomControl::OnClick, this, on(&TForm1::dxButton1Click));
-  connect(dxButton2, &TdxCustomControl::OnClick, this, on(&TForm1::dxButton2Click));
-  connect(dxButton3, &TdxCustomControl::OnClick, this, on(&TForm1::dxButton3Click));
-  connect(dxButton4, &TdxCustomControl::OnClick, this, on(&TForm1::dxButton4Click));
-  connect(URLLabel2, &TURLLabel::OnClick, this, on(&TForm1::URLLabel2Click));
+  connect(dxButton1, &vorn::TdxCustomControl::OnClick, this, on(&TForm1::dxButton1Click));
+  connect(dxButton2, &vorn::TdxCustomControl::OnClick, this, on(&TForm1::dxButton2Click));
+  connect(dxButton3, &vorn::TdxCustomControl::OnClick, this, on(&TForm1::dxButton3Click));
+  connect(dxButton4, &vorn::TdxCustomControl::OnClick, this, on(&TForm1::dxButton4Click));
+  connect(URLLabel2, &vorn::TURLLabel::OnClick, this, on(&TForm1::URLLabel2Click));
   connect(Exit1, &QAction::triggered, this, on(&TForm1::Exit1Click));
   connect(QuilloWare1, &QAction::triggered, this, on(&TForm1::QuilloWare1Click));
   connect(AboutVorn11, &QAction::triggered, this, on(&TForm1::AboutVorn11Click));
@@ -558,6 +558,6 @@ void TForm1::AboutVorn11Click() { vorn::ShowAboutWindow(); }
 
 void TForm1::URLLabel2Click() { vorn::ShowAboutWindow(); }
 
-void TForm1::dxButton3Click() { ChooseDirectory(this, ComboBox3); }
+void TForm1::dxButton3Click() { vorn::ChooseDirectory(this, ComboBox3); }
 
 void TForm1::dxButton4Click() { vorn::LookForUpdate(this); }

@@ -68,7 +68,7 @@ class TForm1 : public QMainWindow {
   QAction* QuilloWare1;
   QAction* AboutVorn11;
   QMenu* PopupMenu1;
-  TdxStyleManager* dxStyleManager1;
+  vorn::TdxStyleManager* dxStyleManager1;
   QAction* OpenContainingFolder1;
   QAction* FindFile1;
   QAction* SearchInternetforItem1;

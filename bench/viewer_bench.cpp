@@ -79,7 +79,7 @@ int main(int argc, char** argv) {
   bool marked = true;
   for (int run = 0; run < runs; ++run) {
     {
-      TForm2 form;
+      vorn::TForm2 form;
       QElapsedTimer t;
       t.start();
       form.ShowResultInViewer({path, hitLine, "THE NEEDLE IN THE HAYSTACK"});
@@ -129,7 +129,7 @@ int main(int argc, char** argv) {
     for (int run = 0; run < runs; ++run) {
       QString shown;
       {
-        TForm2 form;
+        vorn::TForm2 form;
         QElapsedTimer t;
         t.start();
         form.ShowResultInViewer({path, 0, "x"});

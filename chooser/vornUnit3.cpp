@@ -1,7 +1,6 @@
 #include "vornUnit3.h"
 
 #include <QComboBox>
-#include <QFile>
 #include <QFileSystemModel>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -10,17 +9,17 @@
 #include <QPushButton>
 #include <QTreeView>
 
-#include "DesignFont.h"
+#include "DesignWindow.h"
+#include "TextBytes.h"
 #include "io.h"
+
+namespace vorn {
 
 TForm3* Form3 = nullptr;
 
 TForm3::TForm3(QWidget* parent) : QDialog(parent) {
-  setObjectName(QStringLiteral("Form3"));
-  setWindowTitle(QStringLiteral("Choose Directory"));
+  DressWindow(this, QStringLiteral("Form3"), QStringLiteral("Choose Directory"));
   setFixedSize(433, 252);
-  setWindowOpacity(240.0 / 255.0);
-  setFont(vorn::DesignFont(QStringLiteral("MS Sans Serif"), 11));
 
   // Folders only, no refresh on file-system changes; the parent of "/" is the model's
   // invisible top, so "/" itself is the tree's one top node.
@@ -113,8 +112,7 @@ void TForm3::Button2Click() {
   if (!path.isEmpty() && writeField_) {
     writeField_(path);
     // Read back and give it the separator; the root keeps its one "/".
-    const std::string written = QFile::encodeName(readField_()).toStdString();
-    writeField_(QFile::decodeName(QByteArray::fromStdString(vorn::AddTrailingBackslash(written))));
+    writeField_(FromBytes(AddTrailingBackslash(ToBytes(readField_()))));
   }
   accept();
 }
@@ -158,3 +156,5 @@ void ChooseDirectory(QWidget* mainWindow, QComboBox* directoryField) {
   if (!Form3) Form3 = new TForm3(mainWindow);
   Form3->ShowFor(directoryField);
 }
+
+}  // namespace vorn

@@ -22,6 +22,8 @@ class QLineEdit;
 class QPushButton;
 class QTreeView;
 
+namespace vorn {
+
 class TForm3 : public QDialog {
   Q_OBJECT
  public:
@@ -65,3 +67,5 @@ extern TForm3* Form3;
 
 // Creates Form3 on first use (as a child of mainWindow) and shows it for the field.
 void ChooseDirectory(QWidget* mainWindow, QComboBox* directoryField);
+
+}  // namespace vorn

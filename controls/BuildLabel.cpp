@@ -4,6 +4,8 @@
 
 #include "VersionRecord.h"
 
+namespace vorn {
+
 namespace {
 // The string table the build is looked up in: language 0406, code page 04E4.
 constexpr std::string_view kFileVersionPath = "\\StringFileInfo\\040604E4\\FileVersion";
@@ -26,9 +28,9 @@ void TBuildLabel::Loaded() {
 
 void TBuildLabel::ReadVersion() {
   // Without a record or without the value, the previous version text stays.
-  const auto record = vorn::ReadVersionRecord(programFile_);
+  const auto record = ReadVersionRecord(programFile_);
   if (!record) return;
-  const auto value = vorn::QueryVersionValue(*record, kFileVersionPath);
+  const auto value = QueryVersionValue(*record, kFileVersionPath);
   if (value && !value->empty()) versionText_ = QString::fromUtf8(value->data(), value->size());
 }
 
@@ -36,3 +38,5 @@ void TBuildLabel::Compose() {
   setText(textCaption2_ + QLatin1Char(' ') + versionText_);
   adjustSize();  // the label is sized to its text
 }
+
+}  // namespace vorn

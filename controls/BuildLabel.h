@@ -6,6 +6,8 @@
 #include <QString>
 #include <string>
 
+namespace vorn {
+
 class TBuildLabel : public QLabel {
   Q_OBJECT
  public:
@@ -32,3 +34,5 @@ class TBuildLabel : public QLabel {
   QString textCaption2_;
   QString versionText_;
 };
+
+}  // namespace vorn

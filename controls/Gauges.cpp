@@ -36,7 +36,7 @@ void XorInto(QImage& target, const QImage& source) {
 
 // At a ratio above 1 the image has the physical pixels, and painters on it draw in logical ones.
 QImage BlackImage(QSize size, qreal ratio) {
-  QImage image = dx::RatioImage(size, ratio);
+  QImage image = RatioImage(size, ratio);
   image.fill(QColor(0, 0, 0));
   return image;
 }
@@ -84,39 +84,27 @@ void TGauge::SetProgress(int value) {
 }
 
 void TGauge::SetKind(TGaugeKind kind) {
-  if (kind == kind_) return;
-  kind_ = kind;
-  RepaintNow();
+  if (Change(kind_, kind)) RepaintNow();
 }
 
 void TGauge::SetShowText(bool show) {
-  if (show == showText_) return;
-  showText_ = show;
-  RepaintNow();
+  if (Change(showText_, show)) RepaintNow();
 }
 
 void TGauge::SetBorderStyle(TGaugeBorderStyle style) {
-  if (style == borderStyle_) return;
-  borderStyle_ = style;
-  RepaintNow();
+  if (Change(borderStyle_, style)) RepaintNow();
 }
 
 void TGauge::SetForeColor(const QColor& color) {
-  if (color == foreColor_) return;
-  foreColor_ = color;
-  RepaintNow();
+  if (Change(foreColor_, color)) RepaintNow();
 }
 
 void TGauge::SetBackColor(const QColor& color) {
-  if (color == backColor_) return;
-  backColor_ = color;
-  RepaintNow();
+  if (Change(backColor_, color)) RepaintNow();
 }
 
 void TGauge::SetColor(const QColor& color) {
-  if (color == color_) return;
-  color_ = color;
-  RepaintNow();
+  if (Change(color_, color)) RepaintNow();
 }
 
 int TGauge::PercentDone() const {

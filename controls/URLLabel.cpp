@@ -2,6 +2,8 @@
 
 #include <QMouseEvent>
 
+namespace vorn {
+
 namespace {
 TStaticBorderStyle restingBorderStyle = sbsNone;
 }  // namespace
@@ -94,3 +96,5 @@ void TURLLabel::mouseReleaseEvent(QMouseEvent* e) {
   QLabel::mouseReleaseEvent(e);
   if (click) emit OnClick();
 }
+
+}  // namespace vorn

@@ -6,6 +6,8 @@
 #include <QLabel>
 #include <QString>
 
+namespace vorn {
+
 // The border styles of a static text.
 enum TStaticBorderStyle { sbsNone, sbsSingle, sbsSunken };
 
@@ -60,3 +62,5 @@ class TURLLabel : public QLabel {
   TStaticBorderStyle borderStyle_ = sbsNone;
   bool pressing_ = false;
 };
+
+}  // namespace vorn

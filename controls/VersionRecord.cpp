@@ -8,6 +8,8 @@
 #include <cstring>
 #include <vector>
 
+#include "Fd.h"
+
 namespace vorn {
 
 namespace {
@@ -23,21 +25,15 @@ class File {
   explicit File(const std::string& path)
       : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)) {
     struct stat st {};
-    if (fd_ >= 0 && ::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode))
+    if (fd_.ok() && ::fstat(fd_.fd(), &st) == 0 && S_ISREG(st.st_mode))
       size_ = static_cast<uint64_t>(st.st_size);
   }
-  ~File() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  File(const File&) = delete;
-  File& operator=(const File&) = delete;
-
   // Reads exactly n bytes at offset, inside the file, or fails.
   bool Read(uint64_t offset, void* out, uint64_t n) const {
-    if (fd_ < 0 || offset > size_ || n > size_ - offset) return false;
+    if (!fd_.ok() || offset > size_ || n > size_ - offset) return false;
     auto* p = static_cast<char*>(out);
     while (n > 0) {
-      const ssize_t got = ::pread(fd_, p, n, static_cast<off_t>(offset));
+      const ssize_t got = ::pread(fd_.fd(), p, n, static_cast<off_t>(offset));
       if (got <= 0) return false;
       p += got;
       offset += static_cast<uint64_t>(got);
@@ -47,7 +43,7 @@ class File {
   }
 
  private:
-  int fd_;
+  Fd fd_;
   uint64_t size_ = 0;
 };
 

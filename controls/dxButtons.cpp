@@ -6,7 +6,7 @@
 #include "DesignPalette.h"
 #include "dxCoreUtils.h"
 
-namespace dx {
+namespace vorn {
 
 ButtonImages MakeButtonImages(QSize size, bool highlight, qreal ratio) {
   const int w = size.width(), h = size.height();
@@ -96,12 +96,10 @@ QImage PaintButton(const ButtonLook& look, const ButtonImages& images) {
   return image;
 }
 
-}  // namespace dx
-
 TdxCustomButton::TdxCustomButton(QWidget* parent) : TdxCustomStyleControl(parent) {
   resize(73, 21);
   // The face is always light, whatever the desktop's palette: so is the caption's colour.
-  vorn::PinText(this);
+  PinText(this);
 }
 
 TdxCustomButton::~TdxCustomButton() {
@@ -109,29 +107,34 @@ TdxCustomButton::~TdxCustomButton() {
 }
 
 // Stored-only properties still repaint when they change, as every property does.
-#define VORN_SETTER(Name, member)           \
-  void TdxCustomButton::Set##Name(bool v) { \
-    if (member == v) return;                \
-    member = v;                             \
-    Invalidate();                           \
-  }
-VORN_SETTER(AutoGray, autoGray_)
-VORN_SETTER(Cancel, cancel_)
-VORN_SETTER(ShowFocusRect, showFocusRect_)
-VORN_SETTER(SmoothEdges, smoothEdges_)
-VORN_SETTER(WordWrap, wordWrap_)
-#undef VORN_SETTER
+void TdxCustomButton::SetAutoGray(bool v) {
+  if (Change(autoGray_, v)) Invalidate();
+}
+
+void TdxCustomButton::SetCancel(bool v) {
+  if (Change(cancel_, v)) Invalidate();
+}
+
+void TdxCustomButton::SetShowFocusRect(bool v) {
+  if (Change(showFocusRect_, v)) Invalidate();
+}
+
+void TdxCustomButton::SetSmoothEdges(bool v) {
+  if (Change(smoothEdges_, v)) Invalidate();
+}
+
+void TdxCustomButton::SetWordWrap(bool v) {
+  if (Change(wordWrap_, v)) Invalidate();
+}
 
 void TdxCustomButton::SetDefault(bool v) {
-  if (default_ == v) return;
-  default_ = v;
+  if (!Change(default_, v)) return;
   Invalidate();
   RefreshFocusFlags(window());
 }
 
 void TdxCustomButton::SetShowAccelChar(bool v) {
-  if (showAccelChar_ == v) return;
-  showAccelChar_ = v;
+  if (!Change(showAccelChar_, v)) return;
   GrabAccelerator();
   Invalidate();
 }
@@ -142,56 +145,45 @@ void TdxCustomButton::SetGlyph(const QPixmap& glyph) {
 }
 
 void TdxCustomButton::SetLayout(TdxButtonLayout layout) {
-  if (dx::Change(layout_, layout)) Invalidate();
+  if (Change(layout_, layout)) Invalidate();
 }
 
 void TdxCustomButton::SetSpacing(quint8 v) {
-  if (dx::Change(spacing_, v)) Invalidate();
+  if (Change(spacing_, v)) Invalidate();
 }
 
 bool TdxCustomButton::Highlight() const {
-  return dx::ButtonHighlight(isEnabled(), IsHot(), IsPressed(), IsFocused(), default_, CanFocus(),
-                             SiblingFocused());
+  return ButtonHighlight(isEnabled(), IsHot(), IsPressed(), IsFocused(), default_, CanFocus(),
+                         SiblingFocused());
 }
 
-dx::ButtonLook TdxCustomButton::Look() const {
-  dx::ButtonLook look;
-  look.size = size();
-  look.enabled = isEnabled();
-  look.hot = IsHot();
-  look.pressed = IsPressed();
-  look.focused = IsFocused();
+ButtonLook TdxCustomButton::Look() const {
+  ButtonLook look;
+  FillLook(look);
   look.highlight = Highlight();
   look.smoothEdges = smoothEdges_;
   look.showFocusRect = showFocusRect_;
   look.wordWrap = wordWrap_;
   look.showAccelChar = showAccelChar_;
-  look.caption = Caption();
-  look.font = font();
-  look.color = Color();
-  look.fontColor = palette().color(QPalette::WindowText);
-  look.light = palette().color(QPalette::Light);
-  look.shadow = palette().color(QPalette::Dark);
-  look.ratio = dx::PaintRatio(devicePixelRatioF());
   return look;
 }
 
 void TdxCustomButton::BuildImages() {
-  builtRatio_ = dx::PaintRatio(devicePixelRatioF());
-  images_ = dx::MakeButtonImages(size(), Highlight(), builtRatio_);
+  builtRatio_ = PaintRatio(devicePixelRatioF());
+  images_ = MakeButtonImages(size(), Highlight(), builtRatio_);
   builtFor_ = size();
 }
 
 QImage TdxCustomButton::Face() {
-  const dx::ButtonLook look = Look();
+  const ButtonLook look = Look();
   if (builtFor_ != size() || builtRatio_ != look.ratio) BuildImages();
   // A face built while the ring showed is too small for the inside of the border: build it anew
   // rather than leave a strip of the background inside the border.
   const bool faceAtBorder = !look.highlight && !(look.hot && look.pressed);
-  const QSize face = dx::LogicalSize(images_.face);
+  const QSize face = LogicalSize(images_.face);
   if (faceAtBorder && (face.width() < width() - 2 || face.height() < height() - 2))
-    images_ = dx::MakeButtonImages(size(), false, look.ratio);
-  return dx::PaintButton(look, images_);
+    images_ = MakeButtonImages(size(), false, look.ratio);
+  return PaintButton(look, images_);
 }
 
 void TdxCustomButton::paintEvent(QPaintEvent*) {
@@ -273,3 +265,5 @@ void TdxCustomButton::focusOutEvent(QFocusEvent* e) {
   spaceDown_ = false;
   TdxCustomStyleControl::focusOutEvent(e);
 }
+
+}  // namespace vorn

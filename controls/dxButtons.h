@@ -11,10 +11,10 @@
 
 #include "dxCore.h"
 
+namespace vorn {
+
 // Where a glyph sits beside the caption (stored only; the program's buttons have no glyph).
 enum TdxButtonLayout { blGlyphLeft, blGlyphRight, blGlyphTop, blGlyphBottom };
-
-namespace dx {
 
 // The button's colours.
 inline const QColor kFaceTop{0xFF, 0xFF, 0xFF}, kFaceBottom{0xEF, 0xEB, 0xE7};
@@ -39,17 +39,9 @@ bool ButtonHighlight(bool enabled, bool hot, bool pressed, bool focused, bool is
                      bool canFocus, bool siblingFocused);
 
 // Everything the face of a button depends on.
-struct ButtonLook {
-  QSize size;
-  bool enabled = true, hot = false, pressed = false, focused = false, highlight = false;
+struct ButtonLook : StyledLook {
+  bool highlight = false;
   bool smoothEdges = true, showFocusRect = false, wordWrap = true, showAccelChar = true;
-  QString caption;
-  QFont font;
-  QColor color;      // behind the rounded corners: the parent's colour
-  QColor fontColor;  // the caption when enabled
-  QColor light;      // engraved caption, lower-right copy
-  QColor shadow;     // engraved caption, in place
-  qreal ratio = 1;   // the screen's device pixel ratio
 };
 
 // The button as it is painted. The face image is used as built; one smaller than the inside of
@@ -60,8 +52,6 @@ QImage PaintButton(const ButtonLook& look, const ButtonImages& images);
 void DrawRoundBorder(QImage& image, QColor color);
 // The eight pixels beside the rounded corners that soften them.
 void DrawCornerSoftening(QImage& image, QColor color);
-
-}  // namespace dx
 
 class TdxCustomButton : public TdxCustomStyleControl {
   Q_OBJECT
@@ -95,9 +85,9 @@ class TdxCustomButton : public TdxCustomStyleControl {
   // The highlight rule for the current state.
   bool Highlight() const;
   // The look of the current state, and the face as it is painted now.
-  dx::ButtonLook Look() const;
+  ButtonLook Look() const;
   QImage Face();
-  const dx::ButtonImages& Images() const { return images_; }
+  const ButtonImages& Images() const { return images_; }
 
  protected:
   bool AcceleratorsShown() const override { return showAccelChar_; }
@@ -124,7 +114,7 @@ class TdxCustomButton : public TdxCustomStyleControl {
   quint8 spacing_ = 3;
   bool wordWrap_ = true;
   bool spaceDown_ = false;
-  dx::ButtonImages images_;
+  ButtonImages images_;
   QSize builtFor_;
   qreal builtRatio_ = 1;
   QPointer<QWidget> watchedWindow_;
@@ -135,3 +125,5 @@ class TdxButton : public TdxCustomButton {
  public:
   explicit TdxButton(QWidget* parent = nullptr) : TdxCustomButton(parent) {}
 };
+
+}  // namespace vorn

@@ -7,7 +7,7 @@
 // The resources live in a static library: make sure they are linked and registered.
 static void InitStyledResources() { Q_INIT_RESOURCE(styled); }
 
-namespace dx {
+namespace vorn {
 
 CheckImages MakeCheckImages(qreal ratio) {
   const int inside = kBoxSize - 2;
@@ -88,23 +88,21 @@ QImage PaintCheckbox(const CheckLook& look, const CheckImages& images) {
   return image;
 }
 
-}  // namespace dx
-
 TdxCustomCheckControl::TdxCustomCheckControl(QWidget* parent)
-    : TdxCustomStyleControl(parent), images_(dx::MakeCheckImages()) {
+    : TdxCustomStyleControl(parent), images_(MakeCheckImages()) {
   resize(161, 17);
 }
 
 void TdxCustomCheckControl::SetChecked(bool checked) {
-  if (dx::Change(checked_, checked)) Invalidate();
+  if (Change(checked_, checked)) Invalidate();
 }
 
 void TdxCustomCheckControl::SetBoundLines(TdxBoundLines lines) {
-  if (dx::Change(boundLines_, lines)) Invalidate();
+  if (Change(boundLines_, lines)) Invalidate();
 }
 
 void TdxCustomCheckControl::SetSpacing(quint8 spacing) {
-  if (dx::Change(spacing_, spacing)) Invalidate();
+  if (Change(spacing_, spacing)) Invalidate();
 }
 
 void TdxCustomCheckControl::Click() {
@@ -112,37 +110,28 @@ void TdxCustomCheckControl::Click() {
   TdxCustomStyleControl::Click();
 }
 
-dx::CheckLook TdxCustomCheckControl::Look() const {
-  dx::CheckLook look;
-  look.size = size();
-  look.enabled = isEnabled();
-  look.hot = IsHot();
-  look.pressed = IsPressed();
-  look.focused = IsFocused();
+CheckLook TdxCustomCheckControl::Look() const {
+  CheckLook look;
+  FillLook(look);
   look.checked = checked_;
   look.theme = EffectiveTheme();
   look.boundLines = boundLines_;
   look.spacing = spacing_;
-  look.caption = Caption();
-  look.font = font();
-  look.color = Color();
-  look.fontColor = palette().color(QPalette::WindowText);
-  look.light = palette().color(QPalette::Light);
-  look.shadow = palette().color(QPalette::Dark);
-  look.ratio = dx::PaintRatio(devicePixelRatioF());
   return look;
 }
 
 QImage TdxCustomCheckControl::Face() const {
-  const dx::CheckLook look = Look();
+  const CheckLook look = Look();
   if (look.ratio != imagesRatio_) {
-    images_ = dx::MakeCheckImages(look.ratio);
+    images_ = MakeCheckImages(look.ratio);
     imagesRatio_ = look.ratio;
   }
-  return dx::PaintCheckbox(look, images_);
+  return PaintCheckbox(look, images_);
 }
 
 void TdxCustomCheckControl::paintEvent(QPaintEvent*) {
   QPainter p(this);
   p.drawImage(0, 0, Face());
 }
+
+}  // namespace vorn

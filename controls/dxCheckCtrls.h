@@ -9,7 +9,7 @@
 #include "dxCore.h"
 #include "dxCoreUtils.h"
 
-namespace dx {
+namespace vorn {
 
 inline const QColor kBoxOutline{0x18, 0x51, 0x84}, kBoxOutlineOfficeHot{0x00, 0x33, 0x66};
 inline const QColor kCheckBoundXP{0x00, 0x38, 0x73}, kCheckBoundOffice{0xFF, 0xFB, 0xF7};
@@ -28,22 +28,14 @@ CheckImages MakeCheckImages(qreal ratio = 1);
 QImage CheckMark();
 
 // Everything the look of a check box depends on.
-struct CheckLook {
-  QSize size;
-  bool enabled = true, hot = false, pressed = false, focused = false, checked = false;
+struct CheckLook : StyledLook {
+  bool checked = false;
   TdxTheme theme = WindowsXP;
   TdxBoundLines boundLines;
   int spacing = 3;
-  QString caption;
-  QFont font;
-  QColor color;  // the parent's colour
-  QColor fontColor, light, shadow;
-  qreal ratio = 1;  // the screen's device pixel ratio
 };
 
 QImage PaintCheckbox(const CheckLook& look, const CheckImages& images);
-
-}  // namespace dx
 
 class TdxCustomCheckControl : public TdxCustomStyleControl {
   Q_OBJECT
@@ -61,7 +53,7 @@ class TdxCustomCheckControl : public TdxCustomStyleControl {
   // Inverts Checked, then clicks, so OnClick sees the new value.
   void Click() override;
 
-  dx::CheckLook Look() const;
+  CheckLook Look() const;
   QImage Face() const;
 
  protected:
@@ -72,7 +64,7 @@ class TdxCustomCheckControl : public TdxCustomStyleControl {
   TdxBoundLines boundLines_;
   quint8 spacing_ = 3;
   // Built once per device pixel ratio.
-  mutable dx::CheckImages images_;
+  mutable CheckImages images_;
   mutable qreal imagesRatio_ = 1;
 };
 
@@ -81,3 +73,5 @@ class TdxCheckbox : public TdxCustomCheckControl {
  public:
   explicit TdxCheckbox(QWidget* parent = nullptr) : TdxCustomCheckControl(parent) {}
 };
+
+}  // namespace vorn

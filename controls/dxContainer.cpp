@@ -5,37 +5,51 @@
 #include <QPainter>
 #include <algorithm>
 
+namespace vorn {
+
 TdxCustomContainer::TdxCustomContainer(QWidget* parent) : TdxCustomControl(parent) {
   setFocusPolicy(Qt::NoFocus);
   resize(185, 41);
 }
 
-#define VORN_SETTER(Name, Type, member)        \
-  void TdxCustomContainer::Set##Name(Type v) { \
-    if (dx::Change(member, v)) Invalidate();   \
-  }
-VORN_SETTER(Alignment, Qt::Alignment, alignment_)
-VORN_SETTER(BoundColor, const QColor&, boundColor_)
-VORN_SETTER(GlyphLayout, TdxGlyphLayout, glyphLayout_)
-VORN_SETTER(Layout, TdxTextLayout, layout_)
-VORN_SETTER(ShowCaption, bool, showCaption_)
-VORN_SETTER(Spacing, quint8, spacing_)
-VORN_SETTER(WordWrap, bool, wordWrap_)
-#undef VORN_SETTER
+void TdxCustomContainer::SetAlignment(Qt::Alignment v) {
+  if (Change(alignment_, v)) Invalidate();
+}
+
+void TdxCustomContainer::SetBoundColor(const QColor& v) {
+  if (Change(boundColor_, v)) Invalidate();
+}
+
+void TdxCustomContainer::SetGlyphLayout(TdxGlyphLayout v) {
+  if (Change(glyphLayout_, v)) Invalidate();
+}
+
+void TdxCustomContainer::SetLayout(TdxTextLayout v) {
+  if (Change(layout_, v)) Invalidate();
+}
+
+void TdxCustomContainer::SetShowCaption(bool v) {
+  if (Change(showCaption_, v)) Invalidate();
+}
+
+void TdxCustomContainer::SetSpacing(quint8 v) {
+  if (Change(spacing_, v)) Invalidate();
+}
+
+void TdxCustomContainer::SetWordWrap(bool v) {
+  if (Change(wordWrap_, v)) Invalidate();
+}
 
 void TdxCustomContainer::SetBorderWidth(int width) {
-  width = std::max(width, 0);
-  if (width == borderWidth_) return;
-  borderWidth_ = width;
-  Relayout();
+  if (Change(borderWidth_, std::max(width, 0))) Relayout();
 }
 
 void TdxCustomContainer::SetBoundLines(TdxBoundLines lines) {
-  if (dx::Change(boundLines_, lines)) Relayout();
+  if (Change(boundLines_, lines)) Relayout();
 }
 
 void TdxCustomContainer::SetShowBoundLines(bool show) {
-  if (dx::Change(showBoundLines_, show)) Relayout();
+  if (Change(showBoundLines_, show)) Relayout();
 }
 
 void TdxCustomContainer::SetGlyph(const QPixmap& glyph) {
@@ -58,7 +72,7 @@ void TdxCustomContainer::SetColor(const QColor& color) {
 }
 
 void TdxCustomContainer::SetEnabledMode(TdxEnabledMode mode) {
-  if (dx::Change(enabledMode_, mode)) ApplyEnabledMode();
+  if (Change(enabledMode_, mode)) ApplyEnabledMode();
 }
 
 void TdxCustomContainer::SetFocusable(bool focusable) {
@@ -123,7 +137,7 @@ void TdxCustomContainer::mouseDoubleClickEvent(QMouseEvent* e) {
 void TdxCustomContainer::paintEvent(QPaintEvent*) {
   QPainter p(this);
   p.fillRect(rect(), Color());
-  if (showBoundLines_) dx::DrawBoundLines(p, rect(), boundLines_, boundColor_);
+  if (showBoundLines_) DrawBoundLines(p, rect(), boundLines_, boundColor_);
   const QRect inner = InnerRect();
   p.save();
   emit OnPaint(inner, font(), &p);
@@ -141,16 +155,17 @@ void TdxCustomContainer::paintEvent(QPaintEvent*) {
   }
   if (!showCaption_ || Caption().isEmpty()) return;
   const QRect area = captionArea.adjusted(spacing_, 1, -spacing_, -1);
-  const dx::CaptionFormat format{wordWrap_, true};
-  const QStringList lines =
-      dx::LayoutCaption(font(), Caption(), area.width(), area.height(), format);
-  const QSize text = dx::MeasureCaption(font(), lines, format);
+  const CaptionFormat format{wordWrap_, true};
+  const QStringList lines = LayoutCaption(font(), Caption(), area.width(), area.height(), format);
+  const QSize text = MeasureCaption(font(), lines, format);
   int y = area.top();
   if (layout_ == tlCenter)
     y = area.top() + (area.height() - text.height()) / 2;
   else if (layout_ == tlBottom)
     y = area.top() + area.height() - text.height();
-  dx::DrawCaption(p, font(), QRect(area.left(), y, area.width(), text.height()), lines, alignment_,
-                  format, isEnabled(), palette().color(QPalette::WindowText),
-                  palette().color(QPalette::Light), palette().color(QPalette::Dark));
+  DrawCaption(p, font(), QRect(area.left(), y, area.width(), text.height()), lines, alignment_,
+              format, isEnabled(), palette().color(QPalette::WindowText),
+              palette().color(QPalette::Light), palette().color(QPalette::Dark));
 }
+
+}  // namespace vorn

@@ -3,17 +3,18 @@
 #pragma once
 
 #include <QColor>
+#include <QPainter>
 #include <QPixmap>
 #include <QRect>
 
 #include "dxCore.h"
 #include "dxCoreUtils.h"
 
+namespace vorn {
+
 enum TdxEnabledMode { emAffectChilds, emNormal };
 enum TdxGlyphLayout { glBottom, glCenter, glTop };
 enum TdxTextLayout { tlTop, tlCenter, tlBottom };
-
-#include <QPainter>
 
 class TdxCustomContainer : public TdxCustomControl {
   Q_OBJECT
@@ -95,3 +96,5 @@ class TdxContainer : public TdxCustomContainer {
  public:
   explicit TdxContainer(QWidget* parent = nullptr) : TdxCustomContainer(parent) {}
 };
+
+}  // namespace vorn

@@ -11,6 +11,8 @@
 
 #include "dxCoreUtils.h"
 
+namespace vorn {
+
 namespace {
 const QString& Banner() {
   static const QString banner = QStringLiteral("Tessaly styled controls, version ");
@@ -102,13 +104,13 @@ void TdxCustomControl::SetHot(bool hot, bool notify) {
 }
 
 void TdxCustomControl::SetPressed(bool pressed) {
-  if (dx::Change(pressed_, pressed)) Invalidate();
+  if (Change(pressed_, pressed)) Invalidate();
 }
 
 void TdxCustomControl::GrabAccelerator() {
   if (acceleratorId_ != 0) releaseShortcut(acceleratorId_);
   acceleratorId_ = 0;
-  if (!AcceleratorsShown() || dx::AcceleratorOf(caption_).isNull()) return;
+  if (!AcceleratorsShown() || AcceleratorOf(caption_).isNull()) return;
   acceleratorId_ = grabShortcut(QKeySequence::mnemonic(caption_));
 }
 
@@ -166,7 +168,7 @@ void TdxCustomControl::mouseReleaseEvent(QMouseEvent* e) {
 
 void TdxCustomControl::keyPressEvent(QKeyEvent* e) {
   // The accelerator typed alone clicks the focused control.
-  const QChar accel = AcceleratorsShown() ? dx::AcceleratorOf(caption_) : QChar();
+  const QChar accel = AcceleratorsShown() ? AcceleratorOf(caption_) : QChar();
   const auto mods = e->modifiers() & ~(Qt::ShiftModifier | Qt::KeypadModifier);
   if (!accel.isNull() && mods == Qt::NoModifier && e->text().size() == 1 &&
       e->text().at(0).toUpper() == accel && CanFocus()) {
@@ -237,11 +239,11 @@ void TdxStyleManager::Unlink(TdxCustomStyleControl* control) {
 }
 
 void TdxStyle::SetTheme(TdxTheme theme) {
-  if (dx::Change(theme_, theme)) Changed();
+  if (Change(theme_, theme)) Changed();
 }
 
 void TdxStyle::SetUseStyleManager(bool use) {
-  if (dx::Change(useStyleManager_, use)) Changed();
+  if (Change(useStyleManager_, use)) Changed();
 }
 
 void TdxStyle::Changed() {
@@ -266,3 +268,20 @@ void TdxCustomStyleControl::SetStyleManager(TdxStyleManager* manager) {
 TdxTheme TdxCustomStyleControl::EffectiveTheme() const {
   return style_.UseStyleManager() && manager_ ? manager_->Theme() : style_.Theme();
 }
+
+void TdxCustomStyleControl::FillLook(StyledLook& look) const {
+  look.size = size();
+  look.enabled = isEnabled();
+  look.hot = IsHot();
+  look.pressed = IsPressed();
+  look.focused = IsFocused();
+  look.caption = Caption();
+  look.font = font();
+  look.color = Color();
+  look.fontColor = palette().color(QPalette::WindowText);
+  look.light = palette().color(QPalette::Light);
+  look.shadow = palette().color(QPalette::Dark);
+  look.ratio = PaintRatio(devicePixelRatioF());
+}
+
+}  // namespace vorn

@@ -8,6 +8,10 @@
 #include <QWidget>
 #include <vector>
 
+#include "dxCoreUtils.h"
+
+namespace vorn {
+
 // The two looks of the styled controls.
 enum TdxTheme { WindowsXP, OfficeXP };
 
@@ -168,9 +172,15 @@ class TdxCustomStyleControl : public TdxCustomControl {
   // The manager's theme when the style uses a linked manager, else the style's own.
   TdxTheme EffectiveTheme() const;
 
+ protected:
+  // The parts of the look every styled control shares: state, caption, font and colours.
+  void FillLook(StyledLook& look) const;
+
  private:
   friend class TdxStyleManager;
   friend class TdxStyle;
   TdxStyle style_;
   TdxStyleManager* manager_ = nullptr;
 };
+
+}  // namespace vorn

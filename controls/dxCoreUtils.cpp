@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cstdint>
 
-namespace dx {
+namespace vorn {
 
 int RoundHalfEven(long long numerator, long long denominator) {
   if (denominator < 0) {
@@ -262,4 +262,4 @@ QChar AcceleratorOf(const QString& caption) {
   return {};
 }
 
-}  // namespace dx
+}  // namespace vorn

@@ -13,12 +13,12 @@
 
 class QPainter;
 
+namespace vorn {
+
 // The edges of a control on which a one-pixel line is drawn.
 enum TdxBoundLine { blLeft = 0x1, blTop = 0x2, blRight = 0x4, blBottom = 0x8 };
 Q_DECLARE_FLAGS(TdxBoundLines, TdxBoundLine)
 Q_DECLARE_OPERATORS_FOR_FLAGS(TdxBoundLines)
-
-namespace dx {
 
 // A property setter's first step: stores value and answers whether it changed, so the caller
 // repaints or lays out again only then.
@@ -88,7 +88,20 @@ void DrawCaption(QPainter& p, const QFont& font, const QRect& r, const QStringLi
                  Qt::Alignment align, const CaptionFormat& format, bool enabled, QColor color,
                  QColor light, QColor shadow);
 
+// What the face of every styled control depends on; each kind of control adds its own.
+struct StyledLook {
+  QSize size;
+  bool enabled = true, hot = false, pressed = false, focused = false;
+  QString caption;
+  QFont font;
+  QColor color;      // the parent's colour, behind the control
+  QColor fontColor;  // the caption when enabled
+  QColor light;      // engraved caption, lower-right copy
+  QColor shadow;     // engraved caption, in place
+  qreal ratio = 1;   // the screen's device pixel ratio
+};
+
 // The accelerator character of a caption (upper-cased), or a null QChar.
 QChar AcceleratorOf(const QString& caption);
 
-}  // namespace dx
+}  // namespace vorn

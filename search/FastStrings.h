@@ -15,6 +15,8 @@ using ShiftTable = std::array<int32_t, 256>;
 // sets its locale before anything searches). Built once, read-only afterwards.
 const FoldTable& UpperFoldTable();
 
+// FindPattern and the scans below it are kept for the design's interface (and its tests and
+// benchmark); the program searches with LineMatcher and does not call them.
 // Dispatches to ScanForward or ScanBackward, exact or folded.
 int32_t FindPattern(std::string_view pattern, std::string_view text, bool caseSensitive,
                     int32_t start, bool forward);

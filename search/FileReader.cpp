@@ -20,7 +20,7 @@ FileReader::~FileReader() { Close(); }
 FileReader& FileReader::operator=(FileReader&& other) noexcept {
   if (this == &other) return *this;
   Close();
-  fd_ = std::exchange(other.fd_, -1);
+  fd_ = std::move(other.fd_);
   expectedSize_ = other.expectedSize_;
   totalRead_ = other.totalRead_;
   buffer_ = std::move(other.buffer_);
@@ -38,10 +38,7 @@ FileReader& FileReader::operator=(FileReader&& other) noexcept {
   return *this;
 }
 
-void FileReader::Close() {
-  if (fd_ >= 0) close(fd_);
-  fd_ = -1;
-}
+void FileReader::Close() { fd_.Reset(); }
 
 static_assert(AT_FDCWD == -100);
 
@@ -52,10 +49,10 @@ bool FileReader::OpenAt(int dirFd, const char* name) {
   eof_ = failed_ = wholeFileInBuffer_ = partial_ = false;
   carried_ = 0;
   // O_NONBLOCK: opening a FIFO must not wait for a writer.
-  fd_ = openat(dirFd, name, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-  if (fd_ < 0) return false;
+  fd_.Reset(openat(dirFd, name, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+  if (!fd_.ok()) return false;
   struct stat st;
-  if (fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+  if (fstat(fd_.fd(), &st) != 0 || !S_ISREG(st.st_mode)) {
     Close();
     return false;
   }
@@ -78,7 +75,7 @@ bool FileReader::OpenAt(int dirFd, const char* name) {
 bool FileReader::ReadMore() {
   ssize_t n;
   do {
-    n = read(fd_, buffer_.data() + fill_, buffer_.size() - fill_);
+    n = read(fd_.fd(), buffer_.data() + fill_, buffer_.size() - fill_);
   } while (n < 0 && errno == EINTR);
   if (n < 0) {
     failed_ = true;
@@ -92,7 +89,7 @@ bool FileReader::ReadMore() {
 }
 
 bool FileReader::NextBlock(std::string_view& block) {
-  if (fd_ < 0 || failed_) return false;
+  if (!fd_.ok() || failed_) return false;
   carried_ = 0;
   if (consumed_ > 0) {
     // After a piece of a long line its end stays in front, for queries that span the cut.
@@ -155,7 +152,7 @@ std::optional<size_t> FileReader::CountLines(const std::atomic<bool>* cancel) {
   char previous = 0;
   for (;;) {
     if (cancel && cancel->load(std::memory_order_relaxed)) return std::nullopt;
-    const ssize_t n = pread(fd_, chunk.data(), chunk.size(), offset);
+    const ssize_t n = pread(fd_.fd(), chunk.data(), chunk.size(), offset);
     if (n <= 0) break;
     breaks += CountBreaks(chunk.data(), chunk.data() + n);
     if (previous == '\r' && chunk[0] == '\n') --breaks;  // CR LF split between two chunks
@@ -169,18 +166,17 @@ bool FolderCache::Open(FileReader& reader, const std::string& path) {
   const size_t slash = path.rfind('/');
   if (slash == std::string::npos) return reader.Open(path);
   const std::string_view folder(path.data(), slash + 1);
-  if (fd_ < 0 || folder_ != folder) {
+  if (!fd_.ok() || folder_ != folder) {
     Close();
-    fd_ = OpenFolder(std::string(folder), O_PATH);
-    if (fd_ < 0) return false;
+    fd_.Reset(OpenFolder(std::string(folder), O_PATH));
+    if (!fd_.ok()) return false;
     folder_.assign(folder);
   }
-  return reader.OpenAt(fd_, path.c_str() + slash + 1);
+  return reader.OpenAt(fd_.fd(), path.c_str() + slash + 1);
 }
 
 void FolderCache::Close() {
-  if (fd_ >= 0) close(fd_);
-  fd_ = -1;
+  fd_.Reset();
   folder_.clear();
 }
 

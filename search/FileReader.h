@@ -13,6 +13,8 @@
 #include <utility>
 #include <vector>
 
+#include "Fd.h"
+
 namespace vorn {
 
 // Storage aligned to a cache line. The kernel copies file data much faster into a buffer that
@@ -72,7 +74,7 @@ class FileReader {
  private:
   bool ReadMore();
 
-  int fd_ = -1;
+  Fd fd_;
   long long expectedSize_ = 0;
   long long totalRead_ = 0;
   static constexpr size_t kSmallBuffer = size_t{64} << 10;
@@ -96,16 +98,12 @@ class FileReader {
 // walking the whole path again. Paths too long for one system call are opened too.
 class FolderCache {
  public:
-  FolderCache() = default;
-  ~FolderCache() { Close(); }
-  FolderCache(const FolderCache&) = delete;
-  FolderCache& operator=(const FolderCache&) = delete;
   bool Open(FileReader& reader, const std::string& path);
   void Close();
 
  private:
   std::string folder_;
-  int fd_ = -1;
+  Fd fd_;
 };
 
 }  // namespace vorn

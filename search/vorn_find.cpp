@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "FastStrings.h"
+#include "Fd.h"
 #include "SearchRun.h"
 #include "io.h"
 
@@ -158,11 +159,9 @@ int BadThreads(std::string_view text) {
 // folder, or cannot be read or entered), or 0. An empty directory names the working one; a
 // path too long for one call is opened as the search opens it, piece by piece.
 int DirectoryError(const std::string& directory) {
-  const int fd = vorn::OpenFolder(directory, O_RDONLY);
-  if (fd < 0) return errno;
-  const int entered = faccessat(fd, ".", X_OK, AT_EACCESS) == 0 ? 0 : errno;
-  close(fd);
-  return entered;
+  const vorn::Fd folder(vorn::OpenFolder(directory, O_RDONLY));
+  if (!folder.ok()) return errno;
+  return faccessat(folder.fd(), ".", X_OK, AT_EACCESS) == 0 ? 0 : errno;
 }
 
 }  // namespace

@@ -10,6 +10,7 @@ namespace vorn {
 void OpenInBrowser(const std::string& address);
 
 // Tests replace the opener to capture the address; an empty function restores the real one.
+// Returns the one that was in place.
 using BrowserOpener = std::function<void(const std::string&)>;
 BrowserOpener SetBrowserOpener(BrowserOpener opener);
 

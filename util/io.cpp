@@ -51,8 +51,8 @@ bool WildcardMatches(std::string_view name, std::string_view mask) {
   return m == mask.size();
 }
 
-// An open directory, read with getdents64, which spares the extra calls a DIR stream makes
-// for every directory of a large tree.
+// Opens a directory to be read with getdents64, which spares the extra calls a DIR stream
+// makes for every directory of a large tree.
 Fd OpenDirectory(int parent, const char* name, bool followLink) {
   return Fd(
       openat(parent, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC | (followLink ? 0 : O_NOFOLLOW)));
@@ -215,7 +215,7 @@ bool MaskMatches(std::string_view name, std::string_view mask) {
 
 int OpenFolder(const std::string& path, int flags) {
   flags |= O_DIRECTORY | O_CLOEXEC;
-  // An empty directory text names the current directory, as the wildcard enumeration did.
+  // An empty directory text names the current directory.
   const int fd = open(path.empty() ? "." : path.c_str(), flags);
   if (fd >= 0 || errno != ENAMETOOLONG) return fd;
   // Too long for one call: open it piece by piece, each piece relative to the one before.
@@ -272,10 +272,7 @@ void ListFilesRecursive(std::string_view directory, std::string_view mask,
 }
 
 bool IsFileInUse(const std::string& path) {
-  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) return true;
-  close(fd);
-  return false;
+  return !Fd(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY)).ok();
 }
 
 std::string AddTrailingBackslash(std::string_view path) {

@@ -42,6 +42,7 @@ using FileSink = std::function<void(std::string&&)>;
 void ListFilesRecursive(std::string_view directory, std::string_view mask,
                         const DirectoryVisit& visit, const FileSink& found);
 
+// Kept for the design's interface (and its tests); the program itself does not call it.
 // Linux has no exclusive opening: a file is "in use" when it cannot be opened for reading.
 bool IsFileInUse(const std::string& path);
 

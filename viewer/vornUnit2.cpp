@@ -6,7 +6,6 @@
 
 #include <QApplication>
 #include <QDateTime>
-#include <QFile>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLocale>
@@ -22,15 +21,17 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "DesignFont.h"
 #include "DesignPalette.h"
+#include "DesignWindow.h"
 #include "ErrorBox.h"
+#include "Fd.h"
 #include "RtfReader.h"
+#include "TextBytes.h"
 #include "txthandling.h"
 
-TForm2* Form2 = nullptr;
-
 namespace vorn {
+
+TForm2* Form2 = nullptr;
 
 namespace {
 
@@ -76,22 +77,15 @@ QString DecodeNeedle(std::string_view bytes, bool utf8) {
   return out;
 }
 
-struct Fd {
-  int fd;
-  ~Fd() {
-    if (fd >= 0) close(fd);
-  }
-};
-
 enum class ReadOutcome { Ok, CannotOpen, ReadFailed };
 
 // Reads a regular file whole. Others may go on reading it; nothing is locked. A FIFO or a
 // device would block or never end, and a file over the limit is not loaded.
 ReadOutcome ReadWholeFile(const std::string& path, std::string* bytes) {
-  Fd f{open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY)};
-  if (f.fd < 0) return ReadOutcome::CannotOpen;
+  const Fd f(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+  if (!f.ok()) return ReadOutcome::CannotOpen;
   struct stat st {};
-  if (fstat(f.fd, &st) != 0 || !S_ISREG(st.st_mode)) return ReadOutcome::CannotOpen;
+  if (fstat(f.fd(), &st) != 0 || !S_ISREG(st.st_mode)) return ReadOutcome::CannotOpen;
   if (static_cast<unsigned long long>(st.st_size) > kViewerFileLimit)
     return ReadOutcome::CannotOpen;
   bytes->clear();
@@ -102,7 +96,7 @@ ReadOutcome ReadWholeFile(const std::string& path, std::string* bytes) {
       if (bytes->size() > kViewerFileLimit) return ReadOutcome::CannotOpen;
       bytes->resize(std::min(bytes->size() * 2, kViewerFileLimit + 1));
     }
-    const ssize_t n = read(f.fd, bytes->data() + have, bytes->size() - have);
+    const ssize_t n = read(f.fd(), bytes->data() + have, bytes->size() - have);
     if (n == 0) break;
     if (n < 0) {
       if (errno == EINTR) continue;
@@ -181,14 +175,9 @@ QString DecodeForViewer(std::string_view bytes, bool* isUtf8) {
   return text;
 }
 
-}  // namespace vorn
-
 TForm2::TForm2(QWidget* parent) : QWidget(parent, Qt::Window) {
-  setObjectName(QStringLiteral("Form2"));
-  setWindowTitle(QStringLiteral("Form2"));
+  DressWindow(this, QStringLiteral("Form2"), QStringLiteral("Form2"));
   resize(760, 463);
-  setWindowOpacity(240.0 / 255.0);
-  setFont(vorn::DesignFont(QStringLiteral("MS Sans Serif"), 11));
 
   Panel1 = new QLabel(this);
   Panel1->setObjectName(QStringLiteral("Panel1"));
@@ -201,7 +190,7 @@ TForm2::TForm2(QWidget* parent) : QWidget(parent, Qt::Window) {
   panelFont.setPixelSize(13);
   Panel1->setFont(panelFont);
   // The blue caption keeps its light face under any desktop palette.
-  vorn::PinFace(Panel1, vorn::kLightFace);
+  PinFace(Panel1, kLightFace);
   QPalette panelPalette = Panel1->palette();
   panelPalette.setColor(QPalette::WindowText, QColor(0x00, 0x00, 0xFF));
   Panel1->setPalette(panelPalette);
@@ -226,7 +215,7 @@ TForm2::TForm2(QWidget* parent) : QWidget(parent, Qt::Window) {
   StatusBar1->setFixedHeight(19);
   const int widths[3] = {500, 100, 0};  // the last panel takes what is left (at least 50)
   for (int i = 0; i < 3; ++i) {
-    statusPanels_[i] = new vorn::StatusPanel(widths[i], StatusBar1);
+    statusPanels_[i] = new StatusPanel(widths[i], StatusBar1);
     StatusBar1->addWidget(statusPanels_[i], i == 2 ? 1 : 0);
   }
   statusPanels_[2]->setMinimumWidth(50);
@@ -248,42 +237,41 @@ TForm2::TForm2(QWidget* parent) : QWidget(parent, Qt::Window) {
 
 bool TForm2::LoadFile(const std::string& path, QString* shown, bool* utf8) {
   std::string bytes;
-  switch (vorn::ReadWholeFile(path, &bytes)) {
-    case vorn::ReadOutcome::CannotOpen:
-      vorn::ShowErrorBox(
-          this, QStringLiteral("Cannot open file %1").arg(QFile::decodeName(path.c_str())));
+  switch (ReadWholeFile(path, &bytes)) {
+    case ReadOutcome::CannotOpen:
+      ShowErrorBox(this, QStringLiteral("Cannot open file %1").arg(FromBytes(path)));
       return false;
-    case vorn::ReadOutcome::ReadFailed:
-      vorn::ShowErrorBox(this, QStringLiteral("Failed to Load Stream"));
+    case ReadOutcome::ReadFailed:
+      ShowErrorBox(this, QStringLiteral("Failed to Load Stream"));
       return false;
-    case vorn::ReadOutcome::Ok:
+    case ReadOutcome::Ok:
       break;
   }
   // A fresh cursor carries no character format of its own, so nothing of an earlier red
   // mark is handed on to the new content: plain text loads black.
   RichEdit1->setTextCursor(QTextCursor(RichEdit1->document()));
   RichEdit1->setCurrentCharFormat(QTextCharFormat());
-  if (vorn::ReadRtf(bytes, *RichEdit1->document())) {
+  if (ReadRtf(bytes, *RichEdit1->document())) {
     *shown = RichEdit1->document()->toPlainText();
     *utf8 = true;
     return true;
   }
-  *shown = vorn::DecodeForViewer(bytes, utf8);
-  vorn::GroupLinesIntoBlocks(*shown);
+  *shown = DecodeForViewer(bytes, utf8);
+  GroupLinesIntoBlocks(*shown);
   RichEdit1->setPlainText(*shown);
   return true;
 }
 
-void TForm2::ShowResultInViewer(const vorn::ResultHit& hit) {
+void TForm2::ShowResultInViewer(const ResultHit& hit) {
   QString shown;
   bool utf8 = true;
   if (!LoadFile(hit.path, &shown, &utf8)) return;
-  const QString needle = vorn::DecodeNeedle(vorn::Trimmed(hit.text), utf8);
+  const QString needle = DecodeNeedle(Trimmed(hit.text), utf8);
   const qsizetype found = needle.isEmpty() ? -1 : shown.indexOf(needle, 0, Qt::CaseInsensitive);
 
   // The mark is set before anything is laid out, so a long line is laid out only once.
   if (found >= 0) MarkRed(found, needle.size());
-  Panel1->setText(QFile::decodeName(hit.path.c_str()));
+  Panel1->setText(FromBytes(hit.path));
   // A minimised window still counts as visible: it is restored (keeping a maximised state).
   if (isMinimized()) setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
   if (!isVisible()) show();
@@ -316,7 +304,7 @@ void TForm2::GotoLine(QPlainTextEdit* box, std::size_t index, int offset) {
   std::size_t first = 0;
   QTextBlock block = doc->begin();
   for (; block.isValid(); block = block.next()) {
-    const auto lines = static_cast<std::size_t>(vorn::LinesIn(block));
+    const auto lines = static_cast<std::size_t>(LinesIn(block));
     if (index < first + lines) break;
     first += lines;
   }
@@ -342,7 +330,7 @@ int TForm2::CaretLine() {
     int line = 0;
     for (QTextBlock block = RichEdit1->document()->begin(); block.isValid(); block = block.next()) {
       firstLines_.push_back(line);
-      line += vorn::LinesIn(block);
+      line += LinesIn(block);
     }
     lineCount_ = line;
   }
@@ -359,7 +347,7 @@ void TForm2::ShowLinePosition() {
   int y = lineCount_;
   // A final line break adds no line; an empty text has none.
   const int last = doc->characterCount() - 2;
-  if (last < 0 || vorn::IsLineBreak(doc->characterAt(last))) --y;
+  if (last < 0 || IsLineBreak(doc->characterAt(last))) --y;
   statusPanels_[1]->setText(QStringLiteral("Line: %1/%2").arg(x).arg(std::max(y, 0)));
 }
 
@@ -372,7 +360,7 @@ void TForm2::RichEdit1KeyPress() { ShowLinePosition(); }
 void TForm2::RichEdit1Enter() { ShowLinePosition(); }
 
 void TForm2::Timer1Timer() {
-  statusPanels_[2]->setText(vorn::DateTimeText(QDateTime::currentDateTime()));
+  statusPanels_[2]->setText(DateTimeText(QDateTime::currentDateTime()));
   ShowLinePosition();
 }
 
@@ -418,3 +406,5 @@ void TForm2::showEvent(QShowEvent* event) {
   }
   QWidget::showEvent(event);
 }
+
+}  // namespace vorn

@@ -29,8 +29,6 @@ inline constexpr std::size_t kViewerFileLimit = std::size_t{256} << 20;
 // break lines at but the search does not (U+2028, U+2029, U+FDD0, U+FDD1) show as stand-ins.
 QString DecodeForViewer(std::string_view bytes, bool* isUtf8 = nullptr);
 
-}  // namespace vorn
-
 class TForm2 : public QWidget {
   Q_OBJECT
  public:
@@ -42,7 +40,7 @@ class TForm2 : public QWidget {
   // ignored), which is marked red. When the text is empty or does not occur, the caret stays at the
   // start of the hit's line and nothing is marked. A file that cannot be opened (or is over
   // kViewerFileLimit) gives "Cannot open file %s" in the error box and changes nothing.
-  void ShowResultInViewer(const vorn::ResultHit& hit);
+  void ShowResultInViewer(const ResultHit& hit);
 
   // Caret at the first character of the 0-based line plus offset, scrolled into view; a line
   // beyond the last puts it at the end.
@@ -84,3 +82,5 @@ class TForm2 : public QWidget {
 };
 
 extern TForm2* Form2;
+
+}  // namespace vorn

@@ -10,16 +10,17 @@
 #include <vector>
 
 #include "Browser.h"
+#include "ScopedSeam.h"
+
+using namespace vorn;
 
 namespace {
 
 // Captures what the window asks the browser to open, and restores the real opener.
 struct BrowserSpy {
   std::vector<std::string> opened;
-  BrowserSpy() {
-    vorn::SetBrowserOpener([this](const std::string& a) { opened.push_back(a); });
-  }
-  ~BrowserSpy() { vorn::SetBrowserOpener({}); }
+  ScopedSeam<BrowserOpener> seam{SetBrowserOpener,
+                                 [this](const std::string& a) { opened.push_back(a); }};
 };
 
 void Click(QWidget* w) {

@@ -33,6 +33,7 @@
 #include "Browser.h"
 #include "BuildLabel.h"
 #include "ErrorBox.h"
+#include "ScopedSeam.h"
 #include "StyledTestKit.h"
 #include "TempTree.h"
 #include "UpdateChoice.h"
@@ -41,6 +42,8 @@
 #include "io.h"
 #include "vornUnit2.h"
 #include "vornUnit3.h"
+
+using namespace vorn;
 
 namespace {
 
@@ -55,10 +58,6 @@ const std::string kSearch = std::string("http://") + VORN_SEARCH_HOST + "/search
 class WiredWindow : public ::testing::Test {
  protected:
   void SetUp() override {
-    oldStarter_ = vorn::SetProgramStarter(
-        [this](const std::vector<std::string>& a) { started.push_back(a); });
-    oldOpener_ = vorn::SetBrowserOpener([this](const std::string& a) { opened.push_back(a); });
-    oldBox_ = vorn::SetErrorBoxShower([this](QWidget*, const QString& t) { errors.push_back(t); });
     // Created in the program's order, the About window owned by the main window.
     form = std::make_unique<TForm1>();
     Form1 = form.get();
@@ -76,9 +75,6 @@ class WiredWindow : public ::testing::Test {
     viewer.reset();
     Form2 = nullptr;
     StopRequested = false;
-    vorn::SetProgramStarter(oldStarter_);
-    vorn::SetBrowserOpener(oldOpener_);
-    vorn::SetErrorBoxShower(oldBox_);
   }
 
   void Type(QComboBox* field, const QString& text) {
@@ -139,9 +135,12 @@ class WiredWindow : public ::testing::Test {
   std::vector<QString> errors;
 
  private:
-  vorn::ProgramStarter oldStarter_;
-  vorn::BrowserOpener oldOpener_;
-  vorn::ErrorBoxShower oldBox_;
+  ScopedSeam<ProgramStarter> starter_{
+      SetProgramStarter, [this](const std::vector<std::string>& a) { started.push_back(a); }};
+  ScopedSeam<BrowserOpener> opener_{SetBrowserOpener,
+                                    [this](const std::string& a) { opened.push_back(a); }};
+  ScopedSeam<ErrorBoxShower> errorBoxes_{
+      SetErrorBoxShower, [this](QWidget*, const QString& t) { errors.push_back(t); }};
 };
 
 // A path with "(", ")", ":" and blanks, and a found text with a colon, "&" and "#": every
@@ -392,8 +391,8 @@ TEST_F(WiredWindow, PackagedCopyOnlySaysWhereUpdatesComeFrom) {
   window.IdFTP1.Host = "127.0.0.1";
   window.IdFTP1.Port = ntohs(address.sin_port);
   std::vector<QString> notes;
-  const auto old =
-      vorn::SetInformationShower([&](QWidget*, const QString& t) { notes.push_back(t); });
+  const ScopedSeam shower(SetInformationShower,
+                          [&](QWidget*, const QString& t) { notes.push_back(t); });
 
   if (vorn::kSelfUpdate)
     vorn::LookForUpdate(form.get(), false);
@@ -406,8 +405,7 @@ TEST_F(WiredWindow, PackagedCopyOnlySaysWhereUpdatesComeFrom) {
   EXPECT_EQ(poll(&waiting, 1, 0), 0);  // nobody knocked
   EXPECT_TRUE(errors.empty());
 
-  vorn::SetInformationShower(old);
-  vorn::FTPWindow = nullptr;
+  FTPWindow = nullptr;
   close(server);
 }
 

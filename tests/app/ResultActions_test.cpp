@@ -15,6 +15,7 @@
 #include "About.h"
 #include "Browser.h"
 #include "ErrorBox.h"
+#include "ScopedSeam.h"
 #include "TempTree.h"
 #include "io.h"
 #include "vornUnit2.h"
@@ -27,28 +28,21 @@ const std::string kSearch = std::string("http://") + VORN_SEARCH_HOST + "/search
 // Captures what the actions ask of the platform instead of starting anything.
 class ActionsTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    oldStarter_ =
-        SetProgramStarter([this](const std::vector<std::string>& a) { started_.push_back(a); });
-    oldOpener_ =
-        SetBrowserOpener([this](const std::string& address) { opened_.push_back(address); });
-    oldBox_ = SetErrorBoxShower([this](QWidget*, const QString& text) { errors_.push_back(text); });
-    Form2 = new TForm2;
-  }
+  void SetUp() override { Form2 = new TForm2; }
   void TearDown() override {
     delete Form2;
     Form2 = nullptr;
-    SetProgramStarter(oldStarter_);
-    SetBrowserOpener(oldOpener_);
-    SetErrorBoxShower(oldBox_);
   }
 
   std::vector<std::vector<std::string>> started_;
   std::vector<std::string> opened_;
   std::vector<QString> errors_;
-  ProgramStarter oldStarter_;
-  BrowserOpener oldOpener_;
-  ErrorBoxShower oldBox_;
+  ScopedSeam<ProgramStarter> starter_{
+      SetProgramStarter, [this](const std::vector<std::string>& a) { started_.push_back(a); }};
+  ScopedSeam<BrowserOpener> opener_{
+      SetBrowserOpener, [this](const std::string& address) { opened_.push_back(address); }};
+  ScopedSeam<ErrorBoxShower> errorBoxes_{
+      SetErrorBoxShower, [this](QWidget*, const QString& text) { errors_.push_back(text); }};
 };
 
 TEST_F(ActionsTest, WithoutASelectedLineNothingHappens) {

@@ -14,6 +14,8 @@
 
 #include "TempTree.h"
 
+using namespace vorn;
+
 namespace {
 
 class ChooserTest : public ::testing::Test {

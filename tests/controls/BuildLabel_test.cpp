@@ -9,6 +9,8 @@
 #include "TempTree.h"
 #include "VersionRecord.h"
 
+using namespace vorn;
+
 namespace {
 
 using vorn::QueryVersionValue;

@@ -9,9 +9,10 @@
 #include "dxButtons.h"
 #include "dxCheckCtrls.h"
 
-namespace {
+using namespace vorn;
+using namespace vorn::test;
 
-using vorn::test::DiffBox;
+namespace {
 
 int Distance(QRgb a, QRgb b) {
   return std::max({std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)),
@@ -49,46 +50,44 @@ void ExpectFinerPicture(const QImage& one, const QImage& two, const QImage& bare
   EXPECT_GT(fine, caption1.width());
 }
 
+// A look given a caption in the application font and painted by paint at ratios 1 and 2, with
+// and without the caption.
+template <class Look, class Paint>
+void ExpectFinerLook(Look look, QSize size, const QString& caption, QColor color, Paint paint) {
+  look.size = size;
+  look.font = QApplication::font();
+  look.color = color;
+  look.fontColor = Qt::black;
+  auto at = [&](qreal ratio, const QString& text) {
+    look.ratio = ratio;
+    look.caption = text;
+    return paint(look);
+  };
+  ExpectFinerPicture(at(1, caption), at(2, caption), at(1, {}), at(2, {}));
+}
+
 TEST(PaintRatio, ButtonCheckboxAndGaugeAreFinerAtRatioTwo) {
-  dx::ButtonLook button;
-  button.size = QSize(73, 21);
-  button.caption = QStringLiteral("Search");
-  button.font = QApplication::font();
-  button.color = QColor(0x9D, 0xB9, 0xEB);
-  button.fontColor = Qt::black;
   for (bool hot : {false, true}) {
     SCOPED_TRACE(hot ? "hot" : "resting");
+    ButtonLook button;
     button.hot = button.highlight = hot;
-    auto paint = [&](qreal ratio, const QString& caption) {
-      dx::ButtonLook look = button;
-      look.ratio = ratio;
-      look.caption = caption;
-      return dx::PaintButton(look, dx::MakeButtonImages(look.size, look.highlight, ratio));
-    };
-    ExpectFinerPicture(paint(1, button.caption), paint(2, button.caption), paint(1, {}),
-                       paint(2, {}));
+    ExpectFinerLook(button, QSize(73, 21), QStringLiteral("Search"), QColor(0x9D, 0xB9, 0xEB),
+                    [](const ButtonLook& look) {
+                      return PaintButton(look,
+                                         MakeButtonImages(look.size, look.highlight, look.ratio));
+                    });
   }
 
-  dx::CheckLook check;
-  check.size = QSize(152, 17);
-  check.caption = QStringLiteral("Whole Word");
-  check.font = QApplication::font();
-  check.color = QColor(0xD8, 0xE4, 0xF8);
-  check.fontColor = Qt::black;
+  CheckLook check;
   check.checked = check.focused = true;
-  auto paintCheck = [&](qreal ratio, const QString& caption) {
-    dx::CheckLook look = check;
-    look.ratio = ratio;
-    look.caption = caption;
-    return dx::PaintCheckbox(look, dx::MakeCheckImages(ratio));
-  };
-  ExpectFinerPicture(paintCheck(1, check.caption), paintCheck(2, check.caption), paintCheck(1, {}),
-                     paintCheck(2, {}));
+  ExpectFinerLook(
+      check, QSize(152, 17), QStringLiteral("Whole Word"), QColor(0xD8, 0xE4, 0xF8),
+      [](const CheckLook& look) { return PaintCheckbox(look, MakeCheckImages(look.ratio)); });
 
-  vorn::TGauge gauge;
+  TGauge gauge;
   gauge.resize(321, 25);
   gauge.SetBackColor(QColor(0, 0, 255));
-  gauge.SetBorderStyle(vorn::TGaugeBorderStyle::bsNone);
+  gauge.SetBorderStyle(TGaugeBorderStyle::bsNone);
   gauge.SetProgress(50);
   const QImage one = gauge.Picture(1), two = gauge.Picture(2);
   gauge.SetShowText(false);

@@ -6,9 +6,10 @@
 
 #include "StyledTestKit.h"
 
-namespace {
-
+using namespace vorn;
 using namespace vorn::test;
+
+namespace {
 
 struct Labels : ::testing::Test {
   void SetUp() override { TURLLabel::SetRestingBorderStyle(sbsNone); }

@@ -11,9 +11,10 @@
 #include "dxCheckCtrls.h"
 #include "dxCoreUtils.h"
 
-namespace {
-
+using namespace vorn;
 using namespace vorn::test;
+
+namespace {
 
 const QColor kParent(0xA6, 0xCA, 0xF0);
 
@@ -39,7 +40,7 @@ struct Window {
   }
 };
 
-QImage Gradient(int w, int h, QColor a, QColor b) { return dx::MakeGradient(w, h, a, b, 64, true); }
+QImage Gradient(int w, int h, QColor a, QColor b) { return MakeGradient(w, h, a, b, 64, true); }
 
 TEST(Button, RestingFaceBorderAndCorners) {
   Window t;
@@ -51,16 +52,16 @@ TEST(Button, RestingFaceBorderAndCorners) {
     EXPECT_EQ(At(img, p.x(), p.y()), kParent) << p.x() << "," << p.y();
   for (QPoint p : {QPoint(2, 0), QPoint(w - 3, 0), QPoint(0, 2), QPoint(0, h - 3), QPoint(1, 1),
                    QPoint(w - 2, h - 2), QPoint(w - 1, 10), QPoint(30, h - 1)})
-    EXPECT_EQ(At(img, p.x(), p.y()), dx::kBorder) << p.x() << "," << p.y();
+    EXPECT_EQ(At(img, p.x(), p.y()), kBorder) << p.x() << "," << p.y();
   for (QPoint p : {QPoint(0, 1), QPoint(1, 0), QPoint(w - 2, 0), QPoint(w - 1, 1), QPoint(0, h - 2),
                    QPoint(1, h - 1), QPoint(w - 2, h - 1), QPoint(w - 1, h - 2)})
-    EXPECT_EQ(At(img, p.x(), p.y()), dx::kSoftening) << p.x() << "," << p.y();
+    EXPECT_EQ(At(img, p.x(), p.y()), kSoftening) << p.x() << "," << p.y();
   // The face gradient fills the inside of the border (checked left of the caption).
-  const QImage face = Gradient(w - 2, h - 2, dx::kFaceTop, dx::kFaceBottom);
+  const QImage face = Gradient(w - 2, h - 2, kFaceTop, kFaceBottom);
   for (int y = 1; y < h - 1; ++y)
     for (int x = 2; x < 8; ++x)
       ASSERT_EQ(img.pixel(x, y), face.pixel(x - 1, y - 1)) << x << "," << y;
-  EXPECT_EQ(At(img, 2, 1), dx::kFaceTop);
+  EXPECT_EQ(At(img, 2, 1), kFaceTop);
   // Without corner softening those pixels keep the parent colour.
   t.button->SetSmoothEdges(false);
   EXPECT_EQ(At(Grab(t.button), 0, 1), kParent);
@@ -71,10 +72,10 @@ TEST(Button, HotFocusAndPressedRings) {
   t.Show();
   t.button->clearFocus();
   const int w = 73, h = 21;
-  const QImage face = Gradient(w - 2, h - 2, dx::kFaceTop, dx::kFaceBottom);
-  const QImage hot = Gradient(w - 2, h - 2, dx::kHotTop, dx::kHotBottom);
-  const QImage focus = Gradient(w - 2, h - 2, dx::kFocusTop, dx::kFocusBottom);
-  const QImage pressed = Gradient(w - 2, h - 2, dx::kPressedTop, dx::kPressedBottom);
+  const QImage face = Gradient(w - 2, h - 2, kFaceTop, kFaceBottom);
+  const QImage hot = Gradient(w - 2, h - 2, kHotTop, kHotBottom);
+  const QImage focus = Gradient(w - 2, h - 2, kFocusTop, kFocusBottom);
+  const QImage pressed = Gradient(w - 2, h - 2, kPressedTop, kPressedBottom);
 
   SendEnter(t.button);
   ASSERT_TRUE(t.button->IsHot());
@@ -122,29 +123,29 @@ TEST(Button, HotFocusAndPressedRings) {
 }
 
 TEST(Button, CaptionMovesWhenHotAndPressedAndLongCaptionsAreCut) {
-  dx::ButtonLook look;
+  ButtonLook look;
   look.size = QSize(73, 21);
   look.caption = QStringLiteral("Search");
   look.font.setPixelSize(11);
   look.color = kParent;
   look.fontColor = Qt::black;
-  const dx::ButtonImages images = dx::MakeButtonImages(look.size, false);
-  dx::ButtonLook bare = look;
+  const ButtonImages images = MakeButtonImages(look.size, false);
+  ButtonLook bare = look;
   bare.caption.clear();
-  const QRect resting = DiffBox(dx::PaintButton(look, images), dx::PaintButton(bare, images));
+  const QRect resting = DiffBox(PaintButton(look, images), PaintButton(bare, images));
   ASSERT_FALSE(resting.isEmpty());
   look.hot = bare.hot = look.pressed = bare.pressed = true;
-  const QRect down = DiffBox(dx::PaintButton(look, images), dx::PaintButton(bare, images));
+  const QRect down = DiffBox(PaintButton(look, images), PaintButton(bare, images));
   EXPECT_EQ(down, resting.translated(1, 1));
   // Centred: as much room on the left as on the right, within a pixel.
   EXPECT_LE(std::abs(resting.left() - (72 - resting.right())), 2);
 
   look.hot = bare.hot = look.pressed = bare.pressed = false;
   look.caption = QStringLiteral("Averyveryverylongcaptionwithoutanybreak");
-  const QRect cut = DiffBox(dx::PaintButton(look, images), dx::PaintButton(bare, images));
+  const QRect cut = DiffBox(PaintButton(look, images), PaintButton(bare, images));
   EXPECT_GE(cut.left(), 0);
   EXPECT_LE(cut.right(), 72);
-  const QStringList lines = dx::LayoutCaption(look.font, look.caption, 73, 21, {});
+  const QStringList lines = LayoutCaption(look.font, look.caption, 73, 21, {});
   ASSERT_EQ(lines.size(), 1);
   EXPECT_TRUE(lines[0].endsWith(QChar(0x2026)) || lines[0].endsWith(QStringLiteral("...")));
 }
@@ -168,7 +169,7 @@ TEST(Button, DisabledIsGreyEngravedAndNeverHot) {
   EXPECT_EQ(At(img, 10, 0), grey);
   EXPECT_EQ(At(img, 0, 10), grey);
   EXPECT_EQ(At(img, 0, 1), grey);
-  const QImage face = Gradient(71, 19, dx::kFaceTop, dx::kFaceBottom);
+  const QImage face = Gradient(71, 19, kFaceTop, kFaceBottom);
   EXPECT_EQ(img.pixel(2, 5), face.pixel(1, 4));
   // The caption in the light colour one pixel right and down, the shadow colour in place.
   const QColor light = t.button->palette().color(QPalette::Light);
@@ -313,10 +314,10 @@ TEST(Button, TinyAndEmptySizesPaintWithoutFault) {
   for (QSize s : {QSize(0, 0), QSize(1, 1), QSize(3, 2), QSize(6, 6), QSize(7, 7), QSize(81, 13)}) {
     button.resize(s);
     box.resize(s);
-    vorn::test::SendEnter(&button);
+    SendEnter(&button);
     EXPECT_EQ(button.Face().size(), s.isEmpty() ? QSize(0, 0) : s);
     EXPECT_EQ(box.Face().size(), s.isEmpty() ? QSize(0, 0) : s);
-    vorn::test::SendLeave(&button);
+    SendLeave(&button);
     button.SetDefault(!button.Default());
     EXPECT_EQ(button.Face().size(), s.isEmpty() ? QSize(0, 0) : s);
   }

@@ -8,16 +8,17 @@
 #include "StyledTestKit.h"
 #include "dxButtons.h"
 
-namespace {
-
+using namespace vorn;
 using namespace vorn::test;
+
+namespace {
 
 const QColor kParent(0xC0, 0xC0, 0xC0);
 const char* const kMark[7] = {"......X", ".....XX", "X...XXX", "XX.XXX.",
                               "XXXXX..", ".XXX...", "..X...."};
 
-dx::CheckLook Look(bool hot, bool pressed, bool checked, TdxTheme theme) {
-  dx::CheckLook look;
+CheckLook Look(bool hot, bool pressed, bool checked, TdxTheme theme) {
+  CheckLook look;
   look.size = QSize(152, 17);
   look.hot = hot;
   look.pressed = pressed;
@@ -39,88 +40,87 @@ void ExpectMark(const QImage& checked, const QImage& unchecked, QColor colour) {
 }
 
 TEST(Checkbox, BoxImagesAndWindowsXPLook) {
-  const dx::CheckImages images = dx::MakeCheckImages();
-  EXPECT_EQ(images.face, dx::MakeGradient(11, 11, dx::kFaceTop, dx::kFaceBottom, 16, false));
+  const CheckImages images = MakeCheckImages();
+  EXPECT_EQ(images.face, MakeGradient(11, 11, kFaceTop, kFaceBottom, 16, false));
   EXPECT_EQ(images.pressed.size(), QSize(11, 11));
-  EXPECT_EQ(QColor(images.hot.pixel(0, 0)), dx::kHotTop);
-  EXPECT_EQ(dx::CheckMark().size(), QSize(7, 7));
+  EXPECT_EQ(QColor(images.hot.pixel(0, 0)), kHotTop);
+  EXPECT_EQ(CheckMark().size(), QSize(7, 7));
 
   const int top = 2;  // (17 - 13) / 2
-  const QImage rest = dx::PaintCheckbox(Look(false, false, false, WindowsXP), images);
+  const QImage rest = PaintCheckbox(Look(false, false, false, WindowsXP), images);
   EXPECT_EQ(At(rest, 0, 8), kParent);
   for (int i = 0; i < 13; ++i) {
-    EXPECT_EQ(At(rest, 2 + i, top), dx::kBoxOutline);
-    EXPECT_EQ(At(rest, 2 + i, top + 12), dx::kBoxOutline);
-    EXPECT_EQ(At(rest, 2, top + i), dx::kBoxOutline);
-    EXPECT_EQ(At(rest, 14, top + i), dx::kBoxOutline);
+    EXPECT_EQ(At(rest, 2 + i, top), kBoxOutline);
+    EXPECT_EQ(At(rest, 2 + i, top + 12), kBoxOutline);
+    EXPECT_EQ(At(rest, 2, top + i), kBoxOutline);
+    EXPECT_EQ(At(rest, 14, top + i), kBoxOutline);
   }
   for (int y = 0; y < 11; ++y)
     for (int x = 0; x < 11; ++x) ASSERT_EQ(rest.pixel(3 + x, top + 1 + y), images.face.pixel(x, y));
 
   // Hot: the orange ring, one pixel wide, around a 9 x 9 face.
-  const QImage hot = dx::PaintCheckbox(Look(true, false, false, WindowsXP), images);
+  const QImage hot = PaintCheckbox(Look(true, false, false, WindowsXP), images);
   for (int i = 0; i < 11; ++i) {
     EXPECT_EQ(hot.pixel(3 + i, top + 1), images.hot.pixel(i, 0));
     EXPECT_EQ(hot.pixel(13, top + 1 + i), images.hot.pixel(10, i));
   }
   for (int y = 0; y < 9; ++y)
     for (int x = 0; x < 9; ++x) ASSERT_EQ(hot.pixel(4 + x, top + 2 + y), images.face.pixel(x, y));
-  const QImage down = dx::PaintCheckbox(Look(true, true, false, WindowsXP), images);
+  const QImage down = PaintCheckbox(Look(true, true, false, WindowsXP), images);
   for (int y = 0; y < 11; ++y) EXPECT_EQ(down.pixel(8, top + 1 + y), images.pressed.pixel(5, y));
   // Focused: a dotted rectangle around the whole control.
-  dx::CheckLook focused = Look(false, false, false, WindowsXP);
+  CheckLook focused = Look(false, false, false, WindowsXP);
   focused.focused = true;
-  const QImage dots = dx::PaintCheckbox(focused, images);
+  const QImage dots = PaintCheckbox(focused, images);
   EXPECT_EQ(At(dots, 0, 0), QColor(255 - 0xC0, 255 - 0xC0, 255 - 0xC0));
   EXPECT_EQ(At(dots, 1, 0), kParent);
   EXPECT_EQ(At(dots, 151, 15), QColor(255 - 0xC0, 255 - 0xC0, 255 - 0xC0));
   // Pressed with the pointer outside: the plain face.
-  EXPECT_EQ(dx::PaintCheckbox(Look(false, true, false, WindowsXP), images), rest);
+  EXPECT_EQ(PaintCheckbox(Look(false, true, false, WindowsXP), images), rest);
 
-  ExpectMark(dx::PaintCheckbox(Look(false, false, true, WindowsXP), images), rest,
-             dx::kCheckMarkXP);
-  ExpectMark(dx::PaintCheckbox(Look(true, true, true, WindowsXP), images), down, dx::kCheckMarkXP);
+  ExpectMark(PaintCheckbox(Look(false, false, true, WindowsXP), images), rest, kCheckMarkXP);
+  ExpectMark(PaintCheckbox(Look(true, true, true, WindowsXP), images), down, kCheckMarkXP);
 }
 
 TEST(Checkbox, OfficeXPLookAndBoundLines) {
-  const dx::CheckImages images = dx::MakeCheckImages();
+  const CheckImages images = MakeCheckImages();
   const int top = 2;
-  const QImage rest = dx::PaintCheckbox(Look(false, false, false, OfficeXP), images);
-  EXPECT_EQ(At(rest, 2, top), dx::kBoxOutline);
+  const QImage rest = PaintCheckbox(Look(false, false, false, OfficeXP), images);
+  EXPECT_EQ(At(rest, 2, top), kBoxOutline);
   EXPECT_EQ(At(rest, 8, top + 6), kParent);  // the inside is not painted
-  ExpectMark(dx::PaintCheckbox(Look(false, false, true, OfficeXP), images), rest, Qt::black);
+  ExpectMark(PaintCheckbox(Look(false, false, true, OfficeXP), images), rest, Qt::black);
 
-  const QImage hot = dx::PaintCheckbox(Look(true, false, false, OfficeXP), images);
-  EXPECT_EQ(At(hot, 2, top), dx::kBoxOutlineOfficeHot);
-  EXPECT_EQ(At(hot, 3, top + 1), dx::kOfficeHotFill);
-  EXPECT_EQ(At(hot, 13, top + 11), dx::kOfficeHotFill);
-  ExpectMark(dx::PaintCheckbox(Look(true, false, true, OfficeXP), images), hot, Qt::black);
-  const QImage down = dx::PaintCheckbox(Look(true, true, false, OfficeXP), images);
-  EXPECT_EQ(At(down, 8, top + 6), dx::kOfficePressedFill);
-  ExpectMark(dx::PaintCheckbox(Look(true, true, true, OfficeXP), images), down, Qt::white);
+  const QImage hot = PaintCheckbox(Look(true, false, false, OfficeXP), images);
+  EXPECT_EQ(At(hot, 2, top), kBoxOutlineOfficeHot);
+  EXPECT_EQ(At(hot, 3, top + 1), kOfficeHotFill);
+  EXPECT_EQ(At(hot, 13, top + 11), kOfficeHotFill);
+  ExpectMark(PaintCheckbox(Look(true, false, true, OfficeXP), images), hot, Qt::black);
+  const QImage down = PaintCheckbox(Look(true, true, false, OfficeXP), images);
+  EXPECT_EQ(At(down, 8, top + 6), kOfficePressedFill);
+  ExpectMark(PaintCheckbox(Look(true, true, true, OfficeXP), images), down, Qt::white);
 
-  dx::CheckLook bounded = Look(false, false, false, WindowsXP);
+  CheckLook bounded = Look(false, false, false, WindowsXP);
   bounded.boundLines = blLeft | blTop;
-  const QImage xp = dx::PaintCheckbox(bounded, images);
-  EXPECT_EQ(At(xp, 0, 8), dx::kCheckBoundXP);
-  EXPECT_EQ(At(xp, 100, 0), dx::kCheckBoundXP);
+  const QImage xp = PaintCheckbox(bounded, images);
+  EXPECT_EQ(At(xp, 0, 8), kCheckBoundXP);
+  EXPECT_EQ(At(xp, 100, 0), kCheckBoundXP);
   EXPECT_EQ(At(xp, 100, 16), kParent);
   bounded.theme = OfficeXP;
-  EXPECT_EQ(At(dx::PaintCheckbox(bounded, images), 0, 8), dx::kCheckBoundOffice);
+  EXPECT_EQ(At(PaintCheckbox(bounded, images), 0, 8), kCheckBoundOffice);
 }
 
 TEST(Checkbox, CaptionStartsAfterTheBoxAndSpacing) {
-  dx::CheckLook look = Look(false, false, false, WindowsXP);
+  CheckLook look = Look(false, false, false, WindowsXP);
   look.caption = QStringLiteral("Whole Word");
-  dx::CheckLook bare = look;
+  CheckLook bare = look;
   bare.caption.clear();
-  const dx::CheckImages images = dx::MakeCheckImages();
-  const QRect box = DiffBox(dx::PaintCheckbox(look, images), dx::PaintCheckbox(bare, images));
+  const CheckImages images = MakeCheckImages();
+  const QRect box = DiffBox(PaintCheckbox(look, images), PaintCheckbox(bare, images));
   ASSERT_FALSE(box.isEmpty());
   EXPECT_GE(box.left(), 20);
   EXPECT_LE(box.left(), 22);
   look.spacing = bare.spacing = 10;
-  EXPECT_GE(DiffBox(dx::PaintCheckbox(look, images), dx::PaintCheckbox(bare, images)).left(), 27);
+  EXPECT_GE(DiffBox(PaintCheckbox(look, images), PaintCheckbox(bare, images)).left(), 27);
 }
 
 TEST(Checkbox, ClicksInvertCheckedBeforeOnClickAndSpaceDoesNot) {
@@ -163,8 +163,8 @@ TEST(Checkbox, ClicksInvertCheckedBeforeOnClickAndSpaceDoesNot) {
   SendLeave(box);
   box->clearFocus();
   const QImage img = Grab(box);
-  EXPECT_EQ(At(img, 5 + 6, 2 + 3), dx::kCheckMarkXP);
-  EXPECT_EQ(At(img, 5 + 2, 2 + 3 + 6), dx::kCheckMarkXP);
+  EXPECT_EQ(At(img, 5 + 6, 2 + 3), kCheckMarkXP);
+  EXPECT_EQ(At(img, 5 + 2, 2 + 3 + 6), kCheckMarkXP);
 }
 
 TEST(StyleManager, LinkingThemesAndUnlinking) {

@@ -10,9 +10,10 @@
 #include "dxButtons.h"
 #include "dxCheckCtrls.h"
 
-namespace {
-
+using namespace vorn;
 using namespace vorn::test;
+
+namespace {
 
 const QColor kFill(0xF0, 0xF0, 0xF0);
 

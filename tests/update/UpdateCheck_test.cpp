@@ -19,6 +19,7 @@
 #include <memory>
 
 #include "IcmpSocket.h"
+#include "ScopedSeam.h"
 #include "ScriptedServer.h"
 #include "TempTree.h"
 #include "UpdateBoxes.h"
@@ -102,31 +103,9 @@ class UpdateCheckTest : public ::testing::Test {
     FTPWindow = window_.get();
     window_->IdFTP1.Host = "127.0.0.1";
     window_->Ping1.SetSocketFactory([] { return std::make_unique<LoopbackEcho>(); });
-    SetUpdateProgramFile(ProgramFile{ProgramPath(), tree_.Path("prog/")});
-    SetTrustedUpdateKey(
-        ParseUpdateKey(ReadFile(Keys().Path("maker/vorn-update.pub")).substr(0, 64)));
-    oldRestarter_ = SetRestarter([this](const std::string& path) {
-      started_.push_back({path});
-      return 0;
-    });
-    oldTerminator_ = SetTerminator([this] { ++terminated_; });
-    oldBoxes_ =
-        SetUpdateBoxes({[this](QWidget*, const QString& text) {
-                          asked_.push_back(text);
-                          if (onAsk_) onAsk_();
-                          return answer_;
-                        },
-                        [this](QWidget*, const QString& text) { notices_.push_back(text); },
-                        [this](QWidget*, const QString& text) { errors_.push_back(text); }});
   }
 
   void TearDown() override {
-    SetRenamer(nullptr);
-    SetUpdateBoxes(oldBoxes_);
-    SetTerminator(oldTerminator_);
-    SetRestarter(oldRestarter_);
-    SetTrustedUpdateKey(std::nullopt);
-    SetUpdateProgramFile(std::nullopt);
     FTPWindow = nullptr;
     window_.reset();
     server_.reset();
@@ -159,9 +138,25 @@ class UpdateCheckTest : public ::testing::Test {
   QStringList asked_, notices_, errors_;
 
  private:
-  Restarter oldRestarter_;
-  Terminator oldTerminator_;
-  UpdateBoxes oldBoxes_;
+  ScopedSeam<std::optional<ProgramFile>> programFile_{
+      SetUpdateProgramFile, ProgramFile{ProgramPath(), tree_.Path("prog/")}};
+  ScopedSeam<std::optional<UpdatePublicKey>> trustedKey_{
+      SetTrustedUpdateKey,
+      ParseUpdateKey(ReadFile(Keys().Path("maker/vorn-update.pub")).substr(0, 64))};
+  ScopedSeam<Restarter> restarter_{SetRestarter, [this](const std::string& path) {
+                                     started_.push_back({path});
+                                     return 0;
+                                   }};
+  ScopedSeam<Terminator> terminator_{SetTerminator, [this] { ++terminated_; }};
+  ScopedSeam<UpdateBoxes> boxes_{
+      SetUpdateBoxes,
+      UpdateBoxes{[this](QWidget*, const QString& text) {
+                    asked_.push_back(text);
+                    if (onAsk_) onAsk_();
+                    return answer_;
+                  },
+                  [this](QWidget*, const QString& text) { notices_.push_back(text); },
+                  [this](QWidget*, const QString& text) { errors_.push_back(text); }}};
 };
 
 QStringList DownloadLines(std::int64_t size) {
@@ -329,11 +324,12 @@ TEST_F(UpdateCheckTest, ARunnableProgramStandsAtThePathWhicheverSwapStepFails) {
     errors_.clear();
     started_.clear();
     int stepsWithoutProgram = 0;
-    SetRenamer([&](SwapStep step, const std::string& from, const std::string& to) {
-      const bool done = step != c.failing && RunSwapStep(step, from, to);
-      if (RunProgram(ProgramPath()) != 0) ++stepsWithoutProgram;
-      return done;
-    });
+    const ScopedSeam renamer(SetRenamer,
+                             [&](SwapStep step, const std::string& from, const std::string& to) {
+                               const bool done = step != c.failing && RunSwapStep(step, from, to);
+                               if (RunProgram(ProgramPath()) != 0) ++stepsWithoutProgram;
+                               return done;
+                             });
     CheckForUpdate();
     EXPECT_EQ(stepsWithoutProgram, 0);
     EXPECT_EQ(RunProgram(ProgramPath()), 0);

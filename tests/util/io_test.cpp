@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "Browser.h"
+#include "ScopedSeam.h"
 #include "TempTree.h"
 
 namespace vorn {
@@ -42,10 +43,7 @@ TEST(MaskMatches, SeveralMasksMatchWhenAnyDoesAndEmptyPartsCountForNothing) {
 
 TEST(ListFiles, BareNamesOfMatchingRegularFilesInByteOrder) {
   TempTree t;
-  t.Write("b.TXT", "");
-  t.Write("a.txt", "");
-  t.Write("c.log", "");
-  t.Write(".hidden.txt", "");
+  for (const char* name : {"b.TXT", "a.txt", "c.log", ".hidden.txt"}) t.Write(name, "");
   t.MakeDir("d.txt");
   t.Symlink("a.txt", "link.txt");
   t.Symlink("d.txt", "dirlink.txt");
@@ -62,14 +60,10 @@ TEST(ListFiles, BareNamesOfMatchingRegularFilesInByteOrder) {
 
 TEST(ListFilesRecursive, FiltersBareNamesSkipsDotNamesAndLinkedDirectories) {
   TempTree t;
-  t.Write("notes.txt", "");
-  t.Write("notes.txt.bak", "");
-  t.Write("data.bin", "");
-  t.Write("old.txt.files/data.bin", "");
-  t.Write("old.txt.files/inner.txt", "");
-  t.Write("sub/deeper/x.TXT", "");
-  t.Write(".git/config.txt", "");
-  t.Write("sub/.dot.txt", "");
+  for (const char* name :
+       {"notes.txt", "notes.txt.bak", "data.bin", "old.txt.files/data.bin",
+        "old.txt.files/inner.txt", "sub/deeper/x.TXT", ".git/config.txt", "sub/.dot.txt"})
+    t.Write(name, "");
   t.Symlink(t.root(), "sub/loop");  // a link loop must not recurse
   t.Symlink("../notes.txt", "sub/linked.txt");
   t.Fifo("sub/fifo.txt");
@@ -83,9 +77,7 @@ TEST(ListFilesRecursive, FiltersBareNamesSkipsDotNamesAndLinkedDirectories) {
 
 TEST(ListFilesRecursive, VisitsEachDirectoryAndCanBeAbandoned) {
   TempTree t;
-  t.Write("a/1.txt", "");
-  t.Write("b/2.txt", "");
-  t.Write("c/3.txt", "");
+  for (const char* name : {"a/1.txt", "b/2.txt", "c/3.txt"}) t.Write(name, "");
   int visits = 0;
   EXPECT_EQ(ListFilesRecursive(t.root(), "*", [&] { return ++visits, true; }).size(), 3u);
   EXPECT_EQ(visits, 4);
@@ -173,20 +165,27 @@ TEST(StartProgram, RunsDetachedWithoutAShellAndLeavesNoZombie) {
 
 TEST(StartProgram, SeamsCaptureWhatTheProgramAskedFor) {
   std::vector<std::vector<std::string>> started;
-  ProgramStarter previous =
-      SetProgramStarter([&](const std::vector<std::string>& a) { started.push_back(a); });
-  OpenInBrowser("http://example.invalid/search?q=%20a");
-  StartProgram({"xdg-open", "/tmp/"});
-  SetProgramStarter(previous);
+  {
+    const ScopedSeam starter(SetProgramStarter,
+                             [&](const std::vector<std::string>& a) { started.push_back(a); });
+    OpenInBrowser("http://example.invalid/search?q=%20a");
+    StartProgram({"xdg-open", "/tmp/"});
+  }
   ASSERT_EQ(started.size(), 2u);
   EXPECT_EQ(started[0],
             (std::vector<std::string>{"xdg-open", "http://example.invalid/search?q=%20a"}));
   EXPECT_EQ(started[1], (std::vector<std::string>{"xdg-open", "/tmp/"}));
-  std::string opened;
-  SetBrowserOpener([&](const std::string& a) { opened = a; });
-  OpenInBrowser("Http://host/quillo");
-  SetBrowserOpener({});
-  EXPECT_EQ(opened, "Http://host/quillo");
+  std::string outer, inner;
+  {
+    const ScopedSeam opener(SetBrowserOpener, [&](const std::string& a) { outer = a; });
+    {
+      const ScopedSeam nested(SetBrowserOpener, [&](const std::string& a) { inner = a; });
+      OpenInBrowser("Http://host/quillo");
+    }
+    OpenInBrowser("Http://host/back");  // the nested stand-in is gone, the outer one is back
+  }
+  EXPECT_EQ(inner, "Http://host/quillo");
+  EXPECT_EQ(outer, "Http://host/back");
 }
 
 }  // namespace

@@ -17,19 +17,16 @@
 
 #include "ErrorBox.h"
 #include "LineBreaks.h"
+#include "ScopedSeam.h"
 #include "TempTree.h"
+#include "TextBytes.h"
 
 namespace vorn {
 namespace {
 
 class ViewerTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    previous_ =
-        SetErrorBoxShower([this](QWidget*, const QString& text) { errors_.push_back(text); });
-    form_ = std::make_unique<TForm2>();
-  }
-  void TearDown() override { SetErrorBoxShower(previous_); }
+  void SetUp() override { form_ = std::make_unique<TForm2>(); }
 
   void Show(const std::string& relative, size_t line, const std::string& text) {
     form_->ShowResultInViewer({tree_.Path(relative), line, text});
@@ -58,14 +55,15 @@ class ViewerTest : public ::testing::Test {
   test::TempTree tree_;
   std::unique_ptr<TForm2> form_;
   std::vector<QString> errors_;
-  ErrorBoxShower previous_;
+  ScopedSeam<ErrorBoxShower> errorBoxes_{
+      SetErrorBoxShower, [this](QWidget*, const QString& text) { errors_.push_back(text); }};
 };
 
 TEST_F(ViewerTest, MarksTheFirstOccurrenceIgnoringCaseEvenOnAnEarlierLine) {
   tree_.Write("a (1): b.txt", "one\nzz Hello World zz\nthree\nhello world\n");
   Show("a (1): b.txt", 3, "  HELLO WORLD ");
   EXPECT_TRUE(form_->isVisible());
-  EXPECT_EQ(form_->Panel1->text(), QString::fromUtf8(tree_.Path("a (1): b.txt").c_str()));
+  EXPECT_EQ(form_->Panel1->text(), FromBytes(tree_.Path("a (1): b.txt")));
   EXPECT_EQ(Doc()->toPlainText(), QStringLiteral("one\nzz Hello World zz\nthree\nhello world\n"));
   EXPECT_EQ(RedPositions(), Range(7, 11));
   EXPECT_EQ(Caret(), 7);
@@ -229,11 +227,10 @@ TEST_F(ViewerTest, AFileThatCannotBeOpenedReportsAndKeepsTheOldContent) {
 
   Show("missing.txt", 0, "x");
   ASSERT_EQ(errors_.size(), 1u);
-  EXPECT_EQ(errors_[0], QStringLiteral("Cannot open file ") +
-                            QString::fromUtf8(tree_.Path("missing.txt").c_str()) +
+  EXPECT_EQ(errors_[0], QStringLiteral("Cannot open file ") + FromBytes(tree_.Path("missing.txt")) +
                             QStringLiteral("."));
   EXPECT_EQ(Doc()->toPlainText(), QStringLiteral("kept text\n"));
-  EXPECT_EQ(form_->Panel1->text(), QString::fromUtf8(tree_.Path("good.txt").c_str()));
+  EXPECT_EQ(form_->Panel1->text(), FromBytes(tree_.Path("good.txt")));
 
   // A FIFO would block and a directory has no text; neither hangs nor loads.
   tree_.Fifo("fifo");

@@ -228,8 +228,8 @@ ProgramFile UpdateProgramFile() {
   return {ProgramPath(), ProgramDirectory()};
 }
 
-void SetUpdateProgramFile(std::optional<ProgramFile> file) {
-  ProgramFileInPlace() = std::move(file);
+std::optional<ProgramFile> SetUpdateProgramFile(std::optional<ProgramFile> file) {
+  return std::exchange(ProgramFileInPlace(), std::move(file));
 }
 
 Terminator SetTerminator(Terminator terminator) {

@@ -32,7 +32,8 @@ struct ProgramFile {
 // The running program's file (/proc/self/exe), unless a test has put another in place.
 ProgramFile UpdateProgramFile();
 // Tests point the check at a copy in a temporary folder; nullopt restores the running one.
-void SetUpdateProgramFile(std::optional<ProgramFile> file);
+// Returns the one that was in place.
+std::optional<ProgramFile> SetUpdateProgramFile(std::optional<ProgramFile> file);
 
 // How the program ends after a successful swap (by default the application quits once the
 // running handler returns). Returns the one that was in place; an empty function restores it.
