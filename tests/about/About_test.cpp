@@ -13,6 +13,7 @@
 #include "ScopedSeam.h"
 
 using namespace vorn;
+using vorn::test::ScopedSeam;
 
 namespace {
 

@@ -48,6 +48,7 @@ using namespace vorn;
 namespace {
 
 using ::testing::ElementsAre;
+using vorn::test::ScopedSeam;
 using vorn::test::TempTree;
 
 QString Q(const char* utf8) { return QString::fromUtf8(utf8); }

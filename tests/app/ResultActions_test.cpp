@@ -23,6 +23,8 @@
 namespace vorn {
 namespace {
 
+using test::ScopedSeam;
+
 const std::string kSearch = std::string("http://") + VORN_SEARCH_HOST + "/search?q=";
 
 // Captures what the actions ask of the platform instead of starting anything.

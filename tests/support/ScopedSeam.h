@@ -6,7 +6,7 @@
 #include <type_traits>
 #include <utility>
 
-namespace vorn {
+namespace vorn::test {
 
 template <class Value>
 class ScopedSeam {
@@ -23,4 +23,4 @@ class ScopedSeam {
   Value previous_;
 };
 
-}  // namespace vorn
+}  // namespace vorn::test

@@ -32,6 +32,8 @@
 namespace vorn {
 namespace {
 
+using test::ScopedSeam;
+
 using test::ReadFile;
 using test::ScriptedServer;
 

@@ -13,6 +13,8 @@
 namespace vorn {
 namespace {
 
+using test::ScopedSeam;
+
 using test::TempTree;
 using ::testing::ElementsAre;
 

@@ -24,6 +24,8 @@
 namespace vorn {
 namespace {
 
+using test::ScopedSeam;
+
 class ViewerTest : public ::testing::Test {
  protected:
   void SetUp() override { form_ = std::make_unique<TForm2>(); }
