@@ -47,7 +47,7 @@ std::string CurrentDirectory() {
 
 }  // namespace
 
-void ShowFile(const std::optional<ResultHit>& hit) {
+void ShowFile(const std::optional<SearchHit>& hit) {
   if (hit && Form2) Form2->ShowResultInViewer(*hit);
 }
 
@@ -64,7 +64,7 @@ std::string ContainingFolder(std::string_view path) {
   return folder;
 }
 
-void OpenContainingFolder(const std::optional<ResultHit>& hit) {
+void OpenContainingFolder(const std::optional<SearchHit>& hit) {
   if (hit) StartProgram({"xdg-open", ContainingFolder(hit->path)});
 }
 
@@ -106,11 +106,11 @@ std::string WideSearchAddress(std::string_view text) {
   return SearchAddress(query);
 }
 
-void SearchInternetNarrow(const std::optional<ResultHit>& hit) {
+void SearchInternetNarrow(const std::optional<SearchHit>& hit) {
   if (hit) OpenInBrowser(NarrowSearchAddress(hit->text));
 }
 
-void SearchInternetWide(const std::optional<ResultHit>& hit) {
+void SearchInternetWide(const std::optional<SearchHit>& hit) {
   if (hit) OpenInBrowser(WideSearchAddress(hit->text));
 }
 

@@ -16,24 +16,24 @@
 #include <string>
 #include <string_view>
 
-#include "ResultHit.h"
+#include "SearchHit.h"
 
 class QKeyEvent;
 
 namespace vorn {
 
 // Hands the hit to the viewer (Form2->ShowResultInViewer).
-void ShowFile(const std::optional<ResultHit>& hit);
+void ShowFile(const std::optional<SearchHit>& hit);
 
 // Enter or Return, whatever Shift, Ctrl or Alt are held.
 bool IsShowFileKey(const QKeyEvent& event);
 
 // Starts the file manager on the folder that holds the hit's file: xdg-open FOLDER.
-void OpenContainingFolder(const std::optional<ResultHit>& hit);
+void OpenContainingFolder(const std::optional<SearchHit>& hit);
 
 // Opens the web search for the words of the hit's text in the browser.
-void SearchInternetNarrow(const std::optional<ResultHit>& hit);
-void SearchInternetWide(const std::optional<ResultHit>& hit);
+void SearchInternetNarrow(const std::optional<SearchHit>& hit);
+void SearchInternetWide(const std::optional<SearchHit>& hit);
 
 // Opens the maker's home page in the browser.
 void OpenMakerHomePage();

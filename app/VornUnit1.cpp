@@ -103,7 +103,7 @@ class TForm1::Listener : public vorn::SearchListener {
  public:
   explicit Listener(TForm1& form) : form_(form) {}
 
-  void Result(const vorn::SearchHit& hit) override { form_.results_->Add(hit); }
+  void Results(std::span<const vorn::SearchHit> hits) override { form_.results_->Add(hits); }
   void Status(std::string_view text) override { form_.StatusBar1->showMessage(FromBytes(text)); }
   bool PumpDue() override { return form_.throttle_.Due(); }
   void Pump() override {
@@ -524,16 +524,10 @@ int TForm1::SelectedRow() const {
   return current.row();
 }
 
-std::optional<ResultItem> TForm1::SelectedResult() const {
+std::optional<vorn::SearchHit> TForm1::SelectedHit() const {
   const int row = SelectedRow();
   if (row < 0) return std::nullopt;
-  return results_->Item(static_cast<size_t>(row));
-}
-
-std::optional<vorn::ResultHit> TForm1::SelectedHit() const {
-  std::optional<ResultItem> item = SelectedResult();
-  if (!item) return std::nullopt;
-  return vorn::ResultHit{std::move(item->path), item->lineIndex, std::move(item->text)};
+  return results_->Hit(static_cast<size_t>(row));
 }
 
 // The result actions take the selected row's hit and do nothing without one.

@@ -26,6 +26,7 @@
 #include "DesignPalette.h"
 #include "ErrorBox.h"
 #include "RtfReader.h"
+#include "TextBytes.h"
 #include "txthandling.h"
 
 TForm2* Form2 = nullptr;
@@ -274,16 +275,16 @@ bool TForm2::LoadFile(const std::string& path, QString* shown, bool* utf8) {
   return true;
 }
 
-void TForm2::ShowResultInViewer(const vorn::ResultHit& hit) {
+void TForm2::ShowResultInViewer(const vorn::SearchHit& hit) {
   QString shown;
   bool utf8 = true;
-  if (!LoadFile(hit.path, &shown, &utf8)) return;
+  if (!LoadFile(std::string(hit.path), &shown, &utf8)) return;
   const QString needle = vorn::DecodeNeedle(vorn::Trimmed(hit.text), utf8);
   const qsizetype found = needle.isEmpty() ? -1 : shown.indexOf(needle, 0, Qt::CaseInsensitive);
 
   // The mark is set before anything is laid out, so a long line is laid out only once.
   if (found >= 0) MarkRed(found, needle.size());
-  Panel1->setText(QFile::decodeName(hit.path.c_str()));
+  Panel1->setText(vorn::FromBytes(hit.path));
   // A minimised window still counts as visible: it is restored (keeping a maximised state).
   if (isMinimized()) setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
   if (!isVisible()) show();

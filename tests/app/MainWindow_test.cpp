@@ -169,7 +169,7 @@ TEST_F(MainWindow, SearchFromTheQueryFieldShowsTheLinesAndFinishes) {
                                QString::fromUtf8("d.txt (0)  :  café hello ") +
                                QString(2, QChar::ReplacementCharacter) + Q(" end"));
   form->ListBox1->setCurrentIndex(form->ListBox1->model()->index(3, 0));
-  const std::optional<ResultItem> item = form->SelectedResult();
+  const std::optional<vorn::SearchHit> item = form->SelectedHit();
   ASSERT_TRUE(item.has_value());
   EXPECT_EQ(item->path, r + "d.txt");
   EXPECT_EQ(item->lineIndex, 0u);

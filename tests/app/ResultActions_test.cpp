@@ -66,7 +66,7 @@ TEST_F(ActionsTest, PathsWithParenthesesColonsAndBlanksStayWhole) {
   test::TempTree tree;
   const std::string path = tree.Path("Program Files (x86)/App: v2/notes (old).txt");
   tree.Write("Program Files (x86)/App: v2/notes (old).txt", "first\nsecond: (a) line\n");
-  const ResultHit hit{path, 1, "SECOND: (A) LINE"};
+  const SearchHit hit{path, 1, "SECOND: (A) LINE"};
 
   OpenContainingFolder(hit);
   ASSERT_EQ(started_.size(), 1u);
@@ -97,8 +97,8 @@ TEST_F(ActionsTest, ContainingFolderIsAlwaysAnAbsoluteFolder) {
 
 TEST_F(ActionsTest, NarrowAndWideSearchAddresses) {
   // The worked example: narrow takes every word of two or more, wide the first three of four.
-  SearchInternetNarrow(ResultHit{"/f", 0, "ALPHA IS A BETA GAMMA DELTA"});
-  SearchInternetWide(ResultHit{"/f", 0, "ALPHA IS A BETA GAMMA DELTA"});
+  SearchInternetNarrow(SearchHit{"/f", 0, "ALPHA IS A BETA GAMMA DELTA"});
+  SearchInternetWide(SearchHit{"/f", 0, "ALPHA IS A BETA GAMMA DELTA"});
   ASSERT_EQ(opened_.size(), 2u);
   EXPECT_EQ(opened_[0], kSearch + "%20ALPHA%20IS%20BETA%20GAMMA%20DELTA");
   EXPECT_EQ(opened_[1], kSearch + "%20%2BALPHA%20%2BBETA%20%2BGAMMA");
