@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+namespace vorn {
+
 namespace {
 
 PumpThrottle::Nanoseconds CoarseNow() {
@@ -43,3 +45,5 @@ void PumpThrottle::Finish() {
     longestGap_ = std::max(longestGap_, Nanoseconds(sinceLastPump_.nsecsElapsed()));
   sinceLastPump_.invalidate();
 }
+
+}  // namespace vorn

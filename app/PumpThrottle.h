@@ -8,6 +8,8 @@
 #include <QElapsedTimer>
 #include <chrono>
 
+namespace vorn {
+
 class PumpThrottle {
  public:
   using Nanoseconds = std::chrono::nanoseconds;
@@ -40,3 +42,5 @@ class PumpThrottle {
   Nanoseconds longestPump_{0};
   long long pumps_ = 0;
 };
+
+}  // namespace vorn

@@ -2,8 +2,8 @@
 
 #include <unistd.h>
 
-#include <QKeyEvent>
 #include <QVariant>
+#include <Qt>
 #include <cerrno>
 #include <vector>
 
@@ -51,9 +51,7 @@ void ShowFile(const std::optional<SearchHit>& hit) {
   if (hit && Form2) Form2->ShowResultInViewer(*hit);
 }
 
-bool IsShowFileKey(const QKeyEvent& event) {
-  return event.key() == Qt::Key_Return || event.key() == Qt::Key_Enter;
-}
+bool IsEnterKey(int key) { return key == Qt::Key_Return || key == Qt::Key_Enter; }
 
 std::string ContainingFolder(std::string_view path) {
   const size_t slash = path.rfind('/');

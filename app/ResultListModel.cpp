@@ -6,6 +6,10 @@
 #include <cstring>
 #include <limits>
 
+#include "TextBytes.h"
+
+namespace vorn {
+
 ResultListModel::ResultListModel(QObject* parent) : QAbstractListModel(parent) {}
 
 QModelIndex ResultListModel::index(int row, int column, const QModelIndex& parent) const {
@@ -21,16 +25,14 @@ QVariant ResultListModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid() || index.row() < 0 || index.row() >= shown_) return {};
   switch (role) {
     case Qt::DisplayRole: {
-      const std::string line = ResultLine(static_cast<size_t>(index.row()));
       // Invalid bytes become the replacement character: nothing crashes, nothing is dropped.
-      return QString::fromLocal8Bit(line.data(), static_cast<qsizetype>(line.size()));
+      return FromBytes(ResultLine(static_cast<size_t>(index.row())));
     }
     case Qt::ToolTipRole: {
       // The whole line, for rows cut off at the list's edge. As escaped rich text the tip
       // wraps a long line instead of running off the screen, and markup in a found line
       // (from an HTML file, say) shows as the text it is.
-      const std::string line = ResultLine(static_cast<size_t>(index.row()));
-      const QString text = QString::fromLocal8Bit(line.data(), static_cast<qsizetype>(line.size()));
+      const QString text = FromBytes(ResultLine(static_cast<size_t>(index.row())));
       return QStringLiteral("<p style=\"white-space:pre-wrap\">") + text.toHtmlEscaped() +
              QStringLiteral("</p>");
     }
@@ -56,9 +58,9 @@ void ResultListModel::Clear() {
   endResetModel();
 }
 
-void ResultListModel::Add(std::span<const vorn::SearchHit> hits) {
+void ResultListModel::Add(std::span<const SearchHit> hits) {
   std::string_view known;  // the path of the hit before, where its giver keeps it
-  for (const vorn::SearchHit& hit : hits) {
+  for (const SearchHit& hit : hits) {
     // The hits of one file share their path's bytes: one comparison per file, not per hit.
     if (hit.path.data() != known.data() || hit.path.size() != known.size()) {
       if (paths_.empty() || paths_.back() != hit.path) paths_.emplace_back(hit.path);
@@ -103,15 +105,17 @@ std::string_view ResultListModel::Text(const Entry& e) const {
   return {chunks_[e.chunk].get() + e.offset, e.textSize};
 }
 
-vorn::SearchHit ResultListModel::Hit(size_t row) const {
+SearchHit ResultListModel::Hit(size_t row) const {
   const Entry& e = items_.at(row);
-  return vorn::SearchHit{Path(e), e.lineIndex, Text(e)};
+  return SearchHit{Path(e), e.lineIndex, Text(e)};
 }
 
 std::string ResultListModel::ResultLine(size_t row) const {
-  const vorn::SearchHit hit = Hit(row);
+  const SearchHit hit = Hit(row);
   std::string line;
   line.reserve(hit.path.size() + hit.text.size() + 32);
-  vorn::AppendResultLine(line, hit);
+  AppendResultLine(line, hit);
   return line;
 }
+
+}  // namespace vorn

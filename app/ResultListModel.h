@@ -17,6 +17,8 @@
 
 #include "SearchHit.h"
 
+namespace vorn {
+
 class ResultListModel : public QAbstractListModel {
   Q_OBJECT
  public:
@@ -32,7 +34,7 @@ class ResultListModel : public QAbstractListModel {
   // Drops every row, shown or pending, and frees their memory.
   void Clear();
   // Keeps copies of the hits; the view sees them at the next Publish.
-  void Add(std::span<const vorn::SearchHit> hits);
+  void Add(std::span<const SearchHit> hits);
   // Shows the hits added since the last Publish as one block of new rows.
   void Publish();
   // Whether a batch is worth showing now. The list view lays out all of its rows again after
@@ -46,7 +48,7 @@ class ResultListModel : public QAbstractListModel {
 
   // The hit in row (shown or pending); row must be below Total(). It views the model's bytes
   // and stays valid until the list is cleared.
-  vorn::SearchHit Hit(size_t row) const;
+  SearchHit Hit(size_t row) const;
   std::string ResultLine(size_t row) const;
 
  private:
@@ -71,3 +73,5 @@ class ResultListModel : public QAbstractListModel {
   int shown_ = 0;
   QElapsedTimer sincePublish_;
 };
+
+}  // namespace vorn

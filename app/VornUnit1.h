@@ -17,6 +17,8 @@ class QMenu;
 class QMenuBar;
 class QStatusBar;
 
+namespace vorn {
+
 // Set by "Stop Search"; the search run clears it when it begins and reads it at its pumps.
 extern bool StopRequested;
 
@@ -34,7 +36,7 @@ class TForm1 : public QMainWindow {
   int SelectedRow() const;
   // The hit of the selected row of ListBox1, which the result actions and the viewer take;
   // nothing when no row is selected. It views the result list's bytes.
-  std::optional<vorn::SearchHit> SelectedHit() const;
+  std::optional<SearchHit> SelectedHit() const;
 
   // How often the search really pumps events (tests pump at every chance).
   PumpThrottle& Throttle() { return throttle_; }
@@ -119,3 +121,5 @@ class TForm1 : public QMainWindow {
 };
 
 extern TForm1* Form1;
+
+}  // namespace vorn

@@ -21,6 +21,8 @@
 #include "vornUnit2.h"
 #include "vornUnit3.h"
 
+using namespace vorn;
+
 namespace {
 
 // A dark desktop scheme: dark faces, light text in every role.

@@ -8,6 +8,8 @@
 
 #include "SearchRun.h"
 
+using namespace vorn;
+
 namespace {
 
 // Hands one hit over as the search does, from bytes that do not outlive the call.
