@@ -43,6 +43,8 @@ TEST(ResultListModel, PublishesInBatchesAndKeepsEveryHitsFields) {
   EXPECT_EQ(model.index(0, 0).data().toString(), QStringLiteral("/d/a.txt (0)  :  first"));
   EXPECT_EQ(model.index(0, 0).data(Qt::SizeHintRole).toSize().height(), 13);
   EXPECT_FALSE(model.index(3, 0).isValid());
+  EXPECT_FALSE(model.index(0, 1).isValid());  // one column, no children
+  EXPECT_FALSE(model.index(0, 0, model.index(0, 0)).isValid());
 
   Add(model, "/d/c.txt", 1, "later");
   model.Publish();
