@@ -31,9 +31,9 @@ using EntryList = std::deque<std::string>;
 class SearchListener {
  public:
   virtual ~SearchListener() = default;
-  // The hits found since the last call, in their order, always before the status, pump or
-  // stop check that a single-threaded run would give after them; they view the run's bytes
-  // for this call only.
+  // The hits found since the last call, in their order: a batch at a time, but always before
+  // any status or pump that follows them and before the run stops (PumpDue and StopRequested
+  // may be asked before the hits they follow come). They view the run's bytes for this call.
   virtual void Results(std::span<const SearchHit> hits) = 0;
   virtual void Status(std::string_view text) { (void)text; }
   // Asked at every point where the run may pump events; the caller's clock answers. Only
