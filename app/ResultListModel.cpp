@@ -97,7 +97,7 @@ bool ResultListModel::PublishDue() const {
   constexpr qint64 kLongestWaitMs = 1000;
   const size_t pending = items_.size() - static_cast<size_t>(shown_);
   if (pending == 0) return false;
-  return shown_ < kShortList || pending >= static_cast<size_t>(shown_) / 2 ||
+  return shown_ < kShortList || pending >= static_cast<size_t>(shown_) ||
          !sincePublish_.isValid() || sincePublish_.elapsed() >= kLongestWaitMs;
 }
 

@@ -38,8 +38,9 @@ class ResultListModel : public QAbstractListModel {
   // Shows the hits added since the last Publish as one block of new rows.
   void Publish();
   // Whether a batch is worth showing now. The list view lays out all of its rows again after
-  // each insertion, so once the list is long the batches grow with it (each at least half the
-  // rows shown), and at least once a second new rows appear.
+  // each insertion, so once the list is long the batches grow with it (each at least as many
+  // rows as are shown: the list is laid out about twice in all), and at least once a second
+  // new rows appear.
   bool PublishDue() const;
 
   // Rows the view shows; Total also counts the hits not yet published.
