@@ -8,7 +8,11 @@
 #include "dxContainer.h"
 #include "dxCore.h"
 
-using Form1Button = vorn::TdxButton;
-using Form1Checkbox = vorn::TdxCheckbox;
-using Form1Container = vorn::TdxContainer;
-using Form1LinkLabel = vorn::TURLLabel;
+namespace vorn {
+
+using Form1Button = TdxButton;
+using Form1Checkbox = TdxCheckbox;
+using Form1Container = TdxContainer;
+using Form1LinkLabel = TURLLabel;
+
+}  // namespace vorn

@@ -3,7 +3,6 @@
 #include <QComboBox>
 #include <QDir>
 #include <QDropEvent>
-#include <QFile>
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -12,7 +11,10 @@
 #include <QUrl>
 #include <string>
 
+#include "TextBytes.h"
 #include "io.h"
+
+namespace vorn {
 
 MainWindowHabits::MainWindowHabits(QWidget* window, QList<QComboBox*> fields, QComboBox* directory,
                                    std::function<void()> stop)
@@ -39,8 +41,7 @@ QString MainWindowHabits::DroppedFolder(const QMimeData* data) {
     if (!info.exists()) continue;
     // A link to a folder counts as the folder, under the name it was dropped by.
     const QString folder = info.isDir() ? info.filePath() : info.path();
-    const std::string bytes = QFile::encodeName(folder).toStdString();
-    return QFile::decodeName(QByteArray::fromStdString(vorn::AddTrailingBackslash(bytes)));
+    return FromBytes(AddTrailingBackslash(ToBytes(folder)));
   }
   return {};
 }
@@ -87,3 +88,5 @@ bool MainWindowHabits::eventFilter(QObject* watched, QEvent* event) {
       return false;
   }
 }
+
+}  // namespace vorn

@@ -12,6 +12,8 @@ class QComboBox;
 class QDropEvent;
 class QMimeData;
 
+namespace vorn {
+
 class MainWindowHabits : public QObject {
   Q_OBJECT
  public:
@@ -35,3 +37,5 @@ class MainWindowHabits : public QObject {
   QComboBox* directory_;
   QString dragFolder_;  // what the drag under way would put into the Directory field
 };
+
+}  // namespace vorn

@@ -6,6 +6,8 @@
 #include <QLineEdit>
 #include <QWheelEvent>
 
+namespace vorn {
+
 QueryHistory::QueryHistory(QComboBox* field) : QObject(field), field_(field) {
   field_->installEventFilter(this);
   // Typing leaves the walk: the next Up starts again from the most recent query.
@@ -69,3 +71,5 @@ bool QueryHistory::eventFilter(QObject* watched, QEvent* event) {
   }
   return false;
 }
+
+}  // namespace vorn

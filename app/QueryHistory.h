@@ -8,6 +8,8 @@
 
 class QComboBox;
 
+namespace vorn {
+
 class QueryHistory : public QObject {
   Q_OBJECT
  public:
@@ -28,3 +30,5 @@ class QueryHistory : public QObject {
   int entry_ = -1;  // the history entry shown, or -1 for the text being typed
   QString draft_;   // the text being typed when the walk began
 };
+
+}  // namespace vorn

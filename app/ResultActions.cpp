@@ -2,8 +2,8 @@
 
 #include <unistd.h>
 
-#include <QKeyEvent>
 #include <QVariant>
+#include <Qt>
 #include <cerrno>
 #include <vector>
 
@@ -47,13 +47,11 @@ std::string CurrentDirectory() {
 
 }  // namespace
 
-void ShowFile(const std::optional<ResultHit>& hit) {
+void ShowFile(const std::optional<SearchHit>& hit) {
   if (hit && Form2) Form2->ShowResultInViewer(*hit);
 }
 
-bool IsShowFileKey(const QKeyEvent& event) {
-  return event.key() == Qt::Key_Return || event.key() == Qt::Key_Enter;
-}
+bool IsEnterKey(int key) { return key == Qt::Key_Return || key == Qt::Key_Enter; }
 
 std::string ContainingFolder(std::string_view path) {
   const size_t slash = path.rfind('/');
@@ -64,7 +62,7 @@ std::string ContainingFolder(std::string_view path) {
   return folder;
 }
 
-void OpenContainingFolder(const std::optional<ResultHit>& hit) {
+void OpenContainingFolder(const std::optional<SearchHit>& hit) {
   if (hit) StartProgram({"xdg-open", ContainingFolder(hit->path)});
 }
 
@@ -106,11 +104,11 @@ std::string WideSearchAddress(std::string_view text) {
   return SearchAddress(query);
 }
 
-void SearchInternetNarrow(const std::optional<ResultHit>& hit) {
+void SearchInternetNarrow(const std::optional<SearchHit>& hit) {
   if (hit) OpenInBrowser(NarrowSearchAddress(hit->text));
 }
 
-void SearchInternetWide(const std::optional<ResultHit>& hit) {
+void SearchInternetWide(const std::optional<SearchHit>& hit) {
   if (hit) OpenInBrowser(WideSearchAddress(hit->text));
 }
 

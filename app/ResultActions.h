@@ -1,39 +1,39 @@
 // What the user can do with a result line and with the "About" menu. Every result action
-// takes the selected item's hit (path, 0-based line index, text as shown) and does nothing
-// when there is none (std::nullopt: no line selected).
+// takes the selected row's hit (path, 0-based line index, text as shown) and does nothing
+// when there is none (std::nullopt: no row selected).
 //
-// The main window's handlers call one function each:
-//   ListBox1DblClick, FindFile1Click      vorn::ShowFile(SelectedHit());
-//   ListBox1KeyDown                       if (vorn::IsShowFileKey(*event))
-//   vorn::ShowFile(SelectedHit()); OpenContainingFolder1Click
-//   vorn::OpenContainingFolder(SelectedHit()); SearchInternetforItem1Click
-//   vorn::SearchInternetNarrow(SelectedHit()); SearchInternetforItem2Click
-//   vorn::SearchInternetWide(SelectedHit()); QuilloWare1Click vorn::OpenMakerHomePage();
-//   AboutVorn11Click, URLLabel2Click      vorn::ShowAboutWindow();
+// The main window's handlers (app/VornUnit1.cpp) call one function each:
+// - ListBox1DblClick, FindFile1Click: ShowFile(SelectedHit())
+// - ListBox1KeyDown: ShowFile(SelectedHit()) when IsEnterKey(key)
+// - ComboBox2KeyDown: Do_the_search() when IsEnterKey(key)
+// - OpenContainingFolder1Click: OpenContainingFolder(SelectedHit())
+// - SearchInternetforItem1Click: SearchInternetNarrow(SelectedHit())
+// - SearchInternetforItem2Click: SearchInternetWide(SelectedHit())
+// - QuilloWare1Click: OpenMakerHomePage()
+// - AboutVorn11Click, URLLabel2Click: ShowAboutWindow()
 #pragma once
 
 #include <optional>
 #include <string>
 #include <string_view>
 
-#include "ResultHit.h"
-
-class QKeyEvent;
+#include "SearchHit.h"
 
 namespace vorn {
 
 // Hands the hit to the viewer (Form2->ShowResultInViewer).
-void ShowFile(const std::optional<ResultHit>& hit);
+void ShowFile(const std::optional<SearchHit>& hit);
 
-// Enter or Return, whatever Shift, Ctrl or Alt are held.
-bool IsShowFileKey(const QKeyEvent& event);
+// Enter or Return (the key alone decides: Shift, Ctrl and Alt may be held). In the result list
+// it shows the file; in the query and Directory fields it starts the search.
+bool IsEnterKey(int key);
 
 // Starts the file manager on the folder that holds the hit's file: xdg-open FOLDER.
-void OpenContainingFolder(const std::optional<ResultHit>& hit);
+void OpenContainingFolder(const std::optional<SearchHit>& hit);
 
 // Opens the web search for the words of the hit's text in the browser.
-void SearchInternetNarrow(const std::optional<ResultHit>& hit);
-void SearchInternetWide(const std::optional<ResultHit>& hit);
+void SearchInternetNarrow(const std::optional<SearchHit>& hit);
+void SearchInternetWide(const std::optional<SearchHit>& hit);
 
 // Opens the maker's home page in the browser.
 void OpenMakerHomePage();

@@ -6,9 +6,16 @@
 #include <cstring>
 #include <limits>
 
-#include "SearchRun.h"
+#include "TextBytes.h"
+
+namespace vorn {
 
 ResultListModel::ResultListModel(QObject* parent) : QAbstractListModel(parent) {}
+
+QModelIndex ResultListModel::index(int row, int column, const QModelIndex& parent) const {
+  if (parent.isValid() || column != 0 || row < 0 || row >= shown_) return {};
+  return createIndex(row, column);
+}
 
 int ResultListModel::rowCount(const QModelIndex& parent) const {
   return parent.isValid() ? 0 : shown_;
@@ -18,16 +25,14 @@ QVariant ResultListModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid() || index.row() < 0 || index.row() >= shown_) return {};
   switch (role) {
     case Qt::DisplayRole: {
-      const std::string line = ResultLine(static_cast<size_t>(index.row()));
       // Invalid bytes become the replacement character: nothing crashes, nothing is dropped.
-      return QString::fromLocal8Bit(line.data(), static_cast<qsizetype>(line.size()));
+      return FromBytes(ResultLine(static_cast<size_t>(index.row())));
     }
     case Qt::ToolTipRole: {
       // The whole line, for rows cut off at the list's edge. As escaped rich text the tip
       // wraps a long line instead of running off the screen, and markup in a found line
       // (from an HTML file, say) shows as the text it is.
-      const std::string line = ResultLine(static_cast<size_t>(index.row()));
-      const QString text = QString::fromLocal8Bit(line.data(), static_cast<qsizetype>(line.size()));
+      const QString text = FromBytes(ResultLine(static_cast<size_t>(index.row())));
       return QStringLiteral("<p style=\"white-space:pre-wrap\">") + text.toHtmlEscaped() +
              QStringLiteral("</p>");
     }
@@ -53,19 +58,27 @@ void ResultListModel::Clear() {
   endResetModel();
 }
 
-void ResultListModel::Add(const vorn::SearchHit& hit) {
-  if (paths_.empty() || paths_.back() != hit.path) paths_.emplace_back(hit.path);
-  const size_t size = hit.text.size();
-  if (chunks_.empty() || size > chunkSize_ - chunkUsed_) {
-    chunkSize_ = std::max(kChunkBytes, size);
-    chunks_.push_back(std::make_unique<char[]>(chunkSize_));
-    chunkUsed_ = 0;
+void ResultListModel::Add(std::span<const SearchHit> hits) {
+  std::string_view known;  // the path of the hit before, where its giver keeps it
+  for (const SearchHit& hit : hits) {
+    // The hits of one file share their path's bytes: one comparison per file, not per hit.
+    if (hit.path.data() != known.data() || hit.path.size() != known.size()) {
+      if (paths_.empty() || paths_.back() != hit.path) paths_.emplace_back(hit.path);
+      known = hit.path;
+    }
+    const size_t size = hit.text.size();
+    if (chunks_.empty() || size > chunkSize_ - chunkUsed_) {
+      chunkSize_ = std::max(kChunkBytes, size);
+      // Not value-initialised: the bytes are written before they are read.
+      chunks_.push_back(std::make_unique_for_overwrite<char[]>(chunkSize_));
+      chunkUsed_ = 0;
+    }
+    if (size > 0) std::memcpy(chunks_.back().get() + chunkUsed_, hit.text.data(), size);
+    items_.push_back(Entry{hit.lineIndex, static_cast<uint32_t>(chunks_.size() - 1),
+                           static_cast<uint32_t>(chunkUsed_), static_cast<uint32_t>(size),
+                           static_cast<uint32_t>(paths_.size() - 1)});
+    chunkUsed_ += size;
   }
-  if (size > 0) std::memcpy(chunks_.back().get() + chunkUsed_, hit.text.data(), size);
-  items_.push_back(Entry{hit.lineIndex, static_cast<uint32_t>(chunks_.size() - 1),
-                         static_cast<uint32_t>(chunkUsed_), static_cast<uint32_t>(size),
-                         static_cast<uint32_t>(paths_.size() - 1)});
-  chunkUsed_ += size;
 }
 
 void ResultListModel::Publish() {
@@ -84,7 +97,7 @@ bool ResultListModel::PublishDue() const {
   constexpr qint64 kLongestWaitMs = 1000;
   const size_t pending = items_.size() - static_cast<size_t>(shown_);
   if (pending == 0) return false;
-  return shown_ < kShortList || pending >= static_cast<size_t>(shown_) / 2 ||
+  return shown_ < kShortList || pending >= static_cast<size_t>(shown_) ||
          !sincePublish_.isValid() || sincePublish_.elapsed() >= kLongestWaitMs;
 }
 
@@ -92,21 +105,17 @@ std::string_view ResultListModel::Text(const Entry& e) const {
   return {chunks_[e.chunk].get() + e.offset, e.textSize};
 }
 
-ResultItem ResultListModel::Item(size_t row) const {
+SearchHit ResultListModel::Hit(size_t row) const {
   const Entry& e = items_.at(row);
-  return ResultItem{std::string(Path(e)), e.lineIndex, std::string(Text(e)), ResultLine(row)};
+  return SearchHit{Path(e), e.lineIndex, Text(e)};
 }
 
 std::string ResultListModel::ResultLine(size_t row) const {
-  const Entry& e = items_.at(row);
-  const std::string_view path = Path(e);
-  const std::string_view text = Text(e);
+  const SearchHit hit = Hit(row);
   std::string line;
-  line.reserve(path.size() + text.size() + 32);
-  line.append(path);
-  line += " (";
-  line += std::to_string(e.lineIndex);
-  line += ")  :  ";
-  line.append(text);
+  line.reserve(hit.path.size() + hit.text.size() + 32);
+  AppendResultLine(line, hit);
   return line;
 }
+
+}  // namespace vorn

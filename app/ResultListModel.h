@@ -1,6 +1,6 @@
 // The result list's model: one row per hit, kept as the hit's path, line index and shown
 // text (bytes), and shown as the result line decoded with the locale's encoding. Hits are
-// collected as the search reports them and published to the view in batches, so a million
+// collected as the search hands them over and published to the view in batches, so a million
 // hits cost one insertion per batch rather than one per line.
 #pragma once
 
@@ -10,47 +10,46 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
-namespace vorn {
-struct SearchHit;
-}
+#include "SearchHit.h"
 
-// One hit, as the search reported it; the result actions and the viewer take these fields.
-struct ResultItem {
-  std::string path;        // the file's full path, as bytes
-  size_t lineIndex = 0;    // 0-based
-  std::string text;        // the line as shown (at most 4096 bytes)
-  std::string resultLine;  // path " (" index ")  :  " text
-};
+namespace vorn {
 
 class ResultListModel : public QAbstractListModel {
   Q_OBJECT
  public:
   explicit ResultListModel(QObject* parent = nullptr);
 
+  // Without the base class's checks through the virtual calls: the view asks for every row
+  // each time it lays the list out.
+  QModelIndex index(int row, int column = 0,
+                    const QModelIndex& parent = QModelIndex()) const override;
   int rowCount(const QModelIndex& parent = QModelIndex()) const override;
   QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
 
   // Drops every row, shown or pending, and frees their memory.
   void Clear();
-  // Keeps the hit; the view sees it at the next Publish.
-  void Add(const vorn::SearchHit& hit);
+  // Keeps copies of the hits; the view sees them at the next Publish.
+  void Add(std::span<const SearchHit> hits);
   // Shows the hits added since the last Publish as one block of new rows.
   void Publish();
   // Whether a batch is worth showing now. The list view lays out all of its rows again after
-  // each insertion, so once the list is long the batches grow with it (each at least half the
-  // rows shown), and at least once a second new rows appear.
+  // each insertion, so once the list is long the batches grow with it (each at least as many
+  // rows as are shown: the list is laid out about twice in all), and at least once a second
+  // new rows appear.
   bool PublishDue() const;
 
   // Rows the view shows; Total also counts the hits not yet published.
   int Shown() const { return shown_; }
   size_t Total() const { return items_.size(); }
 
-  // The hit in row (shown or pending); row must be below Total().
-  ResultItem Item(size_t row) const;
+  // The hit in row (shown or pending); row must be below Total(). It views the model's bytes
+  // and stays valid until the list is cleared.
+  SearchHit Hit(size_t row) const;
   std::string ResultLine(size_t row) const;
 
  private:
@@ -75,3 +74,5 @@ class ResultListModel : public QAbstractListModel {
   int shown_ = 0;
   QElapsedTimer sincePublish_;
 };
+
+}  // namespace vorn

@@ -9,7 +9,10 @@
 #include "ftper.h"
 #include "vornUnit2.h"
 
-int main(int argc, char** argv) {
+namespace vorn {
+namespace {
+
+int Run(int argc, char** argv) {
   QApplication application(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Tessaly"));
   // The desktop entry's name lets docks group the windows under the installed entry; the icon
@@ -20,7 +23,7 @@ int main(int argc, char** argv) {
     builtIn.addFile(QStringLiteral(":/app/icon-%1.png").arg(size), QSize(size, size));
   QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral(VORN_APP_ID), builtIn));
   // Qt has set the locale from the environment by now; the fold table follows it.
-  vorn::UpperFoldTable();
+  UpperFoldTable();
 
   // The main window is created first; the others start hidden. The directory chooser is
   // created on first use.
@@ -37,3 +40,8 @@ int main(int argc, char** argv) {
   form1->show();
   return QApplication::exec();
 }
+
+}  // namespace
+}  // namespace vorn
+
+int main(int argc, char** argv) { return vorn::Run(argc, argv); }

@@ -23,16 +23,17 @@
 #include "QueryHistory.h"
 #include "ResultActions.h"
 #include "SearchRun.h"
+#include "TextBytes.h"
 #include "UpdateCheck.h"
 #include "UpdateChoice.h"
 #include "io.h"
 #include "txthandling.h"
 #include "vornUnit3.h"
 
+namespace vorn {
+
 bool StopRequested = false;
 TForm1* Form1 = nullptr;
-
-using vorn::Guarded;
 
 namespace {
 
@@ -50,20 +51,12 @@ constexpr QSize kMinimumClient(492, 116);
 const QColor kGradientInactiveCaption(0x9D, 0xB9, 0xEB);
 const QColor kInactiveCaptionText(0xD8, 0xE4, 0xF8);
 
-QString FromBytes(std::string_view bytes) {
-  return QString::fromLocal8Bit(bytes.data(), static_cast<qsizetype>(bytes.size()));
-}
-
-std::string ToBytes(const QString& text) { return text.toLocal8Bit().toStdString(); }
-
-bool IsEnterKey(int key) { return key == Qt::Key_Return || key == Qt::Key_Enter; }
-
 // The window's faces are fixed colours, so the text on them is fixed too.
-void SetBackground(QWidget* w, const QColor& colour) { vorn::PinFace(w, colour); }
+void SetBackground(QWidget* w, const QColor& colour) { PinFace(w, colour); }
 
 // The window's own face where the system has it; else a face of about its width, so the
 // captions ("Look for update", "Match Case(Case sensitiv)") fit the sizes the layout gives.
-QFont WindowFont() { return vorn::DesignFont(QStringLiteral("MS Sans Serif"), 11); }
+QFont WindowFont() { return DesignFont(QStringLiteral("MS Sans Serif"), 11); }
 
 // A "simple" combo box: an edit field whose items (the history) are never dropped down.
 class SimpleComboBox : public QComboBox {
@@ -99,11 +92,11 @@ void MakePlainEditable(QComboBox* box) {
 
 // The window's side of a search run: hits go to the result list's model, status texts to the
 // status line, and the run pumps events only when the throttle says a pump is due.
-class TForm1::Listener : public vorn::SearchListener {
+class TForm1::Listener : public SearchListener {
  public:
   explicit Listener(TForm1& form) : form_(form) {}
 
-  void Result(const vorn::SearchHit& hit) override { form_.results_->Add(hit); }
+  void Results(std::span<const SearchHit> hits) override { form_.results_->Add(hits); }
   void Status(std::string_view text) override { form_.StatusBar1->showMessage(FromBytes(text)); }
   bool PumpDue() override { return form_.throttle_.Due(); }
   void Pump() override {
@@ -112,10 +105,10 @@ class TForm1::Listener : public vorn::SearchListener {
     QCoreApplication::processEvents();
     form_.throttle_.EndPump();
   }
-  bool StopRequested() override { return ::StopRequested; }
-  vorn::SearchOptions Options() override {
-    return vorn::SearchOptions{ToBytes(form_.ComboBox2->currentText()), form_.Checkbox1->Checked(),
-                               form_.Checkbox2->Checked()};
+  bool StopRequested() override { return vorn::StopRequested; }
+  SearchOptions Options() override {
+    return SearchOptions{ToBytes(form_.ComboBox2->currentText()), form_.Checkbox1->Checked(),
+                         form_.Checkbox2->Checked()};
   }
   bool ListingGoesOn() override { return !form_.closing_; }
 
@@ -271,7 +264,7 @@ void TForm1::BuildControls() {
   URLLabel2->SetCaption(QStringLiteral("QuilloWare 2003"));
   URLLabel2->setGeometry(667, 408, 84, 15);
   URLLabel2->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-  URLLabel2->setFont(vorn::DesignFont(QStringLiteral("Small Fonts"), 9));
+  URLLabel2->setFont(DesignFont(QStringLiteral("Small Fonts"), 9));
   URLLabel2->SetColorOnenter(Qt::red);
   URLLabel2->SetColorOnExit(Qt::blue);
   URLLabel2->SetLinkUnderline(false);
@@ -310,7 +303,7 @@ void TForm1::BuildMenus() {
   MainMenu1 = menuBar();
   MainMenu1->setObjectName(QStringLiteral("MainMenu1"));
   // The bar shows the window's face; its titles are drawn in the button text colour.
-  vorn::PinText(MainMenu1, QPalette::ButtonText);
+  PinText(MainMenu1, QPalette::ButtonText);
 
   File1 = MainMenu1->addMenu(QStringLiteral("File"));
   File1->setObjectName(QStringLiteral("File1"));
@@ -439,21 +432,21 @@ void TForm1::closeEvent(QCloseEvent* event) {
 void TForm1::EndProgram() {
   StopRequested = true;
   // A running download stops, and nothing is installed after the user quit.
-  vorn::AbortUpdateForQuit();
+  AbortUpdateForQuit();
   if (closing_) return;  // quitting closes the windows, which comes back here
   closing_ = true;
   QCoreApplication::quit();
 }
 
-void TForm1::FormCreate() { ComboBox3->setEditText(FromBytes(vorn::ProgramDirectory())); }
+void TForm1::FormCreate() { ComboBox3->setEditText(FromBytes(ProgramDirectory())); }
 
 void TForm1::ComboBox2Change() {
-  dxButton1->setEnabled(!vorn::Trimmed(ToBytes(ComboBox2->currentText())).empty());
+  dxButton1->setEnabled(!Trimmed(ToBytes(ComboBox2->currentText())).empty());
 }
 
 void TForm1::AddQueryToHistory() {
   const QString query = ComboBox2->currentText();
-  if (vorn::Trimmed(ToBytes(query)).empty()) return;
+  if (Trimmed(ToBytes(query)).empty()) return;
   // Adding an item must not change the text being typed.
   ComboBox2->addItem(query);
   if (ComboBox2->currentText() != query) ComboBox2->setEditText(query);
@@ -496,13 +489,13 @@ void TForm1::Do_the_search() {
   dxButton1->setVisible(false);
   dxButton2->setVisible(true);
 
-  const std::string directory = vorn::AddTrailingBackslash(ToBytes(ComboBox3->currentText()));
+  const std::string directory = AddTrailingBackslash(ToBytes(ComboBox3->currentText()));
   ComboBox3->setEditText(FromBytes(directory));
   results_->Clear();
   const std::string mask = ToBytes(ComboBox1->currentText());
 
   Listener listener(*this);
-  vorn::SearchRun run(directory, mask, Checkbox3->Checked(), listener);
+  SearchRun run(directory, mask, Checkbox3->Checked(), listener);
   // Files are read and searched on every core; the listener is still called on this thread
   // only, in the order of a single-threaded run, so widgets, pumping and stop stay as they were.
   run.SetThreads(0);
@@ -524,40 +517,36 @@ int TForm1::SelectedRow() const {
   return current.row();
 }
 
-std::optional<ResultItem> TForm1::SelectedResult() const {
+std::optional<SearchHit> TForm1::SelectedHit() const {
   const int row = SelectedRow();
   if (row < 0) return std::nullopt;
-  return results_->Item(static_cast<size_t>(row));
-}
-
-std::optional<vorn::ResultHit> TForm1::SelectedHit() const {
-  std::optional<ResultItem> item = SelectedResult();
-  if (!item) return std::nullopt;
-  return vorn::ResultHit{std::move(item->path), item->lineIndex, std::move(item->text)};
+  return results_->Hit(static_cast<size_t>(row));
 }
 
 // The result actions take the selected row's hit and do nothing without one.
-void TForm1::ListBox1DblClick() { vorn::ShowFile(SelectedHit()); }
+void TForm1::ListBox1DblClick() { ShowFile(SelectedHit()); }
 
 void TForm1::ListBox1KeyDown(int key, Qt::KeyboardModifiers shift) {
-  // Enter with any of Shift, Ctrl and Alt; other keys are the list's own.
-  if (vorn::IsShowFileKey(QKeyEvent(QEvent::KeyPress, key, shift))) vorn::ShowFile(SelectedHit());
+  (void)shift;  // Enter with any of Shift, Ctrl and Alt; other keys are the list's own
+  if (IsEnterKey(key)) ShowFile(SelectedHit());
 }
 
-void TForm1::FindFile1Click() { vorn::ShowFile(SelectedHit()); }
+void TForm1::FindFile1Click() { ShowFile(SelectedHit()); }
 
-void TForm1::OpenContainingFolder1Click() { vorn::OpenContainingFolder(SelectedHit()); }
+void TForm1::OpenContainingFolder1Click() { OpenContainingFolder(SelectedHit()); }
 
-void TForm1::SearchInternetforItem1Click() { vorn::SearchInternetNarrow(SelectedHit()); }
+void TForm1::SearchInternetforItem1Click() { SearchInternetNarrow(SelectedHit()); }
 
-void TForm1::SearchInternetforItem2Click() { vorn::SearchInternetWide(SelectedHit()); }
+void TForm1::SearchInternetforItem2Click() { SearchInternetWide(SelectedHit()); }
 
-void TForm1::QuilloWare1Click() { vorn::OpenMakerHomePage(); }
+void TForm1::QuilloWare1Click() { OpenMakerHomePage(); }
 
-void TForm1::AboutVorn11Click() { vorn::ShowAboutWindow(); }
+void TForm1::AboutVorn11Click() { ShowAboutWindow(); }
 
-void TForm1::URLLabel2Click() { vorn::ShowAboutWindow(); }
+void TForm1::URLLabel2Click() { ShowAboutWindow(); }
 
 void TForm1::dxButton3Click() { vorn::ChooseDirectory(this, ComboBox3); }
 
-void TForm1::dxButton4Click() { vorn::LookForUpdate(this); }
+void TForm1::dxButton4Click() { LookForUpdate(this); }
+
+}  // namespace vorn

@@ -8,7 +8,6 @@
 
 #include "MainControls.h"
 #include "PumpThrottle.h"
-#include "ResultHit.h"
 #include "ResultListModel.h"
 
 class QAction;
@@ -17,6 +16,8 @@ class QListView;
 class QMenu;
 class QMenuBar;
 class QStatusBar;
+
+namespace vorn {
 
 // Set by "Stop Search"; the search run clears it when it begins and reads it at its pumps.
 extern bool StopRequested;
@@ -32,12 +33,10 @@ class TForm1 : public QMainWindow {
 
   bool Searching() const { return searching_; }
   ResultListModel& Results() { return *results_; }
-  // The hit of the selected row of ListBox1, if a row is selected.
-  std::optional<ResultItem> SelectedResult() const;
   int SelectedRow() const;
-  // What the result actions and the viewer take from the selected row: its hit's path, line
-  // index and shown text; nothing when no row is selected.
-  std::optional<vorn::ResultHit> SelectedHit() const;
+  // The hit of the selected row of ListBox1, which the result actions and the viewer take;
+  // nothing when no row is selected. It views the result list's bytes.
+  std::optional<SearchHit> SelectedHit() const;
 
   // How often the search really pumps events (tests pump at every chance).
   PumpThrottle& Throttle() { return throttle_; }
@@ -122,3 +121,5 @@ class TForm1 : public QMainWindow {
 };
 
 extern TForm1* Form1;
+
+}  // namespace vorn

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "FastStrings.h"
+#include "TextBytes.h"
 #include "VornUnit1.h"
 
 namespace {
@@ -56,13 +57,13 @@ int main(int argc, char** argv) {
     return 2;
   }
 
-  TForm1 form;
-  Form1 = &form;
+  vorn::TForm1 form;
+  vorn::Form1 = &form;
   form.show();
   QCoreApplication::processEvents();
-  form.ComboBox3->setEditText(QString::fromLocal8Bit(positional[0]));
-  form.ComboBox1->setEditText(QString::fromLocal8Bit(positional[1]));
-  form.ComboBox2->setEditText(QString::fromLocal8Bit(positional[2]));
+  form.ComboBox3->setEditText(vorn::FromBytes(positional[0]));
+  form.ComboBox1->setEditText(vorn::FromBytes(positional[1]));
+  form.ComboBox2->setEditText(vorn::FromBytes(positional[2]));
   form.Checkbox3->SetChecked(recursive);
   form.Checkbox1->SetChecked(whole);
   form.Checkbox2->SetChecked(matchCase);
@@ -81,15 +82,15 @@ int main(int argc, char** argv) {
   }
   const double seconds = static_cast<double>(clock.nsecsElapsed()) / 1e9;
 
-  ResultListModel& results = form.Results();
+  vorn::ResultListModel& results = form.Results();
   unsigned long long bytes = 0;
   for (size_t row = 0; row < results.Total(); ++row) bytes += results.ResultLine(row).size() + 1;
-  const PumpThrottle& throttle = form.Throttle();
+  const vorn::PumpThrottle& throttle = form.Throttle();
   std::printf(
       "seconds %.3f\nrun_seconds %.3f\nscroll_max %d\nhits %zu\nresult_bytes %llu\npeak_kb %ld\n"
       "longest_gap_ms %.1f\nlongest_pump_ms %.1f\npumps %lld\nstatus %s\n",
       seconds, runSeconds, bar->maximum(), results.Total(), bytes, PeakKilobytes(),
       Ms(throttle.LongestGap()), Ms(throttle.LongestPump()), throttle.Pumps(),
-      form.StatusBar1->currentMessage().toLocal8Bit().constData());
+      vorn::ToBytes(form.StatusBar1->currentMessage()).c_str());
   return 0;
 }

@@ -146,7 +146,9 @@ bool FileReader::NextBlock(std::string_view& block) {
 
 std::optional<size_t> FileReader::CountLines(const std::atomic<bool>* cancel) {
   if (wholeFileInBuffer_) return LineCount(std::string_view(buffer_.data(), fill_));
-  Buffer chunk(size_t{1} << 20);
+  // Sized to the file: a status asks for the lines of many small files.
+  const long long fits = std::max(expectedSize_ + 1, 4096ll);
+  Buffer chunk(static_cast<size_t>(std::min(fits, 1ll << 20)));
   size_t breaks = 0;
   off_t offset = 0;
   char previous = 0;

@@ -102,6 +102,11 @@ bool PatternScanner::Matches(const char* at) const {
   return true;
 }
 
+std::array<char, 6> PatternScanner::FilterBytes() const {
+  const auto c = [](unsigned char b) { return static_cast<char>(b); };
+  return {c(first_.a), c(first_.b), c(second_.a), c(second_.b), c(third_.a), c(third_.b)};
+}
+
 size_t PatternScanner::FindScalar(std::string_view text, size_t from) const {
   const size_t m = pattern_.size();
   for (size_t p = from; p + m <= text.size(); ++p)
@@ -116,23 +121,23 @@ __attribute__((target("avx2"))) size_t PatternScanner::FindWide(std::string_view
   const size_t m = pattern_.size();
   const char* base = text.data();
   const size_t n = text.size();
-  const __m256i a1 = _mm256_set1_epi8(static_cast<char>(first_.a));
-  const __m256i b1 = _mm256_set1_epi8(static_cast<char>(first_.b));
-  const __m256i a2 = _mm256_set1_epi8(static_cast<char>(second_.a));
-  const __m256i b2 = _mm256_set1_epi8(static_cast<char>(second_.b));
-  const __m256i a3 = _mm256_set1_epi8(static_cast<char>(third_.a));
-  const __m256i b3 = _mm256_set1_epi8(static_cast<char>(third_.b));
+  const std::array<char, 6> bytes = FilterBytes();
+  __m256i want[6];
+  for (size_t i = 0; i < bytes.size(); ++i) want[i] = _mm256_set1_epi8(bytes[i]);
   size_t p = from;
   while (p + 31 + m <= n) {
     const __m256i v1 =
         _mm256_loadu_si256(reinterpret_cast<const __m256i*>(base + p + first_.offset));
     const __m256i v2 =
         _mm256_loadu_si256(reinterpret_cast<const __m256i*>(base + p + second_.offset));
-    const __m256i eq1 = _mm256_or_si256(_mm256_cmpeq_epi8(v1, a1), _mm256_cmpeq_epi8(v1, b1));
+    const __m256i eq1 =
+        _mm256_or_si256(_mm256_cmpeq_epi8(v1, want[0]), _mm256_cmpeq_epi8(v1, want[1]));
     const __m256i v3 =
         _mm256_loadu_si256(reinterpret_cast<const __m256i*>(base + p + third_.offset));
-    const __m256i eq2 = _mm256_or_si256(_mm256_cmpeq_epi8(v2, a2), _mm256_cmpeq_epi8(v2, b2));
-    const __m256i eq3 = _mm256_or_si256(_mm256_cmpeq_epi8(v3, a3), _mm256_cmpeq_epi8(v3, b3));
+    const __m256i eq2 =
+        _mm256_or_si256(_mm256_cmpeq_epi8(v2, want[2]), _mm256_cmpeq_epi8(v2, want[3]));
+    const __m256i eq3 =
+        _mm256_or_si256(_mm256_cmpeq_epi8(v3, want[4]), _mm256_cmpeq_epi8(v3, want[5]));
     auto mask = static_cast<unsigned>(
         _mm256_movemask_epi8(_mm256_and_si256(_mm256_and_si256(eq1, eq2), eq3)));
     while (mask) {
@@ -163,20 +168,17 @@ size_t PatternScanner::Find(std::string_view text, size_t from) const {
     const size_t found = FindWide(text, p);
     if (found != npos) return found;
   }
-  const __m128i a1 = _mm_set1_epi8(static_cast<char>(first_.a));
-  const __m128i b1 = _mm_set1_epi8(static_cast<char>(first_.b));
-  const __m128i a2 = _mm_set1_epi8(static_cast<char>(second_.a));
-  const __m128i b2 = _mm_set1_epi8(static_cast<char>(second_.b));
-  const __m128i a3 = _mm_set1_epi8(static_cast<char>(third_.a));
-  const __m128i b3 = _mm_set1_epi8(static_cast<char>(third_.b));
+  const std::array<char, 6> bytes = FilterBytes();
+  __m128i want[6];
+  for (size_t i = 0; i < bytes.size(); ++i) want[i] = _mm_set1_epi8(bytes[i]);
   // Candidates p..p+15 need bytes up to p + 15 + m - 1 < n.
   while (p + 15 + m <= n) {
     const __m128i v1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + p + first_.offset));
     const __m128i v2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + p + second_.offset));
-    const __m128i eq1 = _mm_or_si128(_mm_cmpeq_epi8(v1, a1), _mm_cmpeq_epi8(v1, b1));
+    const __m128i eq1 = _mm_or_si128(_mm_cmpeq_epi8(v1, want[0]), _mm_cmpeq_epi8(v1, want[1]));
     const __m128i v3 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + p + third_.offset));
-    const __m128i eq2 = _mm_or_si128(_mm_cmpeq_epi8(v2, a2), _mm_cmpeq_epi8(v2, b2));
-    const __m128i eq3 = _mm_or_si128(_mm_cmpeq_epi8(v3, a3), _mm_cmpeq_epi8(v3, b3));
+    const __m128i eq2 = _mm_or_si128(_mm_cmpeq_epi8(v2, want[2]), _mm_cmpeq_epi8(v2, want[3]));
+    const __m128i eq3 = _mm_or_si128(_mm_cmpeq_epi8(v3, want[4]), _mm_cmpeq_epi8(v3, want[5]));
     unsigned mask =
         static_cast<unsigned>(_mm_movemask_epi8(_mm_and_si128(_mm_and_si128(eq1, eq2), eq3)));
     while (mask) {

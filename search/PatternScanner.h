@@ -37,6 +37,8 @@ class PatternScanner {
   };
   ByteClass ClassAt(size_t offset) const;
   bool Matches(const char* at) const;
+  // The filter's byte pairs, in order: first_.a, first_.b, second_.a, ... third_.b.
+  std::array<char, 6> FilterBytes() const;
   size_t FindScalar(std::string_view text, size_t from) const;
   size_t FindWide(std::string_view text, size_t& from) const;
 

@@ -8,6 +8,7 @@
 #include <exception>
 
 #include "LineBreaks.h"
+#include "ScopeExit.h"
 #include "SearchPool.h"
 #include "txthandling.h"
 
@@ -103,6 +104,7 @@ SearchEnd SearchRun::Run() {
         else if (OpenNext())
           step = SearchFile(files[i], 0);
       } catch (const std::exception&) {
+        hits_.clear();  // they may view findings the failure dropped
         if (listener_.Threw()) throw;
         if (parallel) StartPool(files, i + 1);
       }
@@ -112,8 +114,10 @@ SearchEnd SearchRun::Run() {
       }
     }
   }
+  Deliver();
   pool_.reset();
   reader_.Close();
+  counter_.Close();
   folders_.Close();
   if (abandoned) {
     listener_.Status("User aborted Search");
@@ -226,6 +230,7 @@ SearchRun::Step SearchRun::ReplayFile(EntryList& files, size_t index) {
         opened = true;
         readerHoldsFile_ = false;
         StartFile(files[index], facts.size);
+        fileLines_ = facts.lines;  // known when the workers are done with the file
         break;
       case SearchPool::Got::Findings:
         for (const ScanEvent& e : batch.events) {
@@ -241,6 +246,8 @@ SearchRun::Step SearchRun::ReplayFile(EntryList& files, size_t index) {
           }
           noteChange();
         }
+        // The hits of a batch go to the listener together, before the batch is reused.
+        Deliver();
         break;
       case SearchPool::Got::Done:
         release.taken = true;
@@ -254,6 +261,7 @@ SearchRun::Step SearchRun::ReplayFile(EntryList& files, size_t index) {
 }
 
 SearchRun::Step SearchRun::ResumeFile(EntryList& files, size_t index, size_t firstLine) {
+  Deliver();
   pool_.reset();
   SwitchOptionsIfChanged();
   const Step step = OpenNext() ? SearchFile(files[index], firstLine) : Step::Go;
@@ -263,6 +271,7 @@ SearchRun::Step SearchRun::ResumeFile(EntryList& files, size_t index, size_t fir
 
 bool SearchRun::Hit(size_t index, std::string_view shown) {
   Report(shown, index);
+  Deliver();  // shown lies in the scan's buffer, which moves on
   currentLine_ = index;
   if (PumpPoint() == Step::Stop) return false;
   if (SwitchOptionsIfChanged()) scan_->SwitchMatcher(matcher_);
@@ -278,12 +287,16 @@ bool SearchRun::Passed(size_t index) {
 }
 
 // The stop flag is read even when no pump is due: a pump during the listing may have set it.
+// The hits found so far are handed over before the run stops.
 SearchRun::Step SearchRun::PumpPoint(bool checkStop) {
   if (listener_.PumpDue()) return PumpNow(checkStop);
-  return checkStop && listener_.StopRequested() ? Step::Stop : Step::Go;
+  if (!checkStop || !listener_.StopRequested()) return Step::Go;
+  Deliver();
+  return Step::Stop;
 }
 
 SearchRun::Step SearchRun::PumpNow(bool checkStop) {
+  Deliver();
   if (!lineByLine_) ReportStatus();
   listener_.Pump();
   if (checkStop && listener_.StopRequested()) return Step::Stop;
@@ -313,12 +326,11 @@ std::optional<size_t> SearchRun::FileLines() {
     return fileLines_;
   }
   if (fileSize_ <= kCountAtOnce) {
-    if (readerHoldsFile_) {
+    if (readerHoldsFile_)
       fileLines_ = reader_.CountLines();
-    } else {
-      FileReader counter;
-      fileLines_ = folders_.Open(counter, path_) ? counter.CountLines() : std::optional<size_t>(0);
-    }
+    else
+      fileLines_ =
+          folders_.Open(counter_, path_) ? counter_.CountLines() : std::optional<size_t>(0);
     return fileLines_;
   }
   countCancel_ = std::make_shared<std::atomic<bool>>(false);
@@ -349,12 +361,13 @@ void SearchRun::ReportStatus() {
 }
 
 void SearchRun::Report(std::string_view shown, size_t index) {
-  resultLine_.assign(path_);
-  resultLine_ += " (";
-  AppendNumber(resultLine_, index);
-  resultLine_ += ")  :  ";
-  resultLine_ += shown;
-  listener_.Result(SearchHit{path_, index, shown, resultLine_});
+  hits_.push_back(SearchHit{path_, index, shown});
+}
+
+void SearchRun::Deliver() {
+  if (hits_.empty()) return;
+  const ScopeExit clear([this] { hits_.clear(); });
+  listener_.Results(hits_);
 }
 
 SearchRun::Step SearchRun::SearchBlockLineByLine(std::string_view block) {
@@ -376,7 +389,10 @@ SearchRun::Step SearchRun::SearchBlockLineByLine(std::string_view block) {
     currentLine_ = i;
     if (PumpPoint() == Step::Stop) return Step::Stop;
     if (!Trimmed(line).empty()) {
-      if (matcher_->IsHit(line)) Report(line.substr(0, kShownLineBytes), i);
+      if (matcher_->IsHit(line)) {
+        Report(line.substr(0, kShownLineBytes), i);
+        Deliver();
+      }
       PumpPoint(false);
     }
     p = lineEnd < e ? SkipBreak(lineEnd, e) : e;

@@ -9,13 +9,16 @@
 #include <future>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <type_traits>
+#include <vector>
 
 #include "FileReader.h"
 #include "FileScan.h"
 #include "LineMatcher.h"
+#include "SearchHit.h"
 #include "io.h"
 
 namespace vorn {
@@ -24,18 +27,14 @@ class SearchPool;
 // The entries of a run's file list; references stay valid while entries are appended.
 using EntryList = std::deque<std::string>;
 
-struct SearchHit {
-  std::string_view path;        // the file's full path; the result line begins with it
-  size_t lineIndex = 0;         // 0-based
-  std::string_view text;        // the line as shown: at most its first 4096 bytes
-  std::string_view resultLine;  // path " (" index ")  :  " text
-};
-
 // Every call comes on the thread that runs the search, whatever the number of threads.
 class SearchListener {
  public:
   virtual ~SearchListener() = default;
-  virtual void Result(const SearchHit& hit) = 0;
+  // The hits found since the last call, in their order: a batch at a time, but always before
+  // any status or pump that follows them and before the run stops (PumpDue and StopRequested
+  // may be asked before the hits they follow come). They view the run's bytes for this call.
+  virtual void Results(std::span<const SearchHit> hits) = 0;
   virtual void Status(std::string_view text) { (void)text; }
   // Asked at every point where the run may pump events; the caller's clock answers. Only
   // after a true answer does the run show the current status, call Pump(), and read
@@ -80,6 +79,7 @@ class SearchRun : private FileScan::Hooks {
   void ReportStatus();
   bool SwitchOptionsIfChanged();
   void Report(std::string_view shown, size_t index);
+  void Deliver();
   bool Hit(size_t index, std::string_view shown) override;
   bool Passed(size_t index) override;
   void StartFile(const std::string& entry, long long size);
@@ -112,8 +112,8 @@ class SearchRun : private FileScan::Hooks {
 
    public:
     explicit Calls(SearchListener& listener) : listener_(listener) {}
-    void Result(const SearchHit& hit) {
-      Call([&] { listener_.Result(hit); });
+    void Results(std::span<const SearchHit> hits) {
+      Call([&] { listener_.Results(hits); });
     }
     void Status(std::string_view text) {
       Call([&] { listener_.Status(text); });
@@ -164,7 +164,9 @@ class SearchRun : private FileScan::Hooks {
   // A large file's lines are counted aside, so the window keeps pumping meanwhile.
   std::future<std::optional<size_t>> counting_;
   std::shared_ptr<std::atomic<bool>> countCancel_;
-  std::string resultLine_;
+  // Hits reported but not yet handed to the listener; they view path_ and the findings.
+  std::vector<SearchHit> hits_;
+  FileReader counter_;  // counts the lines of a file the workers searched, for the status
 };
 
 }  // namespace vorn

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -90,15 +91,20 @@ class PrintingListener : public vorn::SearchListener {
     out_.reserve(terminal ? 8192 : kFlushAt + 8192);
   }
 
-  void Result(const vorn::SearchHit& hit) override {
-    if (failed_) return;
-    found_ = true;
-    if (terminal_)
-      AppendForTerminal(out_, hit.resultLine);
-    else
-      out_.append(hit.resultLine);
-    out_.push_back('\n');
-    if (terminal_ || out_.size() >= kFlushAt) Flush();
+  void Results(std::span<const vorn::SearchHit> hits) override {
+    for (const vorn::SearchHit& hit : hits) {
+      if (failed_) return;
+      found_ = true;
+      if (terminal_) {
+        line_.clear();
+        vorn::AppendResultLine(line_, hit);
+        AppendForTerminal(out_, line_);
+      } else {
+        vorn::AppendResultLine(out_, hit);
+      }
+      out_.push_back('\n');
+      if (terminal_ || out_.size() >= kFlushAt) Flush();
+    }
   }
   vorn::SearchOptions Options() override { return options_; }
   // After a failed write the run is asked to stop at its next chance.
@@ -123,6 +129,7 @@ class PrintingListener : public vorn::SearchListener {
   vorn::SearchOptions options_;
   bool terminal_;
   std::string out_;
+  std::string line_;  // at a terminal: the line before it is made safe
   bool found_ = false;
   bool failed_ = false;
   int error_ = 0;

@@ -262,10 +262,10 @@ bool TForm2::LoadFile(const std::string& path, QString* shown, bool* utf8) {
   return true;
 }
 
-void TForm2::ShowResultInViewer(const ResultHit& hit) {
+void TForm2::ShowResultInViewer(const SearchHit& hit) {
   QString shown;
   bool utf8 = true;
-  if (!LoadFile(hit.path, &shown, &utf8)) return;
+  if (!LoadFile(std::string(hit.path), &shown, &utf8)) return;
   const QString needle = DecodeNeedle(Trimmed(hit.text), utf8);
   const qsizetype found = needle.isEmpty() ? -1 : shown.indexOf(needle, 0, Qt::CaseInsensitive);
 

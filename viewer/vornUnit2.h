@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "ResultHit.h"
+#include "SearchHit.h"
 
 class QKeyEvent;
 class QLabel;
@@ -40,7 +40,7 @@ class TForm2 : public QWidget {
   // ignored), which is marked red. When the text is empty or does not occur, the caret stays at the
   // start of the hit's line and nothing is marked. A file that cannot be opened (or is over
   // kViewerFileLimit) gives "Cannot open file %s" in the error box and changes nothing.
-  void ShowResultInViewer(const ResultHit& hit);
+  void ShowResultInViewer(const SearchHit& hit);
 
   // Caret at the first character of the 0-based line plus offset, scrolled into view; a line
   // beyond the last puts it at the end.

@@ -36,6 +36,7 @@
 #include "ScopedSeam.h"
 #include "StyledTestKit.h"
 #include "TempTree.h"
+#include "TextBytes.h"
 #include "UpdateChoice.h"
 #include "VornUnit1.h"
 #include "ftper.h"
@@ -52,7 +53,6 @@ using vorn::test::ScopedSeam;
 using vorn::test::TempTree;
 
 QString Q(const char* utf8) { return QString::fromUtf8(utf8); }
-QString Local(const std::string& bytes) { return QString::fromLocal8Bit(bytes); }
 
 const std::string kSearch = std::string("http://") + VORN_SEARCH_HOST + "/search?q=";
 
@@ -86,7 +86,7 @@ class WiredWindow : public ::testing::Test {
   }
   // Searches the folder for the query with a click on "Search".
   void Search(const std::string& folder, const QString& query) {
-    Type(form->ComboBox3, Local(folder));
+    Type(form->ComboBox3, FromBytes(folder));
     Type(form->ComboBox2, query);
     QTest::mouseClick(form->dxButton1, Qt::LeftButton);
     ASSERT_EQ(form->StatusBar1->currentMessage(), Q("Finished Searching"));
@@ -162,7 +162,7 @@ TEST_F(WiredWindow, ResultActionsTakeTheSelectedHitWhole) {
   Select(0);
   QTest::mouseDClick(form->ListBox1->viewport(), Qt::LeftButton, Qt::NoModifier, RowCentre(0));
   EXPECT_EQ(ViewerLine(), Q("Line: 2/4"));
-  EXPECT_EQ(viewer->Panel1->text(), Local(file));
+  EXPECT_EQ(viewer->Panel1->text(), FromBytes(file));
   EXPECT_THAT(viewer->RichEdit1->toPlainText().toStdString(),
               ::testing::StartsWith("first line\nsecond line\nsay Hello"));
   Select(1);
@@ -172,7 +172,7 @@ TEST_F(WiredWindow, ResultActionsTakeTheSelectedHitWhole) {
     viewer->hide();
     QTest::keyClick(form->ListBox1, Qt::Key_Return, m);
     EXPECT_EQ(ViewerLine(), Q("Line: 1/2")) << m.toInt();
-    EXPECT_EQ(viewer->Panel1->text(), Local(folder + "/other.txt"));
+    EXPECT_EQ(viewer->Panel1->text(), FromBytes(folder + "/other.txt"));
   }
   viewer->hide();
   QTest::keyClick(form->ListBox1, Qt::Key_Enter, Qt::KeypadModifier);
@@ -183,7 +183,7 @@ TEST_F(WiredWindow, ResultActionsTakeTheSelectedHitWhole) {
   Select(0);
   form->FindFile1->trigger();
   EXPECT_EQ(ViewerLine(), Q("Line: 2/4"));
-  EXPECT_EQ(viewer->Panel1->text(), Local(file));
+  EXPECT_EQ(viewer->Panel1->text(), FromBytes(file));
 
   // The folder goes to the file manager as one argument; the web searches take the whole
   // found text, encoded; the maker's page needs no selection.
@@ -201,7 +201,7 @@ TEST_F(WiredWindow, ResultActionsTakeTheSelectedHitWhole) {
   viewer->hide();
   std::remove(file.c_str());
   form->FindFile1->trigger();
-  EXPECT_THAT(errors, ElementsAre(Q("Cannot open file ") + Local(file) + Q(".")));
+  EXPECT_THAT(errors, ElementsAre(Q("Cannot open file ") + FromBytes(file) + Q(".")));
   EXPECT_FALSE(viewer->isVisible());
   EXPECT_THAT(viewer->RichEdit1->toPlainText().toStdString(), ::testing::StartsWith("first line"));
 }
@@ -276,17 +276,17 @@ TEST_F(WiredWindow, TheDotsButtonOpensTheChooserAndOkWritesTheDirectoryField) {
                EXPECT_EQ(chooser, Form3);
                EXPECT_EQ(chooser->parentWidget(), form.get());
                auto* model = static_cast<QFileSystemModel*>(chooser->ShellTreeView1->model());
-               chooser->ShellTreeView1->setCurrentIndex(model->index(Local(picked)));
+               chooser->ShellTreeView1->setCurrentIndex(model->index(FromBytes(picked)));
                QTest::mouseClick(chooser->Button2, Qt::LeftButton);
              });
-  EXPECT_EQ(form->ComboBox3->currentText(), Local(picked + "/"));
+  EXPECT_EQ(form->ComboBox3->currentText(), FromBytes(picked + "/"));
 
   // The same chooser again, on the folder it was left on; Cancel leaves the field.
   form->ComboBox3->setEditText(Q("/typed/"));
   WhileModal([&] { form->dxButton3->Click(); },
              [&](QWidget* modal) {
                EXPECT_EQ(modal, chooser);
-               EXPECT_EQ(chooser->SelectedFolder(), Local(picked));
+               EXPECT_EQ(chooser->SelectedFolder(), FromBytes(picked));
                QTest::mouseClick(chooser->Button3, Qt::LeftButton);
              });
   EXPECT_EQ(form->ComboBox3->currentText(), Q("/typed/"));
@@ -305,7 +305,7 @@ TEST_F(WiredWindow, StyledButtonsAndCheckBoxesDriveTheSearch) {
   const std::string r = tree.root();
   int runs = 0;
   QObject::connect(&form->Results(), &QAbstractItemModel::modelReset, form.get(), [&] { ++runs; });
-  Type(form->ComboBox3, Local(r));
+  Type(form->ComboBox3, FromBytes(r));
 
   // Disabled while the query is blank: a click does nothing.
   Type(form->ComboBox2, Q("  "));

@@ -14,7 +14,10 @@
 #include <memory>
 
 #include "TempTree.h"
+#include "TextBytes.h"
 #include "VornUnit1.h"
+
+using namespace vorn;
 
 namespace {
 
@@ -73,7 +76,7 @@ TEST_F(MainWindowHabits, UpFromNewTextGivesTheMostRecentQueryAndDownBringsTheTex
 
 TEST_F(MainWindowHabits, EscapeStopsARunningSearchAndAltLettersTypeNothing) {
   for (int f = 0; f < 300; ++f) tree.Write("f" + std::to_string(f) + ".txt", "needle\n");
-  form->ComboBox3->setEditText(QString::fromLocal8Bit(tree.root()));
+  form->ComboBox3->setEditText(FromBytes(tree.root()));
   Type(form->ComboBox2, Q("needle"));
   QObject::connect(&form->Results(), &QAbstractItemModel::rowsInserted, form.get(), [&] {
     if (form->Results().Shown() >= 20) QTest::keyClick(form->ComboBox2, Qt::Key_Escape);
@@ -94,7 +97,7 @@ TEST_F(MainWindowHabits, EscapeStopsARunningSearchAndAltLettersTypeNothing) {
 
 TEST_F(MainWindowHabits, ADroppedFolderOrFileNamesTheDirectoryAndNoAddressBecomesText) {
   tree.Write("sub dir/a.txt", "x\n");
-  const QString sub = QString::fromLocal8Bit(tree.Path("sub dir"));
+  const QString sub = FromBytes(tree.Path("sub dir"));
   Type(form->ComboBox2, Q("query"));
   QLineEdit* query = form->ComboBox2->lineEdit();
   EXPECT_TRUE(Drop(query, QUrl::fromLocalFile(sub)));
@@ -111,7 +114,7 @@ TEST_F(MainWindowHabits, ADroppedFolderOrFileNamesTheDirectoryAndNoAddressBecome
 
 TEST_F(MainWindowHabits, ARowsTooltipShowsItsWholeLineAsText) {
   tree.Write("page.txt", "<b>needle</b> & <img src=\"x\"> " + std::string(300, 'y') + "\n");
-  form->ComboBox3->setEditText(QString::fromLocal8Bit(tree.root()));
+  form->ComboBox3->setEditText(FromBytes(tree.root()));
   form->ComboBox2->setEditText(Q("needle"));
   form->Do_the_search();
   const QModelIndex row = form->ListBox1->model()->index(0, 0);

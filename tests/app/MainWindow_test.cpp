@@ -23,8 +23,11 @@
 
 #include "ErrorBox.h"
 #include "TempTree.h"
+#include "TextBytes.h"
 #include "VornUnit1.h"
 #include "io.h"
+
+using namespace vorn;
 
 namespace {
 
@@ -85,7 +88,7 @@ class MainWindow : public ::testing::Test {
 
 TEST_F(MainWindow, StartsWithTheLayoutsValuesNamesAndMenus) {
   EXPECT_EQ(form->windowTitle(), Q("Vorn Version 1.0"));
-  EXPECT_EQ(form->ComboBox3->currentText(), QString::fromLocal8Bit(vorn::ProgramDirectory()));
+  EXPECT_EQ(form->ComboBox3->currentText(), FromBytes(vorn::ProgramDirectory()));
   EXPECT_TRUE(form->ComboBox3->currentText().endsWith(QLatin1Char('/')));
   EXPECT_EQ(form->ComboBox1->currentText(), Q("*.Txt"));
   EXPECT_EQ(form->ComboBox1->count(), 4);
@@ -147,7 +150,7 @@ TEST_F(MainWindow, SearchFromTheQueryFieldShowsTheLinesAndFinishes) {
   tree.Write("c.log", "hello, not searched by the mask\n");
   tree.Write("d.txt", "caf\xC3\xA9 hello \xFF\xFE end\n");
   tree.Write("sub/e.txt", "hello below\n");
-  Type(form->ComboBox3, QString::fromLocal8Bit(tree.root().substr(0, tree.root().size() - 1)));
+  Type(form->ComboBox3, FromBytes(tree.root().substr(0, tree.root().size() - 1)));
   Type(form->ComboBox2, Q("hello"));
   EXPECT_TRUE(form->dxButton1->isEnabled());
   Enter(form->ComboBox2);
@@ -159,17 +162,16 @@ TEST_F(MainWindow, SearchFromTheQueryFieldShowsTheLinesAndFinishes) {
   QApplication::sendEvent(form.get(), &tip);
   EXPECT_EQ(Status(), Q("Finished Searching"));
   // The Directory field now ends in the separator; lines are shown as read, whatever the case.
-  EXPECT_EQ(form->ComboBox3->currentText(), QString::fromLocal8Bit(tree.root()));
+  EXPECT_EQ(form->ComboBox3->currentText(), FromBytes(tree.root()));
   const std::string r = tree.root();
   EXPECT_THAT(Lines(), ElementsAre(r + "a.txt (1)  :  Say Hello",
                                    r + "a.txt (3)  :  hello hello again", r + "b.Txt (0)  :  hello",
                                    r + "d.txt (0)  :  caf\xC3\xA9 hello \xFF\xFE end"));
   // Shown decoded, invalid bytes as the replacement character; the hit keeps the bytes.
-  EXPECT_EQ(Shown().at(3), QString::fromLocal8Bit(r) +
-                               QString::fromUtf8("d.txt (0)  :  café hello ") +
+  EXPECT_EQ(Shown().at(3), FromBytes(r) + QString::fromUtf8("d.txt (0)  :  café hello ") +
                                QString(2, QChar::ReplacementCharacter) + Q(" end"));
   form->ListBox1->setCurrentIndex(form->ListBox1->model()->index(3, 0));
-  const std::optional<ResultItem> item = form->SelectedResult();
+  const std::optional<vorn::SearchHit> item = form->SelectedHit();
   ASSERT_TRUE(item.has_value());
   EXPECT_EQ(item->path, r + "d.txt");
   EXPECT_EQ(item->lineIndex, 0u);
@@ -199,7 +201,7 @@ TEST_F(MainWindow, GivesTheSameLinesAsTheCommandLine) {
   tree.Write("x/.hidden/w.c", "int hidden\n");
   tree.Write("nul.c", std::string("int\0zero\n", 9));
   for (bool whole : {false, true}) {
-    Type(form->ComboBox3, QString::fromLocal8Bit(tree.root()));
+    Type(form->ComboBox3, FromBytes(tree.root()));
     form->ComboBox1->setEditText(Q("*.*"));
     Type(form->ComboBox2, Q("int"));
     form->Checkbox1->SetChecked(whole);
@@ -243,7 +245,7 @@ TEST_F(MainWindow, SearchIsEnabledByTheTrimmedQueryOnly) {
 TEST_F(MainWindow, HistoryKeepsEveryQueryInOrderWithItsSpaces) {
   TempTree tree;
   tree.Write("a.txt", "one two\n");
-  Type(form->ComboBox3, QString::fromLocal8Bit(tree.root()));
+  Type(form->ComboBox3, FromBytes(tree.root()));
 
   // An empty query still runs a search, but adds nothing.
   Type(form->ComboBox2, QString());
@@ -264,7 +266,7 @@ TEST_F(MainWindow, HistoryKeepsEveryQueryInOrderWithItsSpaces) {
   Type(form->ComboBox2, Q("one"));
   form->StatusBar1->clearMessage();
   const std::string r = tree.root();
-  Type(form->ComboBox3, QString::fromLocal8Bit(tree.root()));  // focus leaves the query: adds it
+  Type(form->ComboBox3, FromBytes(tree.root()));  // focus leaves the query: adds it
   Enter(form->ComboBox3);
   EXPECT_EQ(Status(), Q("Finished Searching"));
   EXPECT_THAT(Lines(), ElementsAre(r + "a.txt (0)  :  one two"));
@@ -294,7 +296,7 @@ void WriteManyFiles(const TempTree& tree, int files) {
 TEST_F(MainWindow, StopSearchEndsTheRunAndKeepsTheLinesFound) {
   TempTree tree;
   WriteManyFiles(tree, 300);
-  Type(form->ComboBox3, QString::fromLocal8Bit(tree.root()));
+  Type(form->ComboBox3, FromBytes(tree.root()));
   Type(form->ComboBox2, Q("needle"));
   int stopAt = 40;
   bool checkedDuringRun = false;
@@ -337,7 +339,7 @@ TEST_F(MainWindow, ExitOrClosingDuringARunEndsTheProgram) {
   WriteManyFiles(tree, 300);
   for (bool byMenu : {true, false}) {
     if (!byMenu) SetUp();  // a fresh window for the second way out
-    Type(form->ComboBox3, QString::fromLocal8Bit(tree.root()));
+    Type(form->ComboBox3, FromBytes(tree.root()));
     Type(form->ComboBox2, Q("needle"));
     form->Checkbox3->SetChecked(byMenu);
     bool ended = false;
@@ -381,7 +383,7 @@ TEST_F(MainWindow, ExitOrClosingDuringARunEndsTheProgram) {
 TEST_F(MainWindow, AnErrorDuringARunIsShownAndLeavesTheWindowIdle) {
   TempTree tree;
   WriteManyFiles(tree, 20);
-  Type(form->ComboBox3, QString::fromLocal8Bit(tree.root()));
+  Type(form->ComboBox3, FromBytes(tree.root()));
   Type(form->ComboBox2, Q("needle"));
   bool fail = true;
   QObject::connect(&form->Results(), &QAbstractItemModel::rowsInserted, form.get(), [&] {

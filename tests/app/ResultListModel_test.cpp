@@ -8,18 +8,23 @@
 
 #include "SearchRun.h"
 
+using namespace vorn;
+
 namespace {
 
-vorn::SearchHit Hit(const std::string& path, size_t index, const std::string& text) {
-  return vorn::SearchHit{path, index, text, {}};
+// Hands one hit over as the search does, from bytes that do not outlive the call.
+void Add(ResultListModel& model, std::string path, size_t index, std::string text) {
+  const vorn::SearchHit hit{path, index, text};
+  model.Add({&hit, 1});
 }
 
 TEST(ResultListModel, PublishesInBatchesAndKeepsEveryHitsFields) {
   ResultListModel model;
   QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
-  model.Add(Hit("/d/a.txt", 0, "first"));
-  model.Add(Hit("/d/a.txt", 7, ""));
-  model.Add(Hit("/d/b (1).txt", 12, "x(2) : y"));
+  // One batch, two files.
+  const std::string a = "/d/a.txt", b = "/d/b (1).txt";
+  const vorn::SearchHit batch[] = {{a, 0, "first"}, {a, 7, ""}, {b, 12, "x(2) : y"}};
+  model.Add(batch);
   EXPECT_EQ(model.rowCount(), 0);  // nothing is shown before the batch is published
   EXPECT_EQ(model.Total(), 3u);
   model.Publish();
@@ -29,17 +34,19 @@ TEST(ResultListModel, PublishesInBatchesAndKeepsEveryHitsFields) {
   EXPECT_EQ(inserted.at(0).at(2).toInt(), 2);
   EXPECT_EQ(model.rowCount(), 3);
 
-  const ResultItem item = model.Item(2);
+  const vorn::SearchHit item = model.Hit(2);
   EXPECT_EQ(item.path, "/d/b (1).txt");
   EXPECT_EQ(item.lineIndex, 12u);
   EXPECT_EQ(item.text, "x(2) : y");
-  EXPECT_EQ(item.resultLine, "/d/b (1).txt (12)  :  x(2) : y");
+  EXPECT_EQ(model.ResultLine(2), "/d/b (1).txt (12)  :  x(2) : y");
   EXPECT_EQ(model.ResultLine(1), "/d/a.txt (7)  :  ");
   EXPECT_EQ(model.index(0, 0).data().toString(), QStringLiteral("/d/a.txt (0)  :  first"));
   EXPECT_EQ(model.index(0, 0).data(Qt::SizeHintRole).toSize().height(), 13);
   EXPECT_FALSE(model.index(3, 0).isValid());
+  EXPECT_FALSE(model.index(0, 1).isValid());  // one column, no children
+  EXPECT_FALSE(model.index(0, 0, model.index(0, 0)).isValid());
 
-  model.Add(Hit("/d/c.txt", 1, "later"));
+  Add(model, "/d/c.txt", 1, "later");
   model.Publish();
   EXPECT_EQ(inserted.count(), 2);
   EXPECT_EQ(model.rowCount(), 4);
@@ -47,28 +54,30 @@ TEST(ResultListModel, PublishesInBatchesAndKeepsEveryHitsFields) {
   model.Clear();
   EXPECT_EQ(model.rowCount(), 0);
   EXPECT_EQ(model.Total(), 0u);
-  model.Add(Hit("/e", 3, "again"));
+  Add(model, "/e", 3, "again");
   model.Publish();
   EXPECT_EQ(model.ResultLine(0), "/e (3)  :  again");
 }
 
 // A short list shows every batch; a long one waits until the batch is worth a relayout of
-// the whole list (half the rows shown), so a million hits cost a few dozen relayouts.
+// the whole list (as many rows as are shown), so a million hits cost a few relayouts.
 TEST(ResultListModel, BatchesGrowWithTheList) {
   ResultListModel model;
   EXPECT_FALSE(model.PublishDue());
-  model.Add(Hit("/a", 0, "x"));
+  Add(model, "/a", 0, "x");
   EXPECT_TRUE(model.PublishDue());
-  for (int i = 1; i < 60000; ++i) model.Add(Hit("/a", static_cast<size_t>(i), "x"));
+  for (int i = 1; i < 60000; ++i) Add(model, "/a", static_cast<size_t>(i), "x");
   model.Publish();
   EXPECT_FALSE(model.PublishDue());
-  for (int i = 0; i < 1000; ++i) model.Add(Hit("/b", static_cast<size_t>(i), "y"));
+  for (int i = 0; i < 1000; ++i) Add(model, "/b", static_cast<size_t>(i), "y");
   EXPECT_FALSE(model.PublishDue());
-  for (int i = 1000; i < 30000; ++i) model.Add(Hit("/b", static_cast<size_t>(i), "y"));
+  for (int i = 1000; i < 59999; ++i) Add(model, "/b", static_cast<size_t>(i), "y");
+  EXPECT_FALSE(model.PublishDue());
+  Add(model, "/b", 59999, "y");
   EXPECT_TRUE(model.PublishDue());
   model.Publish();
-  EXPECT_EQ(model.rowCount(), 90000);
-  EXPECT_EQ(model.ResultLine(89999), "/b (29999)  :  y");
+  EXPECT_EQ(model.rowCount(), 120000);
+  EXPECT_EQ(model.ResultLine(119999), "/b (59999)  :  y");
 }
 
 // Many long lines spread over several storage chunks read back unchanged, and paths that
@@ -81,11 +90,11 @@ TEST(ResultListModel, KeepsTextsAcrossStorageChunks) {
            std::to_string(i);
   };
   for (int i = 0; i < n; ++i)
-    model.Add(Hit(i % 3 ? "/p/one" : "/p/two", static_cast<size_t>(i), text(i)));
+    Add(model, i % 3 ? "/p/one" : "/p/two", static_cast<size_t>(i), text(i));
   model.Publish();
   ASSERT_EQ(model.rowCount(), n);
   for (int i = 0; i < n; ++i) {
-    const ResultItem item = model.Item(static_cast<size_t>(i));
+    const vorn::SearchHit item = model.Hit(static_cast<size_t>(i));
     ASSERT_EQ(item.text, text(i)) << i;
     ASSERT_EQ(item.path, i % 3 ? "/p/one" : "/p/two") << i;
     ASSERT_EQ(item.lineIndex, static_cast<size_t>(i));

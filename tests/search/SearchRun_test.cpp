@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <functional>
 #include <random>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -25,10 +26,11 @@ using ::testing::ElementsAre;
 class Recorder : public SearchListener {
  public:
   explicit Recorder(SearchOptions options) : options(std::move(options)) {}
-  void Result(const SearchHit& hit) override {
-    lines.emplace_back(hit.resultLine);
-    EXPECT_EQ(std::string(hit.resultLine).substr(0, hit.path.size()), hit.path);
-    EXPECT_LE(hit.text.size(), SearchRun::kShownLineBytes);
+  void Results(std::span<const SearchHit> hits) override {
+    for (const SearchHit& hit : hits) {
+      EXPECT_LE(hit.text.size(), SearchRun::kShownLineBytes);
+      AppendResultLine(lines.emplace_back(), hit);
+    }
   }
   void Status(std::string_view text) override { statuses.emplace_back(text); }
   bool PumpDue() override { return pumpAlways; }
