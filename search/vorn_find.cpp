@@ -20,6 +20,7 @@
 #include "SearchRun.h"
 #include "io.h"
 
+namespace vorn {
 namespace {
 
 constexpr const char* kUsage =
@@ -84,29 +85,29 @@ void AppendForTerminal(std::string& out, std::string_view line) {
 
 // Result lines go to standard output: at a terminal each one as it is found, made safe to
 // show; to a pipe or file in large blocks, byte for byte. A failed write stops the run.
-class PrintingListener : public vorn::SearchListener {
+class PrintingListener : public SearchListener {
  public:
-  PrintingListener(vorn::SearchOptions options, bool terminal)
+  PrintingListener(SearchOptions options, bool terminal)
       : options_(std::move(options)), terminal_(terminal) {
     out_.reserve(terminal ? 8192 : kFlushAt + 8192);
   }
 
-  void Results(std::span<const vorn::SearchHit> hits) override {
-    for (const vorn::SearchHit& hit : hits) {
+  void Results(std::span<const SearchHit> hits) override {
+    for (const SearchHit& hit : hits) {
       if (failed_) return;
       found_ = true;
       if (terminal_) {
         line_.clear();
-        vorn::AppendResultLine(line_, hit);
+        AppendResultLine(line_, hit);
         AppendForTerminal(out_, line_);
       } else {
-        vorn::AppendResultLine(out_, hit);
+        AppendResultLine(out_, hit);
       }
       out_.push_back('\n');
       if (terminal_ || out_.size() >= kFlushAt) Flush();
     }
   }
-  vorn::SearchOptions Options() override { return options_; }
+  SearchOptions Options() override { return options_; }
   // After a failed write the run is asked to stop at its next chance.
   bool PumpDue() override { return failed_; }
   bool StopRequested() override { return failed_; }
@@ -126,7 +127,7 @@ class PrintingListener : public vorn::SearchListener {
 
  private:
   static constexpr size_t kFlushAt = size_t{1} << 20;
-  vorn::SearchOptions options_;
+  SearchOptions options_;
   bool terminal_;
   std::string out_;
   std::string line_;  // at a terminal: the line before it is made safe
@@ -166,20 +167,20 @@ int BadThreads(std::string_view text) {
 // folder, or cannot be read or entered), or 0. An empty directory names the working one; a
 // path too long for one call is opened as the search opens it, piece by piece.
 int DirectoryError(const std::string& directory) {
-  const vorn::Fd folder(vorn::OpenFolder(directory, O_RDONLY));
+  const Fd folder(OpenFolder(directory, O_RDONLY));
   if (!folder.ok()) return errno;
   return faccessat(folder.fd(), ".", X_OK, AT_EACCESS) == 0 ? 0 : errno;
 }
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int RunFind(int argc, char** argv) {
   std::setlocale(LC_CTYPE, "");
-  vorn::UpperFoldTable();  // built once, before anything searches
+  UpperFoldTable();  // built once, before anything searches
 
   bool recursive = false;
   unsigned threads = 0;  // one per online CPU
-  vorn::SearchOptions options;
+  SearchOptions options;
   std::vector<std::string> positional;
   bool optionsEnd = false;
   for (int i = 1; i < argc; ++i) {
@@ -244,8 +245,7 @@ int main(int argc, char** argv) {
   }
 
   PrintingListener listener(options, isatty(STDOUT_FILENO) == 1);
-  vorn::SearchRun run(vorn::AddTrailingBackslash(positional[0]), positional[1], recursive,
-                      listener);
+  SearchRun run(AddTrailingBackslash(positional[0]), positional[1], recursive, listener);
   run.SetThreads(threads);
   try {
     run.Run();
@@ -258,3 +258,7 @@ int main(int argc, char** argv) {
   if (!listener.Flush()) return WriteError();
   return listener.Found() ? kFound : kNoneFound;
 }
+
+}  // namespace vorn
+
+int main(int argc, char** argv) { return vorn::RunFind(argc, argv); }
