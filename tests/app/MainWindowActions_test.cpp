@@ -78,12 +78,7 @@ class WiredWindow : public ::testing::Test {
     StopRequested = false;
   }
 
-  void Type(QComboBox* field, const QString& text) {
-    field->setFocus();
-    field->lineEdit()->selectAll();
-    QTest::keyClick(field, Qt::Key_Delete);
-    QTest::keyClicks(field, text);
-  }
+  void Type(QComboBox* field, const QString& text) { test::Retype(field, text); }
   // Searches the folder for the query with a click on "Search".
   void Search(const std::string& folder, const QString& query) {
     Type(form->ComboBox3, FromBytes(folder));

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "ErrorBox.h"
+#include "StyledTestKit.h"
 #include "TempTree.h"
 #include "TextBytes.h"
 #include "VornUnit1.h"
@@ -55,12 +56,7 @@ class MainWindow : public ::testing::Test {
     StopRequested = false;
   }
 
-  void Type(QComboBox* field, const QString& text) {
-    field->setFocus();
-    field->lineEdit()->selectAll();
-    QTest::keyClick(field, Qt::Key_Delete);
-    QTest::keyClicks(field, text);
-  }
+  void Type(QComboBox* field, const QString& text) { test::Retype(field, text); }
   void Enter(QComboBox* field) { QTest::keyClick(field, Qt::Key_Return); }
 
   std::vector<std::string> Lines() {

@@ -3,9 +3,12 @@
 #pragma once
 
 #include <QApplication>
+#include <QComboBox>
 #include <QEnterEvent>
 #include <QImage>
+#include <QLineEdit>
 #include <QMouseEvent>
+#include <QTest>
 #include <QWidget>
 
 namespace vorn::test {
@@ -36,6 +39,14 @@ inline QPoint Middle(const QWidget* w) { return QPoint(w->width() / 2, w->height
 inline void ClickOn(QWidget* w) {
   SendMouse(w, QEvent::MouseButtonPress, Middle(w));
   SendMouse(w, QEvent::MouseButtonRelease, Middle(w));
+}
+
+// Replaces an editable field's text the way a user does: select all, delete, type.
+inline void Retype(QComboBox* field, const QString& text) {
+  field->setFocus();
+  field->lineEdit()->selectAll();
+  QTest::keyClick(field, Qt::Key_Delete);
+  QTest::keyClicks(field, text);
 }
 
 inline QImage Grab(QWidget* w) { return w->grab().toImage().convertToFormat(QImage::Format_RGB32); }
