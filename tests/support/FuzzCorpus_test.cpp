@@ -1,5 +1,5 @@
-// Replays the saved fuzz corpus of the FTP parsers: every input must pass without a crash or
-// a broken invariant (the entry aborts on one).
+// Replays the saved corpus of one fuzz target through its entry: every input must pass
+// without a crash or a broken invariant (the entries abort on one).
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -11,7 +11,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
 namespace {
 
-TEST(FtpFuzzCorpus, ReplaysEveryInput) {
+TEST(FuzzCorpus, ReplaysEveryInput) {
   int replayed = 0;
   for (const auto& entry : std::filesystem::directory_iterator(VORN_FUZZ_CORPUS)) {
     if (!entry.is_regular_file()) continue;
@@ -20,7 +20,7 @@ TEST(FtpFuzzCorpus, ReplaysEveryInput) {
     LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
     ++replayed;
   }
-  EXPECT_GE(replayed, 10);
+  EXPECT_GE(replayed, 5);
 }
 
 }  // namespace
