@@ -43,5 +43,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Check(status.IcmpType == 0 || status.IcmpType == 3 || status.IcmpType == 8 ||
         status.IcmpType == 11);
   Check(status.SourceAddress.size() >= 7 && status.SourceAddress.size() <= 15);
+  if (status.Outcome != vorn::TReplyOutcome::Echo) {
+    // An error is ours only when it quotes a whole IPv4 header of ICMP and an echo request.
+    const size_t quoted = 4 * size_t(datagram[0] & 0x0F) + 8;
+    const size_t quotedHeader = 4 * size_t(datagram[quoted] & 0x0F);
+    Check(quotedHeader >= 20 && datagram[quoted + 9] == 1 && datagram[quoted + quotedHeader] == 8);
+  }
   return 0;
 }
