@@ -68,8 +68,13 @@ struct Section {
 
 std::optional<std::string> ReadVersionRecord(const std::string& path) {
   const File file(path);
+  return ReadVersionRecordFrom(
+      [&file](uint64_t offset, void* out, uint64_t n) { return file.Read(offset, out, n); });
+}
+
+std::optional<std::string> ReadVersionRecordFrom(const ReadFileBytes& read) {
   unsigned char ident[64] = {};
-  if (!file.Read(0, ident, 52)) return std::nullopt;
+  if (!read(0, ident, 52)) return std::nullopt;
   if (std::memcmp(ident,
                   "\x7f"
                   "ELF",
@@ -77,7 +82,7 @@ std::optional<std::string> ReadVersionRecord(const std::string& path) {
     return std::nullopt;
   const bool wide = ident[4] == 2;
   if ((ident[4] != 1 && !wide) || (ident[5] != 1 && ident[5] != 2)) return std::nullopt;
-  if (wide && !file.Read(0, ident, 64)) return std::nullopt;
+  if (wide && !read(0, ident, 64)) return std::nullopt;
   const Fields f{ident[5] == 2};
   const int word = wide ? 8 : 4;
   const uint64_t shoff = f.Get(ident + (wide ? 0x28 : 0x20), word);
@@ -90,7 +95,7 @@ std::optional<std::string> ReadVersionRecord(const std::string& path) {
   std::vector<unsigned char> entry(shentsize);
   const auto section = [&](uint64_t index) -> std::optional<Section> {
     if (index > (UINT64_MAX - shoff) / shentsize) return std::nullopt;
-    if (!file.Read(shoff + index * shentsize, entry.data(), shentsize)) return std::nullopt;
+    if (!read(shoff + index * shentsize, entry.data(), shentsize)) return std::nullopt;
     const unsigned char* e = entry.data();
     return Section{f.Get(e, 4), f.Get(e + 4, 4), f.Get(e + (wide ? 24 : 16), word),
                    f.Get(e + (wide ? 32 : 20), word), f.Get(e + (wide ? 40 : 24), 4)};
@@ -107,7 +112,7 @@ std::optional<std::string> ReadVersionRecord(const std::string& path) {
   const auto names = section(shstrndx);
   if (!names || names->size == 0 || names->size > kMaxNames) return std::nullopt;
   std::string table(names->size, '\0');
-  if (!file.Read(names->offset, table.data(), names->size)) return std::nullopt;
+  if (!read(names->offset, table.data(), names->size)) return std::nullopt;
 
   constexpr uint64_t kNoBits = 8;
   for (uint64_t i = 1; i < shnum; ++i) {
@@ -118,7 +123,7 @@ std::optional<std::string> ReadVersionRecord(const std::string& path) {
     if (name != kVersionSection) continue;
     if (s->type == kNoBits || s->size == 0 || s->size > kMaxRecord) return std::nullopt;
     std::string record(s->size, '\0');
-    if (!file.Read(s->offset, record.data(), s->size)) return std::nullopt;
+    if (!read(s->offset, record.data(), s->size)) return std::nullopt;
     if (record.compare(0, kHeader.size(), kHeader) != 0) return std::nullopt;
     return record;
   }

@@ -98,6 +98,7 @@ bool FileReader::NextBlock(std::string_view& block) {
     fill_ = fill_ - consumed_ + keep;
     carried_ = keep;
     consumed_ = 0;
+    wholeFileInBuffer_ = false;  // lines handed out are gone: CountLines reads the file again
   }
   partial_ = false;
   const size_t capacity = std::max(blockSize_, 2 * overlap_ + 64);

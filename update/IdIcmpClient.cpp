@@ -96,7 +96,8 @@ bool DecodeReply(std::span<const uint8_t> datagram, uint16_t expectedSequence,
       const size_t quoted = h + 8;
       if (n < quoted + kMinIpHeader) return false;
       const size_t qh = 4 * size_t(datagram[quoted] & 0x0F);
-      if (datagram[quoted + 9] != 1 /* ICMP */ || n < quoted + qh + 8) return false;
+      if (qh < kMinIpHeader || datagram[quoted + 9] != 1 /* ICMP */ || n < quoted + qh + 8)
+        return false;
       if (datagram[quoted + qh] != kEchoRequest) return false;
       sequenceAt = quoted + qh + 6;
       break;

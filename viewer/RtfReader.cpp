@@ -16,6 +16,8 @@
 #include <tuple>
 #include <vector>
 
+#include "RtfTokenizer.h"
+
 namespace vorn {
 
 namespace {
@@ -52,24 +54,11 @@ constexpr int kDefaultPage = 0;  // the document's code page
 QChar FromSymbolFont(int page, unsigned char byte) {
   if (page == kSymbolPage && byte == 0xB7) return QChar(0x2022);
   if (page == kWingdingsPage) {
-    switch (byte) {
-      case 0x6C:
-        return QChar(0x25CF);
-      case 0x6E:
-        return QChar(0x25A0);
-      case 0x71:
-        return QChar(0x2751);
-      case 0x76:
-        return QChar(0x2756);
-      case 0xA7:
-        return QChar(0x25AA);
-      case 0xD8:
-        return QChar(0x27A2);
-      case 0xFC:
-        return QChar(0x2713);
-      default:
-        break;
-    }
+    static constexpr std::pair<unsigned char, char16_t> kBullets[] = {
+        {0x6C, 0x25CF}, {0x6E, 0x25A0}, {0x71, 0x2751}, {0x76, 0x2756},
+        {0xA7, 0x25AA}, {0xD8, 0x27A2}, {0xFC, 0x2713}};
+    for (const auto& [glyph, sign] : kBullets)
+      if (byte == glyph) return QChar(sign);
   }
   return FromCp1252(byte);
 }
@@ -77,67 +66,22 @@ QChar FromSymbolFont(int page, unsigned char byte) {
 // The code page a font's \fcharset stands for; 0 (ANSI) and 1 (default) defer to the
 // document's \ansicpg.
 int CharsetCodePage(int charset) {
-  switch (charset) {
-    case 2:
-      return kSymbolPage;
-    case 77:
-      return 10000;
-    case 128:
-      return 932;
-    case 129:
-      return 949;
-    case 130:
-      return 1361;
-    case 134:
-      return 936;
-    case 136:
-      return 950;
-    case 161:
-      return 1253;
-    case 162:
-      return 1254;
-    case 163:
-      return 1258;
-    case 177:
-      return 1255;
-    case 178:
-      return 1256;
-    case 186:
-      return 1257;
-    case 204:
-      return 1251;
-    case 222:
-      return 874;
-    case 238:
-      return 1250;
-    case 254:
-      return 437;
-    case 255:
-      return 850;
-    default:
-      return kDefaultPage;
-  }
+  static constexpr std::pair<int, int> kPages[] = {
+      {2, kSymbolPage}, {77, 10000}, {128, 932},  {129, 949},  {130, 1361}, {134, 936},
+      {136, 950},       {161, 1253}, {162, 1254}, {163, 1258}, {177, 1255}, {178, 1256},
+      {186, 1257},      {204, 1251}, {222, 874},  {238, 1250}, {254, 437},  {255, 850}};
+  for (const auto& [set, page] : kPages)
+    if (charset == set) return page;
+  return kDefaultPage;
 }
 
 std::string IconvName(int page) {
-  switch (page) {
-    case 10000:
-      return "MACINTOSH";
-    case 10007:
-      return "MAC-CYRILLIC";
-    case 10029:
-      return "MAC-CENTRALEUROPE";
-    case 20866:
-      return "KOI8-R";
-    case 21866:
-      return "KOI8-U";
-    case 28605:
-      return "ISO-8859-15";
-    case 65001:
-      return "UTF-8";
-    default:
-      break;
-  }
+  static constexpr std::pair<int, const char*> kNames[] = {
+      {10000, "MACINTOSH"}, {10007, "MAC-CYRILLIC"}, {10029, "MAC-CENTRALEUROPE"},
+      {20866, "KOI8-R"},    {21866, "KOI8-U"},       {28605, "ISO-8859-15"},
+      {65001, "UTF-8"}};
+  for (const auto& [known, name] : kNames)
+    if (page == known) return name;
   if (page > 28590 && page < 28600) return "ISO-8859-" + std::to_string(page - 28590);
   return "CP" + std::to_string(page);
 }
@@ -289,121 +233,98 @@ class Reader {
 
   void Run() {
     cursor_.beginEditBlock();
-    size_t i = 0;
-    while (i < in_.size()) {
-      const char c = in_[i];
-      if (c == '{') {
-        Flush();
-        if (stack_.size() < kMaxGroupDepth) {
-          stack_.push_back(state_);
-        } else {
-          ++flatDepth_;
-        }
-        skipBytes_ = 0;
-        ++i;
-        starPending_ = false;
-      } else if (c == '}') {
-        Flush();
-        EndGroup();
-        skipBytes_ = 0;
-        ++i;
-        if (flatDepth_ > 0) {
-          // A group read flat keeps its look, but a destination it opened ends with it.
-          if (flatDepth_ == flatDestinationDepth_) {
-            state_.destination = flatDestinationRestore_;
-            flatDestinationDepth_ = 0;
-          }
-          --flatDepth_;
-          continue;
-        }
-        if (stack_.empty()) break;
-        state_ = stack_.back();
-        stack_.pop_back();
-        if (stack_.empty()) break;  // the document's group has ended
-      } else if (c == '\\') {
-        i = Control(i + 1);
-      } else if (c == '\r' || c == '\n') {
-        ++i;
-      } else {
-        Byte(static_cast<unsigned char>(c));
-        ++i;
-      }
-    }
+    RtfTokenizer(in_).Run(*this);
     Flush();
     cursor_.endEditBlock();
   }
 
+  // The tokenizer's sink.
+  bool GroupStart() {
+    Flush();
+    if (stack_.size() < kMaxGroupDepth) {
+      stack_.push_back(state_);
+    } else {
+      ++flatDepth_;
+    }
+    skipBytes_ = 0;
+    starPending_ = false;
+    return true;
+  }
+
+  bool GroupEnd() {
+    Flush();
+    EndGroup();
+    skipBytes_ = 0;
+    return CloseGroup();
+  }
+
+  bool Token(const RtfToken& t) {
+    switch (t.kind) {
+      case RtfToken::Kind::Text:
+        for (const char c : t.text) Byte(static_cast<unsigned char>(c));
+        break;
+      case RtfToken::Kind::Word:
+        ControlWord(t);
+        break;
+      case RtfToken::Kind::HexByte:
+        Byte(t.byte);
+        break;
+      case RtfToken::Kind::Symbol:
+        Symbol(t.symbol);
+        break;
+      case RtfToken::Kind::Binary:
+        break;  // pictures and objects: nothing to show
+    }
+    return true;
+  }
+
  private:
-  size_t Control(size_t i) {
-    if (i >= in_.size()) return i;
-    const char c = in_[i];
-    const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-    if (!letter) {
-      switch (c) {
-        case '\\':
-        case '{':
-        case '}':
-          Byte(static_cast<unsigned char>(c));
-          break;
-        case '~':
-          Char(QChar(0x00A0));
-          break;
-        case '_':
-          Char(QChar(0x2011));
-          break;
-        case '*':
-          starPending_ = true;
-          break;
-        case '\r':
-        case '\n':
-          Char(QLatin1Char('\n'));
-          break;
-        case '\'': {
-          if (i + 2 < in_.size() && IsHex(in_[i + 1]) && IsHex(in_[i + 2])) {
-            Byte(static_cast<unsigned char>(Hex(in_[i + 1]) * 16 + Hex(in_[i + 2])));
-            return i + 3;
-          }
-          break;
-        }
-        default:
-          break;  // \- (optional hyphen) and unknown symbols show nothing
+  // Leaves the group a "}" ends; false once the document's own group has ended.
+  bool CloseGroup() {
+    if (flatDepth_ > 0) {
+      // A group read flat keeps its look, but a destination it opened ends with it.
+      if (flatDepth_ == flatDestinationDepth_) {
+        state_.destination = flatDestinationRestore_;
+        flatDestinationDepth_ = 0;
       }
-      return i + 1;
+      --flatDepth_;
+      return true;
     }
-    size_t end = i;
-    while (end < in_.size() && end - i < 32 &&
-           ((in_[end] >= 'a' && in_[end] <= 'z') || (in_[end] >= 'A' && in_[end] <= 'Z')))
-      ++end;
-    const std::string_view word = in_.substr(i, end - i);
-    bool hasParam = false;
-    bool negative = false;
-    long long param = 0;
-    if (end < in_.size() && in_[end] == '-') {
-      negative = true;
-      ++end;
+    if (stack_.empty()) return false;
+    state_ = stack_.back();
+    stack_.pop_back();
+    return !stack_.empty();
+  }
+
+  void Symbol(char c) {
+    switch (c) {
+      case '~':
+        Char(QChar(0x00A0));
+        break;
+      case '_':
+        Char(QChar(0x2011));
+        break;
+      case '*':
+        starPending_ = true;
+        break;
+      case '\r':
+      case '\n':
+        Char(QLatin1Char('\n'));
+        break;
+      default:
+        break;  // \- (optional hyphen) and unknown symbols show nothing
     }
-    size_t digits = 0;
-    while (end < in_.size() && in_[end] >= '0' && in_[end] <= '9') {
-      if (digits < 10) param = param * 10 + (in_[end] - '0');
-      ++digits;
-      ++end;
-    }
-    hasParam = digits > 0;
-    if (negative) param = -param;
-    if (end < in_.size() && in_[end] == ' ') ++end;  // the delimiting blank belongs to the word
-    if (word == "bin" && hasParam && param > 0) {
-      const auto skip = static_cast<size_t>(param);
-      return end + std::min(skip, in_.size() - end);
-    }
+  }
+
+  void ControlWord(const RtfToken& t) {
     // Text bytes read so far belong to the look and code page before this word.
     DecodeBytes();
     const Destination before = state_.destination;
-    Word(word, hasParam, static_cast<int>(std::clamp<long long>(param, -1000000, 1000000)));
+    Word(t.text, t.hasParam, static_cast<int>(std::clamp<long long>(t.param, -1000000, 1000000)));
     if (flatDepth_ > 0 && flatDestinationDepth_ == 0 && state_.destination != before) {
       flatDestinationDepth_ = flatDepth_;
       flatDestinationRestore_ = before;
     }
-    return end;
   }
 
   void Word(std::string_view word, bool hasParam, int param) {
@@ -658,11 +579,6 @@ class Reader {
     if (index <= 0 || static_cast<size_t>(index) >= colors_.size()) return {};
     return colors_[static_cast<size_t>(index)];
   }
-
-  static bool IsHex(char c) {
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-  }
-  static int Hex(char c) { return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10; }
 
   std::string_view in_;
   QTextCursor cursor_;

@@ -7,7 +7,8 @@
 //
 // Crafted input stays cheap: sizes are clamped to what word processors allow, the number of
 // distinct fonts is bounded, and groups nested beyond a fixed depth are read as if flat, so
-// time and memory follow the text shown.
+// time and memory follow the text shown. The bytes are cut into tokens by RtfTokenizer; this
+// unit gives them their meaning.
 #pragma once
 
 #include <string_view>

@@ -1,6 +1,6 @@
 // Fuzz entry for what the FTP client parses from a server: line cutting and reply reading,
 // the PASV address, the PWD directory and the SIZE count. The first byte picks the parser.
-// Built with libFuzzer by tests/update/fuzz/run-fuzz; the tests replay the saved corpus.
+// Built with libFuzzer by scripts/fuzz; the tests replay the saved corpus.
 #include <arpa/inet.h>
 
 #include <cstddef>
