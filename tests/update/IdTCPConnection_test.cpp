@@ -16,13 +16,18 @@ using test::EventLog;
 using test::ScriptedServer;
 using Lines = std::vector<std::string>;
 
-// Connects c to the server at host, its events going to log.
+// Connects c to the port at host.
+void ConnectTo(TIdTCPClient& c, int port, const char* host = "127.0.0.1") {
+  c.Host = host;
+  c.Port = port;
+  c.Connect();
+}
+
+// The same to the server, its events going to log.
 void ConnectLogged(TIdTCPClient& c, EventLog& log, const ScriptedServer& server,
                    const char* host = "127.0.0.1") {
-  c.Host = host;
-  c.Port = server.Port();
   log.Hook(c);
-  c.Connect();
+  ConnectTo(c, server.Port(), host);
 }
 
 TIdRFCReply ReplyFrom(std::deque<std::string> raw, std::size_t* left = nullptr) {
@@ -198,10 +203,8 @@ TEST(IdTCPConnection, ASilentPeerTimesOut) {
   ScriptedServer server;
   server.Run({ScriptedServer::Silent()});
   TIdTCPClient c;
-  c.Host = "127.0.0.1";
-  c.Port = server.Port();
   c.ReadTimeout = 100;
-  c.Connect();
+  ConnectTo(c, server.Port());
   try {
     c.ReadLine();
     FAIL();
@@ -217,9 +220,7 @@ TEST(IdTCPConnection, AcceptTakesOnePeerAndTheListenerGoesEitherWay) {
   ScriptedServer server;
   server.Run({ScriptedServer::Silent()});
   TIdTCPClient control;
-  control.Host = "127.0.0.1";
-  control.Port = server.Port();
-  control.Connect();
+  ConnectTo(control, server.Port());
   // Nobody comes: the wait ends in time and the listener is closed.
   TIdTCPClient data;
   ASSERT_GT(data.Listen(control), 0);
@@ -232,9 +233,7 @@ TEST(IdTCPConnection, AcceptTakesOnePeerAndTheListenerGoesEitherWay) {
   EXPECT_FALSE(data.IOHandler().Connected());
   // A peer comes: the connection is the peer's.
   TIdTCPClient peer;
-  peer.Host = "127.0.0.1";
-  peer.Port = data.Listen(control);
-  peer.Connect();
+  ConnectTo(peer, data.Listen(control));
   data.Accept(5000);
   data.WriteBytes("hello\r\n");
   EXPECT_EQ(peer.ReadLine(), "hello");
