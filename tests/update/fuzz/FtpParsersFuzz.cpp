@@ -72,7 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view input(reinterpret_cast<const char*>(data) + 1, size - 1);
   switch (data[0] % 4) {
     case 0:
-      FuzzReply(input, 16384, vorn::TIdMaxLineAction::maException);
+      FuzzReply(input, vorn::kIdMaxLineLength, vorn::TIdMaxLineAction::maException);
       break;
     case 1:
       FuzzReply(input, 8, vorn::TIdMaxLineAction::maSplit);
