@@ -78,8 +78,7 @@ class SearchPool {
  private:
   enum class Open { Pending, Opened, Skipped };
   struct Slot {
-    Open open = Open::Pending;
-    bool told = false;  // the run may see the file's state
+    Open open = Open::Pending;  // until a worker tells of the file, the run does not see it
     bool openedTold = false;
     std::list<Findings> batches;  // unlike a deque, allocates nothing while empty
     size_t bytes = 0;
