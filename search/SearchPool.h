@@ -19,7 +19,6 @@
 #include <vector>
 
 #include "LineMatcher.h"
-#include "io.h"
 
 namespace vorn {
 
