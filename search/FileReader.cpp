@@ -15,29 +15,6 @@ namespace vorn {
 
 FileReader::FileReader(size_t blockSize) : blockSize_(blockSize) {}
 
-FileReader::~FileReader() { Close(); }
-
-FileReader& FileReader::operator=(FileReader&& other) noexcept {
-  if (this == &other) return *this;
-  Close();
-  fd_ = std::move(other.fd_);
-  expectedSize_ = other.expectedSize_;
-  totalRead_ = other.totalRead_;
-  buffer_ = std::move(other.buffer_);
-  other_ = std::move(other.other_);
-  fill_ = std::exchange(other.fill_, 0);
-  consumed_ = std::exchange(other.consumed_, 0);
-  eof_ = other.eof_;
-  failed_ = other.failed_;
-  wholeFileInBuffer_ = other.wholeFileInBuffer_;
-  partial_ = other.partial_;
-  carried_ = other.carried_;
-  overlap_ = other.overlap_;
-  wholeLines_ = other.wholeLines_;
-  blockSize_ = other.blockSize_;
-  return *this;
-}
-
 void FileReader::Close() { fd_.Reset(); }
 
 static_assert(AT_FDCWD == -100);

@@ -35,11 +35,8 @@ struct LineAligned {
 class FileReader {
  public:
   explicit FileReader(size_t blockSize = size_t{1} << 20);
-  ~FileReader();
-  FileReader(const FileReader&) = delete;
-  FileReader& operator=(const FileReader&) = delete;
-  FileReader(FileReader&& other) noexcept { *this = std::move(other); }
-  FileReader& operator=(FileReader&& other) noexcept;
+  FileReader(FileReader&&) noexcept = default;
+  FileReader& operator=(FileReader&&) noexcept = default;
 
   void SetBlockSize(size_t bytes) { blockSize_ = bytes; }
   // Bytes repeated at the start of the block after a piece of a long line.

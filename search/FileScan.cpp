@@ -168,7 +168,7 @@ bool FileScan::LongPiece(std::string_view piece, size_t context, bool ends) {
     const std::string_view fresh = piece.substr(context);
     if (shown_.size() < kShownLineBytes)
       shown_.append(fresh.substr(0, kShownLineBytes - shown_.size()));
-    if (!longFound_) longFound_ = matcher.CountsIn(piece, 0, longFirst_, ends);
+    if (!longFound_) longFound_ = matcher.CountsIn(piece, longFirst_, ends);
     if (!longInk_ && matcher.BlankQuery()) longInk_ = !Trimmed(fresh).empty();
   }
   longFirst_ = false;

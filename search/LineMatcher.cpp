@@ -23,14 +23,13 @@ LineMatcher::LineMatcher(const SearchOptions& options)
       blankQuery_(Trimmed(options.query).empty()) {}
 
 bool LineMatcher::IsHit(std::string_view line) const {
-  return !never_ && !Trimmed(line).empty() && CountsIn(line, 0, true, true);
+  return !never_ && !Trimmed(line).empty() && CountsIn(line, true, true);
 }
 
-bool LineMatcher::CountsIn(std::string_view text, size_t from, bool startsLine,
-                           bool endsLine) const {
+bool LineMatcher::CountsIn(std::string_view text, bool startsLine, bool endsLine) const {
   if (never_) return false;
   const size_t m = scanner_.size();
-  for (size_t p = scanner_.Find(text, from); p != PatternScanner::npos;
+  for (size_t p = scanner_.Find(text, 0); p != PatternScanner::npos;
        p = scanner_.Find(text, p + 1)) {
     if ((p == 0 && !startsLine) || (p + m == text.size() && !endsLine)) continue;
     if (!options_.wholeWord) return true;

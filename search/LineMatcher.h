@@ -33,10 +33,10 @@ class LineMatcher {
   // must stand between the line's ends or non-word bytes.
   bool IsHit(std::string_view line) const;
 
-  // Whether some occurrence in text that begins at or after from counts. text may be a piece
-  // of a long line: where it does not start (or end) the line, an occurrence touching that end
-  // is left to the neighbouring piece, which sees the bytes around it.
-  bool CountsIn(std::string_view text, size_t from, bool startsLine, bool endsLine) const;
+  // Whether some occurrence in text counts. text may be a piece of a long line: where it does
+  // not start (or end) the line, an occurrence touching that end is left to the neighbouring
+  // piece, which sees the bytes around it.
+  bool CountsIn(std::string_view text, bool startsLine, bool endsLine) const;
 
   // A query of blanks only: a line it is found in may still be blank.
   bool BlankQuery() const { return blankQuery_; }

@@ -172,7 +172,6 @@ void SearchPool::Publish(std::vector<Outcome>& outcomes) {
     slot.facts.size = o.size;
     slot.facts.lines = o.lines;
     slot.done = true;
-    slot.told = true;
   }
   outcomes.clear();
   AdvanceDone();
@@ -223,7 +222,6 @@ bool SearchPool::Hand(size_t index, long long size, Findings& batch) {
   slot.bytes += bytes;
   queued_ += bytes;
   batch = Findings{};
-  slot.told = true;
   const bool wake = WakesRun();
   lock.unlock();
   if (wake) runWakes_.notify_one();
@@ -242,7 +240,7 @@ SearchPool::Got SearchPool::Take(size_t index, Findings& out, FileFacts& facts,
   Slot* slot = nullptr;
   const auto news = [&] {
     const auto it = slots_.find(index);
-    if (it == slots_.end() || !it->second.told) return false;
+    if (it == slots_.end() || it->second.open == Open::Pending) return false;
     slot = &it->second;
     return slot->open == Open::Skipped || !slot->openedTold || !slot->batches.empty() || slot->done;
   };
@@ -259,7 +257,7 @@ SearchPool::Got SearchPool::Take(size_t index, Findings& out, FileFacts& facts,
     slots_.erase(index);
     head_ = index + 1;
     // The files done after it without findings are taken at the same turn.
-    for (auto it = slots_.find(head_); it != slots_.end() && it->second.told && it->second.done &&
+    for (auto it = slots_.find(head_); it != slots_.end() && it->second.done &&
                                        it->second.batches.empty() && !it->second.openedTold;
          it = slots_.find(head_)) {
       ready_.push_back(

@@ -19,7 +19,6 @@
 #include <vector>
 
 #include "LineMatcher.h"
-#include "io.h"
 
 namespace vorn {
 
@@ -78,8 +77,7 @@ class SearchPool {
  private:
   enum class Open { Pending, Opened, Skipped };
   struct Slot {
-    Open open = Open::Pending;
-    bool told = false;  // the run may see the file's state
+    Open open = Open::Pending;  // until a worker tells of the file, the run does not see it
     bool openedTold = false;
     std::list<Findings> batches;  // unlike a deque, allocates nothing while empty
     size_t bytes = 0;

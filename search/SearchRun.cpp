@@ -172,10 +172,8 @@ SearchRun::Step SearchRun::SearchFile(const std::string& entry, size_t firstLine
   }
   FileScan scan(*this);
   // The hooks reach the scan only while it runs, whether it returns or throws.
-  struct ScanInPlace {
-    FileScan*& slot;
-    ~ScanInPlace() { slot = nullptr; }
-  } inPlace{scan_ = &scan};
+  scan_ = &scan;
+  const ScopeExit leave([this] { scan_ = nullptr; });
   const FileScan::End end = scan.Run(reader_, matcher_, firstLine);
   if (end == FileScan::End::Stopped) return Step::Stop;
   if (end == FileScan::End::Done) fileLines_ = scan.Lines();
@@ -188,15 +186,10 @@ SearchRun::Step SearchRun::SearchFile(const std::string& entry, size_t firstLine
 // made with the options they began with; from the next line on the file is searched again here.
 SearchRun::Step SearchRun::ReplayFile(EntryList& files, size_t index) {
   SearchPool* const pool = pool_.get();
-  struct ReleaseOnExit {
-    SearchRun& run;
-    SearchPool* pool;
-    size_t index;
-    bool taken = false;
-    ~ReleaseOnExit() {
-      if (!taken && run.pool_.get() == pool) pool->Release(index);
-    }
-  } release{*this, pool, index};
+  // A file left before the pool handed it over whole is released, unless the pool was replaced.
+  ScopeExit release([this, pool, index] {
+    if (pool_.get() == pool) pool->Release(index);
+  });
   Findings batch;
   SearchPool::FileFacts facts;
   bool opened = false;
@@ -217,10 +210,10 @@ SearchRun::Step SearchRun::ReplayFile(EntryList& files, size_t index) {
         }
         break;
       case SearchPool::Got::Skipped:
-        release.taken = true;
+        release.Dismiss();
         return Step::Go;
       case SearchPool::Got::Whole:
-        release.taken = true;
+        release.Dismiss();
         readerHoldsFile_ = false;
         StartFile(files[index], facts.size);
         fileLines_ = facts.lines;
@@ -250,7 +243,7 @@ SearchRun::Step SearchRun::ReplayFile(EntryList& files, size_t index) {
         Deliver();
         break;
       case SearchPool::Got::Done:
-        release.taken = true;
+        release.Dismiss();
         // The lines after the change may hit with the new options where the old found none.
         if (resumeAt) return ResumeFile(files, index, *resumeAt);
         fileLines_ = facts.lines;

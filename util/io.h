@@ -32,8 +32,8 @@ FileList ListFiles(std::string_view directory, std::string_view mask);
 
 // Full paths of the regular files below directory whose bare names match mask, depth first,
 // each directory's entries in byte order. Names beginning with "." are skipped, files and
-// directories alike; links to directories are not followed; unreadable parts are skipped. Two
-// descriptors suffice for a tree of any depth.
+// directories alike; links to directories are not followed; unreadable parts are skipped. A
+// tree of any depth is listed with a bounded number of descriptors open.
 FileList ListFilesRecursive(std::string_view directory, std::string_view mask,
                             const DirectoryVisit& visit = {});
 // The same, handing each path to found as soon as it is listed, so a search may begin on the
