@@ -28,8 +28,8 @@ bool ReadInt(int fd, int& value) {
   }
 }
 
-}  // namespace
-
+// Renames a file without ever replacing one: false when the target exists or the system
+// refuses.
 bool RenameNoReplace(const std::string& from, const std::string& to) {
   if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
   if (errno != EINVAL && errno != ENOSYS) return false;
@@ -38,6 +38,8 @@ bool RenameNoReplace(const std::string& from, const std::string& to) {
   ::unlink(from.c_str());
   return true;
 }
+
+}  // namespace
 
 bool RunSwapStep(SwapStep step, const std::string& from, const std::string& to) {
   switch (step) {
