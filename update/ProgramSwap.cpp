@@ -71,7 +71,7 @@ int StartProgramFile(const std::string& path) {
   if (::pipe2(ends, O_CLOEXEC) != 0) return errno;
   const Fd reader(ends[0]);
   Fd writer(ends[1]);
-  const int report[2] = {reader.fd(), writer.fd()};
+  const int report = writer.fd();
   const pid_t child = ::fork();
   if (child < 0) return errno;
   if (child == 0) {
@@ -81,12 +81,12 @@ int StartProgramFile(const std::string& path) {
     if (grandchild == 0) {
       ::execv(path.c_str(), argv);  // unlike execvp, never retried through /bin/sh
       const int error = errno;
-      (void)!::write(report[1], &error, sizeof error);
+      (void)!::write(report, &error, sizeof error);
       ::_exit(127);
     }
     if (grandchild < 0) {
       const int error = errno;
-      (void)!::write(report[1], &error, sizeof error);
+      (void)!::write(report, &error, sizeof error);
     }
     ::_exit(0);
   }
