@@ -33,15 +33,11 @@ ErrorBoxShower SetErrorBoxShower(ErrorBoxShower shower) {
   return std::exchange(Shower(), std::move(shower));
 }
 
-void Guarded(QWidget* parent, const std::function<void()>& work, const ErrorBoxShower& show) {
+void Guarded(QWidget* parent, const std::function<void()>& work) {
   try {
     work();
   } catch (const std::exception& e) {
-    const QString message = FromBytes(e.what());
-    if (show)
-      show(parent, ErrorBoxText(message));
-    else
-      ShowErrorBox(parent, message);
+    ShowErrorBox(parent, FromBytes(e.what()));
   }
 }
 

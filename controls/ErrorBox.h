@@ -20,8 +20,7 @@ using ErrorBoxShower = std::function<void(QWidget* parent, const QString& text)>
 ErrorBoxShower SetErrorBoxShower(ErrorBoxShower shower);
 
 // Runs work; an exception that leaves it is shown in the error box and the program goes on,
-// as for every event handler. A window with its own box seam passes it as show, which then
-// receives the finished text.
-void Guarded(QWidget* parent, const std::function<void()>& work, const ErrorBoxShower& show = {});
+// as for every event handler.
+void Guarded(QWidget* parent, const std::function<void()>& work);
 
 }  // namespace vorn

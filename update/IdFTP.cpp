@@ -64,8 +64,7 @@ void TIdFTP::InStep(Read&& read) {
 void TIdFTP::OpenConnection(bool autoLogin, int connectTimeoutMs) {
   if (IsConnected()) throw EIdAlreadyConnected();
   try {
-    pendingAbortReplies_ = 0;
-    owedTransferReplies_ = 0;
+    owedReplies_ = 0;
     Connect(connectTimeoutMs);
     ReadReply({220});
     GreetingReply = LastReply;
@@ -245,7 +244,7 @@ void TIdFTP::RunRetrieve(const std::string& command, TStream& destination, bool 
   } catch (...) {
     if (stage == Stage::Started) {
       // The server still sends the transfer's final reply; the next command reads it first.
-      ++owedTransferReplies_;
+      ++owedReplies_;
     } else if (stage == Stage::AwaitingStart) {
       // Whether and how many replies are still coming is unknown: only a new connection is sure.
       CloseConnection();
@@ -256,10 +255,11 @@ void TIdFTP::RunRetrieve(const std::string& command, TStream& destination, bool 
     const int code = ReadReply({225, 226, 250, 426, 450});
     if (code == 426 || code == 450) {
       // Unasked, this is the server giving up on the transfer: what came is not the whole
-      // file, and there is no second reply to wait for.
-      if (pendingAbortReplies_ == 0) throw EIdProtocolReplyError(code, LastReply.FormattedText());
+      // file, and there is no second reply to wait for. The commands that began the transfer
+      // read every reply owed before it, so any owed now is for an ABOR sent during it.
+      if (owedReplies_ == 0) throw EIdProtocolReplyError(code, LastReply.FormattedText());
       ReadReply({226, 225});
-      --pendingAbortReplies_;
+      --owedReplies_;
       DoStatus(TIdStatus::TransferAborted, "Transfer aborted");
     }
   });
@@ -268,7 +268,7 @@ void TIdFTP::RunRetrieve(const std::string& command, TStream& destination, bool 
 void TIdFTP::AbortTransfer() {
   if (IOHandler().Connected()) {
     WriteBytes("ABOR\r\n");
-    ++pendingAbortReplies_;
+    ++owedReplies_;
   }
   if (dataConnection_) dataConnection_->Disconnect();
 }
@@ -277,11 +277,8 @@ int TIdFTP::SendCommand(const std::string& command, const TIdReplyCodes& allowed
   // Without this the answer to an ABOR, or the final reply of a transfer that failed, would
   // be taken as the answer to this command.
   InStep([this] {
-    while (pendingAbortReplies_ + owedTransferReplies_ > 0) {
-      if (owedTransferReplies_ > 0)
-        --owedTransferReplies_;
-      else
-        --pendingAbortReplies_;
+    while (owedReplies_ > 0) {
+      --owedReplies_;
       ReadReply();
     }
   });

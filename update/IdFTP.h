@@ -116,8 +116,9 @@ class TIdFTP : public TIdTCPClient {
   std::unique_ptr<TIdTCPClient> dataConnection_;
   std::optional<bool> canResume_;
   bool transferring_ = false;
-  int pendingAbortReplies_ = 0;  // ABORs sent whose reply has not been read
-  int owedTransferReplies_ = 0;  // final replies of failed transfers not read yet
+  // Replies to read before the next command's own: those to ABORs sent, and the final
+  // replies of transfers that failed after they started.
+  int owedReplies_ = 0;
 };
 
 }  // namespace vorn

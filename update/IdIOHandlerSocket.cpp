@@ -41,14 +41,13 @@ void TIdIOHandlerSocket::WaitFor(short events, int timeoutMs) const {
 }
 
 void TIdIOHandlerSocket::ConnectTo(const std::string& address, int port, int timeoutMs) {
+  ScopeExit closeOnFailure([this] { Close(); });
   sockaddr_in to{};
   to.sin_family = AF_INET;
   if (port < 0 || port > 65535 || inet_pton(AF_INET, address.c_str(), &to.sin_addr) != 1) {
-    Close();
     throw EIdSocketError(kWsaEAddrNotAvail);
   }
   to.sin_port = htons(static_cast<uint16_t>(port));
-  ScopeExit closeOnFailure([this] { Close(); });
   // A non-blocking connect lets the time-out bound the wait; the socket turns blocking again.
   const int flags = ::fcntl(fd_.fd(), F_GETFL);
   if (flags < 0 || ::fcntl(fd_.fd(), F_SETFL, flags | O_NONBLOCK) < 0) RaiseLastSocketError();
@@ -71,14 +70,14 @@ int TIdIOHandlerSocket::ListenLike(const TIdIOHandlerSocket& like) {
     RaiseLastSocketError();
   }
   Open();
+  ScopeExit closeOnFailure([this] { Close(); });
   local.sin_port = 0;
   if (::bind(fd_.fd(), reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
       ::listen(fd_.fd(), 1) != 0 ||
       ::getsockname(fd_.fd(), reinterpret_cast<sockaddr*>(&local), &len) != 0) {
-    const int e = errno;
-    Close();
-    Raise(e);
+    RaiseLastSocketError();
   }
+  closeOnFailure.Dismiss();
   return ntohs(local.sin_port);
 }
 

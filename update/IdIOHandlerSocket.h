@@ -37,7 +37,6 @@ class TIdIOHandlerSocket {
 
   void Close();
   bool Connected() const { return fd_.ok(); }
-  int Handle() const { return fd_.fd(); }
   // The dotted local address of a connected socket.
   std::string LocalAddress() const;
 

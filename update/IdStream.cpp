@@ -21,8 +21,7 @@ TFileStream::TFileStream(const std::string& path, Mode mode) : path_(path) {
   if (mode == Mode::Append) {
     const off_t end = ::lseek(fd_.fd(), 0, SEEK_END);
     if (end < 0) {
-      const int e = errno;
-      fd_.Reset();
+      const int e = errno;  // the descriptor closes as the failed construction unwinds
       throw EStreamError("Cannot open file \"" + path + "\". " + std::strerror(e));
     }
     position_ = end;

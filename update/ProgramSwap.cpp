@@ -28,8 +28,8 @@ bool ReadInt(int fd, int& value) {
   }
 }
 
-}  // namespace
-
+// Renames a file without ever replacing one: false when the target exists or the system
+// refuses.
 bool RenameNoReplace(const std::string& from, const std::string& to) {
   if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
   if (errno != EINVAL && errno != ENOSYS) return false;
@@ -38,6 +38,8 @@ bool RenameNoReplace(const std::string& from, const std::string& to) {
   ::unlink(from.c_str());
   return true;
 }
+
+}  // namespace
 
 bool RunSwapStep(SwapStep step, const std::string& from, const std::string& to) {
   switch (step) {
@@ -69,7 +71,7 @@ int StartProgramFile(const std::string& path) {
   if (::pipe2(ends, O_CLOEXEC) != 0) return errno;
   const Fd reader(ends[0]);
   Fd writer(ends[1]);
-  const int report[2] = {reader.fd(), writer.fd()};
+  const int report = writer.fd();
   const pid_t child = ::fork();
   if (child < 0) return errno;
   if (child == 0) {
@@ -79,12 +81,12 @@ int StartProgramFile(const std::string& path) {
     if (grandchild == 0) {
       ::execv(path.c_str(), argv);  // unlike execvp, never retried through /bin/sh
       const int error = errno;
-      (void)!::write(report[1], &error, sizeof error);
+      (void)!::write(report, &error, sizeof error);
       ::_exit(127);
     }
     if (grandchild < 0) {
       const int error = errno;
-      (void)!::write(report[1], &error, sizeof error);
+      (void)!::write(report, &error, sizeof error);
     }
     ::_exit(0);
   }

@@ -20,10 +20,6 @@ enum class SwapStep {
 // Runs one step; false when it failed (errno tells why).
 bool RunSwapStep(SwapStep step, const std::string& from, const std::string& to);
 
-// Renames a file without ever replacing one: false when the target exists or the system
-// refuses.
-bool RenameNoReplace(const std::string& from, const std::string& to);
-
 // Starts the program file at path, exactly that file with no arguments, detached from this
 // process. A file the system will not run (not a program, not executable) is never handed to
 // a shell: the start fails. Returns 0, or the errno of the failed start.

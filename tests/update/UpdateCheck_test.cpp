@@ -150,15 +150,16 @@ class UpdateCheckTest : public ::testing::Test {
                                      return 0;
                                    }};
   ScopedSeam<Terminator> terminator_{SetTerminator, [this] { ++terminated_; }};
-  ScopedSeam<UpdateBoxes> boxes_{
-      SetUpdateBoxes,
-      UpdateBoxes{[this](QWidget*, const QString& text) {
-                    asked_.push_back(text);
-                    if (onAsk_) onAsk_();
-                    return answer_;
-                  },
-                  [this](QWidget*, const QString& text) { notices_.push_back(text); },
-                  [this](QWidget*, const QString& text) { errors_.push_back(text); }}};
+  ScopedSeam<UpdateBoxes> boxes_{SetUpdateBoxes, UpdateBoxes{[this](QWidget*, const QString& text) {
+                                                               asked_.push_back(text);
+                                                               if (onAsk_) onAsk_();
+                                                               return answer_;
+                                                             },
+                                                             [this](QWidget*, const QString& text) {
+                                                               notices_.push_back(text);
+                                                             }}};
+  ScopedSeam<ErrorBoxShower> errorBox_{
+      SetErrorBoxShower, [this](QWidget*, const QString& text) { errors_.push_back(text); }};
 };
 
 QStringList DownloadLines(std::int64_t size) {

@@ -121,11 +121,11 @@ TEST(UpdateWindow, ErrorTextEndsWithAFullStopWhenTheMessageEndsAfterIt) {
             QStringLiteral("Socket Error # 10061\r\n"));
   // An error escaping a handler of the window reaches the update's error box as shown.
   QStringList shown;
-  const UpdateBoxes old =
-      SetUpdateBoxes({nullptr, nullptr, [&shown](QWidget*, const QString& t) { shown << t; }});
+  const ErrorBoxShower old =
+      SetErrorBoxShower([&shown](QWidget*, const QString& t) { shown << t; });
   TFTPWindow w;
   w.Guarded([] { throw std::runtime_error("550 No such directory"); });
-  SetUpdateBoxes(old);
+  SetErrorBoxShower(old);
   EXPECT_EQ(shown, QStringList{QStringLiteral("550 No such directory.")});
 }
 

@@ -5,8 +5,6 @@
 #include <QPushButton>
 #include <utility>
 
-#include "ErrorBox.h"
-
 namespace vorn {
 
 namespace {
@@ -26,11 +24,8 @@ void RealNotify(QWidget* parent, const QString& text) {
   box.exec();
 }
 
-// Errors go to the application's one error box, so its seam sees them too.
-void RealShowError(QWidget* parent, const QString& text) { ShowErrorBox(parent, text); }
-
 UpdateBoxes& InPlace() {
-  static UpdateBoxes boxes{RealAskYesNo, RealNotify, RealShowError};
+  static UpdateBoxes boxes{RealAskYesNo, RealNotify};
   return boxes;
 }
 
@@ -41,7 +36,6 @@ const UpdateBoxes& Boxes() { return InPlace(); }
 UpdateBoxes SetUpdateBoxes(UpdateBoxes boxes) {
   if (!boxes.AskYesNo) boxes.AskYesNo = RealAskYesNo;
   if (!boxes.Notify) boxes.Notify = RealNotify;
-  if (!boxes.ShowError) boxes.ShowError = RealShowError;
   return std::exchange(InPlace(), std::move(boxes));
 }
 

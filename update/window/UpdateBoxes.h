@@ -1,6 +1,6 @@
-// The message boxes of the update: the question before a download, the notice that names the
-// fallback file, and the error box for an error that escapes an update handler. Tests replace
-// them to answer without a display and to see what was asked.
+// The message boxes of the update: the question before a download and the notice that names
+// the fallback file (errors go to the application's error box). Tests replace them to answer
+// without a display and to see what was asked.
 #pragma once
 
 #include <QString>
@@ -17,8 +17,7 @@ struct UpdateBoxes {
   std::function<bool(QWidget* parent, const QString& text)> AskYesNo;
   // A confirmation box (title "Confirm", question icon) with only "OK".
   std::function<void(QWidget* parent, const QString& text)> Notify;
-  // The application's error box; receives the text as shown (ErrorBoxText applied).
-  std::function<void(QWidget* parent, const QString& text)> ShowError;
+  // Errors go to the application's one error box (ShowErrorBox, its seam SetErrorBoxShower).
 };
 
 // The boxes in use; the real ones unless a test has put others in place.

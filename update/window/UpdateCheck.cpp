@@ -13,6 +13,7 @@
 
 #include "IdException.h"
 #include "ProbeHost.h"
+#include "ScopeExit.h"
 #include "UpdateSignature.h"
 #include "ftper.h"
 #include "io.h"
@@ -96,22 +97,6 @@ Restarter& RestarterInPlace() {
   return restarter;
 }
 
-// Deletes the download when the scope ends by an error, so a failed transfer leaves no
-// partial file filling the disk.
-class DownloadOnError {
- public:
-  explicit DownloadOnError(std::string path) : path_(std::move(path)) {}
-  ~DownloadOnError() {
-    if (std::uncaught_exceptions() > errors_) ::unlink(path_.c_str());
-  }
-  DownloadOnError(const DownloadOnError&) = delete;
-  DownloadOnError& operator=(const DownloadOnError&) = delete;
-
- private:
-  std::string path_;
-  int errors_ = std::uncaught_exceptions();
-};
-
 // Holds at most one signature; more bytes end the transfer, so a server cannot fill memory.
 class SignatureSink : public TStream {
  public:
@@ -185,7 +170,6 @@ void InstallDownload(UpdateView& view, const ProgramFile& program, const std::st
   // The new bytes must be on disk before a name points at them.
   if (!Step(SwapStep::SyncDownload, download, program.Path)) {
     const int error = errno;
-    ::unlink(download.c_str());
     throw EStreamError("Stream write error: \"" + download + "\". " + std::strerror(error));
   }
   if (Step(SwapStep::KeepOld, program.Path, old)) {
@@ -298,7 +282,10 @@ void LookForUpdate(UpdateView& view) {
   // An Abort pressed before this download (say, when no transfer ran) is not about it.
   view.ClearAbortRequested();
   view.AddLine("Downloading, Please Wait");
-  DownloadOnError failed(download);
+  // A check that ends by an error leaves no partial file filling the disk.
+  ScopeExit deleteOnError([&download, errors = std::uncaught_exceptions()] {
+    if (std::uncaught_exceptions() > errors) ::unlink(download.c_str());
+  });
   const std::int64_t expected = DownloadFile(view, RemoteFileName, download);
   if (view.AbortRequested() || Quitting()) return;
   // A transfer cut short without an error must not replace the program with part of a file.

@@ -147,9 +147,7 @@ TFTPWindow::TFTPWindow(QWidget* parent)
 // with it: the client and the echo client raise no events as they are destroyed.
 TFTPWindow::~TFTPWindow() = default;
 
-void TFTPWindow::Guarded(const std::function<void()>& work) {
-  vorn::Guarded(this, work, Boxes().ShowError);
-}
+void TFTPWindow::Guarded(const std::function<void()>& work) { vorn::Guarded(this, work); }
 
 void TFTPWindow::Add(const QString& text) { FtpRtf->appendPlainText(text); }
 
@@ -177,7 +175,7 @@ bool TFTPWindow::AskYesNo(std::string_view question) {
 
 void TFTPWindow::Notify(std::string_view text) { Boxes().Notify(this, FromBytes(text)); }
 
-void TFTPWindow::ShowError(std::string_view text) { Boxes().ShowError(this, FromBytes(text)); }
+void TFTPWindow::ShowError(std::string_view text) { ShowErrorBox(this, FromBytes(text)); }
 
 QStringList TFTPWindow::MessageLines() const {
   const QString all = FtpRtf->toPlainText();
