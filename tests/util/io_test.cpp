@@ -6,7 +6,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <stdexcept>
+
 #include "Browser.h"
+#include "ScopeExit.h"
 #include "ScopedSeam.h"
 #include "TempTree.h"
 
@@ -219,6 +222,29 @@ TEST(LocalFileSize, SizesFollowLinksAndKeepTheLow32Bits) {
   EXPECT_EQ(FileSize(t.Path("link")), 1234);
   EXPECT_EQ(FileSize(t.Path("dir")), -1);
   EXPECT_EQ(FileSize(t.Path("missing")), -1);
+}
+
+}  // namespace
+}  // namespace vorn
+
+namespace vorn {
+namespace {
+
+// A cleanup's error reaches the caller on a plain way out; while another error unwinds, that
+// first error goes on instead of ending the program.
+TEST(ScopeExit, ACleanupThatThrowsNeverEndsTheProgram) {
+  const auto throwing = [] { throw std::runtime_error("cleanup"); };
+  try {
+    ScopeExit cleanup(throwing);
+  } catch (const std::runtime_error& e) {
+    EXPECT_STREQ(e.what(), "cleanup");
+  }
+  try {
+    ScopeExit cleanup(throwing);
+    throw std::logic_error("work");
+  } catch (const std::logic_error& e) {
+    EXPECT_STREQ(e.what(), "work");
+  }
 }
 
 }  // namespace
