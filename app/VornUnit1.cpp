@@ -395,7 +395,7 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
         auto* field = static_cast<QComboBox*>(watched);
         Guarded(this, [&] { ComboBox2KeyDown(field, key->key()); });
       } else if (watched == ListBox1) {
-        Guarded(this, [&] { ListBox1KeyDown(key->key(), key->modifiers()); });
+        Guarded(this, [&] { ListBox1KeyDown(key->key()); });
       }
       break;  // the key goes on to the control's own handling
     }
@@ -523,8 +523,8 @@ std::optional<SearchHit> TForm1::SelectedHit() const {
 // The result actions take the selected row's hit and do nothing without one.
 void TForm1::ListBox1DblClick() { ShowFile(SelectedHit()); }
 
-void TForm1::ListBox1KeyDown(int key, Qt::KeyboardModifiers shift) {
-  (void)shift;  // Enter with any of Shift, Ctrl and Alt; other keys are the list's own
+// Enter with any of Shift, Ctrl and Alt; other keys are the list's own.
+void TForm1::ListBox1KeyDown(int key) {
   if (IsEnterKey(key)) ShowFile(SelectedHit());
 }
 
