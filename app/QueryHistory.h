@@ -17,13 +17,12 @@ class QueryHistory : public QObject {
   // by the field.
   explicit QueryHistory(QComboBox* field);
 
-  void Older();
-  void Newer();
-
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  void Older();
+  void Newer();
   void Show(int entry);
 
   QComboBox* field_;

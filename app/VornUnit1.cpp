@@ -51,9 +51,6 @@ constexpr QSize kMinimumClient(492, 116);
 const QColor kGradientInactiveCaption(0x9D, 0xB9, 0xEB);
 const QColor kInactiveCaptionText(0xD8, 0xE4, 0xF8);
 
-// The window's faces are fixed colours, so the text on them is fixed too.
-void SetBackground(QWidget* w, const QColor& colour) { PinFace(w, colour); }
-
 // The window's own face where the system has it; else a face of about its width, so the
 // captions ("Look for update", "Match Case(Case sensitiv)") fit the sizes the layout gives.
 QFont WindowFont() { return DesignFont(QStringLiteral("MS Sans Serif"), 11); }
@@ -129,7 +126,7 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent), results_(new ResultListMo
   setObjectName(QStringLiteral("Form1"));
   setWindowTitle(QStringLiteral("Vorn Version 1.0"));
   setFont(WindowFont());
-  SetBackground(this, kGradientInactiveCaption);
+  PinFace(this, kGradientInactiveCaption);
 
   BuildControls();
   BuildMenus();
@@ -281,7 +278,7 @@ void TForm1::BuildControls() {
   StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
   StatusBar1->setSizeGripEnabled(false);
   StatusBar1->setFixedHeight(kStatusHeight);
-  SetBackground(StatusBar1, kInactiveCaptionText);
+  PinFace(StatusBar1, kInactiveCaptionText);
   setStatusBar(StatusBar1);
 
   // The result list first, then the fields in their order, then the buttons.
@@ -398,7 +395,7 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
         auto* field = static_cast<QComboBox*>(watched);
         Guarded(this, [&] { ComboBox2KeyDown(field, key->key()); });
       } else if (watched == ListBox1) {
-        Guarded(this, [&] { ListBox1KeyDown(key->key(), key->modifiers()); });
+        Guarded(this, [&] { ListBox1KeyDown(key->key()); });
       }
       break;  // the key goes on to the control's own handling
     }
@@ -526,8 +523,8 @@ std::optional<SearchHit> TForm1::SelectedHit() const {
 // The result actions take the selected row's hit and do nothing without one.
 void TForm1::ListBox1DblClick() { ShowFile(SelectedHit()); }
 
-void TForm1::ListBox1KeyDown(int key, Qt::KeyboardModifiers shift) {
-  (void)shift;  // Enter with any of Shift, Ctrl and Alt; other keys are the list's own
+// Enter with any of Shift, Ctrl and Alt; other keys are the list's own.
+void TForm1::ListBox1KeyDown(int key) {
   if (IsEnterKey(key)) ShowFile(SelectedHit());
 }
 

@@ -84,7 +84,7 @@ class TForm1 : public QMainWindow {
 
   // Result actions, the chooser and the update check.
   void ListBox1DblClick();
-  void ListBox1KeyDown(int key, Qt::KeyboardModifiers shift);
+  void ListBox1KeyDown(int key);
   void FindFile1Click();
   void OpenContainingFolder1Click();
   void SearchInternetforItem1Click();

@@ -27,38 +27,36 @@ bool ButtonHighlight(bool enabled, bool hot, bool pressed, bool focused, bool is
   return hot || focused || (isDefault && canFocus && !siblingFocused);
 }
 
-namespace {
-void Put(QImage& image, int x, int y, QRgb c) { PutPixel(image, x, y, c); }
-}  // namespace
-
 void DrawRoundBorder(QImage& image, QColor color) {
-  const int w = LogicalSize(image).width(), h = LogicalSize(image).height();
+  const QSize size = LogicalSize(image);
+  const int w = size.width(), h = size.height();
   const QRgb c = color.rgb();
   for (int x = 2; x <= w - 3; ++x) {
-    Put(image, x, 0, c);
-    Put(image, x, h - 1, c);
+    PutPixel(image, x, 0, c);
+    PutPixel(image, x, h - 1, c);
   }
   for (int y = 2; y <= h - 3; ++y) {
-    Put(image, 0, y, c);
-    Put(image, w - 1, y, c);
+    PutPixel(image, 0, y, c);
+    PutPixel(image, w - 1, y, c);
   }
-  Put(image, 1, 1, c);
-  Put(image, w - 2, 1, c);
-  Put(image, 1, h - 2, c);
-  Put(image, w - 2, h - 2, c);
+  PutPixel(image, 1, 1, c);
+  PutPixel(image, w - 2, 1, c);
+  PutPixel(image, 1, h - 2, c);
+  PutPixel(image, w - 2, h - 2, c);
 }
 
 void DrawCornerSoftening(QImage& image, QColor color) {
-  const int w = LogicalSize(image).width(), h = LogicalSize(image).height();
+  const QSize size = LogicalSize(image);
+  const int w = size.width(), h = size.height();
   const QRgb c = color.rgb();
-  Put(image, 0, 1, c);
-  Put(image, 1, 0, c);
-  Put(image, w - 2, 0, c);
-  Put(image, w - 1, 1, c);
-  Put(image, 0, h - 2, c);
-  Put(image, 1, h - 1, c);
-  Put(image, w - 2, h - 1, c);
-  Put(image, w - 1, h - 2, c);
+  PutPixel(image, 0, 1, c);
+  PutPixel(image, 1, 0, c);
+  PutPixel(image, w - 2, 0, c);
+  PutPixel(image, w - 1, 1, c);
+  PutPixel(image, 0, h - 2, c);
+  PutPixel(image, 1, h - 1, c);
+  PutPixel(image, w - 2, h - 1, c);
+  PutPixel(image, w - 1, h - 2, c);
 }
 
 QImage PaintButton(const ButtonLook& look, const ButtonImages& images) {

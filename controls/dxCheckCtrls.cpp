@@ -88,8 +88,7 @@ QImage PaintCheckbox(const CheckLook& look, const CheckImages& images) {
   return image;
 }
 
-TdxCustomCheckControl::TdxCustomCheckControl(QWidget* parent)
-    : TdxCustomStyleControl(parent), images_(MakeCheckImages()) {
+TdxCustomCheckControl::TdxCustomCheckControl(QWidget* parent) : TdxCustomStyleControl(parent) {
   resize(161, 17);
 }
 

@@ -63,9 +63,9 @@ class TdxCustomCheckControl : public TdxCustomStyleControl {
   bool checked_ = false;
   TdxBoundLines boundLines_;
   quint8 spacing_ = 3;
-  // Built once per device pixel ratio.
+  // Built at the first paint, and again only for another device pixel ratio (0: not yet built).
   mutable CheckImages images_;
-  mutable qreal imagesRatio_ = 1;
+  mutable qreal imagesRatio_ = 0;
 };
 
 class TdxCheckbox : public TdxCustomCheckControl {

@@ -127,20 +127,28 @@ QSize LogicalSize(const QImage& image) {
   return QSize(qFloor(image.width() / r + 1e-6), qFloor(image.height() / r + 1e-6));
 }
 
-QRect PhysicalPixels(const QImage& image, int x, int y) {
-  if (!QRect(QPoint(0, 0), LogicalSize(image)).contains(x, y)) return {};
+namespace {
+
+// Calls paint(px, py) for each physical pixel of logical pixel (x, y); outside the image, for none.
+template <typename Paint>
+void ForPhysicalPixels(const QImage& image, int x, int y, Paint paint) {
+  if (!QRect(QPoint(0, 0), LogicalSize(image)).contains(x, y)) return;
   const qreal r = image.devicePixelRatio();
-  if (r == 1) return QRect(x, y, 1, 1);
-  const int left = qFloor(x * r), top = qFloor(y * r);
-  const int right = std::max(left + 1, qFloor((x + 1) * r));
-  const int bottom = std::max(top + 1, qFloor((y + 1) * r));
-  return QRect(left, top, right - left, bottom - top) & image.rect();
+  QRect block(x, y, 1, 1);
+  if (r != 1) {
+    const int left = qFloor(x * r), top = qFloor(y * r);
+    const int right = std::max(left + 1, qFloor((x + 1) * r));
+    const int bottom = std::max(top + 1, qFloor((y + 1) * r));
+    block = QRect(left, top, right - left, bottom - top) & image.rect();
+  }
+  for (int py = block.top(); py <= block.bottom(); ++py)
+    for (int px = block.left(); px <= block.right(); ++px) paint(px, py);
 }
 
+}  // namespace
+
 void PutPixel(QImage& image, int x, int y, QRgb c) {
-  const QRect block = PhysicalPixels(image, x, y);
-  for (int py = block.top(); py <= block.bottom(); ++py)
-    for (int px = block.left(); px <= block.right(); ++px) image.setPixel(px, py, c);
+  ForPhysicalPixels(image, x, y, [&](int px, int py) { image.setPixel(px, py, c); });
 }
 
 void DrawFocusRect(QImage& image, const QRect& r) {
@@ -148,13 +156,10 @@ void DrawFocusRect(QImage& image, const QRect& r) {
   if (clip.isEmpty()) return;
   const auto invert = [&](int x, int y) {
     if ((x + y) & 1) return;
-    const QRect block = PhysicalPixels(image, x, y);
-    for (int py = block.top(); py <= block.bottom(); ++py) {
-      for (int px = block.left(); px <= block.right(); ++px) {
-        const QRgb c = image.pixel(px, py);
-        image.setPixel(px, py, qRgb(255 - qRed(c), 255 - qGreen(c), 255 - qBlue(c)));
-      }
-    }
+    ForPhysicalPixels(image, x, y, [&](int px, int py) {
+      const QRgb c = image.pixel(px, py);
+      image.setPixel(px, py, qRgb(255 - qRed(c), 255 - qGreen(c), 255 - qBlue(c)));
+    });
   };
   for (int x = r.left(); x <= r.right(); ++x) {
     invert(x, r.top());

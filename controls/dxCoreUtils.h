@@ -51,8 +51,6 @@ QImage MakeGradient(int width, int height, QColor a, QColor b, int n, bool dithe
 qreal PaintRatio(qreal devicePixelRatio);
 QImage RatioImage(QSize logical, qreal ratio, QImage::Format format = QImage::Format_RGB32);
 QSize LogicalSize(const QImage& image);
-// The physical pixels of logical pixel (x, y); outside the image, an empty rectangle.
-QRect PhysicalPixels(const QImage& image, int x, int y);
 // Sets logical pixel (x, y), that is all its physical pixels; outside the image, nothing.
 void PutPixel(QImage& image, int x, int y, QRgb c);
 

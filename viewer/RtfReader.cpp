@@ -522,8 +522,7 @@ class Reader {
 
   // One format per look, made once; looks that come out alike share one.
   const QTextCharFormat* Format(const State& look) {
-    const auto key = std::make_tuple(look.bold, look.italic, look.underline, look.color,
-                                     look.highlight, look.font, look.halfPoints);
+    const LookKey key = look.Look();
     const auto found = lookFormats_.find(key);
     if (found != lookFormats_.end()) return found->second;
     if (lookFormats_.size() >= kTableLimit) lookFormats_.clear();  // only a shortcut
