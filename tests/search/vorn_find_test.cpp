@@ -60,9 +60,7 @@ TEST(VornFind, PrintsResultLinesAndExitsZero) {
 }
 
 TEST(VornFind, StatusesAndMessages) {
-  const std::string usage =
-      "usage: vorn-find [-r|--recursive] [-w|--whole-word] [-c|--match-case] [-j N|--threads N] "
-      "DIRECTORY MASK TEXT\n";
+  const std::string usage = "usage: vorn-find [OPTION...] DIRECTORY MASK TEXT\n";
   TempTree t;
   t.Write("a.c", "needle\x1b[0m\n");
   t.Write("sub/b.H", "x\nneedle\n");
@@ -90,6 +88,10 @@ TEST(VornFind, StatusesAndMessages) {
       {"$F -r . '*.c;*.h' needle", 0, found},
       {"$F -rj 1 . ';*.c;;*.h' needle", 0, found},
       {"$F -j2 --threads=7 --threads 3 -r . '*.c;*.h' needle", 0, found},
+      // getopt_long's forms: options after operands, abbreviations, joined values, "--".
+      {"$F . '*.c;*.h' needle --rec --thr=2 -sij1", 0, found},
+      {"$F -rs . '*.c;*.h' NEEDLE", 1, ""},
+      {"$F -r --match-case -i -- . '*.c' -dash", 1, ""},
       {"$F -r . '*.c;*.h' absent", 1, ""},
       {"$F missing '*' x", 2, "vorn-find: missing: No such file or directory\n"},
       {"$F a.c '*' x", 2, "vorn-find: a.c: Not a directory\n"},
@@ -100,11 +102,12 @@ TEST(VornFind, StatusesAndMessages) {
       {"$F -j 0 . '*' x", 2, badCount("0")},
       {"$F -jx . '*' x", 2, badCount("x")},
       {"$F --threads=1025 . '*' x", 2, badCount("1025")},
-      {"$F . '*' x -j", 2, usage},
+      {"$F . '*' x -j", 2, "vorn-find: option requires an argument -- 'j'\n" + usage},
+      {"$F . '*' x --threads", 2, "vorn-find: option '--threads' requires an argument\n" + usage},
       {"$F", 2, usage},
       {"$F / '*'", 2, usage},
-      {"$F -x / '*' a", 2, usage},
-      {"$F --bogus / '*' a", 2, usage},
+      {"$F -x / '*' a", 2, "vorn-find: invalid option -- 'x'\n" + usage},
+      {"$F --bogus / '*' a", 2, "vorn-find: unrecognized or ambiguous option '--bogus'\n" + usage},
   };
   for (const Case& c : cases) {
     const Outcome o = RunIn(t.root(), c.command);

@@ -1,0 +1,29 @@
+// vorn-find's command line, read with getopt_long as shell users expect: "--" ends the
+// options, short options join ("-rwj4"), long options take "=VALUE" and may be abbreviated.
+#pragma once
+
+#include <string>
+
+#include "LineMatcher.h"
+
+namespace vorn {
+
+struct FindArgs {
+  enum class Action { Search, Help, Version, Error };
+  Action action = Action::Search;
+  std::string message;  // with Error: what was wrong, empty for a plain usage error
+  bool recursive = false;
+  unsigned threads = 0;  // 0: one per CPU the process may run on
+  SearchOptions options;
+  std::string directory;
+  std::string mask;
+};
+
+// The usage line, and the help that follows it for --help.
+extern const char* const kFindUsage;
+extern const char* const kFindHelp;
+constexpr unsigned kMaxFindThreads = 1024;
+
+FindArgs ParseFindArgs(int argc, char** argv);
+
+}  // namespace vorn
