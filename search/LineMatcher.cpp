@@ -27,17 +27,25 @@ bool LineMatcher::IsHit(std::string_view line) const {
 }
 
 bool LineMatcher::CountsIn(std::string_view text, bool startsLine, bool endsLine) const {
-  if (never_) return false;
+  return FirstCounting(text, startsLine, endsLine) != PatternScanner::npos;
+}
+
+size_t LineMatcher::FirstMatch(std::string_view shown, bool endsLine) const {
+  return FirstCounting(shown, true, endsLine);
+}
+
+size_t LineMatcher::FirstCounting(std::string_view text, bool startsLine, bool endsLine) const {
+  if (never_) return PatternScanner::npos;
   const size_t m = scanner_.size();
   for (size_t p = scanner_.Find(text, 0); p != PatternScanner::npos;
        p = scanner_.Find(text, p + 1)) {
     if ((p == 0 && !startsLine) || (p + m == text.size() && !endsLine)) continue;
-    if (!options_.wholeWord) return true;
+    if (!options_.wholeWord) return p;
     const bool startOk = p == 0 || !IsWordByte(static_cast<unsigned char>(text[p - 1]));
     const bool endOk = p + m == text.size() || !IsWordByte(static_cast<unsigned char>(text[p + m]));
-    if (startOk && endOk) return true;
+    if (startOk && endOk) return p;
   }
-  return false;
+  return PatternScanner::npos;
 }
 
 }  // namespace vorn
