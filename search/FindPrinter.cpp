@@ -82,7 +82,7 @@ FindColors FindColors::FromGrepColors(const char* spec) {
   return colors;
 }
 
-FindPrinter::FindPrinter(SearchOptions options, FindStyle style)
+FindPrinter::FindPrinter(const SearchOptions& options, FindStyle style)
     : matcher_(options), style_(std::move(style)) {
   out_.reserve(style_.terminal ? 8192 : kFlushAt + 8192);
 }
@@ -147,7 +147,10 @@ void FindPrinter::Number(Part part, size_t n) {
 // Where the line's first counting occurrence begins in the shown text, or npos when it lies
 // beyond the shown bytes of a long line.
 size_t FindPrinter::FirstMatch(const SearchHit& hit) const {
-  return matcher_.FirstMatch(hit.text, hit.text.size() < SearchRun::kShownLineBytes);
+  // A whole word cut by the end of the shown bytes is not known to be one.
+  return matcher_.FirstMatch(
+      hit.text, true,
+      hit.text.size() < SearchRun::kShownLineBytes || !matcher_.Options().wholeWord);
 }
 
 // The line's text with the occurrence at match marked.
@@ -175,11 +178,17 @@ void FindPrinter::Hit(const SearchHit& hit) {
       break;
     case FindOutput::Vimgrep: {
       const size_t match = FirstMatch(hit);
+      // Past the shown bytes of a long line the file tells the column; should it no longer
+      // hold the hit, the line's start is given.
+      size_t column = match;
+      if (column == PatternScanner::npos && hit.text.size() >= SearchRun::kShownLineBytes)
+        column = seeker_.FirstMatch(std::string(hit.path), hit.lineIndex);
+      if (column == PatternScanner::npos) column = 0;
       Colored(&FindColors::path, hit.path);
       Colored(&FindColors::separator, ":");
       Number(&FindColors::line, hit.lineIndex + 1);
       Colored(&FindColors::separator, ":");
-      Number(&FindColors::line, (match == PatternScanner::npos ? hit.text.size() : match) + 1);
+      Number(&FindColors::line, column + 1);
       Colored(&FindColors::separator, ":");
       LineText(hit.text, match);
       break;

@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "LineMatcher.h"
+#include "LineSeeker.h"
 #include "SearchRun.h"
 
 namespace vorn {
@@ -53,7 +54,7 @@ struct FindStyle {
 // A failed write stops the run.
 class FindPrinter : public SearchListener {
  public:
-  FindPrinter(SearchOptions options, FindStyle style);
+  FindPrinter(const SearchOptions& options, FindStyle style);
 
   void Results(std::span<const SearchHit> hits) override;
   SearchOptions Options() override { return matcher_.Options(); }
@@ -85,6 +86,7 @@ class FindPrinter : public SearchListener {
 
   static constexpr size_t kFlushAt = size_t{1} << 20;
   LineMatcher matcher_;
+  LineSeeker seeker_{matcher_};  // the column of a hit beyond a long line's shown bytes
   FindStyle style_;
   std::string out_;
   std::string line_;  // at a terminal: the line before it is made safe

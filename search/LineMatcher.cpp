@@ -27,14 +27,10 @@ bool LineMatcher::IsHit(std::string_view line) const {
 }
 
 bool LineMatcher::CountsIn(std::string_view text, bool startsLine, bool endsLine) const {
-  return FirstCounting(text, startsLine, endsLine) != PatternScanner::npos;
+  return FirstMatch(text, startsLine, endsLine) != PatternScanner::npos;
 }
 
-size_t LineMatcher::FirstMatch(std::string_view shown, bool endsLine) const {
-  return FirstCounting(shown, true, endsLine);
-}
-
-size_t LineMatcher::FirstCounting(std::string_view text, bool startsLine, bool endsLine) const {
+size_t LineMatcher::FirstMatch(std::string_view text, bool startsLine, bool endsLine) const {
   if (never_) return PatternScanner::npos;
   const size_t m = scanner_.size();
   for (size_t p = scanner_.Find(text, 0); p != PatternScanner::npos;

@@ -38,9 +38,9 @@ class LineMatcher {
   // piece, which sees the bytes around it.
   bool CountsIn(std::string_view text, bool startsLine, bool endsLine) const;
 
-  // Where the first counting occurrence in a hit line begins, or npos; the printer marks it
-  // and gives its column. shown may be the first bytes of a longer line (endsLine false).
-  size_t FirstMatch(std::string_view shown, bool endsLine = true) const;
+  // Where the first occurrence that counts in text begins, or npos; text is a line or a piece
+  // of one as for CountsIn. The printer marks it and gives its column.
+  size_t FirstMatch(std::string_view text, bool startsLine = true, bool endsLine = true) const;
   // The length of an occurrence.
   size_t MatchSize() const { return scanner_.size(); }
 
@@ -54,8 +54,6 @@ class LineMatcher {
   const SearchOptions& Options() const { return options_; }
 
  private:
-  size_t FirstCounting(std::string_view text, bool startsLine, bool endsLine) const;
-
   SearchOptions options_;
   PatternScanner scanner_;
   bool never_;

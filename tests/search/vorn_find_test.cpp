@@ -182,6 +182,19 @@ TEST(VornFind, OutputModes) {
   EXPECT_EQ(
       RunIn(t.root(), "GREP_COLORS='mt=4:fn=:ne:ln=1m\\33' $F --color=always -s . 'a*' Need").out,
       "./a.txt\33[36m (\33[m\33[32m0\33[m\33[36m)  :  \33[mx \33[4mNeed\33[mle needle\n");
+  // Past a long line's shown bytes the column is read from the file, line breaks of every kind
+  // and lines longer than the read buffer included.
+  TempTree l;
+  const std::string longLine = std::string(2500000, 'x') + " needle " + std::string(1 << 20, 'y');
+  l.Write("a.txt", "needle\r\n" + longLine + "\r" + std::string(4093, 'b') + "needle\n" +
+                       std::string(5600, 'c') + " needle\r\nneedle\n");
+  std::string columns;
+  for (const char* w : {"", "-w "}) {
+    const Outcome o =
+        RunIn(l.root(), "$F --vimgrep " + std::string(w) + ". '*' needle | cut -d: -f3");
+    columns += o.out + "|";
+  }
+  EXPECT_EQ(columns, "1\n2500002\n4094\n5602\n1\n|1\n2500002\n5602\n1\n|");
   // At a terminal colours come unasked, unless the terminal is dumb; a file's bytes stay escaped.
   const std::string line = "./sub/c.txt:1:3:\\x1b-" + r + "needle" + e + "-\\xc2\\x9b\n";
   EXPECT_EQ(AtTerminal(t.root(), "xterm", {"--vimgrep", "-r", ".", "c*", "needle"}),
