@@ -4,7 +4,6 @@
 
 #include <cerrno>
 #include <charconv>
-#include <cstring>
 
 namespace vorn {
 
