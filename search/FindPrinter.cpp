@@ -143,9 +143,9 @@ void FindPrinter::Number(Part part, size_t n) {
   Close(part);
 }
 
-// Where the line's first counting occurrence begins in the shown text, or npos when it lies
-// beyond the shown bytes of a long line.
-size_t FindPrinter::FirstMatch(const SearchHit& hit) const {
+// The line's first counting occurrence in the shown text; none when it lies beyond the shown
+// bytes of a long line.
+LineMatch FindPrinter::FirstMatch(const SearchHit& hit) const {
   // A whole word cut by the end of the shown bytes is not known to be one.
   return matcher_.FirstMatch(
       hit.text, true,
@@ -153,15 +153,15 @@ size_t FindPrinter::FirstMatch(const SearchHit& hit) const {
 }
 
 // The line's text with the occurrence at match marked.
-void FindPrinter::LineText(std::string_view text, size_t match) {
-  if (!style_.colors || match == PatternScanner::npos) {
+void FindPrinter::LineText(std::string_view text, LineMatch match) {
+  if (!style_.colors || !match.Found()) {
     Text(text, 0, text.size());
     return;
   }
-  const size_t end = match + matcher_.MatchSize();
-  Text(text, 0, match);
+  const size_t end = match.at + match.size;
+  Text(text, 0, match.at);
   Open(&FindColors::match);
-  Text(text, match, end);
+  Text(text, match.at, end);
   Close(&FindColors::match);
   Text(text, end, text.size());
 }
@@ -176,18 +176,18 @@ void FindPrinter::Hit(const SearchHit& hit) {
       LineText(hit.text, FirstMatch(hit));
       break;
     case FindOutput::Vimgrep: {
-      const size_t match = FirstMatch(hit);
+      const LineMatch match = FirstMatch(hit);
       // Past the shown bytes of a long line the file tells the column; should it no longer
       // hold the hit, the line's start is given.
-      size_t column = match;
-      if (column == PatternScanner::npos && hit.text.size() >= SearchRun::kShownLineBytes)
+      LineMatch column = match;
+      if (!column.Found() && hit.text.size() >= SearchRun::kShownLineBytes)
         column = seeker_.FirstMatch(std::string(hit.path), hit.lineIndex);
-      if (column == PatternScanner::npos) column = 0;
+      if (!column.Found()) column.at = 0;
       Colored(&FindColors::path, hit.path);
       Colored(&FindColors::separator, ":");
       Number(&FindColors::line, hit.lineIndex + 1);
       Colored(&FindColors::separator, ":");
-      Number(&FindColors::line, column + 1);
+      Number(&FindColors::line, column.at + 1);
       Colored(&FindColors::separator, ":");
       LineText(hit.text, match);
       break;

@@ -81,8 +81,8 @@ class FindPrinter : public SearchListener {
   void Close(Part part);
   void Colored(Part part, std::string_view text);
   void Number(Part part, size_t n);
-  size_t FirstMatch(const SearchHit& hit) const;
-  void LineText(std::string_view text, size_t match);
+  LineMatch FirstMatch(const SearchHit& hit) const;
+  void LineText(std::string_view text, LineMatch match);
 
   static constexpr size_t kFlushAt = size_t{1} << 20;
   LineMatcher matcher_;

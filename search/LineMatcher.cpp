@@ -27,21 +27,21 @@ bool LineMatcher::IsHit(std::string_view line) const {
 }
 
 bool LineMatcher::CountsIn(std::string_view text, bool startsLine, bool endsLine) const {
-  return FirstMatch(text, startsLine, endsLine) != PatternScanner::npos;
+  return FirstMatch(text, startsLine, endsLine).Found();
 }
 
-size_t LineMatcher::FirstMatch(std::string_view text, bool startsLine, bool endsLine) const {
-  if (never_) return PatternScanner::npos;
+LineMatch LineMatcher::FirstMatch(std::string_view text, bool startsLine, bool endsLine) const {
+  if (never_) return {};
   const size_t m = scanner_.size();
   for (size_t p = scanner_.Find(text, 0); p != PatternScanner::npos;
        p = scanner_.Find(text, p + 1)) {
     if ((p == 0 && !startsLine) || (p + m == text.size() && !endsLine)) continue;
-    if (!options_.wholeWord) return p;
+    if (!options_.wholeWord) return {p, m};
     const bool startOk = p == 0 || !IsWordByte(static_cast<unsigned char>(text[p - 1]));
     const bool endOk = p + m == text.size() || !IsWordByte(static_cast<unsigned char>(text[p + m]));
-    if (startOk && endOk) return p;
+    if (startOk && endOk) return {p, m};
   }
-  return PatternScanner::npos;
+  return {};
 }
 
 }  // namespace vorn

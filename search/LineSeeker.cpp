@@ -10,7 +10,7 @@ bool LineSeeker::Open(const std::string& path) {
   inside_ = false;
   block_ = {};
   cursor_ = regionEnd_ = nullptr;
-  reader_.SetOverlap(matcher_.MatchSize() + 1);
+  reader_.SetOverlap(matcher_.Scanner().size() + 1);
   open_ = reader_.Open(path);
   return open_;
 }
@@ -30,10 +30,9 @@ bool LineSeeker::NextBlock() {
   return true;
 }
 
-size_t LineSeeker::FirstMatch(const std::string& path, size_t index) {
-  constexpr size_t npos = PatternScanner::npos;
+LineMatch LineSeeker::FirstMatch(const std::string& path, size_t index) {
   if (!open_ || path != path_ || index < line_ || (index == line_ && inside_)) {
-    if (!Open(path) || !NextBlock()) return npos;
+    if (!Open(path) || !NextBlock()) return {};
   }
   for (;;) {
     const char* const b = block_.data();
@@ -44,13 +43,16 @@ size_t LineSeeker::FirstMatch(const std::string& path, size_t index) {
       const char* brk = FindNextBreak(start, e);
       const bool ends = brk < e || !reader_.Partial();
       if (line_ == index) {
-        const size_t p =
+        LineMatch match =
             matcher_.FirstMatch(std::string_view(b, static_cast<size_t>(brk - b)), false, ends);
-        if (p != npos) return at_ - reader_.Carried() + p;
+        if (match.Found()) {
+          match.at += at_ - reader_.Carried();
+          return match;
+        }
       }
       at_ += static_cast<size_t>(brk - start);
       if (!ends) {
-        if (!NextBlock()) return npos;
+        if (!NextBlock()) return {};
         continue;
       }
       // The long line ends here: the lines after it follow in this block.
@@ -62,7 +64,7 @@ size_t LineSeeker::FirstMatch(const std::string& path, size_t index) {
         ++line_;
         cursor_ = SkipBreak(brk, e);
       }
-      if (asked) return npos;
+      if (asked) return {};
     }
     while (cursor_ < regionEnd_) {
       const char* brk = FindNextBreak(cursor_, regionEnd_);
@@ -75,13 +77,13 @@ size_t LineSeeker::FirstMatch(const std::string& path, size_t index) {
     if (reader_.Partial()) {
       const std::string_view piece(regionEnd_, static_cast<size_t>(e - regionEnd_));
       if (line_ == index) {
-        const size_t p = matcher_.FirstMatch(piece, true, false);
-        if (p != npos) return p;
+        const LineMatch match = matcher_.FirstMatch(piece, true, false);
+        if (match.Found()) return match;
       }
       inside_ = true;
       at_ = piece.size();
     }
-    if (!NextBlock()) return npos;
+    if (!NextBlock()) return {};
   }
 }
 

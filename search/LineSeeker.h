@@ -16,9 +16,9 @@ class LineSeeker {
  public:
   explicit LineSeeker(const LineMatcher& matcher) : matcher_(matcher) {}
 
-  // The byte offset of the first counting occurrence in line index of path, or npos when the
-  // file cannot be read or no longer holds one there.
-  size_t FirstMatch(const std::string& path, size_t index);
+  // The first counting occurrence in line index of path, its offset counted from the line's
+  // start; none when the file cannot be read or no longer holds one there.
+  LineMatch FirstMatch(const std::string& path, size_t index);
 
  private:
   bool Open(const std::string& path);
