@@ -14,6 +14,7 @@
 
 #include "FastStrings.h"
 #include "Fd.h"
+#include "FileMask.h"
 #include "FindArgs.h"
 #include "FindPrinter.h"
 #include "SearchRun.h"
@@ -64,6 +65,10 @@ int RunFind(int argc, char** argv) {
       break;
   }
 
+  if (const FileMask mask(args.mask); !mask.Fault().empty()) {
+    std::fprintf(stderr, "vorn-find: %s\n", mask.Fault().c_str());
+    return kError;
+  }
   if (const int error = DirectoryError(args.directory)) {
     std::fprintf(stderr, "vorn-find: %s: %s\n", args.directory.c_str(), std::strerror(error));
     return kError;
