@@ -18,12 +18,18 @@ const char* const kFindHelp =
     "  -i, --ignore-case     ignore letter case (the default)\n"
     "  -s, --case-sensitive  match case (also --match-case)\n"
     "  -c                    match case (old spelling of -s)\n"
+    "  -a, --text            list the lines of binary files too, byte for byte\n"
     "  -j, --threads=N       read and search on N threads (default: the number of CPUs)\n"
     "  -h, --help            print this help and exit\n"
     "      --version         print the version and exit\n"
     "\n"
     "MASK is a file-name wildcard (\"*\" any run, \"?\" one character, case ignored), or\n"
-    "several separated by \";\" (\"*.c;*.h\").\n"
+    "several separated by \";\" (\"*.c; *.h\"). A part beginning with \"!\" leaves files\n"
+    "out (\"!*.min.js\"); one that also ends in \"/\" leaves folders out, unlisted and not\n"
+    "entered (\"!build/\"). A MASK of exclusions only takes every other file.\n"
+    "A file with a NUL byte in its first 64 KiB or in a found line is binary: instead of its\n"
+    "lines, \"vorn-find: PATH: binary file matches\" goes to standard error. UTF-16 files\n"
+    "with a byte-order mark are searched and printed as UTF-8 text.\n"
     "Exit status: 0 when a line was found, 1 when none, 2 on an error.\n";
 
 namespace {
@@ -32,18 +38,14 @@ namespace {
 enum LongOnly : int { kVersion = 256 };
 
 constexpr option kLongOptions[] = {
-    {"recursive", no_argument, nullptr, 'r'},
-    {"whole-word", no_argument, nullptr, 'w'},
-    {"ignore-case", no_argument, nullptr, 'i'},
-    {"case-sensitive", no_argument, nullptr, 's'},
-    {"match-case", no_argument, nullptr, 's'},
-    {"threads", required_argument, nullptr, 'j'},
-    {"help", no_argument, nullptr, 'h'},
-    {"version", no_argument, nullptr, kVersion},
-    {nullptr, 0, nullptr, 0},
+    {"recursive", no_argument, nullptr, 'r'},     {"whole-word", no_argument, nullptr, 'w'},
+    {"ignore-case", no_argument, nullptr, 'i'},   {"case-sensitive", no_argument, nullptr, 's'},
+    {"match-case", no_argument, nullptr, 's'},    {"text", no_argument, nullptr, 'a'},
+    {"threads", required_argument, nullptr, 'j'}, {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, kVersion},  {nullptr, 0, nullptr, 0},
 };
 // The leading ":" has a missing argument reported as ':' rather than '?'.
-constexpr const char* kShortOptions = ":rwiscj:h";
+constexpr const char* kShortOptions = ":rwiscaj:h";
 
 bool ParseThreads(std::string_view text, unsigned& threads) {
   unsigned value = 0;
@@ -65,6 +67,7 @@ FindArgs Error(std::string message) {
 
 FindArgs ParseFindArgs(int argc, char** argv) {
   FindArgs args;
+  args.options.tellBinary = true;
   opterr = 0;  // the messages are ours
   optind = 0;  // 0 also resets getopt's state, so the parse may run more than once
   for (;;) {
@@ -83,6 +86,9 @@ FindArgs ParseFindArgs(int argc, char** argv) {
       case 's':
       case 'c':
         args.options.matchCase = true;
+        break;
+      case 'a':
+        args.options.tellBinary = false;
         break;
       case 'j':
         if (!ParseThreads(optarg, args.threads))

@@ -42,7 +42,9 @@ void AppendForTerminal(std::string& out, std::string_view line) {
 }
 
 FindPrinter::FindPrinter(SearchOptions options, bool terminal)
-    : options_(std::move(options)), terminal_(terminal) {
+    : options_(std::move(options)),
+      terminal_(terminal),
+      errorsToTerminal_(isatty(STDERR_FILENO) == 1) {
   out_.reserve(terminal ? 8192 : kFlushAt + 8192);
 }
 
@@ -50,6 +52,20 @@ void FindPrinter::Results(std::span<const SearchHit> hits) {
   for (const SearchHit& hit : hits) {
     if (failed_) return;
     found_ = true;
+    if (hit.binary) {
+      if (hit.path == binaryPath_) continue;
+      binaryPath_.assign(hit.path);
+      // The lines before it go out first, so the two streams keep their order when joined.
+      if (!Flush()) return;
+      std::string note = "vorn-find: ";
+      if (errorsToTerminal_)
+        AppendForTerminal(note, hit.path);
+      else
+        note.append(hit.path);
+      note += ": binary file matches\n";
+      WriteAll(STDERR_FILENO, note);
+      continue;
+    }
     if (terminal_) {
       line_.clear();
       AppendResultLine(line_, hit);

@@ -18,7 +18,8 @@ void AppendForTerminal(std::string& out, std::string_view line);
 // Writes all of data to fd, going on after partial writes and interrupts.
 bool WriteAll(int fd, std::string_view data);
 
-// A failed write stops the run.
+// A failed write stops the run. A binary file's hits print nothing; the first of them says
+// "vorn-find: PATH: binary file matches" on standard error.
 class FindPrinter : public SearchListener {
  public:
   FindPrinter(SearchOptions options, bool terminal);
@@ -38,8 +39,10 @@ class FindPrinter : public SearchListener {
   static constexpr size_t kFlushAt = size_t{1} << 20;
   SearchOptions options_;
   bool terminal_;
+  bool errorsToTerminal_;
   std::string out_;
-  std::string line_;  // at a terminal: the line before it is made safe
+  std::string line_;        // at a terminal: the line before it is made safe
+  std::string binaryPath_;  // the binary file last told of
   bool found_ = false;
   bool failed_ = false;
   int error_ = 0;
