@@ -66,6 +66,49 @@ for c in "${cases[@]}"; do
     "$(ratio "$tv" "$tr")" 0.9 "$(ratio "$tv" "$tg")" 0.6 "$(ratio "$cv" "$cr")/$(ratio "$cv" "$cg")"
 done
 
+echo
+# The binary check looks only at files with hits, so the rare literal costs what it costs
+# with -a, which turns the check off.
+read -r tb ta cb ca < <(timed pipe "$vorn -r -c '$tree' '*.*' PM_RESUME" \
+  "$vorn -r -c -a '$tree' '*.*' PM_RESUME")
+printf 'binary check, rare literal: %.3f s, with -a %.3f s, ratio %s (target 1.02), cpu ratio %s\n' \
+  "$tb" "$ta" "$(ratio "$tb" "$ta")" "$(ratio "$cb" "$ca")"
+
+# Documentation/ in UTF-8 and converted to UTF-16LE with a mark (its UTF-8 text files, made
+# once into bench/cache): vorn-find on UTF-16 against itself on UTF-8 and against ripgrep.
+docs="$here/cache/docs"
+if [ ! -f "$docs/.made" ]; then
+  rm -rf "$docs"
+  python3 - "$tree/Documentation" "$docs/utf8" "$docs/utf16" <<'PY'
+import os, sys
+src, utf8, utf16 = sys.argv[1:]
+for top, dirs, files in os.walk(src):
+    for name in files:
+        path = os.path.join(top, name)
+        if os.path.islink(path) or not os.path.isfile(path):
+            continue
+        data = open(path, 'rb').read()
+        try:
+            text = data.decode('utf-8')
+        except UnicodeDecodeError:
+            continue
+        rel = os.path.relpath(path, src)
+        for base, blob in ((utf8, data), (utf16, b'\xff\xfe' + text.encode('utf-16-le'))):
+            out = os.path.join(base, rel)
+            os.makedirs(os.path.dirname(out), exist_ok=True)
+            open(out, 'wb').write(blob)
+PY
+  touch "$docs/.made"
+fi
+read -r t16 t8 tr c16 c8 cr < <(timed pipe "$vorn -r -c '$docs/utf16' '*.*' PM_RESUME" \
+  "$vorn -r -c '$docs/utf8' '*.*' PM_RESUME" "rg -uuu -n -F PM_RESUME '$docs/utf16'")
+printf 'UTF-16 Documentation/, rare literal: %.3f s; UTF-8 %.3f s, ratio %s (target 2.0); rg %.3f s, ratio %s (target 1.0); cpu ratios %s/%s\n' \
+  "$t16" "$t8" "$(ratio "$t16" "$t8")" "$tr" "$(ratio "$t16" "$tr")" "$(ratio "$c16" "$c8")" \
+  "$(ratio "$c16" "$cr")"
+same16="$(cmp -s <("$vorn" -r -c "$docs/utf16" '*.*' PM_RESUME | sed "s|^$docs/utf16/||") \
+  <("$vorn" -r -c "$docs/utf8" '*.*' PM_RESUME | sed "s|^$docs/utf8/||") && echo same || echo DIFFERENT)"
+echo "UTF-16 hits against UTF-8 hits: $same16"
+
 # A sparse 8 GB disk image with no line break beside a small file: memory stays bounded and
 # the small file's hit is printed.
 mkdir "$work/sparse"
