@@ -224,15 +224,23 @@ std::optional<size_t> FileReader::CountLines(const std::atomic<bool>* cancel) {
   // Sized to the file: a status asks for the lines of many small files.
   const long long fits = std::max(expectedSize_ + 1, 4096ll);
   Buffer chunk(static_cast<size_t>(std::min(fits, 1ll << 20)));
-  // A UTF-16 file's lines are those of its text.
+  // A mark belongs to no line, and a UTF-16 file's lines are those of its text. A reader that
+  // has not read the file yet looks at its first bytes here.
+  TextMark mark = decoder_ ? (decoder_->BigEndian() ? TextMark::Utf16BE : TextMark::Utf16LE)
+                           : (markLength_ > 0 ? TextMark::Utf8 : TextMark::None);
+  if (!marked_) {
+    char head[3];
+    const ssize_t n = pread(fd_.fd(), head, sizeof head, 0);
+    mark = MarkAt(std::string_view(head, n > 0 ? static_cast<size_t>(n) : 0));
+  }
   std::optional<Utf16Decoder> decoder;
   Buffer text;
-  if (decoder_) {
-    decoder.emplace(decoder_->BigEndian());
+  if (mark == TextMark::Utf16LE || mark == TextMark::Utf16BE) {
+    decoder.emplace(mark == TextMark::Utf16BE);
     text.resize(2 * chunk.size() + 16);
   }
   size_t breaks = 0;
-  off_t offset = static_cast<off_t>(markLength_);  // a mark belongs to no line
+  off_t offset = static_cast<off_t>(MarkLength(mark));
   bool any = false;
   char previous = 0;
   for (;;) {

@@ -271,6 +271,20 @@ TEST(SearchRun, Utf16FilesAreSearchedAsTheirUtf8Text) {
     return r.statuses;
   };
   EXPECT_EQ(statuses("le.txt"), statuses("u8.txt"));
+  // The fast run counts the lines aside when it pumps at a hit, on one thread or several.
+  std::string lines;
+  for (int i = 0; i < 120; ++i) lines += i == 75 ? "hit\n" : "line\n";
+  t.Write("count/a.txt", Utf16Of(lines, false));
+  for (unsigned threads : {1u, 3u}) {
+    Recorder r({"hit", false, true});
+    r.pumpAlways = true;
+    SearchRun run(t.Path("count/"), "*", false, r);
+    run.SetBlockSize(64);
+    run.SetThreads(threads);
+    run.Run();
+    EXPECT_THAT(r.statuses,
+                ElementsAre("Searching : a.txt.....in Line : 50/120", "Finished Searching"));
+  }
 
   t.Write("bad/odd.txt", std::string("\xFF\xFE"
                                      "b\0e\0t\0a\0A",
