@@ -16,7 +16,8 @@ if [ "$cold" = 1 ] && [ "$(id -u)" -ne 0 ]; then
 fi
 runs="${RUNS:-5}"
 "$root/scripts/install-deps" ripgrep hyperfine time >&2
-tree="$("$here/kernel-tree")"
+# KERNEL_TREE names an unpacked tree to use instead of the one bench/kernel-tree makes.
+tree="${KERNEL_TREE:-$("$here/kernel-tree")}"
 (cd "$root" && cmake --preset default >/dev/null && cmake --build --preset default -j2 --target vorn-find >&2)
 vorn="$root/build/default/search/vorn-find"
 work="$(mktemp -d)"
@@ -31,7 +32,11 @@ timed() {
   python3 -c 'import json,sys; r=json.load(open(sys.argv[1]))["results"]; print(*[x["median"] for x in r], *[x["user"] + x["system"] for x in r])' \
     "$work/h.json"
 }
-peak_mb() { { /usr/bin/time -f %M "$@" >/dev/null; } 2>&1 | awk '{ printf "%.1f", $1 / 1024 }'; }
+# The command's own messages (vorn-find's binary files, say) stay out of the figure.
+peak_mb() {
+  /usr/bin/time -f %M -o "$work/peak_mb" "$@" >/dev/null 2>&1 || true
+  awk '{ printf "%.1f", $1 / 1024 }' "$work/peak_mb"
+}
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 
 # name | vorn-find args | rg args | grep args | output | query
@@ -136,7 +141,7 @@ fi
 
 # The literal query's hits, as (file, 0-based line), must equal grep's (grep counts from 1,
 # and the recursive listing skips names beginning with ".").
-"$vorn" -r -c "$tree" '*.*' PM_RESUME >"$work/vorn.txt"
+"$vorn" -r -c -a "$tree" '*.*' PM_RESUME >"$work/vorn.txt"
 grep -rnFZa PM_RESUME "$tree" >"$work/grep.txt" || true
 python3 - "$work/vorn.txt" "$work/grep.txt" <<'PY'
 import re, sys
