@@ -32,10 +32,11 @@ timed() {
   python3 -c 'import json,sys; r=json.load(open(sys.argv[1]))["results"]; print(*[x["median"] for x in r], *[x["user"] + x["system"] for x in r])' \
     "$work/h.json"
 }
-# The command's own messages (vorn-find's binary files, say) stay out of the figure.
+# The command's own messages (vorn-find's binary files, say) stay out of the figure; time
+# puts a line on a failing status before it.
 peak_mb() {
   /usr/bin/time -f %M -o "$work/peak_mb" "$@" >/dev/null 2>&1 || true
-  awk '{ printf "%.1f", $1 / 1024 }' "$work/peak_mb"
+  awk 'END { printf "%.1f", $1 / 1024 }' "$work/peak_mb"
 }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 
