@@ -19,6 +19,7 @@
 #include "DesignFont.h"
 #include "DesignPalette.h"
 #include "ErrorBox.h"
+#include "FileMask.h"
 #include "MainWindowHabits.h"
 #include "QueryHistory.h"
 #include "ResultActions.h"
@@ -490,6 +491,11 @@ void TForm1::Do_the_search() {
   ComboBox3->setEditText(FromBytes(directory));
   results_->Clear();
   const std::string mask = ToBytes(ComboBox1->currentText());
+  // A mask that cannot mean what it says is refused before anything is searched.
+  if (const FileMask files(mask); !files.Fault().empty()) {
+    ShowErrorBox(this, FromBytes("File search: " + files.Fault()));
+    return;
+  }
 
   Listener listener(*this);
   SearchRun run(directory, mask, Checkbox3->Checked(), listener);

@@ -25,6 +25,14 @@ bool FileReader::OpenAt(int dirFd, const char* name) {
   totalRead_ = 0;
   eof_ = failed_ = wholeFileInBuffer_ = partial_ = false;
   carried_ = 0;
+  marked_ = false;
+  markLength_ = 0;
+  produced_ = 0;
+  atHead_ = true;
+  headNul_.reset();
+  decoder_.reset();
+  rawAt_ = rawFill_ = 0;
+  rawEof_ = false;
   // O_NONBLOCK: opening a FIFO must not wait for a writer.
   fd_.Reset(openat(dirFd, name, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
   if (!fd_.ok()) return false;
@@ -50,6 +58,7 @@ bool FileReader::OpenAt(int dirFd, const char* name) {
 }
 
 bool FileReader::ReadMore() {
+  if (decoder_) return DecodeMore();
   ssize_t n;
   do {
     n = read(fd_.fd(), buffer_.data() + fill_, buffer_.size() - fill_);
@@ -60,9 +69,96 @@ bool FileReader::ReadMore() {
   }
   fill_ += static_cast<size_t>(n);
   totalRead_ += n;
+  produced_ += n;
   // A file read up to the size it had when opened is taken as complete: no extra read call.
   if (n == 0 || (expectedSize_ > 0 && totalRead_ >= expectedSize_)) eof_ = true;
+  if (!marked_) {
+    TakeMark();
+    if (decoder_) return DecodeMore();
+  }
   return true;
+}
+
+// Looks at the file's first bytes, before any block is out: a UTF-8 mark is dropped, and a
+// UTF-16 mark has the rest of the file decoded.
+void FileReader::TakeMark() {
+  const std::string_view head(buffer_.data(), fill_);
+  // Two bytes decide, three for a UTF-8 mark; the first read nearly always holds them.
+  if (!eof_ && (head == "\xEF" || head == "\xEF\xBB" || head == "\xFF" || head == "\xFE")) return;
+  marked_ = true;
+  const TextMark mark = MarkAt(head);
+  markLength_ = MarkLength(mark);
+  if (mark == TextMark::None) return;
+  std::memmove(buffer_.data(), buffer_.data() + markLength_, fill_ - markLength_);
+  fill_ -= markLength_;
+  produced_ -= static_cast<long long>(markLength_);
+  if (mark == TextMark::Utf8) return;
+  // The bytes read so far become the first raw bytes to decode.
+  decoder_.emplace(mark == TextMark::Utf16BE);
+  if (raw_.size() < buffer_.size()) {
+    raw_.resize(buffer_.size());
+    raw_.shrink_to_fit();
+  }
+  std::memcpy(raw_.data(), buffer_.data(), fill_);
+  rawAt_ = 0;
+  rawFill_ = fill_;
+  rawEof_ = eof_;
+  eof_ = false;
+  fill_ = 0;
+  produced_ = 0;
+}
+
+// Decodes raw bytes into the buffer, reading more as needed; adds at least one byte unless
+// the text is over or the buffer is full.
+bool FileReader::DecodeMore() {
+  for (;;) {
+    if (rawAt_ == rawFill_ && !rawEof_) {
+      ssize_t n;
+      do {
+        n = read(fd_.fd(), raw_.data(), raw_.size());
+      } while (n < 0 && errno == EINTR);
+      if (n < 0) {
+        failed_ = true;
+        return false;
+      }
+      rawAt_ = 0;
+      rawFill_ = static_cast<size_t>(n);
+      totalRead_ += n;
+      if (n == 0 || (expectedSize_ > 0 && totalRead_ >= expectedSize_)) rawEof_ = true;
+    }
+    size_t used = 0;
+    const size_t made =
+        decoder_->Decode(std::string_view(raw_.data() + rawAt_, rawFill_ - rawAt_),
+                         buffer_.data() + fill_, buffer_.size() - fill_, used, rawEof_);
+    rawAt_ += used;
+    fill_ += made;
+    produced_ += static_cast<long long>(made);
+    if (rawEof_ && rawAt_ == rawFill_ && decoder_->Idle()) eof_ = true;
+    if (made > 0 || eof_ || fill_ == buffer_.size()) return true;
+  }
+}
+
+bool FileReader::HeadHasNul() {
+  if (decoder_) return false;
+  if (!headNul_) {
+    const size_t want = kBinaryHead - markLength_;
+    if (atHead_ && (eof_ || fill_ >= want)) {
+      headNul_ = std::memchr(buffer_.data(), 0, std::min(fill_, want)) != nullptr;
+    } else {
+      // The head has left the buffer (or is not all read yet): read it aside.
+      std::vector<char> head(kBinaryHead);
+      size_t have = 0;
+      while (have < head.size()) {
+        const ssize_t n =
+            pread(fd_.fd(), head.data() + have, head.size() - have, static_cast<off_t>(have));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        have += static_cast<size_t>(n);
+      }
+      headNul_ = std::memchr(head.data(), 0, have) != nullptr;
+    }
+  }
+  return *headNul_;
 }
 
 bool FileReader::NextBlock(std::string_view& block) {
@@ -75,6 +171,7 @@ bool FileReader::NextBlock(std::string_view& block) {
     fill_ = fill_ - consumed_ + keep;
     carried_ = keep;
     consumed_ = 0;
+    atHead_ = false;
     wholeFileInBuffer_ = false;  // lines handed out are gone: CountLines reads the file again
   }
   partial_ = false;
@@ -82,7 +179,7 @@ bool FileReader::NextBlock(std::string_view& block) {
   size_t scanned = carried_;  // no usable break before this offset
   for (;;) {
     if (eof_) {
-      if (totalRead_ == static_cast<long long>(fill_)) wholeFileInBuffer_ = true;
+      if (produced_ == static_cast<long long>(fill_)) wholeFileInBuffer_ = true;
       // After the piece of a long line this may hold only the carried bytes: the file ends
       // with that line, and a query at its very end is seen there.
       if (fill_ == 0) return false;
@@ -127,19 +224,46 @@ std::optional<size_t> FileReader::CountLines(const std::atomic<bool>* cancel) {
   // Sized to the file: a status asks for the lines of many small files.
   const long long fits = std::max(expectedSize_ + 1, 4096ll);
   Buffer chunk(static_cast<size_t>(std::min(fits, 1ll << 20)));
+  // A mark belongs to no line, and a UTF-16 file's lines are those of its text. A reader that
+  // has not read the file yet looks at its first bytes here.
+  TextMark mark = decoder_ ? (decoder_->BigEndian() ? TextMark::Utf16BE : TextMark::Utf16LE)
+                           : (markLength_ > 0 ? TextMark::Utf8 : TextMark::None);
+  if (!marked_) {
+    char head[3];
+    const ssize_t n = pread(fd_.fd(), head, sizeof head, 0);
+    mark = MarkAt(std::string_view(head, n > 0 ? static_cast<size_t>(n) : 0));
+  }
+  std::optional<Utf16Decoder> decoder;
+  Buffer text;
+  if (mark == TextMark::Utf16LE || mark == TextMark::Utf16BE) {
+    decoder.emplace(mark == TextMark::Utf16BE);
+    text.resize(2 * chunk.size() + 16);
+  }
   size_t breaks = 0;
-  off_t offset = 0;
+  off_t offset = static_cast<off_t>(MarkLength(mark));
+  bool any = false;
   char previous = 0;
   for (;;) {
     if (cancel && cancel->load(std::memory_order_relaxed)) return std::nullopt;
     const ssize_t n = pread(fd_.fd(), chunk.data(), chunk.size(), offset);
-    if (n <= 0) break;
-    breaks += CountBreaks(chunk.data(), chunk.data() + n);
-    if (previous == '\r' && chunk[0] == '\n') --breaks;  // CR LF split between two chunks
-    previous = chunk[static_cast<size_t>(n) - 1];
+    const bool last = n <= 0;
+    const char* b = chunk.data();
+    size_t length = last ? 0 : static_cast<size_t>(n);
+    if (decoder) {
+      size_t used = 0;
+      length = decoder->Decode(std::string_view(b, length), text.data(), text.size(), used, last);
+      b = text.data();
+    }
+    if (length > 0) {
+      breaks += CountBreaks(b, b + length);
+      if (previous == '\r' && b[0] == '\n') --breaks;  // CR LF split between two chunks
+      previous = b[length - 1];
+      any = true;
+    }
+    if (last) break;
     offset += n;
   }
-  return breaks + ((offset > 0 && !IsBreakByte(previous)) ? 1 : 0);
+  return breaks + ((any && !IsBreakByte(previous)) ? 1 : 0);
 }
 
 bool FolderCache::Open(FileReader& reader, const std::string& path) {

@@ -2,6 +2,8 @@
 // memory bounded by the block size. Small files come in one block. A line longer than the
 // buffer comes in pieces: such a block is Partial(), and the block after it begins with the
 // last Carried() bytes of the piece before, so a query that spans the cut is still seen.
+// The blocks hold the file's text: a UTF-16 file with a byte-order mark comes decoded to
+// UTF-8, and a UTF-8 mark at the start is left out, so it belongs to no line.
 #pragma once
 
 #include <atomic>
@@ -14,6 +16,7 @@
 #include <vector>
 
 #include "Fd.h"
+#include "Utf16Text.h"
 
 namespace vorn {
 
@@ -63,6 +66,13 @@ class FileReader {
   // Bytes at the start of the last block that repeat the end of the piece before it.
   size_t Carried() const { return carried_; }
   long long Size() const { return expectedSize_; }
+  // The open file is UTF-16 with a mark; known once the first block is out.
+  bool Utf16() const { return decoder_.has_value(); }
+
+  // Whether the file's first kBinaryHead bytes hold a NUL byte (never for UTF-16 text).
+  // Asked once a block is out; the answer is kept for the file.
+  static constexpr size_t kBinaryHead = size_t{64} << 10;
+  bool HeadHasNul();
 
   // Number of lines of the whole open file, counted without disturbing NextBlock; nullopt when
   // cancel was set meanwhile.
@@ -70,6 +80,8 @@ class FileReader {
 
  private:
   bool ReadMore();
+  bool DecodeMore();
+  void TakeMark();
 
   Fd fd_;
   long long expectedSize_ = 0;
@@ -88,6 +100,17 @@ class FileReader {
   size_t overlap_ = 0;
   bool wholeLines_ = false;
   size_t blockSize_ = size_t{1} << 20;
+  // What the file begins with: decided at its first read.
+  bool marked_ = false;
+  size_t markLength_ = 0;
+  long long produced_ = 0;  // bytes of text put into the buffer since the file was opened
+  bool atHead_ = true;      // the buffer begins with the text's first byte
+  std::optional<bool> headNul_;
+  // A UTF-16 file: its bytes are read into raw_ and decoded into the buffer.
+  std::optional<Utf16Decoder> decoder_;
+  Buffer raw_;
+  size_t rawAt_ = 0, rawFill_ = 0;
+  bool rawEof_ = false;
 };
 
 // Opens files by their full paths, keeping the folder of the last one open: the files of one

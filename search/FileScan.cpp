@@ -1,6 +1,7 @@
 #include "FileScan.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "LineBreaks.h"
 #include "txthandling.h"
@@ -30,6 +31,7 @@ FileScan::End FileScan::Run(FileReader& reader, std::shared_ptr<const LineMatche
   line_ = 0;
   firstLine_ = firstLine;
   openLine_ = long_ = false;
+  binary_ = false;
   counted_ = true;
   reader.SetOverlap(OverlapFor(*matcher_));
   std::string_view block;
@@ -84,7 +86,7 @@ bool FileScan::Block(std::string_view block, size_t carried, bool partial) {
     long_ = true;
     longDecide_ = line_ >= firstLine_;
     longFirst_ = true;
-    longFound_ = longInk_ = false;
+    longFound_ = longInk_ = longNul_ = false;
     shown_.clear();
     if (!LongPiece(std::string_view(regionEnd, static_cast<size_t>(e - regionEnd)), 0, false))
       return false;
@@ -157,8 +159,19 @@ const char* FileScan::FinishLine(const char* cursor, const char* end, bool& goOn
     next = SkipBreak(lineEnd, end);
     ++line_;
   }
-  if (hit || matcher_->IsHit(text)) goOn = hooks_.Hit(index, text.substr(0, kShownLineBytes));
+  if (hit || matcher_->IsHit(text))
+    goOn = hooks_.Hit(index, text.substr(0, kShownLineBytes), Binary(text));
   return next;
+}
+
+// A file is binary when its head holds a NUL byte, or a hit line does; its hits are marked
+// from then on. Only looked at where the matcher asks, and only at hits, so a search costs
+// nothing for it. UTF-16 text is never binary.
+bool FileScan::Binary(std::string_view line, bool nul) {
+  if (!matcher_->Options().tellBinary || reader_->Utf16()) return false;
+  if (!binary_)
+    binary_ = nul || reader_->HeadHasNul() || std::memchr(line.data(), 0, line.size()) != nullptr;
+  return binary_;
 }
 
 // One piece of a long line; its first context bytes repeat the end of the piece before.
@@ -170,12 +183,14 @@ bool FileScan::LongPiece(std::string_view piece, size_t context, bool ends) {
       shown_.append(fresh.substr(0, kShownLineBytes - shown_.size()));
     if (!longFound_) longFound_ = matcher.CountsIn(piece, longFirst_, ends);
     if (!longInk_ && matcher.BlankQuery()) longInk_ = !Trimmed(fresh).empty();
+    if (!longNul_ && matcher.Options().tellBinary)
+      longNul_ = std::memchr(fresh.data(), 0, fresh.size()) != nullptr;
   }
   longFirst_ = false;
   if (!ends) return hooks_.Passed(line_);
   long_ = false;
   if (longDecide_ && longFound_ && (longInk_ || !matcher.BlankQuery()) &&
-      !hooks_.Hit(line_, shown_))
+      !hooks_.Hit(line_, shown_, Binary({}, longNul_)))
     return false;
   if (next_) Switch();
   return true;

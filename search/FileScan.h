@@ -24,8 +24,10 @@ class FileScan {
   class Hooks {
    public:
     virtual ~Hooks() = default;
-    // The line index is a hit; shown is its first kShownLineBytes bytes. False stops the scan.
-    virtual bool Hit(size_t index, std::string_view shown) = 0;
+    // The line index is a hit; shown is its first kShownLineBytes bytes. binary: the matcher
+    // asks to tell binary files and this one is (a NUL byte in its head or in a hit line so
+    // far). False stops the scan.
+    virtual bool Hit(size_t index, std::string_view shown, bool binary) = 0;
     // A stretch scanned; index is the line under way. False stops the scan.
     virtual bool Passed(size_t index) = 0;
   };
@@ -52,6 +54,8 @@ class FileScan {
   const char* FinishLine(const char* cursor, const char* end, bool& goOn, bool hit = false);
   bool LongPiece(std::string_view piece, size_t context, bool ends);
   void Switch();
+  // Whether the hit line (holding a NUL byte where nul) makes or finds the file binary.
+  bool Binary(std::string_view line, bool nul = false);
 
   Hooks& hooks_;
   FileReader* reader_ = nullptr;
@@ -66,6 +70,8 @@ class FileScan {
   bool longFirst_ = false;
   bool longFound_ = false;
   bool longInk_ = false;
+  bool longNul_ = false;
+  bool binary_ = false;  // the file is known to be binary
   std::string shown_;
 };
 

@@ -17,6 +17,7 @@ const char* const kFindHelp =
     "  -w, --whole-word      find whole words only\n"
     "  -i, --ignore-case     ignore letter case (the default)\n"
     "  -s, --case-sensitive  match case (also --match-case)\n"
+    "  -a, --text            list the lines of binary files too, byte for byte\n"
     "  -j, --threads=N       read and search on N threads (default: the number of CPUs)\n"
     "  -c, --count           print PATH:N, the number of hit lines, for each file with a hit\n"
     "  -l, --files-with-matches\n"
@@ -29,7 +30,12 @@ const char* const kFindHelp =
     "      --version         print the version and exit\n"
     "\n"
     "MASK is a file-name wildcard (\"*\" any run, \"?\" one character, case ignored), or\n"
-    "several separated by \";\" (\"*.c;*.h\").\n"
+    "several separated by \";\" (\"*.c; *.h\"). A part beginning with \"!\" leaves files\n"
+    "out (\"!*.min.js\"); one that also ends in \"/\" leaves folders out, unlisted and not\n"
+    "entered (\"!build/\"). A MASK of exclusions only takes every other file.\n"
+    "A file with a NUL byte in its first 64 KiB or in a found line is binary: instead of its\n"
+    "lines, \"vorn-find: PATH: binary file matches\" goes to standard error. UTF-16 files\n"
+    "with a byte-order mark are searched and printed as UTF-8 text.\n"
     "Exit status: 0 when a line was found, 1 when none, 2 on an error.\n";
 
 namespace {
@@ -43,6 +49,7 @@ constexpr option kLongOptions[] = {
     {"ignore-case", no_argument, nullptr, 'i'},
     {"case-sensitive", no_argument, nullptr, 's'},
     {"match-case", no_argument, nullptr, 's'},
+    {"text", no_argument, nullptr, 'a'},
     {"threads", required_argument, nullptr, 'j'},
     {"count", no_argument, nullptr, 'c'},
     {"files-with-matches", no_argument, nullptr, 'l'},
@@ -54,7 +61,7 @@ constexpr option kLongOptions[] = {
     {nullptr, 0, nullptr, 0},
 };
 // The leading ":" has a missing argument reported as ':' rather than '?'.
-constexpr const char* kShortOptions = ":rwiscj:lh";
+constexpr const char* kShortOptions = ":rwiscaj:lh";
 
 bool ParseThreads(std::string_view text, unsigned& threads) {
   unsigned value = 0;
@@ -77,6 +84,7 @@ FindArgs Error(std::string message) {
 FindArgs ParseFindArgs(int argc, char** argv) {
   FindArgs args;
   bool count = false, files = false, vimgrep = false;
+  args.options.tellBinary = true;
   opterr = 0;  // the messages are ours
   optind = 0;  // 0 also resets getopt's state, so the parse may run more than once
   for (;;) {
@@ -117,6 +125,9 @@ FindArgs ParseFindArgs(int argc, char** argv) {
                        "' for '--color' (auto, always or never)");
         break;
       }
+      case 'a':
+        args.options.tellBinary = false;
+        break;
       case 'j':
         if (!ParseThreads(optarg, args.threads))
           return Error("invalid thread count '" + std::string(optarg) +

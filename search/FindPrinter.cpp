@@ -82,7 +82,7 @@ FindColors FindColors::FromGrepColors(const char* spec) {
 }
 
 FindPrinter::FindPrinter(const SearchOptions& options, FindStyle style)
-    : matcher_(options), style_(std::move(style)) {
+    : matcher_(options), style_(std::move(style)), errorsToTerminal_(isatty(STDERR_FILENO) == 1) {
   out_.reserve(style_.terminal ? 8192 : kFlushAt + 8192);
 }
 
@@ -90,6 +90,22 @@ void FindPrinter::Results(std::span<const SearchHit> hits) {
   for (const SearchHit& hit : hits) {
     if (failed_) return;
     found_ = true;
+    if (hit.binary &&
+        (style_.output == FindOutput::Lines || style_.output == FindOutput::Vimgrep)) {
+      if (hit.path == binaryPath_) continue;
+      binaryPath_.assign(hit.path);
+      // The lines before it go out first, so the two streams keep their order when joined.
+      Write();
+      if (failed_) return;
+      std::string note = "vorn-find: ";
+      if (errorsToTerminal_)
+        AppendForTerminal(note, hit.path);
+      else
+        note.append(hit.path);
+      note += ": binary file matches\n";
+      WriteAll(STDERR_FILENO, note);
+      continue;
+    }
     if (style_.output == FindOutput::Lines && !style_.colors) {
       if (style_.terminal) {
         line_.clear();

@@ -51,7 +51,8 @@ struct FindStyle {
   std::optional<FindColors> colors;  // coloured output
 };
 
-// A failed write stops the run.
+// A failed write stops the run. A binary file's hit lines print nothing; the first of them says
+// "vorn-find: PATH: binary file matches" on standard error.
 class FindPrinter : public SearchListener {
  public:
   FindPrinter(const SearchOptions& options, FindStyle style);
@@ -92,6 +93,8 @@ class FindPrinter : public SearchListener {
   std::string line_;  // at a terminal: the line before it is made safe
   std::string file_;  // the file whose hits are being counted
   size_t fileHits_ = 0;
+  bool errorsToTerminal_;
+  std::string binaryPath_;  // the binary file last told of
   bool found_ = false;
   bool failed_ = false;
   int error_ = 0;

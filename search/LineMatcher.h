@@ -12,6 +12,8 @@ struct SearchOptions {
   std::string query;  // untrimmed bytes
   bool wholeWord = false;
   bool matchCase = false;
+  // Hits in binary files are marked as such (the command line tells of them instead).
+  bool tellBinary = false;
   bool operator==(const SearchOptions&) const = default;
 };
 

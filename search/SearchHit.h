@@ -15,6 +15,7 @@ struct SearchHit {
   std::string_view path;      // the file's full path, bytes as listed
   std::size_t lineIndex = 0;  // 0-based
   std::string_view text;      // the line as shown: at most its first 4096 bytes
+  bool binary = false;        // asked for by the search: the file holds NUL bytes
 };
 
 // Appends the hit's result line: path " (" index ")  :  " text.

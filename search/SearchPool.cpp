@@ -26,14 +26,14 @@ class SearchPool::Hooks : public FileScan::Hooks {
   Hooks(SearchPool& pool, size_t index, long long size, std::vector<Outcome>& unpublished)
       : pool_(pool), index_(index), size_(size), unpublished_(unpublished) {}
 
-  bool Hit(size_t index, std::string_view shown) override {
-    batch_.events.push_back({true, index, batch_.texts.size(), shown.size()});
+  bool Hit(size_t index, std::string_view shown, bool binary) override {
+    batch_.events.push_back({true, binary, index, batch_.texts.size(), shown.size()});
     batch_.texts.append(shown);
     return batch_.Bytes() < kBatchBytes || Flush();
   }
   bool Passed(size_t index) override {
     if (pool_.stopping_.load(std::memory_order_relaxed)) return false;
-    batch_.events.push_back({false, index, 0, 0});
+    batch_.events.push_back({false, false, index, 0, 0});
     return ++stretches_ < kBatchStretches || Flush();
   }
   // The file's last findings; a file without any costs no turn at the lock here, and its

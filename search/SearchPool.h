@@ -31,6 +31,7 @@ using EntryList = std::deque<std::string>;
 // A hit line, or a stretch scanned in the line under way.
 struct ScanEvent {
   bool hit = false;
+  bool binary = false;  // a hit in a file found binary
   size_t line = 0;
   size_t textStart = 0;
   size_t textLength = 0;

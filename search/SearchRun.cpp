@@ -149,6 +149,7 @@ void SearchRun::StartFile(const std::string& entry, long long size) {
   fileDone_ = false;
   fileSize_ = size;
   fileLines_.reset();
+  fileBinary_ = false;
   if (countCancel_) countCancel_->store(true);
   countCancel_.reset();
   counting_ = {};
@@ -230,7 +231,7 @@ SearchRun::Step SearchRun::ReplayFile(EntryList& files, size_t index) {
           if (resumeAt && e.line >= *resumeAt) return ResumeFile(files, index, *resumeAt);
           currentLine_ = lastLine = e.line;
           if (e.hit) {
-            Report(batch.Text(e), e.line);
+            Report(batch.Text(e), e.line, e.binary);
             if (PumpPoint() == Step::Stop) return Step::Stop;
           } else if (listener_.PumpDue()) {
             if (PumpNow() == Step::Stop) return Step::Stop;
@@ -262,8 +263,8 @@ SearchRun::Step SearchRun::ResumeFile(EntryList& files, size_t index, size_t fir
   return step;
 }
 
-bool SearchRun::Hit(size_t index, std::string_view shown) {
-  Report(shown, index);
+bool SearchRun::Hit(size_t index, std::string_view shown, bool binary) {
+  Report(shown, index, binary);
   Deliver();  // shown lies in the scan's buffer, which moves on
   currentLine_ = index;
   if (PumpPoint() == Step::Stop) return false;
@@ -353,8 +354,8 @@ void SearchRun::ReportStatus() {
   listener_.Status(text);
 }
 
-void SearchRun::Report(std::string_view shown, size_t index) {
-  hits_.push_back(SearchHit{path_, index, shown});
+void SearchRun::Report(std::string_view shown, size_t index, bool binary) {
+  hits_.push_back(SearchHit{path_, index, shown, binary});
 }
 
 void SearchRun::Deliver() {
@@ -383,7 +384,10 @@ SearchRun::Step SearchRun::SearchBlockLineByLine(std::string_view block) {
     if (PumpPoint() == Step::Stop) return Step::Stop;
     if (!Trimmed(line).empty()) {
       if (matcher_->IsHit(line)) {
-        Report(line.substr(0, kShownLineBytes), i);
+        // As the fast scan tells a binary file: by its head, or a NUL in a hit line.
+        if (matcher_->Options().tellBinary && !reader_.Utf16() && !fileBinary_)
+          fileBinary_ = reader_.HeadHasNul() || line.find('\0') != std::string_view::npos;
+        Report(line.substr(0, kShownLineBytes), i, fileBinary_);
         Deliver();
       }
       PumpPoint(false);

@@ -78,9 +78,9 @@ class SearchRun : private FileScan::Hooks {
   Step PumpNow(bool checkStop = true);
   void ReportStatus();
   bool SwitchOptionsIfChanged();
-  void Report(std::string_view shown, size_t index);
+  void Report(std::string_view shown, size_t index, bool binary);
   void Deliver();
-  bool Hit(size_t index, std::string_view shown) override;
+  bool Hit(size_t index, std::string_view shown, bool binary) override;
   bool Passed(size_t index) override;
   void StartFile(const std::string& entry, long long size);
   Step SearchFile(const std::string& entry, size_t firstLine);
@@ -161,6 +161,7 @@ class SearchRun : private FileScan::Hooks {
   size_t lineBase_ = 0;  // line by line: index of the current block's first line
   size_t currentLine_ = 0;
   std::optional<size_t> fileLines_;
+  bool fileBinary_ = false;  // line by line: the file searched is known to be binary
   // A large file's lines are counted aside, so the window keeps pumping meanwhile.
   std::future<std::optional<size_t>> counting_;
   std::shared_ptr<std::atomic<bool>> countCancel_;

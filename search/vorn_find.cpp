@@ -16,6 +16,7 @@
 
 #include "FastStrings.h"
 #include "Fd.h"
+#include "FileMask.h"
 #include "FindArgs.h"
 #include "FindPrinter.h"
 #include "SearchRun.h"
@@ -72,6 +73,10 @@ int RunFind(int argc, char** argv) {
       break;
   }
 
+  if (const FileMask mask(args.mask); !mask.Fault().empty()) {
+    std::fprintf(stderr, "vorn-find: %s\n", mask.Fault().c_str());
+    return kError;
+  }
   if (const int error = DirectoryError(args.directory)) {
     std::fprintf(stderr, "vorn-find: %s: %s\n", args.directory.c_str(), std::strerror(error));
     return kError;

@@ -11,45 +11,11 @@
 #include <utility>
 
 #include "Fd.h"
+#include "FileMask.h"
 
 namespace vorn {
 
 namespace {
-
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
-
-// Length of the character that starts at text[i]: "?" stands for one character, and a
-// UTF-8 name's character may span several bytes.
-size_t CharLength(std::string_view text, size_t i) {
-  size_t n = 1;
-  if (static_cast<unsigned char>(text[i]) >= 0xC0)
-    while (i + n < text.size() && (static_cast<unsigned char>(text[i + n]) & 0xC0) == 0x80) ++n;
-  return n;
-}
-
-bool WildcardMatches(std::string_view name, std::string_view mask) {
-  size_t n = 0, m = 0;
-  size_t starMask = std::string_view::npos, starName = 0;
-  while (n < name.size()) {
-    if (m < mask.size() && mask[m] == '*') {
-      starMask = m++;
-      starName = n;
-    } else if (m < mask.size() && mask[m] == '?') {
-      n += CharLength(name, n);
-      ++m;
-    } else if (m < mask.size() && LowerAscii(mask[m]) == LowerAscii(name[n])) {
-      ++n;
-      ++m;
-    } else if (starMask != std::string_view::npos) {
-      m = starMask + 1;
-      n = ++starName;
-    } else {
-      return false;
-    }
-  }
-  while (m < mask.size() && mask[m] == '*') ++m;
-  return m == mask.size();
-}
 
 // Opens a directory to be read with getdents64, which spares the extra calls a DIR stream
 // makes for every directory of a large tree.
@@ -130,7 +96,7 @@ bool SameFolder(int fd, const Level& level) {
 // Depth first, holding at most kOpenLevels folders open, so a tree of any depth is listed
 // within the process's descriptor limit. Going back up to a closed level takes "..", checked
 // against the folder left; if it was moved meanwhile the names from the top lead back to it.
-void ListTree(int top, std::string& prefix, std::string_view mask, const DirectoryVisit& visit,
+void ListTree(int top, std::string& prefix, const FileMask& mask, const DirectoryVisit& visit,
               const FileSink& found) {
   std::vector<Level> stack;
   std::vector<std::string> names;  // the folders below top that lead to the deepest level
@@ -180,10 +146,10 @@ void ListTree(int top, std::string& prefix, std::string_view mask, const Directo
     const Entry& e = level.entries[level.next++];
     if (e.name[0] == '.') continue;
     if (e.kind == Kind::File) {
-      if (MaskMatches(e.name, mask)) found(prefix + e.name);
+      if (mask.TakesFile(e.name)) found(prefix + e.name);
       continue;
     }
-    if (e.kind != Kind::Directory) continue;
+    if (e.kind != Kind::Directory || !mask.TakesFolder(e.name)) continue;
     Fd sub = OpenDirectory(level.fd.fd(), e.name.c_str(), false);
     if (!sub.ok()) continue;
     if (visit && !visit()) return;
@@ -194,23 +160,10 @@ void ListTree(int top, std::string& prefix, std::string_view mask, const Directo
   }
 }
 
-bool OneMaskMatches(std::string_view name, std::string_view mask) {
-  if (WildcardMatches(name, mask)) return true;
-  return mask.size() >= 2 && mask.substr(mask.size() - 2) == ".*" &&
-         WildcardMatches(name, mask.substr(0, mask.size() - 2));
-}
-
 }  // namespace
 
 bool MaskMatches(std::string_view name, std::string_view mask) {
-  if (mask.find(';') == std::string_view::npos) return OneMaskMatches(name, mask);
-  while (!mask.empty()) {
-    const size_t end = std::min(mask.find(';'), mask.size());
-    const std::string_view part = mask.substr(0, end);
-    if (!part.empty() && OneMaskMatches(name, part)) return true;
-    mask.remove_prefix(std::min(end + 1, mask.size()));
-  }
-  return false;
+  return FileMask(mask).TakesFile(name);
 }
 
 int OpenFolder(const std::string& path, int flags) {
@@ -250,8 +203,9 @@ FileList ListFiles(std::string_view directory, std::string_view mask) {
   FileList out;
   const Fd handle(OpenFolder(dir, O_RDONLY));
   if (!handle.ok()) return out;
+  const FileMask files(mask);
   for (Entry& e : ReadEntries(handle.fd()))
-    if (e.kind == Kind::File && MaskMatches(e.name, mask)) out.push_back(std::move(e.name));
+    if (e.kind == Kind::File && files.TakesFile(e.name)) out.push_back(std::move(e.name));
   return out;
 }
 
@@ -268,7 +222,7 @@ void ListFilesRecursive(std::string_view directory, std::string_view mask,
   std::string prefix = AddTrailingBackslash(directory);
   // The top directory itself may be reached through a link; only links below it are not followed.
   const Fd top(OpenFolder(prefix, O_PATH));
-  if (top.ok()) ListTree(top.fd(), prefix, mask, visit, found);
+  if (top.ok()) ListTree(top.fd(), prefix, FileMask(mask), visit, found);
 }
 
 bool IsFileInUse(const std::string& path) {

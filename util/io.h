@@ -15,10 +15,8 @@ using FileList = std::vector<std::string>;
 // Returning false abandons the listing; what was collected so far is returned.
 using DirectoryVisit = std::function<bool()>;
 
-// The platform's file-name wildcard: "*" any run, "?" any one character, letters compared
-// without regard to ASCII case. A mask ending in ".*" also matches names without that
-// extension, so "*.*" matches every name. Several masks may stand in one, separated by ";"
-// ("*.c;*.h"): a name matches when any one of them does; empty parts are ignored.
+// Whether mask takes the file name: wildcards, parts separated by ";" and exclusions as
+// FileMask (FileMask.h) reads them.
 bool MaskMatches(std::string_view name, std::string_view mask);
 
 // Opens the folder at path with the given open flags (O_DIRECTORY is added), also when the
@@ -31,9 +29,10 @@ int OpenFolder(const std::string& path, int flags);
 FileList ListFiles(std::string_view directory, std::string_view mask);
 
 // Full paths of the regular files below directory whose bare names match mask, depth first,
-// each directory's entries in byte order. Names beginning with "." are skipped, files and
-// directories alike; links to directories are not followed; unreadable parts are skipped. A
-// tree of any depth is listed with a bounded number of descriptors open.
+// each directory's entries in byte order; folders the mask leaves out are not entered. Names
+// beginning with "." are skipped, files and directories alike; links to directories are not
+// followed; unreadable parts are skipped. A tree of any depth is listed with a bounded number of
+// descriptors open.
 FileList ListFilesRecursive(std::string_view directory, std::string_view mask,
                             const DirectoryVisit& visit = {});
 // The same, handing each path to found as soon as it is listed, so a search may begin on the

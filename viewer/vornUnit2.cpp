@@ -27,6 +27,7 @@
 #include "Fd.h"
 #include "RtfReader.h"
 #include "TextBytes.h"
+#include "Utf16Text.h"
 #include "txthandling.h"
 
 namespace vorn {
@@ -35,9 +36,11 @@ TForm2* Form2 = nullptr;
 
 namespace {
 
-// Strict UTF-8: any invalid or truncated sequence counts as an error.
+// Strict UTF-8: any invalid or truncated sequence counts as an error. A mark is text here:
+// the one that starts a file is dropped before, as the search drops it.
 bool DecodeUtf8(std::string_view bytes, QString* out) {
-  QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+  QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless |
+                                                     QStringConverter::Flag::ConvertInitialBom);
   *out = decoder(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
   return !decoder.hasError();
 }
@@ -163,6 +166,12 @@ int LinesIn(const QTextBlock& block) {
 }  // namespace
 
 QString DecodeForViewer(std::string_view bytes, bool* isUtf8) {
+  // A UTF-16 file shows the UTF-8 text the search found its lines in; a UTF-8 mark is no text.
+  std::string decoded;
+  if (DecodeMarkedUtf16(bytes, decoded))
+    bytes = decoded;
+  else if (MarkAt(bytes) == TextMark::Utf8)
+    bytes.remove_prefix(MarkLength(TextMark::Utf8));
   QString text;
   const bool utf8 = DecodeUtf8(bytes, &text);
   if (!utf8) text = Latin1(bytes);

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "ErrorBox.h"
+#include "ScopedSeam.h"
 #include "StyledTestKit.h"
 #include "TempTree.h"
 #include "TextBytes.h"
@@ -186,7 +187,8 @@ TEST_F(MainWindow, SearchFromTheQueryFieldShowsTheLinesAndFinishes) {
   EXPECT_EQ(form->SelectedRow(), -1);  // a new run clears the list and its selection
 }
 
-// The window and the command-line front end drive one engine: same tree, same lines.
+// The window and the command-line front end drive one engine: same tree, same lines (the
+// window lists a binary file's lines, as vorn-find -a does; a UTF-16 file's in UTF-8).
 TEST_F(MainWindow, GivesTheSameLinesAsTheCommandLine) {
   TempTree tree;
   std::string big;
@@ -196,16 +198,19 @@ TEST_F(MainWindow, GivesTheSameLinesAsTheCommandLine) {
   tree.Write("x/y/z.h", "static int a;\rint\n\n  int  \n");
   tree.Write("x/.hidden/w.c", "int hidden\n");
   tree.Write("nul.c", std::string("int\0zero\n", 9));
+  tree.Write("x/u16.c", std::string("\xFF\xFEi\0n\0t\0 \0\xE9\0\n\0", 14));
+  tree.Write("x/skip.txt", "int\n");
+  tree.Write("build/b.c", "int\n");
   for (bool whole : {false, true}) {
     Type(form->ComboBox3, FromBytes(tree.root()));
-    form->ComboBox1->setEditText(Q("*.*"));
+    form->ComboBox1->setEditText(Q("*.*; !*.TXT;!build/"));
     Type(form->ComboBox2, Q("int"));
     form->Checkbox1->SetChecked(whole);
     form->Checkbox3->SetChecked(true);
     form->Do_the_search();
     std::string expected;
-    const std::string command =
-        std::string(VORN_FIND_PATH) + " -r" + (whole ? " -w " : " ") + tree.root() + " '*.*' int";
+    const std::string command = std::string(VORN_FIND_PATH) + " -ra" + (whole ? " -w " : " ") +
+                                tree.root() + " '*.*;!*.txt;!build/' int";
     FILE* p = popen(command.c_str(), "r");
     ASSERT_NE(p, nullptr);
     char buf[4096];
@@ -216,7 +221,19 @@ TEST_F(MainWindow, GivesTheSameLinesAsTheCommandLine) {
     for (const std::string& line : Lines()) actual += line + "\n";
     EXPECT_EQ(actual, expected) << (whole ? "whole word" : "substring");
     EXPECT_GT(Lines().size(), 400u);
+    EXPECT_NE(actual.find("u16.c (0)  :  int \xC3\xA9\n"), std::string::npos);
+    EXPECT_EQ(actual.find("skip.txt"), std::string::npos);
+    EXPECT_EQ(actual.find("build/"), std::string::npos);
   }
+  // A mask that names a folder to search is refused before anything is searched.
+  std::vector<QString> errors;
+  const test::ScopedSeam<ErrorBoxShower> boxes(
+      SetErrorBoxShower, [&errors](QWidget*, const QString& text) { errors.push_back(text); });
+  form->ComboBox1->setEditText(Q("*.c;build/"));
+  form->Do_the_search();
+  EXPECT_THAT(errors, ElementsAre(Q("File search: mask part 'build/' names a folder; folders can "
+                                    "only be left out (\"!build/\")")));
+  EXPECT_TRUE(Idle());
 }
 
 TEST_F(MainWindow, SearchIsEnabledByTheTrimmedQueryOnly) {

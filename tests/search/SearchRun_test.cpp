@@ -197,6 +197,98 @@ TEST(SearchRun, FastRunMatchesLineByLineRunOnRandomFiles) {
       }
 }
 
+// The UTF-16 bytes of a UTF-8 text, with the mark.
+std::string Utf16Of(std::string_view utf8, bool bigEndian) {
+  std::string out = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+  const auto unit = [&](unsigned u) {
+    const char high = static_cast<char>(u >> 8), low = static_cast<char>(u & 0xFF);
+    out += bigEndian ? high : low;
+    out += bigEndian ? low : high;
+  };
+  for (size_t i = 0; i < utf8.size();) {
+    const auto b = static_cast<unsigned char>(utf8[i]);
+    const size_t n = b < 0x80 ? 1 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4;
+    unsigned c = n == 1 ? b : b & (0x7Fu >> n);
+    for (size_t k = 1; k < n; ++k) c = c << 6 | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
+    i += n;
+    if (c >= 0x10000) {
+      unit(0xD800 + ((c - 0x10000) >> 10));
+      unit(0xDC00 + (c & 0x3FF));
+    } else {
+      unit(c);
+    }
+  }
+  return out;
+}
+
+// A file with a UTF-16 mark gives the hits and line counts of its UTF-8 text, whatever the
+// read buffer cuts; a UTF-8 mark belongs to no line (Whole Word finds the word after it).
+// Bad units and a last odd byte show as U+FFFD.
+TEST(SearchRun, Utf16FilesAreSearchedAsTheirUtf8Text) {
+  TempTree t;
+  std::mt19937 rng(7);
+  const char* const pieces[] = {"beta",
+                                " ",
+                                "Stra\xC3\x9F"
+                                "e",
+                                "\xF0\x9F\x98\x80",
+                                "\r\n",
+                                "\r",
+                                "\n",
+                                "\xC3\xA9",
+                                "x"};
+  std::string text = "beta ";
+  for (int i = 0; i < 3000; ++i) text += pieces[rng() % std::size(pieces)];
+  t.Write("u8.txt", text);
+  t.Write("le.txt", Utf16Of(text, false));
+  t.Write("be.txt", Utf16Of(text, true));
+  t.Write("bm.txt", "\xEF\xBB\xBF" + text);
+  const auto named = [&t](std::vector<std::string> lines) {
+    for (std::string& line : lines) line.replace(t.root().size(), 6, "u8.txt");
+    return lines;
+  };
+  for (bool wholeWord : {false, true}) {
+    const SearchOptions o{"BETA", wholeWord, false};
+    const auto expected = Search(t.root(), "u8.txt", false, o, true);
+    ASSERT_GT(expected.size(), 20u);
+    for (const char* name : {"le.txt", "be.txt", "bm.txt"})
+      for (size_t block : {size_t{64}, size_t{1} << 20}) {
+        EXPECT_EQ(named(Search(t.root(), name, false, o, true, block)), expected) << name;
+        for (unsigned threads : {1u, 2u})
+          EXPECT_EQ(named(Search(t.root(), name, false, o, false, block, threads)), expected)
+              << name << block << threads;
+      }
+  }
+  // The status counts the text's lines, on one thread or several.
+  std::string lines;
+  for (int i = 0; i < 120; ++i) lines += i == 75 ? "hit\n" : "line\n";
+  t.Write("count/a.txt", Utf16Of(lines, false));
+  for (unsigned threads : {1u, 3u}) {
+    Recorder r({"hit", false, true});
+    r.pumpAlways = true;
+    SearchRun run(t.Path("count/"), "*", false, r);
+    run.SetBlockSize(64);
+    run.SetThreads(threads);
+    run.Run();
+    EXPECT_THAT(r.statuses,
+                ElementsAre("Searching : a.txt.....in Line : 50/120", "Finished Searching"));
+  }
+
+  t.Write("bad/odd.txt", std::string("\xFF\xFE"
+                                     "b\0e\0t\0a\0A",
+                                     11));
+  t.Write("bad/lone.txt", std::string("\xFE\xFF\xD8\x00\0b\0e\0t\0a\xDC\x00\0\n\xD8\x3D", 18));
+  const std::string bad = t.Path("bad/");
+  EXPECT_THAT(Search(bad, "*", false, {"beta", false, true}),
+              ElementsAre(bad + "lone.txt (0)  :  \xEF\xBF\xBD"
+                                "beta\xEF\xBF\xBD",
+                          bad + "odd.txt (0)  :  beta\xEF\xBF\xBD"));
+  EXPECT_THAT(Search(bad, "lone.txt", false, {"\xEF\xBF\xBD", false, true}),
+              ElementsAre(bad + "lone.txt (0)  :  \xEF\xBF\xBD"
+                                "beta\xEF\xBF\xBD",
+                          bad + "lone.txt (1)  :  \xEF\xBF\xBD"));
+}
+
 TEST(SearchRun, LineByLineStatusTexts) {
   TempTree t;
   std::string text;

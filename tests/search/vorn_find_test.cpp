@@ -204,6 +204,53 @@ TEST(VornFind, OutputModes) {
             "./sub/c.txt:1:3:\\x1b-needle-\\xc2\\x9b\n");
 }
 
+// A file with a NUL byte in its head, or in a found line, is binary: one line on standard
+// error instead of its lines, unless -a; UTF-16 text never is. Masks take exclusions.
+TEST(VornFind, BinaryFilesAndMasks) {
+  using namespace std::string_literals;
+  TempTree t;
+  const std::string pad(70000, 'p');
+  t.Write("a.bin", std::string("x\0y\nneedle one\nneedle two\n", 26));
+  t.Write("b.txt", "needle\n" + pad + "\nneedle \x01\n" + pad + "\nx\0y\n"s);
+  t.Write("c.log", "needle\n" + pad + "\nneedle\0late\nneedle after\n"s);
+  t.Write("d.u16", std::string("\xFF\xFEn\0e\0e\0d\0l\0e\0\0\0\n\0", 18));
+  t.Write("build/e.txt", "needle\n");
+  t.Write("sub/build.txt", "needle\n");
+  const std::string bin = "vorn-find: ./a.bin: binary file matches\n";
+  const std::string log = "./c.log (0)  :  needle\nvorn-find: ./c.log: binary file matches\n";
+  const std::string u16 = "./d.u16 (0)  :  needle" + std::string(1, '\0') + "\n";
+  struct Case {
+    const char* command;
+    int status;
+    std::string output;
+  };
+  const Case cases[] = {
+      {"$F . '*.bin' needle", 0, bin},
+      {"$F -a . '*.bin' needle", 0, "./a.bin (1)  :  needle one\n./a.bin (2)  :  needle two\n"},
+      {"$F --text . '*.bin' absent", 1, ""},
+      // A NUL after the head, in a line without a hit, leaves the file text.
+      {"$F . b.txt needle", 0, "./b.txt (0)  :  needle\n./b.txt (2)  :  needle \x01\n"},
+      {"$F -j1 . '*.log' needle", 0, log},
+      {"$F -j3 . '*.log;*.u16' needle", 0, log + u16},
+      // Parts are trimmed; "!" parts leave files and folders out.
+      {"$F -r . ' *.bin ; *.u16 ' needle", 0, bin + u16},
+      {"$F -r . '!*.bin;!*.LOG;!*.u16;!BUILD/' needle", 0,
+       "./b.txt (0)  :  needle\n./b.txt (2)  :  needle \x01\n./sub/build.txt (0)  :  needle\n"},
+      {"$F -r . '*.txt;!b*' needle", 0, "./build/e.txt (0)  :  needle\n"},
+      {"$F -r . 'build/' needle", 2,
+       "vorn-find: mask part 'build/' names a folder; folders can only be left out "
+       "(\"!build/\")\n"},
+      {"$F -r . '!sub/build.txt' needle", 2,
+       "vorn-find: mask part '!sub/build.txt' names a path; a part names a file or a folder "
+       "(\"!build/\")\n"},
+  };
+  for (const Case& c : cases) {
+    const Outcome o = RunIn(t.root(), c.command);
+    EXPECT_EQ(o.status, c.status) << c.command;
+    EXPECT_EQ(o.out, c.output) << c.command;
+  }
+}
+
 // The size of the write the process is blocked in on its standard output, or 0 when it ends
 // or never gets there.
 size_t PendingWriteSize(pid_t pid) {

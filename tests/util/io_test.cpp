@@ -9,6 +9,7 @@
 #include <stdexcept>
 
 #include "Browser.h"
+#include "FileMask.h"
 #include "ScopeExit.h"
 #include "ScopedSeam.h"
 #include "TempTree.h"
@@ -44,6 +45,32 @@ TEST(MaskMatches, SeveralMasksMatchWhenAnyDoesAndEmptyPartsCountForNothing) {
   EXPECT_FALSE(MaskMatches("a;b", "a;b"));              // ";" always separates
   EXPECT_FALSE(MaskMatches("a.c", ";;"));
   EXPECT_FALSE(MaskMatches("a.c", ""));
+}
+
+// Parts are trimmed; "!" parts leave files out, and "!...\/" parts leave folders out of a
+// listing, unentered; a mask of exclusions only takes every other file.
+TEST(ListFilesRecursive, ExclusionMasksLeaveFilesAndFoldersOut) {
+  TempTree t;
+  for (const char* name : {"a.c", "a.h", "a_test.c", "x.min.js", "x.js", "Build/b.c", "src/c.c",
+                           "src/build/d.h", "src/node_modules/e.js", "builder/f.c"})
+    t.Write(name, "");
+  const auto listed = [&t](const char* mask) {
+    std::vector<std::string> names;
+    for (const std::string& path : ListFilesRecursive(t.root(), mask))
+      names.push_back(path.substr(t.root().size()));
+    return names;
+  };
+  EXPECT_THAT(listed("*.c; *.h"), ElementsAre("Build/b.c", "a.c", "a.h", "a_test.c", "builder/f.c",
+                                              "src/build/d.h", "src/c.c"));
+  EXPECT_THAT(listed("*.c;*.h;!*_test.c;!build/"),
+              ElementsAre("a.c", "a.h", "builder/f.c", "src/c.c"));
+  EXPECT_THAT(listed(" ! *.MIN.js ; !node_modules/;*.js"), ElementsAre("x.js"));
+  EXPECT_THAT(listed("!*.c;!*.h;!bu*/"), ElementsAre("src/node_modules/e.js", "x.js", "x.min.js"));
+  EXPECT_THAT(ListFiles(t.root(), "!*.c;!*.js"), ElementsAre("a.h"));
+  EXPECT_TRUE(listed("!").empty());  // nothing left to take or leave: as an empty mask
+  for (const char* bad : {"src/", "*.c;!src/build/", "!src/*.c"})
+    EXPECT_FALSE(FileMask(bad).Fault().empty()) << bad;
+  EXPECT_TRUE(FileMask("*.c; !build/ ;;").Fault().empty());
 }
 
 TEST(ListFiles, BareNamesOfMatchingRegularFilesInByteOrder) {

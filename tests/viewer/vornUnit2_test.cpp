@@ -179,6 +179,33 @@ TEST_F(ViewerTest, LinesAreTheSearchsLinesInAUnicodeFile) {
   }
 }
 
+// A UTF-16 file shows its text, its lines the search's: the mark, the caret and "Line: x/y"
+// fall on the line the search found, given as the search shows it (UTF-8). A last odd byte
+// shows as U+FFFD; a UTF-8 mark shows as nothing, also on bytes that are not UTF-8.
+TEST_F(ViewerTest, Utf16FilesShowTheirTextOnTheSearchsLines) {
+  for (bool bigEndian : {false, true}) {
+    std::string bytes = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+    for (const char16_t u : std::u16string(u"one\r\ntwo Stra\u00DFe\rthree \U0001F600 four\n")) {
+      bytes += static_cast<char>(bigEndian ? u >> 8 : u & 0xFF);
+      bytes += static_cast<char>(bigEndian ? u & 0xFF : u >> 8);
+    }
+    tree_.Write("u16.txt", bytes + "A");
+    Show("u16.txt", 2, "three \xF0\x9F\x98\x80 four");
+    EXPECT_EQ(Doc()->toPlainText(),
+              QStringLiteral("one\ntwo Stra\u00DFe\nthree \U0001F600 four\n\uFFFD"));
+    EXPECT_EQ(RedPositions(), Range(15, 13));
+    EXPECT_EQ(Caret(), 15);
+    form_->ShowLinePosition();
+    EXPECT_EQ(form_->StatusPanelText(1), QStringLiteral("Line: 2/4"));
+  }
+  tree_.Write("mark.txt",
+              "\xEF\xBB\xBF"
+              "caf\xE9\n");
+  Show("mark.txt", 0, "caf\xE9");
+  EXPECT_EQ(Doc()->toPlainText(), QStringLiteral("caf\u00E9\n"));
+  EXPECT_EQ(RedPositions(), Range(0, 4));
+}
+
 // A hand-off to a minimised viewer restores it; a maximised one stays maximised.
 TEST_F(ViewerTest, AMinimisedViewerComesBackRestored) {
   tree_.Write("f.txt", "alpha\n");

@@ -1,6 +1,6 @@
 // Fuzz entry for the line splitter: the break scans and counts against a byte-by-byte
 // reading of the same buffer, and the file reader's blocks (tiny blocks, overlaps, whole-line
-// mode, from the first two bytes) against the file they were cut from.
+// mode, from the first two bytes) against the text of the file they were cut from.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -14,6 +14,7 @@
 #include "Fd.h"
 #include "FileReader.h"
 #include "LineBreaks.h"
+#include "Utf16Text.h"
 
 namespace {
 
@@ -54,14 +55,21 @@ void CheckScans(std::string_view s, size_t a, size_t b) {
   Check(vorn::CountBreaks(begin, end) == NaiveBreaks(s, 0, s.size()));
 }
 
-void CheckReader(std::string_view s, std::uint8_t mode) {
+void CheckReader(std::string_view bytes, std::uint8_t mode) {
   const vorn::Fd file(memfd_create("lines", MFD_CLOEXEC));
   if (!file.ok()) return;
-  for (size_t done = 0; done < s.size();) {
-    const ssize_t n = write(file.fd(), s.data() + done, s.size() - done);
+  for (size_t done = 0; done < bytes.size();) {
+    const ssize_t n = write(file.fd(), bytes.data() + done, bytes.size() - done);
     if (n <= 0) return;
     done += static_cast<size_t>(n);
   }
+  // The blocks hold the file's text: UTF-16 decoded, a UTF-8 mark left out.
+  std::string decoded;
+  std::string_view s = bytes;
+  if (vorn::DecodeMarkedUtf16(bytes, decoded))
+    s = decoded;
+  else if (vorn::MarkAt(bytes) == vorn::TextMark::Utf8)
+    s.remove_prefix(3);
   vorn::FileReader reader(size_t{1} + mode % 97);
   reader.SetOverlap(mode / 97 % 2 ? 0 : 1 + mode % 13);
   reader.SetWholeLines(mode >= 194);
