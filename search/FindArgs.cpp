@@ -24,6 +24,9 @@ const char* const kFindHelp =
     "\n"
     "MASK is a file-name wildcard (\"*\" any run, \"?\" one character, case ignored), or\n"
     "several separated by \";\" (\"*.c;*.h\").\n"
+    "Ignoring case, letters of the UTF-8 text compare by Unicode's simple case folding\n"
+    "(accented, Greek and Cyrillic letters too; \"k\" finds the Kelvin sign); bytes that\n"
+    "are not valid UTF-8 compare exactly.\n"
     "Exit status: 0 when a line was found, 1 when none, 2 on an error.\n";
 
 namespace {
