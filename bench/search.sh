@@ -5,6 +5,7 @@
 #   bench/search.sh            warm cache (RUNS=N runs each, default 5, after a warm-up)
 #   bench/search.sh --cold     also the rare literal with the page cache dropped before each
 #                              run (root only)
+#   KERNEL_TREE=DIR bench/search.sh   searches that unpacked kernel tree
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 root="$here/.."
@@ -16,7 +17,8 @@ if [ "$cold" = 1 ] && [ "$(id -u)" -ne 0 ]; then
 fi
 runs="${RUNS:-5}"
 "$root/scripts/install-deps" ripgrep hyperfine time >&2
-tree="$("$here/kernel-tree")"
+# KERNEL_TREE names an unpacked tree to use instead of the one bench/kernel-tree unpacks.
+tree="${KERNEL_TREE:-$("$here/kernel-tree")}"
 (cd "$root" && cmake --preset default >/dev/null && cmake --build --preset default -j2 --target vorn-find >&2)
 vorn="$root/build/default/search/vorn-find"
 work="$(mktemp -d)"
