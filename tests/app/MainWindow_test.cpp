@@ -196,6 +196,8 @@ TEST_F(MainWindow, GivesTheSameLinesAsTheCommandLine) {
   tree.Write("x/y/z.h", "static int a;\rint\n\n  int  \n");
   tree.Write("x/.hidden/w.c", "int hidden\n");
   tree.Write("nul.c", std::string("int\0zero\n", 9));
+  // Letters beyond ASCII fold alike in both, variants of other lengths too.
+  tree.Write("x/greek.c", "/* \xCE\x98\xCE\x95\xCE\x8C\xCE\xA3 */ \xC5\xBFize_t int;\n");
   for (bool whole : {false, true}) {
     Type(form->ComboBox3, FromBytes(tree.root()));
     form->ComboBox1->setEditText(Q("*.*"));
@@ -217,6 +219,12 @@ TEST_F(MainWindow, GivesTheSameLinesAsTheCommandLine) {
     EXPECT_EQ(actual, expected) << (whole ? "whole word" : "substring");
     EXPECT_GT(Lines().size(), 400u);
   }
+  form->ComboBox2->setEditText(
+      Q("\xCE\xB8\xCE\xB5\xCF\x8C\xCF\x82 */ Size_T"));  // "θεός */ Size_T"
+  form->Do_the_search();
+  EXPECT_EQ(Lines(), std::vector<std::string>{
+                         tree.Path("x/greek.c") +
+                         " (0)  :  /* \xCE\x98\xCE\x95\xCE\x8C\xCE\xA3 */ \xC5\xBFize_t int;"});
 }
 
 TEST_F(MainWindow, SearchIsEnabledByTheTrimmedQueryOnly) {
