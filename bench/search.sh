@@ -40,10 +40,10 @@ ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 nonascii='müller'
 # name | vorn-find args | rg args | grep args | output | query
 cases=(
-  "rare literal|-r -c|-n -F|-rnF|pipe|PM_RESUME"
+  "rare literal|-r -s|-n -F|-rnF|pipe|PM_RESUME"
   "rare literal, ignore case|-r|-n -i -F|-rniF|pipe|PM_RESUME"
-  "rare literal, whole word|-r -c -w|-n -w -F|-rnwF|pipe|PM_RESUME"
-  "int, 1.7M hits, to a file|-r -c|-n -F|-rnF|file|int"
+  "rare literal, whole word|-r -s -w|-n -w -F|-rnwF|pipe|PM_RESUME"
+  "int, 1.7M hits, to a file|-r -s|-n -F|-rnF|file|int"
   "non-ASCII, ignore case|-r|-n -i -F|-rniF|pipe|$nonascii"
 )
 
@@ -91,7 +91,7 @@ echo "8 GB sparse file, no line break: peak ${mb} MB (target 32), ${secs} s, hit
 if [ "$cold" = 1 ]; then
   drop='sync; echo 3 >/proc/sys/vm/drop_caches'
   hyperfine --style none --runs 3 --prepare "$drop" --export-json "$work/h.json" \
-    "$vorn -r -c '$tree' '*.*' PM_RESUME" "rg -uuu -n -F PM_RESUME '$tree'" \
+    "$vorn -r -s '$tree' '*.*' PM_RESUME" "rg -uuu -n -F PM_RESUME '$tree'" \
     "rg -j1 -uuu -n -F PM_RESUME '$tree'" >/dev/null 2>&1
   read -r tv tr tr1 < <(python3 -c 'import json,sys; print(*[x["median"] for x in json.load(open(sys.argv[1]))["results"]])' "$work/h.json")
   echo
@@ -101,7 +101,7 @@ fi
 
 # The literal query's hits, as (file, 0-based line), must equal grep's (grep counts from 1,
 # and the recursive listing skips names beginning with ".").
-"$vorn" -r -c "$tree" '*.*' PM_RESUME >"$work/vorn.txt"
+"$vorn" -r -s "$tree" '*.*' PM_RESUME >"$work/vorn.txt"
 grep -rnFZa PM_RESUME "$tree" >"$work/grep.txt" || true
 python3 - "$work/vorn.txt" "$work/grep.txt" <<'PY'
 import re, sys

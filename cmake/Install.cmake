@@ -1,5 +1,6 @@
 # Where an install puts the programs and the files a desktop needs to show them: the desktop
-# entry, the icons, the AppStream metainfo, the man pages, the licence and the README.
+# entry, the icons, the AppStream metainfo, the man pages, vorn-find's bash completion, the
+# licence and the README.
 
 include(GNUInstallDirs)
 # The documentation folder carries the package's name, as distributions lay it out, unless the
@@ -27,6 +28,9 @@ add_custom_target(vorn_man_pages ALL DEPENDS ${man_gz})
 install(FILES ${man_gz} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
 install(TARGETS vorn-find RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# bash-completion loads a command's completion on first use from this folder.
+install(FILES "${dist}/completions/vorn-find"
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
 
 if(VORN_BUILD_GUI)
   install(TARGETS vorn RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})

@@ -17,8 +17,14 @@ const char* const kFindHelp =
     "  -w, --whole-word      find whole words only\n"
     "  -i, --ignore-case     ignore letter case (the default)\n"
     "  -s, --case-sensitive  match case (also --match-case)\n"
-    "  -c                    match case (old spelling of -s)\n"
     "  -j, --threads=N       read and search on N threads (default: the number of CPUs)\n"
+    "  -c, --count           print PATH:N, the number of hit lines, for each file with a hit\n"
+    "  -l, --files-with-matches\n"
+    "                        print only the path of each file with a hit\n"
+    "      --vimgrep         print PATH:LINE:COLUMN:TEXT, line and column 1-based\n"
+    "      --color[=WHEN]    colour the path, the line and the first match: WHEN is auto\n"
+    "                        (at a terminal, the default), always or never; GREP_COLORS\n"
+    "                        sets the colours as for grep (also --colour)\n"
     "  -h, --help            print this help and exit\n"
     "      --version         print the version and exit\n"
     "\n"
@@ -32,7 +38,7 @@ const char* const kFindHelp =
 namespace {
 
 // Long options without a short form get codes above any byte.
-enum LongOnly : int { kVersion = 256 };
+enum LongOnly : int { kVersion = 256, kColor, kVimgrep };
 
 constexpr option kLongOptions[] = {
     {"recursive", no_argument, nullptr, 'r'},
@@ -41,12 +47,17 @@ constexpr option kLongOptions[] = {
     {"case-sensitive", no_argument, nullptr, 's'},
     {"match-case", no_argument, nullptr, 's'},
     {"threads", required_argument, nullptr, 'j'},
+    {"count", no_argument, nullptr, 'c'},
+    {"files-with-matches", no_argument, nullptr, 'l'},
+    {"vimgrep", no_argument, nullptr, kVimgrep},
+    {"color", optional_argument, nullptr, kColor},
+    {"colour", optional_argument, nullptr, kColor},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, kVersion},
     {nullptr, 0, nullptr, 0},
 };
 // The leading ":" has a missing argument reported as ':' rather than '?'.
-constexpr const char* kShortOptions = ":rwiscj:h";
+constexpr const char* kShortOptions = ":rwiscj:lh";
 
 bool ParseThreads(std::string_view text, unsigned& threads) {
   unsigned value = 0;
@@ -68,6 +79,7 @@ FindArgs Error(std::string message) {
 
 FindArgs ParseFindArgs(int argc, char** argv) {
   FindArgs args;
+  bool count = false, files = false, vimgrep = false;
   opterr = 0;  // the messages are ours
   optind = 0;  // 0 also resets getopt's state, so the parse may run more than once
   for (;;) {
@@ -84,9 +96,30 @@ FindArgs ParseFindArgs(int argc, char** argv) {
         args.options.matchCase = false;
         break;
       case 's':
-      case 'c':
         args.options.matchCase = true;
         break;
+      case 'c':
+        count = true;
+        break;
+      case 'l':
+        files = true;
+        break;
+      case kVimgrep:
+        vimgrep = true;
+        break;
+      case kColor: {
+        const std::string_view when = optarg ? optarg : "auto";
+        if (when == "auto")
+          args.color = FindArgs::Color::Auto;
+        else if (when == "always")
+          args.color = FindArgs::Color::Always;
+        else if (when == "never")
+          args.color = FindArgs::Color::Never;
+        else
+          return Error("invalid argument '" + std::string(when) +
+                       "' for '--color' (auto, always or never)");
+        break;
+      }
       case 'j':
         if (!ParseThreads(optarg, args.threads))
           return Error("invalid thread count '" + std::string(optarg) +
@@ -112,6 +145,11 @@ FindArgs ParseFindArgs(int argc, char** argv) {
     }
   }
   if (argc - optind != 3) return Error("");
+  // As in grep, the file names win over the counts.
+  args.output = files     ? FindOutput::Files
+                : count   ? FindOutput::Count
+                : vimgrep ? FindOutput::Vimgrep
+                          : FindOutput::Lines;
   args.directory = argv[optind];
   args.mask = argv[optind + 1];
   args.options.query = argv[optind + 2];

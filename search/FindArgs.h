@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "FindPrinter.h"
 #include "LineMatcher.h"
 
 namespace vorn {
@@ -15,6 +16,9 @@ struct FindArgs {
   bool recursive = false;
   unsigned threads = 0;  // 0: one per CPU the process may run on
   SearchOptions options;
+  FindOutput output = FindOutput::Lines;
+  enum class Color { Auto, Always, Never };
+  Color color = Color::Auto;
   std::string directory;
   std::string mask;
 };

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
 
 namespace vorn {
 
@@ -19,55 +20,217 @@ bool WriteAll(int fd, std::string_view data) {
   return true;
 }
 
+namespace {
+
 // Every byte below 0x20 but the tab, DEL, and the C1 controls as UTF-8 writes them (C2 80 to
-// C2 9F) are escaped.
-void AppendForTerminal(std::string& out, std::string_view line) {
+// C2 9F) are escaped. Only line[begin, end) is written; the bytes around it tell whether a
+// byte at either end belongs to such a pair, so a pair cut by a colour stays escaped.
+void AppendEscaped(std::string& out, std::string_view line, size_t begin, size_t end) {
   static constexpr char kHex[] = "0123456789abcdef";
   auto escape = [&out](unsigned char c) {
     const char code[] = {'\\', 'x', kHex[c >> 4], kHex[c & 15]};
     out.append(code, sizeof code);
   };
-  for (size_t i = 0; i < line.size(); ++i) {
+  auto c1 = [&line](size_t i) {
+    return i + 1 < line.size() && static_cast<unsigned char>(line[i]) == 0xC2 &&
+           (static_cast<unsigned char>(line[i + 1]) & 0xE0) == 0x80;
+  };
+  for (size_t i = begin; i < end; ++i) {
     const auto c = static_cast<unsigned char>(line[i]);
-    if ((c < 0x20 && c != '\t') || c == 0x7F) {
+    if ((c < 0x20 && c != '\t') || c == 0x7F || c1(i) || (i > 0 && c1(i - 1)))
       escape(c);
-    } else if (c == 0xC2 && i + 1 < line.size() &&
-               (static_cast<unsigned char>(line[i + 1]) & 0xE0) == 0x80) {
-      escape(c);
-      escape(static_cast<unsigned char>(line[++i]));
-    } else {
+    else
       out.push_back(static_cast<char>(c));
-    }
   }
 }
 
-FindPrinter::FindPrinter(SearchOptions options, bool terminal)
-    : options_(std::move(options)), terminal_(terminal) {
-  out_.reserve(terminal ? 8192 : kFlushAt + 8192);
+bool IsSgr(std::string_view value) {
+  return value.find_first_not_of("0123456789;") == std::string_view::npos;
+}
+
+}  // namespace
+
+void AppendForTerminal(std::string& out, std::string_view line) {
+  AppendEscaped(out, line, 0, line.size());
+}
+
+FindColors FindColors::FromGrepColors(const char* spec) {
+  FindColors colors;
+  std::string_view rest = spec ? spec : "";
+  while (!rest.empty()) {
+    const size_t colon = rest.find(':');
+    const std::string_view entry = rest.substr(0, colon);
+    rest = colon == std::string_view::npos ? std::string_view() : rest.substr(colon + 1);
+    const size_t eq = entry.find('=');
+    const std::string_view name = entry.substr(0, eq);
+    if (eq == std::string_view::npos) {
+      if (name == "ne") colors.eraseLine = false;
+      continue;
+    }
+    const std::string_view value = entry.substr(eq + 1);
+    if (!IsSgr(value)) continue;
+    if (name == "ms" || name == "mt")
+      colors.match = value;
+    else if (name == "fn")
+      colors.path = value;
+    else if (name == "ln")
+      colors.line = value;
+    else if (name == "se")
+      colors.separator = value;
+  }
+  return colors;
+}
+
+FindPrinter::FindPrinter(const SearchOptions& options, FindStyle style)
+    : matcher_(options), style_(std::move(style)) {
+  out_.reserve(style_.terminal ? 8192 : kFlushAt + 8192);
 }
 
 void FindPrinter::Results(std::span<const SearchHit> hits) {
   for (const SearchHit& hit : hits) {
     if (failed_) return;
     found_ = true;
-    if (terminal_) {
-      line_.clear();
-      AppendResultLine(line_, hit);
-      AppendForTerminal(out_, line_);
+    if (style_.output == FindOutput::Lines && !style_.colors) {
+      if (style_.terminal) {
+        line_.clear();
+        AppendResultLine(line_, hit);
+        AppendForTerminal(out_, line_);
+      } else {
+        AppendResultLine(out_, hit);
+      }
+      out_.push_back('\n');
     } else {
-      AppendResultLine(out_, hit);
+      Hit(hit);
     }
-    out_.push_back('\n');
-    if (terminal_ || out_.size() >= kFlushAt) Flush();
+    if ((style_.terminal && !out_.empty()) || out_.size() >= kFlushAt) Write();
   }
 }
 
-bool FindPrinter::Flush() {
+void FindPrinter::Text(std::string_view text, size_t begin, size_t end) {
+  if (style_.terminal)
+    AppendEscaped(out_, text, begin, end);
+  else
+    out_.append(text.substr(begin, end - begin));
+}
+
+bool FindPrinter::Colors(Part part) const {
+  return part && style_.colors && !((*style_.colors).*part).empty();
+}
+
+void FindPrinter::Open(Part part) {
+  if (!Colors(part)) return;
+  out_.append("\33[").append((*style_.colors).*part).append("m");
+  if (style_.colors->eraseLine) out_.append("\33[K");
+}
+
+void FindPrinter::Close(Part part) {
+  if (!Colors(part)) return;
+  out_.append("\33[m");
+  if (style_.colors->eraseLine) out_.append("\33[K");
+}
+
+void FindPrinter::Colored(Part part, std::string_view text) {
+  Open(part);
+  Text(text, 0, text.size());
+  Close(part);
+}
+
+void FindPrinter::Number(Part part, size_t n) {
+  char digits[24];
+  const auto end = std::to_chars(digits, digits + sizeof digits, n).ptr;
+  Open(part);
+  out_.append(digits, end);
+  Close(part);
+}
+
+// The line's first counting occurrence in the shown text; none when it lies beyond the shown
+// bytes of a long line.
+LineMatch FindPrinter::FirstMatch(const SearchHit& hit) const {
+  // A whole word cut by the end of the shown bytes is not known to be one.
+  return matcher_.FirstMatch(
+      hit.text, true,
+      hit.text.size() < SearchRun::kShownLineBytes || !matcher_.Options().wholeWord);
+}
+
+// The line's text with the occurrence at match marked.
+void FindPrinter::LineText(std::string_view text, LineMatch match) {
+  if (!style_.colors || !match.Found()) {
+    Text(text, 0, text.size());
+    return;
+  }
+  const size_t end = match.at + match.size;
+  Text(text, 0, match.at);
+  Open(&FindColors::match);
+  Text(text, match.at, end);
+  Close(&FindColors::match);
+  Text(text, end, text.size());
+}
+
+void FindPrinter::Hit(const SearchHit& hit) {
+  switch (style_.output) {
+    case FindOutput::Lines:
+      Colored(&FindColors::path, hit.path);
+      Colored(&FindColors::separator, " (");
+      Number(&FindColors::line, hit.lineIndex);
+      Colored(&FindColors::separator, ")  :  ");
+      LineText(hit.text, FirstMatch(hit));
+      break;
+    case FindOutput::Vimgrep: {
+      const LineMatch match = FirstMatch(hit);
+      // Past the shown bytes of a long line the file tells the column; should it no longer
+      // hold the hit, the line's start is given.
+      LineMatch column = match;
+      if (!column.Found() && hit.text.size() >= SearchRun::kShownLineBytes)
+        column = seeker_.FirstMatch(std::string(hit.path), hit.lineIndex);
+      if (!column.Found()) column.at = 0;
+      Colored(&FindColors::path, hit.path);
+      Colored(&FindColors::separator, ":");
+      Number(&FindColors::line, hit.lineIndex + 1);
+      Colored(&FindColors::separator, ":");
+      Number(&FindColors::line, column.at + 1);
+      Colored(&FindColors::separator, ":");
+      LineText(hit.text, match);
+      break;
+    }
+    case FindOutput::Count:
+    case FindOutput::Files:
+      if (fileHits_ > 0 && hit.path == file_) {
+        ++fileHits_;
+        return;
+      }
+      EndFile();
+      file_ = hit.path;
+      fileHits_ = 1;
+      if (style_.output == FindOutput::Files) {
+        Colored(&FindColors::path, hit.path);
+        out_.push_back('\n');
+      }
+      return;
+  }
+  out_.push_back('\n');
+}
+
+// A file's count is known once the next file's first hit, or the end of the run, comes.
+void FindPrinter::EndFile() {
+  if (style_.output != FindOutput::Count || fileHits_ == 0) return;
+  Colored(&FindColors::path, file_);
+  Colored(&FindColors::separator, ":");
+  Number(nullptr, fileHits_);
+  out_.push_back('\n');
+  fileHits_ = 0;
+}
+
+void FindPrinter::Write() {
   if (!failed_ && !out_.empty() && !WriteAll(STDOUT_FILENO, out_)) {
     failed_ = true;
     error_ = errno;
   }
   out_.clear();
+}
+
+bool FindPrinter::Flush() {
+  if (!failed_) EndFile();
+  Write();
   errno = error_;
   return !failed_;
 }

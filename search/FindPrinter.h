@@ -1,12 +1,17 @@
 // vorn-find's output: the result lines on standard output, at a terminal each one as it is
-// found and made safe to show, to a pipe or file in large blocks, byte for byte.
+// found and made safe to show, to a pipe or file in large blocks, byte for byte. Besides the
+// result lines it prints per-file counts, the names of the files with a hit, or the lines
+// editors read ("PATH:LINE:COLUMN:TEXT"), coloured as grep colours its output when asked.
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 
+#include "LineMatcher.h"
+#include "LineSeeker.h"
 #include "SearchRun.h"
 
 namespace vorn {
@@ -18,28 +23,75 @@ void AppendForTerminal(std::string& out, std::string_view line);
 // Writes all of data to fd, going on after partial writes and interrupts.
 bool WriteAll(int fd, std::string_view data);
 
+enum class FindOutput {
+  Lines,    // "path (line)  :  text", the window's result lines
+  Count,    // "path:N" for each file with a hit
+  Files,    // the path of each file with a hit
+  Vimgrep,  // "path:line:column:text", line and column 1-based
+};
+
+// The select graphic rendition of each coloured part, as GREP_COLORS names them; an empty one
+// leaves its part plain.
+struct FindColors {
+  std::string match = "01;31";   // ms (mt sets it too)
+  std::string path = "35";       // fn
+  std::string line = "32";       // ln, also the column
+  std::string separator = "36";  // se
+  bool eraseLine = true;         // "\33[K" after each sequence; "ne" turns it off
+
+  // The defaults, changed by the capabilities a GREP_COLORS value sets ("ms=01;32:fn=34:ne").
+  // Only digits and ";" are taken as a value, so the variable cannot put other bytes into the
+  // output; unknown or malformed entries are passed over.
+  static FindColors FromGrepColors(const char* spec);
+};
+
+struct FindStyle {
+  FindOutput output = FindOutput::Lines;
+  bool terminal = false;             // at a terminal: line by line, control bytes escaped
+  std::optional<FindColors> colors;  // coloured output
+};
+
 // A failed write stops the run.
 class FindPrinter : public SearchListener {
  public:
-  FindPrinter(SearchOptions options, bool terminal);
+  FindPrinter(const SearchOptions& options, FindStyle style);
 
   void Results(std::span<const SearchHit> hits) override;
-  SearchOptions Options() override { return options_; }
+  SearchOptions Options() override { return matcher_.Options(); }
   // After a failed write the run is asked to stop at its next chance.
   bool PumpDue() override { return failed_; }
   bool StopRequested() override { return failed_; }
   bool ListingGoesOn() override { return !failed_; }
 
+  // Prints what waits for the end of the run (the last file's count) and writes out the rest.
   // False, with errno set, once a write has failed.
   bool Flush();
   bool Found() const { return found_; }
 
  private:
+  using Part = const std::string FindColors::*;
+  void Hit(const SearchHit& hit);
+  void EndFile();
+  void Write();
+  // text[begin, end), escaped at a terminal as a piece of the whole text.
+  void Text(std::string_view text, size_t begin, size_t end);
+  // A coloured part begins and ends with its sequence; a null part is never coloured.
+  bool Colors(Part part) const;
+  void Open(Part part);
+  void Close(Part part);
+  void Colored(Part part, std::string_view text);
+  void Number(Part part, size_t n);
+  LineMatch FirstMatch(const SearchHit& hit) const;
+  void LineText(std::string_view text, LineMatch match);
+
   static constexpr size_t kFlushAt = size_t{1} << 20;
-  SearchOptions options_;
-  bool terminal_;
+  LineMatcher matcher_;
+  LineSeeker seeker_{matcher_};  // the column of a hit beyond a long line's shown bytes
+  FindStyle style_;
   std::string out_;
   std::string line_;  // at a terminal: the line before it is made safe
+  std::string file_;  // the file whose hits are being counted
+  size_t fileHits_ = 0;
   bool found_ = false;
   bool failed_ = false;
   int error_ = 0;

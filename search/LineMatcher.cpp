@@ -49,17 +49,23 @@ bool LineMatcher::IsHit(std::string_view line) const {
 }
 
 bool LineMatcher::CountsIn(std::string_view text, bool startsLine, bool endsLine) const {
-  if (never_) return false;
+  return FirstMatch(text, startsLine, endsLine).Found();
+}
+
+LineMatch LineMatcher::FirstMatch(std::string_view text, bool startsLine, bool endsLine) const {
+  if (never_) return {};
+  // Ignoring case, an occurrence may be longer or shorter than the query ("k" finds the
+  // three bytes of KELVIN SIGN): each comes with its own length.
   size_t m = 0;
   for (size_t p = scanner_.Find(text, 0, m); p != PatternScanner::npos;
        p = scanner_.Find(text, p + 1, m)) {
     if ((p == 0 && !startsLine) || (p + m == text.size() && !endsLine)) continue;
-    if (!options_.wholeWord) return true;
+    if (!options_.wholeWord) return {p, m};
     const bool startOk = p == 0 || !IsWordByte(static_cast<unsigned char>(text[p - 1]));
     const bool endOk = p + m == text.size() || !IsWordByte(static_cast<unsigned char>(text[p + m]));
-    if (startOk && endOk) return true;
+    if (startOk && endOk) return {p, m};
   }
-  return false;
+  return {};
 }
 
 }  // namespace vorn

@@ -25,6 +25,13 @@ inline bool IsWordByte(unsigned char b) {
          b >= 0x80;
 }
 
+// An occurrence in a line: where it begins and how many bytes it takes; none has at == npos.
+struct LineMatch {
+  size_t at = std::string_view::npos;
+  size_t size = 0;
+  bool Found() const { return at != std::string_view::npos; }
+};
+
 class LineMatcher {
  public:
   explicit LineMatcher(const SearchOptions& options);
@@ -37,6 +44,10 @@ class LineMatcher {
   // not start (or end) the line, an occurrence touching that end is left to the neighbouring
   // piece, which sees the bytes around it.
   bool CountsIn(std::string_view text, bool startsLine, bool endsLine) const;
+
+  // The first occurrence that counts in text, a line or a piece of one as for CountsIn. The
+  // printer marks it and gives its column.
+  LineMatch FirstMatch(std::string_view text, bool startsLine = true, bool endsLine = true) const;
 
   // A query of blanks only: a line it is found in may still be blank.
   bool BlankQuery() const { return blankQuery_; }

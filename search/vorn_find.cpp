@@ -7,10 +7,12 @@
 #include <cerrno>
 #include <clocale>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "FastStrings.h"
 #include "Fd.h"
@@ -46,6 +48,12 @@ int DirectoryError(const std::string& directory) {
   return faccessat(folder.fd(), ".", X_OK, AT_EACCESS) == 0 ? 0 : errno;
 }
 
+// A terminal that takes no escape sequences, as grep leaves it plain.
+bool DumbTerminal() {
+  const char* term = std::getenv("TERM");
+  return term == nullptr || std::strcmp(term, "dumb") == 0;
+}
+
 }  // namespace
 
 int RunFind(int argc, char** argv) {
@@ -69,7 +77,13 @@ int RunFind(int argc, char** argv) {
     return kError;
   }
 
-  FindPrinter printer(args.options, isatty(STDOUT_FILENO) == 1);
+  FindStyle style;
+  style.output = args.output;
+  style.terminal = isatty(STDOUT_FILENO) == 1;
+  if (args.color == FindArgs::Color::Always ||
+      (args.color == FindArgs::Color::Auto && style.terminal && !DumbTerminal()))
+    style.colors = FindColors::FromGrepColors(std::getenv("GREP_COLORS"));
+  FindPrinter printer(args.options, std::move(style));
   SearchRun run(AddTrailingBackslash(args.directory), args.mask, args.recursive, printer);
   run.SetThreads(args.threads);
   try {

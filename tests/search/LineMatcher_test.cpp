@@ -49,6 +49,10 @@ TEST(LineMatcher, LettersBeyondAsciiByTheirCaseFolding) {
   EXPECT_FALSE(Hit("k", "x\u212A", true, false));
   EXPECT_TRUE(Hit("\u017Fa", "x sa", true, false));
   EXPECT_FALSE(Hit("\u017Fa", "xsa", true, false));
+  // The first match comes with its own length, for the printer's mark and column.
+  const LineMatch kelvin = LineMatcher(SearchOptions{"ok", false, false}).FirstMatch("xo\u212A");
+  EXPECT_EQ(kelvin.at, 1u);
+  EXPECT_EQ(kelvin.size, 4u);
 }
 
 }  // namespace

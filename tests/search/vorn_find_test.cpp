@@ -14,6 +14,7 @@
 #include <fstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "CasePairs.h"
 #include "TempTree.h"
@@ -51,7 +52,7 @@ TEST(VornFind, PrintsResultLinesAndExitsZero) {
   EXPECT_EQ(o.status, 0);
   EXPECT_EQ(o.out, t.root() + "a b (1).txt (1)  :  Two needle\n" + t.root() +
                        "sub/c.txt (0)  :  needle-x\n");
-  EXPECT_EQ(RunFind("-c -w '" + t.root() + "' '*' needle").out,
+  EXPECT_EQ(RunFind("-s -w '" + t.root() + "' '*' needle").out,
             t.root() + "a b (1).txt (1)  :  Two needle\n");
   EXPECT_EQ(RunFind("--match-case --recursive -- '" + t.root() + "' '*' NEEDLE").out, "");
   // No subdirectories; the query keeps its blanks.
@@ -67,7 +68,7 @@ TEST(VornFind, LettersBeyondAsciiIgnoringCaseAndMatchingIt) {
     const std::string name = "case" + std::to_string(i) + ".txt";
     t.Write(name, "before\n" + pairs[i].line + "\n");
     for (const bool matchCase : {false, true}) {
-      const Outcome o = RunFind(std::string(matchCase ? "-c " : "") + "'" + t.root() + "' " + name +
+      const Outcome o = RunFind(std::string(matchCase ? "-s " : "") + "'" + t.root() + "' " + name +
                                 " '" + pairs[i].query + "'");
       const bool hit = matchCase ? pairs[i].hitMatchingCase : pairs[i].hitIgnoringCase;
       EXPECT_EQ(o.status, hit ? 0 : 1) << pairs[i].query << " / " << pairs[i].line;
@@ -139,6 +140,87 @@ TEST(VornFind, StatusesAndMessages) {
   }
 }
 
+// Runs vorn-find in folder at a terminal of the given type and returns what it writes there.
+std::string AtTerminal(const std::string& folder, const char* term, std::vector<std::string> args) {
+  termios mode{};
+  cfmakeraw(&mode);
+  int master = -1;
+  const pid_t pid = forkpty(&master, nullptr, &mode, nullptr);
+  if (pid == 0) {
+    std::vector<char*> argv{const_cast<char*>(VORN_FIND_PATH)};
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    setenv("TERM", term, 1);
+    if (chdir(folder.c_str()) == 0) execv(VORN_FIND_PATH, argv.data());
+    _exit(127);
+  }
+  std::string out;
+  char buf[4096];
+  ssize_t n;
+  while (pid > 0 && (n = read(master, buf, sizeof buf)) > 0)
+    out.append(buf, static_cast<size_t>(n));
+  waitpid(pid, nullptr, 0);
+  close(master);
+  return out;
+}
+
+// Counts, file names, the editors' form and colours, to a pipe and at a terminal.
+TEST(VornFind, OutputModes) {
+  TempTree t;
+  t.Write("a.txt", "x Needle needle\nnone\nneedles\n");
+  t.Write("b.txt", "needle\n");
+  t.Write("sub/c.txt", "\x1b-needle-\xc2\x9b\n");
+  const std::string m = "\33[35m\33[K", g = "\33[32m\33[K", c = "\33[36m\33[K",
+                    r = "\33[01;31m\33[K", e = "\33[m\33[K";
+  struct Case {
+    const char* args;
+    std::string output;
+  };
+  const Case cases[] = {
+      {"-c . '*' needle", "./a.txt:2\n./b.txt:1\n"},
+      {"--count -rw . '*' needle", "./a.txt:1\n./b.txt:1\n./sub/c.txt:1\n"},
+      {"-l -r . '*' needle", "./a.txt\n./b.txt\n./sub/c.txt\n"},
+      {"-c --files-with-matches . '*' needle", "./a.txt\n./b.txt\n"},
+      {"--vimgrep -rs . 'a*' needle", "./a.txt:1:10:x Needle needle\n./a.txt:3:1:needles\n"},
+      {"--vimgrep -rw . '*' needle",
+       "./a.txt:1:3:x Needle needle\n./b.txt:1:1:needle\n./sub/c.txt:1:3:\x1b-needle-\xc2\x9b\n"},
+      {"--color=always -w . 'b*' needle",
+       m + "./b.txt" + e + c + " (" + e + g + "0" + e + c + ")  :  " + e + r + "needle" + e + "\n"},
+      {"--colour=always -c . 'b*' needle", m + "./b.txt" + e + c + ":" + e + "1\n"},
+      {"--color=never --vimgrep . 'b*' needle", "./b.txt:1:1:needle\n"},
+      {"--color . 'b*' needle", "./b.txt (0)  :  needle\n"},  // auto: never into a pipe
+  };
+  for (const Case& k : cases)
+    EXPECT_EQ(RunIn(t.root(), "$F " + std::string(k.args)).out, k.output) << k.args;
+  // GREP_COLORS changes the colours; values that are not colour numbers are passed over.
+  EXPECT_EQ(
+      RunIn(t.root(), "GREP_COLORS='ms=4:fn=:ne:ln=1m\\33:se=x' $F --color=always -l . 'b*' n").out,
+      "./b.txt\n");
+  EXPECT_EQ(
+      RunIn(t.root(), "GREP_COLORS='mt=4:fn=:ne:ln=1m\\33' $F --color=always -s . 'a*' Need").out,
+      "./a.txt\33[36m (\33[m\33[32m0\33[m\33[36m)  :  \33[mx \33[4mNeed\33[mle needle\n");
+  // Past a long line's shown bytes the column is read from the file, line breaks of every kind
+  // and lines longer than the read buffer included.
+  TempTree l;
+  const std::string longLine = std::string(2500000, 'x') + " needle " + std::string(1 << 20, 'y');
+  l.Write("a.txt", "needle\r\n" + longLine + "\r" + std::string(4093, 'b') + "needle\n" +
+                       std::string(5600, 'c') + " needle\r\nneedle\n");
+  std::string columns;
+  for (const char* w : {"", "-w "}) {
+    const Outcome o =
+        RunIn(l.root(), "$F --vimgrep " + std::string(w) + ". '*' needle | cut -d: -f3");
+    columns += o.out + "|";
+  }
+  EXPECT_EQ(columns, "1\n2500002\n4094\n5602\n1\n|1\n2500002\n5602\n1\n|");
+  // At a terminal colours come unasked, unless the terminal is dumb; a file's bytes stay escaped.
+  const std::string line = "./sub/c.txt:1:3:\\x1b-" + r + "needle" + e + "-\\xc2\\x9b\n";
+  EXPECT_EQ(AtTerminal(t.root(), "xterm", {"--vimgrep", "-r", ".", "c*", "needle"}),
+            m + "./sub/c.txt" + e + c + ":" + e + g + "1" + e + c + ":" + e + g + "3" + e + c +
+                ":" + e + line.substr(16));
+  EXPECT_EQ(AtTerminal(t.root(), "dumb", {"--vimgrep", "-r", ".", "c*", "needle"}),
+            "./sub/c.txt:1:3:\\x1b-needle-\\xc2\\x9b\n");
+}
+
 // The size of the write the process is blocked in on its standard output, or 0 when it ends
 // or never gets there.
 size_t PendingWriteSize(pid_t pid) {
@@ -175,7 +257,8 @@ TEST(VornFind, AtATerminalEachLineGoesOutWhenFoundWithControlBytesEscaped) {
   if (pid == 0) {
     char go;
     if (read(0, &go, 1) != 1) _exit(98);  // starts once the output is held
-    execl(VORN_FIND_PATH, VORN_FIND_PATH, "-j", "1", t.root().c_str(), "*.txt", "needle", nullptr);
+    execl(VORN_FIND_PATH, VORN_FIND_PATH, "--color=never", "-j", "1", t.root().c_str(), "*.txt",
+          "needle", nullptr);
     _exit(127);
   }
   ASSERT_EQ(write(master, "\x13g", 2), 2);
