@@ -36,6 +36,9 @@ const char* const kFindHelp =
     "A file with a NUL byte in its first 64 KiB or in a found line is binary: instead of its\n"
     "lines, \"vorn-find: PATH: binary file matches\" goes to standard error. UTF-16 files\n"
     "with a byte-order mark are searched and printed as UTF-8 text.\n"
+    "Ignoring case, letters of the UTF-8 text compare by Unicode's simple case folding\n"
+    "(accented, Greek and Cyrillic letters too; \"k\" finds the Kelvin sign); bytes that\n"
+    "are not valid UTF-8 compare exactly.\n"
     "Exit status: 0 when a line was found, 1 when none, 2 on an error.\n";
 
 namespace {

@@ -1,16 +1,38 @@
 #include "LineMatcher.h"
 
-#include "FastStrings.h"
+#include <algorithm>
+
+#include "CaseFold.h"
 #include "txthandling.h"
 
 namespace vorn {
 
+namespace {
+
+// Case ignored, a query whose letters have no case variants beyond ASCII's (most queries, and
+// every one without "k" or "s" among its ASCII letters) is searched through the key table,
+// byte for byte as fast as with case; any other through its units' variants.
+PatternScanner ScannerFor(const SearchOptions& options) {
+  if (options.matchCase) return PatternScanner(options.query, nullptr);
+  std::vector<std::vector<std::string>> units = CaseFoldedUnits(options.query);
+  const KeyTable& keys = CaseInsensitiveKeys();
+  const bool keyed = std::all_of(units.begin(), units.end(), [&keys](const auto& forms) {
+    if (forms.size() == 1) return true;
+    if (forms.size() != 2 || forms[0].size() != 1 || forms[1].size() != 1) return false;
+    return keys[static_cast<unsigned char>(forms[0][0])] ==
+           keys[static_cast<unsigned char>(forms[1][0])];
+  });
+  if (keyed) return PatternScanner(options.query, &keys);
+  return PatternScanner(units);
+}
+
+}  // namespace
+
 const KeyTable& CaseInsensitiveKeys() {
   static const KeyTable keys = [] {
-    const FoldTable& fold = UpperFoldTable();
     KeyTable k;
     for (int b = 0; b < 256; ++b)
-      k[b] = fold[static_cast<unsigned char>(AsciiUpper(static_cast<char>(b)))];
+      k[b] = static_cast<unsigned char>(AsciiUpper(static_cast<char>(b)));
     return k;
   }();
   return keys;
@@ -18,7 +40,7 @@ const KeyTable& CaseInsensitiveKeys() {
 
 LineMatcher::LineMatcher(const SearchOptions& options)
     : options_(options),
-      scanner_(options.query, options.matchCase ? nullptr : &CaseInsensitiveKeys()),
+      scanner_(ScannerFor(options)),
       never_(options.query.empty() || options.query.find_first_of("\r\n") != std::string::npos),
       blankQuery_(Trimmed(options.query).empty()) {}
 
@@ -32,9 +54,11 @@ bool LineMatcher::CountsIn(std::string_view text, bool startsLine, bool endsLine
 
 LineMatch LineMatcher::FirstMatch(std::string_view text, bool startsLine, bool endsLine) const {
   if (never_) return {};
-  const size_t m = scanner_.size();
-  for (size_t p = scanner_.Find(text, 0); p != PatternScanner::npos;
-       p = scanner_.Find(text, p + 1)) {
+  // Ignoring case, an occurrence may be longer or shorter than the query ("k" finds the
+  // three bytes of KELVIN SIGN): each comes with its own length.
+  size_t m = 0;
+  for (size_t p = scanner_.Find(text, 0, m); p != PatternScanner::npos;
+       p = scanner_.Find(text, p + 1, m)) {
     if ((p == 0 && !startsLine) || (p + m == text.size() && !endsLine)) continue;
     if (!options_.wholeWord) return {p, m};
     const bool startOk = p == 0 || !IsWordByte(static_cast<unsigned char>(text[p - 1]));

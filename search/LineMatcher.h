@@ -17,8 +17,8 @@ struct SearchOptions {
   bool operator==(const SearchOptions&) const = default;
 };
 
-// With Match Case off, bytes compare through the ASCII upper-case form folded by the
-// locale's upper-case table.
+// With Match Case off, letters compare by Unicode's simple case folding (CaseFold.h); bytes
+// that are not valid UTF-8 compare exactly. This table is its ASCII part: a to z as A to Z.
 const KeyTable& CaseInsensitiveKeys();
 
 // Word bytes for Whole Word: ASCII letters, digits, "_" and every byte of 0x80 or more.

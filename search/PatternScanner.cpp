@@ -40,8 +40,34 @@ bool HasAvx2() {
 #endif
 }
 
+namespace {
+
+// The filter's choice among byte classes: the three rarest that take the vector filter (at most
+// two members), and their summed rank (lower is better; a missing one counts as common).
+struct FilterChoice {
+  int score = 0;
+  std::vector<std::pair<int, size_t>> ranked;  // rank, index into the classes
+};
+
+template <typename Class>
+FilterChoice ChooseAmong(const std::vector<Class>& classes) {
+  FilterChoice choice;
+  for (size_t i = 0; i < classes.size(); ++i) {
+    const Class& c = classes[i];
+    if (c.count > 2 || c.count == 0) continue;
+    choice.ranked.emplace_back(Commonness(c.a) + (c.count == 2 ? Commonness(c.b) / 4 : 0), i);
+  }
+  std::stable_sort(choice.ranked.begin(), choice.ranked.end(),
+                   [](const auto& x, const auto& y) { return x.first < y.first; });
+  for (size_t i = 0; i < 3; ++i)
+    choice.score += i < choice.ranked.size() ? choice.ranked[i].first : 300;
+  return choice;
+}
+
+}  // namespace
+
 PatternScanner::PatternScanner(std::string_view pattern, const KeyTable* keys)
-    : pattern_(pattern), keys_(keys) {
+    : pattern_(pattern), keys_(keys), maxLength_(pattern.size()) {
   if (keys_) {
     keyed_.resize(pattern_.size());
     for (size_t i = 0; i < pattern_.size(); ++i)
@@ -50,18 +76,76 @@ PatternScanner::PatternScanner(std::string_view pattern, const KeyTable* keys)
   if (pattern_.empty()) return;
   // Pick the three rarest positions whose byte classes have at most two members: three
   // compares cost little more than two and leave far fewer false candidates.
-  std::vector<std::pair<int, ByteClass>> ranked;
-  for (size_t i = 0; i < pattern_.size(); ++i) {
-    const ByteClass c = ClassAt(i);
-    if (c.count > 2) continue;
-    ranked.emplace_back(Commonness(c.a) + (c.count == 2 ? Commonness(c.b) / 4 : 0), c);
+  std::vector<ByteClass> classes;
+  for (size_t i = 0; i < pattern_.size(); ++i) classes.push_back(ClassAt(i));
+  ChooseFilter(std::move(classes));  // no usable position: the scalar scan serves
+}
+
+PatternScanner::PatternScanner(const std::vector<std::vector<std::string>>& units) {
+  std::vector<size_t> minLength, maxLength;
+  for (const auto& forms : units) {
+    Unit& unit = units_.emplace_back();
+    unit.first = forms_.size();
+    unit.count = forms.size();
+    size_t lo = 4, hi = 0;
+    for (const std::string& text : forms) {
+      Form& form = forms_.emplace_back();
+      form.length = static_cast<unsigned char>(std::min<size_t>(text.size(), 4));
+      std::memcpy(form.bytes.data(), text.data(), form.length);
+      lo = std::min<size_t>(lo, form.length);
+      hi = std::max<size_t>(hi, form.length);
+    }
+    if (forms.empty()) lo = 0;
+    minLength.push_back(lo);
+    maxLength.push_back(hi);
+    maxLength_ += hi;
   }
-  if (ranked.empty()) return;  // no usable position: the scalar scan serves
-  std::stable_sort(ranked.begin(), ranked.end(),
-                   [](const auto& x, const auto& y) { return x.first < y.first; });
-  first_ = ranked[0].second;
-  second_ = ranked.size() > 1 ? ranked[1].second : first_;
-  third_ = ranked.size() > 2 ? ranked[2].second : second_;
+  if (units_.empty()) return;
+  // The byte classes of a stretch of units whose forms are all of one length, from a unit on,
+  // and of the first byte of the unit after it: their offsets from the stretch's start are
+  // fixed, so the filter can look at them.
+  const auto classesFrom = [&](size_t r, size_t& room) {
+    std::vector<ByteClass> classes;
+    size_t offset = 0;
+    size_t u = r;
+    for (; u < units_.size() && minLength[u] == maxLength[u]; offset += maxLength[u], ++u)
+      for (size_t k = 0; k < maxLength[u]; ++k) classes.push_back(UnitClass(u, k, offset + k));
+    if (u < units_.size()) classes.push_back(UnitClass(u, 0, offset++));
+    room = offset;
+    return classes;
+  };
+  int best = -1;
+  for (size_t r = 0; r < units_.size(); ++r) {
+    if (r > 0 && minLength[r - 1] == maxLength[r - 1]) continue;  // inside a stretch
+    size_t room = 0;
+    const std::vector<ByteClass> classes = classesFrom(r, room);
+    const FilterChoice choice = ChooseAmong(classes);
+    if (choice.ranked.empty() || (best >= 0 && choice.score >= best)) continue;
+    best = choice.score;
+    anchorUnit_ = r;
+    anchorRoom_ = room;
+  }
+  if (best < 0) {
+    // No byte anywhere has two values or fewer: candidates are the places the first unit
+    // may begin.
+    anchorUnit_ = 0;
+    anchorRoom_ = 1;
+    for (size_t f = units_[0].first; f < units_[0].first + units_[0].count; ++f)
+      anchorLead_[forms_[f].bytes[0]] = true;
+    return;
+  }
+  for (size_t u = 0; u < anchorUnit_; ++u) minPrefix_ += minLength[u], maxPrefix_ += maxLength[u];
+  size_t room = 0;
+  ChooseFilter(classesFrom(anchorUnit_, room));
+}
+
+void PatternScanner::ChooseFilter(std::vector<ByteClass> classes) {
+  const FilterChoice choice = ChooseAmong(classes);
+  if (choice.ranked.empty()) return;
+  const auto& ranked = choice.ranked;
+  first_ = classes[ranked[0].second];
+  second_ = ranked.size() > 1 ? classes[ranked[1].second] : first_;
+  third_ = ranked.size() > 2 ? classes[ranked[2].second] : second_;
   vectorFilter_ = true;
 }
 
@@ -81,6 +165,22 @@ PatternScanner::ByteClass PatternScanner::ClassAt(size_t offset) const {
       c.a = c.b = static_cast<unsigned char>(v);
     else
       c.b = static_cast<unsigned char>(v);
+    ++c.count;
+  }
+  return c;
+}
+
+PatternScanner::ByteClass PatternScanner::UnitClass(size_t unit, size_t k, size_t offset) const {
+  ByteClass c;
+  c.offset = offset;
+  const Unit& u = units_[unit];
+  for (size_t f = u.first; f < u.first + u.count; ++f) {
+    const unsigned char byte = forms_[f].bytes[k];
+    if (c.count > 0 && (byte == c.a || byte == c.b)) continue;
+    if (c.count == 0)
+      c.a = c.b = byte;
+    else
+      c.b = byte;
     ++c.count;
   }
   return c;
@@ -115,17 +215,18 @@ size_t PatternScanner::FindScalar(std::string_view text, size_t from) const {
 }
 
 #ifdef __SSE2__
-// The same filter 32 candidates at a time, where the processor has AVX2.
-__attribute__((target("avx2"))) size_t PatternScanner::FindWide(std::string_view text,
-                                                                size_t& from) const {
-  const size_t m = pattern_.size();
+// The filter 32 candidates at a time, where the processor has AVX2.
+template <typename Take>
+__attribute__((target("avx2"))) size_t PatternScanner::FindWide(std::string_view text, size_t& from,
+                                                                size_t room,
+                                                                const Take& take) const {
   const char* base = text.data();
   const size_t n = text.size();
   const std::array<char, 6> bytes = FilterBytes();
   __m256i want[6];
   for (size_t i = 0; i < bytes.size(); ++i) want[i] = _mm256_set1_epi8(bytes[i]);
   size_t p = from;
-  while (p + 31 + m <= n) {
+  while (p + 31 + room <= n) {
     const __m256i v1 =
         _mm256_loadu_si256(reinterpret_cast<const __m256i*>(base + p + first_.offset));
     const __m256i v2 =
@@ -141,8 +242,8 @@ __attribute__((target("avx2"))) size_t PatternScanner::FindWide(std::string_view
     auto mask = static_cast<unsigned>(
         _mm256_movemask_epi8(_mm256_and_si256(_mm256_and_si256(eq1, eq2), eq3)));
     while (mask) {
-      const size_t candidate = p + static_cast<size_t>(__builtin_ctz(mask));
-      if (Matches(base + candidate)) return candidate;
+      const size_t found = take(p + static_cast<size_t>(__builtin_ctz(mask)));
+      if (found != npos) return found;
       mask &= mask - 1;
     }
     p += 32;
@@ -152,27 +253,25 @@ __attribute__((target("avx2"))) size_t PatternScanner::FindWide(std::string_view
 }
 #endif
 
-size_t PatternScanner::Find(std::string_view text, size_t from) const {
-  const size_t m = pattern_.size();
-  if (m == 0 || from > text.size() || text.size() - from < m) return npos;
-  if (!vectorFilter_) return FindScalar(text, from);
+// The vector filter over the candidates from `from` on whose room bytes lie in the text; each
+// candidate goes to take, whose answer other than npos ends the search. from is left where the
+// filter stopped, for a scalar scan of the rest.
+template <typename Take>
+size_t PatternScanner::Filter(std::string_view text, size_t& from, size_t room,
+                              const Take& take) const {
+#ifdef __SSE2__
   const char* base = text.data();
   const size_t n = text.size();
-  if (m == 1 && first_.count == 1) {
-    const void* hit = std::memchr(base + from, first_.a, n - from);
-    return hit ? static_cast<size_t>(static_cast<const char*>(hit) - base) : npos;
-  }
   size_t p = from;
-#ifdef __SSE2__
   if (HasAvx2()) {
-    const size_t found = FindWide(text, p);
+    const size_t found = FindWide(text, p, room, take);
     if (found != npos) return found;
   }
   const std::array<char, 6> bytes = FilterBytes();
   __m128i want[6];
   for (size_t i = 0; i < bytes.size(); ++i) want[i] = _mm_set1_epi8(bytes[i]);
-  // Candidates p..p+15 need bytes up to p + 15 + m - 1 < n.
-  while (p + 15 + m <= n) {
+  // Candidates p..p+15 need bytes up to p + 15 + room - 1 < n.
+  while (p + 15 + room <= n) {
     const __m128i v1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + p + first_.offset));
     const __m128i v2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + p + second_.offset));
     const __m128i eq1 = _mm_or_si128(_mm_cmpeq_epi8(v1, want[0]), _mm_cmpeq_epi8(v1, want[1]));
@@ -182,14 +281,103 @@ size_t PatternScanner::Find(std::string_view text, size_t from) const {
     unsigned mask =
         static_cast<unsigned>(_mm_movemask_epi8(_mm_and_si128(_mm_and_si128(eq1, eq2), eq3)));
     while (mask) {
-      const size_t candidate = p + static_cast<size_t>(__builtin_ctz(mask));
-      if (Matches(base + candidate)) return candidate;
+      const size_t found = take(p + static_cast<size_t>(__builtin_ctz(mask)));
+      if (found != npos) return found;
       mask &= mask - 1;
     }
     p += 16;
   }
+  from = p;
+#else
+  (void)text, (void)room, (void)take;
 #endif
+  return npos;
+}
+
+size_t PatternScanner::Find(std::string_view text, size_t from, size_t& length) const {
+  if (!units_.empty()) return FindUnits(text, from, length);
+  const size_t m = pattern_.size();
+  length = m;
+  if (m == 0 || from > text.size() || text.size() - from < m) return npos;
+  if (!vectorFilter_) return FindScalar(text, from);
+  const char* base = text.data();
+  const size_t n = text.size();
+  if (m == 1 && first_.count == 1) {
+    const void* hit = std::memchr(base + from, first_.a, n - from);
+    return hit ? static_cast<size_t>(static_cast<const char*>(hit) - base) : npos;
+  }
+  size_t p = from;
+  const size_t found = Filter(
+      text, p, m, [&](size_t candidate) { return Matches(base + candidate) ? candidate : npos; });
+  if (found != npos) return found;
   return FindScalar(text, p);
+}
+
+// Whether the units from the anchor unit on match at anchor, and those before it end there
+// without reaching below from: the match is [start, end).
+bool PatternScanner::UnitsAround(std::string_view text, size_t anchor, size_t from, size_t& start,
+                                 size_t& end) const {
+  const auto* t = reinterpret_cast<const unsigned char*>(text.data());
+  size_t pos = anchor;
+  for (size_t u = anchorUnit_; u < units_.size(); ++u) {
+    const Unit& unit = units_[u];
+    size_t f = unit.first;
+    for (; f < unit.first + unit.count; ++f) {
+      const Form& form = forms_[f];
+      if (form.length <= text.size() - pos &&
+          std::memcmp(t + pos, form.bytes.data(), form.length) == 0)
+        break;
+    }
+    if (f == unit.first + unit.count) return false;
+    pos += forms_[f].length;
+  }
+  end = pos;
+  pos = anchor;
+  for (size_t u = anchorUnit_; u-- > 0;) {
+    const Unit& unit = units_[u];
+    size_t f = unit.first;
+    for (; f < unit.first + unit.count; ++f) {
+      const Form& form = forms_[f];
+      if (form.length <= pos - from &&
+          std::memcmp(t + pos - form.length, form.bytes.data(), form.length) == 0)
+        break;
+    }
+    if (f == unit.first + unit.count) return false;
+    pos -= forms_[f].length;
+  }
+  start = pos;
+  return true;
+}
+
+// Candidates are places of the anchor; a match found from one may be passed by a later one
+// that begins earlier (the units before the anchor vary in length), so the search goes on
+// until no later candidate can begin before the best found.
+size_t PatternScanner::FindUnits(std::string_view text, size_t from, size_t& length) const {
+  const size_t n = text.size();
+  if (from > n || n - from < minPrefix_) return npos;
+  size_t best = npos, bestEnd = 0;
+  const auto take = [&](size_t anchor) {
+    if (best != npos && anchor > best + maxPrefix_) return best;
+    size_t start = 0, end = 0;
+    if (UnitsAround(text, anchor, from, start, end) && start < best) best = start, bestEnd = end;
+    return npos;
+  };
+  size_t p = from + minPrefix_;
+  const auto* t = reinterpret_cast<const unsigned char*>(text.data());
+  const auto fits = [&](const ByteClass& c, size_t at) {
+    return t[at + c.offset] == c.a || t[at + c.offset] == c.b;
+  };
+  if (vectorFilter_ && Filter(text, p, anchorRoom_, take) != npos) {
+    length = bestEnd - best;
+    return best;
+  }
+  for (; p + anchorRoom_ <= n; ++p) {
+    const bool candidate =
+        vectorFilter_ ? fits(first_, p) && fits(second_, p) && fits(third_, p) : anchorLead_[t[p]];
+    if (candidate && take(p) != npos) break;
+  }
+  if (best != npos) length = bestEnd - best;
+  return best;
 }
 
 }  // namespace vorn

@@ -1,12 +1,14 @@
-// Fast search of one pattern in large buffers: a vector filter on two rare bytes of the
-// pattern finds candidates, which are then compared whole. Exact, or through a key table
-// (bytes are equal when their keys are equal).
+// Fast search of one pattern in large buffers: a vector filter on rare bytes of the pattern
+// finds candidates, which are then compared whole. Exact, or through a key table (bytes are
+// equal when their keys are equal), or unit by unit, where each unit of the pattern may match
+// any one of a few byte strings (the case variants of a letter, of different lengths).
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace vorn {
 
@@ -22,31 +24,70 @@ class PatternScanner {
   // keys == nullptr compares bytes exactly. The table must outlive the scanner.
   PatternScanner(std::string_view pattern, const KeyTable* keys);
 
-  // Offset of the first occurrence that begins at or after from, or npos. An empty pattern
-  // is never found.
-  size_t Find(std::string_view text, size_t from) const;
+  // The pattern as units, each matching any one of its forms (1 to 4 bytes each, none a
+  // prefix of another of the same unit). Where units have forms of different lengths, a match
+  // is found from its rarest stretch of fixed length outwards.
+  explicit PatternScanner(const std::vector<std::vector<std::string>>& units);
 
-  size_t size() const { return pattern_.size(); }
+  // Offset of the first occurrence that begins at or after from, or npos; its length in
+  // length. An empty pattern is never found.
+  size_t Find(std::string_view text, size_t from, size_t& length) const;
+  size_t Find(std::string_view text, size_t from) const {
+    size_t length = 0;
+    return Find(text, from, length);
+  }
+
+  // The length of the longest occurrence.
+  size_t size() const { return maxLength_; }
 
  private:
-  // The byte values that match pattern_[offset]; at most two take the vector filter.
+  // The byte values that match the byte at offset from the anchor; at most two take the
+  // vector filter.
   struct ByteClass {
     size_t offset = 0;
     unsigned char a = 0, b = 0;
     int count = 0;
   };
+  // One form of a unit.
+  struct Form {
+    unsigned char length = 0;
+    std::array<unsigned char, 4> bytes{};
+  };
+  struct Unit {
+    size_t first = 0, count = 0;  // its forms in forms_
+  };
+
   ByteClass ClassAt(size_t offset) const;
+  // The values of byte k of a unit's forms, at offset from the anchor.
+  ByteClass UnitClass(size_t unit, size_t k, size_t offset) const;
+  void ChooseFilter(std::vector<ByteClass> classes);
   bool Matches(const char* at) const;
   // The filter's byte pairs, in order: first_.a, first_.b, second_.a, ... third_.b.
   std::array<char, 6> FilterBytes() const;
   size_t FindScalar(std::string_view text, size_t from) const;
-  size_t FindWide(std::string_view text, size_t& from) const;
+  template <typename Take>
+  size_t FindWide(std::string_view text, size_t& from, size_t room, const Take& take) const;
+  template <typename Take>
+  size_t Filter(std::string_view text, size_t& from, size_t room, const Take& take) const;
+
+  // Unit by unit.
+  size_t FindUnits(std::string_view text, size_t from, size_t& length) const;
+  bool UnitsAround(std::string_view text, size_t anchor, size_t from, size_t& start,
+                   size_t& end) const;
 
   std::string pattern_;
   std::string keyed_;  // the pattern's keys, for the folded comparison
-  const KeyTable* keys_;
+  const KeyTable* keys_ = nullptr;
   ByteClass first_, second_, third_;
   bool vectorFilter_ = false;
+  size_t maxLength_ = 0;
+
+  std::vector<Unit> units_;
+  std::vector<Form> forms_;
+  size_t anchorUnit_ = 0;                 // the filter's offsets count from where this unit begins
+  size_t anchorRoom_ = 0;                 // bytes from there the filter reads
+  size_t minPrefix_ = 0, maxPrefix_ = 0;  // bytes of the units before it
+  std::array<bool, 256> anchorLead_{};    // without a filter: the bytes the anchor unit begins with
 };
 
 }  // namespace vorn

@@ -25,6 +25,7 @@
 #include "DesignWindow.h"
 #include "ErrorBox.h"
 #include "Fd.h"
+#include "FindIgnoringCase.h"
 #include "RtfReader.h"
 #include "TextBytes.h"
 #include "Utf16Text.h"
@@ -276,10 +277,12 @@ void TForm2::ShowResultInViewer(const SearchHit& hit) {
   bool utf8 = true;
   if (!LoadFile(std::string(hit.path), &shown, &utf8)) return;
   const QString needle = DecodeNeedle(Trimmed(hit.text), utf8);
-  const qsizetype found = needle.isEmpty() ? -1 : shown.indexOf(needle, 0, Qt::CaseInsensitive);
+  // Letter case is ignored by the search's own rule.
+  qsizetype length = 0;
+  const qsizetype found = FindIgnoringCase(shown, needle, utf8, &length);
 
   // The mark is set before anything is laid out, so a long line is laid out only once.
-  if (found >= 0) MarkRed(found, needle.size());
+  if (found >= 0) MarkRed(found, length);
   Panel1->setText(FromBytes(hit.path));
   // A minimised window still counts as visible: it is restored (keeping a maximised state).
   if (isMinimized()) setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);

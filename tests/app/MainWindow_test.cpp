@@ -201,6 +201,8 @@ TEST_F(MainWindow, GivesTheSameLinesAsTheCommandLine) {
   tree.Write("x/u16.c", std::string("\xFF\xFEi\0n\0t\0 \0\xE9\0\n\0", 14));
   tree.Write("x/skip.txt", "int\n");
   tree.Write("build/b.c", "int\n");
+  // Letters beyond ASCII fold alike in both, variants of other lengths too.
+  tree.Write("x/greek.c", "/* \xCE\x98\xCE\x95\xCE\x8C\xCE\xA3 */ \xC5\xBFize_t int;\n");
   for (bool whole : {false, true}) {
     Type(form->ComboBox3, FromBytes(tree.root()));
     form->ComboBox1->setEditText(Q("*.*; !*.TXT;!build/"));
@@ -225,6 +227,12 @@ TEST_F(MainWindow, GivesTheSameLinesAsTheCommandLine) {
     EXPECT_EQ(actual.find("skip.txt"), std::string::npos);
     EXPECT_EQ(actual.find("build/"), std::string::npos);
   }
+  form->ComboBox2->setEditText(
+      Q("\xCE\xB8\xCE\xB5\xCF\x8C\xCF\x82 */ Size_T"));  // "θεός */ Size_T"
+  form->Do_the_search();
+  EXPECT_EQ(Lines(), std::vector<std::string>{
+                         tree.Path("x/greek.c") +
+                         " (0)  :  /* \xCE\x98\xCE\x95\xCE\x8C\xCE\xA3 */ \xC5\xBFize_t int;"});
   // A mask that names a folder to search is refused before anything is searched.
   std::vector<QString> errors;
   const test::ScopedSeam<ErrorBoxShower> boxes(

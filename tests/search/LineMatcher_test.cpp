@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "CasePairs.h"
+
 namespace vorn {
 namespace {
 
@@ -35,6 +37,22 @@ TEST(LineMatcher, CaseBlankLinesAndLineBreaksInTheQuery) {
   EXPECT_FALSE(Hit("a\nb", "a\nb", false));
   EXPECT_TRUE(LineMatcher(SearchOptions{"a\rb", false, false}).NeverHits());
   EXPECT_TRUE(Hit(std::string_view("a\0b", 3), std::string_view("xa\0b", 4), false));
+}
+
+TEST(LineMatcher, LettersBeyondAsciiByTheirCaseFolding) {
+  for (const test::CasePair& c : test::CasePairs()) {
+    EXPECT_EQ(Hit(c.query, c.line, false, false), c.hitIgnoringCase) << c.query << " / " << c.line;
+    EXPECT_EQ(Hit(c.query, c.line, false, true), c.hitMatchingCase) << c.query << " / " << c.line;
+  }
+  // Whole Word looks at the bytes around the occurrence, however long it is.
+  EXPECT_TRUE(Hit("k", "a \u212A b", true, false));
+  EXPECT_FALSE(Hit("k", "x\u212A", true, false));
+  EXPECT_TRUE(Hit("\u017Fa", "x sa", true, false));
+  EXPECT_FALSE(Hit("\u017Fa", "xsa", true, false));
+  // The first match comes with its own length, for the printer's mark and column.
+  const LineMatch kelvin = LineMatcher(SearchOptions{"ok", false, false}).FirstMatch("xo\u212A");
+  EXPECT_EQ(kelvin.at, 1u);
+  EXPECT_EQ(kelvin.size, 4u);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <random>
 #include <string>
 
+#include "CaseFold.h"
 #include "LineMatcher.h"
 
 namespace vorn {
@@ -37,6 +38,57 @@ TEST(PatternScanner, AgreesWithNaiveSearchExactAndFolded) {
       const size_t from = text.empty() ? 0 : rng() % (text.size() + 1);
       ASSERT_EQ(scanner.Find(text, from), NaiveFind(text, pattern, from, keys))
           << "round " << round << " folded " << (keys != nullptr);
+    }
+  }
+}
+
+// Decodes the text as it goes and compares letters by their folded forms: the scanner's
+// units of variant byte strings, found from a stretch in the middle, must agree.
+size_t DecodingFind(std::string_view text, std::string_view query, size_t from, size_t& length) {
+  for (size_t p = from; p < text.size(); ++p) {
+    size_t t = p, q = 0;
+    for (; q < query.size(); ++t) {
+      char32_t a = 0, b = 0;
+      const size_t qa = DecodeUtf8At(query.substr(q), a);
+      if (qa == 0) {  // a stray byte of the query matches only itself
+        if (t >= text.size() || text[t] != query[q]) break;
+        ++q;
+        continue;
+      }
+      const size_t tb = DecodeUtf8At(text.substr(std::min(t, text.size())), b);
+      if (tb == 0 || !SameIgnoringCase(a, b)) break;
+      q += qa;
+      t += tb - 1;
+    }
+    if (q == query.size()) {
+      length = t - p;
+      return p;
+    }
+  }
+  return PatternScanner::npos;
+}
+
+TEST(PatternScanner, CaseVariantUnitsAgreeWithADecodingSearch) {
+  std::mt19937 rng(19);
+  // s, long s, k, KELVIN SIGN, sigma in three forms, e acute, a stray Latin-1 byte, a cut lead.
+  const std::vector<std::string> tokens = {
+      "s",        "S",        "\xC5\xBF", "k",        "K",        "\xE2\x84\xAA",
+      "\xCF\x83", "\xCF\x82", "\xCE\xA3", "\xC3\xA9", "\xC3\x89", "\xE9",
+      "\xC3",     "x",        " "};
+  const auto make = [&](size_t count) {
+    std::string out;
+    for (size_t i = 0; i < count; ++i) out += tokens[rng() % tokens.size()];
+    return out;
+  };
+  for (int round = 0; round < 3000; ++round) {
+    const std::string text = make(rng() % 80), query = make(1 + rng() % 4);
+    const PatternScanner scanner(CaseFoldedUnits(query));
+    const size_t from = text.empty() ? 0 : rng() % (text.size() + 1);
+    size_t length = 0, wantLength = 0;
+    const size_t want = DecodingFind(text, query, from, wantLength);
+    ASSERT_EQ(scanner.Find(text, from, length), want) << "round " << round;
+    if (want != PatternScanner::npos) {
+      ASSERT_EQ(length, wantLength) << "round " << round;
     }
   }
 }

@@ -176,16 +176,20 @@ TEST(SearchRun, FastRunMatchesLineByLineRunOnRandomFiles) {
   TempTree t;
   std::mt19937 rng(5);
   const std::string alphabet = "ab AB_\n\r\n\t.\xE9";
+  // Letters whose case variants differ in length: long s, KELVIN SIGN, final sigma.
+  const std::string variants[] = {"\xC5\xBF", "\xE2\x84\xAA", "\xCF\x82", "\xCE\xA3", "s", "K"};
   for (int f = 0; f < 25; ++f) {
     std::string text(rng() % 3000, 'a');
     // Every third file has long lines, with breaks far apart.
     const size_t letters = f % 3 == 0 ? 6 : alphabet.size();
     for (char& c : text) c = rng() % 400 == 0 ? '\n' : alphabet[rng() % letters];
+    for (size_t at = rng() % 50; at < text.size(); at += 1 + rng() % 50)
+      text.insert(at, variants[rng() % std::size(variants)]);
     std::string name = "f";  // appended, not "f" + ...: GCC 12 at -O3 warns falsely on that
     name += std::to_string(f) + ".txt";
     t.Write(name, text);
   }
-  for (const char* query : {"ab", "a", "B a", " ", "ab_", "\xE9"})
+  for (const char* query : {"ab", "a", "B a", " ", "ab_", "\xE9", "k", "\xCF\x83 a", "as\xCF\x83k"})
     for (bool wholeWord : {false, true})
       for (bool matchCase : {false, true}) {
         const SearchOptions o{query, wholeWord, matchCase};

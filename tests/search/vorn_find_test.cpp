@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "CasePairs.h"
 #include "TempTree.h"
 
 namespace {
@@ -58,6 +59,22 @@ TEST(VornFind, PrintsResultLinesAndExitsZero) {
   EXPECT_EQ(RunFind("'" + t.root() + "' '*' 'needle '").out, "");
   EXPECT_EQ(RunFind("'" + t.root() + "' '*' 'two '").out,
             t.root() + "a b (1).txt (1)  :  Two needle\n");
+}
+
+TEST(VornFind, LettersBeyondAsciiIgnoringCaseAndMatchingIt) {
+  TempTree t;
+  const auto& pairs = vorn::test::CasePairs();
+  for (size_t i = 0; i < pairs.size(); ++i) {
+    const std::string name = "case" + std::to_string(i) + ".txt";
+    t.Write(name, "before\n" + pairs[i].line + "\n");
+    for (const bool matchCase : {false, true}) {
+      const Outcome o = RunFind(std::string(matchCase ? "-s " : "") + "'" + t.root() + "' " + name +
+                                " '" + pairs[i].query + "'");
+      const bool hit = matchCase ? pairs[i].hitMatchingCase : pairs[i].hitIgnoringCase;
+      EXPECT_EQ(o.status, hit ? 0 : 1) << pairs[i].query << " / " << pairs[i].line;
+      EXPECT_EQ(o.out, hit ? t.root() + name + " (1)  :  " + pairs[i].line + "\n" : "");
+    }
+  }
 }
 
 TEST(VornFind, StatusesAndMessages) {

@@ -236,6 +236,19 @@ TEST_F(ViewerTest, TextNotFoundOrEmptyLeavesTheCaretOnTheHitsLineUnmarked) {
   EXPECT_TRUE(form_->isVisible());
 }
 
+// The mark follows the search's rule for case: Unicode's folding where the file is UTF-8,
+// ASCII letters only where it is not.
+TEST_F(ViewerTest, TheMarkIgnoresCaseAsTheSearchDoes) {
+  tree_.Write("greek.txt",
+              "\xCE\xA3\xCE\x9F\xCE\xA6\xCE\x8C\xCE\xA3 "
+              "\xE2\x84\xAA\n\xCF\x83\xCE\xBF\xCF\x86\xCF\x8C\xCF\x82 k\n");
+  Show("greek.txt", 1, "\xCF\x83\xCE\xBF\xCF\x86\xCF\x8C\xCF\x82 k");  // "σοφός k" finds "ΣΟΦΌΣ K"
+  EXPECT_EQ(RedPositions(), Range(0, 7));
+  tree_.Write("latin1.txt", "CAF\xC9\ncaf\xE9\n");
+  Show("latin1.txt", 1, "caf\xE9");
+  EXPECT_EQ(RedPositions(), Range(5, 4));
+}
+
 TEST_F(ViewerTest, BytesThatAreNotUtf8ShowAsLatin1AndACutSequenceStillFinds) {
   tree_.Write("latin1.txt", "x\ncaf\xE9 au lait\n");
   Show("latin1.txt", 1, "CAF\xE9");
