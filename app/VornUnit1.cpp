@@ -23,6 +23,7 @@
 #include "QueryHistory.h"
 #include "ResultActions.h"
 #include "SearchRun.h"
+#include "StartUp.h"
 #include "TextBytes.h"
 #include "UpdateCheck.h"
 #include "UpdateChoice.h"
@@ -435,7 +436,7 @@ void TForm1::EndProgram() {
   QCoreApplication::quit();
 }
 
-void TForm1::FormCreate() { ComboBox3->setEditText(FromBytes(ProgramDirectory())); }
+void TForm1::FormCreate() { ComboBox3->setEditText(FromBytes(StartFolder(VORN_SELF_UPDATE))); }
 
 void TForm1::ComboBox2Change() {
   dxButton1->setEnabled(!Trimmed(ToBytes(ComboBox2->currentText())).empty());

@@ -75,7 +75,8 @@ TEST_F(MainWindowHabits, UpFromNewTextGivesTheMostRecentQueryAndDownBringsTheTex
 }
 
 TEST_F(MainWindowHabits, EscapeStopsARunningSearchAndAltLettersTypeNothing) {
-  for (int f = 0; f < 300; ++f) tree.Write("f" + std::to_string(f) + ".txt", "needle\n");
+  for (int f = 0; f < 300; ++f)
+    tree.Write(std::to_string(f).insert(0, "f").append(".txt"), "needle\n");
   form->ComboBox3->setEditText(FromBytes(tree.root()));
   Type(form->ComboBox2, Q("needle"));
   QObject::connect(&form->Results(), &QAbstractItemModel::rowsInserted, form.get(), [&] {

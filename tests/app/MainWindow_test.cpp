@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "ErrorBox.h"
+#include "StartUp.h"
 #include "StyledTestKit.h"
 #include "TempTree.h"
 #include "TextBytes.h"
@@ -84,7 +85,7 @@ class MainWindow : public ::testing::Test {
 
 TEST_F(MainWindow, StartsWithTheLayoutsValuesNamesAndMenus) {
   EXPECT_EQ(form->windowTitle(), Q("Vorn Version 1.0"));
-  EXPECT_EQ(form->ComboBox3->currentText(), FromBytes(vorn::ProgramDirectory()));
+  EXPECT_EQ(form->ComboBox3->currentText(), FromBytes(vorn::StartFolder(VORN_SELF_UPDATE)));
   EXPECT_TRUE(form->ComboBox3->currentText().endsWith(QLatin1Char('/')));
   EXPECT_EQ(form->ComboBox1->currentText(), Q("*.Txt"));
   EXPECT_EQ(form->ComboBox1->count(), 4);
