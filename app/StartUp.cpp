@@ -118,6 +118,18 @@ bool FolderOf(const std::string& argument, std::string& folder, std::string& mes
   return true;
 }
 
+// The user's home: HOME when it is an absolute path, else the password database's entry.
+std::string HomeFolder() {
+  if (const char* env = std::getenv("HOME"); env && env[0] == '/') return env;
+  std::vector<char> buffer(16384);
+  passwd entry{};
+  passwd* found = nullptr;
+  if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found &&
+      found->pw_dir && found->pw_dir[0] == '/')
+    return found->pw_dir;
+  return std::string(1, '/');
+}
+
 }  // namespace
 
 StartArgs ParseStartArgs(int argc, char** argv) {
@@ -163,21 +175,7 @@ StartArgs ParseStartArgs(int argc, char** argv) {
 
 std::string StartFolder(bool selfUpdating) {
   if (selfUpdating) return ProgramDirectory();
-  std::string home;
-  if (const char* env = std::getenv("HOME"); env && env[0] == '/') {
-    home = env;
-  } else {
-    // No usable HOME: the user's entry in the password database.
-    std::vector<char> buffer(16384);
-    passwd entry{};
-    passwd* found = nullptr;
-    if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found &&
-        found->pw_dir && found->pw_dir[0] == '/')
-      home = found->pw_dir;
-    else
-      home = "/";
-  }
-  return AddTrailingBackslash(home);
+  return AddTrailingBackslash(HomeFolder());
 }
 
 }  // namespace vorn
