@@ -31,6 +31,8 @@ set(CPACK_VORN_SELF_UPDATE ${VORN_SELF_UPDATE})
 set(CPACK_VORN_DOCDIR "${CMAKE_INSTALL_DOCDIR}")
 set(CPACK_VORN_DEBIAN_DIR "${PROJECT_SOURCE_DIR}/dist/debian")
 set(CPACK_INSTALL_SCRIPTS "${PROJECT_SOURCE_DIR}/dist/debian/package-docs.cmake")
+set(CPACK_VORN_STRIP "${CMAKE_STRIP}")
+set(CPACK_PRE_BUILD_SCRIPTS "${PROJECT_SOURCE_DIR}/dist/debian/strip-sections.cmake")
 
 set(CPACK_SOURCE_IGNORE_FILES "/\\\\.git/" "/build/" "/bench/cache/")
 include(CPack)
