@@ -1,10 +1,14 @@
 // Start-up: the application, its title, the windows in their order, and the event loop.
 #include <QApplication>
+#include <QComboBox>
 #include <QIcon>
+#include <cstdio>
 #include <memory>
 
 #include "About.h"
 #include "FastStrings.h"
+#include "StartUp.h"
+#include "TextBytes.h"
 #include "VornUnit1.h"
 #include "ftper.h"
 #include "vornUnit2.h"
@@ -13,7 +17,24 @@ namespace vorn {
 namespace {
 
 int Run(int argc, char** argv) {
-  QApplication application(argc, argv);
+  // The command line is read first: help, version and mistakes need no window system.
+  StartArgs start = ParseStartArgs(argc, argv);
+  switch (start.action) {
+    case StartArgs::Action::Help:
+      std::fputs(kStartUsage, stdout);
+      std::fputs(kStartHelp, stdout);
+      return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 2;
+    case StartArgs::Action::Version:
+      std::fputs("vorn " VORN_VERSION "\n", stdout);
+      return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 2;
+    case StartArgs::Action::Error:
+      std::fprintf(stderr, "vorn: %s\n%s", start.message.c_str(), kStartUsage);
+      return 2;
+    case StartArgs::Action::Run:
+      break;
+  }
+  int guiArgc = static_cast<int>(start.guiArgv.size()) - 1;
+  QApplication application(guiArgc, start.guiArgv.data());
   QApplication::setApplicationName(QStringLiteral("Tessaly"));
   // The desktop entry's name lets docks group the windows under the installed entry; the icon
   // is the installed theme's when there is one, else the copy built into the program.
@@ -37,6 +58,7 @@ int Run(int argc, char** argv) {
   auto ftpWindow = std::make_unique<vorn::TFTPWindow>();
   vorn::FTPWindow = ftpWindow.get();
 
+  if (!start.directory.empty()) form1->ComboBox3->setEditText(FromBytes(start.directory));
   form1->show();
   return QApplication::exec();
 }

@@ -24,9 +24,11 @@
 #include "QueryHistory.h"
 #include "ResultActions.h"
 #include "SearchRun.h"
+#include "StartUp.h"
 #include "TextBytes.h"
 #include "UpdateCheck.h"
 #include "UpdateChoice.h"
+#include "dxCoreUtils.h"
 #include "io.h"
 #include "txthandling.h"
 #include "vornUnit3.h"
@@ -169,10 +171,13 @@ void TForm1::BuildControls() {
   dxContainer1->installEventFilter(this);
   Anchor(dxContainer1, Qt::LeftEdge | Qt::TopEdge | Qt::RightEdge);
 
+  // The fields begin at x 57: a label is narrowed to end before them, whatever face the
+  // system gave the window.
   auto label = [this](const char* name, const char* caption, int x, int y) {
     auto* l = new QLabel(QString::fromUtf8(caption), dxContainer1);
     l->setObjectName(QString::fromUtf8(name));
     l->move(x, y);
+    l->setFont(FitCaptionFont(l->font(), l->text(), 57 - x, 17, {false, false}));
     l->adjustSize();
     return l;
   };
@@ -436,7 +441,7 @@ void TForm1::EndProgram() {
   QCoreApplication::quit();
 }
 
-void TForm1::FormCreate() { ComboBox3->setEditText(FromBytes(ProgramDirectory())); }
+void TForm1::FormCreate() { ComboBox3->setEditText(FromBytes(StartFolder(VORN_SELF_UPDATE))); }
 
 void TForm1::ComboBox2Change() {
   dxButton1->setEnabled(!Trimmed(ToBytes(ComboBox2->currentText())).empty());

@@ -3,13 +3,18 @@
 # on loopback) with the program's FTP client (ftp_get) and with curl, same login, passive
 # mode, in the same run; prints the median of each and the ratio ours / curl.
 #   bench/ftp-download.sh [ROUNDS]   (default 5)
+# Installs the test packages (the server, curl, GoogleTest) if missing and builds ftp_get in
+# build/bench with the tests on.
 set -euo pipefail
+[[ "${1:-}" =~ ^(-h|--help)$ ]] && { sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0; }
 root="$(cd "$(dirname "$0")/.." && pwd)"
 rounds="${1:-5}"
+[[ "$rounds" =~ ^[1-9][0-9]{0,2}$ ]] && [ $# -le 1 ] \
+  || { echo "usage: bench/ftp-download.sh [ROUNDS] (1 to 999)" >&2; exit 2; }
 "$root/scripts/install-deps" --tests >&2
-cmake --preset default -S "$root" >/dev/null
-cmake --build --preset default --target ftp_get -j2 >/dev/null
-ftp_get="$root/build/default/tests/update/ftp_get"
+(cd "$root" && cmake --preset bench -DVORN_BUILD_TESTS=ON >/dev/null)
+(cd "$root" && cmake --build --preset bench --target ftp_get -j2 >/dev/null)
+ftp_get="$root/build/bench/tests/update/ftp_get"
 
 work="$(mktemp -d "${TMPDIR:-/tmp}/vorn-ftp-bench-XXXXXX")"
 server=""

@@ -6,11 +6,18 @@
 #   bench/search.sh --cold     also the rare literal with the page cache dropped before each
 #                              run (root only)
 #   KERNEL_TREE=DIR bench/search.sh   searches that unpacked kernel tree
+# Installs ripgrep, hyperfine and the kernel source if missing (bench/kernel-tree unpacks
+# 1.5 GB once) and builds vorn-find in build/bench.
 set -euo pipefail
+[[ "${1:-}" =~ ^(-h|--help)$ ]] && { sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0; }
 here="$(cd "$(dirname "$0")" && pwd)"
 root="$here/.."
 cold=0
-[ "${1:-}" = "--cold" ] && cold=1
+case "${1:-}" in
+  "") ;;
+  --cold) cold=1 ;;
+  *) echo "usage: bench/search.sh [--cold]" >&2; exit 2 ;;
+esac
 if [ "$cold" = 1 ] && [ "$(id -u)" -ne 0 ]; then
   echo "bench/search.sh --cold drops the page cache and must run as root" >&2
   exit 2
@@ -19,8 +26,8 @@ runs="${RUNS:-5}"
 "$root/scripts/install-deps" ripgrep hyperfine time >&2
 # KERNEL_TREE names an unpacked tree to use instead of the one bench/kernel-tree makes.
 tree="${KERNEL_TREE:-$("$here/kernel-tree")}"
-(cd "$root" && cmake --preset default >/dev/null && cmake --build --preset default -j2 --target vorn-find >&2)
-vorn="$root/build/default/search/vorn-find"
+(cd "$root" && cmake --preset bench >/dev/null && cmake --build --preset bench -j2 --target vorn-find >&2)
+vorn="$root/build/bench/search/vorn-find"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 

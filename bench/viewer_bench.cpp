@@ -45,6 +45,11 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   const size_t megabytes = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 20;
   const int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 5;
+  // An empty file has no line for the hit: such a run would never end.
+  if (megabytes == 0 || megabytes > 4096) {
+    std::fprintf(stderr, "usage: vorn_viewer_bench [MB (1 to 4096)] [RUNS]\n");
+    return 2;
+  }
 
   // Lines of varied length and words; the hit sits 50 lines before the end.
   const size_t target = megabytes << 20;

@@ -4,14 +4,18 @@
 # RUNS runs (default 5) after one warm-up run of each, so the page cache is warm for both.
 #
 #   bench/window.sh            # prints a table of times, ratios, memory and pump gaps
+# Builds in build/bench; bench/kernel-tree installs and unpacks the kernel source (1.5 GB) once.
 set -euo pipefail
+[[ "${1:-}" =~ ^(-h|--help)$ ]] && { sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0; }
+[ $# -eq 0 ] || { echo "usage: bench/window.sh (RUNS=N in the environment)" >&2; exit 2; }
 cd "$(dirname "$0")/.."
 runs="${RUNS:-5}"
-cmake --preset default -DVORN_BUILD_BENCH=ON >/dev/null
-cmake --build --preset default -j2 --target vorn-find window_bench >/dev/null
+scripts/install-deps >&2
+cmake --preset bench >/dev/null
+cmake --build --preset bench -j2 --target vorn-find window_bench >/dev/null
 tree="$(bench/kernel-tree)"
-find_bin=build/default/search/vorn-find
-window_bin=build/default/bench/window_bench
+find_bin=build/bench/search/vorn-find
+window_bin=build/bench/bench/window_bench
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 

@@ -21,6 +21,9 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "http://${VORN_MAKER_HOST}/quillo/")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+# The windows' faces: one of those the layout's sizes were made for (metric-compatible or
+# condensed); without them the captions are narrowed to fit.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-liberation2 | fonts-croscore | fonts-dejavu-extra")
 # The file manager and the browser are opened through xdg-open.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils")
 
@@ -28,6 +31,8 @@ set(CPACK_VORN_SELF_UPDATE ${VORN_SELF_UPDATE})
 set(CPACK_VORN_DOCDIR "${CMAKE_INSTALL_DOCDIR}")
 set(CPACK_VORN_DEBIAN_DIR "${PROJECT_SOURCE_DIR}/dist/debian")
 set(CPACK_INSTALL_SCRIPTS "${PROJECT_SOURCE_DIR}/dist/debian/package-docs.cmake")
+set(CPACK_VORN_STRIP "${CMAKE_STRIP}")
+set(CPACK_PRE_BUILD_SCRIPTS "${PROJECT_SOURCE_DIR}/dist/debian/strip-sections.cmake")
 
 set(CPACK_SOURCE_IGNORE_FILES "/\\\\.git/" "/build/" "/bench/cache/")
 include(CPack)

@@ -82,15 +82,16 @@ QImage PaintButton(const ButtonLook& look, const ButtonImages& images) {
   if (look.smoothEdges) DrawCornerSoftening(image, look.enabled ? kSoftening : kSofteningDisabled);
 
   const CaptionFormat format{look.wordWrap, look.showAccelChar};
-  const QStringList lines = LayoutCaption(look.font, look.caption, w, h, format);
-  const QSize text = MeasureCaption(look.font, lines, format);
+  const QFont font = FitCaptionFont(look.font, look.caption, w, h, format);
+  const QStringList lines = LayoutCaption(font, look.caption, w, h, format);
+  const QSize text = MeasureCaption(font, lines, format);
   QRect r((w - text.width()) / 2, (h - text.height()) / 2, text.width(), text.height());
   if (look.hot && look.pressed) r.translate(1, 1);
   if (look.focused && look.showFocusRect && w > 6 && h > 6)
     DrawFocusRect(image, QRect(3, 3, w - 6, h - 6));
   QPainter p(&image);
-  DrawCaption(p, look.font, r, lines, Qt::AlignHCenter, format, look.enabled, look.fontColor,
-              look.light, look.shadow);
+  DrawCaption(p, font, r, lines, Qt::AlignHCenter, format, look.enabled, look.fontColor, look.light,
+              look.shadow);
   return image;
 }
 

@@ -79,12 +79,13 @@ QImage PaintCheckbox(const CheckLook& look, const CheckImages& images) {
 
   const int textLeft = kBoxSize + look.spacing + 4;
   const CaptionFormat format{true, true};
-  const QStringList lines = LayoutCaption(look.font, look.caption, w - textLeft, ch, format);
-  const QSize text = MeasureCaption(look.font, lines, format);
+  const QFont font = FitCaptionFont(look.font, look.caption, w - textLeft, ch, format);
+  const QStringList lines = LayoutCaption(font, look.caption, w - textLeft, ch, format);
+  const QSize text = MeasureCaption(font, lines, format);
   const QRect r(textLeft, (ch - text.height()) / 2, std::max(0, w - textLeft), text.height());
   p.begin(&image);
-  DrawCaption(p, look.font, r, lines, Qt::AlignLeft, format, look.enabled, look.fontColor,
-              look.light, look.shadow);
+  DrawCaption(p, font, r, lines, Qt::AlignLeft, format, look.enabled, look.fontColor, look.light,
+              look.shadow);
   return image;
 }
 

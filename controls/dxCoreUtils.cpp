@@ -219,6 +219,31 @@ QStringList LayoutCaption(const QFont& font, const QString& caption, int width, 
   return lines;
 }
 
+QFont FitCaptionFont(const QFont& font, const QString& caption, int width, int height,
+                     const CaptionFormat& format) {
+  // Laying out only ever takes out spaces and adds ellipses.
+  const auto fits = [&](const QFont& f) {
+    return LayoutCaption(f, caption, width, height, format).join(QLatin1Char(' ')) == caption;
+  };
+  if (fits(font)) return font;
+  QFont fitted = font;
+  const int stretch = font.stretch() > 0 ? font.stretch() : int(QFont::Unstretched);
+  for (int percent = 95; percent >= 70; percent -= 5) {
+    fitted.setStretch(stretch * percent / 100);
+    if (fits(fitted)) return fitted;
+  }
+  const bool pixels = font.pixelSize() > 0;
+  const qreal size = pixels ? font.pixelSize() : font.pointSizeF();
+  for (qreal scale = 0.95; scale >= 0.79; scale -= 0.05) {
+    if (pixels)
+      fitted.setPixelSize(std::max(1, qRound(size * scale)));
+    else
+      fitted.setPointSizeF(size * scale);
+    if (fits(fitted)) return fitted;
+  }
+  return font;  // cut, in the control's own font
+}
+
 QSize MeasureCaption(const QFont& font, const QStringList& lines, const CaptionFormat& format) {
   const QFontMetrics fm(font);
   int w = 0;

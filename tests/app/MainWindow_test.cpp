@@ -23,6 +23,7 @@
 
 #include "ErrorBox.h"
 #include "ScopedSeam.h"
+#include "StartUp.h"
 #include "StyledTestKit.h"
 #include "TempTree.h"
 #include "TextBytes.h"
@@ -85,8 +86,10 @@ class MainWindow : public ::testing::Test {
 
 TEST_F(MainWindow, StartsWithTheLayoutsValuesNamesAndMenus) {
   EXPECT_EQ(form->windowTitle(), Q("Vorn Version 1.0"));
-  EXPECT_EQ(form->ComboBox3->currentText(), FromBytes(vorn::ProgramDirectory()));
+  EXPECT_EQ(form->ComboBox3->currentText(), FromBytes(vorn::StartFolder(VORN_SELF_UPDATE)));
   EXPECT_TRUE(form->ComboBox3->currentText().endsWith(QLatin1Char('/')));
+  for (const QLabel* label : {form->Label1, form->Label2, form->Label3})
+    EXPECT_LE(label->geometry().right(), 56) << label->text().toStdString();  // before the fields
   EXPECT_EQ(form->ComboBox1->currentText(), Q("*.Txt"));
   EXPECT_EQ(form->ComboBox1->count(), 4);
   EXPECT_EQ(form->ComboBox1->itemText(3), Q("*.*"));

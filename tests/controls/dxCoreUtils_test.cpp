@@ -121,4 +121,35 @@ TEST(Captions, AcceleratorsAndEllipsis) {
   EXPECT_TRUE(cut.last().endsWith(QChar(0x2026)) || cut.last().endsWith(QStringLiteral("...")));
 }
 
+TEST(Captions, AWideFaceIsNarrowedUntilTheWindowsCaptionsFit) {
+  // DejaVu Sans is wider than the design's faces: without them the captions were cut.
+  QFont wide(QStringLiteral("DejaVu Sans"));
+  wide.setPixelSize(11);
+  wide.setStretch(QFont::Unstretched);
+  struct Case {
+    const char* caption;
+    int width, height;
+    CaptionFormat format;
+  };
+  const Case cases[] = {
+      {"Look for update", 81, 13, {}},
+      {"Stop Search", 73, 21, {}},
+      {"Match Case(Case sensitiv)", 132, 17, {}},
+      {"Include Subdirectory", 132, 17, {}},
+      {"File search", 56, 17, {false, false}},
+      {"Text to find", 56, 17, {false, false}},
+  };
+  for (const Case& c : cases) {
+    const QString caption = QString::fromUtf8(c.caption);
+    const QFont font = FitCaptionFont(wide, caption, c.width, c.height, c.format);
+    EXPECT_EQ(LayoutCaption(font, caption, c.width, c.height, c.format), QStringList{caption})
+        << c.caption;
+    EXPECT_GE(font.pixelSize(), 9) << c.caption;
+  }
+  // A caption that fits keeps the font; one that fits at no limit is cut in it.
+  EXPECT_EQ(FitCaptionFont(wide, QStringLiteral("Search"), 73, 21, {}), wide);
+  const QString longText = QStringLiteral("Averyveryverylongcaptionwithoutbreaks");
+  EXPECT_EQ(FitCaptionFont(wide, longText, 60, 14, {}), wide);
+}
+
 }  // namespace

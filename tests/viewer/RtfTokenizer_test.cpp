@@ -24,8 +24,14 @@ struct Recorder {
   bool GroupEnd() { return Add("}"); }
   bool Token(const RtfToken& t) {
     switch (t.kind) {
-      case RtfToken::Kind::Word:
-        return Add("\\" + std::string(t.text) + (t.hasParam ? "=" + std::to_string(t.param) : ""));
+      case RtfToken::Kind::Word: {
+        // Appended piece by piece: "literal" + std::string draws a false -Wrestrict from
+        // GCC 12's optimiser.
+        std::string word = "\\";
+        word += t.text;
+        if (t.hasParam) word.append("=").append(std::to_string(t.param));
+        return Add(std::move(word));
+      }
       case RtfToken::Kind::Symbol:
         return Add(std::string("sym:") + t.symbol);
       case RtfToken::Kind::HexByte:
