@@ -51,7 +51,9 @@ class TIdFTP : public TIdTCPClient {
 
   std::string Username;
   std::string Password;
-  bool Passive = false;  // true: the client connects to the address PASV names
+  // true: the client opens the data connection to the port PASV names, on the control
+  // connection's peer (never another host the reply may name)
+  bool Passive = false;
   TIdFTPTransferType TransferType = TIdFTPTransferType::ftBinary;
   TIdFtpProxySettings ProxySettings;
 
@@ -85,6 +87,8 @@ class TIdFTP : public TIdTCPClient {
   // overwritten nor resumed raises EIdFTPFileAlreadyExists.
   void Download(const std::string& remotePath, const std::string& localPath,
                 bool mayOverwrite = false, bool resume = false);
+  // Retrieves remotePath into a destination the caller made, then raises OnAfterGet.
+  void Download(const std::string& remotePath, TStream& destination);
   // Runs one retrieving command (e.g. "RETR /a/b") into destination over a data connection
   // (passive or active as Passive says), then reads the final reply; an abort confirmed by
   // 426 or 450 (and the reply to the ABOR) is reported as "Transfer aborted". A 426 or 450
@@ -107,6 +111,12 @@ class TIdFTP : public TIdTCPClient {
   static void ParsePassive(std::string_view firstTextLine, std::string& address, int& port);
   static std::int64_t ParseSize(const TIdRFCReply& reply);
 
+ protected:
+  // OnWaiting is raised only while a transfer runs (its data connection raises the client's
+  // OnWaiting too, as its own sender), so a handler that pumps events never runs while the
+  // connection opens or a plain command waits for its reply.
+  void Waiting() override;
+
  private:
   void Login();
   // Runs a read of replies; when it fails with anything but a whole refused reply, the
@@ -116,6 +126,9 @@ class TIdFTP : public TIdTCPClient {
   std::unique_ptr<TIdTCPClient> dataConnection_;
   std::optional<bool> canResume_;
   bool transferring_ = false;
+  // Set by an abort during a transfer; the transfer reads it only before its command goes out.
+  bool abortedEarly_ = false;
+  void EndAbortedEarly();
   // Replies to read before the next command's own: those to ABORs sent, and the final
   // replies of transfers that failed after they started.
   int owedReplies_ = 0;
