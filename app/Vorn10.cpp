@@ -5,6 +5,7 @@
 
 #include "About.h"
 #include "FastStrings.h"
+#include "UpdateCheck.h"
 #include "VornUnit1.h"
 #include "ftper.h"
 #include "vornUnit2.h"
@@ -36,6 +37,8 @@ int Run(int argc, char** argv) {
   vorn::ABoutQuillo = about.get();
   auto ftpWindow = std::make_unique<vorn::TFTPWindow>();
   vorn::FTPWindow = ftpWindow.get();
+  // A swap cut short by a crash may have left the program's second name behind.
+  vorn::RemoveStaleOldProgram();
 
   form1->show();
   return QApplication::exec();
