@@ -44,7 +44,7 @@ UpdatePublicKey TrustedUpdateKey() {
 }
 
 std::optional<UpdatePublicKey> SetTrustedUpdateKey(std::optional<UpdatePublicKey> key) {
-  return std::exchange(KeyInPlace(), std::move(key));
+  return std::exchange(KeyInPlace(), key);
 }
 
 bool VerifyUpdateSignature(int fd, std::string_view signature) {
