@@ -154,6 +154,7 @@ class UpdateCheckTest : public ::testing::Test {
   bool answer_ = true;
   std::function<void()> onAsk_;
   QStringList asked_, notices_, errors_;
+  bool downloadAtError_ = false;  // a downloaded Temp.upd was still there as an error showed
 
  private:
   ScopedSeam<std::optional<ProgramFile>> programFile_{
@@ -175,7 +176,12 @@ class UpdateCheckTest : public ::testing::Test {
                                                                notices_.push_back(text);
                                                              }}};
   ScopedSeam<ErrorBoxShower> errorBox_{
-      SetErrorBoxShower, [this](QWidget*, const QString& text) { errors_.push_back(text); }};
+      SetErrorBoxShower, [this](QWidget*, const QString& text) {
+        errors_.push_back(text);
+        struct stat download {};
+        downloadAtError_ |=
+            lstat(InProgramDir("Temp.upd").c_str(), &download) == 0 && S_ISREG(download.st_mode);
+      }};
 };
 
 QStringList DownloadLines(std::int64_t size) {
@@ -594,6 +600,7 @@ TEST_F(UpdateCheckTest, RefusedUpdatesLeaveTheProgramAndNothingBehind) {
     CheckForUpdate();
     ASSERT_EQ(errors_.size(), 1);
     EXPECT_TRUE(errors_[0].startsWith(QLatin1String(c.error))) << errors_[0].toStdString();
+    EXPECT_FALSE(downloadAtError_);
     EXPECT_EQ(ReadFile(ProgramPath()), Program());
     EXPECT_EQ(ReadFile(tree_.Path("victim")), "not the server's to write");
     struct stat left {};

@@ -351,10 +351,16 @@ void LookForUpdate(UpdateView& view) {
   std::unique_ptr<DownloadSink> file;
   Fd held;  // the download's file once written, read-only
   bool keep = false;
-  ScopeExit removeDownload([&] {
+  const auto remove = [&] {
     const int fd = held.ok() ? held.fd() : file ? file->Handle() : -1;
     if (fd >= 0 && !keep && IsSameFile(download, fd)) ::unlink(download.c_str());
-  });
+  };
+  ScopeExit removeDownload(remove);
+  // A refusal deletes the file before it is shown: nothing stays while the box is open.
+  const auto refuse = [&](const char* text) {
+    remove();
+    view.ShowError(text);
+  };
   const auto stopped = [&view] { return view.AbortRequested() || Quitting(); };
   std::int64_t expected = -1;
   try {
@@ -381,18 +387,18 @@ void LookForUpdate(UpdateView& view) {
   }
   const int fd = held.fd();
   if (!VerifyUpdateSignature(fd, signature)) {
-    view.ShowError(kNotSignedText);
+    refuse(kNotSignedText);
     return;
   }
   {
     // The signed bytes say what they are: a newer build of this program, for this machine.
     const MappedFile bytes(fd);
     if (!IsNewerBuildOf(bytes.Bytes(), RunningVersionRecord())) {
-      view.ShowError(kNotNewerText);
+      refuse(kNotNewerText);
       return;
     }
     if (!IsProgramForMachine(bytes.Bytes(), RunningProgramHeader())) {
-      view.ShowError(kNotForThisMachineText);
+      refuse(kNotForThisMachineText);
       return;
     }
   }
