@@ -66,6 +66,8 @@ class TIdFTP : public TIdTCPClient {
   std::string SystemDescription;
   // The data connection of the running transfer, or nullptr.
   TIdTCPClient* DataConnection() const { return dataConnection_.get(); }
+  // Whether a transfer runs (also while its data connection is not open yet).
+  bool Transferring() const { return transferring_; }
 
   // Connects, reads the greeting (220) and, with autoLogin, logs in: USER (230 or 331),
   // PASS on 331 (230), TYPE I or A (200), SYST (200, 215, 500), then reports Ready
@@ -95,7 +97,8 @@ class TIdFTP : public TIdTCPClient {
   // when no ABOR was sent means the server broke the transfer off: EIdProtocolReplyError.
   void RunRetrieve(const std::string& command, TStream& destination, bool resume);
   // Sends ABOR (its reply is not read here) and closes the data connection's socket, which
-  // ends a running copy at its next test. Safe to call from a work event. A reply to ABOR
+  // ends a running copy at its next test. Safe to call from a work or waiting event; a
+  // transfer aborted before its command went out sends none and ends as aborted. A reply to ABOR
   // that the transfer does not take (no transfer ran, or the server had already finished it)
   // is read before the next command, so every command still gets its own reply.
   void AbortTransfer();

@@ -436,10 +436,11 @@ TEST_F(UpdateCheckTest, OnlyTheMakersSignatureInstalls) {
 }
 
 TEST_F(UpdateCheckTest, QuittingDuringTheDownloadInstallsNothing) {
-  Serve(Program() + std::string(16 << 20, 'q'));
+  Serve(Next() + std::string(16 << 20, 'q'));
   AtFirstPump([] { AbortUpdateForQuit(); });
   CheckForUpdate();
   EXPECT_EQ(ReadFile(ProgramPath()), Program());
+  EXPECT_FALSE(Exists(InProgramDir("Temp.upd")));  // unlike an Abort, quitting leaves nothing
   EXPECT_TRUE(started_.empty());
   EXPECT_EQ(terminated_, 0);
   EXPECT_TRUE(errors_.isEmpty());

@@ -222,7 +222,7 @@ void TFTPWindow::Button1Click() {
     // connection once the transfer has ended, so the transfer never finds it gone.
     abortRequested_ = true;
     closePending_ = true;
-    if (IdFTP1.DataConnection() != nullptr) IdFTP1.AbortTransfer();
+    if (IdFTP1.Transferring()) IdFTP1.AbortTransfer();
     hide();
     return;
   }
@@ -238,7 +238,7 @@ void TFTPWindow::CloseIfPending() {
 
 void TFTPWindow::AbortForQuit() {
   abortRequested_ = true;
-  if (IdFTP1.DataConnection() != nullptr) IdFTP1.AbortTransfer();
+  if (IdFTP1.Transferring()) IdFTP1.AbortTransfer();
   // Nothing more is asked of the server: a wait for its reply must not hold the program.
   if (IdFTP1.IsConnected()) IdFTP1.CloseConnection();
 }
