@@ -618,10 +618,10 @@ TEST_F(UpdateCheckTest, RefusedUpdatesLeaveTheProgramAndNothingBehind) {
   EXPECT_FALSE(IsNewerVersion("0..9", "0.1"));
 }
 
-TEST_F(UpdateCheckTest, ExitDuringAStalledSignatureTransferEndsAtOnce) {
-  const std::string next = Next() + "e";
-  const std::string size = std::to_string(next.size());
-  ScriptedServer server;
+// The scripted server's part of a check up to the signature's transfer, then `signature`.
+std::vector<ScriptedServer::Step> UpToTheSignature(const std::string& program,
+                                                   ScriptedServer::Step signature) {
+  const std::string size = std::to_string(program.size());
   std::vector<ScriptedServer::Step> steps = Login();
   for (auto step :
        {ScriptedServer::On("CWD /docs/Quillo/Programs/", "250 ok\r\n"),
@@ -630,12 +630,34 @@ TEST_F(UpdateCheckTest, ExitDuringAStalledSignatureTransferEndsAtOnce) {
         ScriptedServer::On("SIZE /docs/Quillo/Programs/Vorn10.exe", "213 " + size + "\r\n"),
         ScriptedServer::Pasv(),
         ScriptedServer::On("RETR /docs/Quillo/Programs/Vorn10.exe", "150 here\r\n"),
-        ScriptedServer::Data(next), ScriptedServer::Say("226 done\r\n"), ScriptedServer::Pasv(),
-        ScriptedServer::On("RETR Vorn10.exe.sig", "150 here\r\n"),
-        ScriptedServer::Step([](ScriptedServer& s) { s.AcceptData(); }),
-        ScriptedServer::Silent()})  // says nothing more, sends no byte
+        ScriptedServer::Data(program), ScriptedServer::Say("226 done\r\n"), ScriptedServer::Pasv(),
+        ScriptedServer::On("RETR Vorn10.exe.sig", "150 here\r\n"), std::move(signature),
+        ScriptedServer::Silent()})
     steps.push_back(step);
-  server.Run(steps);
+  return steps;
+}
+
+TEST_F(UpdateCheckTest, SignatureTransferFaultsInstallNothing) {
+  const std::string next = Next() + "e";
+  {
+    // A signature whose transfer breaks is no signature: no socket error box.
+    ScriptedServer server;
+    server.Run(UpToTheSignature(next, [](ScriptedServer& s) {
+      s.AcceptData();
+      s.SendData(std::string(10, 's'));
+      s.ResetData();
+    }));
+    window_->IdFTP1.Port = server.Port();
+    CheckForUpdate();
+    EXPECT_EQ(errors_, QStringList{QLatin1String(kNotSignedText)});
+    EXPECT_FALSE(Exists(InProgramDir("Temp.upd")));
+    window_->IdFTP1.CloseConnection();
+    server.Finish();
+  }
+  // A server that falls silent during the signature: Exit ends the check at once.
+  errors_.clear();
+  ScriptedServer server;
+  server.Run(UpToTheSignature(next, [](ScriptedServer& s) { s.AcceptData(); }));
   window_->IdFTP1.Port = server.Port();
   QElapsedTimer sinceExit;
   onAsk_ = [&] {
