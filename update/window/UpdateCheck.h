@@ -1,8 +1,10 @@
 // The update check behind "Look for update": logs in through the update window's connection,
 // probes the server host, compares the size of the program file on the server with the
 // running one, and on a difference and the user's Yes downloads the new file, puts it in the
-// program's place and restarts the program from it. All on the GUI thread; only the download
-// pumps events. The check shows and asks through an UpdateView, which the window implements.
+// program's place and restarts the program from it: only a file signed by the maker, newer
+// than this build and runnable here. All on the GUI thread; only the transfers (the download
+// and its signature) pump events. The check shows and asks through an UpdateView, which the
+// window implements; it knows nothing of the window itself.
 #pragma once
 
 #include <cstdint>
