@@ -11,6 +11,8 @@ namespace vorn {
 
 namespace {
 
+constexpr int kAbortReplyTimeoutMs = 5000;
+
 // Marks a transfer as running for its lifetime: a second transfer started from inside a work
 // event would replace the data connection that the first one is still reading.
 class TransferGuard {
@@ -199,7 +201,7 @@ void TIdFTP::Waiting() {
 void TIdFTP::RunRetrieve(const std::string& command, TStream& destination, bool resume) {
   TransferGuard guard(transferring_);
   CheckCommand(command);
-  abortedEarly_ = false;
+  aborted_ = false;
   DoStatus(TIdStatus::Transfer, "Starting FTP transfer");
   // How far the exchange got decides what a failure leaves owed on the control connection.
   enum class Stage { BeforeCommand, AwaitingStart, Started } stage = Stage::BeforeCommand;
@@ -230,7 +232,7 @@ void TIdFTP::RunRetrieve(const std::string& command, TStream& destination, bool 
       data.Port = dataPort;
       data.Connect();
       if (resume) SendCommand(restart, {350});
-      if (abortedEarly_) return EndAbortedEarly();
+      if (aborted_) return EndAbortedEarly();
       stage = Stage::AwaitingStart;
       WriteBytes(command + "\r\n");
       ReadReply({125, 150, 154});
@@ -244,7 +246,7 @@ void TIdFTP::RunRetrieve(const std::string& command, TStream& destination, bool 
       numbers += "," + std::to_string(listening / 256) + "," + std::to_string(listening % 256);
       SendCommand("PORT " + numbers, {200});
       if (resume) SendCommand(restart, {350});
-      if (abortedEarly_) return EndAbortedEarly();
+      if (aborted_) return EndAbortedEarly();
       stage = Stage::AwaitingStart;
       WriteBytes(command + "\r\n");
       ReadReply({125, 150, 154});
@@ -259,7 +261,7 @@ void TIdFTP::RunRetrieve(const std::string& command, TStream& destination, bool 
   } catch (...) {
     // An abort while the data connection was being opened (from a waiting handler) may end
     // the opening with an error of its own: the transfer was aborted, nothing more.
-    if (stage == Stage::BeforeCommand && abortedEarly_) return EndAbortedEarly();
+    if (stage == Stage::BeforeCommand && aborted_) return EndAbortedEarly();
     if (stage == Stage::Started) {
       // The server still sends the transfer's final reply; the next command reads it first.
       ++owedReplies_;
@@ -269,6 +271,11 @@ void TIdFTP::RunRetrieve(const std::string& command, TStream& destination, bool 
     }
     throw;
   }
+  // After an abort the server has only its last replies to send: one that falls silent is not
+  // waited for long (the control connection then closes, as for any reply not read whole).
+  const int readTimeout = ReadTimeout;
+  ScopeExit restoreTimeout([this, readTimeout] { ReadTimeout = readTimeout; });
+  if (aborted_) ReadTimeout = kAbortReplyTimeoutMs;
   InStep([this] {
     const int code = ReadReply({225, 226, 250, 426, 450});
     if (code == 426 || code == 450) {
@@ -291,7 +298,7 @@ void TIdFTP::EndAbortedEarly() {
 
 void TIdFTP::AbortTransfer() {
   // Before the retrieving command went out the transfer is not started at all.
-  if (transferring_) abortedEarly_ = true;
+  if (transferring_) aborted_ = true;
   if (IOHandler().Connected()) {
     WriteBytes("ABOR\r\n");
     ++owedReplies_;

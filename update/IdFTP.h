@@ -129,8 +129,9 @@ class TIdFTP : public TIdTCPClient {
   std::unique_ptr<TIdTCPClient> dataConnection_;
   std::optional<bool> canResume_;
   bool transferring_ = false;
-  // Set by an abort during a transfer; the transfer reads it only before its command goes out.
-  bool abortedEarly_ = false;
+  // Set by an abort during a transfer: before its command went out the transfer ends at once,
+  // after it the server's last replies are waited for only kAbortReplyTimeoutMs.
+  bool aborted_ = false;
   void EndAbortedEarly();
   // Replies to read before the next command's own: those to ABORs sent, and the final
   // replies of transfers that failed after they started.

@@ -654,7 +654,28 @@ TEST_F(UpdateCheckTest, SignatureTransferFaultsInstallNothing) {
     window_->IdFTP1.CloseConnection();
     server.Finish();
   }
-  // A server that falls silent during the signature: Exit ends the check at once.
+  // A server that falls silent during the signature: Abort is heard, and its reply is not
+  // waited for long.
+  {
+    ScriptedServer server;
+    server.Run(UpToTheSignature(next, [](ScriptedServer& s) { s.AcceptData(); }));
+    window_->IdFTP1.Port = server.Port();
+    errors_.clear();
+    QElapsedTimer sinceAbort;
+    onAsk_ = [&] {
+      QTimer::singleShot(300, window_.get(), [&] {
+        sinceAbort.start();
+        QTest::mouseClick(window_->Button2, Qt::LeftButton);
+      });
+    };
+    CheckForUpdate();
+    ASSERT_TRUE(sinceAbort.isValid());
+    EXPECT_LT(sinceAbort.elapsed(), 8000);
+    EXPECT_TRUE(errors_.isEmpty());
+    EXPECT_EQ(ReadFile(ProgramPath()), Program());
+    server.Finish();
+  }
+  // ... and Exit ends the check at once.
   errors_.clear();
   ScriptedServer server;
   server.Run(UpToTheSignature(next, [](ScriptedServer& s) { s.AcceptData(); }));
