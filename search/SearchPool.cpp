@@ -155,8 +155,10 @@ SearchPool::Outcome SearchPool::SearchOne(size_t index, const std::string& path,
   } catch (const std::exception&) {
   }
   reader.Close();
-  outcome.stopped = end == FileScan::End::Stopped;
-  if (!outcome.stopped) hooks.Finish();
+  // A scan stops when the pool stops, or when the run has left the file; the worker goes on
+  // with its next file in the second case.
+  outcome.stopped = end == FileScan::End::Stopped && stopping_.load();
+  if (end != FileScan::End::Stopped) hooks.Finish();
   if (end == FileScan::End::Done) outcome.lines = scan.Lines();
   return outcome;
 }
@@ -199,14 +201,19 @@ void SearchPool::AdvanceDone() {
     ++doneTo_;
 }
 
-// The file the run is at may always queue up to the budget; the others share it.
+// The file the run is at may always queue up to the budget; the others share it. False when
+// the pool stops or the run has left the file: its findings are no longer wanted. The slot is
+// looked up afresh after every wait, since the run may have erased it meanwhile.
 bool SearchPool::Hand(size_t index, long long size, Findings& batch) {
   if (batch.events.empty()) return true;
   const size_t bytes = batch.Bytes();
   std::unique_lock lock(mutex_);
-  Slot& slot = slots_[index];
+  const auto left = [&] { return cancel_ || index < head_; };
   const auto room = [&] {
-    return cancel_ || (index == head_ ? slot.bytes < budget_ : queued_ < budget_);
+    if (left()) return true;
+    if (index != head_) return queued_ < budget_;
+    const auto it = slots_.find(index);
+    return it == slots_.end() || it->second.bytes < budget_;
   };
   if (!room()) {
     // The run may be waiting for a run of files done that this worker now holds up.
@@ -215,7 +222,8 @@ bool SearchPool::Hand(size_t index, long long size, Findings& batch) {
     workerWakes_.wait(lock, room);
     --roomWaiting_;
   }
-  if (cancel_) return false;
+  if (left()) return false;
+  Slot& slot = slots_[index];
   slot.open = Open::Opened;
   slot.facts.size = size;
   slot.batches.push_back(std::move(batch));

@@ -51,6 +51,9 @@ unsigned SearchRun::ThreadCount() const {
 SearchEnd SearchRun::Run() {
   bool abandoned = false;
   EntryList files;
+  // The workers read the list: every one of them has stopped before the list goes, however
+  // the run ends (a listener's error leaves it by an exception).
+  const ScopeExit stopWorkers([this] { pool_.reset(); });
   matcher_ = std::make_shared<const LineMatcher>(listener_.Options());
   const bool parallel = !lineByLine_ && ThreadCount() > 1;
   if (recursive_) {

@@ -12,6 +12,7 @@
 #include <functional>
 #include <random>
 #include <span>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -273,6 +274,64 @@ TEST(SearchRun, ChangedOptionsCountFromTheNextLine) {
                 ElementsAre(t.Path("a.txt") + " (0)  :  foo", t.Path("a.txt") + " (1)  :  bar",
                             t.Path("a.txt") + " (3)  :  bar"))
         << lineByLine << threads;
+  }
+}
+
+// At its k-th call the listener changes the query, stops the run or throws, at every point of
+// a run whose workers wait for room for their findings; the sanitizer build catches any worker
+// that touches a file, a slot or a list the run has left.
+class Saboteur : public SearchListener {
+ public:
+  enum class Act { Change, Stop, Throw };
+  Saboteur(Act act, int at) : act_(act), at_(at) {}
+  void Results(std::span<const SearchHit> hits) override {
+    Tick();
+    for (const SearchHit& hit : hits) lines += hit.path.size() + hit.text.size();
+  }
+  void Status(std::string_view) override { Tick(); }
+  bool PumpDue() override { return Tick(), true; }
+  void Pump() override { Tick(); }
+  bool StopRequested() override { return stop; }
+  SearchOptions Options() override { return options; }
+  int calls = 0;
+  size_t lines = 0;
+
+ private:
+  void Tick() {
+    if (++calls != at_) return;
+    if (act_ == Act::Throw) throw std::runtime_error("listener");
+    if (act_ == Act::Stop) stop = true;
+    options.query = "b";
+  }
+  Act act_;
+  int at_;
+  bool stop = false;
+  SearchOptions options{"a", false, true};
+};
+
+TEST(SearchRun, ChangesStopsAndListenerErrorsAtEveryPoint) {
+  TempTree t;
+  std::string many;
+  for (int i = 0; i < 400; ++i) many += i % 3 ? "a b a\n" : "b\n";
+  for (int f = 0; f < 24; ++f)
+    t.Write("d" + std::to_string(f % 4) + "/f" + std::to_string(f), many);
+  for (unsigned threads : {1u, 2u, 3u, 8u, 16u}) {
+    Saboteur count(Saboteur::Act::Change, 0);
+    SearchRun whole(t.root(), "*", true, count);
+    whole.SetThreads(threads);
+    whole.SetBlockSize(256);
+    whole.Run();
+    for (auto act : {Saboteur::Act::Change, Saboteur::Act::Stop, Saboteur::Act::Throw})
+      for (int at = 1; at <= count.calls; at += std::max(1, count.calls / 40)) {
+        Saboteur s(act, at);
+        SearchRun run(t.root(), "*", true, s);
+        run.SetThreads(threads);
+        run.SetBlockSize(256);
+        if (act == Saboteur::Act::Throw)
+          EXPECT_THROW(run.Run(), std::runtime_error) << threads << " " << at;
+        else
+          run.Run();
+      }
   }
 }
 
