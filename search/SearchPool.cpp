@@ -1,7 +1,9 @@
 #include "SearchPool.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <exception>
+#include <new>
 
 #include "FileReader.h"
 #include "FileScan.h"
@@ -140,7 +142,11 @@ SearchPool::Outcome SearchPool::SearchOne(size_t index, const std::string& path,
   Outcome outcome{index, false, 0, std::nullopt, false};
   try {
     outcome.opened = folders.Open(reader, path);
+    if (!outcome.opened) outcome.error = reader.Error();
+  } catch (const std::bad_alloc&) {
+    outcome.error = ENOMEM;
   } catch (const std::exception&) {
+    outcome.error = EIO;
   }
   if (!outcome.opened) return outcome;
   outcome.size = reader.Size();
@@ -152,7 +158,11 @@ SearchPool::Outcome SearchPool::SearchOne(size_t index, const std::string& path,
   // A failure on one file ends its search; what it found so far stays.
   try {
     end = scan.Run(reader, matcher_);
+    if (end == FileScan::End::Failed) outcome.error = reader.Error();
+  } catch (const std::bad_alloc&) {
+    outcome.error = ENOMEM;
   } catch (const std::exception&) {
+    outcome.error = EIO;
   }
   reader.Close();
   // A scan stops when the pool stops, or when the run has left the file; the worker goes on
@@ -173,6 +183,7 @@ void SearchPool::Publish(std::vector<Outcome>& outcomes) {
     slot.open = o.opened ? Open::Opened : Open::Skipped;
     slot.facts.size = o.size;
     slot.facts.lines = o.lines;
+    slot.facts.error = o.error;
     slot.done = true;
   }
   outcomes.clear();

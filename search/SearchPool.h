@@ -63,6 +63,7 @@ class SearchPool {
   struct FileFacts {
     long long size = 0;
     std::optional<size_t> lines;  // known when the file was read to its end
+    int error = 0;                // why it could not be opened, or read to its end
   };
   // What is new about file index, the one the run is at, waiting at most wait: Skipped (it
   // could not be opened), or Opened, then Findings batches, then Done; or Whole, for a file
@@ -94,6 +95,7 @@ class SearchPool {
     long long size;
     std::optional<size_t> lines;
     bool stopped;
+    int error = 0;
   };
   Outcome SearchOne(size_t index, const std::string& path, FileReader& reader, FolderCache& folders,
                     std::vector<Outcome>& unpublished);

@@ -3,9 +3,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <chrono>
 #include <exception>
+#include <new>
 
 #include "LineBreaks.h"
 #include "ScopeExit.h"
@@ -48,6 +50,21 @@ unsigned SearchRun::ThreadCount() const {
   return online > 0 ? static_cast<unsigned>(online) : 1;
 }
 
+// As many threads as the descriptors free allow: each worker holds a file and its folder
+// open, the run's own thread up to six, and the listing its folders. With too few for two
+// workers the run searches on its own thread.
+unsigned SearchRun::FitThreads(unsigned wanted) const {
+  constexpr long kRunOwn = 8 + 34;
+  const long room = (DescriptorsFree() - kRunOwn) / 2;
+  return static_cast<unsigned>(std::clamp<long>(room, 1, wanted));
+}
+
+void SearchRun::ReportError(int error) {
+  if (error == 0) return;
+  Deliver();
+  listener_.FileError(path_, error);
+}
+
 SearchEnd SearchRun::Run() {
   bool abandoned = false;
   EntryList files;
@@ -55,7 +72,12 @@ SearchEnd SearchRun::Run() {
   // the run ends (a listener's error leaves it by an exception).
   const ScopeExit stopWorkers([this] { pool_.reset(); });
   matcher_ = std::make_shared<const LineMatcher>(listener_.Options());
-  const bool parallel = !lineByLine_ && ThreadCount() > 1;
+  RaiseDescriptorLimit();
+  workers_ = FitThreads(ThreadCount());
+  const bool parallel = !lineByLine_ && workers_ > 1;
+  const auto folderFailed = [this](const std::string& path, int error) {
+    listener_.FileError(path, error);
+  };
   if (recursive_) {
     std::vector<std::string> listed;  // handed to the workers a folder at a time
     const auto visit = [this, &abandoned, &listed] {
@@ -66,15 +88,17 @@ SearchEnd SearchRun::Run() {
     };
     if (parallel) {
       // The workers begin on the first files while the tree is still being listed.
-      pool_ = std::make_unique<SearchPool>(files, directory_, recursive_, matcher_, 0,
-                                           ThreadCount(), blockSize_, true);
-      ListFilesRecursive(directory_, mask_, visit,
-                         [&listed](std::string&& path) { listed.push_back(std::move(path)); });
+      pool_ = std::make_unique<SearchPool>(files, directory_, recursive_, matcher_, 0, workers_,
+                                           blockSize_, true);
+      ListFilesRecursive(
+          directory_, mask_, visit,
+          [&listed](std::string&& path) { listed.push_back(std::move(path)); }, folderFailed);
       pool_->Append(listed);
       pool_->ListingDone();
     } else {
-      ListFilesRecursive(directory_, mask_, visit,
-                         [&files](std::string&& path) { files.push_back(std::move(path)); });
+      ListFilesRecursive(
+          directory_, mask_, visit,
+          [&files](std::string&& path) { files.push_back(std::move(path)); }, folderFailed);
     }
   } else {
     for (std::string& name : ListFiles(directory_, mask_)) files.push_back(std::move(name));
@@ -106,9 +130,10 @@ SearchEnd SearchRun::Run() {
           step = ReplayFile(files, i);
         else if (OpenNext())
           step = SearchFile(files[i], 0);
-      } catch (const std::exception&) {
+      } catch (const std::exception& e) {
         hits_.clear();  // they may view findings the failure dropped
         if (listener_.Threw()) throw;
+        ReportError(dynamic_cast<const std::bad_alloc*>(&e) ? ENOMEM : EIO);
         if (parallel) StartPool(files, i + 1);
       }
       if (step == Step::Stop) {
@@ -133,14 +158,17 @@ SearchEnd SearchRun::Run() {
 void SearchRun::StartPool(EntryList& files, size_t from) {
   pool_.reset();
   if (from < files.size())
-    pool_ = std::make_unique<SearchPool>(files, directory_, recursive_, matcher_, from,
-                                         ThreadCount(), blockSize_);
+    pool_ = std::make_unique<SearchPool>(files, directory_, recursive_, matcher_, from, workers_,
+                                         blockSize_);
 }
 
 // Opens path_ in the spare reader: a file in use, gone, or not a regular file is skipped
 // silently, and the status still speaks of the file before.
 bool SearchRun::OpenNext() {
-  if (!folders_.Open(spare_, path_)) return false;
+  if (!folders_.Open(spare_, path_)) {
+    ReportError(spare_.Error());
+    return false;
+  }
   std::swap(reader_, spare_);
   spare_.Close();
   readerHoldsFile_ = true;
@@ -170,6 +198,7 @@ SearchRun::Step SearchRun::SearchFile(const std::string& entry, size_t firstLine
       if (SearchBlockLineByLine(block) == Step::Stop) return Step::Stop;
     }
     if (first && !reader_.Failed()) listener_.Status("Searching : " + entry);
+    if (reader_.Failed()) ReportError(reader_.Error());
     fileDone_ = true;
     return Step::Go;
   }
@@ -180,6 +209,7 @@ SearchRun::Step SearchRun::SearchFile(const std::string& entry, size_t firstLine
   const FileScan::End end = scan.Run(reader_, matcher_, firstLine);
   if (end == FileScan::End::Stopped) return Step::Stop;
   if (end == FileScan::End::Done) fileLines_ = scan.Lines();
+  if (end == FileScan::End::Failed) ReportError(reader_.Error());
   fileDone_ = true;
   return Step::Go;
 }
@@ -214,6 +244,7 @@ SearchRun::Step SearchRun::ReplayFile(EntryList& files, size_t index) {
         break;
       case SearchPool::Got::Skipped:
         release.Dismiss();
+        ReportError(facts.error);
         return Step::Go;
       case SearchPool::Got::Whole:
         release.Dismiss();
@@ -221,6 +252,7 @@ SearchRun::Step SearchRun::ReplayFile(EntryList& files, size_t index) {
         StartFile(files[index], facts.size);
         fileLines_ = facts.lines;
         fileDone_ = true;
+        ReportError(facts.error);
         return Step::Go;
       case SearchPool::Got::Opened:
         opened = true;
@@ -251,6 +283,7 @@ SearchRun::Step SearchRun::ReplayFile(EntryList& files, size_t index) {
         if (resumeAt) return ResumeFile(files, index, *resumeAt);
         fileLines_ = facts.lines;
         fileDone_ = true;
+        ReportError(facts.error);
         return Step::Go;
     }
   }

@@ -46,6 +46,12 @@ class SearchListener {
   // Asked once per directory while a tree is listed, after a due pump; false abandons the
   // listing and the run (the program is closing).
   virtual bool ListingGoesOn() { return true; }
+  // A file or folder that could not be opened or read, with the system's error number; the
+  // run goes on without it, keeping what was found in it before the failure.
+  virtual void FileError(std::string_view path, int error) {
+    (void)path;
+    (void)error;
+  }
 };
 
 enum class SearchEnd { Finished, Aborted };
@@ -91,6 +97,8 @@ class SearchRun : private FileScan::Hooks {
   bool OpenNext();
   std::optional<size_t> FileLines();
   unsigned ThreadCount() const;
+  unsigned FitThreads(unsigned wanted) const;
+  void ReportError(int error);
 
   // The listener, noting whether an error was thrown from within it: that one is the
   // caller's and leaves the run, where a failure on a file only skips the file.
@@ -133,6 +141,9 @@ class SearchRun : private FileScan::Hooks {
     bool ListingGoesOn() {
       return Call([&] { return listener_.ListingGoesOn(); });
     }
+    void FileError(std::string_view path, int error) {
+      Call([&] { listener_.FileError(path, error); });
+    }
     bool Threw() const { return threw_; }
   };
 
@@ -143,6 +154,7 @@ class SearchRun : private FileScan::Hooks {
   bool lineByLine_ = false;
   size_t blockSize_ = size_t{1} << 20;
   unsigned threads_ = 0;
+  unsigned workers_ = 1;  // the threads of this run, fitted to the descriptors free
 
   FolderCache folders_;
   std::shared_ptr<const LineMatcher> matcher_;

@@ -277,6 +277,33 @@ TEST(SearchRun, ChangedOptionsCountFromTheNextLine) {
   }
 }
 
+// Short of descriptors the run waits for one or searches on fewer threads, never skipping a
+// file or a folder: in a child whose hard limit is tiny, many threads over a deep, wide tree.
+TEST(SearchRun, NoFileIsMissedForWantOfDescriptors) {
+  TempTree t;
+  std::string path;
+  for (int level = 0; level < 45; ++level) {
+    path += "d" + std::to_string(level) + "/";
+    t.Write(path + "hit.txt", "foo\n");
+  }
+  for (int f = 0; f < 150; ++f) t.Write("wide/f" + std::to_string(f), "x\nfoo\n");
+  for (const auto& [limit, threads] : {std::pair{48u, 64u}, {16u, 8u}, {24u, 1u}}) {
+    const pid_t child = fork();
+    if (child == 0) {
+      rlimit few{limit, limit};
+      setrlimit(RLIMIT_NOFILE, &few);
+      Recorder r({"foo", false, true});
+      SearchRun run(t.root(), "*", true, r);
+      run.SetThreads(threads);
+      run.Run();
+      _exit(r.lines.size() == 195 ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << limit << " " << threads;
+  }
+}
+
 // At its k-th call the listener changes the query, stops the run or throws, at every point of
 // a run whose workers wait for room for their findings; the sanitizer build catches any worker
 // that touches a file, a slot or a list the run has left.
