@@ -277,6 +277,30 @@ TEST(SearchRun, ChangedOptionsCountFromTheNextLine) {
   }
 }
 
+// An option change deep inside a file searched ahead by the workers: the file is searched
+// again here from the next line on, and the lines skipped on the way keep the pump rhythm.
+TEST(SearchRun, ResumingInsideALargeFileKeepsPumping) {
+  TempTree t;
+  std::string text = "foo\n";
+  for (int i = 0; i < 400000; ++i) text += "line of text\n";
+  t.Write("big.txt", text + "foo\nbar\n");
+  Recorder r({"foo", false, true});
+  r.pumpAlways = true;
+  int pumpsAfter = 0;
+  r.onPump = [&pumpsAfter](Recorder& self) {
+    pumpsAfter += self.options.query == "bar";
+    if (self.lines.size() == 2) self.options.query = "bar";
+  };
+  SearchRun run(t.root(), "*", false, r);
+  run.SetThreads(2);
+  run.SetBlockSize(size_t{64} << 10);
+  run.Run();
+  EXPECT_THAT(r.lines, ElementsAre(t.Path("big.txt") + " (0)  :  foo",
+                                   t.Path("big.txt") + " (400001)  :  foo",
+                                   t.Path("big.txt") + " (400002)  :  bar"));
+  EXPECT_GT(pumpsAfter, 40);  // 5 MB skipped in blocks of 64 KB
+}
+
 // Short of descriptors the run waits for one or searches on fewer threads, never skipping a
 // file or a folder: in a child whose hard limit is tiny, many threads over a deep, wide tree.
 TEST(SearchRun, NoFileIsMissedForWantOfDescriptors) {
