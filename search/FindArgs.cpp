@@ -19,17 +19,19 @@ const char* const kFindHelp =
     "  -s, --case-sensitive  match case (also --match-case)\n"
     "  -c                    match case (old spelling of -s)\n"
     "  -j, --threads=N       read and search on N threads (default: the number of CPUs)\n"
+    "      --no-messages     say nothing of files and folders that cannot be read\n"
     "  -h, --help            print this help and exit\n"
     "      --version         print the version and exit\n"
     "\n"
     "MASK is a file-name wildcard (\"*\" any run, \"?\" one character, case ignored), or\n"
     "several separated by \";\" (\"*.c;*.h\").\n"
-    "Exit status: 0 when a line was found, 1 when none, 2 on an error.\n";
+    "Exit status: 0 when a line was found, 1 when none, 2 on an error (also when a file or\n"
+    "folder could not be read, whatever was found).\n";
 
 namespace {
 
 // Long options without a short form get codes above any byte.
-enum LongOnly : int { kVersion = 256 };
+enum LongOnly : int { kVersion = 256, kNoMessages };
 
 constexpr option kLongOptions[] = {
     {"recursive", no_argument, nullptr, 'r'},
@@ -40,6 +42,7 @@ constexpr option kLongOptions[] = {
     {"threads", required_argument, nullptr, 'j'},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, kVersion},
+    {"no-messages", no_argument, nullptr, kNoMessages},
     {nullptr, 0, nullptr, 0},
 };
 // The leading ":" has a missing argument reported as ':' rather than '?'.
@@ -95,6 +98,9 @@ FindArgs ParseFindArgs(int argc, char** argv) {
       case kVersion:
         args.action = FindArgs::Action::Version;
         return args;
+      case kNoMessages:
+        args.messages = false;
+        break;
       case ':':
       default: {
         // A long option is named as typed; a short one by its letter.

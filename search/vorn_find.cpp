@@ -69,7 +69,7 @@ int RunFind(int argc, char** argv) {
     return kError;
   }
 
-  FindPrinter printer(args.options, isatty(STDOUT_FILENO) == 1);
+  FindPrinter printer(args.options, isatty(STDOUT_FILENO) == 1, args.messages);
   SearchRun run(AddTrailingBackslash(args.directory), args.mask, args.recursive, printer);
   run.SetThreads(args.threads);
   try {
@@ -81,6 +81,8 @@ int RunFind(int argc, char** argv) {
     return kError;
   }
   if (!printer.Flush()) return WriteError();
+  // As grep: a file or folder that could not be read makes the run an error, lines found or not.
+  if (printer.Missed()) return kError;
   return printer.Found() ? kFound : kNoneFound;
 }
 
