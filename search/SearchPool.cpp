@@ -5,6 +5,7 @@
 #include <exception>
 #include <new>
 
+#include "FileFeed.h"
 #include "FileReader.h"
 #include "FileScan.h"
 
@@ -60,9 +61,9 @@ class SearchPool::Hooks : public FileScan::Hooks {
   size_t stretches_ = 0;
 };
 
-SearchPool::SearchPool(EntryList& files, std::string directory, bool recursive,
+SearchPool::SearchPool(FileFeed& files, std::string directory, bool recursive,
                        std::shared_ptr<const LineMatcher> matcher, size_t from, unsigned threads,
-                       size_t blockSize, bool listing)
+                       size_t blockSize)
     : files_(files),
       directory_(std::move(directory)),
       recursive_(recursive),
@@ -76,8 +77,10 @@ SearchPool::SearchPool(EntryList& files, std::string directory, bool recursive,
       next_(from),
       head_(from),
       doneTo_(from),
-      listed_(files.size()),
-      listing_(listing) {
+      listed_(files.Listed()),
+      listing_(!files.Finished()) {
+  // Read in this order: once the list is finished, the count read after it is the whole.
+  if (!listing_) listed_ = files.Listed();
   threads_.reserve(threads);
   for (unsigned t = 0; t < threads; ++t) threads_.emplace_back([this] { Work(); });
 }
@@ -103,13 +106,13 @@ bool SearchPool::MayClaim(bool windowWasFull) const {
 void SearchPool::Work() {
   FileReader reader(blockSize_);
   FolderCache folders;
-  // Entries stay where they are while the list grows, so a claim holds on to them and the
-  // paths are made outside the lock.
-  std::vector<std::pair<size_t, const std::string*>> claimed;
-  std::string path;
+  // The paths are copied under the lock: the run may drop an entry as soon as it has left
+  // the file, while a worker still searches it.
+  std::vector<std::pair<size_t, std::string>> claimed(kClaimRun);
+  size_t claims = 0;
   std::vector<Outcome> done;  // outcomes not yet published
   for (;;) {
-    claimed.clear();
+    claims = 0;
     {
       std::unique_lock lock(mutex_);
       const auto listEnds = [this] { return !listing_ && next_ >= listed_; };
@@ -122,15 +125,17 @@ void SearchPool::Work() {
       }
       if (cancel_ || listEnds()) return;
       // A few files at a time: fewer turns at the lock.
-      while (claimed.size() < kClaimRun && next_ < listed_ && next_ < head_ + window_) {
-        const size_t index = next_++;
-        // Read under the lock: the list may be growing.
-        claimed.emplace_back(index, &files_[index]);
+      while (claims < kClaimRun && next_ < listed_ && next_ < head_ + window_) {
+        auto& [index, path] = claimed[claims++];
+        index = next_++;
+        if (recursive_)
+          path.assign(files_[index]);
+        else
+          path.assign(directory_).append(files_[index]);
       }
     }
-    for (const auto& [index, entry] : claimed) {
-      if (!recursive_) path.assign(directory_).append(*entry);
-      done.push_back(SearchOne(index, recursive_ ? *entry : path, reader, folders, done));
+    for (size_t c = 0; c < claims; ++c) {
+      done.push_back(SearchOne(claimed[c].first, claimed[c].second, reader, folders, done));
       if (done.back().stopped) return;
     }
     Publish(done);
@@ -324,24 +329,17 @@ void SearchPool::Release(size_t index) {
   if (wake) workerWakes_.notify_all();
 }
 
-void SearchPool::Append(std::vector<std::string>& entries) {
+void SearchPool::Listed(size_t count, bool done, bool waiting) {
   std::unique_lock lock(mutex_);
-  for (std::string& entry : entries) files_.push_back(std::move(entry));
-  entries.clear();
-  listed_ = files_.size();
+  listed_ = count;
+  listing_ = !done;
   // Workers that caught up with the listing are woken once there is a run of files for them,
-  // not for every folder; workers waiting for the window to drain are not woken at all.
-  const bool wake = claimWaiting_ > 0 && listed_ >= next_ + kListedAhead && MayClaim(false);
+  // when the list is complete, or when the run waits for them; workers waiting for the window
+  // to drain are not woken.
+  const bool wake = claimWaiting_ > 0 &&
+                    (done || (listed_ >= next_ + (waiting ? 1 : kListedAhead) && MayClaim(false)));
   lock.unlock();
   if (wake) workerWakes_.notify_all();
-}
-
-void SearchPool::ListingDone() {
-  {
-    const std::lock_guard lock(mutex_);
-    listing_ = false;
-  }
-  workerWakes_.notify_all();
 }
 
 }  // namespace vorn

@@ -7,8 +7,11 @@
 #include <charconv>
 #include <chrono>
 #include <exception>
+#include <functional>
 #include <new>
+#include <thread>
 
+#include "FileFeed.h"
 #include "LineBreaks.h"
 #include "ScopeExit.h"
 #include "SearchPool.h"
@@ -65,81 +68,82 @@ void SearchRun::ReportError(int error) {
   listener_.FileError(path_, error);
 }
 
+namespace {
+
+// Lists the tree into the feed, on a thread of its own; a listing that fails for want of
+// memory ends where it is, and says so.
+void ListInto(FileFeed& feed, const std::string& directory, const std::string& mask) {
+  try {
+    ListFilesRecursive(
+        directory, mask, [&feed] { return feed.Publish(); },
+        [&feed](std::string&& path) { feed.Add(std::move(path)); },
+        [&feed](const std::string& path, int error) { feed.Fail(path, error); });
+  } catch (const std::bad_alloc&) {
+    feed.Fail(directory, ENOMEM);
+  }
+  feed.Finish();
+}
+
+}  // namespace
+
 SearchEnd SearchRun::Run() {
   bool abandoned = false;
-  EntryList files;
-  // The workers read the list: every one of them has stopped before the list goes, however
-  // the run ends (a listener's error leaves it by an exception).
-  const ScopeExit stopWorkers([this] { pool_.reset(); });
   matcher_ = std::make_shared<const LineMatcher>(listener_.Options());
   RaiseDescriptorLimit();
   workers_ = FitThreads(ThreadCount());
   const bool parallel = !lineByLine_ && workers_ > 1;
-  const auto folderFailed = [this](const std::string& path, int error) {
-    listener_.FileError(path, error);
-  };
+  // The tree is listed on a thread of its own while the files listed are searched, so the
+  // first lines come at once; the listing keeps ahead of the workers' window.
+  const size_t ahead =
+      listAhead_ > 0 ? listAhead_ : std::max<size_t>(size_t{1} << 17, size_t{8192} * workers_);
+  FileFeed files(recursive_ ? ahead : SIZE_MAX);
+  std::thread lister;
+  const ScopeExit stopLister([&files, &lister] {
+    files.Abandon();
+    if (lister.joinable()) lister.join();
+  });
+  // The workers read the list: every one of them has stopped before the list goes, however
+  // the run ends (a listener's error leaves it by an exception).
+  const ScopeExit stopWorkers([this] { pool_.reset(); });
   if (recursive_) {
-    std::vector<std::string> listed;  // handed to the workers a folder at a time
-    const auto visit = [this, &abandoned, &listed] {
-      if (pool_ && !listed.empty()) pool_->Append(listed);
-      if (listener_.PumpDue()) listener_.Pump();
-      abandoned = !listener_.ListingGoesOn();
-      return !abandoned;
-    };
-    if (parallel) {
-      // The workers begin on the first files while the tree is still being listed.
-      pool_ = std::make_unique<SearchPool>(files, directory_, recursive_, matcher_, 0, workers_,
-                                           blockSize_, true);
-      ListFilesRecursive(
-          directory_, mask_, visit,
-          [&listed](std::string&& path) { listed.push_back(std::move(path)); }, folderFailed);
-      pool_->Append(listed);
-      pool_->ListingDone();
-    } else {
-      ListFilesRecursive(
-          directory_, mask_, visit,
-          [&files](std::string&& path) { files.push_back(std::move(path)); }, folderFailed);
-    }
+    lister = std::thread(ListInto, std::ref(files), std::cref(directory_), std::cref(mask_));
   } else {
-    for (std::string& name : ListFiles(directory_, mask_)) files.push_back(std::move(name));
+    for (std::string& name : ListFiles(directory_, mask_)) files.Add(std::move(name));
+    files.Finish();
   }
   for (FileReader* r : {&reader_, &spare_}) {
     r->SetBlockSize(blockSize_);
     r->SetWholeLines(lineByLine_);
   }
-  entry_ = nullptr;
-  if (!abandoned) {
-    // Options changed while the tree was listed count from the first file.
-    SearchOptions now = listener_.Options();
-    if (!(now == matcher_->Options())) {
-      matcher_ = std::make_shared<const LineMatcher>(std::move(now));
-      pool_.reset();
+  entry_.reset();
+  forwarded_ = 0;
+  if (parallel) StartPool(files, 0);
+  for (size_t i = 0;; ++i) {
+    if (!AwaitEntry(files, i, abandoned)) break;
+    files.DropBefore(i);
+    if (PumpPoint() == Step::Stop) {
+      abandoned = true;
+      break;
     }
-    if (parallel && !pool_) StartPool(files, 0);
-    for (size_t i = 0; i < files.size(); ++i) {
-      if (PumpPoint() == Step::Stop) {
-        abandoned = true;
-        break;
-      }
-      if (SwitchOptionsIfChanged() && pool_) StartPool(files, i);
-      path_ = recursive_ ? files[i] : directory_ + files[i];
-      Step step = Step::Go;
-      // A failure on one file (memory, for one) skips that file; the run goes on.
-      try {
-        if (pool_)
-          step = ReplayFile(files, i);
-        else if (OpenNext())
-          step = SearchFile(files[i], 0);
-      } catch (const std::exception& e) {
-        hits_.clear();  // they may view findings the failure dropped
-        if (listener_.Threw()) throw;
-        ReportError(dynamic_cast<const std::bad_alloc*>(&e) ? ENOMEM : EIO);
-        if (parallel) StartPool(files, i + 1);
-      }
-      if (step == Step::Stop) {
-        abandoned = true;
-        break;
-      }
+    if (SwitchOptionsIfChanged() && pool_) StartPool(files, i);
+    const std::string& entry = files[i];
+    path_ = recursive_ ? entry : directory_ + entry;
+    Step step = Step::Go;
+    // A failure on one file (memory, for one) skips that file; the run goes on.
+    try {
+      if (pool_)
+        step = ReplayFile(files, i);
+      else if (OpenNext())
+        step = SearchFile(entry, 0);
+    } catch (const std::exception& e) {
+      hits_.clear();  // they may view findings the failure dropped
+      if (listener_.Threw()) throw;
+      ReportError(dynamic_cast<const std::bad_alloc*>(&e) ? ENOMEM : EIO);
+      if (parallel) StartPool(files, i + 1);
+    }
+    if (step == Step::Stop) {
+      abandoned = true;
+      break;
     }
   }
   Deliver();
@@ -155,11 +159,54 @@ SearchEnd SearchRun::Run() {
   return SearchEnd::Finished;
 }
 
-void SearchRun::StartPool(EntryList& files, size_t from) {
+void SearchRun::StartPool(FileFeed& files, size_t from) {
   pool_.reset();
-  if (from < files.size())
+  if (!files.Finished() || from < files.Listed())
     pool_ = std::make_unique<SearchPool>(files, directory_, recursive_, matcher_, from, workers_,
                                          blockSize_);
+}
+
+// Tells the workers of the entries listed since they last heard.
+void SearchRun::Forward(FileFeed& files, bool waiting) {
+  if (!pool_) return;
+  const bool done = files.Finished();
+  const size_t listed = files.Listed();
+  if (listed == forwarded_ && !done && !waiting) return;
+  forwarded_ = listed;
+  pool_->Listed(listed, done, waiting);
+}
+
+// Waits until entry index is listed, pumping as the run does elsewhere, and tells of the
+// folders that could not be read before it. False when the list ends before it, or the run
+// stops or is abandoned meanwhile (then abandoned is set).
+bool SearchRun::AwaitEntry(FileFeed& files, size_t index, bool& abandoned) {
+  const auto failures = [&] {
+    FileFeed::Failure failure;
+    while (files.TakeFailure(index, failure)) {
+      Deliver();
+      listener_.FileError(failure.path, failure.error);
+    }
+  };
+  for (;;) {
+    failures();
+    const bool listed = files.WaitFor(index, kWaitStep);
+    Forward(files, !listed);
+    if (listed) return true;
+    if (files.Finished() && index >= files.Listed()) {
+      failures();
+      return false;
+    }
+    if (listener_.PumpDue()) {
+      if (PumpNow() == Step::Stop || !listener_.ListingGoesOn()) {
+        abandoned = true;
+        return false;
+      }
+    } else if (listener_.StopRequested()) {
+      Deliver();
+      abandoned = true;
+      return false;
+    }
+  }
 }
 
 // Opens path_ in the spare reader: a file in use, gone, or not a regular file is skipped
@@ -176,7 +223,7 @@ bool SearchRun::OpenNext() {
 }
 
 void SearchRun::StartFile(const std::string& entry, long long size) {
-  entry_ = &entry;
+  entry_ = entry;
   fileDone_ = false;
   fileSize_ = size;
   fileLines_.reset();
@@ -217,7 +264,7 @@ SearchRun::Step SearchRun::SearchFile(const std::string& entry, size_t firstLine
 // Hands the findings the workers prepared for file index to the listener, pumping as one
 // thread would. When the options change, the lines up to the one under way keep the findings
 // made with the options they began with; from the next line on the file is searched again here.
-SearchRun::Step SearchRun::ReplayFile(EntryList& files, size_t index) {
+SearchRun::Step SearchRun::ReplayFile(FileFeed& files, size_t index) {
   SearchPool* const pool = pool_.get();
   // A file left before the pool handed it over whole is released, unless the pool was replaced.
   ScopeExit release([this, pool, index] {
@@ -235,6 +282,7 @@ SearchRun::Step SearchRun::ReplayFile(EntryList& files, size_t index) {
     if (resumeAt && *resumeAt == 0) return ResumeFile(files, index, 0);
     switch (pool->Take(index, batch, facts, kWaitStep)) {
       case SearchPool::Got::Nothing:
+        Forward(files, true);
         if (listener_.PumpDue()) {
           if (PumpNow() == Step::Stop) return Step::Stop;
           noteChange();
@@ -289,7 +337,7 @@ SearchRun::Step SearchRun::ReplayFile(EntryList& files, size_t index) {
   }
 }
 
-SearchRun::Step SearchRun::ResumeFile(EntryList& files, size_t index, size_t firstLine) {
+SearchRun::Step SearchRun::ResumeFile(FileFeed& files, size_t index, size_t firstLine) {
   Deliver();
   pool_.reset();
   SwitchOptionsIfChanged();

@@ -5,7 +5,6 @@
 
 #include <atomic>
 #include <cstddef>
-#include <deque>
 #include <future>
 #include <memory>
 #include <optional>
@@ -23,9 +22,8 @@
 
 namespace vorn {
 
+class FileFeed;
 class SearchPool;
-// The entries of a run's file list; references stay valid while entries are appended.
-using EntryList = std::deque<std::string>;
 
 // Every call comes on the thread that runs the search, whatever the number of threads.
 class SearchListener {
@@ -71,6 +69,8 @@ class SearchRun : private FileScan::Hooks {
   // only when a pump is due. Both give the same results.
   void SetLineByLine(bool on) { lineByLine_ = on; }
   void SetBlockSize(size_t bytes) { blockSize_ = bytes; }
+  // How many entries the listing may run ahead of the search (0: enough for the workers).
+  void SetListAhead(size_t entries) { listAhead_ = entries; }
   // Files are read and searched on this many threads, 0 (the default) meaning one per online
   // CPU. Results, statuses and pump points reach the listener on the calling thread, in the
   // order one thread gives them.
@@ -91,9 +91,11 @@ class SearchRun : private FileScan::Hooks {
   void StartFile(const std::string& entry, long long size);
   Step SearchFile(const std::string& entry, size_t firstLine);
   Step SearchBlockLineByLine(std::string_view block);
-  Step ReplayFile(EntryList& files, size_t index);
-  Step ResumeFile(EntryList& files, size_t index, size_t firstLine);
-  void StartPool(EntryList& files, size_t from);
+  Step ReplayFile(FileFeed& files, size_t index);
+  Step ResumeFile(FileFeed& files, size_t index, size_t firstLine);
+  void StartPool(FileFeed& files, size_t from);
+  void Forward(FileFeed& files, bool waiting);
+  bool AwaitEntry(FileFeed& files, size_t index, bool& abandoned);
   bool OpenNext();
   std::optional<size_t> FileLines();
   unsigned ThreadCount() const;
@@ -154,6 +156,7 @@ class SearchRun : private FileScan::Hooks {
   bool lineByLine_ = false;
   size_t blockSize_ = size_t{1} << 20;
   unsigned threads_ = 0;
+  size_t listAhead_ = 0;
   unsigned workers_ = 1;  // the threads of this run, fitted to the descriptors free
 
   FolderCache folders_;
@@ -161,13 +164,14 @@ class SearchRun : private FileScan::Hooks {
   std::optional<SearchOptions> pendingOptions_;  // read at a pump, used from the next line
   FileScan* scan_ = nullptr;                     // the file scan under way on this thread
   std::unique_ptr<SearchPool> pool_;
+  size_t forwarded_ = 0;          // entries the pool has been told of
   FileReader reader_;             // the file searched on this thread
   FileReader spare_;              // tries the next file, so a failed open leaves reader_ intact
   bool readerHoldsFile_ = false;  // reader_ holds the file the status speaks of
 
   // What the status speaks of: the file last opened and the line the run is at.
   std::string path_;
-  const std::string* entry_ = nullptr;
+  std::optional<std::string> entry_;
   bool fileDone_ = false;
   long long fileSize_ = 0;
   size_t lineBase_ = 0;  // line by line: index of the current block's first line

@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <random>
@@ -32,6 +33,7 @@ class Recorder : public SearchListener {
       EXPECT_LE(hit.text.size(), SearchRun::kShownLineBytes);
       AppendResultLine(lines.emplace_back(), hit);
     }
+    if (onResults) onResults();
   }
   void Status(std::string_view text) override { statuses.emplace_back(text); }
   bool PumpDue() override { return pumpAlways; }
@@ -47,6 +49,7 @@ class Recorder : public SearchListener {
   bool stop = false;
   int pumps = 0;
   std::function<void(Recorder&)> onPump;
+  std::function<void()> onResults;
   std::vector<std::string> lines, statuses;
 };
 
@@ -299,6 +302,26 @@ TEST(SearchRun, ResumingInsideALargeFileKeepsPumping) {
                                    t.Path("big.txt") + " (400001)  :  foo",
                                    t.Path("big.txt") + " (400002)  :  bar"));
   EXPECT_GT(pumpsAfter, 40);  // 5 MB skipped in blocks of 64 KB
+}
+
+// The files listed are searched while the rest of the tree is listed: when the first hit
+// comes, the last folder has not been entered yet, and a file put there then is found too.
+TEST(SearchRun, TheFirstHitDoesNotWaitForTheListing) {
+  TempTree t;
+  t.Write("a.txt", "foo\n");
+  for (int d = 100; d < 400; ++d) t.Write("d" + std::to_string(d) + "/x", "bar\n");
+  for (unsigned threads : {1u, 2u}) {
+    std::remove(t.Path("d399/late").c_str());
+    Recorder r({"foo", false, true});
+    r.onResults = [&] {
+      if (r.lines.size() == 1) t.Write("d399/late", "foo\n");
+    };
+    SearchRun run(t.root(), "*", true, r);
+    run.SetThreads(threads);
+    run.SetListAhead(16);
+    run.Run();
+    EXPECT_EQ(r.lines.size(), 2u) << threads;
+  }
 }
 
 // Short of descriptors the run waits for one or searches on fewer threads, never skipping a
