@@ -18,7 +18,7 @@ const char* const kFindHelp =
     "  -i, --ignore-case     ignore letter case (the default)\n"
     "  -s, --case-sensitive  match case (also --match-case)\n"
     "  -c                    match case (old spelling of -s)\n"
-    "  -j, --threads=N       read and search on N threads (default: the number of CPUs)\n"
+    "  -j, --threads=N       read and search on N threads (default: the CPUs it may use)\n"
     "      --no-messages     say nothing of files and folders that cannot be read\n"
     "  -h, --help            print this help and exit\n"
     "      --version         print the version and exit\n"

@@ -20,6 +20,7 @@ constexpr size_t kBatchStretches = 16;
 constexpr size_t kWakeAhead = 256;
 constexpr size_t kListedAhead = 128;
 constexpr size_t kClaimRun = 16;
+constexpr size_t kWorkerBlock = size_t{256} << 10;
 
 }  // namespace
 
@@ -68,12 +69,15 @@ SearchPool::SearchPool(FileFeed& files, std::string directory, bool recursive,
       directory_(std::move(directory)),
       recursive_(recursive),
       matcher_(std::move(matcher)),
-      blockSize_(blockSize),
-      // Wide: while the tree is listed the workers run far ahead of the run, which takes their
-      // findings only once the list is complete, and a narrow window leaves them idle for much
-      // of the listing. A file done without findings costs about a hundred bytes.
-      window_(std::max(size_t{1} << 16, size_t{4096} * threads)),
-      budget_(size_t{2} * threads * blockSize),
+      // A worker reads in blocks of at most a quarter of a megabyte: larger ones read no
+      // faster, and each thread's memory stays small.
+      blockSize_(std::min(blockSize, kWorkerBlock)),
+      // The run takes findings while the tree is listed, so the window need only cover the
+      // files the workers search while the run shows one; a file done without findings costs
+      // about a hundred bytes.
+      window_(std::max(size_t{1} << 15, size_t{1024} * threads)),
+      // The findings not yet taken: a block for the run's file, a quarter of one per thread.
+      budget_(blockSize + threads * (blockSize / 4)),
       next_(from),
       head_(from),
       doneTo_(from),
@@ -204,7 +208,10 @@ void SearchPool::Publish(std::vector<Outcome>& outcomes) {
 // the rest.
 bool SearchPool::WakesRun() const {
   if (!runWaiting_) return false;
-  if (doneTo_ >= head_ + kWakeAhead || (!listing_ && doneTo_ >= listed_)) return true;
+  // While the tree is listed the run may be at the last files listed: all of those done is
+  // a run too.
+  if (doneTo_ >= head_ + kWakeAhead || (doneTo_ >= listed_ && (!listing_ || doneTo_ > head_)))
+    return true;
   const auto it = slots_.find(head_);
   return it != slots_.end() && !it->second.batches.empty();
 }
@@ -307,7 +314,11 @@ SearchPool::Got SearchPool::Take(size_t index, Findings& out, FileFacts& facts,
     const size_t bytes = out.Bytes();
     slot->bytes -= bytes;
     queued_ -= bytes;
-    const bool wake = roomWaiting_ > 0;
+    // Workers waiting for room are woken once half the budget is free (of the run's file, for
+    // its own worker), not at every batch: many threads woken for one batch's room would
+    // spend the processors on waking.
+    const bool wake = roomWaiting_ > 0 &&
+                      (queued_ <= budget_ / 2 || (index == head_ && slot->bytes <= budget_ / 2));
     lock.unlock();
     if (wake) workerWakes_.notify_all();
     return Got::Findings;
