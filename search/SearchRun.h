@@ -41,7 +41,7 @@ class SearchListener {
   virtual void Pump() {}
   virtual bool StopRequested() { return false; }
   virtual SearchOptions Options() = 0;
-  // Asked once per directory while a tree is listed, after a due pump; false abandons the
+  // Asked after a due pump while the run waits for the tree's listing; false abandons the
   // listing and the run (the program is closing).
   virtual bool ListingGoesOn() { return true; }
   // A file or folder that could not be opened or read, with the system's error number; the
