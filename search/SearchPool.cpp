@@ -76,8 +76,8 @@ SearchPool::SearchPool(FileFeed& files, std::string directory, bool recursive,
       // files the workers search while the run shows one; a file done without findings costs
       // about a hundred bytes.
       window_(std::max(size_t{1} << 15, size_t{1024} * threads)),
-      // The findings not yet taken: a block for the run's file, a quarter of one per thread.
-      budget_(blockSize + threads * (blockSize / 4)),
+      // The findings not yet taken: a block for the run's file, an eighth of one per thread.
+      budget_(blockSize + threads * (blockSize / 8)),
       next_(from),
       head_(from),
       doneTo_(from),
