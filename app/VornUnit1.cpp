@@ -22,6 +22,7 @@
 #include "MainWindowHabits.h"
 #include "QueryHistory.h"
 #include "ResultActions.h"
+#include "ScopeExit.h"
 #include "SearchRun.h"
 #include "TextBytes.h"
 #include "UpdateCheck.h"
@@ -94,7 +95,7 @@ class TForm1::Listener : public SearchListener {
   explicit Listener(TForm1& form) : form_(form) {}
 
   void Results(std::span<const SearchHit> hits) override { form_.results_->Add(hits); }
-  void Status(std::string_view text) override { form_.StatusBar1->showMessage(FromBytes(text)); }
+  void Status(std::string_view text) override { form_.StatusBar1->showMessage(ShownBytes(text)); }
   bool PumpDue() override { return form_.throttle_.Due(); }
   void Pump() override {
     if (form_.results_->PublishDue()) form_.results_->Publish();
@@ -475,13 +476,14 @@ void TForm1::SetIdle() {
 
 void TForm1::Do_the_search() {
   if (searching_ || closing_) return;
-  // Whatever way the run ends, even by an error, the buttons come back to idle.
-  struct IdleOnExit {
-    TForm1* form;
-    ~IdleOnExit() { form->SetIdle(); }
-  };
   searching_ = true;
-  IdleOnExit idle{this};
+  // Whatever way the run ends, even by an error, the rows found are shown and the buttons
+  // come back to idle.
+  const ScopeExit idle([this] {
+    results_->Publish();
+    throttle_.Finish();
+    SetIdle();
+  });
   StopRequested = false;
   dxButton1->setVisible(false);
   dxButton2->setVisible(true);
@@ -490,6 +492,9 @@ void TForm1::Do_the_search() {
   ComboBox3->setEditText(FromBytes(directory));
   results_->Clear();
   const std::string mask = ToBytes(ComboBox1->currentText());
+  // The listing of a large tree comes before the first file: the run says so from its start
+  // rather than leaving the last run's end on the status line.
+  StatusBar1->showMessage(ShownBytes("Searching : " + directory));
 
   Listener listener(*this);
   SearchRun run(directory, mask, Checkbox3->Checked(), listener);
@@ -497,15 +502,7 @@ void TForm1::Do_the_search() {
   // only, in the order of a single-threaded run, so widgets, pumping and stop stay as they were.
   run.SetThreads(0);
   throttle_.Start();
-  try {
-    run.Run();
-  } catch (...) {
-    results_->Publish();
-    throttle_.Finish();
-    throw;
-  }
-  results_->Publish();
-  throttle_.Finish();
+  run.Run();
 }
 
 int TForm1::SelectedRow() const {

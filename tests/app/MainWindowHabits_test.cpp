@@ -120,8 +120,10 @@ TEST_F(MainWindowHabits, ARowsTooltipShowsItsWholeLineAsText) {
   const QModelIndex row = form->ListBox1->model()->index(0, 0);
   QTextDocument tip;
   tip.setHtml(row.data(Qt::ToolTipRole).toString());
-  EXPECT_EQ(tip.toPlainText(), row.data(Qt::DisplayRole).toString());
-  EXPECT_TRUE(tip.toPlainText().endsWith(Q("<img src=\"x\"> ") + QString(300, QLatin1Char('y'))));
+  // Zero-width spaces let the tip wrap anywhere; the text is the line's.
+  const QString text = tip.toPlainText().remove(QChar(0x200B));
+  EXPECT_EQ(text, row.data(Qt::DisplayRole).toString());
+  EXPECT_TRUE(text.endsWith(Q("<img src=\"x\"> ") + QString(300, QLatin1Char('y'))));
 }
 
 }  // namespace
