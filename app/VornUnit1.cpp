@@ -75,6 +75,9 @@ class ResultListView : public QListView {
  public:
   using QListView::QListView;
   void keyboardSearch(const QString& search) override { (void)search; }
+  // Lays out rows inserted since the last layout now, rather than when the event loop is
+  // next idle: a running search keeps it busy, and the rows would wait for the run's end.
+  void LayOutNow() { executeDelayedItemsLayout(); }
 };
 
 // Editable, with no automatic insertion and no completion: the program alone fills the items,
@@ -98,7 +101,7 @@ class TForm1::Listener : public SearchListener {
   void Status(std::string_view text) override { form_.StatusBar1->showMessage(ShownBytes(text)); }
   bool PumpDue() override { return form_.throttle_.Due(); }
   void Pump() override {
-    if (form_.results_->PublishDue()) form_.results_->Publish();
+    if (form_.results_->PublishDue()) form_.ShowNewRows();
     form_.throttle_.BeginPump();
     QCoreApplication::processEvents();
     form_.throttle_.EndPump();
@@ -245,10 +248,11 @@ void TForm1::BuildControls() {
   ListBox1->setGeometry(8, 112, 740, 290);
   ListBox1->setModel(results_);
   ListBox1->setUniformItemSizes(true);  // one row height for all: no per-row measuring
-  // A long list is laid out a slice at a time between other events, so adding rows to a
-  // list of millions never holds the window up for the whole layout.
+  // A very long list is laid out a slice at a time, so adding rows to a list of millions
+  // never holds the window up for the whole layout; the search lays out the first slice
+  // (all of a usual list) whenever it shows new rows.
   ListBox1->setLayoutMode(QListView::Batched);
-  ListBox1->setBatchSize(100000);
+  ListBox1->setBatchSize(1 << 20);
   ListBox1->setSelectionMode(QAbstractItemView::SingleSelection);
   ListBox1->setEditTriggers(QAbstractItemView::NoEditTriggers);
   ListBox1->setContextMenuPolicy(Qt::CustomContextMenu);
@@ -480,7 +484,7 @@ void TForm1::Do_the_search() {
   // Whatever way the run ends, even by an error, the rows found are shown and the buttons
   // come back to idle.
   const ScopeExit idle([this] {
-    results_->Publish();
+    ShowNewRows();
     throttle_.Finish();
     SetIdle();
   });
@@ -503,6 +507,14 @@ void TForm1::Do_the_search() {
   run.SetThreads(0);
   throttle_.Start();
   run.Run();
+}
+
+void TForm1::ShowNewRows() {
+  results_->Publish();
+  // Laid out and painted now: the view would wait for an idle event loop to do either,
+  // and the pumps of a run never leave it idle.
+  static_cast<ResultListView*>(ListBox1)->LayOutNow();
+  ListBox1->viewport()->repaint();
 }
 
 int TForm1::SelectedRow() const {
