@@ -7,7 +7,8 @@ add_executable(controls_styled_tests
   ${CMAKE_CURRENT_LIST_DIR}/dxContainer_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/URLLabel_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/BuildLabel_test.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/PaintRatio_test.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/PaintRatio_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/TextBytes_test.cpp)
 target_link_libraries(controls_styled_tests PRIVATE vorn_controls vorn_test_support
   Qt6::Test GTest::gtest GTest::gmock)
 # Programs whose files the version record tests read: with the record, with strings in another
