@@ -19,7 +19,7 @@
 #include "TextBytes.h"
 #include "VornUnit1.h"
 
-using namespace vorn;
+namespace vorn {
 
 namespace {
 
@@ -176,3 +176,4 @@ TEST_F(MainWindowHabits, RowsAndTooltipsShowLinesAsTextAndBytesComeBackUnchanged
 }
 
 }  // namespace
+}  // namespace vorn

@@ -30,7 +30,7 @@
 #include "VornUnit1.h"
 #include "io.h"
 
-using namespace vorn;
+namespace vorn {
 
 namespace {
 
@@ -497,3 +497,4 @@ TEST(ErrorBox, ShowsTheErrorTitledWithTheApplicationAndGoesOn) {
 }
 
 }  // namespace
+}  // namespace vorn

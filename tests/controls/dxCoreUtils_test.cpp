@@ -5,7 +5,7 @@
 
 #include <QPainter>
 
-using namespace vorn;
+namespace vorn {
 
 namespace {
 
@@ -122,3 +122,4 @@ TEST(Captions, AcceleratorsAndEllipsis) {
 }
 
 }  // namespace
+}  // namespace vorn
