@@ -86,6 +86,7 @@ bool Interactive(const char* name, const std::string& path, size_t line, const c
   QApplication::processEvents();
   QPlainTextEdit* box = form.RichEdit1;
   const int caretBefore = box->textCursor().position();
+  form.ShowLinePosition();
   const QString lineBefore = form.StatusPanelText(1);
   const Steps typed = Time(form, 20, [&] { Key(box, Qt::Key_A, QStringLiteral("a")); });
   const Steps caret = Time(form, 20, [&] { Key(box, Qt::Key_Right); });
