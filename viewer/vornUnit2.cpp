@@ -365,7 +365,10 @@ MarkSpan FindMark(QStringView text, QStringView needle) {
 MarkSpan TForm2::ShowBytes(std::string bytes, std::string_view found) {
   QTextDocument* doc = RichEdit1->document();
   loading_ = true;
+  // A file near the size ceiling takes a moment to load: the pointer says so meanwhile.
+  QApplication::setOverrideCursor(Qt::WaitCursor);
   const ScopeExit loaded([this] {
+    QApplication::restoreOverrideCursor();
     loading_ = false;
     lineTableStale_ = true;
   });
@@ -616,7 +619,10 @@ bool TForm2::DropEvent(QDropEvent* event) {
   event->accept();
   if (event->type() != QEvent::Drop) return true;
   if (!file.empty()) {
-    Guarded(this, [&] { ShowResultInViewer(SearchHit{file, 0, {}}); });
+    // Opened once the drop has returned, so the drag's source never waits on an error box.
+    QTimer::singleShot(0, this, [this, file] {
+      Guarded(this, [&] { ShowResultInViewer(SearchHit{file, 0, {}}); });
+    });
   } else if (!RichEdit1->isReadOnly()) {
     QTextCursor at = RichEdit1->cursorForPosition(event->position().toPoint());
     at.insertText(data->text());
