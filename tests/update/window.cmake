@@ -15,8 +15,9 @@ vorn_add_version_record(ftper_program_next
 vorn_add_version_record(ftper_program_older STRINGS FileVersion 0.0.0.1 ProductName ${PROJECT_NAME})
 vorn_add_version_record(ftper_program_other STRINGS FileVersion ${vorn_next_version} ProductName Other)
 
-add_executable(ftper_tests ftper_main.cpp ftper_test.cpp UpdateCheck_test.cpp)
-target_link_libraries(ftper_tests PRIVATE vorn_ftper vorn_ftp_test_support Qt6::Test GTest::gtest)
+add_executable(ftper_tests ftper_test.cpp UpdateCheck_test.cpp)
+target_link_libraries(ftper_tests PRIVATE vorn_ftper vorn_ftp_test_support vorn_gui_test_main
+  Qt6::Test GTest::gtest)
 # The tests are the running build the check compares an update with.
 vorn_add_version_record(ftper_tests)
 target_compile_definitions(ftper_tests PRIVATE
