@@ -28,6 +28,7 @@
 #include "UpdateChoice.h"
 #include "io.h"
 #include "txthandling.h"
+#include "vornUnit2.h"
 #include "vornUnit3.h"
 
 namespace vorn {
@@ -103,10 +104,7 @@ class TForm1::Listener : public SearchListener {
     form_.throttle_.EndPump();
   }
   bool StopRequested() override { return vorn::StopRequested; }
-  SearchOptions Options() override {
-    return SearchOptions{ToBytes(form_.ComboBox2->currentText()), form_.Checkbox1->Checked(),
-                         form_.Checkbox2->Checked()};
-  }
+  SearchOptions Options() override { return form_.CurrentOptions(); }
   bool ListingGoesOn() override { return !form_.closing_; }
 
  private:
@@ -216,6 +214,12 @@ void TForm1::BuildControls() {
 
   Checkbox2 = checkbox("Checkbox2", "Match Case(Case sensitiv)", 353, 57);
 
+  // The fourth box stands in the column of the other three, one row below the container.
+  Checkbox4 = new Form1Checkbox(central);
+  Checkbox4->setObjectName(QStringLiteral("Checkbox4"));
+  Checkbox4->SetCaption(QStringLiteral("Regular expression"));
+  Checkbox4->setGeometry(8 + 353, 4 + 81, 152, 17);
+
   dxButton4 = new Form1Button(dxContainer1);
   dxButton4->setObjectName(QStringLiteral("dxButton4"));
   dxButton4->SetCaption(QStringLiteral("Look for update"));
@@ -289,7 +293,8 @@ void TForm1::BuildControls() {
   setTabOrder(Checkbox3, dxButton3);
   setTabOrder(dxButton3, Checkbox1);
   setTabOrder(Checkbox1, Checkbox2);
-  setTabOrder(Checkbox2, dxButton1);
+  setTabOrder(Checkbox2, Checkbox4);
+  setTabOrder(Checkbox4, dxButton1);
   setTabOrder(dxButton1, dxButton2);
   ListBox1->setFocus();
 
@@ -473,8 +478,24 @@ void TForm1::SetIdle() {
   searching_ = false;
 }
 
+SearchOptions TForm1::CurrentOptions() const {
+  return SearchOptions{ToBytes(ComboBox2->currentText()), Checkbox1->Checked(),
+                       Checkbox2->Checked(), Checkbox4->Checked()};
+}
+
 void TForm1::Do_the_search() {
   if (searching_ || closing_) return;
+  // An invalid pattern starts no run.
+  const SearchOptions start = CurrentOptions();
+  if (start.regex) {
+    RegexError invalid;
+    if (!RegexMatcher::Compile(start.query, start.matchCase, start.wholeWord, &invalid)) {
+      ShowErrorBox(this, QStringLiteral("The regular expression is not valid: %1 (at position %2).")
+                             .arg(FromBytes(invalid.message))
+                             .arg(invalid.position));
+      return;
+    }
+  }
   // Whatever way the run ends, even by an error, the buttons come back to idle.
   struct IdleOnExit {
     TForm1* form;
@@ -506,6 +527,8 @@ void TForm1::Do_the_search() {
   }
   results_->Publish();
   throttle_.Finish();
+  // The viewer marks what the pattern in effect at the end matches.
+  if (Form2) Form2->SetMarkPattern(listener.Options());
 }
 
 int TForm1::SelectedRow() const {

@@ -18,7 +18,7 @@ const char* LineStartAt(const char* lineFloor, const char* p, const char* end) {
 
 // A query spanning the cut between two pieces of a long line, with the byte before it, is
 // whole in the later piece.
-size_t OverlapFor(const LineMatcher& matcher) { return matcher.Scanner().size() + 1; }
+size_t OverlapFor(const LineMatcher& matcher) { return matcher.Overlap(); }
 
 }  // namespace
 
@@ -84,7 +84,7 @@ bool FileScan::Block(std::string_view block, size_t carried, bool partial) {
     long_ = true;
     longDecide_ = line_ >= firstLine_;
     longFirst_ = true;
-    longFound_ = longInk_ = false;
+    longFound_ = longInk_ = longTooMuch_ = false;
     shown_.clear();
     if (!LongPiece(std::string_view(regionEnd, static_cast<size_t>(e - regionEnd)), 0, false))
       return false;
@@ -98,19 +98,23 @@ bool FileScan::Lines(std::string_view region, const char*& cursor, bool countRes
   const char* const b = region.data();
   const char* const e = b + region.size();
   size_t scan = static_cast<size_t>(cursor - b);
+  size_t passedAt = scan;
   while (cursor < e) {
     const LineMatcher& matcher = *matcher_;
     const PatternScanner& scanner = matcher.Scanner();
     const size_t windowEnd = std::min(region.size(), scan + kStretch);
     size_t found = PatternScanner::npos;
-    if (!matcher.NeverHits()) {
+    if (matcher.EveryLine()) {
+      // A pattern without a literal: every line is a candidate.
+      if (scan < windowEnd) found = scan;
+    } else if (!matcher.NeverHits()) {
       const size_t hayEnd = std::min(region.size(), windowEnd + scanner.size() - 1);
       found = scanner.Find(region.substr(0, hayEnd), scan);
       if (found >= windowEnd) found = PatternScanner::npos;
     }
     if (found == PatternScanner::npos) {
       if (windowEnd == region.size()) break;
-      scan = windowEnd;
+      scan = passedAt = windowEnd;
       const char* lineStart = LineStartAt(cursor, b + scan, e);
       line_ += CountBreaks(cursor, lineStart);
       cursor = lineStart;
@@ -132,6 +136,12 @@ bool FileScan::Lines(std::string_view region, const char*& cursor, bool countRes
     // Any occurrence of a query with ink makes a hit, unless whole words are asked for.
     cursor = FinishLine(cursor, e, goOn, !matcher.Options().wholeWord && !matcher.BlankQuery());
     if (!goOn) return false;
+    // Candidates a pattern turns down may follow each other for long: the owner still gets
+    // its stretches.
+    if (matcher.Regex() && static_cast<size_t>(cursor - b) >= passedAt + kStretch) {
+      passedAt = static_cast<size_t>(cursor - b);
+      if (!hooks_.Passed(line_)) return false;
+    }
     if (next_) Switch();
     scan = static_cast<size_t>(cursor - b);
   }
@@ -157,7 +167,20 @@ const char* FileScan::FinishLine(const char* cursor, const char* end, bool& goOn
     next = SkipBreak(lineEnd, end);
     ++line_;
   }
-  if (hit || matcher_->IsHit(text)) goOn = hooks_.Hit(index, text.substr(0, kShownLineBytes));
+  if (hit) {
+    goOn = hooks_.Hit(index, text.substr(0, kShownLineBytes));
+    return next;
+  }
+  switch (matcher_->Decide(text)) {
+    case RegexVerdict::Hit:
+      goOn = hooks_.Hit(index, text.substr(0, kShownLineBytes));
+      break;
+    case RegexVerdict::TooMuchWork:
+      goOn = hooks_.Unsearched(index);
+      break;
+    case RegexVerdict::Miss:
+      break;
+  }
   return next;
 }
 
@@ -168,7 +191,15 @@ bool FileScan::LongPiece(std::string_view piece, size_t context, bool ends) {
     const std::string_view fresh = piece.substr(context);
     if (shown_.size() < kShownLineBytes)
       shown_.append(fresh.substr(0, kShownLineBytes - shown_.size()));
-    if (!longFound_) longFound_ = matcher.CountsIn(piece, longFirst_, ends);
+    if (longFound_) {
+    } else if (const RegexMatcher* regex = matcher.Regex()) {
+      const RegexVerdict v =
+          regex->DecidePiece(piece, context, longFirst_, ends, reader_->Overlap());
+      longFound_ = v == RegexVerdict::Hit;
+      longTooMuch_ = longTooMuch_ || v == RegexVerdict::TooMuchWork;
+    } else {
+      longFound_ = matcher.CountsIn(piece, longFirst_, ends);
+    }
     if (!longInk_ && matcher.BlankQuery()) longInk_ = !Trimmed(fresh).empty();
   }
   longFirst_ = false;
@@ -176,6 +207,8 @@ bool FileScan::LongPiece(std::string_view piece, size_t context, bool ends) {
   long_ = false;
   if (longDecide_ && longFound_ && (longInk_ || !matcher.BlankQuery()) &&
       !hooks_.Hit(line_, shown_))
+    return false;
+  if (longDecide_ && !longFound_ && longTooMuch_ && longInk_ && !hooks_.Unsearched(line_))
     return false;
   if (next_) Switch();
   return true;

@@ -28,6 +28,9 @@ class FileScan {
     virtual bool Hit(size_t index, std::string_view shown) = 0;
     // A stretch scanned; index is the line under way. False stops the scan.
     virtual bool Passed(size_t index) = 0;
+    // The line index could not be decided: the pattern needs too much work for it. False
+    // stops the scan.
+    virtual bool Unsearched(size_t index) = 0;
   };
 
   enum class End { Done, Stopped, Failed };
@@ -66,6 +69,7 @@ class FileScan {
   bool longFirst_ = false;
   bool longFound_ = false;
   bool longInk_ = false;
+  bool longTooMuch_ = false;
   std::string shown_;
 };
 

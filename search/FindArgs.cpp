@@ -18,12 +18,19 @@ const char* const kFindHelp =
     "  -i, --ignore-case     ignore letter case (the default)\n"
     "  -s, --case-sensitive  match case (also --match-case)\n"
     "  -c                    match case (old spelling of -s)\n"
+    "  -E, --regex           TEXT is a regular expression (also -P)\n"
     "  -j, --threads=N       read and search on N threads (default: the number of CPUs)\n"
     "  -h, --help            print this help and exit\n"
     "      --version         print the version and exit\n"
     "\n"
     "MASK is a file-name wildcard (\"*\" any run, \"?\" one character, case ignored), or\n"
     "several separated by \";\" (\"*.c;*.h\").\n"
+    "\n"
+    "A regular expression has PCRE2's syntax (as Perl's) and applies to one line at a time:\n"
+    "\"^\" and \"$\" match at the line's ends and no match crosses a line break. Without -s\n"
+    "letters match in any case, by Unicode's folding; -w takes a match only where it stands\n"
+    "between the line's ends or non-word bytes; \\w, \\d and [[:alpha:]] know Unicode. A line\n"
+    "the expression needs too much work for is reported on standard error and skipped.\n"
     "Exit status: 0 when a line was found, 1 when none, 2 on an error.\n";
 
 namespace {
@@ -32,18 +39,14 @@ namespace {
 enum LongOnly : int { kVersion = 256 };
 
 constexpr option kLongOptions[] = {
-    {"recursive", no_argument, nullptr, 'r'},
-    {"whole-word", no_argument, nullptr, 'w'},
-    {"ignore-case", no_argument, nullptr, 'i'},
-    {"case-sensitive", no_argument, nullptr, 's'},
-    {"match-case", no_argument, nullptr, 's'},
-    {"threads", required_argument, nullptr, 'j'},
-    {"help", no_argument, nullptr, 'h'},
-    {"version", no_argument, nullptr, kVersion},
-    {nullptr, 0, nullptr, 0},
+    {"recursive", no_argument, nullptr, 'r'},     {"whole-word", no_argument, nullptr, 'w'},
+    {"ignore-case", no_argument, nullptr, 'i'},   {"case-sensitive", no_argument, nullptr, 's'},
+    {"match-case", no_argument, nullptr, 's'},    {"regex", no_argument, nullptr, 'E'},
+    {"threads", required_argument, nullptr, 'j'}, {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, kVersion},  {nullptr, 0, nullptr, 0},
 };
 // The leading ":" has a missing argument reported as ':' rather than '?'.
-constexpr const char* kShortOptions = ":rwiscj:h";
+constexpr const char* kShortOptions = ":rwiscEPj:h";
 
 bool ParseThreads(std::string_view text, unsigned& threads) {
   unsigned value = 0;
@@ -83,6 +86,10 @@ FindArgs ParseFindArgs(int argc, char** argv) {
       case 's':
       case 'c':
         args.options.matchCase = true;
+        break;
+      case 'E':
+      case 'P':
+        args.options.regex = true;
         break;
       case 'j':
         if (!ParseThreads(optarg, args.threads))

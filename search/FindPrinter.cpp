@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <string>
 
 namespace vorn {
 
@@ -60,6 +61,19 @@ void FindPrinter::Results(std::span<const SearchHit> hits) {
     out_.push_back('\n');
     if (terminal_ || out_.size() >= kFlushAt) Flush();
   }
+}
+
+void FindPrinter::Unsearched(std::string_view path, size_t lineIndex) {
+  unsearched_ = true;
+  std::string text = "vorn-find: ";
+  if (terminal_)
+    AppendForTerminal(text, path);
+  else
+    text.append(path);
+  text += ": line " + std::to_string(lineIndex) +
+          ": the regular expression needs too much work for this line\n";
+  // Standard error is written at once: the line is reported however the results are kept.
+  WriteAll(STDERR_FILENO, text);
 }
 
 bool FindPrinter::Flush() {

@@ -24,6 +24,8 @@ class FindPrinter : public SearchListener {
   FindPrinter(SearchOptions options, bool terminal);
 
   void Results(std::span<const SearchHit> hits) override;
+  // Said on standard error at once, with the line index as result lines show it.
+  void Unsearched(std::string_view path, size_t lineIndex) override;
   SearchOptions Options() override { return options_; }
   // After a failed write the run is asked to stop at its next chance.
   bool PumpDue() override { return failed_; }
@@ -33,6 +35,7 @@ class FindPrinter : public SearchListener {
   // False, with errno set, once a write has failed.
   bool Flush();
   bool Found() const { return found_; }
+  bool AnyUnsearched() const { return unsearched_; }
 
  private:
   static constexpr size_t kFlushAt = size_t{1} << 20;
@@ -41,6 +44,7 @@ class FindPrinter : public SearchListener {
   std::string out_;
   std::string line_;  // at a terminal: the line before it is made safe
   bool found_ = false;
+  bool unsearched_ = false;
   bool failed_ = false;
   int error_ = 0;
 };

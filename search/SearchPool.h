@@ -28,12 +28,13 @@ class FolderCache;
 // The entries of a run's file list; references stay valid while entries are appended.
 using EntryList = std::deque<std::string>;
 
-// A hit line, or a stretch scanned in the line under way.
+// A hit line, or a stretch scanned in the line under way, or a line left undecided.
 struct ScanEvent {
   bool hit = false;
   size_t line = 0;
   size_t textStart = 0;
   size_t textLength = 0;
+  bool unsearched = false;
 };
 
 // A batch of one file's events in order, with the shown texts of its hits.

@@ -50,6 +50,7 @@ unsigned SearchRun::ThreadCount() const {
 
 SearchEnd SearchRun::Run() {
   bool abandoned = false;
+  unsearched_ = 0;
   EntryList files;
   matcher_ = std::make_shared<const LineMatcher>(listener_.Options());
   const bool parallel = !lineByLine_ && ThreadCount() > 1;
@@ -123,7 +124,15 @@ SearchEnd SearchRun::Run() {
     listener_.Status("User aborted Search");
     return SearchEnd::Aborted;
   }
-  listener_.Status("Finished Searching");
+  if (unsearched_ == 0) {
+    listener_.Status("Finished Searching");
+  } else {
+    std::string text = "Finished Searching (";
+    AppendNumber(text, unsearched_);
+    text += unsearched_ == 1 ? " line" : " lines";
+    text += " could not be searched: the regular expression needs too much work)";
+    listener_.Status(text);
+  }
   return SearchEnd::Finished;
 }
 
@@ -229,6 +238,10 @@ SearchRun::Step SearchRun::ReplayFile(EntryList& files, size_t index) {
         for (const ScanEvent& e : batch.events) {
           if (resumeAt && e.line >= *resumeAt) return ResumeFile(files, index, *resumeAt);
           currentLine_ = lastLine = e.line;
+          if (e.unsearched) {
+            Unsearched(e.line);
+            continue;
+          }
           if (e.hit) {
             Report(batch.Text(e), e.line);
             if (PumpPoint() == Step::Stop) return Step::Stop;
@@ -268,6 +281,13 @@ bool SearchRun::Hit(size_t index, std::string_view shown) {
   currentLine_ = index;
   if (PumpPoint() == Step::Stop) return false;
   if (SwitchOptionsIfChanged()) scan_->SwitchMatcher(matcher_);
+  return true;
+}
+
+bool SearchRun::Unsearched(size_t index) {
+  Deliver();
+  ++unsearched_;
+  listener_.Unsearched(path_, index);
   return true;
 }
 
@@ -382,9 +402,12 @@ SearchRun::Step SearchRun::SearchBlockLineByLine(std::string_view block) {
     currentLine_ = i;
     if (PumpPoint() == Step::Stop) return Step::Stop;
     if (!Trimmed(line).empty()) {
-      if (matcher_->IsHit(line)) {
+      const RegexVerdict verdict = matcher_->Decide(line);
+      if (verdict == RegexVerdict::Hit) {
         Report(line.substr(0, kShownLineBytes), i);
         Deliver();
+      } else if (verdict == RegexVerdict::TooMuchWork) {
+        Unsearched(i);
       }
       PumpPoint(false);
     }

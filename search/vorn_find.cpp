@@ -16,6 +16,7 @@
 #include "Fd.h"
 #include "FindArgs.h"
 #include "FindPrinter.h"
+#include "RegexMatcher.h"
 #include "SearchRun.h"
 #include "io.h"
 
@@ -64,6 +65,16 @@ int RunFind(int argc, char** argv) {
       break;
   }
 
+  if (args.options.regex) {
+    RegexError invalid;
+    if (!RegexMatcher::Compile(args.options.query, args.options.matchCase, args.options.wholeWord,
+                               &invalid)) {
+      std::fprintf(stderr, "vorn-find: invalid regular expression at position %zu: %s\n",
+                   invalid.position, invalid.message.c_str());
+      return kError;
+    }
+  }
+
   if (const int error = DirectoryError(args.directory)) {
     std::fprintf(stderr, "vorn-find: %s: %s\n", args.directory.c_str(), std::strerror(error));
     return kError;
@@ -81,7 +92,9 @@ int RunFind(int argc, char** argv) {
     return kError;
   }
   if (!printer.Flush()) return WriteError();
-  return printer.Found() ? kFound : kNoneFound;
+  // A line left undecided is an error unless something was found.
+  if (printer.Found()) return kFound;
+  return printer.AnyUnsearched() ? kError : kNoneFound;
 }
 
 }  // namespace vorn

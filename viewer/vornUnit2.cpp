@@ -266,11 +266,25 @@ void TForm2::ShowResultInViewer(const SearchHit& hit) {
   QString shown;
   bool utf8 = true;
   if (!LoadFile(std::string(hit.path), &shown, &utf8)) return;
-  const QString needle = DecodeNeedle(Trimmed(hit.text), utf8);
-  const qsizetype found = needle.isEmpty() ? -1 : shown.indexOf(needle, 0, Qt::CaseInsensitive);
+  const std::string_view trimmed = Trimmed(hit.text);
+  const QString needle = DecodeNeedle(trimmed, utf8);
+  qsizetype found = needle.isEmpty() ? -1 : shown.indexOf(needle, 0, Qt::CaseInsensitive);
+  qsizetype length = needle.size();
+  if (found >= 0 && markPattern_) {
+    // The pattern's first match on the line; the whole line when it lies past the shown bytes.
+    size_t start = 0, end = 0;
+    const size_t lead = static_cast<size_t>(trimmed.data() - hit.text.data());
+    if (markPattern_->FirstMatch(hit.text, &start, &end)) {
+      start = std::clamp(start, lead, lead + trimmed.size()) - lead;
+      end = std::clamp(end, lead + start, lead + trimmed.size()) - lead;
+      const qsizetype before = DecodeNeedle(trimmed.substr(0, start), utf8).size();
+      found += before;
+      length = DecodeNeedle(trimmed.substr(0, end), utf8).size() - before;
+    }
+  }
 
   // The mark is set before anything is laid out, so a long line is laid out only once.
-  if (found >= 0) MarkRed(found, needle.size());
+  if (found >= 0) MarkRed(found, length);
   Panel1->setText(FromBytes(hit.path));
   // A minimised window still counts as visible: it is restored (keeping a maximised state).
   if (isMinimized()) setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
@@ -285,6 +299,13 @@ void TForm2::ShowResultInViewer(const SearchHit& hit) {
     RichEdit1->setTextCursor(caret);
     RichEdit1->ensureCursorVisible();
   }
+}
+
+void TForm2::SetMarkPattern(const SearchOptions& options) {
+  markPattern_.reset();
+  if (options.regex)
+    markPattern_ =
+        RegexMatcher::Compile(options.query, options.matchCase, options.wholeWord, nullptr);
 }
 
 void TForm2::MarkRed(qsizetype found, qsizetype length) {

@@ -6,9 +6,11 @@
 #include <QString>
 #include <QWidget>
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "LineMatcher.h"
 #include "SearchHit.h"
 
 class QKeyEvent;
@@ -41,6 +43,10 @@ class TForm2 : public QWidget {
   // start of the hit's line and nothing is marked. A file that cannot be opened (or is over
   // kViewerFileLimit) gives "Cannot open file %s" in the error box and changes nothing.
   void ShowResultInViewer(const SearchHit& hit);
+
+  // With the regular expression option, the mark is the pattern's first match on the hit's
+  // line instead of the line's text; other options clear it.
+  void SetMarkPattern(const SearchOptions& options);
 
   // Caret at the first character of the 0-based line plus offset, scrolled into view; a line
   // beyond the last puts it at the end.
@@ -79,6 +85,7 @@ class TForm2 : public QWidget {
   int lineCount_ = 0;
   bool lineTableStale_ = true;
   bool placed_ = false;
+  std::shared_ptr<const RegexMatcher> markPattern_;
 };
 
 extern TForm2* Form2;
