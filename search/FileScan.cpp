@@ -99,14 +99,26 @@ bool FileScan::Lines(std::string_view region, const char*& cursor, bool countRes
   const char* const e = b + region.size();
   size_t scan = static_cast<size_t>(cursor - b);
   size_t passedAt = scan;
+  // A pattern without a literal scans the lines for its next match, which stays known until
+  // the scan passes it; after a scan that needed too much work, every line is a candidate.
+  size_t candidate = 0;
+  bool candidateKnown = false;
+  bool everyLine = false;
   while (cursor < e) {
     const LineMatcher& matcher = *matcher_;
     const PatternScanner& scanner = matcher.Scanner();
     const size_t windowEnd = std::min(region.size(), scan + kStretch);
     size_t found = PatternScanner::npos;
     if (matcher.EveryLine()) {
-      // A pattern without a literal: every line is a candidate.
-      if (scan < windowEnd) found = scan;
+      const RegexMatcher& regex = *matcher.Regex();
+      if (!everyLine && regex.ScansLines() && (!candidateKnown || candidate < scan)) {
+        candidateKnown = regex.NextCandidate(region, scan, &candidate);
+        everyLine = !candidateKnown;
+      }
+      if (everyLine || !regex.ScansLines())
+        found = scan < windowEnd ? scan : PatternScanner::npos;
+      else if (candidate < windowEnd)
+        found = candidate;
     } else if (!matcher.NeverHits()) {
       const size_t hayEnd = std::min(region.size(), windowEnd + scanner.size() - 1);
       found = scanner.Find(region.substr(0, hayEnd), scan);
@@ -125,6 +137,7 @@ bool FileScan::Lines(std::string_view region, const char*& cursor, bool countRes
         cursor = FinishLine(cursor, e, goOn);
         if (!goOn) return false;
         Switch();
+        candidateKnown = everyLine = false;
         scan = static_cast<size_t>(cursor - b);
       }
       continue;
@@ -142,7 +155,10 @@ bool FileScan::Lines(std::string_view region, const char*& cursor, bool countRes
       passedAt = static_cast<size_t>(cursor - b);
       if (!hooks_.Passed(line_)) return false;
     }
-    if (next_) Switch();
+    if (next_) {
+      Switch();
+      candidateKnown = everyLine = false;
+    }
     scan = static_cast<size_t>(cursor - b);
   }
   if (countRest)

@@ -225,6 +225,38 @@ RegexLiteral RequiredLiteral(std::string_view p, bool matchCase) {
 
 bool SetRegexJit(bool on) { return jitOn.exchange(on); }
 
+namespace {
+
+// Whether the pattern finds, over many lines at once, a match at or before every match it has
+// in a line alone. With "^" and "$" at line breaks it does, unless it looks past a line's ends
+// (look-arounds, \A, \z, \Z, \G, \K) or gives up backtracking (atomic groups, possessive
+// quantifiers, verbs), which the text of the pattern shows; a doubtful one is not scanned so.
+bool ScansLinesAlike(std::string_view pattern) {
+  for (size_t at = pattern.find("(?"); at != std::string_view::npos;
+       at = pattern.find("(?", at + 1))
+    if (pattern.substr(at + 2, 1) != ":") return false;  // only plain groups
+  for (const char* unsafe : {"(*", "\\A", "\\z", "\\Z", "\\G", "\\K", "++", "*+", "?+", "}+"})
+    if (pattern.find(unsafe) != std::string_view::npos) return false;
+  return true;
+}
+
+pcre2_code* CompileForLines(std::string_view pattern, uint32_t options) {
+  pcre2_compile_context* context = pcre2_compile_context_create(nullptr);
+  if (!context) return nullptr;
+  // Lines end at LF, CR LF or a lone CR, as the search counts them.
+  pcre2_set_newline(context, PCRE2_NEWLINE_ANYCRLF);
+  int code = 0;
+  PCRE2_SIZE offset = 0;
+  pcre2_code* compiled =
+      pcre2_compile(reinterpret_cast<PCRE2_SPTR>(pattern.data()), pattern.size(),
+                    options | PCRE2_MULTILINE | PCRE2_NO_AUTO_POSSESS, &code, &offset, context);
+  pcre2_compile_context_free(context);
+  if (compiled && jitOn.load()) pcre2_jit_compile(compiled, PCRE2_JIT_COMPLETE);
+  return compiled;
+}
+
+}  // namespace
+
 std::unique_ptr<const RegexMatcher> RegexMatcher::Compile(std::string_view pattern, bool matchCase,
                                                           bool wholeWord, RegexError* error) {
   uint32_t options = PCRE2_UTF | PCRE2_MATCH_INVALID_UTF | PCRE2_UCP;
@@ -246,6 +278,7 @@ std::unique_ptr<const RegexMatcher> RegexMatcher::Compile(std::string_view patte
   // results.
   if (jitOn.load()) pcre2_jit_compile(compiled, PCRE2_JIT_COMPLETE | PCRE2_JIT_PARTIAL_HARD);
   std::unique_ptr<RegexMatcher> matcher(new RegexMatcher(compiled, wholeWord));
+  if (ScansLinesAlike(pattern)) matcher->lines_ = CompileForLines(pattern, options);
   size_t jitSize = 0;
   pcre2_pattern_info(compiled, PCRE2_INFO_JITSIZE, &jitSize);
   matcher->matchLimit_ = jitSize > 0 ? kJitMatchLimit : kInterpreterMatchLimit;
@@ -259,7 +292,10 @@ std::unique_ptr<const RegexMatcher> RegexMatcher::Compile(std::string_view patte
 RegexMatcher::RegexMatcher(pcre2_real_code_8* code, bool wholeWord)
     : code_(code), wholeWord_(wholeWord) {}
 
-RegexMatcher::~RegexMatcher() { pcre2_code_free(code_); }
+RegexMatcher::~RegexMatcher() {
+  pcre2_code_free(code_);
+  pcre2_code_free(lines_);
+}
 
 // The first match in subject from offset from that counts; with Whole Word the matches that
 // do not stand between non-word bytes are passed over. A match touching the subject's end
@@ -339,6 +375,20 @@ RegexVerdict RegexMatcher::DecidePiece(std::string_view piece, size_t context, b
       break;
   }
   return RegexVerdict::Miss;
+}
+
+bool RegexMatcher::NextCandidate(std::string_view lines, size_t from, size_t* at) const {
+  const ThreadState& state = State();
+  pcre2_set_match_limit(state.context(), matchLimit_);
+  const int rc = pcre2_match(lines_, reinterpret_cast<PCRE2_SPTR>(lines.data()), lines.size(), from,
+                             0, state.data(), state.context());
+  if (rc == PCRE2_ERROR_NOMATCH) {
+    *at = std::string_view::npos;
+    return true;
+  }
+  if (rc < 0) return false;
+  *at = pcre2_get_ovector_pointer(state.data())[0];
+  return true;
 }
 
 bool RegexMatcher::FirstMatch(std::string_view line, size_t* start, size_t* end) const {

@@ -56,6 +56,13 @@ class RegexMatcher {
   // The first match that counts in line, as byte offsets [*start, *end).
   bool FirstMatch(std::string_view line, size_t* start, size_t* end) const;
 
+  // Whether many whole lines can be scanned in one call for candidates.
+  bool ScansLines() const { return lines_ != nullptr; }
+  // Where, at or after from, the first match of the pattern over lines (whole lines, "^" and
+  // "$" at their breaks) begins: every line holding a match holds or follows that offset;
+  // npos when there is none. False when the scan needed too much work.
+  bool NextCandidate(std::string_view lines, size_t from, size_t* at) const;
+
  private:
   enum class Found { None, Match, Partial, Limit };
   RegexMatcher(pcre2_real_code_8* code, bool wholeWord);
@@ -63,6 +70,7 @@ class RegexMatcher {
                size_t* start, size_t* end) const;
 
   pcre2_real_code_8* code_;
+  pcre2_real_code_8* lines_ = nullptr;  // the same pattern, over many lines
   bool wholeWord_;
   size_t lookbehindBytes_ = 0;
   uint32_t matchLimit_ = 0;  // how far back the pattern may look from a match's start

@@ -214,8 +214,9 @@ TEST(SearchRun, FastRegexRunMatchesLineByLineRunOnRandomFiles) {
   std::string longLine(300000, 'a');
   for (size_t i = 0; i < longLine.size(); i += 1 + rng() % 7000) longLine[i] = "b B(_"[rng() % 5];
   t.Write("long.txt", "b_a\n" + longLine + "ab(\nA_B");
-  for (const char* pattern : {"ab", "b[ _]a", "^a", "B$", "a\\(", "(b|_)\\(", "\\.\\w{3}",
-                              "b.{5000}B", "\\bab\\b", "(?<=_)B"})
+  for (const char* pattern :
+       {"ab", "b[ _]a", "^a", "B$", "a\\(", "(b|_)\\(", "\\.\\w{3}", "b.{5000}B", "\\bab\\b",
+        "(?<=_)B", "[ab]\\(", "^\\W", "\\s[AB]$", "(?:a|b)_\\w"})
     for (bool wholeWord : {false, true})
       for (bool matchCase : {false, true}) {
         const SearchOptions o{pattern, wholeWord, matchCase, true};
