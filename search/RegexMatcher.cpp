@@ -34,7 +34,7 @@ class ThreadState {
   ThreadState()
       : data_(pcre2_match_data_create(1, nullptr)),
         context_(pcre2_match_context_create(nullptr)),
-        stack_(pcre2_jit_stack_create(32 * 1024, kJitStackMax, nullptr)) {
+        stack_(pcre2_jit_stack_create(size_t{32} << 10, kJitStackMax, nullptr)) {
     if (!data_ || !context_ || !stack_) {
       Free();
       throw std::bad_alloc();
