@@ -20,6 +20,12 @@ const char* LineStartAt(const char* lineFloor, const char* p, const char* end) {
 // whole in the later piece.
 size_t OverlapFor(const LineMatcher& matcher) { return matcher.Overlap(); }
 
+bool IsAscii(std::string_view text) {
+  unsigned char any = 0;
+  for (const char c : text) any |= static_cast<unsigned char>(c);
+  return any < 0x80;
+}
+
 }  // namespace
 
 FileScan::End FileScan::Run(FileReader& reader, std::shared_ptr<const LineMatcher> matcher,
@@ -104,6 +110,7 @@ bool FileScan::Lines(std::string_view region, const char*& cursor, bool countRes
   size_t candidate = 0;
   bool candidateKnown = false;
   bool everyLine = false;
+  bool ascii = false, asciiKnown = false;
   while (cursor < e) {
     const LineMatcher& matcher = *matcher_;
     const PatternScanner& scanner = matcher.Scanner();
@@ -112,7 +119,11 @@ bool FileScan::Lines(std::string_view region, const char*& cursor, bool countRes
     if (matcher.EveryLine()) {
       const RegexMatcher& regex = *matcher.Regex();
       if (!everyLine && regex.ScansLines() && (!candidateKnown || candidate < scan)) {
-        candidateKnown = regex.NextCandidate(region, scan, &candidate);
+        if (!asciiKnown) {
+          ascii = IsAscii(region);
+          asciiKnown = true;
+        }
+        candidateKnown = regex.NextCandidate(region, scan, ascii, &candidate);
         everyLine = !candidateKnown;
       }
       if (everyLine || !regex.ScansLines())

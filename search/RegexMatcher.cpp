@@ -278,7 +278,17 @@ std::unique_ptr<const RegexMatcher> RegexMatcher::Compile(std::string_view patte
   // results.
   if (jitOn.load()) pcre2_jit_compile(compiled, PCRE2_JIT_COMPLETE | PCRE2_JIT_PARTIAL_HARD);
   std::unique_ptr<RegexMatcher> matcher(new RegexMatcher(compiled, wholeWord));
-  if (ScansLinesAlike(pattern)) matcher->lines_ = CompileForLines(pattern, options);
+  if (ScansLinesAlike(pattern)) {
+    matcher->lines_ = CompileForLines(pattern, options);
+    // On ASCII text an ASCII pattern's classes, \b and case rule give without Unicode what
+    // they give with it (the Kelvin sign, a caseless k, is not ASCII); one naming code points
+    // above 255 does not compile so and goes without.
+    const bool asciiPattern = std::all_of(pattern.begin(), pattern.end(), [](char c) {
+      return static_cast<unsigned char>(c) < 0x80;
+    });
+    if (matcher->lines_ && asciiPattern)
+      matcher->asciiLines_ = CompileForLines(pattern, options & PCRE2_CASELESS);
+  }
   size_t jitSize = 0;
   pcre2_pattern_info(compiled, PCRE2_INFO_JITSIZE, &jitSize);
   matcher->matchLimit_ = jitSize > 0 ? kJitMatchLimit : kInterpreterMatchLimit;
@@ -295,6 +305,7 @@ RegexMatcher::RegexMatcher(pcre2_real_code_8* code, bool wholeWord)
 RegexMatcher::~RegexMatcher() {
   pcre2_code_free(code_);
   pcre2_code_free(lines_);
+  pcre2_code_free(asciiLines_);
 }
 
 // The first match in subject from offset from that counts; with Whole Word the matches that
@@ -377,11 +388,13 @@ RegexVerdict RegexMatcher::DecidePiece(std::string_view piece, size_t context, b
   return RegexVerdict::Miss;
 }
 
-bool RegexMatcher::NextCandidate(std::string_view lines, size_t from, size_t* at) const {
+bool RegexMatcher::NextCandidate(std::string_view lines, size_t from, bool ascii,
+                                 size_t* at) const {
   const ThreadState& state = State();
   pcre2_set_match_limit(state.context(), matchLimit_);
-  const int rc = pcre2_match(lines_, reinterpret_cast<PCRE2_SPTR>(lines.data()), lines.size(), from,
-                             0, state.data(), state.context());
+  const int rc = pcre2_match(ascii && asciiLines_ ? asciiLines_ : lines_,
+                             reinterpret_cast<PCRE2_SPTR>(lines.data()), lines.size(), from, 0,
+                             state.data(), state.context());
   if (rc == PCRE2_ERROR_NOMATCH) {
     *at = std::string_view::npos;
     return true;

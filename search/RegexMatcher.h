@@ -60,8 +60,9 @@ class RegexMatcher {
   bool ScansLines() const { return lines_ != nullptr; }
   // Where, at or after from, the first match of the pattern over lines (whole lines, "^" and
   // "$" at their breaks) begins: every line holding a match holds or follows that offset;
-  // npos when there is none. False when the scan needed too much work.
-  bool NextCandidate(std::string_view lines, size_t from, size_t* at) const;
+  // npos when there is none. False when the scan needed too much work. ascii: lines holds no
+  // byte of 0x80 or more.
+  bool NextCandidate(std::string_view lines, size_t from, bool ascii, size_t* at) const;
 
  private:
   enum class Found { None, Match, Partial, Limit };
@@ -71,6 +72,8 @@ class RegexMatcher {
 
   pcre2_real_code_8* code_;
   pcre2_real_code_8* lines_ = nullptr;  // the same pattern, over many lines
+  // The same again for ASCII text, which it matches as the pattern does, many times faster.
+  pcre2_real_code_8* asciiLines_ = nullptr;
   bool wholeWord_;
   size_t lookbehindBytes_ = 0;
   uint32_t matchLimit_ = 0;  // how far back the pattern may look from a match's start

@@ -202,10 +202,12 @@ TEST(SearchRun, FastRunMatchesLineByLineRunOnRandomFiles) {
 TEST(SearchRun, FastRegexRunMatchesLineByLineRunOnRandomFiles) {
   TempTree t;
   std::mt19937 rng(9);
-  const std::string alphabet = "ab AB_\n\r\n\t.\xE9(";
+  const std::string alphabet = "ab AB_\n\r\n\t.(\xE9";
   for (int f = 0; f < 12; ++f) {
     std::string text(rng() % 3000, 'a');
-    for (char& c : text) c = rng() % 200 == 0 ? '\n' : alphabet[rng() % alphabet.size()];
+    // Every other file is ASCII, which patterns scan another way.
+    const size_t letters = alphabet.size() - f % 2;
+    for (char& c : text) c = rng() % 200 == 0 ? '\n' : alphabet[rng() % letters];
     std::string name = "f";
     name += std::to_string(f) + ".txt";
     t.Write(name, text);
