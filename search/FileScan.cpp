@@ -218,13 +218,13 @@ bool FileScan::LongPiece(std::string_view piece, size_t context, bool ends) {
     const std::string_view fresh = piece.substr(context);
     if (shown_.size() < kShownLineBytes)
       shown_.append(fresh.substr(0, kShownLineBytes - shown_.size()));
-    if (longFound_) {
-    } else if (const RegexMatcher* regex = matcher.Regex()) {
+    const RegexMatcher* regex = matcher.Regex();
+    if (!longFound_ && regex) {
       const RegexVerdict v =
           regex->DecidePiece(piece, context, longFirst_, ends, reader_->Overlap());
       longFound_ = v == RegexVerdict::Hit;
       longTooMuch_ = longTooMuch_ || v == RegexVerdict::TooMuchWork;
-    } else {
+    } else if (!longFound_) {
       longFound_ = matcher.CountsIn(piece, longFirst_, ends);
     }
     if (!longInk_ && matcher.BlankQuery()) longInk_ = !Trimmed(fresh).empty();
