@@ -30,6 +30,9 @@ class FileScan {
     virtual bool Hit(size_t index, std::string_view shown, bool binary) = 0;
     // A stretch scanned; index is the line under way. False stops the scan.
     virtual bool Passed(size_t index) = 0;
+    // The line index could not be decided: the pattern needs too much work for it. False
+    // stops the scan.
+    virtual bool Unsearched(size_t index) = 0;
   };
 
   enum class End { Done, Stopped, Failed };
@@ -72,6 +75,7 @@ class FileScan {
   bool longInk_ = false;
   bool longNul_ = false;
   bool binary_ = false;  // the file is known to be binary
+  bool longTooMuch_ = false;
   std::string shown_;
 };
 

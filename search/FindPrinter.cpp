@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cstring>
+#include <string>
 
 #include "Utf8.h"
 
@@ -295,6 +296,13 @@ void FindPrinter::FileError(std::string_view path, int error) {
   if (!style_.messages) return;
   if (style_.terminal) Write();
   Tell(path, std::strerror(error));
+}
+
+// Standard error is written at once: the line is reported however the results are kept.
+void FindPrinter::Unsearched(std::string_view path, size_t lineIndex) {
+  unsearched_ = true;
+  Tell(path, "line " + std::to_string(lineIndex) +
+                 ": the regular expression needs too much work for this line");
 }
 
 // "vorn-find: PATH: WHAT" on standard error, the path made safe at a terminal.

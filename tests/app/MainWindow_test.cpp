@@ -136,13 +136,13 @@ TEST_F(MainWindow, StartsWithTheLayoutsValuesNamesAndMenus) {
   form->ComboBox2->setEditText(Q("q"));  // enables "Search"
   form->ListBox1->setFocus();
   std::vector<QWidget*> order{QApplication::focusWidget()};
-  for (int i = 0; i < 8; ++i) {
+  for (int i = 0; i < 9; ++i) {
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     order.push_back(QApplication::focusWidget());
   }
   EXPECT_THAT(order, ElementsAre(form->ListBox1, form->ComboBox1, form->ComboBox2, form->ComboBox3,
                                  form->Checkbox3, form->dxButton3, form->Checkbox1, form->Checkbox2,
-                                 form->dxButton1));
+                                 form->Checkbox4, form->dxButton1));
 }
 
 TEST_F(MainWindow, SearchFromTheQueryFieldShowsTheLinesAndFinishes) {

@@ -297,6 +297,39 @@ TEST(SearchRun, Utf16FilesAreSearchedAsTheirUtf8Text) {
                           bad + "lone.txt (1)  :  \xEF\xBF\xBD"));
 }
 
+// The same with patterns: candidates from the literal scan, pieces of a line longer than the
+// reading buffer, and the workers all give what the pattern gives on every line.
+TEST(SearchRun, FastRegexRunMatchesLineByLineRunOnRandomFiles) {
+  TempTree t;
+  std::mt19937 rng(9);
+  const std::string alphabet = "ab AB_\n\r\n\t.(\xE9";
+  for (int f = 0; f < 12; ++f) {
+    std::string text(rng() % 3000, 'a');
+    // Every other file is ASCII, which patterns scan another way.
+    const size_t letters = alphabet.size() - f % 2;
+    for (char& c : text) c = rng() % 200 == 0 ? '\n' : alphabet[rng() % letters];
+    std::string name = "f";
+    name += std::to_string(f) + ".txt";
+    t.Write(name, text);
+  }
+  // Longer than the buffer a 64-byte block grows to for a pattern's pieces.
+  std::string longLine(300000, 'a');
+  for (size_t i = 0; i < longLine.size(); i += 1 + rng() % 7000) longLine[i] = "b B(_"[rng() % 5];
+  t.Write("long.txt", "b_a\n" + longLine + "ab(\nA_B");
+  for (const char* pattern :
+       {"ab", "b[ _]a", "^a", "B$", "a\\(", "(b|_)\\(", "\\.\\w{3}", "b.{5000}B", "\\bab\\b",
+        "(?<=_)B", "[ab]\\(", "^\\W", "\\s[AB]$", "(?:a|b)_\\w"})
+    for (bool wholeWord : {false, true})
+      for (bool matchCase : {false, true}) {
+        const SearchOptions o{pattern, wholeWord, matchCase, true};
+        const auto naive = Search(t.root(), "*", false, o, true);
+        for (size_t block : {size_t{64}, size_t{1} << 20})
+          for (unsigned threads : {1u, 2u, 7u})
+            ASSERT_EQ(Search(t.root(), "*", false, o, false, block, threads), naive)
+                << pattern << wholeWord << matchCase << block << " " << threads;
+      }
+}
+
 TEST(SearchRun, LineByLineStatusTexts) {
   TempTree t;
   std::string text;
