@@ -1,6 +1,7 @@
 #include "PatternScanner.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <utility>
 #include <vector>
@@ -137,6 +138,21 @@ PatternScanner::PatternScanner(const std::vector<std::vector<std::string>>& unit
   for (size_t u = 0; u < anchorUnit_; ++u) minPrefix_ += minLength[u], maxPrefix_ += maxLength[u];
   size_t room = 0;
   ChooseFilter(classesFrom(anchorUnit_, room));
+}
+
+PatternScanner::PatternScanner(std::string_view pattern, const KeyTable* keys,
+                               const std::vector<std::vector<std::string>>& units)
+    : PatternScanner(units) {
+  std::vector<std::pair<unsigned char, unsigned char>> leads;
+  for (const Form& form : forms_) {
+    if (form.length < 2) continue;
+    const std::pair<unsigned char, unsigned char> lead(form.bytes[0], form.bytes[1]);
+    if (std::find(leads.begin(), leads.end(), lead) == leads.end()) leads.push_back(lead);
+  }
+  if (leads.empty() || leads.size() > 2) return;
+  if (leads.size() == 1) leads.push_back(leads[0]);
+  longerLeads_ = {leads[0].first, leads[0].second, leads[1].first, leads[1].second};
+  keyedScanner_ = std::make_shared<const PatternScanner>(pattern, keys);
 }
 
 void PatternScanner::ChooseFilter(std::vector<ByteClass> classes) {
@@ -295,6 +311,7 @@ size_t PatternScanner::Filter(std::string_view text, size_t& from, size_t room,
 }
 
 size_t PatternScanner::Find(std::string_view text, size_t from, size_t& length) const {
+  if (keyedScanner_) return FindKeyedFirst(text, from, length);
   if (!units_.empty()) return FindUnits(text, from, length);
   const size_t m = pattern_.size();
   length = m;
@@ -378,6 +395,112 @@ size_t PatternScanner::FindUnits(std::string_view text, size_t from, size_t& len
   }
   if (best != npos) length = bestEnd - best;
   return best;
+}
+
+#ifdef __SSE2__
+namespace {
+
+// Where in [p, end) one of two byte pairs may begin, 32 places at a time; p is left where the
+// vector scan stopped. Reads below limit only. Both pairs begin with a byte of 0x80 or more
+// (the lead of a longer UTF-8 sequence), so 128 bytes without one are passed at once: ASCII
+// text costs little more than reading it.
+__attribute__((target("avx2"))) size_t FindPairsWide(const char* base, size_t& p, size_t end,
+                                                     size_t limit,
+                                                     const std::array<unsigned char, 4>& pairs) {
+  __m256i want[4];
+  for (size_t i = 0; i < pairs.size(); ++i) want[i] = _mm256_set1_epi8(static_cast<char>(pairs[i]));
+  while (p + 32 <= end && p + 33 <= limit) {
+    if (p + 128 <= end) {
+      const __m256i any = _mm256_or_si256(
+          _mm256_or_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(base + p)),
+                          _mm256_loadu_si256(reinterpret_cast<const __m256i*>(base + p + 32))),
+          _mm256_or_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(base + p + 64)),
+                          _mm256_loadu_si256(reinterpret_cast<const __m256i*>(base + p + 96))));
+      if (_mm256_movemask_epi8(any) == 0) {
+        p += 128;
+        continue;
+      }
+    }
+    for (int k = 0; k < 4 && p + 32 <= end && p + 33 <= limit; ++k, p += 32) {
+      const __m256i v0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(base + p)),
+                    v1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(base + p + 1));
+      const __m256i a =
+          _mm256_and_si256(_mm256_cmpeq_epi8(v0, want[0]), _mm256_cmpeq_epi8(v1, want[1]));
+      const __m256i b =
+          _mm256_and_si256(_mm256_cmpeq_epi8(v0, want[2]), _mm256_cmpeq_epi8(v1, want[3]));
+      const auto mask = static_cast<unsigned>(_mm256_movemask_epi8(_mm256_or_si256(a, b)));
+      if (mask) return p + static_cast<size_t>(__builtin_ctz(mask));
+    }
+  }
+  return std::string_view::npos;
+}
+
+}  // namespace
+#endif
+
+size_t PatternScanner::FindLongerForm(std::string_view text, size_t from, size_t end) const {
+  const char* base = text.data();
+  const size_t n = text.size();
+  end = std::min(end, n);
+  size_t p = from;
+#ifdef __SSE2__
+  // The few bytes between close hits are looked at one by one.
+  if (p < end && end - p >= 64) {
+    if (HasAvx2()) {
+      const size_t found = FindPairsWide(base, p, end, n, longerLeads_);
+      if (found != npos) return found;
+    }
+    __m128i want[4];
+    for (size_t i = 0; i < longerLeads_.size(); ++i)
+      want[i] = _mm_set1_epi8(static_cast<char>(longerLeads_[i]));
+    for (; p + 16 <= end && p + 17 <= n; p += 16) {
+      const __m128i v0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + p));
+      const __m128i v1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + p + 1));
+      const __m128i a = _mm_and_si128(_mm_cmpeq_epi8(v0, want[0]), _mm_cmpeq_epi8(v1, want[1]));
+      const __m128i b = _mm_and_si128(_mm_cmpeq_epi8(v0, want[2]), _mm_cmpeq_epi8(v1, want[3]));
+      const auto mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(a, b)));
+      if (mask) return p + static_cast<size_t>(__builtin_ctz(mask));
+    }
+  }
+#endif
+  const auto* t = reinterpret_cast<const unsigned char*>(base);
+  for (; p < end && p + 1 < n; ++p) {
+    // Eight ASCII bytes at a time.
+    for (uint64_t word = 0; p + 8 <= end; p += 8) {
+      std::memcpy(&word, t + p, 8);
+      if (word & 0x8080808080808080u) break;
+    }
+    if (p >= end || p + 1 >= n) break;
+    if ((t[p] == longerLeads_[0] && t[p + 1] == longerLeads_[1]) ||
+        (t[p] == longerLeads_[2] && t[p + 1] == longerLeads_[3]))
+      return p;
+  }
+  return npos;
+}
+
+// The first match through the key table is the first of all unless a longer form begins
+// before it ends (a match holding one may begin before it). Around each such place the units
+// are compared over the few bytes a match holding it can take; a match found there that
+// begins at or before the place is the first, else the search goes on past it.
+size_t PatternScanner::FindKeyedFirst(std::string_view text, size_t from, size_t& length) const {
+  const size_t n = text.size();
+  size_t keyedLength = 0;
+  const size_t keyed = keyedScanner_->Find(text, from, keyedLength);
+  const size_t limit = keyed == npos ? n : std::min(n, keyed + maxLength_);
+  for (size_t at = from; at < limit;) {
+    const size_t place = FindLongerForm(text, at, limit);
+    if (place == npos) break;
+    const size_t start = std::max(at, place + 1 >= maxLength_ ? place + 1 - maxLength_ : 0);
+    size_t found = 0;
+    const size_t match = FindUnits(text.substr(0, std::min(n, place + maxLength_)), start, found);
+    if (match != npos && match <= place) {
+      length = found;
+      return match;
+    }
+    at = place + 1;
+  }
+  length = keyedLength;
+  return keyed;
 }
 
 }  // namespace vorn

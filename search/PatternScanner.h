@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -28,6 +29,14 @@ class PatternScanner {
   // prefix of another of the same unit). Where units have forms of different lengths, a match
   // is found from its rarest stretch of fixed length outwards.
   explicit PatternScanner(const std::vector<std::vector<std::string>>& units);
+
+  // The same units, where every unit's one-byte forms are the bytes equal to the pattern's
+  // byte under keys and its other forms, longer, are rare in text (an ASCII "k" also matches
+  // KELVIN SIGN). The pattern is found through the key table; only where one of the longer
+  // forms may begin near a candidate are the units compared there. Falls back to the units
+  // alone when the longer forms begin with more than two byte pairs.
+  PatternScanner(std::string_view pattern, const KeyTable* keys,
+                 const std::vector<std::vector<std::string>>& units);
 
   // Offset of the first occurrence that begins at or after from, or npos; its length in
   // length. An empty pattern is never found.
@@ -75,6 +84,12 @@ class PatternScanner {
   bool UnitsAround(std::string_view text, size_t anchor, size_t from, size_t& start,
                    size_t& end) const;
 
+  // Through the key table, with the units only around the longer forms.
+  size_t FindKeyedFirst(std::string_view text, size_t from, size_t& length) const;
+  // The first place in [from, end) where a longer form may begin (its first two bytes are
+  // there), or npos; reads no byte at or past text's end.
+  size_t FindLongerForm(std::string_view text, size_t from, size_t end) const;
+
   std::string pattern_;
   std::string keyed_;  // the pattern's keys, for the folded comparison
   const KeyTable* keys_ = nullptr;
@@ -88,6 +103,11 @@ class PatternScanner {
   size_t anchorRoom_ = 0;                 // bytes from there the filter reads
   size_t minPrefix_ = 0, maxPrefix_ = 0;  // bytes of the units before it
   std::array<bool, 256> anchorLead_{};    // without a filter: the bytes the anchor unit begins with
+
+  // Found through the key table first: that scanner, and the first two bytes of the longer
+  // forms (a pair repeated when there is one).
+  std::shared_ptr<const PatternScanner> keyedScanner_;
+  std::array<unsigned char, 4> longerLeads_{};
 };
 
 }  // namespace vorn
