@@ -66,6 +66,11 @@ class PatternScanner {
     size_t first = 0, count = 0;  // its forms in forms_
   };
 
+  // Bytes [begin, end) of a text, all below 0x80.
+  struct AsciiSpan {
+    size_t begin = 0, end = 0;
+  };
+
   ByteClass ClassAt(size_t offset) const;
   // The values of byte k of a unit's forms, at offset from the anchor.
   ByteClass UnitClass(size_t unit, size_t k, size_t offset) const;
@@ -74,10 +79,14 @@ class PatternScanner {
   // The filter's byte pairs, in order: first_.a, first_.b, second_.a, ... third_.b.
   std::array<char, 6> FilterBytes() const;
   size_t FindScalar(std::string_view text, size_t from) const;
+  template <bool Track, typename Take>
+  size_t FindWide(std::string_view text, size_t& from, size_t room, const Take& take,
+                  AsciiSpan* ascii) const;
   template <typename Take>
-  size_t FindWide(std::string_view text, size_t& from, size_t room, const Take& take) const;
-  template <typename Take>
-  size_t Filter(std::string_view text, size_t& from, size_t room, const Take& take) const;
+  size_t Filter(std::string_view text, size_t& from, size_t room, const Take& take,
+                AsciiSpan* ascii = nullptr) const;
+  // The pattern whole, exactly or through the key table.
+  size_t FindPattern(std::string_view text, size_t from, size_t& length, AsciiSpan* ascii) const;
 
   // Unit by unit.
   size_t FindUnits(std::string_view text, size_t from, size_t& length) const;
@@ -95,6 +104,7 @@ class PatternScanner {
   const KeyTable* keys_ = nullptr;
   ByteClass first_, second_, third_;
   bool vectorFilter_ = false;
+  int filterScore_ = 1 << 20;  // how common the filter's bytes are; lower is better
   size_t maxLength_ = 0;
 
   std::vector<Unit> units_;
