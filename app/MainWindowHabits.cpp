@@ -1,16 +1,17 @@
 #include "MainWindowHabits.h"
 
+#include <sys/stat.h>
+
 #include <QComboBox>
 #include <QDir>
 #include <QDropEvent>
-#include <QFileInfo>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMimeData>
 #include <QShortcut>
-#include <QUrl>
 #include <string>
 
+#include "DesktopHabits.h"
 #include "TextBytes.h"
 #include "io.h"
 
@@ -34,14 +35,18 @@ MainWindowHabits::MainWindowHabits(QWidget* window, QList<QComboBox*> fields, QC
 }
 
 QString MainWindowHabits::DroppedFolder(const QMimeData* data) {
-  if (!data || !data->hasUrls()) return {};
-  for (const QUrl& url : data->urls()) {
-    if (!url.isLocalFile()) continue;
-    const QFileInfo info(QDir::cleanPath(url.toLocalFile()));
-    if (!info.exists()) continue;
+  for (const std::string& dropped : DroppedPaths(data)) {
+    // Byte for byte: a name that is not UTF-8 still names its folder.
+    const std::string path = ToBytes(QDir::cleanPath(FromBytes(dropped)));
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) continue;
     // A link to a folder counts as the folder, under the name it was dropped by.
-    const QString folder = info.isDir() ? info.filePath() : info.path();
-    return FromBytes(AddTrailingBackslash(ToBytes(folder)));
+    std::string folder = path;
+    if (!S_ISDIR(st.st_mode)) {
+      const size_t slash = path.rfind('/');
+      folder = slash == 0 ? std::string("/") : path.substr(0, slash);
+    }
+    return FromBytes(AddTrailingBackslash(folder));
   }
   return {};
 }
@@ -79,10 +84,7 @@ bool MainWindowHabits::eventFilter(QObject* watched, QEvent* event) {
       if (!fields_.contains(qobject_cast<QComboBox*>(watched))) return false;
       // Alt with a letter is a command chord, never text. Ctrl+Alt is left alone: some
       // keyboards type characters with it (AltGr).
-      const auto* key = static_cast<QKeyEvent*>(event);
-      const Qt::KeyboardModifiers mods = key->modifiers();
-      return (mods & Qt::AltModifier) && !(mods & Qt::ControlModifier) && !key->text().isEmpty() &&
-             key->text().at(0).isPrint();
+      return IsAltChord(static_cast<QKeyEvent*>(event));
     }
     default:
       return false;

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <limits>
 
+#include "DesktopHabits.h"
 #include "TextBytes.h"
 
 namespace vorn {
@@ -24,18 +25,13 @@ int ResultListModel::rowCount(const QModelIndex& parent) const {
 QVariant ResultListModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid() || index.row() < 0 || index.row() >= shown_) return {};
   switch (role) {
-    case Qt::DisplayRole: {
-      // Invalid bytes become the replacement character: nothing crashes, nothing is dropped.
-      return FromBytes(ResultLine(static_cast<size_t>(index.row())));
-    }
-    case Qt::ToolTipRole: {
-      // The whole line, for rows cut off at the list's edge. As escaped rich text the tip
-      // wraps a long line instead of running off the screen, and markup in a found line
-      // (from an HTML file, say) shows as the text it is.
-      const QString text = FromBytes(ResultLine(static_cast<size_t>(index.row())));
-      return QStringLiteral("<p style=\"white-space:pre-wrap\">") + text.toHtmlEscaped() +
-             QStringLiteral("</p>");
-    }
+    case Qt::DisplayRole:
+      // Bytes that are not UTF-8 and control bytes show as stand-ins; the hit keeps them.
+      return ShownBytes(ResultLine(static_cast<size_t>(index.row())));
+    case Qt::ToolTipRole:
+      // The whole line, for rows cut off at the list's edge, wrapped to the screen; markup
+      // in a found line (from an HTML file, say) shows as the text it is.
+      return PlainToolTip(FromBytes(ResultLine(static_cast<size_t>(index.row()))));
     case Qt::SizeHintRole:
       // Every row is one line of 13 pixels; the width follows the view.
       return QSize(1, 13);

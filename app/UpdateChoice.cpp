@@ -4,7 +4,7 @@
 #include <QMessageBox>
 #include <utility>
 
-#include "UpdateCheck.h"
+#include "ftper.h"
 
 namespace vorn {
 

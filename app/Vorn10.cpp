@@ -9,6 +9,7 @@
 #include "FastStrings.h"
 #include "StartUp.h"
 #include "TextBytes.h"
+#include "UpdateCheck.h"
 #include "VornUnit1.h"
 #include "ftper.h"
 #include "vornUnit2.h"
@@ -57,6 +58,8 @@ int Run(int argc, char** argv) {
   vorn::ABoutQuillo = about.get();
   auto ftpWindow = std::make_unique<vorn::TFTPWindow>();
   vorn::FTPWindow = ftpWindow.get();
+  // A swap cut short by a crash may have left the program's second name behind.
+  vorn::RemoveStaleOldProgram();
 
   if (!start.directory.empty()) form1->ComboBox3->setEditText(FromBytes(start.directory));
   form1->show();

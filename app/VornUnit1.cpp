@@ -23,6 +23,7 @@
 #include "MainWindowHabits.h"
 #include "QueryHistory.h"
 #include "ResultActions.h"
+#include "ScopeExit.h"
 #include "SearchRun.h"
 #include "StartUp.h"
 #include "TextBytes.h"
@@ -77,6 +78,9 @@ class ResultListView : public QListView {
  public:
   using QListView::QListView;
   void keyboardSearch(const QString& search) override { (void)search; }
+  // Lays out rows inserted since the last layout now, rather than when the event loop is
+  // next idle: a running search keeps it busy, and the rows would wait for the run's end.
+  void LayOutNow() { executeDelayedItemsLayout(); }
 };
 
 // Editable, with no automatic insertion and no completion: the program alone fills the items,
@@ -97,10 +101,10 @@ class TForm1::Listener : public SearchListener {
   explicit Listener(TForm1& form) : form_(form) {}
 
   void Results(std::span<const SearchHit> hits) override { form_.results_->Add(hits); }
-  void Status(std::string_view text) override { form_.StatusBar1->showMessage(FromBytes(text)); }
+  void Status(std::string_view text) override { form_.StatusBar1->showMessage(ShownBytes(text)); }
   bool PumpDue() override { return form_.throttle_.Due(); }
   void Pump() override {
-    if (form_.results_->PublishDue()) form_.results_->Publish();
+    if (form_.results_->PublishDue()) form_.ShowNewRows();
     form_.throttle_.BeginPump();
     QCoreApplication::processEvents();
     form_.throttle_.EndPump();
@@ -250,10 +254,11 @@ void TForm1::BuildControls() {
   ListBox1->setGeometry(8, 112, 740, 290);
   ListBox1->setModel(results_);
   ListBox1->setUniformItemSizes(true);  // one row height for all: no per-row measuring
-  // A long list is laid out a slice at a time between other events, so adding rows to a
-  // list of millions never holds the window up for the whole layout.
+  // A very long list is laid out a slice at a time, so adding rows to a list of millions
+  // never holds the window up for the whole layout; the search lays out the first slice
+  // (all of a usual list) whenever it shows new rows.
   ListBox1->setLayoutMode(QListView::Batched);
-  ListBox1->setBatchSize(100000);
+  ListBox1->setBatchSize(1 << 20);
   ListBox1->setSelectionMode(QAbstractItemView::SingleSelection);
   ListBox1->setEditTriggers(QAbstractItemView::NoEditTriggers);
   ListBox1->setContextMenuPolicy(Qt::CustomContextMenu);
@@ -481,13 +486,14 @@ void TForm1::SetIdle() {
 
 void TForm1::Do_the_search() {
   if (searching_ || closing_) return;
-  // Whatever way the run ends, even by an error, the buttons come back to idle.
-  struct IdleOnExit {
-    TForm1* form;
-    ~IdleOnExit() { form->SetIdle(); }
-  };
   searching_ = true;
-  IdleOnExit idle{this};
+  // Whatever way the run ends, even by an error, the rows found are shown and the buttons
+  // come back to idle.
+  const ScopeExit idle([this] {
+    ShowNewRows();
+    throttle_.Finish();
+    SetIdle();
+  });
   StopRequested = false;
   dxButton1->setVisible(false);
   dxButton2->setVisible(true);
@@ -501,6 +507,9 @@ void TForm1::Do_the_search() {
     ShowErrorBox(this, FromBytes("File search: " + files.Fault()));
     return;
   }
+  // The listing of a large tree comes before the first file: the run says so from its start
+  // rather than leaving the last run's end on the status line.
+  StatusBar1->showMessage(ShownBytes("Searching : " + directory));
 
   Listener listener(*this);
   SearchRun run(directory, mask, Checkbox3->Checked(), listener);
@@ -508,15 +517,15 @@ void TForm1::Do_the_search() {
   // only, in the order of a single-threaded run, so widgets, pumping and stop stay as they were.
   run.SetThreads(0);
   throttle_.Start();
-  try {
-    run.Run();
-  } catch (...) {
-    results_->Publish();
-    throttle_.Finish();
-    throw;
-  }
+  run.Run();
+}
+
+void TForm1::ShowNewRows() {
   results_->Publish();
-  throttle_.Finish();
+  // Laid out and painted now: the view would wait for an idle event loop to do either,
+  // and the pumps of a run never leave it idle.
+  static_cast<ResultListView*>(ListBox1)->LayOutNow();
+  ListBox1->viewport()->repaint();
 }
 
 int TForm1::SelectedRow() const {

@@ -110,6 +110,7 @@ class TForm1 : public QMainWindow {
   void Anchor(QWidget* control, Qt::Edges edges);
   void LayOut();
   void AddQueryToHistory();
+  void ShowNewRows();
   void SetIdle();
   void EndProgram();
 

@@ -1,13 +1,18 @@
 // Times the viewer's hand-off on a large plain-text file with the hit near its end, until the
 // red mark is set, against QPlainTextEdit::setPlainText of the same (already decoded) text.
 // Then opens crafted 1 MB RTF files (thousands of sizes, of font families, deep nesting) and
-// compares each with setPlainText of the text it shows.
-//   vorn_viewer_bench [megabytes=20] [runs=5]
+// compares each with setPlainText of the text it shows. Last, how interactive the shown
+// viewer stays on a 5 MB file of one line and on a file of ordinary lines just under the
+// viewer's size ceiling: the opening, each typed key, caret step and scroll step (each with
+// the repaint it causes), and Escape; the limits are 1 s to open and 50 ms a step.
+//   vorn_viewer_bench [megabytes=20] [runs=5] [interactive=1]
 #include <unistd.h>
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QKeyEvent>
 #include <QPlainTextEdit>
+#include <QScrollBar>
 #include <QTextCursor>
 #include <algorithm>
 #include <cstdio>
@@ -38,6 +43,76 @@ double PlainTextMs(const QString& text, bool paint) {
   return t.nsecsElapsed() / 1e6;
 }
 
+// One key press and release to the widget with the focus, and the repaint it causes.
+void Key(QWidget* to, int key, const QString& text = QString()) {
+  QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, text);
+  QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier, text);
+  QApplication::sendEvent(to, &press);
+  QApplication::sendEvent(to, &release);
+}
+
+struct Steps {
+  std::vector<double> ms;
+  double Max() const { return ms.empty() ? 0 : *std::max_element(ms.begin(), ms.end()); }
+};
+
+// Times each step and the repaint after it.
+template <class Step>
+Steps Time(vorn::TForm2& form, int count, Step step) {
+  Steps s;
+  for (int i = 0; i < count; ++i) {
+    QElapsedTimer t;
+    t.start();
+    step();
+    form.repaint();
+    QApplication::processEvents();
+    s.ms.push_back(t.nsecsElapsed() / 1e6);
+  }
+  return s;
+}
+
+// Opens the file in a shown viewer and times what a person does there. True when every
+// limit holds.
+bool Interactive(const char* name, const std::string& path, size_t line, const char* text) {
+  vorn::TForm2 form;
+  form.resize(760, 463);
+  form.show();
+  QApplication::processEvents();
+  QElapsedTimer t;
+  t.start();
+  form.ShowResultInViewer({path, line, text});
+  form.repaint();
+  const double open = t.nsecsElapsed() / 1e6;
+  QApplication::processEvents();
+  QPlainTextEdit* box = form.RichEdit1;
+  const int caretBefore = box->textCursor().position();
+  form.ShowLinePosition();
+  const QString lineBefore = form.StatusPanelText(1);
+  const Steps typed = Time(form, 20, [&] { Key(box, Qt::Key_A, QStringLiteral("a")); });
+  const Steps caret = Time(form, 20, [&] { Key(box, Qt::Key_Right); });
+  const Steps down = Time(form, 20, [&] { Key(box, Qt::Key_Down); });
+  const Steps scroll = Time(form, 20, [&] {
+    box->verticalScrollBar()->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+  });
+  const Steps sideways = Time(form, 20, [&] {
+    box->horizontalScrollBar()->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+  });
+  const Steps readout = Time(form, 5, [&] { form.Timer1Timer(); });
+  t.start();
+  Key(box, Qt::Key_Escape);
+  QApplication::processEvents();
+  const double escape = t.nsecsElapsed() / 1e6;
+  const double worst = std::max(
+      {typed.Max(), caret.Max(), down.Max(), scroll.Max(), sideways.Max(), readout.Max(), escape});
+  const bool ok = open <= 1000 && worst <= 50;
+  std::printf(
+      "%s: open %.1f ms (caret at %d, %s); worst step ms: key %.1f, caret right %.1f, "
+      "caret down %.1f, scroll %.1f, scroll sideways %.1f, readout %.1f, Escape %.1f%s\n",
+      name, open, caretBefore, qPrintable(lineBefore), typed.Max(), caret.Max(), down.Max(),
+      scroll.Max(), sideways.Max(), readout.Max(), escape, ok ? "" : "  (OVER THE LIMIT)");
+  return ok;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -47,9 +122,10 @@ int main(int argc, char** argv) {
   const int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 5;
   // An empty file has no line for the hit: such a run would never end.
   if (megabytes == 0 || megabytes > 4096) {
-    std::fprintf(stderr, "usage: vorn_viewer_bench [MB (1 to 4096)] [RUNS]\n");
+    std::fprintf(stderr, "usage: vorn_viewer_bench [MB (1 to 4096)] [RUNS] [INTERACTIVE]\n");
     return 2;
   }
+  const bool interactive = argc > 3 ? std::atoi(argv[3]) != 0 : true;
 
   // Lines of varied length and words; the hit sits 50 lines before the end.
   const size_t target = megabytes << 20;
@@ -148,6 +224,30 @@ int main(int argc, char** argv) {
     std::printf("RTF, %-24s %5zu kB: %8.1f ms, plain text shown %6.1f ms, ratio %6.1f\n", c.name,
                 c.rtf.size() >> 10, o, p, o / p);
   }
+  bool fast = true;
+  if (interactive) {
+    // Minified script: one 5 MB line, the hit near its end.
+    std::string script;
+    for (int i = 0; script.size() < (5u << 20); ++i)
+      script += "var v" + std::to_string(i) + "={a:" + std::to_string(i % 977) + ",b:\"x\"};";
+    script += "theNeedle();";
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << script;
+    fast = Interactive("5 MB single line", path, 0, "THENEEDLE") && fast;
+    // Ordinary lines up to just under the ceiling, the hit 50 lines before the end.
+    std::string lines;
+    lines.reserve(vorn::kViewerFileLimit);
+    size_t count = 0;
+    for (; lines.size() + 200 < vorn::kViewerFileLimit; ++count)
+      lines += "ordinary line " + std::to_string(count) + " of words, some numbers " +
+               std::to_string(count * 7919 % 100003) + " and an end\n";
+    const size_t hit = count - 50;
+    size_t at = 0;
+    for (size_t l = 0; l < hit; ++l) at = lines.find('\n', at) + 1;
+    lines.insert(at, "the Needle ");
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << lines;
+    lines = {};
+    fast = Interactive("256 MB ceiling, ordinary lines", path, hit, "THE NEEDLE") && fast;
+  }
   unlink(path);
-  return marked ? 0 : 1;
+  return marked && fast ? 0 : 1;
 }

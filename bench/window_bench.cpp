@@ -2,7 +2,9 @@
 // reports what the window cost beyond the engine: the run's time, the longest stretch
 // without an event pump, the longest pump, the peak memory and the size of the result lines.
 //
-// usage: window_bench [-r] [-w] [-c] DIRECTORY MASK TEXT
+// usage: window_bench [-r] [-w] [-c] [-t MS] DIRECTORY MASK TEXT
+//   -t MS  turns "Match Case" over MS milliseconds into the run, as a user would in the middle
+//          of a large file: the run searches that file again from the next line on.
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -10,7 +12,9 @@
 #include <QListView>
 #include <QScrollBar>
 #include <QStatusBar>
+#include <QTimer>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -40,10 +44,13 @@ int main(int argc, char** argv) {
   vorn::UpperFoldTable();
 
   bool recursive = false, whole = false, matchCase = false;
+  int toggleMs = -1;
   std::vector<std::string> positional;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    if (arg == "-r")
+    if (arg == "-t" && i + 1 < argc)
+      toggleMs = std::atoi(argv[++i]);
+    else if (arg == "-r")
       recursive = true;
     else if (arg == "-w")
       whole = true;
@@ -53,7 +60,7 @@ int main(int argc, char** argv) {
       positional.push_back(arg);
   }
   if (positional.size() != 3) {
-    std::fprintf(stderr, "usage: window_bench [-r] [-w] [-c] DIRECTORY MASK TEXT\n");
+    std::fprintf(stderr, "usage: window_bench [-r] [-w] [-c] [-t MS] DIRECTORY MASK TEXT\n");
     return 2;
   }
 
@@ -69,6 +76,9 @@ int main(int argc, char** argv) {
   form.Checkbox2->SetChecked(matchCase);
   QCoreApplication::processEvents();
 
+  if (toggleMs >= 0)
+    QTimer::singleShot(toggleMs, &form,
+                       [&form] { form.Checkbox2->SetChecked(!form.Checkbox2->Checked()); });
   QElapsedTimer clock;
   clock.start();
   form.Do_the_search();

@@ -26,7 +26,10 @@ void ShowErrorBox(QWidget* parent, const QString& message) {
     Shower()(parent, text);
     return;
   }
-  QMessageBox::critical(parent, QStringLiteral("Tessaly"), text);
+  // Plain text: a name in the message shows as the characters it is made of, never as markup.
+  QMessageBox box(QMessageBox::Critical, QStringLiteral("Tessaly"), text, QMessageBox::Ok, parent);
+  box.setTextFormat(Qt::PlainText);
+  box.exec();
 }
 
 ErrorBoxShower SetErrorBoxShower(ErrorBoxShower shower) {

@@ -3,15 +3,16 @@
 #
 #   vorn_add_version_record(<target> [TABLE <language and code page>] [STRINGS <name> <value> ...])
 #
-# TABLE defaults to 040604E4; STRINGS defaults to FileVersion and the project's version. Each
-# string is stored under the path \StringFileInfo\<TABLE>\<name>.
+# TABLE defaults to 040604E4; STRINGS defaults to FileVersion, the project's version, and
+# ProductName, the project's name (the self-update installs only a file that names the same
+# program). Each string is stored under the path \StringFileInfo\<TABLE>\<name>.
 function(vorn_add_version_record target)
   cmake_parse_arguments(PARSE_ARGV 1 ARG "" "TABLE" "STRINGS")
   if(NOT ARG_TABLE)
     set(ARG_TABLE 040604E4)
   endif()
   if(NOT ARG_STRINGS)
-    set(ARG_STRINGS FileVersion "${CMAKE_PROJECT_VERSION}")
+    set(ARG_STRINGS FileVersion "${CMAKE_PROJECT_VERSION}" ProductName "${CMAKE_PROJECT_NAME}")
   endif()
   list(LENGTH ARG_STRINGS count)
   math(EXPR odd "${count} % 2")

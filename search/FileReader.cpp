@@ -24,6 +24,7 @@ bool FileReader::OpenAt(int dirFd, const char* name) {
   fill_ = consumed_ = 0;
   totalRead_ = 0;
   eof_ = failed_ = wholeFileInBuffer_ = partial_ = false;
+  error_ = 0;
   carried_ = 0;
   marked_ = false;
   markLength_ = 0;
@@ -34,8 +35,15 @@ bool FileReader::OpenAt(int dirFd, const char* name) {
   rawAt_ = rawFill_ = 0;
   rawEof_ = false;
   // O_NONBLOCK: opening a FIFO must not wait for a writer.
-  fd_.Reset(openat(dirFd, name, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
-  if (!fd_.ok()) return false;
+  int fd;
+  int tries = 0;
+  do fd = openat(dirFd, name, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  while (ShortOfDescriptors(fd, tries));
+  fd_.Reset(fd);
+  if (!fd_.ok()) {
+    error_ = errno;
+    return false;
+  }
   struct stat st;
   if (fstat(fd_.fd(), &st) != 0 || !S_ISREG(st.st_mode)) {
     Close();
@@ -65,6 +73,7 @@ bool FileReader::ReadMore() {
   } while (n < 0 && errno == EINTR);
   if (n < 0) {
     failed_ = true;
+    error_ = errno;
     return false;
   }
   fill_ += static_cast<size_t>(n);
@@ -272,8 +281,16 @@ bool FolderCache::Open(FileReader& reader, const std::string& path) {
   const std::string_view folder(path.data(), slash + 1);
   if (!fd_.ok() || folder_ != folder) {
     Close();
-    fd_.Reset(OpenFolder(std::string(folder), O_PATH));
-    if (!fd_.ok()) return false;
+    int fd;
+    int tries = 0;
+    do fd = OpenFolder(std::string(folder), O_PATH);
+    while (ShortOfDescriptors(fd, tries));
+    fd_.Reset(fd);
+    if (!fd_.ok()) {
+      reader.Close();
+      reader.SetError(errno);
+      return false;
+    }
     folder_.assign(folder);
   }
   return reader.OpenAt(fd_.fd(), path.c_str() + slash + 1);

@@ -49,7 +49,8 @@ class FileReader {
   void SetWholeLines(bool on) { wholeLines_ = on; }
 
   // Opens a regular file (or a link to one) for reading; FIFOs, devices and the like are
-  // refused without blocking. Closes the file opened before.
+  // refused without blocking (Error() is then 0). Closes the file opened before. Short of
+  // descriptors, it waits for other threads to close theirs rather than fail.
   bool Open(const std::string& path) { return OpenAt(-100 /* AT_FDCWD */, path.c_str()); }
   // The same, with name taken relative to the open directory dirFd.
   bool OpenAt(int dirFd, const char* name);
@@ -59,6 +60,9 @@ class FileReader {
   // the end of the file or after a read error (then Failed() is true).
   bool NextBlock(std::string_view& block);
   bool Failed() const { return failed_; }
+  // The system's error number of the last failed open or read, 0 when there was none.
+  int Error() const { return error_; }
+  void SetError(int error) { error_ = error; }
   // True once the last block has been handed out.
   bool AtEnd() const { return eof_ && consumed_ == fill_; }
   // The last block ends inside a line that goes on in the next block.
@@ -94,6 +98,7 @@ class FileReader {
   size_t consumed_ = 0;  // bytes already handed out as blocks
   bool eof_ = false;
   bool failed_ = false;
+  int error_ = 0;
   bool wholeFileInBuffer_ = false;
   bool partial_ = false;
   size_t carried_ = 0;

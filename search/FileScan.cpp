@@ -80,6 +80,12 @@ bool FileScan::Block(std::string_view block, size_t carried, bool partial) {
     cursor = SkipBreak(brk, regionEnd);
     ++line_;
   }
+  if (line_ < firstLine_) {
+    // The lines skipped on the way to the first one searched are a stretch like any other.
+    if (!hooks_.Passed(line_)) return false;
+    // Options changed there count from the next line searched, which begins at the cursor.
+    if (next_) Switch();
+  }
   // Nothing needs the lines after the last candidate of the file.
   if (!Lines(region, cursor, partial || !reader_->AtEnd())) return false;
   if (partial) {

@@ -18,7 +18,7 @@ const char* const kFindHelp =
     "  -i, --ignore-case     ignore letter case (the default)\n"
     "  -s, --case-sensitive  match case (also --match-case)\n"
     "  -a, --text            list the lines of binary files too, byte for byte\n"
-    "  -j, --threads=N       read and search on N threads (default: the number of CPUs)\n"
+    "  -j, --threads=N       read and search on N threads (default: the CPUs it may use)\n"
     "  -c, --count           print PATH:N, the number of hit lines, for each file with a hit\n"
     "  -l, --files-with-matches\n"
     "                        print only the path of each file with a hit\n"
@@ -26,6 +26,7 @@ const char* const kFindHelp =
     "      --color[=WHEN]    colour the path, the line and the first match: WHEN is auto\n"
     "                        (at a terminal, the default), always or never; GREP_COLORS\n"
     "                        sets the colours as for grep (also --colour)\n"
+    "      --no-messages     say nothing of files and folders that cannot be read\n"
     "  -h, --help            print this help and exit\n"
     "      --version         print the version and exit\n"
     "\n"
@@ -39,12 +40,13 @@ const char* const kFindHelp =
     "Ignoring case, letters of the UTF-8 text compare by Unicode's simple case folding\n"
     "(accented, Greek and Cyrillic letters too; \"k\" finds the Kelvin sign); bytes that\n"
     "are not valid UTF-8 compare exactly.\n"
-    "Exit status: 0 when a line was found, 1 when none, 2 on an error.\n";
+    "Exit status: 0 when a line was found, 1 when none, 2 on an error (also when a file or\n"
+    "folder could not be read, whatever was found).\n";
 
 namespace {
 
 // Long options without a short form get codes above any byte.
-enum LongOnly : int { kVersion = 256, kColor, kVimgrep };
+enum LongOnly : int { kVersion = 256, kColor, kVimgrep, kNoMessages };
 
 constexpr option kLongOptions[] = {
     {"recursive", no_argument, nullptr, 'r'},
@@ -61,6 +63,7 @@ constexpr option kLongOptions[] = {
     {"colour", optional_argument, nullptr, kColor},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, kVersion},
+    {"no-messages", no_argument, nullptr, kNoMessages},
     {nullptr, 0, nullptr, 0},
 };
 // The leading ":" has a missing argument reported as ':' rather than '?'.
@@ -142,6 +145,9 @@ FindArgs ParseFindArgs(int argc, char** argv) {
       case kVersion:
         args.action = FindArgs::Action::Version;
         return args;
+      case kNoMessages:
+        args.messages = false;
+        break;
       case ':':
       default: {
         // A long option is named as typed; a short one by its letter.

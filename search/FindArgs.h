@@ -14,6 +14,7 @@ struct FindArgs {
   Action action = Action::Search;
   std::string message;  // with Error: what was wrong, empty for a plain usage error
   bool recursive = false;
+  bool messages = true;  // tell of files and folders that could not be read
   unsigned threads = 0;  // 0: one per CPU the process may run on
   SearchOptions options;
   FindOutput output = FindOutput::Lines;

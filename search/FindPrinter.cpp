@@ -4,6 +4,9 @@
 
 #include <cerrno>
 #include <charconv>
+#include <cstring>
+
+#include "Utf8.h"
 
 namespace vorn {
 
@@ -22,25 +25,66 @@ bool WriteAll(int fd, std::string_view data) {
 
 namespace {
 
-// Every byte below 0x20 but the tab, DEL, and the C1 controls as UTF-8 writes them (C2 80 to
-// C2 9F) are escaped. Only line[begin, end) is written; the bytes around it tell whether a
-// byte at either end belongs to such a pair, so a pair cut by a colour stays escaped.
+// The controls that reorder text on the screen: embeddings, overrides and isolates.
+bool IsBidiControl(char32_t code) {
+  return (code >= 0x202A && code <= 0x202E) || (code >= 0x2066 && code <= 0x2069);
+}
+
+// Every byte below 0x20 but the tab, DEL, the C1 controls as UTF-8 writes them (C2 80 to
+// C2 9F) and as a lone byte outside valid UTF-8 (0x80 to 0x9F, which some terminals take as
+// C1 controls) are escaped as "\xHH"; the bidirectional controls, which would reorder what
+// is shown, as "\uHHHH". Only the sequences that begin in line[begin, end) are written, each
+// whole, so a colour never cuts a character and the pieces of a line add up to the line.
 void AppendEscaped(std::string& out, std::string_view line, size_t begin, size_t end) {
   static constexpr char kHex[] = "0123456789abcdef";
   auto escape = [&out](unsigned char c) {
     const char code[] = {'\\', 'x', kHex[c >> 4], kHex[c & 15]};
     out.append(code, sizeof code);
   };
-  auto c1 = [&line](size_t i) {
-    return i + 1 < line.size() && static_cast<unsigned char>(line[i]) == 0xC2 &&
-           (static_cast<unsigned char>(line[i + 1]) & 0xE0) == 0x80;
-  };
-  for (size_t i = begin; i < end; ++i) {
+  size_t i = begin;
+  // Skip what a sequence that began before this piece has written already.
+  for (size_t j = begin; j-- > 0 && begin - j < 4;) {
+    char32_t code = 0;
+    const size_t n = DecodeUtf8At(line.substr(j), code);
+    if (n > 0 && j + n > begin) {
+      i = j + n;
+      break;
+    }
+    if ((static_cast<unsigned char>(line[j]) & 0xC0) != 0x80) break;
+  }
+  for (; i < end; ++i) {
     const auto c = static_cast<unsigned char>(line[i]);
-    if ((c < 0x20 && c != '\t') || c == 0x7F || c1(i) || (i > 0 && c1(i - 1)))
+    if (c < 0x80) {
+      if ((c < 0x20 && c != '\t') || c == 0x7F)
+        escape(c);
+      else
+        out.push_back(static_cast<char>(c));
+      continue;
+    }
+    char32_t code = 0;
+    const size_t n = DecodeUtf8At(line.substr(i), code);
+    if (n == 0) {
+      if (c <= 0x9F)
+        escape(c);
+      else
+        out.push_back(static_cast<char>(c));
+    } else if (code <= 0x9F) {
       escape(c);
-    else
-      out.push_back(static_cast<char>(c));
+      escape(static_cast<unsigned char>(line[i + 1]));
+      i += n - 1;
+    } else if (IsBidiControl(code)) {
+      const char text[] = {'\\',
+                           'u',
+                           kHex[(code >> 12) & 15],
+                           kHex[(code >> 8) & 15],
+                           kHex[(code >> 4) & 15],
+                           kHex[code & 15]};
+      out.append(text, sizeof text);
+      i += n - 1;
+    } else {
+      out.append(line.substr(i, n));
+      i += n - 1;
+    }
   }
 }
 
@@ -97,13 +141,7 @@ void FindPrinter::Results(std::span<const SearchHit> hits) {
       // The lines before it go out first, so the two streams keep their order when joined.
       Write();
       if (failed_) return;
-      std::string note = "vorn-find: ";
-      if (errorsToTerminal_)
-        AppendForTerminal(note, hit.path);
-      else
-        note.append(hit.path);
-      note += ": binary file matches\n";
-      WriteAll(STDERR_FILENO, note);
+      Tell(hit.path, "binary file matches");
       continue;
     }
     if (style_.output == FindOutput::Lines && !style_.colors) {
@@ -249,6 +287,25 @@ bool FindPrinter::Flush() {
   Write();
   errno = error_;
   return !failed_;
+}
+
+// The results found before go out first, so the message stands after them at a terminal.
+void FindPrinter::FileError(std::string_view path, int error) {
+  missed_ = true;
+  if (!style_.messages) return;
+  if (style_.terminal) Write();
+  Tell(path, std::strerror(error));
+}
+
+// "vorn-find: PATH: WHAT" on standard error, the path made safe at a terminal.
+void FindPrinter::Tell(std::string_view path, std::string_view what) {
+  std::string note = "vorn-find: ";
+  if (errorsToTerminal_)
+    AppendForTerminal(note, path);
+  else
+    note.append(path);
+  note.append(": ").append(what).push_back('\n');
+  WriteAll(STDERR_FILENO, note);
 }
 
 }  // namespace vorn

@@ -49,15 +49,18 @@ struct FindStyle {
   FindOutput output = FindOutput::Lines;
   bool terminal = false;             // at a terminal: line by line, control bytes escaped
   std::optional<FindColors> colors;  // coloured output
+  bool messages = true;              // tell of files and folders that cannot be read
 };
 
 // A failed write stops the run. A binary file's hit lines print nothing; the first of them says
-// "vorn-find: PATH: binary file matches" on standard error.
+// "vorn-find: PATH: binary file matches" on standard error. A file or folder that could not be
+// read is told there too, unless the messages are dropped; either way the run ends as failed.
 class FindPrinter : public SearchListener {
  public:
   FindPrinter(const SearchOptions& options, FindStyle style);
 
   void Results(std::span<const SearchHit> hits) override;
+  void FileError(std::string_view path, int error) override;
   SearchOptions Options() override { return matcher_.Options(); }
   // After a failed write the run is asked to stop at its next chance.
   bool PumpDue() override { return failed_; }
@@ -68,6 +71,8 @@ class FindPrinter : public SearchListener {
   // False, with errno set, once a write has failed.
   bool Flush();
   bool Found() const { return found_; }
+  // Some file or folder could not be read.
+  bool Missed() const { return missed_; }
 
  private:
   using Part = const std::string FindColors::*;
@@ -84,6 +89,7 @@ class FindPrinter : public SearchListener {
   void Number(Part part, size_t n);
   LineMatch FirstMatch(const SearchHit& hit) const;
   void LineText(std::string_view text, LineMatch match);
+  void Tell(std::string_view path, std::string_view what);
 
   static constexpr size_t kFlushAt = size_t{1} << 20;
   LineMatcher matcher_;
@@ -96,6 +102,7 @@ class FindPrinter : public SearchListener {
   bool errorsToTerminal_;
   std::string binaryPath_;  // the binary file last told of
   bool found_ = false;
+  bool missed_ = false;
   bool failed_ = false;
   int error_ = 0;
 };

@@ -1,8 +1,11 @@
 #include "SearchPool.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <exception>
+#include <new>
 
+#include "FileFeed.h"
 #include "FileReader.h"
 #include "FileScan.h"
 
@@ -17,6 +20,7 @@ constexpr size_t kBatchStretches = 16;
 constexpr size_t kWakeAhead = 256;
 constexpr size_t kListedAhead = 128;
 constexpr size_t kClaimRun = 16;
+constexpr size_t kWorkerBlock = size_t{256} << 10;
 
 }  // namespace
 
@@ -58,24 +62,29 @@ class SearchPool::Hooks : public FileScan::Hooks {
   size_t stretches_ = 0;
 };
 
-SearchPool::SearchPool(EntryList& files, std::string directory, bool recursive,
+SearchPool::SearchPool(FileFeed& files, std::string directory, bool recursive,
                        std::shared_ptr<const LineMatcher> matcher, size_t from, unsigned threads,
-                       size_t blockSize, bool listing)
+                       size_t blockSize)
     : files_(files),
       directory_(std::move(directory)),
       recursive_(recursive),
       matcher_(std::move(matcher)),
-      blockSize_(blockSize),
-      // Wide: while the tree is listed the workers run far ahead of the run, which takes their
-      // findings only once the list is complete, and a narrow window leaves them idle for much
-      // of the listing. A file done without findings costs about a hundred bytes.
-      window_(std::max(size_t{1} << 16, size_t{4096} * threads)),
-      budget_(size_t{2} * threads * blockSize),
+      // A worker reads in blocks of at most a quarter of a megabyte: larger ones read no
+      // faster, and each thread's memory stays small.
+      blockSize_(std::min(blockSize, kWorkerBlock)),
+      // The run takes findings while the tree is listed, so the window need only cover the
+      // files the workers search while the run shows one; a file done without findings costs
+      // about a hundred bytes.
+      window_(std::max(size_t{1} << 15, size_t{1024} * threads)),
+      // The findings not yet taken: a block for the run's file, an eighth of one per thread.
+      budget_(blockSize + threads * (blockSize / 8)),
       next_(from),
       head_(from),
       doneTo_(from),
-      listed_(files.size()),
-      listing_(listing) {
+      listed_(files.Listed()),
+      listing_(!files.Finished()) {
+  // Read in this order: once the list is finished, the count read after it is the whole.
+  if (!listing_) listed_ = files.Listed();
   threads_.reserve(threads);
   for (unsigned t = 0; t < threads; ++t) threads_.emplace_back([this] { Work(); });
 }
@@ -101,13 +110,13 @@ bool SearchPool::MayClaim(bool windowWasFull) const {
 void SearchPool::Work() {
   FileReader reader(blockSize_);
   FolderCache folders;
-  // Entries stay where they are while the list grows, so a claim holds on to them and the
-  // paths are made outside the lock.
-  std::vector<std::pair<size_t, const std::string*>> claimed;
-  std::string path;
+  // The paths are copied under the lock: the run may drop an entry as soon as it has left
+  // the file, while a worker still searches it.
+  std::vector<std::pair<size_t, std::string>> claimed(kClaimRun);
+  size_t claims = 0;
   std::vector<Outcome> done;  // outcomes not yet published
   for (;;) {
-    claimed.clear();
+    claims = 0;
     {
       std::unique_lock lock(mutex_);
       const auto listEnds = [this] { return !listing_ && next_ >= listed_; };
@@ -120,15 +129,17 @@ void SearchPool::Work() {
       }
       if (cancel_ || listEnds()) return;
       // A few files at a time: fewer turns at the lock.
-      while (claimed.size() < kClaimRun && next_ < listed_ && next_ < head_ + window_) {
-        const size_t index = next_++;
-        // Read under the lock: the list may be growing.
-        claimed.emplace_back(index, &files_[index]);
+      while (claims < kClaimRun && next_ < listed_ && next_ < head_ + window_) {
+        auto& [index, path] = claimed[claims++];
+        index = next_++;
+        if (recursive_)
+          path.assign(files_[index]);
+        else
+          path.assign(directory_).append(files_[index]);
       }
     }
-    for (const auto& [index, entry] : claimed) {
-      if (!recursive_) path.assign(directory_).append(*entry);
-      done.push_back(SearchOne(index, recursive_ ? *entry : path, reader, folders, done));
+    for (size_t c = 0; c < claims; ++c) {
+      done.push_back(SearchOne(claimed[c].first, claimed[c].second, reader, folders, done));
       if (done.back().stopped) return;
     }
     Publish(done);
@@ -140,7 +151,11 @@ SearchPool::Outcome SearchPool::SearchOne(size_t index, const std::string& path,
   Outcome outcome{index, false, 0, std::nullopt, false};
   try {
     outcome.opened = folders.Open(reader, path);
+    if (!outcome.opened) outcome.error = reader.Error();
+  } catch (const std::bad_alloc&) {
+    outcome.error = ENOMEM;
   } catch (const std::exception&) {
+    outcome.error = EIO;
   }
   if (!outcome.opened) return outcome;
   outcome.size = reader.Size();
@@ -152,11 +167,17 @@ SearchPool::Outcome SearchPool::SearchOne(size_t index, const std::string& path,
   // A failure on one file ends its search; what it found so far stays.
   try {
     end = scan.Run(reader, matcher_);
+    if (end == FileScan::End::Failed) outcome.error = reader.Error();
+  } catch (const std::bad_alloc&) {
+    outcome.error = ENOMEM;
   } catch (const std::exception&) {
+    outcome.error = EIO;
   }
   reader.Close();
-  outcome.stopped = end == FileScan::End::Stopped;
-  if (!outcome.stopped) hooks.Finish();
+  // A scan stops when the pool stops, or when the run has left the file; the worker goes on
+  // with its next file in the second case.
+  outcome.stopped = end == FileScan::End::Stopped && stopping_.load();
+  if (end != FileScan::End::Stopped) hooks.Finish();
   if (end == FileScan::End::Done) outcome.lines = scan.Lines();
   return outcome;
 }
@@ -171,6 +192,7 @@ void SearchPool::Publish(std::vector<Outcome>& outcomes) {
     slot.open = o.opened ? Open::Opened : Open::Skipped;
     slot.facts.size = o.size;
     slot.facts.lines = o.lines;
+    slot.facts.error = o.error;
     slot.done = true;
   }
   outcomes.clear();
@@ -186,7 +208,10 @@ void SearchPool::Publish(std::vector<Outcome>& outcomes) {
 // the rest.
 bool SearchPool::WakesRun() const {
   if (!runWaiting_) return false;
-  if (doneTo_ >= head_ + kWakeAhead || (!listing_ && doneTo_ >= listed_)) return true;
+  // While the tree is listed the run may be at the last files listed: all of those done is
+  // a run too.
+  if (doneTo_ >= head_ + kWakeAhead || (doneTo_ >= listed_ && (!listing_ || doneTo_ > head_)))
+    return true;
   const auto it = slots_.find(head_);
   return it != slots_.end() && !it->second.batches.empty();
 }
@@ -199,14 +224,19 @@ void SearchPool::AdvanceDone() {
     ++doneTo_;
 }
 
-// The file the run is at may always queue up to the budget; the others share it.
+// The file the run is at may always queue up to the budget; the others share it. False when
+// the pool stops or the run has left the file: its findings are no longer wanted. The slot is
+// looked up afresh after every wait, since the run may have erased it meanwhile.
 bool SearchPool::Hand(size_t index, long long size, Findings& batch) {
   if (batch.events.empty()) return true;
   const size_t bytes = batch.Bytes();
   std::unique_lock lock(mutex_);
-  Slot& slot = slots_[index];
+  const auto left = [&] { return cancel_ || index < head_; };
   const auto room = [&] {
-    return cancel_ || (index == head_ ? slot.bytes < budget_ : queued_ < budget_);
+    if (left()) return true;
+    if (index != head_) return queued_ < budget_;
+    const auto it = slots_.find(index);
+    return it == slots_.end() || it->second.bytes < budget_;
   };
   if (!room()) {
     // The run may be waiting for a run of files done that this worker now holds up.
@@ -215,7 +245,8 @@ bool SearchPool::Hand(size_t index, long long size, Findings& batch) {
     workerWakes_.wait(lock, room);
     --roomWaiting_;
   }
-  if (cancel_) return false;
+  if (left()) return false;
+  Slot& slot = slots_[index];
   slot.open = Open::Opened;
   slot.facts.size = size;
   slot.batches.push_back(std::move(batch));
@@ -283,7 +314,11 @@ SearchPool::Got SearchPool::Take(size_t index, Findings& out, FileFacts& facts,
     const size_t bytes = out.Bytes();
     slot->bytes -= bytes;
     queued_ -= bytes;
-    const bool wake = roomWaiting_ > 0;
+    // Workers waiting for room are woken once half the budget is free (of the run's file, for
+    // its own worker), not at every batch: many threads woken for one batch's room would
+    // spend the processors on waking.
+    const bool wake = roomWaiting_ > 0 &&
+                      (queued_ <= budget_ / 2 || (index == head_ && slot->bytes <= budget_ / 2));
     lock.unlock();
     if (wake) workerWakes_.notify_all();
     return Got::Findings;
@@ -305,24 +340,17 @@ void SearchPool::Release(size_t index) {
   if (wake) workerWakes_.notify_all();
 }
 
-void SearchPool::Append(std::vector<std::string>& entries) {
+void SearchPool::Listed(size_t count, bool done, bool waiting) {
   std::unique_lock lock(mutex_);
-  for (std::string& entry : entries) files_.push_back(std::move(entry));
-  entries.clear();
-  listed_ = files_.size();
+  listed_ = count;
+  listing_ = !done;
   // Workers that caught up with the listing are woken once there is a run of files for them,
-  // not for every folder; workers waiting for the window to drain are not woken at all.
-  const bool wake = claimWaiting_ > 0 && listed_ >= next_ + kListedAhead && MayClaim(false);
+  // when the list is complete, or when the run waits for them; workers waiting for the window
+  // to drain are not woken.
+  const bool wake = claimWaiting_ > 0 &&
+                    (done || (listed_ >= next_ + (waiting ? 1 : kListedAhead) && MayClaim(false)));
   lock.unlock();
   if (wake) workerWakes_.notify_all();
-}
-
-void SearchPool::ListingDone() {
-  {
-    const std::lock_guard lock(mutex_);
-    listing_ = false;
-  }
-  workerWakes_.notify_all();
 }
 
 }  // namespace vorn

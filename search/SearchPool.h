@@ -22,11 +22,9 @@
 
 namespace vorn {
 
+class FileFeed;
 class FileReader;
 class FolderCache;
-
-// The entries of a run's file list; references stay valid while entries are appended.
-using EntryList = std::deque<std::string>;
 
 // A hit line, or a stretch scanned in the line under way.
 struct ScanEvent {
@@ -50,11 +48,11 @@ struct Findings {
 class SearchPool {
  public:
   // Searches files[from], files[from + 1], ... (paths: directory + entry, or the entry itself
-  // when recursive) with matcher on threads threads, blocks of blockSize bytes. While listing
-  // is true the list still grows, through Append only.
-  SearchPool(EntryList& files, std::string directory, bool recursive,
+  // when recursive) with matcher on threads threads, blocks of blockSize bytes. While the
+  // list still grows, the run tells the pool of it through Listed.
+  SearchPool(FileFeed& files, std::string directory, bool recursive,
              std::shared_ptr<const LineMatcher> matcher, size_t from, unsigned threads,
-             size_t blockSize, bool listing = false);
+             size_t blockSize);
   // Stops the workers at their next block and waits for them.
   ~SearchPool();
   SearchPool(const SearchPool&) = delete;
@@ -64,6 +62,7 @@ class SearchPool {
   struct FileFacts {
     long long size = 0;
     std::optional<size_t> lines;  // known when the file was read to its end
+    int error = 0;                // why it could not be opened, or read to its end
   };
   // What is new about file index, the one the run is at, waiting at most wait: Skipped (it
   // could not be opened), or Opened, then Findings batches, then Done; or Whole, for a file
@@ -71,9 +70,9 @@ class SearchPool {
   Got Take(size_t index, Findings& out, FileFacts& facts, std::chrono::milliseconds wait);
   // The run leaves file index before its end; the next file becomes the one it is at.
   void Release(size_t index);
-  // While the list is being built: more entries (taken from entries), and the end of the list.
-  void Append(std::vector<std::string>& entries);
-  void ListingDone();
+  // While the list is being built: the entries listed so far, whether that is all, and
+  // whether the run is waiting for the workers.
+  void Listed(size_t count, bool done, bool waiting);
 
  private:
   enum class Open { Pending, Opened, Skipped };
@@ -95,6 +94,7 @@ class SearchPool {
     long long size;
     std::optional<size_t> lines;
     bool stopped;
+    int error = 0;
   };
   Outcome SearchOne(size_t index, const std::string& path, FileReader& reader, FolderCache& folders,
                     std::vector<Outcome>& unpublished);
@@ -103,7 +103,7 @@ class SearchPool {
   void AdvanceDone();
   bool Hand(size_t index, long long size, Findings& batch);
 
-  EntryList& files_;
+  FileFeed& files_;
   const std::string directory_;
   const bool recursive_;
   const std::shared_ptr<const LineMatcher> matcher_;

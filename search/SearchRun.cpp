@@ -1,12 +1,21 @@
 #include "SearchRun.h"
 
+#include <sched.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <exception>
+#include <functional>
+#include <new>
+#include <thread>
 
+#include "FileFeed.h"
 #include "LineBreaks.h"
 #include "ScopeExit.h"
 #include "SearchPool.h"
@@ -20,6 +29,52 @@ namespace {
 constexpr long long kCountAtOnce = 16ll << 20;
 // How long the run waits for the workers before it asks whether a pump is due.
 constexpr std::chrono::milliseconds kWaitStep{4};
+
+// The number in the first line of a cgroup file, or -1 ("max", or no such file).
+long CgroupNumber(const std::string& path, long* second = nullptr) {
+  FILE* f = std::fopen(path.c_str(), "re");
+  if (!f) return -1;
+  char word[32] = "";
+  long value = -1;
+  if (std::fscanf(f, "%31s", word) == 1 && std::strcmp(word, "max") != 0) value = std::atol(word);
+  if (second && std::fscanf(f, "%ld", second) != 1) *second = 0;
+  std::fclose(f);
+  return value;
+}
+
+// The CPUs the process may use: those of its affinity mask, fewer when its control group's
+// quota allows less (a quota of 1.5 CPUs counts as 2).
+unsigned CpusAvailable() {
+  cpu_set_t set;
+  long cpus =
+      sched_getaffinity(0, sizeof set, &set) == 0 ? CPU_COUNT(&set) : sysconf(_SC_NPROCESSORS_ONLN);
+  if (cpus < 1) cpus = 1;
+  // The group's path from /proc/self/cgroup: "0::/path" (v2) or "N:cpu,cpuacct:/path" (v1).
+  FILE* f = std::fopen("/proc/self/cgroup", "re");
+  if (!f) return static_cast<unsigned>(cpus);
+  char line[4096];
+  while (std::fgets(line, sizeof line, f)) {
+    std::string text(line);
+    if (!text.empty() && text.back() == '\n') text.pop_back();
+    const size_t first = text.find(':'), second = text.find(':', first + 1);
+    if (first == std::string::npos || second == std::string::npos) continue;
+    const std::string controllers = text.substr(first + 1, second - first - 1);
+    const std::string group = text.substr(second + 1);
+    long quota = -1, period = 0;
+    if (controllers.empty()) {
+      quota = CgroupNumber("/sys/fs/cgroup" + group + "/cpu.max", &period);
+    } else if (("," + controllers + ",").find(",cpu,") != std::string::npos) {
+      for (const char* mount : {"/sys/fs/cgroup/cpu,cpuacct", "/sys/fs/cgroup/cpu"}) {
+        quota = CgroupNumber(mount + group + "/cpu.cfs_quota_us");
+        period = CgroupNumber(mount + group + "/cpu.cfs_period_us");
+        if (quota > 0) break;
+      }
+    }
+    if (quota > 0 && period > 0) cpus = std::min(cpus, std::max(1L, (quota + period - 1) / period));
+  }
+  std::fclose(f);
+  return static_cast<unsigned>(cpus);
+}
 
 void AppendNumber(std::string& out, size_t value) {
   char digits[24];
@@ -42,76 +97,99 @@ SearchRun::~SearchRun() {
 
 void SearchRun::SetThreads(unsigned count) { threads_ = count; }
 
-unsigned SearchRun::ThreadCount() const {
-  if (threads_ > 0) return threads_;
-  const long online = sysconf(_SC_NPROCESSORS_ONLN);
-  return online > 0 ? static_cast<unsigned>(online) : 1;
+unsigned SearchRun::ThreadCount() const { return threads_ > 0 ? threads_ : CpusAvailable(); }
+
+// As many threads as the descriptors free allow: each worker holds a file and its folder
+// open, the run's own thread up to six, and the listing its folders. With too few for two
+// workers the run searches on its own thread.
+unsigned SearchRun::FitThreads(unsigned wanted) const {
+  constexpr long kRunOwn = 8 + 34;
+  const long room = (DescriptorsFree() - kRunOwn) / 2;
+  return static_cast<unsigned>(std::clamp<long>(room, 1, wanted));
 }
+
+void SearchRun::ReportError(int error) {
+  if (error == 0) return;
+  Deliver();
+  listener_.FileError(path_, error);
+}
+
+namespace {
+
+// Lists the tree into the feed, on a thread of its own; a listing that fails for want of
+// memory ends where it is, and says so.
+void ListInto(FileFeed& feed, const std::string& directory, const std::string& mask) {
+  try {
+    ListFilesRecursive(
+        directory, mask, [&feed] { return feed.Publish(); },
+        [&feed](std::string&& path) { feed.Add(std::move(path)); },
+        [&feed](const std::string& path, int error) { feed.Fail(path, error); });
+  } catch (const std::bad_alloc&) {
+    feed.Fail(directory, ENOMEM);
+  }
+  feed.Finish();
+}
+
+}  // namespace
 
 SearchEnd SearchRun::Run() {
   bool abandoned = false;
-  EntryList files;
   matcher_ = std::make_shared<const LineMatcher>(listener_.Options());
-  const bool parallel = !lineByLine_ && ThreadCount() > 1;
+  RaiseDescriptorLimit();
+  workers_ = FitThreads(ThreadCount());
+  const bool parallel = !lineByLine_ && workers_ > 1;
+  // The tree is listed on a thread of its own while the files listed are searched, so the
+  // first lines come at once; the listing keeps ahead of the workers' window.
+  const size_t ahead =
+      listAhead_ > 0 ? listAhead_ : std::max<size_t>(size_t{1} << 16, size_t{2048} * workers_);
+  FileFeed files(recursive_ ? ahead : SIZE_MAX);
+  std::thread lister;
+  const ScopeExit stopLister([&files, &lister] {
+    files.Abandon();
+    if (lister.joinable()) lister.join();
+  });
+  // The workers read the list: every one of them has stopped before the list goes, however
+  // the run ends (a listener's error leaves it by an exception).
+  const ScopeExit stopWorkers([this] { pool_.reset(); });
   if (recursive_) {
-    std::vector<std::string> listed;  // handed to the workers a folder at a time
-    const auto visit = [this, &abandoned, &listed] {
-      if (pool_ && !listed.empty()) pool_->Append(listed);
-      if (listener_.PumpDue()) listener_.Pump();
-      abandoned = !listener_.ListingGoesOn();
-      return !abandoned;
-    };
-    if (parallel) {
-      // The workers begin on the first files while the tree is still being listed.
-      pool_ = std::make_unique<SearchPool>(files, directory_, recursive_, matcher_, 0,
-                                           ThreadCount(), blockSize_, true);
-      ListFilesRecursive(directory_, mask_, visit,
-                         [&listed](std::string&& path) { listed.push_back(std::move(path)); });
-      pool_->Append(listed);
-      pool_->ListingDone();
-    } else {
-      ListFilesRecursive(directory_, mask_, visit,
-                         [&files](std::string&& path) { files.push_back(std::move(path)); });
-    }
+    lister = std::thread(ListInto, std::ref(files), std::cref(directory_), std::cref(mask_));
   } else {
-    for (std::string& name : ListFiles(directory_, mask_)) files.push_back(std::move(name));
+    for (std::string& name : ListFiles(directory_, mask_)) files.Add(std::move(name));
+    files.Finish();
   }
   for (FileReader* r : {&reader_, &spare_}) {
     r->SetBlockSize(blockSize_);
     r->SetWholeLines(lineByLine_);
   }
-  entry_ = nullptr;
-  if (!abandoned) {
-    // Options changed while the tree was listed count from the first file.
-    SearchOptions now = listener_.Options();
-    if (!(now == matcher_->Options())) {
-      matcher_ = std::make_shared<const LineMatcher>(std::move(now));
-      pool_.reset();
+  entry_.reset();
+  forwarded_ = 0;
+  if (parallel) StartPool(files, 0);
+  for (size_t i = 0;; ++i) {
+    if (!AwaitEntry(files, i, abandoned)) break;
+    files.DropBefore(i);
+    if (PumpPoint() == Step::Stop) {
+      abandoned = true;
+      break;
     }
-    if (parallel && !pool_) StartPool(files, 0);
-    for (size_t i = 0; i < files.size(); ++i) {
-      if (PumpPoint() == Step::Stop) {
-        abandoned = true;
-        break;
-      }
-      if (SwitchOptionsIfChanged() && pool_) StartPool(files, i);
-      path_ = recursive_ ? files[i] : directory_ + files[i];
-      Step step = Step::Go;
-      // A failure on one file (memory, for one) skips that file; the run goes on.
-      try {
-        if (pool_)
-          step = ReplayFile(files, i);
-        else if (OpenNext())
-          step = SearchFile(files[i], 0);
-      } catch (const std::exception&) {
-        hits_.clear();  // they may view findings the failure dropped
-        if (listener_.Threw()) throw;
-        if (parallel) StartPool(files, i + 1);
-      }
-      if (step == Step::Stop) {
-        abandoned = true;
-        break;
-      }
+    if (SwitchOptionsIfChanged() && pool_) StartPool(files, i);
+    const std::string& entry = files[i];
+    path_ = recursive_ ? entry : directory_ + entry;
+    Step step = Step::Go;
+    // A failure on one file (memory, for one) skips that file; the run goes on.
+    try {
+      if (pool_)
+        step = ReplayFile(files, i);
+      else if (OpenNext())
+        step = SearchFile(entry, 0);
+    } catch (const std::exception& e) {
+      hits_.clear();  // they may view findings the failure dropped
+      if (listener_.Threw()) throw;
+      ReportError(dynamic_cast<const std::bad_alloc*>(&e) ? ENOMEM : EIO);
+      if (parallel) StartPool(files, i + 1);
+    }
+    if (step == Step::Stop) {
+      abandoned = true;
+      break;
     }
   }
   Deliver();
@@ -127,17 +205,63 @@ SearchEnd SearchRun::Run() {
   return SearchEnd::Finished;
 }
 
-void SearchRun::StartPool(EntryList& files, size_t from) {
+void SearchRun::StartPool(FileFeed& files, size_t from) {
   pool_.reset();
-  if (from < files.size())
-    pool_ = std::make_unique<SearchPool>(files, directory_, recursive_, matcher_, from,
-                                         ThreadCount(), blockSize_);
+  if (!files.Finished() || from < files.Listed())
+    pool_ = std::make_unique<SearchPool>(files, directory_, recursive_, matcher_, from, workers_,
+                                         blockSize_);
+}
+
+// Tells the workers of the entries listed since they last heard.
+void SearchRun::Forward(FileFeed& files, bool waiting) {
+  if (!pool_) return;
+  const bool done = files.Finished();
+  const size_t listed = files.Listed();
+  if (listed == forwarded_ && !done && !waiting) return;
+  forwarded_ = listed;
+  pool_->Listed(listed, done, waiting);
+}
+
+// Waits until entry index is listed, pumping as the run does elsewhere, and tells of the
+// folders that could not be read before it. False when the list ends before it, or the run
+// stops or is abandoned meanwhile (then abandoned is set).
+bool SearchRun::AwaitEntry(FileFeed& files, size_t index, bool& abandoned) {
+  const auto failures = [&] {
+    FileFeed::Failure failure;
+    while (files.TakeFailure(index, failure)) {
+      Deliver();
+      listener_.FileError(failure.path, failure.error);
+    }
+  };
+  for (;;) {
+    failures();
+    const bool listed = files.WaitFor(index, kWaitStep);
+    Forward(files, !listed);
+    if (listed) return true;
+    if (files.Finished() && index >= files.Listed()) {
+      failures();
+      return false;
+    }
+    if (listener_.PumpDue()) {
+      if (PumpNow() == Step::Stop || !listener_.ListingGoesOn()) {
+        abandoned = true;
+        return false;
+      }
+    } else if (listener_.StopRequested()) {
+      Deliver();
+      abandoned = true;
+      return false;
+    }
+  }
 }
 
 // Opens path_ in the spare reader: a file in use, gone, or not a regular file is skipped
 // silently, and the status still speaks of the file before.
 bool SearchRun::OpenNext() {
-  if (!folders_.Open(spare_, path_)) return false;
+  if (!folders_.Open(spare_, path_)) {
+    ReportError(spare_.Error());
+    return false;
+  }
   std::swap(reader_, spare_);
   spare_.Close();
   readerHoldsFile_ = true;
@@ -145,7 +269,7 @@ bool SearchRun::OpenNext() {
 }
 
 void SearchRun::StartFile(const std::string& entry, long long size) {
-  entry_ = &entry;
+  entry_ = entry;
   fileDone_ = false;
   fileSize_ = size;
   fileLines_.reset();
@@ -168,6 +292,7 @@ SearchRun::Step SearchRun::SearchFile(const std::string& entry, size_t firstLine
       if (SearchBlockLineByLine(block) == Step::Stop) return Step::Stop;
     }
     if (first && !reader_.Failed()) listener_.Status("Searching : " + entry);
+    if (reader_.Failed()) ReportError(reader_.Error());
     fileDone_ = true;
     return Step::Go;
   }
@@ -178,6 +303,7 @@ SearchRun::Step SearchRun::SearchFile(const std::string& entry, size_t firstLine
   const FileScan::End end = scan.Run(reader_, matcher_, firstLine);
   if (end == FileScan::End::Stopped) return Step::Stop;
   if (end == FileScan::End::Done) fileLines_ = scan.Lines();
+  if (end == FileScan::End::Failed) ReportError(reader_.Error());
   fileDone_ = true;
   return Step::Go;
 }
@@ -185,7 +311,7 @@ SearchRun::Step SearchRun::SearchFile(const std::string& entry, size_t firstLine
 // Hands the findings the workers prepared for file index to the listener, pumping as one
 // thread would. When the options change, the lines up to the one under way keep the findings
 // made with the options they began with; from the next line on the file is searched again here.
-SearchRun::Step SearchRun::ReplayFile(EntryList& files, size_t index) {
+SearchRun::Step SearchRun::ReplayFile(FileFeed& files, size_t index) {
   SearchPool* const pool = pool_.get();
   // A file left before the pool handed it over whole is released, unless the pool was replaced.
   ScopeExit release([this, pool, index] {
@@ -203,6 +329,7 @@ SearchRun::Step SearchRun::ReplayFile(EntryList& files, size_t index) {
     if (resumeAt && *resumeAt == 0) return ResumeFile(files, index, 0);
     switch (pool->Take(index, batch, facts, kWaitStep)) {
       case SearchPool::Got::Nothing:
+        Forward(files, true);
         if (listener_.PumpDue()) {
           if (PumpNow() == Step::Stop) return Step::Stop;
           noteChange();
@@ -212,6 +339,7 @@ SearchRun::Step SearchRun::ReplayFile(EntryList& files, size_t index) {
         break;
       case SearchPool::Got::Skipped:
         release.Dismiss();
+        ReportError(facts.error);
         return Step::Go;
       case SearchPool::Got::Whole:
         release.Dismiss();
@@ -219,6 +347,7 @@ SearchRun::Step SearchRun::ReplayFile(EntryList& files, size_t index) {
         StartFile(files[index], facts.size);
         fileLines_ = facts.lines;
         fileDone_ = true;
+        ReportError(facts.error);
         return Step::Go;
       case SearchPool::Got::Opened:
         opened = true;
@@ -249,12 +378,13 @@ SearchRun::Step SearchRun::ReplayFile(EntryList& files, size_t index) {
         if (resumeAt) return ResumeFile(files, index, *resumeAt);
         fileLines_ = facts.lines;
         fileDone_ = true;
+        ReportError(facts.error);
         return Step::Go;
     }
   }
 }
 
-SearchRun::Step SearchRun::ResumeFile(EntryList& files, size_t index, size_t firstLine) {
+SearchRun::Step SearchRun::ResumeFile(FileFeed& files, size_t index, size_t firstLine) {
   Deliver();
   pool_.reset();
   SwitchOptionsIfChanged();

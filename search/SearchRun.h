@@ -5,7 +5,6 @@
 
 #include <atomic>
 #include <cstddef>
-#include <deque>
 #include <future>
 #include <memory>
 #include <optional>
@@ -23,9 +22,8 @@
 
 namespace vorn {
 
+class FileFeed;
 class SearchPool;
-// The entries of a run's file list; references stay valid while entries are appended.
-using EntryList = std::deque<std::string>;
 
 // Every call comes on the thread that runs the search, whatever the number of threads.
 class SearchListener {
@@ -43,9 +41,15 @@ class SearchListener {
   virtual void Pump() {}
   virtual bool StopRequested() { return false; }
   virtual SearchOptions Options() = 0;
-  // Asked once per directory while a tree is listed, after a due pump; false abandons the
+  // Asked after a due pump while the run waits for the tree's listing; false abandons the
   // listing and the run (the program is closing).
   virtual bool ListingGoesOn() { return true; }
+  // A file or folder that could not be opened or read, with the system's error number; the
+  // run goes on without it, keeping what was found in it before the failure.
+  virtual void FileError(std::string_view path, int error) {
+    (void)path;
+    (void)error;
+  }
 };
 
 enum class SearchEnd { Finished, Aborted };
@@ -65,6 +69,8 @@ class SearchRun : private FileScan::Hooks {
   // only when a pump is due. Both give the same results.
   void SetLineByLine(bool on) { lineByLine_ = on; }
   void SetBlockSize(size_t bytes) { blockSize_ = bytes; }
+  // How many entries the listing may run ahead of the search (0: enough for the workers).
+  void SetListAhead(size_t entries) { listAhead_ = entries; }
   // Files are read and searched on this many threads, 0 (the default) meaning one per online
   // CPU. Results, statuses and pump points reach the listener on the calling thread, in the
   // order one thread gives them.
@@ -85,12 +91,16 @@ class SearchRun : private FileScan::Hooks {
   void StartFile(const std::string& entry, long long size);
   Step SearchFile(const std::string& entry, size_t firstLine);
   Step SearchBlockLineByLine(std::string_view block);
-  Step ReplayFile(EntryList& files, size_t index);
-  Step ResumeFile(EntryList& files, size_t index, size_t firstLine);
-  void StartPool(EntryList& files, size_t from);
+  Step ReplayFile(FileFeed& files, size_t index);
+  Step ResumeFile(FileFeed& files, size_t index, size_t firstLine);
+  void StartPool(FileFeed& files, size_t from);
+  void Forward(FileFeed& files, bool waiting);
+  bool AwaitEntry(FileFeed& files, size_t index, bool& abandoned);
   bool OpenNext();
   std::optional<size_t> FileLines();
   unsigned ThreadCount() const;
+  unsigned FitThreads(unsigned wanted) const;
+  void ReportError(int error);
 
   // The listener, noting whether an error was thrown from within it: that one is the
   // caller's and leaves the run, where a failure on a file only skips the file.
@@ -133,6 +143,9 @@ class SearchRun : private FileScan::Hooks {
     bool ListingGoesOn() {
       return Call([&] { return listener_.ListingGoesOn(); });
     }
+    void FileError(std::string_view path, int error) {
+      Call([&] { listener_.FileError(path, error); });
+    }
     bool Threw() const { return threw_; }
   };
 
@@ -143,19 +156,22 @@ class SearchRun : private FileScan::Hooks {
   bool lineByLine_ = false;
   size_t blockSize_ = size_t{1} << 20;
   unsigned threads_ = 0;
+  size_t listAhead_ = 0;
+  unsigned workers_ = 1;  // the threads of this run, fitted to the descriptors free
 
   FolderCache folders_;
   std::shared_ptr<const LineMatcher> matcher_;
   std::optional<SearchOptions> pendingOptions_;  // read at a pump, used from the next line
   FileScan* scan_ = nullptr;                     // the file scan under way on this thread
   std::unique_ptr<SearchPool> pool_;
+  size_t forwarded_ = 0;          // entries the pool has been told of
   FileReader reader_;             // the file searched on this thread
   FileReader spare_;              // tries the next file, so a failed open leaves reader_ intact
   bool readerHoldsFile_ = false;  // reader_ holds the file the status speaks of
 
   // What the status speaks of: the file last opened and the line the run is at.
   std::string path_;
-  const std::string* entry_ = nullptr;
+  std::optional<std::string> entry_;
   bool fileDone_ = false;
   long long fileSize_ = 0;
   size_t lineBase_ = 0;  // line by line: index of the current block's first line

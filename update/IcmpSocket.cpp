@@ -166,7 +166,7 @@ class TIcmpPosixSocket final : public TIcmpSocket {
     whole[kIpHeaderSize + 1] = ee->ee_code;
     WriteIpHeader(whole.data() + kIpHeaderSize + 8, kIpHeaderSize + quotedLength, 0, in_addr{},
                   target.sin_addr);
-    std::memcpy(whole.data() + 2 * kIpHeaderSize + 8, quoted.data(), quotedLength);
+    std::memcpy(whole.data() + std::size_t{2} * kIpHeaderSize + 8, quoted.data(), quotedLength);
     const size_t length = std::min(total, buffer.size());
     std::memcpy(buffer.data(), whole.data(), length);
     return static_cast<int>(length);

@@ -11,6 +11,8 @@ namespace vorn {
 
 namespace {
 
+constexpr int kAbortReplyTimeoutMs = 5000;
+
 // Marks a transfer as running for its lifetime: a second transfer started from inside a work
 // event would replace the data connection that the first one is still reading.
 class TransferGuard {
@@ -137,7 +139,7 @@ void TIdFTP::ParsePassive(std::string_view line, std::string& address, int& port
     field = text.substr(0, comma);
     text = comma == std::string_view::npos ? std::string_view() : text.substr(comma + 1);
   }
-  // The address is used as the server names it, but only when it is an address at all.
+  // The address must be one, though the client connects to the control connection's peer.
   std::string dotted;
   for (int i = 0; i < 4; ++i) {
     if (i > 0) dotted += '.';
@@ -186,9 +188,20 @@ void TIdFTP::Download(const std::string& remotePath, const std::string& localPat
   file.Close();
 }
 
+void TIdFTP::Download(const std::string& remotePath, TStream& destination) {
+  if (transferring_) throw EIdException("A transfer is already running.");
+  RunRetrieve("RETR " + remotePath, destination, false);
+  if (OnAfterGet) OnAfterGet(*this, destination);
+}
+
+void TIdFTP::Waiting() {
+  if (transferring_) TIdTCPClient::Waiting();
+}
+
 void TIdFTP::RunRetrieve(const std::string& command, TStream& destination, bool resume) {
   TransferGuard guard(transferring_);
   CheckCommand(command);
+  aborted_ = false;
   DoStatus(TIdStatus::Transfer, "Starting FTP transfer");
   // How far the exchange got decides what a failure leaves owed on the control connection.
   enum class Stage { BeforeCommand, AwaitingStart, Started } stage = Stage::BeforeCommand;
@@ -211,12 +224,15 @@ void TIdFTP::RunRetrieve(const std::string& command, TStream& destination, bool 
     data.OnWorkBegin = OnWorkBegin;
     data.OnWork = OnWork;
     data.OnWorkEnd = OnWorkEnd;
+    data.OnWaiting = OnWaiting;
     const std::string restart = "REST " + std::to_string(destination.Position());
     if (Passive) {
-      data.Host = address;
+      // Only the port is taken from the reply: a server cannot aim the client at a third host.
+      data.Host = IOHandler().PeerAddress();
       data.Port = dataPort;
       data.Connect();
       if (resume) SendCommand(restart, {350});
+      if (aborted_) return EndAbortedEarly();
       stage = Stage::AwaitingStart;
       WriteBytes(command + "\r\n");
       ReadReply({125, 150, 154});
@@ -230,6 +246,7 @@ void TIdFTP::RunRetrieve(const std::string& command, TStream& destination, bool 
       numbers += "," + std::to_string(listening / 256) + "," + std::to_string(listening % 256);
       SendCommand("PORT " + numbers, {200});
       if (resume) SendCommand(restart, {350});
+      if (aborted_) return EndAbortedEarly();
       stage = Stage::AwaitingStart;
       WriteBytes(command + "\r\n");
       ReadReply({125, 150, 154});
@@ -242,6 +259,9 @@ void TIdFTP::RunRetrieve(const std::string& command, TStream& destination, bool 
     // A refusal is a whole reply: the control connection is still in step.
     throw;
   } catch (...) {
+    // An abort while the data connection was being opened (from a waiting handler) may end
+    // the opening with an error of its own: the transfer was aborted, nothing more.
+    if (stage == Stage::BeforeCommand && aborted_) return EndAbortedEarly();
     if (stage == Stage::Started) {
       // The server still sends the transfer's final reply; the next command reads it first.
       ++owedReplies_;
@@ -251,6 +271,11 @@ void TIdFTP::RunRetrieve(const std::string& command, TStream& destination, bool 
     }
     throw;
   }
+  // After an abort the server has only its last replies to send: one that falls silent is not
+  // waited for long (the control connection then closes, as for any reply not read whole).
+  const int readTimeout = ReadTimeout;
+  ScopeExit restoreTimeout([this, readTimeout] { ReadTimeout = readTimeout; });
+  if (aborted_) ReadTimeout = kAbortReplyTimeoutMs;
   InStep([this] {
     const int code = ReadReply({225, 226, 250, 426, 450});
     if (code == 426 || code == 450) {
@@ -265,7 +290,15 @@ void TIdFTP::RunRetrieve(const std::string& command, TStream& destination, bool 
   });
 }
 
+void TIdFTP::EndAbortedEarly() {
+  // The command never went out: nothing comes on the data connection and no transfer reply
+  // is owed; the ABOR's own reply is read before the next command.
+  DoStatus(TIdStatus::TransferAborted, "Transfer aborted");
+}
+
 void TIdFTP::AbortTransfer() {
+  // Before the retrieving command went out the transfer is not started at all.
+  if (transferring_) aborted_ = true;
   if (IOHandler().Connected()) {
     WriteBytes("ABOR\r\n");
     ++owedReplies_;

@@ -51,7 +51,9 @@ class TIdFTP : public TIdTCPClient {
 
   std::string Username;
   std::string Password;
-  bool Passive = false;  // true: the client connects to the address PASV names
+  // true: the client opens the data connection to the port PASV names, on the control
+  // connection's peer (never another host the reply may name)
+  bool Passive = false;
   TIdFTPTransferType TransferType = TIdFTPTransferType::ftBinary;
   TIdFtpProxySettings ProxySettings;
 
@@ -64,6 +66,8 @@ class TIdFTP : public TIdTCPClient {
   std::string SystemDescription;
   // The data connection of the running transfer, or nullptr.
   TIdTCPClient* DataConnection() const { return dataConnection_.get(); }
+  // Whether a transfer runs (also while its data connection is not open yet).
+  bool Transferring() const { return transferring_; }
 
   // Connects, reads the greeting (220) and, with autoLogin, logs in: USER (230 or 331),
   // PASS on 331 (230), TYPE I or A (200), SYST (200, 215, 500), then reports Ready
@@ -85,13 +89,16 @@ class TIdFTP : public TIdTCPClient {
   // overwritten nor resumed raises EIdFTPFileAlreadyExists.
   void Download(const std::string& remotePath, const std::string& localPath,
                 bool mayOverwrite = false, bool resume = false);
+  // Retrieves remotePath into a destination the caller made, then raises OnAfterGet.
+  void Download(const std::string& remotePath, TStream& destination);
   // Runs one retrieving command (e.g. "RETR /a/b") into destination over a data connection
   // (passive or active as Passive says), then reads the final reply; an abort confirmed by
   // 426 or 450 (and the reply to the ABOR) is reported as "Transfer aborted". A 426 or 450
   // when no ABOR was sent means the server broke the transfer off: EIdProtocolReplyError.
   void RunRetrieve(const std::string& command, TStream& destination, bool resume);
   // Sends ABOR (its reply is not read here) and closes the data connection's socket, which
-  // ends a running copy at its next test. Safe to call from a work event. A reply to ABOR
+  // ends a running copy at its next test. Safe to call from a work or waiting event; a
+  // transfer aborted before its command went out sends none and ends as aborted. A reply to ABOR
   // that the transfer does not take (no transfer ran, or the server had already finished it)
   // is read before the next command, so every command still gets its own reply.
   void AbortTransfer();
@@ -107,6 +114,12 @@ class TIdFTP : public TIdTCPClient {
   static void ParsePassive(std::string_view firstTextLine, std::string& address, int& port);
   static std::int64_t ParseSize(const TIdRFCReply& reply);
 
+ protected:
+  // OnWaiting is raised only while a transfer runs (its data connection raises the client's
+  // OnWaiting too, as its own sender), so a handler that pumps events never runs while the
+  // connection opens or a plain command waits for its reply.
+  void Waiting() override;
+
  private:
   void Login();
   // Runs a read of replies; when it fails with anything but a whole refused reply, the
@@ -116,6 +129,10 @@ class TIdFTP : public TIdTCPClient {
   std::unique_ptr<TIdTCPClient> dataConnection_;
   std::optional<bool> canResume_;
   bool transferring_ = false;
+  // Set by an abort during a transfer: before its command went out the transfer ends at once,
+  // after it the server's last replies are waited for only kAbortReplyTimeoutMs.
+  bool aborted_ = false;
+  void EndAbortedEarly();
   // Replies to read before the next command's own: those to ABORs sent, and the final
   // replies of transfers that failed after they started.
   int owedReplies_ = 0;

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 
 #include "IdException.h"
 #include "ScopeExit.h"
@@ -30,17 +31,29 @@ void TIdIOHandlerSocket::Open() {
 
 void TIdIOHandlerSocket::Close() { fd_.Reset(); }
 
-void TIdIOHandlerSocket::WaitFor(short events, int timeoutMs) const {
-  pollfd p{fd_.fd(), events, 0};
+bool TIdIOHandlerSocket::WaitFor(short events, int timeoutMs, const TIdWaitTick& tick) const {
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point start = Clock::now();
   for (;;) {
-    const int rc = ::poll(&p, 1, timeoutMs > 0 ? timeoutMs : -1);
-    if (rc > 0) return;
-    if (rc == 0) throw EIdSocketError(kWsaETimedOut);
-    if (errno != EINTR) RaiseLastSocketError();
+    const auto waited =
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+    if (timeoutMs > 0 && waited >= timeoutMs) throw EIdSocketError(kWsaETimedOut);
+    int slice = timeoutMs > 0 ? static_cast<int>(timeoutMs - waited) : -1;
+    // With a tick the wait is cut into slices, so the tick runs however long the peer is silent.
+    if (tick && (slice < 0 || slice > kIdWaitSliceMs)) slice = kIdWaitSliceMs;
+    pollfd p{fd_.fd(), events, 0};
+    const int rc = ::poll(&p, 1, slice);
+    if (rc > 0) return true;
+    if (rc < 0 && errno != EINTR) RaiseLastSocketError();
+    if (rc == 0 && tick) {
+      tick();
+      if (!fd_.ok()) return false;
+    }
   }
 }
 
-void TIdIOHandlerSocket::ConnectTo(const std::string& address, int port, int timeoutMs) {
+void TIdIOHandlerSocket::ConnectTo(const std::string& address, int port, int timeoutMs,
+                                   const TIdWaitTick& tick) {
   ScopeExit closeOnFailure([this] { Close(); });
   sockaddr_in to{};
   to.sin_family = AF_INET;
@@ -53,7 +66,7 @@ void TIdIOHandlerSocket::ConnectTo(const std::string& address, int port, int tim
   if (flags < 0 || ::fcntl(fd_.fd(), F_SETFL, flags | O_NONBLOCK) < 0) RaiseLastSocketError();
   if (::connect(fd_.fd(), reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0) {
     if (errno != EINPROGRESS && errno != EINTR) RaiseLastSocketError();
-    WaitFor(POLLOUT, timeoutMs);
+    if (!WaitFor(POLLOUT, timeoutMs, tick)) throw EIdNotConnected();
     int error = 0;
     socklen_t len = sizeof error;
     if (::getsockopt(fd_.fd(), SOL_SOCKET, SO_ERROR, &error, &len) != 0) RaiseLastSocketError();
@@ -87,7 +100,7 @@ void TIdIOHandlerSocket::AcceptOne(int timeoutMs) {
   {
     // The listener has served its one connection, or failed to: it goes either way.
     ScopeExit closeListener([this] { Close(); });
-    WaitFor(POLLIN, timeoutMs);
+    WaitFor(POLLIN, timeoutMs, {});
     do {
       accepted = ::accept4(fd_.fd(), nullptr, nullptr, SOCK_CLOEXEC);
     } while (accepted < 0 && errno == EINTR);
@@ -97,9 +110,10 @@ void TIdIOHandlerSocket::AcceptOne(int timeoutMs) {
   fd_.Reset(accepted);
 }
 
-std::size_t TIdIOHandlerSocket::Recv(char* buffer, std::size_t size, int timeoutMs) {
+std::size_t TIdIOHandlerSocket::Recv(char* buffer, std::size_t size, int timeoutMs,
+                                     const TIdWaitTick& tick) {
   if (!fd_.ok()) throw EIdSocketError(kWsaENotSock);
-  WaitFor(POLLIN, timeoutMs);
+  if (!WaitFor(POLLIN, timeoutMs, tick)) throw EIdNotConnected();
   for (;;) {
     const ssize_t n = ::recv(fd_.fd(), buffer, size, 0);
     if (n >= 0) return static_cast<std::size_t>(n);
@@ -107,9 +121,10 @@ std::size_t TIdIOHandlerSocket::Recv(char* buffer, std::size_t size, int timeout
   }
 }
 
-std::size_t TIdIOHandlerSocket::Send(const char* data, std::size_t size, int timeoutMs) {
+std::size_t TIdIOHandlerSocket::Send(const char* data, std::size_t size, int timeoutMs,
+                                     const TIdWaitTick& tick) {
   if (!fd_.ok()) throw EIdSocketError(kWsaENotSock);
-  WaitFor(POLLOUT, timeoutMs);
+  if (!WaitFor(POLLOUT, timeoutMs, tick)) throw EIdNotConnected();
   for (;;) {
     const ssize_t n = ::send(fd_.fd(), data, size, MSG_NOSIGNAL);
     if (n >= 0) return static_cast<std::size_t>(n);
@@ -127,14 +142,30 @@ bool TIdIOHandlerSocket::PeerHasClosed() const {
   return n == 0;
 }
 
+namespace {
+
+std::string Dotted(const sockaddr_in& address) {
+  char text[INET_ADDRSTRLEN] = {};
+  inet_ntop(AF_INET, &address.sin_addr, text, sizeof text);
+  return text;
+}
+
+}  // namespace
+
 std::string TIdIOHandlerSocket::LocalAddress() const {
   sockaddr_in local{};
   socklen_t len = sizeof local;
   if (::getsockname(fd_.fd(), reinterpret_cast<sockaddr*>(&local), &len) != 0)
     RaiseLastSocketError();
-  char text[INET_ADDRSTRLEN] = {};
-  inet_ntop(AF_INET, &local.sin_addr, text, sizeof text);
-  return text;
+  return Dotted(local);
+}
+
+std::string TIdIOHandlerSocket::PeerAddress() const {
+  sockaddr_in peer{};
+  socklen_t len = sizeof peer;
+  if (::getpeername(fd_.fd(), reinterpret_cast<sockaddr*>(&peer), &len) != 0)
+    RaiseLastSocketError();
+  return Dotted(peer);
 }
 
 }  // namespace vorn

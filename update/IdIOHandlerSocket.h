@@ -3,11 +3,17 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 
 #include "Fd.h"
 
 namespace vorn {
+
+// Runs while a call waits for the peer, at least every kIdWaitSliceMs; it may close the socket
+// (an abort), which ends the wait with EIdNotConnected.
+using TIdWaitTick = std::function<void()>;
+inline constexpr int kIdWaitSliceMs = 50;
 
 class TIdIOHandlerSocket {
  public:
@@ -20,7 +26,7 @@ class TIdIOHandlerSocket {
   void Open();
   // Connects to a dotted address; waits at most timeoutMs (<= 0: the system's own limit).
   // On failure the socket is closed and EIdSocketError raised (kWsaETimedOut when the time is up).
-  void ConnectTo(const std::string& address, int port, int timeoutMs);
+  void ConnectTo(const std::string& address, int port, int timeoutMs, const TIdWaitTick& tick = {});
   // Listens on the local address of `like` (an open, connected socket) on a free port;
   // returns that port. Used by the active transfer form.
   int ListenLike(const TIdIOHandlerSocket& like);
@@ -29,9 +35,9 @@ class TIdIOHandlerSocket {
 
   // Receives up to `size` bytes; 0 means the peer closed. Waits at most timeoutMs for the
   // first byte (<= 0: no limit) and raises EIdSocketError kWsaETimedOut when the time is up.
-  std::size_t Recv(char* buffer, std::size_t size, int timeoutMs);
+  std::size_t Recv(char* buffer, std::size_t size, int timeoutMs, const TIdWaitTick& tick = {});
   // Sends what one call takes (at least 1 byte); raises EIdSocketError.
-  std::size_t Send(const char* data, std::size_t size, int timeoutMs);
+  std::size_t Send(const char* data, std::size_t size, int timeoutMs, const TIdWaitTick& tick = {});
   // Whether the peer has closed: a look without waiting and without consuming.
   bool PeerHasClosed() const;
 
@@ -39,9 +45,12 @@ class TIdIOHandlerSocket {
   bool Connected() const { return fd_.ok(); }
   // The dotted local address of a connected socket.
   std::string LocalAddress() const;
+  // The dotted address of the peer of a connected socket.
+  std::string PeerAddress() const;
 
  private:
-  void WaitFor(short events, int timeoutMs) const;
+  // Waits until the socket is ready for events; false when a tick closed it meanwhile.
+  bool WaitFor(short events, int timeoutMs, const TIdWaitTick& tick) const;
   Fd fd_;
 };
 

@@ -9,10 +9,11 @@
 namespace vorn {
 
 TFileStream::TFileStream(const std::string& path, Mode mode) : path_(path) {
-  const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (mode == Mode::Create ? O_TRUNC : 0);
+  int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (mode == Mode::Create ? O_TRUNC : 0);
+  if (mode == Mode::CreateNew) flags = O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
   int fd = -1;
   do {
-    fd = ::open(path.c_str(), flags, 0666);
+    fd = ::open(path.c_str(), flags, mode == Mode::CreateNew ? 0600 : 0666);
   } while (fd < 0 && errno == EINTR);
   fd_.Reset(fd);
   if (!fd_.ok()) {

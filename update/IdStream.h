@@ -27,7 +27,9 @@ class TStream {
 
 class TFileStream : public TStream {
  public:
-  enum class Mode { Create, Append };  // Create truncates an existing file
+  // Create truncates an existing file. CreateNew makes a file that did not exist, readable by
+  // this user only, and never through a link: any name already there fails the creation.
+  enum class Mode { Create, Append, CreateNew };
   TFileStream(const std::string& path, Mode mode);
   ~TFileStream() override = default;
   TFileStream(const TFileStream&) = delete;
@@ -37,6 +39,8 @@ class TFileStream : public TStream {
   void Write(std::string_view bytes) override;
   std::int64_t Position() const override { return position_; }
   const std::string& Path() const { return path_; }
+  // The open descriptor (-1 once closed); a CreateNew file is open for reading too.
+  int Handle() const { return fd_.fd(); }
   // Closes the file now; raises EStreamError when the close reports a lost write.
   void Close();
 

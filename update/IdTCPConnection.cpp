@@ -35,6 +35,10 @@ void TIdTCPConnection::DoStatus(TIdStatus status, const std::string& argument) {
   if (OnStatus) OnStatus(*this, status, StatusText(status, argument));
 }
 
+void TIdTCPConnection::Waiting() {
+  if (OnWaiting) OnWaiting(*this);
+}
+
 void TIdTCPConnection::BeginWork(TWorkMode mode, std::int64_t expectedTotal) {
   WorkState& w = Work(mode);
   if (++w.level == 1) {
@@ -66,7 +70,7 @@ void TIdTCPConnection::ConnectTo(const std::string& host, int port, int timeoutM
   if (inet_pton(AF_INET, host.c_str(), &dotted) != 1) DoStatus(TIdStatus::Resolving, host);
   const std::string address = ResolveHost(host);
   DoStatus(TIdStatus::Connecting, address);
-  socket_.ConnectTo(address, port, timeoutMs);
+  socket_.ConnectTo(address, port, timeoutMs, WaitTick());
   closeOnFailure.Dismiss();
   closedByPeer_ = false;
   head_ = tail_ = 0;
@@ -137,7 +141,7 @@ void TIdTCPConnection::ReadFromStack() {
   char* into = PrepareAppend(size);
   std::size_t n = 0;
   try {
-    n = socket_.Recv(into, size, EffectiveReadTimeout());
+    n = socket_.Recv(into, size, EffectiveReadTimeout(), WaitTick());
   } catch (const EIdSocketError& e) {
     // An abort or a shutdown after the peer's last bytes: keep what came as a normal close.
     if ((e.LastError() == kWsaEConnAborted || e.LastError() == kWsaEShutdown) &&
@@ -154,6 +158,8 @@ void TIdTCPConnection::ReadFromStack() {
   }
   if (Intercept) Intercept->Receive(std::string_view(into, n));
   tail_ += n;
+  // A peer that trickles bytes never lets a wait run out: the handler gets its turn here too.
+  Waiting();
 }
 
 void TIdTCPConnection::Consume(std::size_t n) {
@@ -221,7 +227,8 @@ void TIdTCPConnection::WriteBytes(std::string_view bytes) {
   while (!bytes.empty()) {
     std::size_t sent = 0;
     try {
-      sent = socket_.Send(bytes.data(), std::min(bytes.size(), piece), EffectiveReadTimeout());
+      sent = socket_.Send(bytes.data(), std::min(bytes.size(), piece), EffectiveReadTimeout(),
+                          WaitTick());
     } catch (const EIdSocketError& e) {
       if (e.LastError() == kWsaEConnAborted || e.LastError() == kWsaEConnReset ||
           e.LastError() == kWsaEShutdown) {
@@ -250,6 +257,8 @@ void TIdTCPConnection::ReadStreamToEnd(TStream& destination) {
         ReadFromStack();
       } catch (const EIdConnClosedGracefully&) {
         break;
+      } catch (const EIdNotConnected&) {
+        break;  // closed from a waiting handler: an abort
       }
       continue;
     }

@@ -64,6 +64,11 @@ class TIdTCPConnection {
   TIdWorkBeginEvent OnWorkBegin;
   TIdWorkEvent OnWork;
   TIdWorkEndEvent OnWorkEnd;
+  // Raised while a read, a send or a connect waits for the peer (at least every
+  // kIdWaitSliceMs, and after each piece received): a handler may pump GUI events, and may
+  // close this connection, which ends the wait with EIdNotConnected (a copy into a stream
+  // then simply ends, as after an abort from a work event).
+  TIdNotifyEvent OnWaiting;
 
   // The reply last read by ReadReply.
   TIdRFCReply LastReply;
@@ -116,6 +121,11 @@ class TIdTCPConnection {
                       std::size_t& lineLength, std::size_t& consumed);
 
  protected:
+  // Raises OnWaiting; a client may raise it only at some times.
+  virtual void Waiting();
+  TIdWaitTick WaitTick() {
+    return [this] { Waiting(); };
+  }
   // Connects the socket to host and port with the reports and events of an opening.
   void ConnectTo(const std::string& host, int port, int timeoutMs);
   int EffectiveReadTimeout() const { return ReadTimeout > 0 ? ReadTimeout : kIdDefaultReadTimeout; }

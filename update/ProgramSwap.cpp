@@ -41,24 +41,53 @@ bool RenameNoReplace(const std::string& from, const std::string& to) {
 
 }  // namespace
 
-bool RunSwapStep(SwapStep step, const std::string& from, const std::string& to) {
+bool IsSameFile(const std::string& path, int fd) {
+  struct stat named {
+  }, open{};
+  return ::lstat(path.c_str(), &named) == 0 && ::fstat(fd, &open) == 0 &&
+         named.st_dev == open.st_dev && named.st_ino == open.st_ino;
+}
+
+bool RemoveSecondLink(const std::string& name, const std::string& path) {
+  struct stat kept {
+  }, program{};
+  if (::lstat(name.c_str(), &kept) != 0 || ::stat(path.c_str(), &program) != 0) return false;
+  if (kept.st_dev != program.st_dev || kept.st_ino != program.st_ino) return false;
+  return ::unlink(name.c_str()) == 0;
+}
+
+bool RunSwapStep(SwapStep step, const std::string& from, const std::string& to, int download) {
   switch (step) {
     case SwapStep::SyncDownload: {
       // The download becomes a program: it keeps the program file's permission bits, so it
       // stays executable.
       struct stat info {};
-      if (::stat(to.c_str(), &info) == 0 && ::chmod(from.c_str(), info.st_mode & 0777) != 0) {
+      if (::stat(to.c_str(), &info) == 0 && ::fchmod(download, info.st_mode & 0777) != 0) {
         return false;
       }
-      return SyncPath(from, O_RDONLY);
+      return ::fsync(download) == 0;
     }
     case SwapStep::KeepOld:
       return ::link(from.c_str(), to.c_str()) == 0;
     case SwapStep::Replace:
-      return ::rename(from.c_str(), to.c_str()) == 0;
+      // A name swapped for a link or another file since the download was made is not renamed.
+      if (!IsSameFile(from, download)) {
+        errno = ESTALE;
+        return false;
+      }
+      if (::rename(from.c_str(), to.c_str()) != 0) return false;
+      if (IsSameFile(to, download)) return true;
+      errno = ESTALE;
+      return false;
     case SwapStep::SyncFolder:
       return SyncPath(from, O_RDONLY | O_DIRECTORY);
+    case SwapStep::Restore:
+      return ::rename(from.c_str(), to.c_str()) == 0;
     case SwapStep::Fallback:
+      if (!IsSameFile(from, download)) {
+        errno = ESTALE;
+        return false;
+      }
       return RenameNoReplace(from, to);
   }
   return false;

@@ -1,7 +1,8 @@
 // The file steps that put a downloaded program in the running program's place, and the
 // restart from it. At every instant a runnable program stands at the program's path: the old
 // file is kept under a second name by a hard link, then the download is renamed over the path
-// in one step.
+// in one step. The download is known by its open descriptor: the steps change that file and
+// make sure that file is the one renamed, never whatever a name points at by then.
 #pragma once
 
 #include <string>
@@ -9,16 +10,25 @@
 namespace vorn {
 
 enum class SwapStep {
-  SyncDownload,  // from: the download, to: the program; takes the program's permission bits,
-                 // then its bytes are flushed to disk
+  SyncDownload,  // from: the download, to: the program; the download (its descriptor) takes
+                 // the program's permission bits, then its bytes are flushed to disk
   KeepOld,       // hard link from the program to the kept name; fails when that name exists
-  Replace,       // renames the download over the program in one step
+  Replace,       // renames the download over the program in one step; fails when what was
+                 // renamed is not the download's file
   SyncFolder,    // from: the program's folder; makes the renames durable
+  Restore,       // from: the kept name, to: the program; puts the old program back in place
   Fallback,      // renames the download to the fallback name, never replacing a file
 };
 
-// Runs one step; false when it failed (errno tells why).
-bool RunSwapStep(SwapStep step, const std::string& from, const std::string& to);
+// Runs one step; download is the download's open descriptor. False when it failed (errno
+// tells why).
+bool RunSwapStep(SwapStep step, const std::string& from, const std::string& to, int download);
+
+// Whether the name is the file open at fd (same device and inode; a link is never followed).
+bool IsSameFile(const std::string& path, int fd);
+// Removes name when it is a second hard link to the file at path (same device and inode): a
+// kept name left behind by a swap that never got further. True when it was removed.
+bool RemoveSecondLink(const std::string& name, const std::string& path);
 
 // Starts the program file at path, exactly that file with no arguments, detached from this
 // process. A file the system will not run (not a program, not executable) is never handed to

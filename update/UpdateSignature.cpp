@@ -1,16 +1,11 @@
 #include "UpdateSignature.h"
 
-#include <fcntl.h>
 #include <sodium.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <stdexcept>
 #include <utility>
-#include <vector>
 
-#include "Fd.h"
+#include "MappedFile.h"
 
 namespace vorn {
 
@@ -26,25 +21,6 @@ int HexDigit(char c) {
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   return -1;
-}
-
-// The whole file: Ed25519 signs the message itself, not a digest of it.
-bool ReadWhole(const std::string& path, std::vector<unsigned char>& bytes) {
-  const Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!fd.ok()) return false;
-  struct stat info {};
-  bool ok = ::fstat(fd.fd(), &info) == 0 && S_ISREG(info.st_mode);
-  if (ok) bytes.resize(static_cast<std::size_t>(info.st_size));
-  std::size_t done = 0;
-  while (ok && done < bytes.size()) {
-    const ssize_t n = ::read(fd.fd(), bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0)
-      ok = false;
-    else
-      done += static_cast<std::size_t>(n);
-  }
-  return ok;
 }
 
 }  // namespace
@@ -68,17 +44,20 @@ UpdatePublicKey TrustedUpdateKey() {
 }
 
 std::optional<UpdatePublicKey> SetTrustedUpdateKey(std::optional<UpdatePublicKey> key) {
-  return std::exchange(KeyInPlace(), std::move(key));
+  return std::exchange(KeyInPlace(), key);
 }
 
-bool VerifyUpdateSignature(const std::string& path, std::string_view signature) {
+bool VerifyUpdateSignature(int fd, std::string_view signature) {
   if (signature.size() != kUpdateSignatureSize) return false;
   if (::sodium_init() < 0) throw std::runtime_error("The signature library could not start.");
-  std::vector<unsigned char> bytes;
-  if (!ReadWhole(path, bytes)) return false;
+  // Ed25519 signs the message itself, not a digest of it: the whole file is looked at.
+  const MappedFile file(fd);
+  if (!file.ok()) return false;
+  const std::string_view bytes = file.Bytes();
   const UpdatePublicKey key = TrustedUpdateKey();
   return ::crypto_sign_verify_detached(reinterpret_cast<const unsigned char*>(signature.data()),
-                                       bytes.data(), bytes.size(), key.data()) == 0;
+                                       reinterpret_cast<const unsigned char*>(bytes.data()),
+                                       bytes.size(), key.data()) == 0;
 }
 
 }  // namespace vorn

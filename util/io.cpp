@@ -2,12 +2,16 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <mutex>
+#include <thread>
 #include <utility>
 
 #include "Fd.h"
@@ -20,8 +24,11 @@ namespace {
 // Opens a directory to be read with getdents64, which spares the extra calls a DIR stream
 // makes for every directory of a large tree.
 Fd OpenDirectory(int parent, const char* name, bool followLink) {
-  return Fd(
-      openat(parent, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC | (followLink ? 0 : O_NOFOLLOW)));
+  int fd;
+  int tries = 0;
+  do fd = openat(parent, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC | (followLink ? 0 : O_NOFOLLOW));
+  while (ShortOfDescriptors(fd, tries));
+  return Fd(fd);
 }
 
 enum class Kind { Other, File, Directory };
@@ -55,12 +62,15 @@ Kind Classify(int dirfd, const char* name, unsigned char type) {
   }
 }
 
-// The entries of an open directory in byte order of their names, without "." and "..".
-std::vector<Entry> ReadEntries(int fd) {
+// The entries of an open directory in byte order of their names, without "." and "..". A
+// failed read sets error to its errno; the entries read before it are kept.
+std::vector<Entry> ReadEntries(int fd, int* error = nullptr) {
   std::vector<Entry> entries;
   alignas(8) char buffer[32768];
   for (;;) {
     const ssize_t n = getdents64(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && error) *error = errno;
     if (n <= 0) break;
     for (ssize_t offset = 0; offset < n;) {
       const auto* e = reinterpret_cast<const dirent64*>(buffer + offset);
@@ -97,24 +107,36 @@ bool SameFolder(int fd, const Level& level) {
 // within the process's descriptor limit. Going back up to a closed level takes "..", checked
 // against the folder left; if it was moved meanwhile the names from the top lead back to it.
 void ListTree(int top, std::string& prefix, const FileMask& mask, const DirectoryVisit& visit,
-              const FileSink& found) {
+              const FileSink& found, const ListingError& failed) {
   std::vector<Level> stack;
   std::vector<std::string> names;  // the folders below top that lead to the deepest level
+  const auto close = [](Level& far) {
+    struct stat st {};
+    if (fstat(far.fd.fd(), &st) == 0) {
+      far.device = st.st_dev;
+      far.inode = st.st_ino;
+    }
+    far.fd.Reset();
+  };
   const auto enter = [&](Fd dir) {
     Level level;
-    level.entries = ReadEntries(dir.fd());
+    int error = 0;
+    level.entries = ReadEntries(dir.fd(), &error);
+    if (error != 0 && failed) failed(prefix.substr(0, prefix.size() - 1), error);
     level.prefixLength = prefix.size();
     level.fd = std::move(dir);
     stack.push_back(std::move(level));
-    if (stack.size() > kOpenLevels) {
-      Level& far = stack[stack.size() - kOpenLevels - 1];
-      struct stat st {};
-      if (fstat(far.fd.fd(), &st) == 0) {
-        far.device = st.st_dev;
-        far.inode = st.st_ino;
-      }
-      far.fd.Reset();
+    if (stack.size() > kOpenLevels) close(stack[stack.size() - kOpenLevels - 1]);
+  };
+  // Short of descriptors, the listing first gives back the folders it holds open above the
+  // current one (they are opened again on the way back), then waits for others to close theirs.
+  const auto openSub = [&](int parent, const char* name) {
+    for (Level& far : stack) {
+      Fd sub(openat(parent, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW));
+      if (sub.ok() || (errno != EMFILE && errno != ENFILE)) return sub;
+      if (&far != &stack.back() && far.fd.ok()) close(far);
     }
+    return OpenDirectory(parent, name, false);
   };
   if (visit && !visit()) return;
   Fd first = OpenDirectory(top, ".", true);
@@ -150,8 +172,12 @@ void ListTree(int top, std::string& prefix, const FileMask& mask, const Director
       continue;
     }
     if (e.kind != Kind::Directory || !mask.TakesFolder(e.name)) continue;
-    Fd sub = OpenDirectory(level.fd.fd(), e.name.c_str(), false);
-    if (!sub.ok()) continue;
+    Fd sub = openSub(level.fd.fd(), e.name.c_str());
+    if (!sub.ok()) {
+      // A link to a folder is not followed, and says nothing.
+      if (errno != ELOOP && errno != ENOTDIR && failed) failed(prefix + e.name, errno);
+      continue;
+    }
     if (visit && !visit()) return;
     names.push_back(e.name);
     prefix += e.name;
@@ -218,11 +244,53 @@ FileList ListFilesRecursive(std::string_view directory, std::string_view mask,
 }
 
 void ListFilesRecursive(std::string_view directory, std::string_view mask,
-                        const DirectoryVisit& visit, const FileSink& found) {
+                        const DirectoryVisit& visit, const FileSink& found,
+                        const ListingError& failed) {
   std::string prefix = AddTrailingBackslash(directory);
   // The top directory itself may be reached through a link; only links below it are not followed.
-  const Fd top(OpenFolder(prefix, O_PATH));
-  if (top.ok()) ListTree(top.fd(), prefix, FileMask(mask), visit, found);
+  int fd;
+  int tries = 0;
+  do fd = OpenFolder(prefix, O_PATH);
+  while (ShortOfDescriptors(fd, tries));
+  const Fd top(fd);
+  if (top.ok())
+    ListTree(top.fd(), prefix, FileMask(mask), visit, found, failed);
+  else if (failed)
+    failed(std::string(directory), errno);
+}
+
+void RaiseDescriptorLimit() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+      limit.rlim_cur = limit.rlim_max;
+      setrlimit(RLIMIT_NOFILE, &limit);
+    }
+  });
+}
+
+long DescriptorsFree() {
+  rlimit limit{};
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return 0;
+  long open = 0;
+  const Fd dir(::open("/proc/self/fd", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dir.ok()) {
+    for (const Entry& e : ReadEntries(dir.fd())) open += e.name[0] != '.';
+  } else {
+    open = 3;
+  }
+  if (limit.rlim_cur == RLIM_INFINITY) return 1L << 20;
+  return std::max(0L, static_cast<long>(limit.rlim_cur) - open);
+}
+
+bool ShortOfDescriptors(int fd, int& tries) {
+  if (fd >= 0 || (errno != EMFILE && errno != ENFILE)) return false;
+  // 1, 2, 4 ... 16 ms, then 16 ms at a time: about five seconds in all.
+  constexpr int kTries = 320;
+  if (++tries > kTries) return false;
+  std::this_thread::sleep_for(std::chrono::milliseconds(1 << std::min(tries - 1, 4)));
+  return true;
 }
 
 bool IsFileInUse(const std::string& path) {

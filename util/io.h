@@ -36,10 +36,25 @@ FileList ListFiles(std::string_view directory, std::string_view mask);
 FileList ListFilesRecursive(std::string_view directory, std::string_view mask,
                             const DirectoryVisit& visit = {});
 // The same, handing each path to found as soon as it is listed, so a search may begin on the
-// first files while the rest of the tree is still being listed.
+// first files while the rest of the tree is still being listed; a folder below directory that
+// cannot be opened or read goes to failed with its path and the system's error number.
 using FileSink = std::function<void(std::string&&)>;
+using ListingError = std::function<void(const std::string& path, int error)>;
 void ListFilesRecursive(std::string_view directory, std::string_view mask,
-                        const DirectoryVisit& visit, const FileSink& found);
+                        const DirectoryVisit& visit, const FileSink& found,
+                        const ListingError& failed = {});
+
+// Running short of descriptors must never skip a file or a folder. Raises the process's soft
+// limit of open descriptors to its hard one (once; later calls do nothing).
+void RaiseDescriptorLimit();
+// How many more descriptors the process may open now.
+long DescriptorsFree();
+// After an open that gave fd: true when it failed for want of descriptors and the caller
+// should try again, after a short wait for other threads to close theirs; false once it
+// succeeded, failed otherwise, or has waited a few seconds in all (errno then stays EMFILE).
+// tries counts the attempts; start it at 0.
+//   do fd = open(...); while (ShortOfDescriptors(fd, tries));
+bool ShortOfDescriptors(int fd, int& tries);
 
 // Kept for the design's interface (and its tests); the program itself does not call it.
 // Linux has no exclusive opening: a file is "in use" when it cannot be opened for reading.

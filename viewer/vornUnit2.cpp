@@ -6,9 +6,12 @@
 
 #include <QApplication>
 #include <QDateTime>
+#include <QDropEvent>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLocale>
+#include <QMimeData>
+#include <QPainter>
 #include <QPlainTextEdit>
 #include <QScreen>
 #include <QStatusBar>
@@ -23,10 +26,12 @@
 
 #include "DesignPalette.h"
 #include "DesignWindow.h"
+#include "DesktopHabits.h"
 #include "ErrorBox.h"
 #include "Fd.h"
 #include "FindIgnoringCase.h"
 #include "RtfReader.h"
+#include "ScopeExit.h"
 #include "TextBytes.h"
 #include "Utf16Text.h"
 #include "txthandling.h"
@@ -135,34 +140,132 @@ QString DateTimeText(const QDateTime& now) {
          locale.toString(now.time(), timeFormat.trimmed());
 }
 
+bool IsLineBreak(QChar c) { return c == QChar::LineSeparator || c == QChar::ParagraphSeparator; }
+
+// Each block of the text box carries, as its user state, the number of line separators in
+// it and whether its last line runs on into the next block (a display piece of a long line):
+// separators * 2 + runsOn. A block without a state (-1) has its separators counted.
+int BlockState(int separators, bool runsOn) { return separators * 2 + (runsOn ? 1 : 0); }
+
+struct BlockLines {
+  int separators;
+  bool runsOn;
+};
+
+BlockLines LinesOf(const QTextBlock& block) {
+  const int state = block.userState();
+  if (state >= 0) return {state >> 1, (state & 1) != 0};
+  return {static_cast<int>(block.text().count(QChar::LineSeparator)), false};
+}
+
+// The blocks of the text box, their states in order, and where display pieces begin in the
+// file's text (the text box holds a block break before each).
+struct PlainBlocks {
+  std::vector<int> states;
+  std::vector<qsizetype> pieceStarts;
+  bool longLines = false;  // a line needs display pieces
+};
+
 // A text box block costs far more to create than its characters do, so the lines of a plain
 // file are grouped into blocks of up to kBlockLines lines (or about kBlockChars characters),
 // separated inside a block by line separators. Each character keeps its position, and every
-// line still shows as a line of its own.
-constexpr int kBlockLines = 32;
-constexpr int kBlockChars = 8192;
+// line still shows as a line of its own. One pass, in place.
+constexpr int kBlockLines = 128;
+constexpr qsizetype kBlockChars = 16384;
 
-void GroupLinesIntoBlocks(QString& text) {
+PlainBlocks GroupLinesIntoBlocks(QString& text) {
+  PlainBlocks out;
   int lines = 0;
+  int separators = 0;
   qsizetype blockStart = 0;
+  qsizetype lineStart = 0;
   QChar* data = text.data();
   const qsizetype size = text.size();
   for (qsizetype i = 0; i < size; ++i) {
     if (data[i] != QLatin1Char('\n')) continue;
+    if (i - lineStart > kViewerPieceChars) out.longLines = true;
+    lineStart = i + 1;
     if (++lines < kBlockLines && i - blockStart < kBlockChars) {
       data[i] = QChar::LineSeparator;
+      ++separators;
     } else {
-      lines = 0;
+      out.states.push_back(BlockState(separators, false));
+      separators = lines = 0;
       blockStart = i + 1;
     }
   }
+  if (size - lineStart > kViewerPieceChars) out.longLines = true;
+  out.states.push_back(BlockState(separators, false));
+  return out;
 }
 
-bool IsLineBreak(QChar c) { return c == QChar::LineSeparator || c == QChar::ParagraphSeparator; }
-
-int LinesIn(const QTextBlock& block) {
-  return 1 + static_cast<int>(block.text().count(QChar::LineSeparator));
+// Cuts the lines longer than kViewerPieceChars of a grouped text into display pieces.
+QString CutIntoPieces(const QString& text, PlainBlocks* blocks) {
+  blocks->states.clear();
+  QString out;
+  const QChar* data = text.constData();
+  const qsizetype size = text.size();
+  out.reserve(size + size / kViewerPieceChars + 1);
+  int separators = 0;
+  qsizetype lineLength = 0;
+  qsizetype copied = 0;  // data before this is in out
+  for (qsizetype i = 0; i < size; ++i) {
+    const QChar c = data[i];
+    if (c == QLatin1Char('\n')) {
+      blocks->states.push_back(BlockState(separators, false));
+      separators = 0;
+      lineLength = 0;
+    } else if (c == QChar::LineSeparator) {
+      ++separators;
+      lineLength = 0;
+    } else if (lineLength >= kViewerPieceChars && !c.isLowSurrogate()) {
+      out.append(data + copied, i - copied);
+      out += QLatin1Char('\n');
+      copied = i;
+      blocks->states.push_back(BlockState(separators, true));
+      blocks->pieceStarts.push_back(i);
+      separators = 0;
+      lineLength = 1;
+    } else {
+      ++lineLength;
+    }
+  }
+  out.append(data + copied, size - copied);
+  blocks->states.push_back(BlockState(separators, false));
+  return out;
 }
+
+// A position in the file's text as a position in the text box, which holds a block break
+// before each display piece.
+qsizetype ShownPosition(const std::vector<qsizetype>& pieceStarts, qsizetype position) {
+  return position +
+         (std::upper_bound(pieceStarts.begin(), pieceStarts.end(), position) - pieceStarts.begin());
+}
+
+// The viewer's file-name header: the path as plain text, elided in the middle when the
+// window is narrower, so a long path never widens the window; the whole path is its tooltip.
+class PathHeader : public QLabel {
+ public:
+  explicit PathHeader(QWidget* parent) : QLabel(parent) { setTextFormat(Qt::PlainText); }
+
+  void SetPath(const QString& shown) {
+    setText(shown);
+    setToolTip(PlainToolTip(shown));
+  }
+  QSize sizeHint() const override { return {0, QLabel::sizeHint().height()}; }
+  QSize minimumSizeHint() const override { return {0, QLabel::minimumSizeHint().height()}; }
+
+ protected:
+  void paintEvent(QPaintEvent* event) override {
+    (void)event;
+    QPainter painter(this);
+    drawFrame(&painter);
+    const QRect area = contentsRect().adjusted(margin() + 2, margin(), -margin() - 2, -margin());
+    const QString elided = fontMetrics().elidedText(text(), Qt::ElideMiddle, area.width());
+    painter.setPen(palette().color(QPalette::WindowText));
+    painter.drawText(area, static_cast<int>(alignment()) | Qt::TextSingleLine, elided);
+  }
+};
 
 }  // namespace
 
@@ -189,7 +292,7 @@ TForm2::TForm2(QWidget* parent) : QWidget(parent, Qt::Window) {
   DressWindow(this, QStringLiteral("Form2"), QStringLiteral("Form2"));
   resize(760, 463);
 
-  Panel1 = new QLabel(this);
+  Panel1 = new PathHeader(this);
   Panel1->setObjectName(QStringLiteral("Panel1"));
   Panel1->setFixedHeight(33);
   Panel1->setAlignment(Qt::AlignCenter);
@@ -216,9 +319,11 @@ TForm2::TForm2(QWidget* parent) : QWidget(parent, Qt::Window) {
   editPalette.setColor(QPalette::Base, Qt::white);
   RichEdit1->setPalette(editPalette);
   RichEdit1->installEventFilter(this);
+  RichEdit1->viewport()->installEventFilter(this);
   // Line numbers are counted again after any change of the text.
-  connect(RichEdit1->document(), &QTextDocument::contentsChange, this,
-          [this] { lineTableStale_ = true; });
+  connect(RichEdit1->document(), &QTextDocument::contentsChange, this, &TForm2::TextChanged);
+  // A file dropped anywhere on the window opens as a result does.
+  setAcceptDrops(true);
 
   StatusBar1 = new QStatusBar(this);
   StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
@@ -245,11 +350,10 @@ TForm2::TForm2(QWidget* parent) : QWidget(parent, Qt::Window) {
   Timer1->start();
 }
 
-bool TForm2::LoadFile(const std::string& path, QString* shown, bool* utf8) {
-  std::string bytes;
-  switch (ReadWholeFile(path, &bytes)) {
+bool TForm2::ReadFile(const std::string& path, std::string* bytes) {
+  switch (ReadWholeFile(path, bytes)) {
     case ReadOutcome::CannotOpen:
-      ShowErrorBox(this, QStringLiteral("Cannot open file %1").arg(FromBytes(path)));
+      ShowErrorBox(this, QStringLiteral("Cannot open file %1").arg(ShownBytes(path)));
       return false;
     case ReadOutcome::ReadFailed:
       ShowErrorBox(this, QStringLiteral("Failed to Load Stream"));
@@ -257,33 +361,73 @@ bool TForm2::LoadFile(const std::string& path, QString* shown, bool* utf8) {
     case ReadOutcome::Ok:
       break;
   }
-  // A fresh cursor carries no character format of its own, so nothing of an earlier red
-  // mark is handed on to the new content: plain text loads black.
-  RichEdit1->setTextCursor(QTextCursor(RichEdit1->document()));
-  RichEdit1->setCurrentCharFormat(QTextCharFormat());
-  if (ReadRtf(bytes, *RichEdit1->document())) {
-    *shown = RichEdit1->document()->toPlainText();
-    *utf8 = true;
-    return true;
-  }
-  *shown = DecodeForViewer(bytes, utf8);
-  GroupLinesIntoBlocks(*shown);
-  RichEdit1->setPlainText(*shown);
   return true;
 }
 
-void TForm2::ShowResultInViewer(const SearchHit& hit) {
-  QString shown;
-  bool utf8 = true;
-  if (!LoadFile(std::string(hit.path), &shown, &utf8)) return;
-  const QString needle = DecodeNeedle(Trimmed(hit.text), utf8);
-  // Letter case is ignored by the search's own rule.
+// Letter case is ignored by the search's own rule.
+MarkSpan FindMark(QStringView text, QStringView needle, bool utf8) {
   qsizetype length = 0;
-  const qsizetype found = FindIgnoringCase(shown, needle, utf8, &length);
+  const qsizetype found = FindIgnoringCase(text, needle, utf8, &length);
+  return found < 0 ? MarkSpan{} : MarkSpan{found, length};
+}
 
+// Loads the bytes into the text box (RTF formatted, anything else as plain text) and marks
+// the found text red; returns where the mark is in the text box.
+MarkSpan TForm2::ShowBytes(std::string bytes, std::string_view found) {
+  QTextDocument* doc = RichEdit1->document();
+  loading_ = true;
+  // A file near the size ceiling takes a moment to load: the pointer says so meanwhile.
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  const ScopeExit loaded([this] {
+    QApplication::restoreOverrideCursor();
+    loading_ = false;
+    lineTableStale_ = true;
+  });
+  // A fresh cursor carries no character format of its own, so nothing of an earlier red
+  // mark is handed on to the new content: plain text loads black.
+  RichEdit1->setTextCursor(QTextCursor(doc));
+  RichEdit1->setCurrentCharFormat(QTextCharFormat());
+  MarkSpan mark;
+  if (ReadRtf(bytes, *doc)) {
+    for (QTextBlock b = doc->begin(); b.isValid(); b = b.next())
+      b.setUserState(BlockState(static_cast<int>(b.text().count(QChar::LineSeparator)), false));
+    blockCount_ = doc->blockCount();
+    mark = FindMark(doc->toPlainText(), DecodeNeedle(found, true), true);
+  } else {
+    bool utf8 = true;
+    QString text = DecodeForViewer(bytes, &utf8);
+    std::string().swap(bytes);
+    PlainBlocks blocks = GroupLinesIntoBlocks(text);
+    // The mark is found in the file's text, before display pieces are cut.
+    mark = FindMark(text, DecodeNeedle(found, utf8), utf8);
+    if (blocks.longLines) text = CutIntoPieces(text, &blocks);
+    ShowPlainText(std::move(text), blocks.states);
+    if (mark.position >= 0) {
+      const qsizetype start = ShownPosition(blocks.pieceStarts, mark.position);
+      const qsizetype end = ShownPosition(blocks.pieceStarts, mark.position + mark.length - 1) + 1;
+      mark = MarkSpan{start, end - start};
+    }
+  }
   // The mark is set before anything is laid out, so a long line is laid out only once.
-  if (found >= 0) MarkRed(found, length);
-  Panel1->setText(FromBytes(hit.path));
+  if (mark.position >= 0) MarkRed(mark);
+  return mark;
+}
+
+void TForm2::ShowPlainText(QString text, const std::vector<int>& states) {
+  RichEdit1->setPlainText(text);
+  text = QString();  // freed before the states are set
+  blockCount_ = RichEdit1->document()->blockCount();
+  size_t i = 0;
+  for (QTextBlock b = RichEdit1->document()->begin(); b.isValid() && i < states.size();
+       b = b.next())
+    b.setUserState(states[i++]);
+}
+
+void TForm2::ShowResultInViewer(const SearchHit& hit) {
+  std::string bytes;
+  if (!ReadFile(std::string(hit.path), &bytes)) return;
+  const MarkSpan mark = ShowBytes(std::move(bytes), Trimmed(hit.text));
+  static_cast<PathHeader*>(Panel1)->SetPath(ShownBytes(hit.path));
   // A minimised window still counts as visible: it is restored (keeping a maximised state).
   if (isMinimized()) setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
   if (!isVisible()) show();
@@ -291,34 +435,37 @@ void TForm2::ShowResultInViewer(const SearchHit& hit) {
   activateWindow();
   RichEdit1->setFocus();
   GotoLine(RichEdit1, hit.lineIndex, 0);
-  if (found >= 0) {
+  if (mark.position >= 0) {
     QTextCursor caret(RichEdit1->document());
-    caret.setPosition(static_cast<int>(found));
+    caret.setPosition(static_cast<int>(mark.position));
     RichEdit1->setTextCursor(caret);
     RichEdit1->ensureCursorVisible();
   }
 }
 
-void TForm2::MarkRed(qsizetype found, qsizetype length) {
-  QTextCursor mark(RichEdit1->document());
-  mark.setPosition(static_cast<int>(found));
-  mark.setPosition(static_cast<int>(found + length), QTextCursor::KeepAnchor);
-  QTextCharFormat red;
-  red.setForeground(QColor(0xFF, 0x00, 0x00));
-  mark.mergeCharFormat(red);
+void TForm2::MarkRed(MarkSpan mark) {
+  QTextCursor red(RichEdit1->document());
+  red.setPosition(static_cast<int>(mark.position));
+  red.setPosition(static_cast<int>(mark.position + mark.length), QTextCursor::KeepAnchor);
+  QTextCharFormat format;
+  format.setForeground(QColor(0xFF, 0x00, 0x00));
+  red.mergeCharFormat(format);
 }
 
 void TForm2::GotoLine(QPlainTextEdit* box, std::size_t index, int offset) {
   QTextDocument* doc = box->document();
   QTextCursor caret(doc);
-  // Lines are counted here rather than taken from the layout, which resets its own counts
-  // whenever it lays the text out anew.
-  std::size_t first = 0;
+  // Lines are counted from the blocks' states rather than taken from the layout, which
+  // resets its own counts whenever it lays the text out anew.
+  std::size_t first = 0;  // the line of the block's first character
+  bool startsLine = true;
   QTextBlock block = doc->begin();
   for (; block.isValid(); block = block.next()) {
-    const auto lines = static_cast<std::size_t>(LinesIn(block));
-    if (index < first + lines) break;
-    first += lines;
+    const BlockLines lines = LinesOf(block);
+    const auto separators = static_cast<std::size_t>(lines.separators);
+    if ((startsLine && index == first) || (index > first && index <= first + separators)) break;
+    first += separators + (lines.runsOn ? 0 : 1);
+    startsLine = !lines.runsOn;
   }
   if (block.isValid()) {
     // The line's start within its block: after the block's k-th line separator.
@@ -335,6 +482,43 @@ void TForm2::GotoLine(QPlainTextEdit* box, std::size_t index, int offset) {
   box->ensureCursorVisible();
 }
 
+// An edit changes the line separators only of the blocks it touches. A display piece stays
+// one; when the edit breaks a block in two, the new block takes over its end, and with it
+// whether that end runs on into the next block.
+void TForm2::TextChanged(int position, int removed, int added) {
+  (void)removed;
+  lineTableStale_ = true;
+  QTextDocument* doc = RichEdit1->document();
+  const int blocks = doc->blockCount();
+  const bool split = blocks > blockCount_;
+  blockCount_ = blocks;
+  if (loading_) return;
+  bool runsOn = false;
+  QTextBlock b = doc->findBlock(position);
+  while (b.isValid()) {
+    const int state = b.userState();
+    const bool own = state >= 0 && (state & 1);
+    const QTextBlock next = b.next();
+    const bool last = !next.isValid() || next.position() > position + added;
+    runsOn = split ? runsOn || own : own;
+    b.setUserState(BlockState(static_cast<int>(b.text().count(QChar::LineSeparator)),
+                              runsOn && (last || !split)));
+    if (last) break;
+    b = next;
+  }
+}
+
+QString TForm2::FileText() const {
+  QString out;
+  for (QTextBlock b = RichEdit1->document()->begin(); b.isValid(); b = b.next()) {
+    QString text = b.text();
+    text.replace(QChar::LineSeparator, QLatin1Char('\n'));
+    out += text;
+    if (b.next().isValid() && !LinesOf(b).runsOn) out += QLatin1Char('\n');
+  }
+  return out;
+}
+
 int TForm2::CaretLine() {
   if (lineTableStale_) {
     lineTableStale_ = false;
@@ -342,15 +526,19 @@ int TForm2::CaretLine() {
     int line = 0;
     for (QTextBlock block = RichEdit1->document()->begin(); block.isValid(); block = block.next()) {
       firstLines_.push_back(line);
-      line += LinesIn(block);
+      const BlockLines lines = LinesOf(block);
+      line += lines.separators + (lines.runsOn ? 0 : 1);
     }
     lineCount_ = line;
   }
   const QTextCursor caret = RichEdit1->textCursor();
-  const QString before = caret.block().text().left(caret.positionInBlock());
-  const auto block = static_cast<size_t>(caret.blockNumber());
-  return (block < firstLines_.size() ? firstLines_[block] : 0) +
-         static_cast<int>(before.count(QChar::LineSeparator));
+  const QTextBlock block = caret.block();
+  const auto number = static_cast<size_t>(block.blockNumber());
+  int before = 0;
+  if (LinesOf(block).separators > 0)
+    before =
+        static_cast<int>(block.text().left(caret.positionInBlock()).count(QChar::LineSeparator));
+  return (number < firstLines_.size() ? firstLines_[number] : 0) + before;
 }
 
 void TForm2::ShowLinePosition() {
@@ -393,11 +581,77 @@ bool TForm2::eventFilter(QObject* watched, QEvent* event) {
     } else if (event->type() == QEvent::KeyPress) {
       auto* key = static_cast<QKeyEvent*>(event);
       if (RichEdit1KeyDown(key)) return true;
+      if (IsAltChord(key)) return true;  // a command chord types nothing
       // A character key: the readout shows the position before the key takes effect.
       if (!key->text().isEmpty() && key->text().front().isPrint()) RichEdit1KeyPress();
     }
+  } else if (watched == RichEdit1->viewport()) {
+    switch (event->type()) {
+      case QEvent::DragEnter:
+      case QEvent::DragMove:
+      case QEvent::Drop:
+        return DropEvent(static_cast<QDropEvent*>(event));
+      default:
+        break;
+    }
   }
   return QWidget::eventFilter(watched, event);
+}
+
+// A dropped file opens as a result does; an address that names none is refused, never
+// inserted as text. Text dragged from elsewhere goes in as a copy. Nothing is taken as a move,
+// after which the drag's source may delete what it gave: only the text box's own text moves.
+bool TForm2::DropEvent(QDropEvent* event) {
+  const QMimeData* data = event->mimeData();
+  const Qt::DropActions offered = event->possibleActions();
+  if (!data->hasUrls() && event->source() == RichEdit1) return false;
+  if (!(offered & (Qt::CopyAction | Qt::LinkAction))) {
+    event->ignore();
+    return true;
+  }
+  std::string file;
+  if (data->hasUrls()) {
+    for (const std::string& path : DroppedPaths(data)) {
+      struct stat st {};
+      if (stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+        file = path;
+        break;
+      }
+    }
+    if (file.empty()) {
+      event->ignore();
+      return true;
+    }
+  } else if (!(offered & Qt::CopyAction) || !data->hasText()) {
+    event->ignore();
+    return true;
+  }
+  event->setDropAction(offered & Qt::CopyAction ? Qt::CopyAction : Qt::LinkAction);
+  event->accept();
+  if (event->type() != QEvent::Drop) return true;
+  if (!file.empty()) {
+    // Opened once the drop has returned, so the drag's source never waits on an error box.
+    QTimer::singleShot(0, this, [this, file] {
+      Guarded(this, [&] { ShowResultInViewer(SearchHit{file, 0, {}}); });
+    });
+  } else if (!RichEdit1->isReadOnly()) {
+    QTextCursor at = RichEdit1->cursorForPosition(event->position().toPoint());
+    at.insertText(data->text());
+    RichEdit1->setTextCursor(at);
+  }
+  return true;
+}
+
+void TForm2::dragEnterEvent(QDragEnterEvent* event) {
+  if (event->mimeData()->hasUrls()) DropEvent(event);
+}
+
+void TForm2::dragMoveEvent(QDragMoveEvent* event) {
+  if (event->mimeData()->hasUrls()) DropEvent(event);
+}
+
+void TForm2::dropEvent(QDropEvent* event) {
+  if (event->mimeData()->hasUrls()) DropEvent(event);
 }
 
 void TForm2::keyPressEvent(QKeyEvent* event) {

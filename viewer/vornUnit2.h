@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringView>
 #include <QWidget>
 #include <cstddef>
 #include <string>
@@ -11,6 +12,9 @@
 
 #include "SearchHit.h"
 
+class QDragEnterEvent;
+class QDragMoveEvent;
+class QDropEvent;
 class QKeyEvent;
 class QLabel;
 class QPlainTextEdit;
@@ -29,6 +33,22 @@ inline constexpr std::size_t kViewerFileLimit = std::size_t{256} << 20;
 // text box, and its blocks are the lines the search counted. Characters the text box would
 // break lines at but the search does not (U+2028, U+2029, U+FDD0, U+FDD1) show as stand-ins.
 QString DecodeForViewer(std::string_view bytes, bool* isUtf8 = nullptr);
+
+// Where the red mark goes: a position and a length in the text shown, lines broken at LF
+// (or the line separators that group lines into blocks); position -1 when there is none.
+struct MarkSpan {
+  qsizetype position = -1;
+  qsizetype length = 0;
+};
+
+// The first occurrence of the found text in the whole text, letter case ignored by the search's
+// rule (utf8: the file was read as UTF-8, not shown as Latin-1).
+MarkSpan FindMark(QStringView text, QStringView needle, bool utf8);
+
+// A line longer than this is shown in display pieces of this many characters, one text box
+// block each, so no block is ever too long to lay out at every key press. The pieces still
+// count as one line.
+inline constexpr qsizetype kViewerPieceChars = 1024;
 
 class TForm2 : public QWidget {
   Q_OBJECT
@@ -54,6 +74,9 @@ class TForm2 : public QWidget {
   // The text of status panel 0, 1 or 2.
   QString StatusPanelText(int panel) const;
 
+  // The text shown, as the file's lines: the display pieces of a long line joined again.
+  QString FileText() const;
+
   QPlainTextEdit* RichEdit1 = nullptr;
   QStatusBar* StatusBar1 = nullptr;
   QLabel* Panel1 = nullptr;
@@ -66,19 +89,28 @@ class TForm2 : public QWidget {
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dragMoveEvent(QDragMoveEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
   void showEvent(QShowEvent* event) override;
 
  private:
   int CaretLine();
   bool RichEdit1KeyDown(QKeyEvent* event);
   void FormKeyDown(QKeyEvent* event);
-  bool LoadFile(const std::string& path, QString* shown, bool* utf8);
-  void MarkRed(qsizetype found, qsizetype length);
+  bool ReadFile(const std::string& path, std::string* bytes);
+  MarkSpan ShowBytes(std::string bytes, std::string_view found);
+  void ShowPlainText(QString text, const std::vector<int>& states);
+  void MarkRed(MarkSpan mark);
+  void TextChanged(int position, int removed, int added);
+  bool DropEvent(QDropEvent* event);
 
   QLabel* statusPanels_[3] = {};
   std::vector<int> firstLines_;  // per block: the number of its first line
   int lineCount_ = 0;
   bool lineTableStale_ = true;
+  bool loading_ = false;
+  int blockCount_ = 1;  // as the last change left it
   bool placed_ = false;
 };
 

@@ -12,7 +12,7 @@
 #include "Browser.h"
 #include "ScopedSeam.h"
 
-using namespace vorn;
+namespace vorn {
 using vorn::test::ScopedSeam;
 
 namespace {
@@ -99,3 +99,4 @@ TEST(About, LinkAndLogoOpenTheHomePageOncePerClick) {
 }
 
 }  // namespace
+}  // namespace vorn

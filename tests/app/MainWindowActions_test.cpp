@@ -44,7 +44,7 @@
 #include "vornUnit2.h"
 #include "vornUnit3.h"
 
-using namespace vorn;
+namespace vorn {
 
 namespace {
 
@@ -413,3 +413,4 @@ TEST(ProgramFile, CarriesTheVersionRecord) {
 }
 
 }  // namespace
+}  // namespace vorn

@@ -5,12 +5,14 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QScreen>
 #include <QStatusBar>
 #include <QStatusTipEvent>
 #include <QTest>
@@ -30,7 +32,7 @@
 #include "VornUnit1.h"
 #include "io.h"
 
-using namespace vorn;
+namespace vorn {
 
 namespace {
 
@@ -358,6 +360,46 @@ TEST_F(MainWindow, StopSearchEndsTheRunAndKeepsTheLinesFound) {
   EXPECT_EQ(form->Results().Shown(), 600);
 }
 
+// What reaches the screen while a run goes on, not what the model holds: the viewport's
+// pixels as the window system was last given them, grabbed between two pumps mid-run.
+TEST_F(MainWindow, RowsReachTheScreenWhileTheRunGoesOn) {
+  TempTree tree;
+  for (int d = 0; d < 20; ++d)
+    for (int f = 0; f < 20; ++f)
+      tree.Write("d" + std::to_string(d) + "/f" + std::to_string(f) + ".txt", "needle one\n");
+  form->StatusBar1->showMessage(Q("Finished Searching"));  // as the run before left it
+  Type(form->ComboBox3, FromBytes(tree.root()));
+  Type(form->ComboBox2, Q("needle"));
+  form->Checkbox3->SetChecked(true);
+  QImage seen;
+  QStringList statuses;
+  long long pumpsAtRows = -1;
+  QObject::connect(&form->Results(), &QAbstractItemModel::rowsInserted, form.get(), [&] {
+    if (pumpsAtRows < 0 && form->Results().Shown() >= 30) pumpsAtRows = form->Throttle().Pumps();
+  });
+  // The status changes between pumps, outside any event the view may still be waiting for.
+  QObject::connect(form->StatusBar1, &QStatusBar::messageChanged, form.get(), [&] {
+    if (!form->Searching()) return;
+    statuses << Status();
+    if (!seen.isNull() || pumpsAtRows < 0 || form->Throttle().Pumps() < pumpsAtRows + 1) return;
+    QWidget* viewport = form->ListBox1->viewport();
+    const QPoint at = viewport->mapTo(form.get(), QPoint(0, 0));
+    seen = form->screen()
+               ->grabWindow(form->winId(), at.x(), at.y(), viewport->width(), viewport->height())
+               .toImage();
+    form->dxButton2Click();
+  });
+  Enter(form->ComboBox2);
+  ASSERT_FALSE(seen.isNull());
+  int ink = 0;
+  for (int y = 0; y < seen.height(); ++y)
+    for (int x = 0; x < seen.width(); ++x) ink += qGray(seen.pixel(x, y)) < 128;
+  EXPECT_GT(ink, 500) << "the list is blank on the screen with rows in the model";
+  ASSERT_FALSE(statuses.isEmpty());
+  EXPECT_FALSE(statuses.contains(Q("Finished Searching")));
+  EXPECT_TRUE(statuses.front().startsWith(Q("Searching : ")));
+}
+
 TEST_F(MainWindow, ExitOrClosingDuringARunEndsTheProgram) {
   TempTree tree;
   WriteManyFiles(tree, 300);
@@ -483,3 +525,4 @@ TEST(ErrorBox, ShowsTheErrorTitledWithTheApplicationAndGoesOn) {
 }
 
 }  // namespace
+}  // namespace vorn

@@ -21,7 +21,7 @@
 #include "vornUnit2.h"
 #include "vornUnit3.h"
 
-using namespace vorn;
+namespace vorn {
 
 namespace {
 
@@ -168,3 +168,4 @@ TEST(Palette, EveryCaptionLegibleUnderLightAndDarkPalettes) {
 }
 
 }  // namespace
+}  // namespace vorn

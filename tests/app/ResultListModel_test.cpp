@@ -8,7 +8,7 @@
 
 #include "SearchRun.h"
 
-using namespace vorn;
+namespace vorn {
 
 namespace {
 
@@ -102,3 +102,4 @@ TEST(ResultListModel, KeepsTextsAcrossStorageChunks) {
 }
 
 }  // namespace
+}  // namespace vorn

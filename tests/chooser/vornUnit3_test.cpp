@@ -14,7 +14,7 @@
 
 #include "TempTree.h"
 
-using namespace vorn;
+namespace vorn {
 
 namespace {
 
@@ -166,3 +166,4 @@ TEST_F(ChooserTest, OpensWhereItWasLeft) {
 }
 
 }  // namespace
+}  // namespace vorn

@@ -9,7 +9,7 @@
 #include "TempTree.h"
 #include "VersionRecord.h"
 
-using namespace vorn;
+namespace vorn {
 
 namespace {
 
@@ -99,3 +99,4 @@ TEST(BuildLabel, ShowsTheProgramsFileVersion) {
 }
 
 }  // namespace
+}  // namespace vorn

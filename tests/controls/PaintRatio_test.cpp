@@ -9,7 +9,7 @@
 #include "dxButtons.h"
 #include "dxCheckCtrls.h"
 
-using namespace vorn;
+namespace vorn {
 using namespace vorn::test;
 
 namespace {
@@ -95,3 +95,4 @@ TEST(PaintRatio, ButtonCheckboxAndGaugeAreFinerAtRatioTwo) {
 }
 
 }  // namespace
+}  // namespace vorn

@@ -6,7 +6,7 @@
 
 #include "StyledTestKit.h"
 
-using namespace vorn;
+namespace vorn {
 using namespace vorn::test;
 
 namespace {
@@ -117,3 +117,4 @@ TEST_F(Labels, URLIsTheHintAndClicksOnlyFireOnClick) {
 }
 
 }  // namespace
+}  // namespace vorn

@@ -11,7 +11,7 @@
 #include "dxCheckCtrls.h"
 #include "dxCoreUtils.h"
 
-using namespace vorn;
+namespace vorn {
 using namespace vorn::test;
 
 namespace {
@@ -324,3 +324,4 @@ TEST(Button, TinyAndEmptySizesPaintWithoutFault) {
 }
 
 }  // namespace
+}  // namespace vorn

@@ -8,7 +8,7 @@
 #include "StyledTestKit.h"
 #include "dxButtons.h"
 
-using namespace vorn;
+namespace vorn {
 using namespace vorn::test;
 
 namespace {
@@ -207,3 +207,4 @@ TEST(StyleManager, LinkingThemesAndUnlinking) {
 }
 
 }  // namespace
+}  // namespace vorn

@@ -10,7 +10,7 @@
 #include "dxButtons.h"
 #include "dxCheckCtrls.h"
 
-using namespace vorn;
+namespace vorn {
 using namespace vorn::test;
 
 namespace {
@@ -110,3 +110,4 @@ TEST(Container, ChildrenShowItsColourAndAPressTakesNoFocus) {
 }
 
 }  // namespace
+}  // namespace vorn

@@ -5,7 +5,7 @@
 
 #include <QPainter>
 
-using namespace vorn;
+namespace vorn {
 
 namespace {
 
@@ -153,3 +153,4 @@ TEST(Captions, AWideFaceIsNarrowedUntilTheWindowsCaptionsFit) {
 }
 
 }  // namespace
+}  // namespace vorn

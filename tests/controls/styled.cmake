@@ -1,15 +1,15 @@
 # Tests of the styled controls, the link label and the build label.
 add_executable(controls_styled_tests
-  ${CMAKE_CURRENT_LIST_DIR}/styled_main.cpp
   ${CMAKE_CURRENT_LIST_DIR}/dxCoreUtils_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/dxButtons_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/dxCheckCtrls_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/dxContainer_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/URLLabel_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/BuildLabel_test.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/PaintRatio_test.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/PaintRatio_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/TextBytes_test.cpp)
 target_link_libraries(controls_styled_tests PRIVATE vorn_controls vorn_test_support
-  Qt6::Test GTest::gtest GTest::gmock)
+  vorn_gui_test_main Qt6::Test GTest::gtest GTest::gmock)
 # Programs whose files the version record tests read: with the record, with strings in another
 # table, and without a record.
 add_executable(version_probe ${CMAKE_CURRENT_LIST_DIR}/version_probe.cpp)

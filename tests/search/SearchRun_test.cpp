@@ -8,10 +8,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <random>
 #include <span>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -31,6 +33,7 @@ class Recorder : public SearchListener {
       EXPECT_LE(hit.text.size(), SearchRun::kShownLineBytes);
       AppendResultLine(lines.emplace_back(), hit);
     }
+    if (onResults) onResults();
   }
   void Status(std::string_view text) override { statuses.emplace_back(text); }
   bool PumpDue() override { return pumpAlways; }
@@ -46,6 +49,7 @@ class Recorder : public SearchListener {
   bool stop = false;
   int pumps = 0;
   std::function<void(Recorder&)> onPump;
+  std::function<void()> onResults;
   std::vector<std::string> lines, statuses;
 };
 
@@ -371,6 +375,135 @@ TEST(SearchRun, ChangedOptionsCountFromTheNextLine) {
                 ElementsAre(t.Path("a.txt") + " (0)  :  foo", t.Path("a.txt") + " (1)  :  bar",
                             t.Path("a.txt") + " (3)  :  bar"))
         << lineByLine << threads;
+  }
+}
+
+// An option change deep inside a file searched ahead by the workers: the file is searched
+// again here from the next line on, and the lines skipped on the way keep the pump rhythm.
+TEST(SearchRun, ResumingInsideALargeFileKeepsPumping) {
+  TempTree t;
+  std::string text = "foo\n";
+  for (int i = 0; i < 400000; ++i) text += "line of text\n";
+  t.Write("big.txt", text + "foo\nbar\n");
+  Recorder r({"foo", false, true});
+  r.pumpAlways = true;
+  int pumpsAfter = 0;
+  r.onPump = [&pumpsAfter](Recorder& self) {
+    pumpsAfter += self.options.query == "bar";
+    if (self.lines.size() == 2) self.options.query = "bar";
+  };
+  SearchRun run(t.root(), "*", false, r);
+  run.SetThreads(2);
+  run.SetBlockSize(size_t{64} << 10);
+  run.Run();
+  EXPECT_THAT(r.lines, ElementsAre(t.Path("big.txt") + " (0)  :  foo",
+                                   t.Path("big.txt") + " (400001)  :  foo",
+                                   t.Path("big.txt") + " (400002)  :  bar"));
+  EXPECT_GT(pumpsAfter, 40);  // 5 MB skipped in blocks of 64 KB
+}
+
+// The files listed are searched while the rest of the tree is listed: when the first hit
+// comes, the last folder has not been entered yet, and a file put there then is found too.
+TEST(SearchRun, TheFirstHitDoesNotWaitForTheListing) {
+  TempTree t;
+  t.Write("a.txt", "foo\n");
+  for (int d = 100; d < 400; ++d) t.Write("d" + std::to_string(d) + "/x", "bar\n");
+  for (unsigned threads : {1u, 2u}) {
+    std::remove(t.Path("d399/late").c_str());
+    Recorder r({"foo", false, true});
+    r.onResults = [&] {
+      if (r.lines.size() == 1) t.Write("d399/late", "foo\n");
+    };
+    SearchRun run(t.root(), "*", true, r);
+    run.SetThreads(threads);
+    run.SetListAhead(16);
+    run.Run();
+    EXPECT_EQ(r.lines.size(), 2u) << threads;
+  }
+}
+
+// Short of descriptors the run waits for one or searches on fewer threads, never skipping a
+// file or a folder: in a child whose hard limit is tiny, many threads over a deep, wide tree.
+TEST(SearchRun, NoFileIsMissedForWantOfDescriptors) {
+  TempTree t;
+  std::string path;
+  for (int level = 0; level < 45; ++level) {
+    path += "d" + std::to_string(level) + "/";
+    t.Write(path + "hit.txt", "foo\n");
+  }
+  for (int f = 0; f < 150; ++f) t.Write("wide/f" + std::to_string(f), "x\nfoo\n");
+  for (const auto& [limit, threads] : {std::pair{48u, 64u}, {16u, 8u}, {24u, 1u}}) {
+    const pid_t child = fork();
+    if (child == 0) {
+      rlimit few{limit, limit};
+      setrlimit(RLIMIT_NOFILE, &few);
+      Recorder r({"foo", false, true});
+      SearchRun run(t.root(), "*", true, r);
+      run.SetThreads(threads);
+      run.Run();
+      _exit(r.lines.size() == 195 ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << limit << " " << threads;
+  }
+}
+
+// At its k-th call the listener changes the query, stops the run or throws, at every point of
+// a run whose workers wait for room for their findings; the sanitizer build catches any worker
+// that touches a file, a slot or a list the run has left.
+class Saboteur : public SearchListener {
+ public:
+  enum class Act { Change, Stop, Throw };
+  Saboteur(Act act, int at) : act_(act), at_(at) {}
+  void Results(std::span<const SearchHit> hits) override {
+    Tick();
+    for (const SearchHit& hit : hits) lines += hit.path.size() + hit.text.size();
+  }
+  void Status(std::string_view) override { Tick(); }
+  bool PumpDue() override { return Tick(), true; }
+  void Pump() override { Tick(); }
+  bool StopRequested() override { return stop; }
+  SearchOptions Options() override { return options; }
+  int calls = 0;
+  size_t lines = 0;
+
+ private:
+  void Tick() {
+    if (++calls != at_) return;
+    if (act_ == Act::Throw) throw std::runtime_error("listener");
+    if (act_ == Act::Stop) stop = true;
+    options.query = "b";
+  }
+  Act act_;
+  int at_;
+  bool stop = false;
+  SearchOptions options{"a", false, true};
+};
+
+TEST(SearchRun, ChangesStopsAndListenerErrorsAtEveryPoint) {
+  TempTree t;
+  std::string many;
+  for (int i = 0; i < 400; ++i) many += i % 3 ? "a b a\n" : "b\n";
+  for (int f = 0; f < 24; ++f)
+    t.Write("d" + std::to_string(f % 4) + "/f" + std::to_string(f), many);
+  for (unsigned threads : {1u, 2u, 3u, 8u, 16u}) {
+    Saboteur count(Saboteur::Act::Change, 0);
+    SearchRun whole(t.root(), "*", true, count);
+    whole.SetThreads(threads);
+    whole.SetBlockSize(256);
+    whole.Run();
+    for (auto act : {Saboteur::Act::Change, Saboteur::Act::Stop, Saboteur::Act::Throw})
+      for (int at = 1; at <= count.calls; at += std::max(1, count.calls / 40)) {
+        Saboteur s(act, at);
+        SearchRun run(t.root(), "*", true, s);
+        run.SetThreads(threads);
+        run.SetBlockSize(256);
+        if (act == Saboteur::Act::Throw)
+          EXPECT_THROW(run.Run(), std::runtime_error) << threads << " " << at;
+        else
+          run.Run();
+      }
   }
 }
 

@@ -83,9 +83,17 @@ TEST(VornFind, StatusesAndMessages) {
   t.Write("a.c", "needle\x1b[0m\n");
   t.Write("sub/b.H", "x\nneedle\n");
   t.Write("sub/c.txt", "needle\n");
-  t.MakeDir("closed");
-  chmod(t.Path("closed").c_str(), 0);
   chmod(t.root().c_str(), 0755);  // the ordinary user must reach the folder itself
+  // What the ordinary user cannot read lies apart, so the cases above run alike as any user.
+  TempTree u;
+  u.Write("locked.txt", "needle\n");
+  u.Write("ok.txt", "needle\n");
+  u.Write("shut/x.txt", "needle\n");
+  u.MakeDir("closed");
+  for (const char* name : {"locked.txt", "shut", "closed"}) chmod(u.Path(name).c_str(), 0);
+  chmod(u.root().c_str(), 0755);
+  setenv("U", u.root().c_str(), 1);
+  const std::string denied = ": Permission denied\n";
   // Without root's rights the program runs from a copy the ordinary user can reach.
   TempTree bin;
   std::filesystem::copy_file(VORN_FIND_PATH, bin.Path("vorn-find"));
@@ -113,7 +121,13 @@ TEST(VornFind, StatusesAndMessages) {
       {"$F -r . '*.c;*.h' absent", 1, ""},
       {"$F missing '*' x", 2, "vorn-find: missing: No such file or directory\n"},
       {"$F a.c '*' x", 2, "vorn-find: a.c: Not a directory\n"},
-      {"$AS $B closed '*' x", 2, "vorn-find: closed: Permission denied\n"},
+      {"$AS $B \"${U}closed\" '*' x", 2, "vorn-find: " + u.Path("closed") + denied},
+      // Unreadable files and folders are told, the rest searched, and the run fails.
+      {"$AS $B \"$U\" '*' needle", 2,
+       "vorn-find: " + u.Path("locked.txt") + denied + u.Path("ok.txt") + " (0)  :  needle\n"},
+      {"$AS $B -r \"$U\" 'x*' needle", 2,
+       "vorn-find: " + u.Path("closed") + denied + "vorn-find: " + u.Path("shut") + denied},
+      {"$AS $B --no-messages -rj3 \"$U\" '*' needle", 2, u.Path("ok.txt") + " (0)  :  needle\n"},
       {"$F -r . '*' needle >/dev/full", 2, full},
       {"$F --version", 0, "vorn-find " VORN_VERSION "\n"},
       {"$F --version >/dev/full", 2, full},
@@ -286,10 +300,13 @@ size_t PendingWriteSize(pid_t pid) {
 
 TEST(VornFind, AtATerminalEachLineGoesOutWhenFoundWithControlBytesEscaped) {
   TempTree t;
-  t.Write("a\x1b.txt", "x\tneedle\x1b[2J\x07\x7f\xc2\x9b\xc3\xa9\n");
+  // Lone C1 bytes (Latin-1's CSI) and the bidirectional controls are escaped too.
+  t.Write("a\x1b.txt",
+          "x\tneedle\x1b[2J\x07\x7f\xc2\x9b\xc3\xa9\x9b[\xe2\x80\xae\xe2\x81\xa6\xe2\x80\xa9\n");
   t.Write("b.txt", "needle\n");
-  const std::string first =
-      t.root() + "a\\x1b.txt (0)  :  x\tneedle\\x1b[2J\\x07\\x7f\\xc2\\x9b\xc3\xa9\n";
+  const std::string first = t.root() +
+                            "a\\x1b.txt (0)  :  x\tneedle\\x1b[2J\\x07\\x7f\\xc2\\x9b\xc3\xa9\\x9b["
+                            "\\u202e\\u2066\xe2\x80\xa9\n";
   const std::string second = t.root() + "b.txt (0)  :  needle\n";
 
   termios mode{};

@@ -9,13 +9,14 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
 
+namespace vorn {
 namespace {
 
 TEST(FuzzCorpus, ReplaysEveryInput) {
   int replayed = 0;
   for (const auto& entry : std::filesystem::directory_iterator(VORN_FUZZ_CORPUS)) {
     if (!entry.is_regular_file()) continue;
-    const std::string bytes = vorn::test::ReadFile(entry.path().string());
+    const std::string bytes = test::ReadFile(entry.path().string());
     SCOPED_TRACE(entry.path().filename().string());
     LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
     ++replayed;
@@ -24,3 +25,4 @@ TEST(FuzzCorpus, ReplaysEveryInput) {
 }
 
 }  // namespace
+}  // namespace vorn

@@ -265,7 +265,9 @@ TEST(IdFTP, DownloadsWithTheFinalReplyApartOrInOnePacket) {
     }
     retr.push_back(S::On("SIZE x", "213 1\r\n"));
     retr.push_back(S::Silent());
-    std::vector<S::Step> steps = Login({S::Pasv()});
+    // A reply naming another host is followed only for its port: the data connection goes
+    // to the server the client is talking to (the data port listens on 127.0.0.1 only).
+    std::vector<S::Step> steps = Login({S::Pasv(onePacket ? "127,0,0,2" : "127,0,0,1")});
     steps.insert(steps.end(), retr.begin(), retr.end());
     server.Run(steps);
     Client c(server.Port());

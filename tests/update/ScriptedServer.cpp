@@ -162,13 +162,13 @@ ScriptedServer::Step ScriptedServer::On(std::string command, std::string reply) 
   };
 }
 
-ScriptedServer::Step ScriptedServer::Pasv() {
-  return [](ScriptedServer& s) {
+ScriptedServer::Step ScriptedServer::Pasv(std::string named) {
+  return [named = std::move(named)](ScriptedServer& s) {
     s.Expect("PASV");
     int port = 0;
     s.dataListener_.Reset();
     s.dataListener_ = ListenLoopback(port);
-    s.Send("227 Entering Passive Mode (127,0,0,1," + std::to_string(port / 256) + "," +
+    s.Send("227 Entering Passive Mode (" + named + "," + std::to_string(port / 256) + "," +
            std::to_string(port % 256) + ").\r\n");
   };
 }

@@ -33,10 +33,11 @@ class ScriptedServer {
   // Steps.
   static Step Say(std::string bytes);                      // send bytes as they are
   static Step On(std::string command, std::string reply);  // expect a command, send reply
-  static Step Pasv();                                      // expect PASV, answer with a port
-  static Step Data(std::string bytes);                     // serve bytes on the data connection
-  static Step Close();                                     // close the control connection
-  static Step Silent();                                    // wait until the client goes
+  // Expect PASV, answer with the data port on an address (the loopback one by default).
+  static Step Pasv(std::string named = "127,0,0,1");
+  static Step Data(std::string bytes);  // serve bytes on the data connection
+  static Step Close();                  // close the control connection
+  static Step Silent();                 // wait until the client goes
 
   // Helpers for steps written in a test (run in the server thread).
   void Send(std::string_view bytes);

@@ -10,9 +10,11 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <functional>
@@ -23,6 +25,7 @@
 #include "ScriptedServer.h"
 #include "TempTree.h"
 #include "UpdateBoxes.h"
+#include "UpdateFile.h"
 #include "UpdateServer.h"
 #include "UpdateSignature.h"
 #include "ftper.h"
@@ -59,7 +62,10 @@ class LoopbackEcho : public TIcmpSocket {
   std::vector<uint8_t> sent_;
 };
 
+// The program as installed, and update candidates: a newer build of it, an older one, and a
+// newer build of another program.
 std::string Program() { return ReadFile(VORN_TEST_PROGRAM); }
+std::string Next() { return ReadFile(VORN_TEST_PROGRAM_NEXT); }
 
 // Two key pairs made once per run as the maker makes them: the maker's, and someone else's.
 const test::TempTree& Keys() {
@@ -121,9 +127,18 @@ class UpdateCheckTest : public ::testing::Test {
     window_->IdFTP1.Port = server_->Port();
   }
 
-  // Runs fn at the first pump of the download that follows the Yes.
+  // Runs fn at the first progress step of the download that follows the Yes, as an event
+  // pumped there would.
   void AtFirstPump(std::function<void()> fn) {
-    onAsk_ = [this, fn] { QTimer::singleShot(0, window_.get(), fn); };
+    onAsk_ = [this, fn] {
+      // Shared: every transfer takes its own copy of the handler.
+      auto done = std::make_shared<bool>(false);
+      window_->IdFTP1.OnWork = [inner = window_->IdFTP1.OnWork, fn, done](
+                                   TIdTCPConnection& sender, TWorkMode mode, std::int64_t count) {
+        inner(sender, mode, count);
+        if (!std::exchange(*done, true)) fn();
+      };
+    };
   }
 
   std::string ProgramPath() const { return tree_.Path("prog/vorn"); }
@@ -134,10 +149,12 @@ class UpdateCheckTest : public ::testing::Test {
   std::unique_ptr<test::UpdateServer> server_;
   std::unique_ptr<TFTPWindow> window_;
   std::vector<std::vector<std::string>> started_;
+  int startError_ = 0;  // what the start of the new program reports
   int terminated_ = 0;
   bool answer_ = true;
   std::function<void()> onAsk_;
   QStringList asked_, notices_, errors_;
+  bool downloadAtError_ = false;  // a downloaded Temp.upd was still there as an error showed
 
  private:
   ScopedSeam<std::optional<ProgramFile>> programFile_{
@@ -147,7 +164,7 @@ class UpdateCheckTest : public ::testing::Test {
       ParseUpdateKey(ReadFile(Keys().Path("maker/vorn-update.pub")).substr(0, 64))};
   ScopedSeam<Restarter> restarter_{SetRestarter, [this](const std::string& path) {
                                      started_.push_back({path});
-                                     return 0;
+                                     return startError_;
                                    }};
   ScopedSeam<Terminator> terminator_{SetTerminator, [this] { ++terminated_; }};
   ScopedSeam<UpdateBoxes> boxes_{SetUpdateBoxes, UpdateBoxes{[this](QWidget*, const QString& text) {
@@ -159,7 +176,12 @@ class UpdateCheckTest : public ::testing::Test {
                                                                notices_.push_back(text);
                                                              }}};
   ScopedSeam<ErrorBoxShower> errorBox_{
-      SetErrorBoxShower, [this](QWidget*, const QString& text) { errors_.push_back(text); }};
+      SetErrorBoxShower, [this](QWidget*, const QString& text) {
+        errors_.push_back(text);
+        struct stat download {};
+        downloadAtError_ |=
+            lstat(InProgramDir("Temp.upd").c_str(), &download) == 0 && S_ISREG(download.st_mode);
+      }};
 };
 
 QStringList DownloadLines(std::int64_t size) {
@@ -191,7 +213,7 @@ TEST_F(UpdateCheckTest, SameSizeIsTheNewestEvenWithOtherBytes) {
 }
 
 TEST_F(UpdateCheckTest, YesDownloadsSwapsAndRestartsFromTheSamePath) {
-  const std::string next = Program() + std::string(100000, '\x7f');
+  const std::string next = Next() + std::string(100000, '\x7f');
   Serve(next);
   tree_.Write("prog/Temp.upd", "left from an earlier, aborted check");
   // A second press of the button while the download runs does nothing.
@@ -243,7 +265,7 @@ TEST_F(UpdateCheckTest, NoLeavesEverythingAndHidesTheWindow) {
 }
 
 TEST_F(UpdateCheckTest, AbortKeepsTheProgramAndTheNextCheckDownloadsAgain) {
-  const std::string next = Program() + std::string(16 << 20, 'n');
+  const std::string next = Next() + std::string(16 << 20, 'n');
   Serve(next);
   AtFirstPump([this] { QTest::mouseClick(window_->Button2, Qt::LeftButton); });
   CheckForUpdate();
@@ -286,7 +308,7 @@ TEST_F(UpdateCheckTest, CloseDuringTheDownloadStopsItAndThenCloses) {
 }
 
 TEST_F(UpdateCheckTest, LeftoverProgOldGivesTheFallbackNameAndNeverReplacesIt) {
-  const std::string next = Program() + "v2";
+  const std::string next = Next() + "v2";
   Serve(next);
   tree_.Write("prog/Prog.old", "the program before the last update");
   CheckForUpdate();
@@ -309,46 +331,63 @@ TEST_F(UpdateCheckTest, LeftoverProgOldGivesTheFallbackNameAndNeverReplacesIt) {
   EXPECT_EQ(ReadFile(fallback), "mine");
   EXPECT_EQ(ReadFile(InProgramDir("Temp.upd")), next);
   EXPECT_EQ(ReadFile(ProgramPath()), Program());
+
+  // A Prog.old that is only a second link to the program (a swap cut short) is no reason for
+  // the fallback: it goes at start and before an update, and the update installs.
+  ASSERT_EQ(unlink(InProgramDir("Prog.old").c_str()), 0);
+  ASSERT_EQ(link(ProgramPath().c_str(), InProgramDir("Prog.old").c_str()), 0);
+  RemoveStaleOldProgram();
+  EXPECT_FALSE(Exists(InProgramDir("Prog.old")));
+  ASSERT_EQ(link(ProgramPath().c_str(), InProgramDir("Prog.old").c_str()), 0);
+  CheckForUpdate();
+  EXPECT_EQ(notices_.size(), 2);
+  EXPECT_EQ(ReadFile(ProgramPath()), next);
+  EXPECT_FALSE(Exists(InProgramDir("Prog.old")));
+  EXPECT_EQ(started_.size(), 1u);
 }
 
 TEST_F(UpdateCheckTest, ARunnableProgramStandsAtThePathWhicheverSwapStepFails) {
-  const std::string next = Program() + "v3";
+  const std::string next = Next() + "v3";
   Serve(next);
+  // A step that fails, or (none) the new program that does not start: the old program stays
+  // or comes back, and only the steps that could not keep the download use the fallback name.
   struct Case {
-    SwapStep failing;
-    bool installed;
+    std::optional<SwapStep> failing;
+    bool fallback;
   };
-  for (const Case c : {Case{SwapStep::SyncDownload, false}, Case{SwapStep::KeepOld, false},
-                       Case{SwapStep::Replace, false}, Case{SwapStep::SyncFolder, true}}) {
-    SCOPED_TRACE(static_cast<int>(c.failing));
+  for (const Case c : {Case{SwapStep::SyncDownload, false}, Case{SwapStep::KeepOld, true},
+                       Case{SwapStep::Replace, true}, Case{SwapStep::SyncFolder, false},
+                       Case{std::nullopt, false}}) {
+    SCOPED_TRACE(c.failing ? static_cast<int>(*c.failing) : -1);
     tree_.Write("prog/vorn", Program());
     unlink(InProgramDir("Vorn10.exeNew.exe").c_str());
     notices_.clear();
     errors_.clear();
     started_.clear();
+    startError_ = c.failing ? 0 : ENOEXEC;
     int stepsWithoutProgram = 0;
-    const ScopedSeam renamer(SetRenamer,
-                             [&](SwapStep step, const std::string& from, const std::string& to) {
-                               const bool done = step != c.failing && RunSwapStep(step, from, to);
-                               if (RunProgram(ProgramPath()) != 0) ++stepsWithoutProgram;
-                               return done;
-                             });
+    const ScopedSeam renamer(
+        SetRenamer, [&](SwapStep step, const std::string& from, const std::string& to, int fd) {
+          const bool done = step != c.failing && RunSwapStep(step, from, to, fd);
+          if (RunProgram(ProgramPath()) != 0) ++stepsWithoutProgram;
+          return done;
+        });
     CheckForUpdate();
     EXPECT_EQ(stepsWithoutProgram, 0);
     EXPECT_EQ(RunProgram(ProgramPath()), 0);
     EXPECT_EQ(Mode(ProgramPath()), 0751u);
-    EXPECT_EQ(ReadFile(ProgramPath()), c.installed ? next : Program());
-    EXPECT_EQ(started_.size(), c.installed ? 1u : 0u);
+    EXPECT_EQ(ReadFile(ProgramPath()), Program());
+    EXPECT_EQ(started_.size(), c.failing ? 0u : 1u);
     EXPECT_FALSE(Exists(InProgramDir("Prog.old")));
     EXPECT_FALSE(Exists(InProgramDir("Temp.upd")));
-    if (c.failing == SwapStep::KeepOld || c.failing == SwapStep::Replace) {
-      // The program could not be replaced: the download goes to the fallback name.
+    EXPECT_EQ(Exists(InProgramDir("Vorn10.exeNew.exe")), c.fallback);
+    if (c.fallback) {
       EXPECT_EQ(ReadFile(InProgramDir("Vorn10.exeNew.exe")), next);
-      EXPECT_EQ(notices_.size(), 1);
     }
-    EXPECT_EQ(errors_.size(), c.failing == SwapStep::SyncDownload ? 1 : 0);
+    EXPECT_EQ(notices_.size(), c.fallback ? 1 : 0);
+    EXPECT_EQ(errors_.size(), c.fallback ? 0 : 1);
   }
-  EXPECT_EQ(terminated_, 1);
+  EXPECT_EQ(terminated_, 0);
 
   // The restart runs exactly the file: one that is no program is not handed to a shell.
   tree_.Write("prog/script", "touch ran\n");
@@ -358,7 +397,7 @@ TEST_F(UpdateCheckTest, ARunnableProgramStandsAtThePathWhicheverSwapStepFails) {
 }
 
 TEST_F(UpdateCheckTest, OnlyTheMakersSignatureInstalls) {
-  const std::string next = Program() + std::string(5000, 's');
+  const std::string next = Next() + std::string(5000, 's');
   Serve(next);
   const std::string sigPath = tree_.Path("srv/docs/Quillo/Programs/Vorn10.exe.sig");
   const std::string good = ReadFile(sigPath);
@@ -397,10 +436,11 @@ TEST_F(UpdateCheckTest, OnlyTheMakersSignatureInstalls) {
 }
 
 TEST_F(UpdateCheckTest, QuittingDuringTheDownloadInstallsNothing) {
-  Serve(Program() + std::string(16 << 20, 'q'));
+  Serve(Next() + std::string(16 << 20, 'q'));
   AtFirstPump([] { AbortUpdateForQuit(); });
   CheckForUpdate();
   EXPECT_EQ(ReadFile(ProgramPath()), Program());
+  EXPECT_FALSE(Exists(InProgramDir("Temp.upd")));  // unlike an Abort, quitting leaves nothing
   EXPECT_TRUE(started_.empty());
   EXPECT_EQ(terminated_, 0);
   EXPECT_TRUE(errors_.isEmpty());
@@ -522,6 +562,141 @@ TEST_F(UpdateCheckTest, ErrorsEndTheCheckInTheErrorBox) {
   EXPECT_FALSE(UpdateCheckRunning());
   window_.reset();
   server.Finish();
+}
+
+TEST_F(UpdateCheckTest, RefusedUpdatesLeaveTheProgramAndNothingBehind) {
+  std::string foreign = Next() + "m";
+  foreign[18] = static_cast<char>(foreign[18] == '\xb7' ? 0x3e : 0xb7);  // another e_machine
+  tree_.Write("victim", "not the server's to write");
+  struct Case {
+    const char* what;
+    std::string bytes;  // empty: a file above the ceiling, served unsigned
+    const char* error;
+    bool plantLink = false;
+  };
+  for (const Case& c : {Case{"older", ReadFile(VORN_TEST_PROGRAM_OLDER) + "o", kNotNewerText},
+                        Case{"same version", Program() + "s", kNotNewerText},
+                        Case{"another program", ReadFile(VORN_TEST_PROGRAM_OTHER), kNotNewerText},
+                        Case{"another machine", foreign, kNotForThisMachineText},
+                        Case{"too large", std::string(), kTooLargeText},
+                        Case{"link at Temp.upd", Next() + "l", "Cannot create file", true}}) {
+    SCOPED_TRACE(c.what);
+    errors_.clear();
+    server_.reset();
+    if (c.bytes.empty()) {
+      const std::string served = tree_.Path("srv/docs/Quillo/Programs/Vorn10.exe");
+      tree_.Write("srv/docs/Quillo/Programs/Vorn10.exe", "");
+      ASSERT_EQ(truncate(served.c_str(), kUpdateSizeLimit + 1), 0);
+      unlink((served + ".sig").c_str());
+      server_ = std::make_unique<test::UpdateServer>(tree_.Path("srv"));
+      window_->IdFTP1.Port = server_->Port();
+    } else {
+      Serve(c.bytes);
+    }
+    const std::string download = InProgramDir("Temp.upd");
+    onAsk_ = [&] {
+      // Planted while the question is open, as anyone who may write in the folder could.
+      if (c.plantLink) symlink(tree_.Path("victim").c_str(), download.c_str());
+    };
+    CheckForUpdate();
+    ASSERT_EQ(errors_.size(), 1);
+    EXPECT_TRUE(errors_[0].startsWith(QLatin1String(c.error))) << errors_[0].toStdString();
+    EXPECT_FALSE(downloadAtError_);
+    EXPECT_EQ(ReadFile(ProgramPath()), Program());
+    EXPECT_EQ(ReadFile(tree_.Path("victim")), "not the server's to write");
+    struct stat left {};
+    EXPECT_TRUE(lstat(download.c_str(), &left) != 0 || S_ISLNK(left.st_mode));
+    EXPECT_FALSE(Exists(InProgramDir("Prog.old")));
+    EXPECT_TRUE(started_.empty());
+    unlink(download.c_str());
+  }
+  // Versions compare by number, part for part, missing parts as 0; no text is newer.
+  EXPECT_TRUE(IsNewerVersion("0.9.0.13", "0.9.0.9"));
+  EXPECT_TRUE(IsNewerVersion("1", "0.9.0.13"));
+  EXPECT_FALSE(IsNewerVersion("1.0.0.0", "1"));
+  EXPECT_FALSE(IsNewerVersion("0.9.0.13x", "0.9.0.12"));
+  EXPECT_FALSE(IsNewerVersion("0..9", "0.1"));
+}
+
+// The scripted server's part of a check up to the signature's transfer, then `signature`.
+std::vector<ScriptedServer::Step> UpToTheSignature(const std::string& program,
+                                                   ScriptedServer::Step signature) {
+  const std::string size = std::to_string(program.size());
+  std::vector<ScriptedServer::Step> steps = Login();
+  for (auto step :
+       {ScriptedServer::On("CWD /docs/Quillo/Programs/", "250 ok\r\n"),
+        ScriptedServer::On("SIZE Vorn10.exe", "213 " + size + "\r\n"),
+        ScriptedServer::On("PWD", "257 \"/docs/Quillo/Programs\"\r\n"),
+        ScriptedServer::On("SIZE /docs/Quillo/Programs/Vorn10.exe", "213 " + size + "\r\n"),
+        ScriptedServer::Pasv(),
+        ScriptedServer::On("RETR /docs/Quillo/Programs/Vorn10.exe", "150 here\r\n"),
+        ScriptedServer::Data(program), ScriptedServer::Say("226 done\r\n"), ScriptedServer::Pasv(),
+        ScriptedServer::On("RETR Vorn10.exe.sig", "150 here\r\n"), std::move(signature),
+        ScriptedServer::Silent()})
+    steps.push_back(step);
+  return steps;
+}
+
+TEST_F(UpdateCheckTest, SignatureTransferFaultsInstallNothing) {
+  const std::string next = Next() + "e";
+  {
+    // A signature whose transfer breaks is no signature: no socket error box.
+    ScriptedServer server;
+    server.Run(UpToTheSignature(next, [](ScriptedServer& s) {
+      s.AcceptData();
+      s.SendData(std::string(10, 's'));
+      s.ResetData();
+    }));
+    window_->IdFTP1.Port = server.Port();
+    CheckForUpdate();
+    EXPECT_EQ(errors_, QStringList{QLatin1String(kNotSignedText)});
+    EXPECT_FALSE(Exists(InProgramDir("Temp.upd")));
+    window_->IdFTP1.CloseConnection();
+    server.Finish();
+  }
+  // A server that falls silent during the signature: Abort is heard, and its reply is not
+  // waited for long.
+  {
+    ScriptedServer server;
+    server.Run(UpToTheSignature(next, [](ScriptedServer& s) { s.AcceptData(); }));
+    window_->IdFTP1.Port = server.Port();
+    errors_.clear();
+    QElapsedTimer sinceAbort;
+    onAsk_ = [&] {
+      QTimer::singleShot(300, window_.get(), [&] {
+        sinceAbort.start();
+        QTest::mouseClick(window_->Button2, Qt::LeftButton);
+      });
+    };
+    CheckForUpdate();
+    ASSERT_TRUE(sinceAbort.isValid());
+    EXPECT_LT(sinceAbort.elapsed(), 8000);
+    EXPECT_TRUE(errors_.isEmpty());
+    EXPECT_EQ(ReadFile(ProgramPath()), Program());
+    server.Finish();
+  }
+  // ... and Exit ends the check at once.
+  errors_.clear();
+  ScriptedServer server;
+  server.Run(UpToTheSignature(next, [](ScriptedServer& s) { s.AcceptData(); }));
+  window_->IdFTP1.Port = server.Port();
+  QElapsedTimer sinceExit;
+  onAsk_ = [&] {
+    QTimer::singleShot(300, window_.get(), [&] {
+      sinceExit.start();
+      AbortUpdateForQuit();
+      AbortUpdateForQuit();  // quitting closes the windows, which asks again
+    });
+  };
+  CheckForUpdate();
+  ASSERT_TRUE(sinceExit.isValid());
+  EXPECT_LT(sinceExit.elapsed(), 1000);
+  EXPECT_TRUE(errors_.isEmpty()) << errors_.join(QLatin1Char('|')).toStdString();
+  EXPECT_EQ(ReadFile(ProgramPath()), Program());
+  EXPECT_FALSE(Exists(InProgramDir("Temp.upd")));
+  EXPECT_TRUE(started_.empty());
+  const std::vector<std::string> commands = server.Finish();
+  EXPECT_EQ(std::count(commands.begin(), commands.end(), "ABOR"), 1);
 }
 
 }  // namespace

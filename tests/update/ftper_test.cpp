@@ -9,6 +9,7 @@
 #include <QStatusBar>
 #include <QTest>
 
+#include "ScopedSeam.h"
 #include "ScriptedServer.h"
 #include "UpdateBoxes.h"
 #include "ftper_print.h"
@@ -121,11 +122,12 @@ TEST(UpdateWindow, ErrorTextEndsWithAFullStopWhenTheMessageEndsAfterIt) {
             QStringLiteral("Socket Error # 10061\r\n"));
   // An error escaping a handler of the window reaches the update's error box as shown.
   QStringList shown;
-  const ErrorBoxShower old =
-      SetErrorBoxShower([&shown](QWidget*, const QString& t) { shown << t; });
-  TFTPWindow w;
-  w.Guarded([] { throw std::runtime_error("550 No such directory"); });
-  SetErrorBoxShower(old);
+  {
+    const test::ScopedSeam<ErrorBoxShower> box(
+        SetErrorBoxShower, [&shown](QWidget*, const QString& t) { shown << t; });
+    TFTPWindow w;
+    w.Guarded([] { throw std::runtime_error("550 No such directory"); });
+  }
   EXPECT_EQ(shown, QStringList{QStringLiteral("550 No such directory.")});
 }
 

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <stdexcept>
+#include <string>
 
 #include "Browser.h"
 #include "FileMask.h"
@@ -258,20 +259,36 @@ namespace vorn {
 namespace {
 
 // A cleanup's error reaches the caller on a plain way out; while another error unwinds, that
-// first error goes on instead of ending the program.
+// first error goes on instead of ending the program. The cleanup runs once either way.
 TEST(ScopeExit, ACleanupThatThrowsNeverEndsTheProgram) {
-  const auto throwing = [] { throw std::runtime_error("cleanup"); };
+  int runs = 0;
+  const auto throwing = [&runs] {
+    ++runs;
+    throw std::runtime_error("cleanup");
+  };
+  std::string caught;
   try {
     ScopeExit cleanup(throwing);
-  } catch (const std::runtime_error& e) {
-    EXPECT_STREQ(e.what(), "cleanup");
+  } catch (const std::exception& e) {
+    caught = e.what();
   }
+  EXPECT_EQ(caught, "cleanup");  // a guard that drops the cleanup's error catches nothing
+  EXPECT_EQ(runs, 1);
+  caught.clear();
   try {
     ScopeExit cleanup(throwing);
     throw std::logic_error("work");
-  } catch (const std::logic_error& e) {
-    EXPECT_STREQ(e.what(), "work");
+  } catch (const std::exception& e) {
+    caught = e.what();
   }
+  EXPECT_EQ(caught, "work");
+  EXPECT_EQ(runs, 2);
+  // Dismissed, it runs nothing.
+  {
+    ScopeExit cleanup(throwing);
+    cleanup.Dismiss();
+  }
+  EXPECT_EQ(runs, 2);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+namespace vorn {
 namespace {
 
 using vorn::RtfToken;
@@ -72,3 +73,4 @@ TEST(RtfTokenizer, CutsWordsSymbolsBytesAndText) {
 }
 
 }  // namespace
+}  // namespace vorn

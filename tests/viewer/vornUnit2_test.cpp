@@ -5,13 +5,16 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QDropEvent>
 #include <QLabel>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QTest>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTimer>
+#include <QUrl>
 #include <memory>
 #include <vector>
 
@@ -120,23 +123,41 @@ TEST_F(ViewerTest, LinesOfALargeFileKeepTheirNumbersAndPositions) {
     starts.push_back(static_cast<int>(i));
     i = expected.find('\n', i) + 1;
   }
+  // Shown, a long line is cut into display pieces, a block break before each.
+  std::vector<int> shown;
+  int pieces = 0;
+  for (size_t line = 0; line < starts.size(); ++line) {
+    shown.push_back(starts[line] + pieces);
+    const size_t end =
+        line + 1 < starts.size() ? static_cast<size_t>(starts[line + 1]) - 1 : expected.size() - 1;
+    const auto length = static_cast<int>(end - static_cast<size_t>(starts[line]));
+    if (length > 0) pieces += (length - 1) / static_cast<int>(kViewerPieceChars);
+  }
+  ASSERT_GT(pieces, 0);
   tree_.Write("big.txt", text);
   Show("big.txt", 999, "LINE 998");
   // Laid out anew at another size: line numbers must not depend on the layout.
   form_->resize(700, 400);
   QApplication::processEvents();
-  EXPECT_EQ(Doc()->toPlainText().toStdString(), expected);
-  EXPECT_EQ(RedPositions(), Range(starts[998], 8));
+  EXPECT_TRUE(form_->FileText().toStdString() == expected);
+  EXPECT_EQ(RedPositions(), Range(shown[998], 8));
   form_->ShowLinePosition();
   EXPECT_EQ(form_->StatusPanelText(1), QStringLiteral("Line: 998/1000"));
-  for (int line : {0, 1, 31, 32, 33, 63, 64, 102, 500, 998, 999}) {
+  for (int line : {0, 1, 5, 6, 31, 32, 33, 63, 64, 102, 103, 500, 998, 999}) {
     TForm2::GotoLine(form_->RichEdit1, static_cast<size_t>(line), 0);
-    EXPECT_EQ(Caret(), starts[static_cast<size_t>(line)]) << line;
+    EXPECT_EQ(Caret(), shown[static_cast<size_t>(line)]) << line;
     form_->ShowLinePosition();
     EXPECT_EQ(form_->StatusPanelText(1), QStringLiteral("Line: %1/1000").arg(line)) << line;
   }
+  // Inside a long line's later piece, the readout still names the line.
+  TForm2::GotoLine(form_->RichEdit1, 5, 0);
+  QTextCursor inPiece = form_->RichEdit1->textCursor();
+  inPiece.setPosition(shown[5] + 3 * static_cast<int>(kViewerPieceChars));
+  form_->RichEdit1->setTextCursor(inPiece);
+  form_->ShowLinePosition();
+  EXPECT_EQ(form_->StatusPanelText(1), QStringLiteral("Line: 5/1000"));
   TForm2::GotoLine(form_->RichEdit1, 1000, 0);
-  EXPECT_EQ(Caret(), static_cast<int>(expected.size()));
+  EXPECT_EQ(Caret(), static_cast<int>(expected.size()) + pieces);
   form_->ShowLinePosition();
   EXPECT_EQ(form_->StatusPanelText(1), QStringLiteral("Line: 1000/1000"));
 
@@ -336,8 +357,9 @@ TEST_F(ViewerTest, EscapeHidesFromTheTextAndFromTheWindow) {
   QTest::keyClick(form_.get(), Qt::Key_Escape);
   EXPECT_FALSE(form_->isVisible());
 
-  // Other keys reach the text box, which stays editable.
+  // Other keys reach the text box, which stays editable; Alt with a letter types nothing.
   Show("f.txt", 0, "text");
+  QTest::keyClick(form_->RichEdit1, Qt::Key_F, Qt::AltModifier);
   QTest::keyClick(form_->RichEdit1, Qt::Key_X);
   EXPECT_TRUE(form_->isVisible());
   EXPECT_EQ(Doc()->toPlainText(), QStringLiteral("xtext\n"));
@@ -352,6 +374,100 @@ TEST_F(ViewerTest, ClockAndLinePositionFillTheStatusBar) {
   EXPECT_TRUE(form_->StatusPanelText(0).isEmpty());
   EXPECT_TRUE(form_->Timer1->isActive());
   EXPECT_EQ(form_->Timer1->interval(), 1000);
+}
+
+// A name shows as the characters it is made of, in the header and its tooltip: no markup,
+// stand-ins for control bytes and bytes that are not UTF-8; a long path never widens the
+// window.
+TEST_F(ViewerTest, TheHeaderShowsThePathAsPlainTextAndNeverWidensTheWindow) {
+  const struct {
+    std::string name;
+    QString shown;
+  } cases[] = {
+      {"a&lt;b.txt", QStringLiteral("a&lt;b.txt")},
+      {"a<b>c.txt", QStringLiteral("a<b>c.txt")},
+      {"<font color=red size=7>BIG", QStringLiteral("<font color=red size=7>BIG")},
+      {"<img src=x.png>", QStringLiteral("<img src=x.png>")},
+      {"caf\xE9 \x1B[1m\x7F.txt", QStringLiteral("caf\uFFFD \u241B[1m\u2421.txt")},
+  };
+  const QString root = FromBytes(tree_.root());
+  for (const auto& c : cases) {
+    tree_.Write(c.name, "x\n");
+    Show(c.name, 0, "x");
+    EXPECT_EQ(form_->Panel1->text(), root + c.shown) << c.name;
+    EXPECT_EQ(form_->Panel1->textFormat(), Qt::PlainText);
+    QTextDocument tip;
+    tip.setHtml(form_->Panel1->toolTip());
+    EXPECT_EQ(tip.toPlainText().remove(QChar(0x200B)), root + c.shown) << c.name;
+    EXPECT_EQ(form_->windowTitle(), QStringLiteral("Form2"));
+  }
+  EXPECT_TRUE(errors_.empty());
+
+  // A path of over 500 bytes.
+  std::string deep;
+  for (int i = 0; i < 10; ++i) deep += std::string(48, static_cast<char>('a' + i)) + "/";
+  tree_.Write(deep + "file.txt", "x\n");
+  form_->resize(760, 463);
+  Show(deep + "file.txt", 0, "x");
+  QApplication::processEvents();
+  EXPECT_EQ(form_->width(), 760);
+  EXPECT_LT(form_->minimumSizeHint().width(), 760);
+  EXPECT_EQ(form_->Panel1->text(), FromBytes(tree_.Path(deep + "file.txt")));
+}
+
+// A dropped file opens as a result does, named by any local form of its address; anything
+// else is refused, never inserted as text, and nothing is ever taken as a move.
+TEST_F(ViewerTest, DropsOpenLocalFilesAndNeverMove) {
+  tree_.Write("shown.txt", "shown\n");
+  tree_.Write("dropped file.txt", "dropped\n");
+  tree_.Write("caf\xE9.txt", "latin\n");
+  tree_.MakeDir("folder");
+  const std::string root = tree_.root();
+  const Qt::DropActions copyOrMove = Qt::CopyAction | Qt::MoveAction;
+  const struct {
+    std::string address;
+    Qt::DropActions offered;
+    const char* opens;  // the text then shown, or nullptr when refused
+  } cases[] = {
+      {"file://" + root + "dropped%20file.txt", copyOrMove, "dropped\n"},
+      {"file://localhost" + root + "dropped%20file.txt", copyOrMove, "dropped\n"},
+      {"file://" + root + "caf%E9.txt", copyOrMove, "latin\n"},
+      {"file://" + root + "dropped%20file.txt", Qt::MoveAction, nullptr},
+      {"file://elsewhere.example" + root + "dropped%20file.txt", copyOrMove, nullptr},
+      {"https://example.org/dropped.txt", copyOrMove, nullptr},
+      {"file://" + root + "folder", copyOrMove, nullptr},
+      {"file://" + root + "missing.txt", copyOrMove, nullptr},
+  };
+  QWidget* target = form_->RichEdit1->viewport();
+  for (const auto& c : cases) {
+    Show("shown.txt", 0, "shown");
+    QMimeData data;
+    data.setUrls({QUrl::fromEncoded(QByteArray::fromStdString(c.address))});
+    data.setText(QString::fromStdString(c.address));
+    QDragEnterEvent enter(QPoint(5, 5), c.offered, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &enter);
+    QDropEvent drop(QPoint(5, 5), c.offered, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &drop);
+    QApplication::processEvents();  // the file opens once the drop has returned
+    EXPECT_EQ(enter.isAccepted(), c.opens != nullptr) << c.address;
+    EXPECT_NE(drop.isAccepted() ? drop.dropAction() : Qt::IgnoreAction, Qt::MoveAction)
+        << c.address;
+    EXPECT_EQ(form_->FileText(), QString::fromUtf8(c.opens ? c.opens : "shown\n")) << c.address;
+  }
+  EXPECT_TRUE(errors_.empty());
+
+  // Text dragged from elsewhere goes in as a copy.
+  Show("shown.txt", 0, "shown");
+  QMimeData text;
+  text.setText(QStringLiteral("typed "));
+  QDragEnterEvent enter(QPoint(1, 1), copyOrMove, &text, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(target, &enter);
+  EXPECT_TRUE(enter.isAccepted());
+  QDropEvent drop(QPoint(1, 1), copyOrMove, &text, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(target, &drop);
+  EXPECT_TRUE(drop.isAccepted());
+  EXPECT_EQ(drop.dropAction(), Qt::CopyAction);
+  EXPECT_TRUE(form_->FileText().contains(QStringLiteral("typed ")));
 }
 
 TEST(ErrorBox, TextGetsAFullStopOnlyAfterCharactersSortingAfterIt) {

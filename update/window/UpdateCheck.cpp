@@ -1,5 +1,6 @@
 #include "UpdateCheck.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -11,11 +12,13 @@
 #include <stdexcept>
 #include <utility>
 
+#include "Fd.h"
 #include "IdException.h"
+#include "MappedFile.h"
 #include "ProbeHost.h"
 #include "ScopeExit.h"
+#include "UpdateFile.h"
 #include "UpdateSignature.h"
-#include "ftper.h"
 #include "io.h"
 
 namespace vorn {
@@ -88,8 +91,9 @@ Renamer& RenamerInPlace() {
   return renamer;
 }
 
-bool Step(SwapStep step, const std::string& from, const std::string& to) {
-  return RenamerInPlace() ? RenamerInPlace()(step, from, to) : RunSwapStep(step, from, to);
+bool Step(SwapStep step, const std::string& from, const std::string& to, int download) {
+  return RenamerInPlace() ? RenamerInPlace()(step, from, to, download)
+                          : RunSwapStep(step, from, to, download);
 }
 
 Restarter& RestarterInPlace() {
@@ -140,20 +144,50 @@ class QuietTransfer {
   decltype(ftp_.OnWorkEnd) end_;
 };
 
-// The signature beside the program file in the server's current folder; empty when the
-// server has none (or one too long to be one). Other failures are raised.
+// The signature beside the program file in the server's current folder; empty when it cannot
+// be had, for whatever reason (none on the server, one too long, a broken transfer).
 std::string FetchSignature(TIdFTP& ftp) {
   QuietTransfer quiet(ftp);
   SignatureSink sink;
   try {
     ftp.RunRetrieve("RETR " + SignatureName, sink, false);
-  } catch (const EIdProtocolReplyError&) {
-    return {};
-  } catch (const EStreamError&) {
+  } catch (const std::exception&) {
     return {};
   }
   return sink.Data();
 }
+
+// The download's file, refusing more bytes than the server said the file has: a server
+// cannot fill the disk with a file it said was small.
+class DownloadSink : public TStream {
+ public:
+  DownloadSink(const std::string& path, std::int64_t limit)
+      : file_(path, TFileStream::Mode::CreateNew), limit_(limit) {}
+  void Write(std::string_view bytes) override {
+    if (static_cast<std::int64_t>(bytes.size()) > limit_ - file_.Position()) {
+      throw EStreamError(kTooLargeText);
+    }
+    file_.Write(bytes);
+  }
+  std::int64_t Position() const override { return file_.Position(); }
+  int Handle() const { return file_.Handle(); }
+  // The same file, open for reading only: the system runs no program file that is open for
+  // writing, so the writable descriptor goes (reporting a lost write) once this one is held.
+  Fd ReadOnly() {
+    Fd held(
+        ::open(("/proc/self/fd/" + std::to_string(file_.Handle())).c_str(), O_RDONLY | O_CLOEXEC));
+    if (!held.ok()) {
+      const int error = errno;
+      throw EStreamError("Cannot open file \"" + file_.Path() + "\". " + std::strerror(error));
+    }
+    file_.Close();
+    return held;
+  }
+
+ private:
+  TFileStream file_;
+  std::int64_t limit_;
+};
 
 // A byte count as a gauge value: a size beyond the gauge's range is held at its top, while -1
 // (no size) stays -1 for the gauge to refuse.
@@ -161,34 +195,67 @@ int GaugeMaximum(std::int64_t size) {
   return static_cast<int>(std::min<std::int64_t>(size, std::numeric_limits<int>::max()));
 }
 
+// Downloads remoteName from the server's current directory into a new file at localPath, with
+// the progress on the view; file holds it from its creation on. Returns the size the server
+// reported before the transfer, or -1 at once without a connection. A server that reports no
+// size ends the download before it starts, with the gauge's range error; one that reports a
+// size above the ceiling, with "The update is too large.".
+std::int64_t DownloadFile(UpdateView& view, const std::string& remoteName,
+                          const std::string& localPath, std::unique_ptr<DownloadSink>& file) {
+  TIdFTP& ftp = view.Connection();
+  if (!ftp.IsConnected()) return -1;
+  // The path comes from the server's own answer, not from the folder the check asked for.
+  const std::string remotePath = ftp.QueryWorkingDir() + "/" + remoteName;
+  const std::int64_t size = ftp.QuerySize(remotePath);
+  if (size > kUpdateSizeLimit) throw EStreamError(kTooLargeText);
+  view.StartProgress(GaugeMaximum(size));  // the gauge refuses -1 with its range error
+  file = std::make_unique<DownloadSink>(localPath, size);
+  WaitCursor wait;
+  ftp.Download(remotePath, *file);
+  return size;
+}
+
 // Keeps the running program as Prog.old, puts the download in its place in one rename and
-// restarts from it; a program stands at the path throughout. When the program cannot be kept
-// or replaced, the download goes to the fallback name and the user is told.
-void InstallDownload(UpdateView& view, const ProgramFile& program, const std::string& download) {
+// restarts from it; a program stands at the path throughout, and Prog.old goes only once the
+// new program has started. When the program cannot be kept or replaced, the download goes to
+// the fallback name and the user is told.
+void InstallDownload(UpdateView& view, const ProgramFile& program, const std::string& download,
+                     int fd) {
   const std::string old = program.Directory + OldProgramName;
   const std::string fallback = program.Directory + RemoteFileName + "New.exe";
   // The new bytes must be on disk before a name points at them.
-  if (!Step(SwapStep::SyncDownload, download, program.Path)) {
+  if (!Step(SwapStep::SyncDownload, download, program.Path, fd)) {
     const int error = errno;
     throw EStreamError("Stream write error: \"" + download + "\". " + std::strerror(error));
   }
-  if (Step(SwapStep::KeepOld, program.Path, old)) {
-    if (Step(SwapStep::Replace, download, program.Path)) {
+  if (Step(SwapStep::KeepOld, program.Path, old, fd)) {
+    if (Step(SwapStep::Replace, download, program.Path, fd)) {
       // Either name may be the one on disk after a crash here: both are runnable programs.
-      Step(SwapStep::SyncFolder, program.Directory, std::string());
-      // Only now is the old program no longer needed.
-      ::unlink(old.c_str());
+      if (!Step(SwapStep::SyncFolder, program.Directory, std::string(), fd)) {
+        const int error = errno;
+        Step(SwapStep::Restore, old, program.Path, fd);
+        throw EStreamError("Stream write error: \"" + program.Directory + "\". " +
+                           std::strerror(error));
+      }
       const Restarter& restarter = RestarterInPlace();
       if (const int error = restarter ? restarter(program.Path) : StartProgramFile(program.Path)) {
+        // The new program does not start: the old one goes back to its place and runs on.
+        Step(SwapStep::Restore, old, program.Path, fd);
         throw std::runtime_error("Cannot start \"" + program.Path + "\". " + std::strerror(error));
       }
+      // Only now is the old program no longer needed.
+      ::unlink(old.c_str());
       Terminate();
       return;
     }
-    // The program still stands at its path; the second name is not needed.
-    ::unlink(old.c_str());
+    const int error = errno;
+    // Mostly the program still stands at its path and the second name is not needed; when the
+    // rename took something that is not the download, the old program goes back.
+    if (!RemoveSecondLink(old, program.Path)) Step(SwapStep::Restore, old, program.Path, fd);
+    if (error == ESTALE)
+      throw EStreamError("\"" + download + "\" was changed before it was installed.");
   }
-  Step(SwapStep::Fallback, download, fallback);
+  Step(SwapStep::Fallback, download, fallback, fd);
   view.Notify("New file is called" + RemoteFileName +
               "New.exe. Exit this version and Rename it to " + RemoteFileName);
 }
@@ -202,7 +269,8 @@ Restarter SetRestarter(Restarter restarter) {
 }
 
 void AbortUpdateForQuit() {
-  if (Running() == nullptr) return;
+  // Quitting closes the windows, which asks again: the server hears of it once.
+  if (Running() == nullptr || Quitting()) return;
   Quitting() = true;
   Running()->AbortForQuit();
 }
@@ -243,17 +311,9 @@ std::int32_t RemoteFileSize(UpdateView& view, const std::string& name, const std
   return static_cast<std::int32_t>(static_cast<std::uint32_t>(size));
 }
 
-std::int64_t DownloadFile(UpdateView& view, const std::string& remoteName,
-                          const std::string& localPath) {
-  TIdFTP& ftp = view.Connection();
-  if (!ftp.IsConnected()) return -1;
-  // The path comes from the server's own answer, not from the folder the check asked for.
-  const std::string remotePath = ftp.QueryWorkingDir() + "/" + remoteName;
-  const std::int64_t size = ftp.QuerySize(remotePath);
-  view.StartProgress(GaugeMaximum(size));  // the gauge refuses -1 with its range error
-  WaitCursor wait;
-  ftp.Download(remotePath, localPath, true, false);
-  return size;
+void RemoveStaleOldProgram() {
+  const ProgramFile program = UpdateProgramFile();
+  RemoveSecondLink(program.Directory + OldProgramName, program.Path);
 }
 
 void LookForUpdate(UpdateView& view) {
@@ -271,6 +331,9 @@ void LookForUpdate(UpdateView& view) {
 
   const std::string download = program.Directory + DownloadName;
   ::unlink(download.c_str());
+  // A Prog.old that is only a second name of this program (a swap cut short) is not needed,
+  // and would send the update to the fallback name.
+  RemoveSecondLink(program.Directory + OldProgramName, program.Path);
   view.AddLine("NEWER VERSION FOUND");
   if (!view.AskYesNo("New version found.  Download now ?")) {
     view.AddLine("User aborted operation");
@@ -282,27 +345,65 @@ void LookForUpdate(UpdateView& view) {
   // An Abort pressed before this download (say, when no transfer ran) is not about it.
   view.ClearAbortRequested();
   view.AddLine("Downloading, Please Wait");
-  // A check that ends by an error leaves no partial file filling the disk.
-  ScopeExit deleteOnError([&download, errors = std::uncaught_exceptions()] {
-    if (std::uncaught_exceptions() > errors) ::unlink(download.c_str());
-  });
-  const std::int64_t expected = DownloadFile(view, RemoteFileName, download);
-  if (view.AbortRequested() || Quitting()) return;
+  // The download's own file (never one planted at its name) is removed when the check ends by
+  // an error, a refusal or the user quitting; an Abort leaves what came, as does a fallback
+  // that could not take the file.
+  std::unique_ptr<DownloadSink> file;
+  Fd held;  // the download's file once written, read-only
+  bool keep = false;
+  const auto remove = [&] {
+    const int fd = held.ok() ? held.fd() : file ? file->Handle() : -1;
+    if (fd >= 0 && !keep && IsSameFile(download, fd)) ::unlink(download.c_str());
+  };
+  ScopeExit removeDownload(remove);
+  // A refusal deletes the file before it is shown: nothing stays while the box is open.
+  const auto refuse = [&](const char* text) {
+    remove();
+    view.ShowError(text);
+  };
+  const auto stopped = [&view] { return view.AbortRequested() || Quitting(); };
+  std::int64_t expected = -1;
+  try {
+    expected = DownloadFile(view, RemoteFileName, download, file);
+  } catch (...) {
+    // A transfer the user stopped may end in an error of its own; it is not news.
+    if (!stopped()) throw;
+  }
+  if (stopped()) {
+    keep = !Quitting();
+    return;
+  }
   // A transfer cut short without an error must not replace the program with part of a file.
-  if (expected < 0 || FileSize(download) != expected) {
-    ::unlink(download.c_str());
+  if (expected < 0 || !file || file->Position() != expected) {
     view.AddLine("Download incomplete");
     return;
   }
+  held = file->ReadOnly();
   // Only the maker's signature makes the bytes a program worth running.
   const std::string signature = FetchSignature(view.Connection());
-  if (view.AbortRequested() || Quitting()) return;
-  if (!VerifyUpdateSignature(download, signature)) {
-    ::unlink(download.c_str());
-    view.ShowError(kNotSignedText);
+  if (stopped()) {
+    keep = !Quitting();
     return;
   }
-  InstallDownload(view, program, download);
+  const int fd = held.fd();
+  if (!VerifyUpdateSignature(fd, signature)) {
+    refuse(kNotSignedText);
+    return;
+  }
+  {
+    // The signed bytes say what they are: a newer build of this program, for this machine.
+    const MappedFile bytes(fd);
+    if (!IsNewerBuildOf(bytes.Bytes(), RunningVersionRecord())) {
+      refuse(kNotNewerText);
+      return;
+    }
+    if (!IsProgramForMachine(bytes.Bytes(), RunningProgramHeader())) {
+      refuse(kNotForThisMachineText);
+      return;
+    }
+  }
+  InstallDownload(view, program, download, fd);
+  keep = true;  // installed, or moved to the fallback name, or kept when that name was taken
 }
 
 void CheckForUpdate(UpdateView& view) {
@@ -314,10 +415,6 @@ void CheckForUpdate(UpdateView& view) {
     ProbeHost(view.EchoClient(), view.Connection().Host, 5000);
     LookForUpdate(view);
   });
-}
-
-void CheckForUpdate() {
-  if (FTPWindow != nullptr) CheckForUpdate(*FTPWindow);
 }
 
 }  // namespace vorn

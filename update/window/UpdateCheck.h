@@ -1,8 +1,10 @@
 // The update check behind "Look for update": logs in through the update window's connection,
 // probes the server host, compares the size of the program file on the server with the
 // running one, and on a difference and the user's Yes downloads the new file, puts it in the
-// program's place and restarts the program from it. All on the GUI thread; only the download
-// pumps events. The check shows and asks through an UpdateView, which the window implements.
+// program's place and restarts the program from it: only a file signed by the maker, newer
+// than this build and runnable here. All on the GUI thread; only the transfers (the download
+// and its signature) pump events. The check shows and asks through an UpdateView, which the
+// window implements; it knows nothing of the window itself.
 #pragma once
 
 #include <cstdint>
@@ -42,7 +44,8 @@ Terminator SetTerminator(Terminator terminator);
 
 // The file steps of the swap (RunSwapStep by default). Tests put another in place to make a
 // chosen step fail; an empty function restores the real one. Returns the one that was in place.
-using Renamer = std::function<bool(SwapStep step, const std::string& from, const std::string& to)>;
+using Renamer = std::function<bool(SwapStep step, const std::string& from, const std::string& to,
+                                   int download)>;
 Renamer SetRenamer(Renamer renamer);
 
 // How the new program is started after the swap (StartProgramFile by default; it returns 0 or
@@ -50,10 +53,23 @@ Renamer SetRenamer(Renamer renamer);
 using Restarter = std::function<int(const std::string& path)>;
 Restarter SetRestarter(Restarter restarter);
 
-// The text of the error box for an update that does not carry the maker's signature.
+// The texts of the error box for an update that does not carry the maker's signature, that is
+// no newer build of this program, that this machine cannot run, or that is too large.
 inline constexpr const char* kNotSignedText = "The update is not signed by the maker.";
+inline constexpr const char* kNotNewerText = "The update is not newer than this version.";
+inline constexpr const char* kNotForThisMachineText =
+    "The update is not a program for this computer.";
+inline constexpr const char* kTooLargeText = "The update is too large.";
+// The largest update downloaded: the viewer's ceiling for a file.
+inline constexpr std::int64_t kUpdateSizeLimit = std::int64_t{256} << 20;
 
-// The user quits: a running download stops, and nothing is installed or started after it.
+// Removes a Prog.old beside the program that is only a second link to the program file (a
+// swap cut short by a crash leaves one), so the next update does not take the fallback name.
+// Run at start and before each update.
+void RemoveStaleOldProgram();
+
+// The user quits: a running transfer stops (the server is told once), the connection closes,
+// and nothing is installed or started after it.
 void AbortUpdateForQuit();
 
 // True while a check runs, download included.
@@ -69,13 +85,6 @@ bool EnsureConnected(UpdateView& view);
 std::int32_t RemoteFileSize(UpdateView& view, const std::string& name, const std::string& dir,
                             bool clearLog);
 
-// Downloads remoteName from the server's current directory into localPath (created or
-// truncated), with the progress on the view. Returns the size the server reported for the
-// file before the transfer, or -1 at once without a connection. A server that reports no size
-// ends the download before it starts, with the gauge's range error.
-std::int64_t DownloadFile(UpdateView& view, const std::string& remoteName,
-                          const std::string& localPath);
-
 // The check proper, after the connection and the probe: compare, ask, download, swap, restart.
 void LookForUpdate(UpdateView& view);
 
@@ -83,7 +92,5 @@ void LookForUpdate(UpdateView& view);
 // probes the server host, runs LookForUpdate. Does nothing while a check runs. Never raises:
 // an error that ends the check is shown in the error box.
 void CheckForUpdate(UpdateView& view);
-// The same with the application's update window, FTPWindow.
-void CheckForUpdate();
 
 }  // namespace vorn

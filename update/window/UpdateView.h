@@ -37,7 +37,8 @@ class UpdateView {
   // Runs work; an error that escapes it is shown in the error box.
   virtual void Guarded(const std::function<void()>& work) = 0;
 
-  // "Abort" pressed since the last clear; the user quits (a running download stops).
+  // "Abort" pressed since the last clear; the user quits (a running transfer stops, the
+  // connection closes: nothing more is waited for).
   virtual bool AbortRequested() const = 0;
   virtual void ClearAbortRequested() = 0;
   virtual void AbortForQuit() = 0;

@@ -138,6 +138,9 @@ TFTPWindow::TFTPWindow(QWidget* parent)
   };
   IdFTP1.OnWorkEnd = [this](TIdTCPConnection&, TWorkMode mode) { IdFTP1WorkEnd(mode); };
   IdFTP1.OnAfterGet = [this](TIdFTP&, TStream&) { IdFTP1AfterGet(); };
+  // Every transfer keeps the window alive while it waits for the server, the quiet one of the
+  // signature too: Abort, CLOSE and Exit are heard however slow or silent the server is.
+  IdFTP1.OnWaiting = [this](TIdTCPConnection&) { PumpIfDue(); };
 
   Ping1.Host = VORN_UPDATE_HOST;
   Ping1.OnReply = [this](const TReplyStatus& status) { Ping1Reply(status); };
@@ -219,7 +222,7 @@ void TFTPWindow::Button1Click() {
     // connection once the transfer has ended, so the transfer never finds it gone.
     abortRequested_ = true;
     closePending_ = true;
-    if (IdFTP1.DataConnection() != nullptr) IdFTP1.AbortTransfer();
+    if (IdFTP1.Transferring()) IdFTP1.AbortTransfer();
     hide();
     return;
   }
@@ -235,7 +238,9 @@ void TFTPWindow::CloseIfPending() {
 
 void TFTPWindow::AbortForQuit() {
   abortRequested_ = true;
-  if (IdFTP1.DataConnection() != nullptr) IdFTP1.AbortTransfer();
+  if (IdFTP1.Transferring()) IdFTP1.AbortTransfer();
+  // Nothing more is asked of the server: a wait for its reply must not hold the program.
+  if (IdFTP1.IsConnected()) IdFTP1.CloseConnection();
 }
 
 void TFTPWindow::Button2Click() {
@@ -267,6 +272,12 @@ void TFTPWindow::IdFTP1WorkBegin(TWorkMode mode, std::int64_t expectedTotal) {
 }
 
 void TFTPWindow::Pump() { QCoreApplication::processEvents(); }
+
+void TFTPWindow::PumpIfDue() {
+  if (LastPump().isValid() && LastPump().elapsed() < kPumpIntervalMs) return;
+  Pump();
+  LastPump().start();
+}
 
 void TFTPWindow::IdFTP1Work(TWorkMode mode, std::int64_t count) {
   // Pumping and repainting are spaced in time; the gauge and the status bar take every step.
@@ -301,5 +312,9 @@ void TFTPWindow::IdFTP1AfterGet() {
 }
 
 void TFTPWindow::Ping1Reply(const TReplyStatus& status) { StoreProbeReply(status); }
+
+void CheckForUpdate() {
+  if (FTPWindow != nullptr) CheckForUpdate(*FTPWindow);
+}
 
 }  // namespace vorn

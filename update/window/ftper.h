@@ -107,11 +107,16 @@ class TFTPWindow : public QWidget, public UpdateView {
 
  private:
   void Pump();
+  // Pumps when the last pump is at least kPumpIntervalMs ago.
+  void PumpIfDue();
 
   bool abortRequested_ = false;
   bool closePending_ = false;
 };
 
 extern TFTPWindow* FTPWindow;
+
+// "Look for update": the update check with the application's update window, FTPWindow.
+void CheckForUpdate();
 
 }  // namespace vorn

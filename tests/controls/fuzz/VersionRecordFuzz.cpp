@@ -9,6 +9,7 @@
 
 #include "VersionRecord.h"
 
+namespace vorn {
 namespace {
 
 void Check(bool ok) {
@@ -22,6 +23,7 @@ void CheckLookUp(std::string_view record) {
 }
 
 }  // namespace
+}  // namespace vorn
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const auto record = vorn::ReadVersionRecordFrom([&](uint64_t offset, void* out, uint64_t n) {
@@ -30,9 +32,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return true;
   });
   if (record) {
-    Check(record->size() <= size && record->compare(0, 18, "VornVersionRecord\0", 18) == 0);
-    CheckLookUp(*record);
+    vorn::Check(record->size() <= size && record->compare(0, 18, "VornVersionRecord\0", 18) == 0);
+    vorn::CheckLookUp(*record);
   }
-  CheckLookUp(std::string_view(reinterpret_cast<const char*>(data), size));
+  vorn::CheckLookUp(std::string_view(reinterpret_cast<const char*>(data), size));
   return 0;
 }

@@ -10,6 +10,7 @@
 
 #include "RtfReader.h"
 
+namespace vorn {
 namespace {
 
 void Check(bool ok) {
@@ -33,19 +34,20 @@ void EnsureApplication() {
 }
 
 }  // namespace
+}  // namespace vorn
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  EnsureApplication();
+  vorn::EnsureApplication();
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
   QTextDocument document;
   document.setPlainText(QStringLiteral("before"));
   const bool read = vorn::ReadRtf(bytes, document);
-  Check(read == vorn::LooksLikeRtf(bytes));
+  vorn::Check(read == vorn::LooksLikeRtf(bytes));
   if (!read) {
-    Check(document.toPlainText() == QStringLiteral("before"));
+    vorn::Check(document.toPlainText() == QStringLiteral("before"));
     return 0;
   }
   // Each shown character comes from at least one byte: a text byte, "\'hh", "\uN" or a word.
-  Check(static_cast<size_t>(document.characterCount()) <= size + 1);
+  vorn::Check(static_cast<size_t>(document.characterCount()) <= size + 1);
   return 0;
 }

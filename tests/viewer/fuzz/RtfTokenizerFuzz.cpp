@@ -7,6 +7,7 @@
 
 #include "RtfTokenizer.h"
 
+namespace vorn {
 namespace {
 
 using vorn::RtfToken;
@@ -60,11 +61,12 @@ struct CheckingSink {
 };
 
 }  // namespace
+}  // namespace vorn
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view in(reinterpret_cast<const char*>(data), size);
-  CheckingSink sink{in, in.data()};
+  vorn::CheckingSink sink{in, in.data()};
   vorn::RtfTokenizer(in).Run(sink);
-  Check(sink.braces <= size);
+  vorn::Check(sink.braces <= size);
   return 0;
 }

@@ -1,0 +1,88 @@
+#include "FileFeed.h"
+
+namespace vorn {
+
+namespace {
+
+// Entries gathered before the listing publishes them, so the first files reach the search
+// at once even in a large folder.
+constexpr size_t kPublishRun = 256;
+
+}  // namespace
+
+FileFeed::FileFeed(size_t ahead) : ahead_(ahead) {}
+
+void FileFeed::Add(std::string&& entry) {
+  pending_.push_back(std::move(entry));
+  if (pending_.size() >= kPublishRun) Publish();
+}
+
+bool FileFeed::RoomLocked() const { return abandoned_ || entries_.size() < ahead_; }
+
+bool FileFeed::Publish() {
+  std::unique_lock lock(mutex_);
+  if (!pending_.empty()) {
+    for (std::string& entry : pending_) entries_.push_back(std::move(entry));
+    pending_.clear();
+    listed_.store(base_ + entries_.size(), std::memory_order_release);
+    if (runWaiting_) listedMore_.notify_one();
+  }
+  if (!RoomLocked()) {
+    listingWaiting_ = true;
+    dropped_.wait(lock, [this] { return RoomLocked(); });
+    listingWaiting_ = false;
+  }
+  return !abandoned_;
+}
+
+void FileFeed::Fail(const std::string& path, int error) {
+  const std::lock_guard lock(mutex_);
+  failures_.push_back({base_ + entries_.size() + pending_.size(), path, error});
+}
+
+void FileFeed::Finish() {
+  Publish();
+  const std::lock_guard lock(mutex_);
+  finished_.store(true, std::memory_order_release);
+  listedMore_.notify_all();
+}
+
+const std::string& FileFeed::operator[](size_t index) {
+  const std::lock_guard lock(mutex_);
+  return entries_[index - base_];
+}
+
+bool FileFeed::WaitFor(size_t index, std::chrono::milliseconds wait) {
+  if (index < Listed()) return true;
+  std::unique_lock lock(mutex_);
+  runWaiting_ = true;
+  listedMore_.wait_for(lock, wait, [&] { return index < Listed() || Finished(); });
+  runWaiting_ = false;
+  return index < Listed();
+}
+
+void FileFeed::DropBefore(size_t index) {
+  const std::lock_guard lock(mutex_);
+  while (base_ < index && !entries_.empty()) {
+    entries_.pop_front();
+    ++base_;
+  }
+  // The listing goes on once half its room is free again, not at every entry.
+  if (listingWaiting_ && entries_.size() <= ahead_ / 2) dropped_.notify_one();
+}
+
+void FileFeed::Abandon() {
+  const std::lock_guard lock(mutex_);
+  abandoned_ = true;
+  dropped_.notify_all();
+}
+
+bool FileFeed::TakeFailure(size_t index, Failure& out) {
+  const std::lock_guard lock(mutex_);
+  if (failures_.empty() || failures_.front().at > index) return false;
+  out = std::move(failures_.front());
+  failures_.pop_front();
+  return true;
+}
+
+}  // namespace vorn

@@ -1,0 +1,71 @@
+// The entries of a run's file list, listed on one thread while the run and its workers take
+// them on others. The listing publishes entries in order and waits when it runs too far ahead
+// of the run; the run drops the entries it is done with, so a tree of any size costs memory
+// only for the entries between the search and the listing.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace vorn {
+
+class FileFeed {
+ public:
+  // ahead: how many entries the listing may publish beyond those dropped.
+  explicit FileFeed(size_t ahead);
+  FileFeed(const FileFeed&) = delete;
+  FileFeed& operator=(const FileFeed&) = delete;
+
+  // The listing's side, on one thread. Add gathers an entry, Publish makes those gathered
+  // visible (false once the run has abandoned the list), Fail notes a folder that could not
+  // be read at the current place in the list, Finish publishes the rest and ends the list.
+  void Add(std::string&& entry);
+  bool Publish();
+  void Fail(const std::string& path, int error);
+  void Finish();
+
+  // The run's side. Entries stay where they are until dropped, so a reference stays valid.
+  size_t Listed() const { return listed_.load(std::memory_order_acquire); }
+  bool Finished() const { return finished_.load(std::memory_order_acquire); }
+  const std::string& operator[](size_t index);
+  // Waits at most wait for entry index to be listed; false when it is not (yet, or ever:
+  // then Finished() is true).
+  bool WaitFor(size_t index, std::chrono::milliseconds wait);
+  // Entries below index are no longer needed by anyone.
+  void DropBefore(size_t index);
+  // The listing stops at its next folder or publication.
+  void Abandon();
+
+  struct Failure {
+    size_t at = 0;  // listed before this entry
+    std::string path;
+    int error = 0;
+  };
+  // The next folder failure listed before entry index, taken out of the feed.
+  bool TakeFailure(size_t index, Failure& out);
+
+ private:
+  bool RoomLocked() const;
+
+  const size_t ahead_;
+  std::vector<std::string> pending_;  // the listing's, not yet published
+  std::mutex mutex_;
+  std::condition_variable listedMore_;
+  std::condition_variable dropped_;
+  std::deque<std::string> entries_;  // entries_[0] is entry base_
+  size_t base_ = 0;
+  std::deque<Failure> failures_;
+  bool runWaiting_ = false;
+  bool listingWaiting_ = false;
+  bool abandoned_ = false;
+  std::atomic<size_t> listed_{0};
+  std::atomic<bool> finished_{false};
+};
+
+}  // namespace vorn
