@@ -15,19 +15,36 @@ constexpr size_t kRegexOverlap = size_t{64} << 10;
 
 // Case ignored, a query whose letters have no case variants beyond ASCII's (most queries, and
 // every one without "k" or "s" among its ASCII letters) is searched through the key table,
-// byte for byte as fast as with case; any other through its units' variants.
+// byte for byte as fast as with case. So is one whose "k" or "s" may also be KELVIN SIGN or
+// LONG S: those are looked for only where their bytes are. Any other query goes through its
+// units' variants.
 PatternScanner ScannerFor(const std::string& query, bool matchCase) {
   if (matchCase) return PatternScanner(query, nullptr);
   std::vector<std::vector<std::string>> units = CaseFoldedUnits(query);
   const KeyTable& keys = CaseInsensitiveKeys();
-  const bool keyed = std::all_of(units.begin(), units.end(), [&keys](const auto& forms) {
-    if (forms.size() == 1) return true;
-    if (forms.size() != 2 || forms[0].size() != 1 || forms[1].size() != 1) return false;
-    return keys[static_cast<unsigned char>(forms[0][0])] ==
-           keys[static_cast<unsigned char>(forms[1][0])];
+  // Every unit is one form, or one byte in either case and maybe longer forms besides (a
+  // query of KELVIN SIGN is found as "k" is). What the key table looks for: each unit's
+  // one-byte form, or its only one.
+  bool longer = false;
+  std::string pattern;
+  const bool keyed = std::all_of(units.begin(), units.end(), [&](const auto& forms) {
+    if (forms.size() == 1) {
+      pattern += forms[0];
+      return true;
+    }
+    std::vector<unsigned char> bytes;
+    for (const std::string& form : forms) {
+      if (form.size() == 1)
+        bytes.push_back(static_cast<unsigned char>(form[0]));
+      else
+        longer = true;
+    }
+    if (!bytes.empty()) pattern += static_cast<char>(bytes[0]);
+    return bytes.size() == 2 && keys[bytes[0]] == keys[bytes[1]];
   });
-  if (keyed) return PatternScanner(query, &keys);
-  return PatternScanner(units);
+  if (!keyed) return PatternScanner(units);
+  if (!longer) return PatternScanner(query, &keys);
+  return PatternScanner(pattern, &keys, units);
 }
 
 }  // namespace
