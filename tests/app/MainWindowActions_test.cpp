@@ -12,7 +12,6 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
-#include <QFileSystemModel>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
@@ -35,6 +34,7 @@
 #include "Browser.h"
 #include "BuildLabel.h"
 #include "ErrorBox.h"
+#include "FolderModel.h"
 #include "ScopedSeam.h"
 #include "StyledTestKit.h"
 #include "TempTree.h"
@@ -272,8 +272,8 @@ TEST_F(WiredWindow, TheDotsButtonOpensTheChooserAndOkWritesTheDirectoryField) {
                ASSERT_NE(chooser, nullptr);
                EXPECT_EQ(chooser, Form3);
                EXPECT_EQ(chooser->parentWidget(), form.get());
-               auto* model = static_cast<QFileSystemModel*>(chooser->ShellTreeView1->model());
-               chooser->ShellTreeView1->setCurrentIndex(model->index(FromBytes(picked)));
+               auto* model = static_cast<FolderModel*>(chooser->ShellTreeView1->model());
+               chooser->ShellTreeView1->setCurrentIndex(model->IndexOf(picked));
                QTest::mouseClick(chooser->Button2, Qt::LeftButton);
              });
   EXPECT_EQ(form->ComboBox3->currentText(), FromBytes(picked + "/"));
