@@ -102,6 +102,7 @@ SearchPool::~SearchPool() {
   }
   runWakes_.notify_all();
   workerWakes_.notify_all();
+  roomWakes_.notify_all();
   for (std::thread& t : threads_) t.join();
 }
 
@@ -222,6 +223,12 @@ bool SearchPool::WakesRun() const {
 }
 
 // Moves doneTo_ past the files done, in order from the one the run is at.
+bool SearchPool::RoomWakeDue() const {
+  return !roomWaits_.empty() &&
+         (queued_ <= budget_ / 2 ||
+          std::find(roomWaits_.begin(), roomWaits_.end(), head_) != roomWaits_.end());
+}
+
 void SearchPool::AdvanceDone() {
   doneTo_ = std::max(doneTo_, head_);
   for (auto it = slots_.find(doneTo_); it != slots_.end() && it->second.done;
@@ -246,9 +253,9 @@ bool SearchPool::Hand(size_t index, long long size, Findings& batch) {
   if (!room()) {
     // The run may be waiting for a run of files done that this worker now holds up.
     if (runWaiting_) runWakes_.notify_one();
-    ++roomWaiting_;
-    workerWakes_.wait(lock, room);
-    --roomWaiting_;
+    roomWaits_.push_back(index);
+    roomWakes_.wait(lock, room);
+    roomWaits_.erase(std::find(roomWaits_.begin(), roomWaits_.end(), index));
   }
   if (left()) return false;
   Slot& slot = slots_[index];
@@ -302,9 +309,11 @@ SearchPool::Got SearchPool::Take(size_t index, Findings& out, FileFacts& facts,
       ++head_;
     }
     AdvanceDone();
-    const bool wake = roomWaiting_ > 0 || (claimWaiting_ > 0 && MayClaim(true));
+    const bool room = RoomWakeDue();
+    const bool claim = claimWaiting_ > 0 && MayClaim(true);
     lock.unlock();
-    if (wake) workerWakes_.notify_all();
+    if (room) roomWakes_.notify_all();
+    if (claim) workerWakes_.notify_all();
     return got;
   };
   if (slot->open == Open::Skipped) return over(Got::Skipped);
@@ -322,10 +331,12 @@ SearchPool::Got SearchPool::Take(size_t index, Findings& out, FileFacts& facts,
     // Workers waiting for room are woken once half the budget is free (of the run's file, for
     // its own worker), not at every batch: many threads woken for one batch's room would
     // spend the processors on waking.
-    const bool wake = roomWaiting_ > 0 &&
-                      (queued_ <= budget_ / 2 || (index == head_ && slot->bytes <= budget_ / 2));
+    const bool wake = !roomWaits_.empty() &&
+                      (queued_ <= budget_ / 2 || (index == head_ && slot->bytes <= budget_ / 2 &&
+                                                  std::find(roomWaits_.begin(), roomWaits_.end(),
+                                                            index) != roomWaits_.end()));
     lock.unlock();
-    if (wake) workerWakes_.notify_all();
+    if (wake) roomWakes_.notify_all();
     return Got::Findings;
   }
   return over(Got::Done);
@@ -340,9 +351,12 @@ void SearchPool::Release(size_t index) {
   }
   head_ = std::max(head_, index + 1);
   AdvanceDone();
-  const bool wake = roomWaiting_ > 0 || (claimWaiting_ > 0 && MayClaim(true));
+  // The run left the file early: every worker waiting for room may have to give up.
+  const bool room = !roomWaits_.empty();
+  const bool claim = claimWaiting_ > 0 && MayClaim(true);
   lock.unlock();
-  if (wake) workerWakes_.notify_all();
+  if (room) roomWakes_.notify_all();
+  if (claim) workerWakes_.notify_all();
 }
 
 void SearchPool::Listed(size_t count, bool done, bool waiting) {

@@ -102,6 +102,8 @@ class SearchPool {
   void Publish(std::vector<Outcome>& outcomes);
   bool WakesRun() const;
   void AdvanceDone();
+  // Room is worth waking for: half the budget is free, or the run is at a waiting file.
+  bool RoomWakeDue() const;
   bool Hand(size_t index, long long size, Findings& batch);
 
   FileFeed& files_;
@@ -112,14 +114,17 @@ class SearchPool {
   const size_t window_;  // files in flight beyond the one the run is at
   const size_t budget_;  // bytes of findings not yet taken
 
-  // The run waits on runWakes_, the workers on workerWakes_; each side is woken only when
-  // there is enough for it to do, which spares a wake-up per file.
+  // The run waits on runWakes_, the workers for files to claim on workerWakes_ and for room
+  // for their findings on roomWakes_; each is woken only when there is enough for it to do,
+  // which spares a wake-up per file (with many threads and many hits, waking every worker
+  // at every file would spend the processors on waking).
   std::mutex mutex_;
   std::condition_variable runWakes_;
   std::condition_variable workerWakes_;
+  std::condition_variable roomWakes_;
   bool runWaiting_ = false;
-  size_t claimWaiting_ = 0;  // workers waiting for the window to drain
-  size_t roomWaiting_ = 0;   // workers waiting for the findings to be taken
+  size_t claimWaiting_ = 0;        // workers waiting for the window to drain
+  std::vector<size_t> roomWaits_;  // the files whose workers wait for findings to be taken
   std::map<size_t, Slot> slots_;
   size_t next_;    // the next file to claim
   size_t head_;    // the file the run is at
