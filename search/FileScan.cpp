@@ -225,7 +225,8 @@ const char* FileScan::FinishLine(const char* cursor, const char* end, bool& goOn
 bool FileScan::Binary(std::string_view line, bool nul) {
   if (!matcher_->Options().tellBinary || reader_->Utf16()) return false;
   if (!binary_)
-    binary_ = nul || reader_->HeadHasNul() || std::memchr(line.data(), 0, line.size()) != nullptr;
+    binary_ = nul || reader_->HeadHasNul() ||
+              (!line.empty() && std::memchr(line.data(), 0, line.size()) != nullptr);
   return binary_;
 }
 
