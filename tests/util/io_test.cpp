@@ -2,6 +2,7 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -194,6 +195,20 @@ TEST(StartProgram, RunsDetachedWithoutAShellAndLeavesNoZombie) {
   EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1);  // no child of ours is left to reap
   StartProgram({"/no/such/program"});            // nothing reported, nothing thrown
   StartProgram({});
+}
+
+TEST(StartProgram, ChildGetsTheStartingDescriptorLimitBack) {
+  test::TempTree t;
+  const std::string marker = t.Path("limit");
+  RaiseDescriptorLimit();
+  StartProgram({"/bin/sh", "-c", "ulimit -Sn > \"$0.part\" && mv \"$0.part\" \"$0\"", marker});
+  for (int i = 0; i < 500 && access(marker.c_str(), F_OK) != 0; ++i) usleep(10000);
+  const unsigned long start = StartingDescriptorLimit();
+  EXPECT_EQ(test::ReadFile(marker),
+            (start == RLIM_INFINITY ? std::string("unlimited") : std::to_string(start)) + "\n");
+  rlimit now{};
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &now), 0);
+  EXPECT_EQ(now.rlim_cur, now.rlim_max);  // the program itself keeps the raised limit
 }
 
 TEST(StartProgram, SeamsCaptureWhatTheProgramAskedFor) {
