@@ -49,10 +49,11 @@ class SearchPool {
  public:
   // Searches files[from], files[from + 1], ... (paths: directory + entry, or the entry itself
   // when recursive) with matcher on threads threads, blocks of blockSize bytes. While the
-  // list still grows, the run tells the pool of it through Listed.
+  // list still grows, the run tells the pool of it through Listed. firstHitOnly: a file is left
+  // at its first hit.
   SearchPool(FileFeed& files, std::string directory, bool recursive,
              std::shared_ptr<const LineMatcher> matcher, size_t from, unsigned threads,
-             size_t blockSize);
+             size_t blockSize, bool firstHitOnly = false);
   // Stops the workers at their next block and waits for them.
   ~SearchPool();
   SearchPool(const SearchPool&) = delete;
@@ -108,6 +109,7 @@ class SearchPool {
   const bool recursive_;
   const std::shared_ptr<const LineMatcher> matcher_;
   const size_t blockSize_;
+  const bool firstHitOnly_;
   const size_t window_;  // files in flight beyond the one the run is at
   const size_t budget_;  // bytes of findings not yet taken
 

@@ -43,8 +43,10 @@ class Recorder : public SearchListener {
   }
   bool StopRequested() override { return stop; }
   SearchOptions Options() override { return options; }
+  bool RestOfFileWanted() override { return restWanted; }
 
   SearchOptions options;
+  bool restWanted = true;
   bool pumpAlways = false;
   bool stop = false;
   int pumps = 0;
@@ -354,6 +356,28 @@ TEST(SearchRun, StopEndsTheRunAndKeepsTheLinesFound) {
   r.pumpAlways = true;
   r.stop = true;
   EXPECT_EQ(SearchRun(empty.root(), "*", false, r).Run(), SearchEnd::Finished);
+}
+
+TEST(SearchRun, AFileIsLeftAtItsFirstHitWhenTheRestIsNotWanted) {
+  TempTree t;
+  const std::string longLine(300, 'x');
+  t.Write("a.txt", "foo 1\nbar\nfoo 2\n");
+  t.Write("b.txt", "bar\n" + longLine + "foo" + longLine + "\nfoo 3\n");  // a hit in a long line
+  t.Write("c.txt", std::string(500, '\n') + "foo 4\nfoo 5");              // in a later block
+  t.Write("d.txt", "bar\n");
+  for (const auto& [lineByLine, threads] : kModes) {
+    Recorder r({"foo", false, true});
+    r.restWanted = false;
+    SearchRun run(t.root(), "*", false, r);
+    run.SetLineByLine(lineByLine);
+    run.SetBlockSize(128);
+    run.SetThreads(threads);
+    EXPECT_EQ(run.Run(), SearchEnd::Finished);
+    ASSERT_EQ(r.lines.size(), 3u) << threads;
+    EXPECT_THAT(r.lines[0], ::testing::HasSubstr("a.txt (0)"));
+    EXPECT_THAT(r.lines[1], ::testing::HasSubstr("b.txt (1)"));
+    EXPECT_THAT(r.lines[2], ::testing::HasSubstr("c.txt (500)"));
+  }
 }
 
 TEST(SearchRun, ChangedOptionsCountFromTheNextLine) {
