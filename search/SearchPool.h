@@ -100,6 +100,7 @@ class SearchPool {
   Outcome SearchOne(size_t index, const std::string& path, FileReader& reader, FolderCache& folders,
                     std::vector<Outcome>& unpublished);
   void Publish(std::vector<Outcome>& outcomes);
+  void ReadAhead();
   bool WakesRun() const;
   void AdvanceDone();
   bool Hand(size_t index, long long size, Findings& batch);
@@ -131,6 +132,11 @@ class SearchPool {
   bool cancel_ = false;
   std::atomic<bool> stopping_{false};  // cancel_, read without the lock at every stretch
   std::vector<std::thread> threads_;
+  // The threads that ask the system to read the files ahead of the workers on a cold cache.
+  std::condition_variable aheadWakes_;
+  size_t ahead_;          // the next file to read ahead
+  size_t coldUntil_ = 0;  // below here each file is read ahead; from here on only probed
+  std::vector<std::thread> readers_;
   // Files the run has taken from the slots ahead of time, only touched by the run's thread.
   struct Ready {
     size_t index;
