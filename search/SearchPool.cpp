@@ -13,6 +13,7 @@
 #include "FileFeed.h"
 #include "FileReader.h"
 #include "FileScan.h"
+#include "io.h"
 
 namespace vorn {
 
@@ -35,6 +36,7 @@ constexpr size_t kReadAheadFiles = 256;
 constexpr size_t kProbeStep = 32;
 constexpr size_t kColdRun = 1024;  // files read ahead after a probe found one not cached
 constexpr off_t kReadAheadBytes = off_t{1} << 20;
+constexpr long kReadersNeedFree = 256;
 
 }  // namespace
 
@@ -103,8 +105,11 @@ SearchPool::SearchPool(FileFeed& files, std::string directory, bool recursive,
   if (!listing_) listed_ = files.Listed();
   threads_.reserve(threads);
   for (unsigned t = 0; t < threads; ++t) threads_.emplace_back([this] { Work(); });
-  for (unsigned t = threads; t < kReadsInFlight; ++t)
-    readers_.emplace_back([this] { ReadAhead(); });
+  // The readers hold a descriptor each for a moment; where descriptors are scarce the workers
+  // need them all.
+  if (DescriptorsFree() >= kReadersNeedFree)
+    for (unsigned t = threads; t < kReadsInFlight; ++t)
+      readers_.emplace_back([this] { ReadAhead(); });
 }
 
 SearchPool::~SearchPool() {
