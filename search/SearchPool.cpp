@@ -109,7 +109,7 @@ SearchPool::SearchPool(FileFeed& files, std::string directory, bool recursive,
   // need them all.
   if (DescriptorsFree() >= kReadersNeedFree)
     for (unsigned t = threads; t < kReadsInFlight; ++t)
-      readers_.emplace_back([this] { ReadAhead(); });
+      readers_.emplace_back([this, probes = t == threads] { ReadAhead(probes); });
 }
 
 SearchPool::~SearchPool() {
@@ -172,7 +172,8 @@ void SearchPool::Work() {
 }
 
 // Only a hint to the system: a file that cannot be looked at here is left to its worker.
-void SearchPool::ReadAhead() {
+// Only one reader probes; the others wait until a probe finds the cache cold.
+void SearchPool::ReadAhead(bool probes) {
   std::string path;
   for (;;) {
     size_t index = 0;
@@ -181,6 +182,10 @@ void SearchPool::ReadAhead() {
       std::unique_lock lock(mutex_);
       ahead_ = std::max(ahead_, next_);
       if (cancel_ || (!listing_ && ahead_ >= listed_)) return;
+      if (!probes && ahead_ >= coldUntil_) {
+        aheadWakes_.wait(lock, [this] { return cancel_ || ahead_ < coldUntil_; });
+        continue;
+      }
       if (ahead_ >= listed_ || ahead_ >= next_ + kReadAheadFiles) {
         // Nobody wakes the readers but the end: the workers go on undisturbed.
         aheadWakes_.wait_for(lock, std::chrono::milliseconds(10));
@@ -204,8 +209,11 @@ void SearchPool::ReadAhead() {
       char byte;
       iovec one{&byte, 1};
       if (::preadv2(fd.fd(), &one, 1, 0, RWF_NOWAIT) >= 0 || errno != EAGAIN) continue;
-      const std::lock_guard lock(mutex_);
-      coldUntil_ = std::max(coldUntil_, index + kColdRun);
+      {
+        const std::lock_guard lock(mutex_);
+        coldUntil_ = std::max(coldUntil_, index + kColdRun);
+      }
+      aheadWakes_.notify_all();
     }
     ::posix_fadvise(fd.fd(), 0, kReadAheadBytes, POSIX_FADV_WILLNEED);
   }

@@ -100,7 +100,7 @@ class SearchPool {
   Outcome SearchOne(size_t index, const std::string& path, FileReader& reader, FolderCache& folders,
                     std::vector<Outcome>& unpublished);
   void Publish(std::vector<Outcome>& outcomes);
-  void ReadAhead();
+  void ReadAhead(bool probes);
   bool WakesRun() const;
   void AdvanceDone();
   bool Hand(size_t index, long long size, Findings& batch);
