@@ -183,7 +183,8 @@ bool FileScan::TellHit(size_t index, std::string_view shown, bool binary) {
 bool FileScan::Binary(std::string_view line, bool nul) {
   if (!matcher_->Options().tellBinary || reader_->Utf16()) return false;
   if (!binary_)
-    binary_ = nul || reader_->HeadHasNul() || std::memchr(line.data(), 0, line.size()) != nullptr;
+    binary_ = nul || reader_->HeadHasNul() ||
+              (!line.empty() && std::memchr(line.data(), 0, line.size()) != nullptr);
   return binary_;
 }
 
