@@ -10,6 +10,7 @@
 #include <string_view>
 #include <system_error>
 
+#include "DesktopHabits.h"
 #include "io.h"
 
 namespace vorn {
@@ -56,43 +57,11 @@ StartArgs Only(StartArgs::Action action, std::string message = {}) {
 
 StartArgs Error(std::string message) { return Only(StartArgs::Action::Error, std::move(message)); }
 
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-// The local path a file:// address names, its escapes decoded to bytes; false for an address
-// of another host or with a bad escape.
-bool PathOfFileUrl(std::string_view url, std::string& path) {
-  url.remove_prefix(std::strlen("file://"));
-  const size_t slash = url.find('/');
-  if (slash == std::string_view::npos) return false;
-  const std::string_view host = url.substr(0, slash);
-  if (!host.empty() && host != "localhost") return false;
-  url.remove_prefix(slash);
-  url = url.substr(0, url.find_first_of("?#"));
-  path.clear();
-  for (size_t i = 0; i < url.size(); ++i) {
-    if (url[i] != '%') {
-      path += url[i];
-      continue;
-    }
-    const int high = i + 2 < url.size() ? HexDigit(url[i + 1]) : -1;
-    const int low = high >= 0 ? HexDigit(url[i + 2]) : -1;
-    if (low < 0) return false;
-    path += static_cast<char>(high * 16 + low);
-    i += 2;
-  }
-  return path.find('\0') == std::string::npos;
-}
-
 // The folder an argument names, absolute and with its trailing "/", or an error line.
 bool FolderOf(const std::string& argument, std::string& folder, std::string& message) {
   std::string path = argument;
   if (argument.starts_with("file:")) {
-    if (!argument.starts_with("file://") || !PathOfFileUrl(argument, path)) {
+    if (!LocalPathOfAddress(argument, &path)) {
       message = argument + ": not a local file address";
       return false;
     }

@@ -32,6 +32,7 @@
 #include "dxCoreUtils.h"
 #include "io.h"
 #include "txthandling.h"
+#include "vornUnit2.h"
 #include "vornUnit3.h"
 
 namespace vorn {
@@ -110,10 +111,7 @@ class TForm1::Listener : public SearchListener {
     form_.throttle_.EndPump();
   }
   bool StopRequested() override { return vorn::StopRequested; }
-  SearchOptions Options() override {
-    return SearchOptions{ToBytes(form_.ComboBox2->currentText()), form_.Checkbox1->Checked(),
-                         form_.Checkbox2->Checked()};
-  }
+  SearchOptions Options() override { return form_.CurrentOptions(); }
   bool ListingGoesOn() override { return !form_.closing_; }
 
  private:
@@ -226,6 +224,12 @@ void TForm1::BuildControls() {
 
   Checkbox2 = checkbox("Checkbox2", "Match Case(Case sensitiv)", 353, 57);
 
+  // The fourth box stands in the column of the other three, one row below the container.
+  Checkbox4 = new Form1Checkbox(central);
+  Checkbox4->setObjectName(QStringLiteral("Checkbox4"));
+  Checkbox4->SetCaption(QStringLiteral("Regular expression"));
+  Checkbox4->setGeometry(8 + 353, 4 + 81, 152, 17);
+
   dxButton4 = new Form1Button(dxContainer1);
   dxButton4->setObjectName(QStringLiteral("dxButton4"));
   dxButton4->SetCaption(QStringLiteral("Look for update"));
@@ -300,7 +304,8 @@ void TForm1::BuildControls() {
   setTabOrder(Checkbox3, dxButton3);
   setTabOrder(dxButton3, Checkbox1);
   setTabOrder(Checkbox1, Checkbox2);
-  setTabOrder(Checkbox2, dxButton1);
+  setTabOrder(Checkbox2, Checkbox4);
+  setTabOrder(Checkbox4, dxButton1);
   setTabOrder(dxButton1, dxButton2);
   ListBox1->setFocus();
 
@@ -484,8 +489,24 @@ void TForm1::SetIdle() {
   searching_ = false;
 }
 
+SearchOptions TForm1::CurrentOptions() const {
+  return SearchOptions{ToBytes(ComboBox2->currentText()), Checkbox1->Checked(),
+                       Checkbox2->Checked(), Checkbox4->Checked()};
+}
+
 void TForm1::Do_the_search() {
   if (searching_ || closing_) return;
+  // An invalid pattern starts no run.
+  const SearchOptions start = CurrentOptions();
+  if (start.regex) {
+    RegexError invalid;
+    if (!RegexMatcher::Compile(start.query, start.matchCase, start.wholeWord, &invalid)) {
+      ShowErrorBox(this, QStringLiteral("The regular expression is not valid: %1 (at position %2).")
+                             .arg(FromBytes(invalid.message))
+                             .arg(invalid.position));
+      return;
+    }
+  }
   searching_ = true;
   // Whatever way the run ends, even by an error, the rows found are shown and the buttons
   // come back to idle.
@@ -518,6 +539,8 @@ void TForm1::Do_the_search() {
   run.SetThreads(0);
   throttle_.Start();
   run.Run();
+  // The viewer marks what the pattern in effect at the end matches.
+  if (Form2) Form2->SetMarkPattern(listener.Options());
 }
 
 void TForm1::ShowNewRows() {

@@ -6,6 +6,7 @@
 #include <optional>
 #include <vector>
 
+#include "LineMatcher.h"
 #include "MainControls.h"
 #include "PumpThrottle.h"
 #include "ResultListModel.h"
@@ -32,6 +33,8 @@ class TForm1 : public QMainWindow {
   void Do_the_search();
 
   bool Searching() const { return searching_; }
+  // The query and the four boxes as they stand.
+  SearchOptions CurrentOptions() const;
   ResultListModel& Results() { return *results_; }
   int SelectedRow() const;
   // The hit of the selected row of ListBox1, which the result actions and the viewer take;
@@ -56,6 +59,7 @@ class TForm1 : public QMainWindow {
   Form1Checkbox* Checkbox1;  // "Whole Word"
   Form1Checkbox* Checkbox2;  // "Match Case(Case sensitiv)"
   Form1Checkbox* Checkbox3;  // "Include Subdirectory"
+  Form1Checkbox* Checkbox4;  // "Regular expression"
   QListView* ListBox1;
   Form1LinkLabel* URLLabel2;
   QStatusBar* StatusBar1;

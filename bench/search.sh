@@ -139,6 +139,38 @@ same16="$(cmp -s <("$vorn" -r -s "$docs/utf16" '*.*' PM_RESUME | sed "s|^$docs/u
   <("$vorn" -r -s "$docs/utf8" '*.*' PM_RESUME | sed "s|^$docs/utf8/||") && echo same || echo DIFFERENT)"
 echo "UTF-16 hits against UTF-8 hits: $same16"
 
+# Regular expressions, matching case: patterns with a required literal against ripgrep at its
+# default thread count and at one thread (target 1.0), patterns without one (target 1.5), and
+# a plain literal with -E against the same literal without it (target 1.05).
+# pattern @ target
+regex_cases=(
+  'PM_[A-Z]+@1.0'
+  '[A-Z]+_SUSPEND@1.0'
+  'kmalloc\w*\(@1.0'
+  '(foo|bar)_ops@1.0'
+  '[a-z]{25,}@1.5'
+  '\b\d{6}\b@1.5'
+)
+echo
+printf '%-34s %9s %9s %7s %6s %9s %9s %7s %8s %8s\n' "regex, matching case" vorn_s rg_s ratio target \
+  vorn_j1_s rg_j1_s ratio_j1 vorn_MB rg_MB
+for c in "${regex_cases[@]}"; do
+  pattern="${c%@*}"
+  target="${c##*@}"
+  name="$pattern"
+  read -r tv tr cv cr < <(timed pipe "$vorn -r -s -E '$tree' '*.*' '$pattern'" \
+    "rg -uuu -n '$pattern' '$tree'")
+  read -r tv1 tr1 cv1 cr1 < <(timed pipe "$vorn -j 1 -r -s -E '$tree' '*.*' '$pattern'" \
+    "rg -j1 -uuu -n '$pattern' '$tree'")
+  printf '%-34s %9.3f %9.3f %7s %6s %9.3f %9.3f %7s %8s %8s\n' "$name" "$tv" "$tr" \
+    "$(ratio "$tv" "$tr")" "$target" "$tv1" "$tr1" "$(ratio "$tv1" "$tr1")" \
+    "$(peak_mb $vorn -r -s -E "$tree" '*.*' "$pattern")" "$(peak_mb rg -uuu -n "$pattern" "$tree")"
+done
+read -r tl tp cl cp < <(timed pipe "$vorn -r -s -E '$tree' '*.*' PM_RESUME" \
+  "$vorn -r -s '$tree' '*.*' PM_RESUME")
+printf '%-34s %9.3f %9.3f %7s %6s   (vorn-find -E against vorn-find)\n' "plain literal PM_RESUME with -E" \
+  "$tl" "$tp" "$(ratio "$tl" "$tp")" 1.05
+
 # A sparse 8 GB disk image with no line break beside a small file: memory stays bounded and
 # the small file's hit is printed.
 mkdir "$work/sparse"
@@ -205,3 +237,10 @@ for line in open(sys.argv[2], 'rb'):
 print("hits of %s ignoring case: vorn-find %d, rg -i %d, %s" % (sys.argv[3], len(vorn), len(rg), "same set" if vorn == rg else "DIFFERENT"))
 sys.exit(0 if vorn == rg else 1)
 PY
+
+# Regular expressions: the hits of 50-odd patterns, with and without matching case, must be
+# grep -P's (REGEX_CHECK=0 skips this check, which takes a few minutes).
+if [ "${REGEX_CHECK:-1}" != 0 ]; then
+  echo
+  "$here/regex-check.sh" "$tree" | tail -n 1
+fi

@@ -1,7 +1,6 @@
 #include "vornUnit3.h"
 
 #include <QComboBox>
-#include <QFileSystemModel>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -10,6 +9,7 @@
 #include <QTreeView>
 
 #include "DesignWindow.h"
+#include "FolderModel.h"
 #include "TextBytes.h"
 #include "io.h"
 
@@ -21,13 +21,10 @@ TForm3::TForm3(QWidget* parent) : QDialog(parent) {
   DressWindow(this, QStringLiteral("Form3"), QStringLiteral("Choose Directory"));
   setFixedSize(433, 252);
 
-  // Folders only, no refresh on file-system changes; the parent of "/" is the model's
-  // invisible top, so "/" itself is the tree's one top node.
-  model_ = new QFileSystemModel(this);
-  model_->setOption(QFileSystemModel::DontWatchForChanges);
-  model_->setFilter(QDir::AllDirs | QDir::NoDotAndDotDot | QDir::Drives);
-  model_->setRootPath(QStringLiteral("/"));
-  const QModelIndex root = model_->index(QStringLiteral("/"));
+  // Folders only, no refresh on file-system changes; the model's one top row is "/".
+  model_ = new FolderModel(this);
+  const QModelIndex root = model_->Root();
+  model_->fetchMore(root);
 
   ShellComboBox1 = new QComboBox(this);
   ShellComboBox1->setObjectName(QStringLiteral("ShellComboBox1"));
@@ -43,7 +40,6 @@ TForm3::TForm3(QWidget* parent) : QDialog(parent) {
   ShellTreeView1->setGeometry(4, 24, 421, 201);
   ShellTreeView1->setModel(model_);
   ShellTreeView1->setHeaderHidden(true);
-  for (int column = 1; column < model_->columnCount(); ++column) ShellTreeView1->hideColumn(column);
   ShellTreeView1->setRootIsDecorated(false);
   ShellTreeView1->setIndentation(19);
   ShellTreeView1->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -76,7 +72,7 @@ TForm3::~TForm3() {
 
 QString TForm3::SelectedFolder() const {
   const QModelIndex current = ShellTreeView1->currentIndex();
-  return current.isValid() ? model_->filePath(current) : QString();
+  return current.isValid() ? FromBytes(model_->Path(current)) : QString();
 }
 
 void TForm3::Execute(std::function<QString()> read, std::function<void(const QString&)> write) {

@@ -16,13 +16,14 @@
 #include <optional>
 
 class QComboBox;
-class QFileSystemModel;
 class QKeyEvent;
 class QLineEdit;
 class QPushButton;
 class QTreeView;
 
 namespace vorn {
+
+class FolderModel;
 
 class TForm3 : public QDialog {
   Q_OBJECT
@@ -38,7 +39,7 @@ class TForm3 : public QDialog {
   void ShowFor(QLineEdit* directoryField);
 
   // The absolute path of the folder selected in the tree ("/" for the root), without a
-  // trailing "/"; empty when nothing is selected.
+  // trailing "/", as the window's text of its bytes; empty when nothing is selected.
   QString SelectedFolder() const;
 
   QComboBox* ShellComboBox1 = nullptr;
@@ -57,7 +58,7 @@ class TForm3 : public QDialog {
  private:
   void Execute(std::function<QString()> read, std::function<void(const QString&)> write);
 
-  QFileSystemModel* model_ = nullptr;
+  FolderModel* model_ = nullptr;
   std::function<QString()> readField_;
   std::function<void(const QString&)> writeField_;
   std::optional<QPoint> leftAt_;  // where the window's frame was when it was last closed

@@ -57,7 +57,8 @@ bool LocalPathOfAddress(std::string_view address, std::string* path) {
       *path += rest[i];
     }
   }
-  return true;
+  // No file's path holds a NUL byte.
+  return path->find('\0') == std::string::npos;
 }
 
 std::vector<std::string> DroppedPaths(const QMimeData* data) {

@@ -1,41 +1,15 @@
 #include "TextBytes.h"
 
 #include <cstdint>
+#include <string_view>
+
+#include "Utf8.h"
 
 namespace vorn {
 
 namespace {
 
 constexpr char16_t kKeptByteBase = 0xDC00;  // U+DC80-U+DCFF stand for the bytes 0x80-0xFF
-
-bool IsContinuation(unsigned char b) { return (b & 0xC0) == 0x80; }
-
-// The length of the valid UTF-8 sequence at p (at most end - p bytes), 0 when there is none.
-// Overlong forms, surrogates and code points above U+10FFFF are not valid.
-int SequenceLength(const unsigned char* p, const unsigned char* end, char32_t* code) {
-  const unsigned char b = p[0];
-  const auto left = end - p;
-  if (b >= 0xC2 && b <= 0xDF) {
-    if (left < 2 || !IsContinuation(p[1])) return 0;
-    *code = (char32_t{b} & 0x1F) << 6 | (p[1] & 0x3F);
-    return 2;
-  }
-  if (b >= 0xE0 && b <= 0xEF) {
-    if (left < 3 || !IsContinuation(p[1]) || !IsContinuation(p[2])) return 0;
-    if ((b == 0xE0 && p[1] < 0xA0) || (b == 0xED && p[1] >= 0xA0)) return 0;
-    *code = (char32_t{b} & 0x0F) << 12 | char32_t{p[1] & 0x3Fu} << 6 | (p[2] & 0x3F);
-    return 3;
-  }
-  if (b >= 0xF0 && b <= 0xF4) {
-    if (left < 4 || !IsContinuation(p[1]) || !IsContinuation(p[2]) || !IsContinuation(p[3]))
-      return 0;
-    if ((b == 0xF0 && p[1] < 0x90) || (b == 0xF4 && p[1] >= 0x90)) return 0;
-    *code = (char32_t{b} & 0x07) << 18 | char32_t{p[1] & 0x3Fu} << 12 |
-            char32_t{p[2] & 0x3Fu} << 6 | (p[3] & 0x3F);
-    return 4;
-  }
-  return 0;
-}
 
 bool IsKeptByte(char16_t u) { return u >= 0xDC80 && u <= 0xDCFF; }
 
@@ -57,7 +31,8 @@ QString FromBytes(std::string_view bytes) {
       continue;
     }
     char32_t code = 0;
-    const int n = SequenceLength(p, end, &code);
+    const auto n = static_cast<int>(DecodeUtf8At(
+        std::string_view(reinterpret_cast<const char*>(p), static_cast<size_t>(end - p)), code));
     if (n == 0) {
       out += QChar(static_cast<char16_t>(kKeptByteBase + *p++));
       continue;

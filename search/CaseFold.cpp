@@ -52,47 +52,6 @@ std::vector<char32_t> CaseVariants(char32_t c) {
   return out;
 }
 
-size_t DecodeUtf8At(std::string_view bytes, char32_t& c) {
-  if (bytes.empty()) return 0;
-  const auto* b = reinterpret_cast<const unsigned char*>(bytes.data());
-  if (b[0] < 0x80) {
-    c = b[0];
-    return 1;
-  }
-  size_t length = 0;
-  char32_t min = 0;
-  if (b[0] >= 0xC2 && b[0] <= 0xDF) {
-    length = 2, min = 0x80, c = b[0] & 0x1F;
-  } else if (b[0] >= 0xE0 && b[0] <= 0xEF) {
-    length = 3, min = 0x800, c = b[0] & 0x0F;
-  } else if (b[0] >= 0xF0 && b[0] <= 0xF4) {
-    length = 4, min = 0x10000, c = b[0] & 0x07;
-  } else {
-    return 0;
-  }
-  if (bytes.size() < length) return 0;
-  for (size_t i = 1; i < length; ++i) {
-    if ((b[i] & 0xC0) != 0x80) return 0;
-    c = (c << 6) | (b[i] & 0x3F);
-  }
-  if (c < min || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return 0;
-  return length;
-}
-
-void AppendUtf8(std::string& out, char32_t c) {
-  const auto put = [&out](char32_t byte) { out.push_back(static_cast<char>(byte)); };
-  if (c < 0x80) {
-    put(c);
-  } else if (c < 0x800) {
-    put(0xC0 | (c >> 6)), put(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    put(0xE0 | (c >> 12)), put(0x80 | ((c >> 6) & 0x3F)), put(0x80 | (c & 0x3F));
-  } else {
-    put(0xF0 | (c >> 18)), put(0x80 | ((c >> 12) & 0x3F)), put(0x80 | ((c >> 6) & 0x3F)),
-        put(0x80 | (c & 0x3F));
-  }
-}
-
 std::vector<std::vector<std::string>> CaseFoldedUnits(std::string_view query) {
   std::vector<std::vector<std::string>> units;
   while (!query.empty()) {

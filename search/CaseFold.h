@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "Utf8.h"
+
 namespace vorn {
 
 // The folded form of one code point (itself when it has none).
@@ -20,12 +22,6 @@ inline bool SameIgnoringCase(char32_t a, char32_t b) {
 
 // Every code point that folds as c does, c among them, in ascending order.
 std::vector<char32_t> CaseVariants(char32_t c);
-
-// The length (1 to 4) of the valid UTF-8 sequence that bytes begin with, its code point in c;
-// 0 when they begin with none (a stray, overlong, surrogate or cut sequence).
-size_t DecodeUtf8At(std::string_view bytes, char32_t& c);
-
-void AppendUtf8(std::string& out, char32_t c);
 
 // A query taken apart into units, each with every byte string it matches when case is
 // ignored: a code point, each of its case variants in UTF-8; a byte that is not valid UTF-8,

@@ -19,7 +19,13 @@ const char* LineStartAt(const char* lineFloor, const char* p, const char* end) {
 
 // A query spanning the cut between two pieces of a long line, with the byte before it, is
 // whole in the later piece.
-size_t OverlapFor(const LineMatcher& matcher) { return matcher.Scanner().size() + 1; }
+size_t OverlapFor(const LineMatcher& matcher) { return matcher.Overlap(); }
+
+bool IsAscii(std::string_view text) {
+  unsigned char any = 0;
+  for (const char c : text) any |= static_cast<unsigned char>(c);
+  return any < 0x80;
+}
 
 }  // namespace
 
@@ -93,7 +99,7 @@ bool FileScan::Block(std::string_view block, size_t carried, bool partial) {
     long_ = true;
     longDecide_ = line_ >= firstLine_;
     longFirst_ = true;
-    longFound_ = longInk_ = longNul_ = false;
+    longFound_ = longInk_ = longNul_ = longTooMuch_ = false;
     shown_.clear();
     if (!LongPiece(std::string_view(regionEnd, static_cast<size_t>(e - regionEnd)), 0, false))
       return false;
@@ -107,19 +113,40 @@ bool FileScan::Lines(std::string_view region, const char*& cursor, bool countRes
   const char* const b = region.data();
   const char* const e = b + region.size();
   size_t scan = static_cast<size_t>(cursor - b);
+  size_t passedAt = scan;
+  // A pattern without a literal scans the lines for its next match, which stays known until
+  // the scan passes it; after a scan that needed too much work, every line is a candidate.
+  size_t candidate = 0;
+  bool candidateKnown = false;
+  bool everyLine = false;
+  bool ascii = false, asciiKnown = false;
   while (cursor < e) {
     const LineMatcher& matcher = *matcher_;
     const PatternScanner& scanner = matcher.Scanner();
     const size_t windowEnd = std::min(region.size(), scan + kStretch);
     size_t found = PatternScanner::npos;
-    if (!matcher.NeverHits()) {
+    if (matcher.EveryLine()) {
+      const RegexMatcher& regex = *matcher.Regex();
+      if (!everyLine && regex.ScansLines() && (!candidateKnown || candidate < scan)) {
+        if (!asciiKnown) {
+          ascii = IsAscii(region);
+          asciiKnown = true;
+        }
+        candidateKnown = regex.NextCandidate(region, scan, ascii, &candidate);
+        everyLine = !candidateKnown;
+      }
+      if (everyLine || !regex.ScansLines())
+        found = scan < windowEnd ? scan : PatternScanner::npos;
+      else if (candidate < windowEnd)
+        found = candidate;
+    } else if (!matcher.NeverHits()) {
       const size_t hayEnd = std::min(region.size(), windowEnd + scanner.size() - 1);
       found = scanner.Find(region.substr(0, hayEnd), scan);
       if (found >= windowEnd) found = PatternScanner::npos;
     }
     if (found == PatternScanner::npos) {
       if (windowEnd == region.size()) break;
-      scan = windowEnd;
+      scan = passedAt = windowEnd;
       const char* lineStart = LineStartAt(cursor, b + scan, e);
       line_ += CountBreaks(cursor, lineStart);
       cursor = lineStart;
@@ -130,6 +157,7 @@ bool FileScan::Lines(std::string_view region, const char*& cursor, bool countRes
         cursor = FinishLine(cursor, e, goOn);
         if (!goOn) return false;
         Switch();
+        candidateKnown = everyLine = false;
         scan = static_cast<size_t>(cursor - b);
       }
       continue;
@@ -141,7 +169,16 @@ bool FileScan::Lines(std::string_view region, const char*& cursor, bool countRes
     // Any occurrence of a query with ink makes a hit, unless whole words are asked for.
     cursor = FinishLine(cursor, e, goOn, !matcher.Options().wholeWord && !matcher.BlankQuery());
     if (!goOn) return false;
-    if (next_) Switch();
+    // Candidates a pattern turns down may follow each other for long: the owner still gets
+    // its stretches.
+    if (matcher.Regex() && static_cast<size_t>(cursor - b) >= passedAt + kStretch) {
+      passedAt = static_cast<size_t>(cursor - b);
+      if (!hooks_.Passed(line_)) return false;
+    }
+    if (next_) {
+      Switch();
+      candidateKnown = everyLine = false;
+    }
     scan = static_cast<size_t>(cursor - b);
   }
   if (countRest)
@@ -166,8 +203,20 @@ const char* FileScan::FinishLine(const char* cursor, const char* end, bool& goOn
     next = SkipBreak(lineEnd, end);
     ++line_;
   }
-  if (hit || matcher_->IsHit(text))
+  if (hit) {
     goOn = TellHit(index, text.substr(0, kShownLineBytes), Binary(text));
+    return next;
+  }
+  switch (matcher_->Decide(text)) {
+    case RegexVerdict::Hit:
+      goOn = TellHit(index, text.substr(0, kShownLineBytes), Binary(text));
+      break;
+    case RegexVerdict::TooMuchWork:
+      goOn = hooks_.Unsearched(index);
+      break;
+    case RegexVerdict::Miss:
+      break;
+  }
   return next;
 }
 
@@ -195,7 +244,15 @@ bool FileScan::LongPiece(std::string_view piece, size_t context, bool ends) {
     const std::string_view fresh = piece.substr(context);
     if (shown_.size() < kShownLineBytes)
       shown_.append(fresh.substr(0, kShownLineBytes - shown_.size()));
-    if (!longFound_) longFound_ = matcher.CountsIn(piece, longFirst_, ends);
+    const RegexMatcher* regex = matcher.Regex();
+    if (!longFound_ && regex) {
+      const RegexVerdict v =
+          regex->DecidePiece(piece, context, longFirst_, ends, reader_->Overlap());
+      longFound_ = v == RegexVerdict::Hit;
+      longTooMuch_ = longTooMuch_ || v == RegexVerdict::TooMuchWork;
+    } else if (!longFound_) {
+      longFound_ = matcher.CountsIn(piece, longFirst_, ends);
+    }
     if (!longInk_ && matcher.BlankQuery()) longInk_ = !Trimmed(fresh).empty();
     if (!longNul_ && matcher.Options().tellBinary)
       longNul_ = std::memchr(fresh.data(), 0, fresh.size()) != nullptr;
@@ -205,6 +262,8 @@ bool FileScan::LongPiece(std::string_view piece, size_t context, bool ends) {
   long_ = false;
   if (longDecide_ && longFound_ && (longInk_ || !matcher.BlankQuery()) &&
       !TellHit(line_, shown_, Binary({}, longNul_)))
+    return false;
+  if (longDecide_ && !longFound_ && longTooMuch_ && longInk_ && !hooks_.Unsearched(line_))
     return false;
   if (next_) Switch();
   return true;

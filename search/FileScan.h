@@ -30,6 +30,9 @@ class FileScan {
     virtual bool Hit(size_t index, std::string_view shown, bool binary) = 0;
     // A stretch scanned; index is the line under way. False stops the scan.
     virtual bool Passed(size_t index) = 0;
+    // The line index could not be decided: the pattern needs too much work for it. False
+    // stops the scan.
+    virtual bool Unsearched(size_t index) = 0;
   };
 
   // Enough: the scan left the file after its first hit, as asked.
@@ -81,6 +84,7 @@ class FileScan {
   bool binary_ = false;  // the file is known to be binary
   bool firstHitOnly_ = false;
   bool enough_ = false;  // the scan ended at a hit because only the first one was wanted
+  bool longTooMuch_ = false;
   std::string shown_;
 };
 

@@ -17,6 +17,7 @@ const char* const kFindHelp =
     "  -w, --whole-word      find whole words only\n"
     "  -i, --ignore-case     ignore letter case (the default)\n"
     "  -s, --case-sensitive  match case (also --match-case)\n"
+    "  -E, --regex           TEXT is a regular expression (also -P)\n"
     "  -a, --text            list the lines of binary files too, byte for byte\n"
     "  -j, --threads=N       read and search on N threads (default: the CPUs it may use)\n"
     "  -c, --count           print PATH:N, the number of hit lines, for each file with a hit\n"
@@ -40,8 +41,14 @@ const char* const kFindHelp =
     "Ignoring case, letters of the UTF-8 text compare by Unicode's simple case folding\n"
     "(accented, Greek and Cyrillic letters too; \"k\" finds the Kelvin sign); bytes that\n"
     "are not valid UTF-8 compare exactly.\n"
+    "\n"
+    "A regular expression has PCRE2's syntax (as Perl's) and applies to one line at a time:\n"
+    "\"^\" and \"$\" match at the line's ends and no match crosses a line break. Without -s\n"
+    "letters match in any case, by Unicode's folding; -w takes a match only where it stands\n"
+    "between the line's ends or non-word bytes; \\w, \\d and [[:alpha:]] know Unicode. A line\n"
+    "the expression needs too much work for is reported on standard error and skipped.\n"
     "Exit status: 0 when a line was found, 1 when none, 2 on an error (also when a file or\n"
-    "folder could not be read, whatever was found).\n";
+    "folder could not be read, or a line was left unsearched and nothing was found).\n";
 
 namespace {
 
@@ -55,6 +62,7 @@ constexpr option kLongOptions[] = {
     {"case-sensitive", no_argument, nullptr, 's'},
     {"match-case", no_argument, nullptr, 's'},
     {"text", no_argument, nullptr, 'a'},
+    {"regex", no_argument, nullptr, 'E'},
     {"threads", required_argument, nullptr, 'j'},
     {"count", no_argument, nullptr, 'c'},
     {"files-with-matches", no_argument, nullptr, 'l'},
@@ -67,7 +75,7 @@ constexpr option kLongOptions[] = {
     {nullptr, 0, nullptr, 0},
 };
 // The leading ":" has a missing argument reported as ':' rather than '?'.
-constexpr const char* kShortOptions = ":rwiscaj:lh";
+constexpr const char* kShortOptions = ":rwiscaEPj:lh";
 
 bool ParseThreads(std::string_view text, unsigned& threads) {
   unsigned value = 0;
@@ -133,6 +141,10 @@ FindArgs ParseFindArgs(int argc, char** argv) {
       }
       case 'a':
         args.options.tellBinary = false;
+        break;
+      case 'E':
+      case 'P':
+        args.options.regex = true;
         break;
       case 'j':
         if (!ParseThreads(optarg, args.threads))

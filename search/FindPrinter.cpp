@@ -5,6 +5,9 @@
 #include <cerrno>
 #include <charconv>
 #include <cstring>
+#include <string>
+
+#include "Utf8.h"
 
 namespace vorn {
 
@@ -22,30 +25,6 @@ bool WriteAll(int fd, std::string_view data) {
 }
 
 namespace {
-
-// The length of the valid UTF-8 sequence at the start of text and its code point, or 0.
-size_t DecodeUtf8(std::string_view text, char32_t& code) {
-  const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
-  const unsigned char c = byte(0);
-  size_t n;
-  char32_t least;
-  if (c >= 0xC2 && c <= 0xDF) {
-    n = 2, code = c & 0x1F, least = 0x80;
-  } else if (c >= 0xE0 && c <= 0xEF) {
-    n = 3, code = c & 0x0F, least = 0x800;
-  } else if (c >= 0xF0 && c <= 0xF4) {
-    n = 4, code = c & 0x07, least = 0x10000;
-  } else {
-    return 0;
-  }
-  if (text.size() < n) return 0;
-  for (size_t i = 1; i < n; ++i) {
-    if ((byte(i) & 0xC0) != 0x80) return 0;
-    code = (code << 6) | (byte(i) & 0x3F);
-  }
-  if (code < least || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
-  return n;
-}
 
 // The controls that reorder text on the screen: embeddings, overrides and isolates.
 bool IsBidiControl(char32_t code) {
@@ -67,7 +46,7 @@ void AppendEscaped(std::string& out, std::string_view line, size_t begin, size_t
   // Skip what a sequence that began before this piece has written already.
   for (size_t j = begin; j-- > 0 && begin - j < 4;) {
     char32_t code = 0;
-    const size_t n = DecodeUtf8(line.substr(j), code);
+    const size_t n = DecodeUtf8At(line.substr(j), code);
     if (n > 0 && j + n > begin) {
       i = j + n;
       break;
@@ -84,7 +63,7 @@ void AppendEscaped(std::string& out, std::string_view line, size_t begin, size_t
       continue;
     }
     char32_t code = 0;
-    const size_t n = DecodeUtf8(line.substr(i), code);
+    const size_t n = DecodeUtf8At(line.substr(i), code);
     if (n == 0) {
       if (c <= 0x9F)
         escape(c);
@@ -317,6 +296,13 @@ void FindPrinter::FileError(std::string_view path, int error) {
   if (!style_.messages) return;
   if (style_.terminal) Write();
   Tell(path, std::strerror(error));
+}
+
+// Standard error is written at once: the line is reported however the results are kept.
+void FindPrinter::Unsearched(std::string_view path, size_t lineIndex) {
+  unsearched_ = true;
+  Tell(path, "line " + std::to_string(lineIndex) +
+                 ": the regular expression needs too much work for this line");
 }
 
 // "vorn-find: PATH: WHAT" on standard error, the path made safe at a terminal.

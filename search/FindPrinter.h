@@ -62,6 +62,8 @@ class FindPrinter : public SearchListener {
   void Results(std::span<const SearchHit> hits) override;
   void FileError(std::string_view path, int error) override;
   SearchOptions Options() override { return matcher_.Options(); }
+  // Said on standard error at once, with the line index as result lines show it.
+  void Unsearched(std::string_view path, size_t lineIndex) override;
   // After a failed write the run is asked to stop at its next chance.
   bool PumpDue() override { return failed_; }
   bool StopRequested() override { return failed_; }
@@ -75,6 +77,7 @@ class FindPrinter : public SearchListener {
   bool Found() const { return found_; }
   // Some file or folder could not be read.
   bool Missed() const { return missed_; }
+  bool AnyUnsearched() const { return unsearched_; }
 
  private:
   using Part = const std::string FindColors::*;
@@ -105,6 +108,7 @@ class FindPrinter : public SearchListener {
   std::string binaryPath_;  // the binary file last told of
   bool found_ = false;
   bool missed_ = false;
+  bool unsearched_ = false;
   bool failed_ = false;
   int error_ = 0;
 };

@@ -1,10 +1,13 @@
-// Decides whether one line is a hit for the query under the Whole Word and Match Case rules.
+// Decides whether one line is a hit for the query under the Whole Word and Match Case rules,
+// and, with the regular expression option, for the pattern.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <string_view>
 
 #include "PatternScanner.h"
+#include "RegexMatcher.h"
 
 namespace vorn {
 
@@ -12,6 +15,7 @@ struct SearchOptions {
   std::string query;  // untrimmed bytes
   bool wholeWord = false;
   bool matchCase = false;
+  bool regex = false;  // the query is a regular expression
   // Hits in binary files are marked as such (the command line tells of them instead).
   bool tellBinary = false;
   bool operator==(const SearchOptions&) const = default;
@@ -36,11 +40,14 @@ struct LineMatch {
 
 class LineMatcher {
  public:
+  // An invalid pattern matches no line (the front ends refuse it before a run).
   explicit LineMatcher(const SearchOptions& options);
 
   // A blank line (only bytes up to 32) is never a hit. With Whole Word on, some occurrence
   // must stand between the line's ends or non-word bytes.
   bool IsHit(std::string_view line) const;
+  // The same, with the lines a pattern needs too much work for told apart from misses.
+  RegexVerdict Decide(std::string_view line) const;
 
   // Whether some occurrence in text counts. text may be a piece of a long line: where it does
   // not start (or end) the line, an occurrence touching that end is left to the neighbouring
@@ -48,23 +55,36 @@ class LineMatcher {
   bool CountsIn(std::string_view text, bool startsLine, bool endsLine) const;
 
   // The first occurrence that counts in text, a line or a piece of one as for CountsIn. The
-  // printer marks it and gives its column.
+  // printer marks it and gives its column. A pattern's match is known only in a whole line.
   LineMatch FirstMatch(std::string_view text, bool startsLine = true, bool endsLine = true) const;
 
-  // A query of blanks only: a line it is found in may still be blank.
+  // A query of blanks only, or a pattern: a line it is found in may still be blank.
   bool BlankQuery() const { return blankQuery_; }
 
   // An empty query, or one holding a line break, can match no line.
   bool NeverHits() const { return never_; }
 
+  // The pattern that decides candidate lines, or null: the scanner alone decides. Candidates
+  // are the lines holding the scanner's literal, or every line when it has none.
+  const RegexMatcher* Regex() const { return regex_.get(); }
+  bool EveryLine() const { return everyLine_; }
+  // Bytes a piece of a long line repeats of the piece before it.
+  size_t Overlap() const;
+
   const PatternScanner& Scanner() const { return scanner_; }
   const SearchOptions& Options() const { return options_; }
 
  private:
+  struct Plan;
+  LineMatcher(const SearchOptions& options, Plan plan);
+
   SearchOptions options_;
+  std::shared_ptr<const RegexMatcher> regex_;
   PatternScanner scanner_;
+  bool wholeWord_;  // of the scanner's literal
   bool never_;
   bool blankQuery_;
+  bool everyLine_;
 };
 
 }  // namespace vorn

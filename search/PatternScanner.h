@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -28,6 +29,14 @@ class PatternScanner {
   // prefix of another of the same unit). Where units have forms of different lengths, a match
   // is found from its rarest stretch of fixed length outwards.
   explicit PatternScanner(const std::vector<std::vector<std::string>>& units);
+
+  // The same units, where every unit's one-byte forms are the bytes equal to the pattern's
+  // byte under keys and its other forms, longer, are rare in text (an ASCII "k" also matches
+  // KELVIN SIGN). The pattern is found through the key table; only where one of the longer
+  // forms may begin near a candidate are the units compared there. Falls back to the units
+  // alone when the longer forms begin with more than two byte pairs.
+  PatternScanner(std::string_view pattern, const KeyTable* keys,
+                 const std::vector<std::vector<std::string>>& units);
 
   // Offset of the first occurrence that begins at or after from, or npos; its length in
   // length. An empty pattern is never found.
@@ -57,6 +66,11 @@ class PatternScanner {
     size_t first = 0, count = 0;  // its forms in forms_
   };
 
+  // Bytes [begin, end) of a text, all below 0x80.
+  struct AsciiSpan {
+    size_t begin = 0, end = 0;
+  };
+
   ByteClass ClassAt(size_t offset) const;
   // The values of byte k of a unit's forms, at offset from the anchor.
   ByteClass UnitClass(size_t unit, size_t k, size_t offset) const;
@@ -65,21 +79,32 @@ class PatternScanner {
   // The filter's byte pairs, in order: first_.a, first_.b, second_.a, ... third_.b.
   std::array<char, 6> FilterBytes() const;
   size_t FindScalar(std::string_view text, size_t from) const;
+  template <bool Track, typename Take>
+  size_t FindWide(std::string_view text, size_t& from, size_t room, const Take& take,
+                  AsciiSpan* ascii) const;
   template <typename Take>
-  size_t FindWide(std::string_view text, size_t& from, size_t room, const Take& take) const;
-  template <typename Take>
-  size_t Filter(std::string_view text, size_t& from, size_t room, const Take& take) const;
+  size_t Filter(std::string_view text, size_t& from, size_t room, const Take& take,
+                AsciiSpan* ascii = nullptr) const;
+  // The pattern whole, exactly or through the key table.
+  size_t FindPattern(std::string_view text, size_t from, size_t& length, AsciiSpan* ascii) const;
 
   // Unit by unit.
   size_t FindUnits(std::string_view text, size_t from, size_t& length) const;
   bool UnitsAround(std::string_view text, size_t anchor, size_t from, size_t& start,
                    size_t& end) const;
 
+  // Through the key table, with the units only around the longer forms.
+  size_t FindKeyedFirst(std::string_view text, size_t from, size_t& length) const;
+  // The first place in [from, end) where a longer form may begin (its first two bytes are
+  // there), or npos; reads no byte at or past text's end.
+  size_t FindLongerForm(std::string_view text, size_t from, size_t end) const;
+
   std::string pattern_;
   std::string keyed_;  // the pattern's keys, for the folded comparison
   const KeyTable* keys_ = nullptr;
   ByteClass first_, second_, third_;
   bool vectorFilter_ = false;
+  int filterScore_ = 1 << 20;  // how common the filter's bytes are; lower is better
   size_t maxLength_ = 0;
 
   std::vector<Unit> units_;
@@ -88,6 +113,11 @@ class PatternScanner {
   size_t anchorRoom_ = 0;                 // bytes from there the filter reads
   size_t minPrefix_ = 0, maxPrefix_ = 0;  // bytes of the units before it
   std::array<bool, 256> anchorLead_{};    // without a filter: the bytes the anchor unit begins with
+
+  // Found through the key table first: that scanner, and the first two bytes of the longer
+  // forms (a pair repeated when there is one).
+  std::shared_ptr<const PatternScanner> keyedScanner_;
+  std::array<unsigned char, 4> longerLeads_{};
 };
 
 }  // namespace vorn

@@ -56,6 +56,11 @@ class SearchPool::Hooks : public FileScan::Hooks {
     batch_.events.push_back({false, false, index, 0, 0});
     return ++stretches_ < kBatchStretches || Flush();
   }
+  bool Unsearched(size_t index) override {
+    if (pool_.stopping_.load(std::memory_order_relaxed)) return false;
+    batch_.events.push_back({false, false, index, 0, 0, true});
+    return batch_.Bytes() < kBatchBytes || Flush();
+  }
   // The file's last findings; a file without any costs no turn at the lock here, and its
   // outcome waits to be published with those of the files claimed with it.
   void Finish() {

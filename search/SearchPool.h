@@ -26,13 +26,14 @@ class FileFeed;
 class FileReader;
 class FolderCache;
 
-// A hit line, or a stretch scanned in the line under way.
+// A hit line, or a stretch scanned in the line under way, or a line left undecided.
 struct ScanEvent {
   bool hit = false;
   bool binary = false;  // a hit in a file found binary
   size_t line = 0;
   size_t textStart = 0;
   size_t textLength = 0;
+  bool unsearched = false;
 };
 
 // A batch of one file's events in order, with the shown texts of its hits.

@@ -134,6 +134,7 @@ void ListInto(FileFeed& feed, const std::string& directory, const std::string& m
 
 SearchEnd SearchRun::Run() {
   bool abandoned = false;
+  unsearched_ = 0;
   matcher_ = std::make_shared<const LineMatcher>(listener_.Options());
   firstHitOnly_ = !listener_.RestOfFileWanted();
   RaiseDescriptorLimit();
@@ -202,7 +203,15 @@ SearchEnd SearchRun::Run() {
     listener_.Status("User aborted Search");
     return SearchEnd::Aborted;
   }
-  listener_.Status("Finished Searching");
+  if (unsearched_ == 0) {
+    listener_.Status("Finished Searching");
+  } else {
+    std::string text = "Finished Searching (";
+    AppendNumber(text, unsearched_);
+    text += unsearched_ == 1 ? " line" : " lines";
+    text += " could not be searched: the regular expression needs too much work)";
+    listener_.Status(text);
+  }
   return SearchEnd::Finished;
 }
 
@@ -363,6 +372,10 @@ SearchRun::Step SearchRun::ReplayFile(FileFeed& files, size_t index) {
         for (const ScanEvent& e : batch.events) {
           if (resumeAt && e.line >= *resumeAt) return ResumeFile(files, index, *resumeAt);
           currentLine_ = lastLine = e.line;
+          if (e.unsearched) {
+            Unsearched(e.line);
+            continue;
+          }
           if (e.hit) {
             Report(batch.Text(e), e.line, e.binary);
             if (PumpPoint() == Step::Stop) return Step::Stop;
@@ -403,6 +416,13 @@ bool SearchRun::Hit(size_t index, std::string_view shown, bool binary) {
   currentLine_ = index;
   if (PumpPoint() == Step::Stop) return false;
   if (SwitchOptionsIfChanged()) scan_->SwitchMatcher(matcher_);
+  return true;
+}
+
+bool SearchRun::Unsearched(size_t index) {
+  Deliver();
+  ++unsearched_;
+  listener_.Unsearched(path_, index);
   return true;
 }
 
@@ -517,13 +537,16 @@ SearchRun::Step SearchRun::SearchBlockLineByLine(std::string_view block) {
     currentLine_ = i;
     if (PumpPoint() == Step::Stop) return Step::Stop;
     if (!Trimmed(line).empty()) {
-      if (matcher_->IsHit(line)) {
+      const RegexVerdict verdict = matcher_->Decide(line);
+      if (verdict == RegexVerdict::Hit) {
         // As the fast scan tells a binary file: by its head, or a NUL in a hit line.
         if (matcher_->Options().tellBinary && !reader_.Utf16() && !fileBinary_)
           fileBinary_ = reader_.HeadHasNul() || line.find('\0') != std::string_view::npos;
         Report(line.substr(0, kShownLineBytes), i, fileBinary_);
         Deliver();
         if (firstHitOnly_) return Step::Enough;
+      } else if (verdict == RegexVerdict::TooMuchWork) {
+        Unsearched(i);
       }
       PumpPoint(false);
     }

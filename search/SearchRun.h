@@ -34,6 +34,12 @@ class SearchListener {
   // may be asked before the hits they follow come). They view the run's bytes for this call.
   virtual void Results(std::span<const SearchHit> hits) = 0;
   virtual void Status(std::string_view text) { (void)text; }
+  // The line (0-based) of the file at path could not be searched: the regular expression
+  // needs too much work for it. Comes in the order of the hits around it.
+  virtual void Unsearched(std::string_view path, size_t lineIndex) {
+    (void)path;
+    (void)lineIndex;
+  }
   // Asked at every point where the run may pump events; the caller's clock answers. Only
   // after a true answer does the run show the current status, call Pump(), and read
   // StopRequested() and Options() (changed options count from the next line).
@@ -92,6 +98,7 @@ class SearchRun : private FileScan::Hooks {
   void Deliver();
   bool Hit(size_t index, std::string_view shown, bool binary) override;
   bool Passed(size_t index) override;
+  bool Unsearched(size_t index) override;
   void StartFile(const std::string& entry, long long size);
   Step SearchFile(const std::string& entry, size_t firstLine);
   Step SearchBlockLineByLine(std::string_view block);
@@ -131,6 +138,9 @@ class SearchRun : private FileScan::Hooks {
     }
     void Status(std::string_view text) {
       Call([&] { listener_.Status(text); });
+    }
+    void Unsearched(std::string_view path, size_t line) {
+      Call([&] { listener_.Unsearched(path, line); });
     }
     bool PumpDue() {
       return Call([&] { return listener_.PumpDue(); });
@@ -191,7 +201,8 @@ class SearchRun : private FileScan::Hooks {
   std::shared_ptr<std::atomic<bool>> countCancel_;
   // Hits reported but not yet handed to the listener; they view path_ and the findings.
   std::vector<SearchHit> hits_;
-  FileReader counter_;  // counts the lines of a file the workers searched, for the status
+  FileReader counter_;     // counts the lines of a file the workers searched, for the status
+  size_t unsearched_ = 0;  // lines the pattern needed too much work for
 };
 
 }  // namespace vorn

@@ -7,34 +7,13 @@
 #include <immintrin.h>
 #endif
 
+#include "Utf8.h"
+
 namespace vorn {
 
 namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
-
-size_t PutUtf8(char32_t c, char* o) {
-  if (c < 0x80) {
-    o[0] = static_cast<char>(c);
-    return 1;
-  }
-  if (c < 0x800) {
-    o[0] = static_cast<char>(0xC0 | (c >> 6));
-    o[1] = static_cast<char>(0x80 | (c & 0x3F));
-    return 2;
-  }
-  if (c < 0x10000) {
-    o[0] = static_cast<char>(0xE0 | (c >> 12));
-    o[1] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    o[2] = static_cast<char>(0x80 | (c & 0x3F));
-    return 3;
-  }
-  o[0] = static_cast<char>(0xF0 | (c >> 18));
-  o[1] = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-  o[2] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-  o[3] = static_cast<char>(0x80 | (c & 0x3F));
-  return 4;
-}
 
 }  // namespace
 

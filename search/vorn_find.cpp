@@ -20,6 +20,7 @@
 #include "FileMask.h"
 #include "FindArgs.h"
 #include "FindPrinter.h"
+#include "RegexMatcher.h"
 #include "SearchRun.h"
 #include "io.h"
 
@@ -81,6 +82,16 @@ int RunFind(int argc, char** argv) {
     std::fprintf(stderr, "vorn-find: %s\n", mask.Fault().c_str());
     return kError;
   }
+  if (args.options.regex) {
+    RegexError invalid;
+    if (!RegexMatcher::Compile(args.options.query, args.options.matchCase, args.options.wholeWord,
+                               &invalid)) {
+      std::fprintf(stderr, "vorn-find: invalid regular expression at position %zu: %s\n",
+                   invalid.position, invalid.message.c_str());
+      return kError;
+    }
+  }
+
   if (const int error = DirectoryError(args.directory)) {
     std::fprintf(stderr, "vorn-find: %s: %s\n", args.directory.c_str(), std::strerror(error));
     return kError;
@@ -107,7 +118,9 @@ int RunFind(int argc, char** argv) {
   if (!printer.Flush()) return WriteError();
   // As grep: a file or folder that could not be read makes the run an error, lines found or not.
   if (printer.Missed()) return kError;
-  return printer.Found() ? kFound : kNoneFound;
+  // A line left undecided is an error unless something was found.
+  if (printer.Found()) return kFound;
+  return printer.AnyUnsearched() ? kError : kNoneFound;
 }
 
 }  // namespace vorn

@@ -371,9 +371,25 @@ MarkSpan FindMark(QStringView text, QStringView needle, bool utf8) {
   return found < 0 ? MarkSpan{} : MarkSpan{found, length};
 }
 
+// With a pattern, the mark narrows from the found line to the pattern's first match in it; the
+// whole line stays marked when the match lies past the shown bytes.
+MarkSpan TForm2::NarrowToPattern(MarkSpan mark, std::string_view line, bool utf8) const {
+  size_t start = 0, end = 0;
+  if (mark.position < 0 || !markPattern_ || !markPattern_->FirstMatch(line, &start, &end))
+    return mark;
+  const std::string_view trimmed = Trimmed(line);
+  const size_t lead = static_cast<size_t>(trimmed.data() - line.data());
+  start = std::clamp(start, lead, lead + trimmed.size()) - lead;
+  end = std::clamp(end, lead + start, lead + trimmed.size()) - lead;
+  const qsizetype before = DecodeNeedle(trimmed.substr(0, start), utf8).size();
+  return MarkSpan{mark.position + before,
+                  DecodeNeedle(trimmed.substr(0, end), utf8).size() - before};
+}
+
 // Loads the bytes into the text box (RTF formatted, anything else as plain text) and marks
 // the found text red; returns where the mark is in the text box.
-MarkSpan TForm2::ShowBytes(std::string bytes, std::string_view found) {
+MarkSpan TForm2::ShowBytes(std::string bytes, std::string_view line) {
+  const std::string_view found = Trimmed(line);
   QTextDocument* doc = RichEdit1->document();
   loading_ = true;
   // A file near the size ceiling takes a moment to load: the pointer says so meanwhile.
@@ -392,14 +408,15 @@ MarkSpan TForm2::ShowBytes(std::string bytes, std::string_view found) {
     for (QTextBlock b = doc->begin(); b.isValid(); b = b.next())
       b.setUserState(BlockState(static_cast<int>(b.text().count(QChar::LineSeparator)), false));
     blockCount_ = doc->blockCount();
-    mark = FindMark(doc->toPlainText(), DecodeNeedle(found, true), true);
+    mark =
+        NarrowToPattern(FindMark(doc->toPlainText(), DecodeNeedle(found, true), true), line, true);
   } else {
     bool utf8 = true;
     QString text = DecodeForViewer(bytes, &utf8);
     std::string().swap(bytes);
     PlainBlocks blocks = GroupLinesIntoBlocks(text);
     // The mark is found in the file's text, before display pieces are cut.
-    mark = FindMark(text, DecodeNeedle(found, utf8), utf8);
+    mark = NarrowToPattern(FindMark(text, DecodeNeedle(found, utf8), utf8), line, utf8);
     if (blocks.longLines) text = CutIntoPieces(text, &blocks);
     ShowPlainText(std::move(text), blocks.states);
     if (mark.position >= 0) {
@@ -426,7 +443,7 @@ void TForm2::ShowPlainText(QString text, const std::vector<int>& states) {
 void TForm2::ShowResultInViewer(const SearchHit& hit) {
   std::string bytes;
   if (!ReadFile(std::string(hit.path), &bytes)) return;
-  const MarkSpan mark = ShowBytes(std::move(bytes), Trimmed(hit.text));
+  const MarkSpan mark = ShowBytes(std::move(bytes), hit.text);
   static_cast<PathHeader*>(Panel1)->SetPath(ShownBytes(hit.path));
   // A minimised window still counts as visible: it is restored (keeping a maximised state).
   if (isMinimized()) setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
@@ -441,6 +458,13 @@ void TForm2::ShowResultInViewer(const SearchHit& hit) {
     RichEdit1->setTextCursor(caret);
     RichEdit1->ensureCursorVisible();
   }
+}
+
+void TForm2::SetMarkPattern(const SearchOptions& options) {
+  markPattern_.reset();
+  if (options.regex)
+    markPattern_ =
+        RegexMatcher::Compile(options.query, options.matchCase, options.wholeWord, nullptr);
 }
 
 void TForm2::MarkRed(MarkSpan mark) {

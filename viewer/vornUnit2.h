@@ -7,9 +7,11 @@
 #include <QStringView>
 #include <QWidget>
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "LineMatcher.h"
 #include "SearchHit.h"
 
 class QDragEnterEvent;
@@ -63,6 +65,10 @@ class TForm2 : public QWidget {
   // kViewerFileLimit) gives "Cannot open file %s" in the error box and changes nothing.
   void ShowResultInViewer(const SearchHit& hit);
 
+  // With the regular expression option, the mark is the pattern's first match on the hit's
+  // line instead of the line's text; other options clear it.
+  void SetMarkPattern(const SearchOptions& options);
+
   // Caret at the first character of the 0-based line plus offset, scrolled into view; a line
   // beyond the last puts it at the end.
   static void GotoLine(QPlainTextEdit* box, std::size_t index, int offset);
@@ -99,7 +105,8 @@ class TForm2 : public QWidget {
   bool RichEdit1KeyDown(QKeyEvent* event);
   void FormKeyDown(QKeyEvent* event);
   bool ReadFile(const std::string& path, std::string* bytes);
-  MarkSpan ShowBytes(std::string bytes, std::string_view found);
+  MarkSpan ShowBytes(std::string bytes, std::string_view line);
+  MarkSpan NarrowToPattern(MarkSpan mark, std::string_view line, bool utf8) const;
   void ShowPlainText(QString text, const std::vector<int>& states);
   void MarkRed(MarkSpan mark);
   void TextChanged(int position, int removed, int added);
@@ -112,6 +119,7 @@ class TForm2 : public QWidget {
   bool loading_ = false;
   int blockCount_ = 1;  // as the last change left it
   bool placed_ = false;
+  std::shared_ptr<const RegexMatcher> markPattern_;
 };
 
 extern TForm2* Form2;

@@ -12,7 +12,6 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
-#include <QFileSystemModel>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
@@ -21,6 +20,8 @@
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTest>
+#include <QTextCharFormat>
+#include <QTextCursor>
 #include <QTimer>
 #include <QTreeView>
 #include <cstdio>
@@ -33,6 +34,7 @@
 #include "Browser.h"
 #include "BuildLabel.h"
 #include "ErrorBox.h"
+#include "FolderModel.h"
 #include "ScopedSeam.h"
 #include "StyledTestKit.h"
 #include "TempTree.h"
@@ -270,8 +272,8 @@ TEST_F(WiredWindow, TheDotsButtonOpensTheChooserAndOkWritesTheDirectoryField) {
                ASSERT_NE(chooser, nullptr);
                EXPECT_EQ(chooser, Form3);
                EXPECT_EQ(chooser->parentWidget(), form.get());
-               auto* model = static_cast<QFileSystemModel*>(chooser->ShellTreeView1->model());
-               chooser->ShellTreeView1->setCurrentIndex(model->index(FromBytes(picked)));
+               auto* model = static_cast<FolderModel*>(chooser->ShellTreeView1->model());
+               chooser->ShellTreeView1->setCurrentIndex(model->IndexOf(picked));
                QTest::mouseClick(chooser->Button2, Qt::LeftButton);
              });
   EXPECT_EQ(form->ComboBox3->currentText(), FromBytes(picked + "/"));
@@ -354,6 +356,43 @@ TEST_F(WiredWindow, StyledButtonsAndCheckBoxesDriveTheSearch) {
   form->dxContainer1->setEnabled(true);
   EXPECT_TRUE(form->dxButton3->isEnabled());
   EXPECT_TRUE(form->ComboBox2->isEnabled());
+}
+
+// The fourth box makes the query a pattern: an invalid one starts no run, a valid one finds
+// its lines, and the viewer marks the pattern's first match on the line.
+TEST_F(WiredWindow, RegularExpressionBoxErrorBoxAndViewerMark) {
+  EXPECT_FALSE(form->Checkbox4->Checked());
+  EXPECT_EQ(form->Checkbox4->Caption(), Q("Regular expression"));
+  const QRect above = form->Checkbox2->geometry().translated(form->dxContainer1->pos());
+  EXPECT_EQ(form->Checkbox4->geometry(), above.translated(0, 24));
+  TempTree tree;
+  tree.Write("a.txt", "x = kmalloc(4);\nno call here\n  p = KMALLOC_node (n);\n");
+  QTest::mouseClick(form->Checkbox4, Qt::LeftButton);
+  EXPECT_TRUE(form->Checkbox4->Checked());
+  Type(form->ComboBox3, FromBytes(tree.root()));
+  Type(form->ComboBox2, Q("kmalloc(\\w"));
+  QTest::mouseClick(form->dxButton1, Qt::LeftButton);
+  EXPECT_THAT(errors, ElementsAre(Q("The regular expression is not valid: missing closing "
+                                    "parenthesis (at position 11).")));
+  EXPECT_TRUE(form->dxButton1->isVisible());
+  EXPECT_TRUE(form->StatusBar1->currentMessage().isEmpty());
+
+  form->ComboBox1->setEditText(Q("*.*"));
+  Search(tree.root(), Q("kmalloc\\w*\\s*\\("));
+  ASSERT_THAT(Lines(), ElementsAre(tree.Path("a.txt") + " (0)  :  x = kmalloc(4);",
+                                   tree.Path("a.txt") + " (2)  :    p = KMALLOC_node (n);"));
+  Select(1);
+  form->FindFile1->trigger();
+  const int line = 16 + 13 + 6;  // the match begins after the lines before and "  p = "
+  QTextCursor caret = viewer->RichEdit1->textCursor();
+  EXPECT_EQ(caret.position(), line);
+  caret.setPosition(line + 1);
+  EXPECT_EQ(caret.charFormat().foreground().color(), QColor(Qt::red));
+  caret.setPosition(line + 14);  // the "(" ends the match
+  EXPECT_EQ(caret.charFormat().foreground().color(), QColor(Qt::red));
+  caret.setPosition(line + 15);
+  EXPECT_NE(caret.charFormat().foreground().color(), QColor(Qt::red));
+  EXPECT_EQ(errors.size(), 1u);
 }
 
 // The built program carries its version record, so its About window reads the build.

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <QComboBox>
-#include <QFileSystemModel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
@@ -12,7 +11,9 @@
 #include <functional>
 #include <memory>
 
+#include "FolderModel.h"
 #include "TempTree.h"
+#include "TextBytes.h"
 
 namespace vorn {
 
@@ -43,8 +44,7 @@ class ChooserTest : public ::testing::Test {
   }
 
   QModelIndex IndexOf(TForm3& chooser, const std::string& path) {
-    auto* model = static_cast<QFileSystemModel*>(chooser.ShellTreeView1->model());
-    return model->index(QString::fromStdString(path));
+    return static_cast<FolderModel*>(chooser.ShellTreeView1->model())->IndexOf(path);
   }
 
   std::unique_ptr<QComboBox> field_;
@@ -79,6 +79,31 @@ TEST_F(ChooserTest, OkWritesTheTreesFolderAndKeepsTheStateForTheNextOpening) {
     QTest::mouseClick(chooser.Button3, Qt::LeftButton);
   }));
   EXPECT_EQ(field_->currentText(), QStringLiteral("/typed/"));
+}
+
+// A name that is not UTF-8 is listed with its stand-in, beside its neighbours in byte order,
+// and the field gets its very bytes back.
+TEST_F(ChooserTest, FoldersOfAnyBytesAreListedAndPickedAsTheyAre) {
+  for (const char* name : {"b", "caf\xe9", "a<b>c", ".hidden", "\xff\xfe"}) tree_.MakeDir(name);
+  tree_.Write("file", "not a folder\n");
+  TForm3 chooser;
+  const QModelIndex top = IndexOf(chooser, tree_.root());
+  ASSERT_TRUE(top.isValid());
+  auto* model = chooser.ShellTreeView1->model();
+  model->fetchMore(top);  // as the tree does when the folder is expanded
+  QStringList shown;
+  for (int row = 0; row < model->rowCount(top); ++row)
+    shown << model->index(row, 0, top).data().toString();
+  EXPECT_EQ(shown, QStringList({QStringLiteral("a<b>c"), QStringLiteral("b"),
+                                QStringLiteral("caf\uFFFD"), QStringLiteral("\uFFFD\uFFFD")}));
+  for (const std::string name : {"caf\xe9", "\xff\xfe"}) {
+    EXPECT_TRUE(RunModal(chooser, [&] {
+      chooser.ShellTreeView1->setCurrentIndex(IndexOf(chooser, tree_.Path(name)));
+      QTest::mouseClick(chooser.Button2, Qt::LeftButton);
+    }));
+    EXPECT_EQ(ToBytes(field_->currentText()), tree_.Path(name) + "/");
+  }
+  EXPECT_FALSE(IndexOf(chooser, tree_.Path("file")).isValid());
 }
 
 TEST_F(ChooserTest, EscapeAndEnterInTheTreeDoNotCloseTheCloseBoxCancels) {

@@ -31,6 +31,10 @@ inline const std::vector<CasePair>& CasePairs() {
       {"\xC3", "\xC3\xA9t\xC3\xA9", true, true},
       {"École", "École", true, true},
       {"K", "\u212A", true, false},
+      // ASCII queries with k or s: their longer variants far into a line and side by side.
+      {"kset_", std::string(300, '.') + " \u212A\u017FET_ty", true, false},
+      {"ss", "x\u017F\u017F", true, false},
+      {"sk", std::string(200, 'k') + "\u017F", false, false},
   };
   return pairs;
 }

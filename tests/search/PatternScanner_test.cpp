@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <random>
 #include <string>
 
@@ -70,11 +71,16 @@ size_t DecodingFind(std::string_view text, std::string_view query, size_t from, 
 
 TEST(PatternScanner, CaseVariantUnitsAgreeWithADecodingSearch) {
   std::mt19937 rng(19);
-  // s, long s, k, KELVIN SIGN, sigma in three forms, e acute, a stray Latin-1 byte, a cut lead.
-  const std::vector<std::string> tokens = {
-      "s",        "S",        "\xC5\xBF", "k",        "K",        "\xE2\x84\xAA",
-      "\xCF\x83", "\xCF\x82", "\xCE\xA3", "\xC3\xA9", "\xC3\x89", "\xE9",
-      "\xC3",     "x",        " "};
+  // s, long s, k, KELVIN SIGN, sigma in three forms, e acute, a stray Latin-1 byte, a cut lead;
+  // a long ASCII stretch, for the vector scans.
+  const std::vector<std::string> tokens = {"s",        "S",
+                                           "\xC5\xBF", "k",
+                                           "K",        "\xE2\x84\xAA",
+                                           "\xCF\x83", "\xCF\x82",
+                                           "\xCE\xA3", "\xC3\xA9",
+                                           "\xC3\x89", "\xE9",
+                                           "\xC3",     "x",
+                                           " ",        std::string(70, 'x') + "sK"};
   const auto make = [&](size_t count) {
     std::string out;
     for (size_t i = 0; i < count; ++i) out += tokens[rng() % tokens.size()];
@@ -82,13 +88,21 @@ TEST(PatternScanner, CaseVariantUnitsAgreeWithADecodingSearch) {
   };
   for (int round = 0; round < 3000; ++round) {
     const std::string text = make(rng() % 80), query = make(1 + rng() % 4);
-    const PatternScanner scanner(CaseFoldedUnits(query));
     const size_t from = text.empty() ? 0 : rng() % (text.size() + 1);
-    size_t length = 0, wantLength = 0;
+    size_t wantLength = 0;
     const size_t want = DecodingFind(text, query, from, wantLength);
-    ASSERT_EQ(scanner.Find(text, from, length), want) << "round " << round;
-    if (want != PatternScanner::npos) {
-      ASSERT_EQ(length, wantLength) << "round " << round;
+    // The units alone, and the scanner the matcher picks (the key table first for ASCII).
+    const LineMatcher matcher(SearchOptions{query, false, false});
+    const PatternScanner units(CaseFoldedUnits(query));
+    // In a buffer of the text's size, so the sanitizer sees a read past its end.
+    const std::unique_ptr<char[]> exact(new char[text.size()]);
+    std::copy(text.begin(), text.end(), exact.get());
+    for (const PatternScanner* scanner : {&units, &matcher.Scanner()}) {
+      size_t length = 0;
+      ASSERT_EQ(scanner->Find({exact.get(), text.size()}, from, length), want) << "round " << round;
+      if (want != PatternScanner::npos) {
+        ASSERT_EQ(length, wantLength) << "round " << round;
+      }
     }
   }
 }

@@ -189,13 +189,15 @@ TEST(SearchRun, FastRunMatchesLineByLineRunOnRandomFiles) {
     // Every third file has long lines, with breaks far apart.
     const size_t letters = f % 3 == 0 ? 6 : alphabet.size();
     for (char& c : text) c = rng() % 400 == 0 ? '\n' : alphabet[rng() % letters];
-    for (size_t at = rng() % 50; at < text.size(); at += 1 + rng() % 50)
+    // Some files hold the longer variants only past a long stretch without any.
+    for (size_t at = f % 4 == 1 ? 2000 : rng() % 50; at < text.size(); at += 1 + rng() % 50)
       text.insert(at, variants[rng() % std::size(variants)]);
     std::string name = "f";  // appended, not "f" + ...: GCC 12 at -O3 warns falsely on that
     name += std::to_string(f) + ".txt";
     t.Write(name, text);
   }
-  for (const char* query : {"ab", "a", "B a", " ", "ab_", "\xE9", "k", "\xCF\x83 a", "as\xCF\x83k"})
+  for (const char* query :
+       {"ab", "a", "B a", " ", "ab_", "\xE9", "k", "\xCF\x83 a", "as\xCF\x83k", "Sk", "a s"})
     for (bool wholeWord : {false, true})
       for (bool matchCase : {false, true}) {
         const SearchOptions o{query, wholeWord, matchCase};
@@ -297,6 +299,39 @@ TEST(SearchRun, Utf16FilesAreSearchedAsTheirUtf8Text) {
               ElementsAre(bad + "lone.txt (0)  :  \xEF\xBF\xBD"
                                 "beta\xEF\xBF\xBD",
                           bad + "lone.txt (1)  :  \xEF\xBF\xBD"));
+}
+
+// The same with patterns: candidates from the literal scan, pieces of a line longer than the
+// reading buffer, and the workers all give what the pattern gives on every line.
+TEST(SearchRun, FastRegexRunMatchesLineByLineRunOnRandomFiles) {
+  TempTree t;
+  std::mt19937 rng(9);
+  const std::string alphabet = "ab AB_\n\r\n\t.(\xE9";
+  for (int f = 0; f < 12; ++f) {
+    std::string text(rng() % 3000, 'a');
+    // Every other file is ASCII, which patterns scan another way.
+    const size_t letters = alphabet.size() - f % 2;
+    for (char& c : text) c = rng() % 200 == 0 ? '\n' : alphabet[rng() % letters];
+    std::string name = "f";
+    name += std::to_string(f) + ".txt";
+    t.Write(name, text);
+  }
+  // Longer than the buffer a 64-byte block grows to for a pattern's pieces.
+  std::string longLine(300000, 'a');
+  for (size_t i = 0; i < longLine.size(); i += 1 + rng() % 7000) longLine[i] = "b B(_"[rng() % 5];
+  t.Write("long.txt", "b_a\n" + longLine + "ab(\nA_B");
+  for (const char* pattern :
+       {"ab", "b[ _]a", "^a", "B$", "a\\(", "(b|_)\\(", "\\.\\w{3}", "b.{5000}B", "\\bab\\b",
+        "(?<=_)B", "[ab]\\(", "^\\W", "\\s[AB]$", "(?:a|b)_\\w"})
+    for (bool wholeWord : {false, true})
+      for (bool matchCase : {false, true}) {
+        const SearchOptions o{pattern, wholeWord, matchCase, true};
+        const auto naive = Search(t.root(), "*", false, o, true);
+        for (size_t block : {size_t{64}, size_t{1} << 20})
+          for (unsigned threads : {1u, 2u, 7u})
+            ASSERT_EQ(Search(t.root(), "*", false, o, false, block, threads), naive)
+                << pattern << wholeWord << matchCase << block << " " << threads;
+      }
 }
 
 TEST(SearchRun, LineByLineStatusTexts) {

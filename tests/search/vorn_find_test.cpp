@@ -19,9 +19,10 @@
 #include "CasePairs.h"
 #include "TempTree.h"
 
+namespace vorn {
 namespace {
 
-using vorn::test::TempTree;
+using test::TempTree;
 
 struct Outcome {
   std::string out;
@@ -341,3 +342,4 @@ TEST(VornFind, AtATerminalEachLineGoesOutWhenFoundWithControlBytesEscaped) {
 }
 
 }  // namespace
+}  // namespace vorn

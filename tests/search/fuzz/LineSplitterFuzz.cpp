@@ -16,6 +16,7 @@
 #include "LineBreaks.h"
 #include "Utf16Text.h"
 
+namespace vorn {
 namespace {
 
 void Check(bool ok) {
@@ -36,27 +37,27 @@ void CheckScans(std::string_view s, size_t a, size_t b) {
   // Forward, line by line.
   size_t lines = 0;
   for (const char* p = begin; p < end;) {
-    const char* next = vorn::FindNextBreak(p, end);
-    for (const char* q = p; q < next; ++q) Check(!vorn::IsBreakByte(*q));
+    const char* next = FindNextBreak(p, end);
+    for (const char* q = p; q < next; ++q) Check(!IsBreakByte(*q));
     ++lines;
     if (next == end) break;
-    p = vorn::SkipBreak(next, end);
+    p = SkipBreak(next, end);
   }
-  Check(lines == vorn::LineCount(s));
+  Check(lines == LineCount(s));
   // Backward, break by break.
   for (const char* p = end; p > begin;) {
-    const char* last = vorn::FindLastBreak(begin, p);
-    for (const char* q = last ? last + 1 : begin; q < p; ++q) Check(!vorn::IsBreakByte(*q));
+    const char* last = FindLastBreak(begin, p);
+    for (const char* q = last ? last + 1 : begin; q < p; ++q) Check(!IsBreakByte(*q));
     if (!last) break;
-    Check(vorn::IsBreakByte(*last));
+    Check(IsBreakByte(*last));
     p = last;
   }
-  Check(vorn::CountBreaks(begin + a, begin + b) == NaiveBreaks(s, a, b));
-  Check(vorn::CountBreaks(begin, end) == NaiveBreaks(s, 0, s.size()));
+  Check(CountBreaks(begin + a, begin + b) == NaiveBreaks(s, a, b));
+  Check(CountBreaks(begin, end) == NaiveBreaks(s, 0, s.size()));
 }
 
 void CheckReader(std::string_view bytes, std::uint8_t mode) {
-  const vorn::Fd file(memfd_create("lines", MFD_CLOEXEC));
+  const Fd file(memfd_create("lines", MFD_CLOEXEC));
   if (!file.ok()) return;
   for (size_t done = 0; done < bytes.size();) {
     const ssize_t n = write(file.fd(), bytes.data() + done, bytes.size() - done);
@@ -66,11 +67,11 @@ void CheckReader(std::string_view bytes, std::uint8_t mode) {
   // The blocks hold the file's text: UTF-16 decoded, a UTF-8 mark left out.
   std::string decoded;
   std::string_view s = bytes;
-  if (vorn::DecodeMarkedUtf16(bytes, decoded))
+  if (DecodeMarkedUtf16(bytes, decoded))
     s = decoded;
-  else if (vorn::MarkAt(bytes) == vorn::TextMark::Utf8)
+  else if (MarkAt(bytes) == TextMark::Utf8)
     s.remove_prefix(3);
-  vorn::FileReader reader(size_t{1} + mode % 97);
+  FileReader reader(size_t{1} + mode % 97);
   reader.SetOverlap(mode / 97 % 2 ? 0 : 1 + mode % 13);
   reader.SetWholeLines(mode >= 194);
   if (!reader.Open("/proc/self/fd/" + std::to_string(file.fd()))) return;
@@ -86,7 +87,7 @@ void CheckReader(std::string_view bytes, std::uint8_t mode) {
     joined.append(added);
     if (!reader.AtEnd() && !reader.Partial()) {
       // A whole-line block ends after a break that the next block does not continue.
-      Check(vorn::IsBreakByte(block.back()));
+      Check(IsBreakByte(block.back()));
       Check(!(block.back() == '\r' && joined.size() < s.size() && s[joined.size()] == '\n'));
     }
     Check(!reader.Partial() || (mode < 194 && block.back() != '\r'));
@@ -94,13 +95,14 @@ void CheckReader(std::string_view bytes, std::uint8_t mode) {
     // Counting a file no longer in the buffer reads a megabyte: for a few settings only, in
     // the middle, at the last block and after the end.
     if ((mode % 64 == 0 && joined.size() == added.size()) || (mode % 64 == 1 && reader.AtEnd()))
-      Check(reader.CountLines() == vorn::LineCount(s));
+      Check(reader.CountLines() == LineCount(s));
   }
   Check(!reader.Failed() && joined == s);
-  if (mode % 64 == 2) Check(reader.CountLines() == vorn::LineCount(s));
+  if (mode % 64 == 2) Check(reader.CountLines() == LineCount(s));
 }
 
 }  // namespace
+}  // namespace vorn
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 2) return 0;
@@ -108,7 +110,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // A sub-range for the count, from the first byte; the reader's settings from the second.
   const size_t a = s.empty() ? 0 : data[0] % (s.size() + 1);
   const size_t b = a + (s.size() - a) / 2;
-  CheckScans(s, a, b);
-  CheckReader(s, data[1]);
+  vorn::CheckScans(s, a, b);
+  vorn::CheckReader(s, data[1]);
   return 0;
 }

@@ -12,19 +12,20 @@
 #include "IdException.h"
 #include "IdFTP.h"
 
+namespace vorn {
 namespace {
 
 void Check(bool ok) {
   if (!ok) std::abort();
 }
 
-void FuzzReply(std::string_view input, int maxLineLength, vorn::TIdMaxLineAction action) {
-  vorn::TIdRFCReply reply;
+void FuzzReply(std::string_view input, int maxLineLength, TIdMaxLineAction action) {
+  TIdRFCReply reply;
   try {
-    const auto lines = vorn::TIdRFCReply::ReadLines([&]() -> std::string {
+    const auto lines = TIdRFCReply::ReadLines([&]() -> std::string {
       std::size_t length = 0, consumed = 0;
-      if (!vorn::TIdTCPConnection::CutLine(input, maxLineLength, action, length, consumed)) {
-        if (input.empty()) throw vorn::EIdConnClosedGracefully();
+      if (!TIdTCPConnection::CutLine(input, maxLineLength, action, length, consumed)) {
+        if (input.empty()) throw EIdConnClosedGracefully();
         length = consumed = input.size();  // the peer closed after a last line without LF
       }
       Check(length <= static_cast<std::size_t>(maxLineLength) && consumed <= input.size() &&
@@ -37,8 +38,8 @@ void FuzzReply(std::string_view input, int maxLineLength, vorn::TIdMaxLineAction
     reply.Parse(lines);
     Check(reply.Text.size() == lines.size());
     Check(reply.TextCode.size() <= 4);
-    (void)vorn::TIdFTP::ParseSize(reply);
-  } catch (const vorn::EIdException&) {
+    (void)TIdFTP::ParseSize(reply);
+  } catch (const EIdException&) {
   }
 }
 
@@ -46,8 +47,8 @@ void FuzzPassive(std::string_view input) {
   std::string address;
   int port = 0;
   try {
-    vorn::TIdFTP::ParsePassive(input, address, port);
-  } catch (const vorn::EConvertError&) {
+    TIdFTP::ParsePassive(input, address, port);
+  } catch (const EConvertError&) {
     return;
   }
   in_addr parsed{};
@@ -56,32 +57,33 @@ void FuzzPassive(std::string_view input) {
 }
 
 void FuzzWorkingDirAndSize(std::string_view input) {
-  const std::string dir = vorn::TIdFTP::ParseWorkingDir(input);
+  const std::string dir = TIdFTP::ParseWorkingDir(input);
   Check(dir.size() <= input.size() && dir.find('"') == std::string::npos);
-  vorn::TIdRFCReply reply;
+  TIdRFCReply reply;
   reply.SetTextCode("213");
   reply.Text.emplace_back(input);
-  const std::int64_t size = vorn::TIdFTP::ParseSize(reply);
+  const std::int64_t size = TIdFTP::ParseSize(reply);
   Check(size >= -1);
 }
 
 }  // namespace
+}  // namespace vorn
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;
   const std::string_view input(reinterpret_cast<const char*>(data) + 1, size - 1);
   switch (data[0] % 4) {
     case 0:
-      FuzzReply(input, vorn::kIdMaxLineLength, vorn::TIdMaxLineAction::maException);
+      vorn::FuzzReply(input, vorn::kIdMaxLineLength, vorn::TIdMaxLineAction::maException);
       break;
     case 1:
-      FuzzReply(input, 8, vorn::TIdMaxLineAction::maSplit);
+      vorn::FuzzReply(input, 8, vorn::TIdMaxLineAction::maSplit);
       break;
     case 2:
-      FuzzPassive(input);
+      vorn::FuzzPassive(input);
       break;
     default:
-      FuzzWorkingDirAndSize(input);
+      vorn::FuzzWorkingDirAndSize(input);
       break;
   }
   return 0;

@@ -9,6 +9,7 @@
 
 #include "IdIcmpClient.h"
 
+namespace vorn {
 namespace {
 
 void Check(bool ok) {
@@ -16,6 +17,7 @@ void Check(bool ok) {
 }
 
 }  // namespace
+}  // namespace vorn
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 2) return 0;
@@ -27,27 +29,28 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   try {
     ends = vorn::DecodeReply(datagram, expected, status);
   } catch (const vorn::EIdIcmpException&) {
-    Check(!datagram.empty());
+    vorn::Check(!datagram.empty());
     return 0;
   }
   if (!ends) return 0;
-  Check(status.SequenceNumber == expected);
+  vorn::Check(status.SequenceNumber == expected);
   if (datagram.empty()) {
-    Check(status.Outcome == vorn::TReplyOutcome::TimedOut && status.ReceivedBytes == 0);
+    vorn::Check(status.Outcome == vorn::TReplyOutcome::TimedOut && status.ReceivedBytes == 0);
     return 0;
   }
-  Check(status.ReceivedBytes == static_cast<std::int32_t>(datagram.size()));
-  Check(status.Outcome == vorn::TReplyOutcome::Echo ||
-        status.Outcome == vorn::TReplyOutcome::Unreachable ||
-        status.Outcome == vorn::TReplyOutcome::TtlExceeded);
-  Check(status.IcmpType == 0 || status.IcmpType == 3 || status.IcmpType == 8 ||
-        status.IcmpType == 11);
-  Check(status.SourceAddress.size() >= 7 && status.SourceAddress.size() <= 15);
+  vorn::Check(status.ReceivedBytes == static_cast<std::int32_t>(datagram.size()));
+  vorn::Check(status.Outcome == vorn::TReplyOutcome::Echo ||
+              status.Outcome == vorn::TReplyOutcome::Unreachable ||
+              status.Outcome == vorn::TReplyOutcome::TtlExceeded);
+  vorn::Check(status.IcmpType == 0 || status.IcmpType == 3 || status.IcmpType == 8 ||
+              status.IcmpType == 11);
+  vorn::Check(status.SourceAddress.size() >= 7 && status.SourceAddress.size() <= 15);
   if (status.Outcome != vorn::TReplyOutcome::Echo) {
     // An error is ours only when it quotes a whole IPv4 header of ICMP and an echo request.
     const size_t quoted = 4 * size_t(datagram[0] & 0x0F) + 8;
     const size_t quotedHeader = 4 * size_t(datagram[quoted] & 0x0F);
-    Check(quotedHeader >= 20 && datagram[quoted + 9] == 1 && datagram[quoted + quotedHeader] == 8);
+    vorn::Check(quotedHeader >= 20 && datagram[quoted + 9] == 1 &&
+                datagram[quoted + quotedHeader] == 8);
   }
   return 0;
 }

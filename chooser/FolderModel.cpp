@@ -1,0 +1,164 @@
+#include "FolderModel.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <QApplication>
+#include <QStyle>
+#include <algorithm>
+#include <cerrno>
+
+#include "DesktopHabits.h"
+#include "Fd.h"
+#include "TextBytes.h"
+
+namespace vorn {
+
+struct FolderModel::Node {
+  std::string name;  // "/" for the root
+  std::string path;
+  Node* parent = nullptr;
+  int row = 0;
+  bool read = false;  // subfolders read
+  std::vector<std::unique_ptr<Node>> children;
+};
+
+namespace {
+
+// The subfolders of a folder in byte order of their names; a link to a folder counts as one.
+// A folder that cannot be read has none.
+std::vector<std::string> ReadSubfolders(const std::string& path) {
+  std::vector<std::string> names;
+  const Fd dir(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!dir.ok()) return names;
+  alignas(8) char buffer[32768];
+  for (;;) {
+    const ssize_t n = getdents64(dir.fd(), buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    for (ssize_t offset = 0; offset < n;) {
+      const auto* e = reinterpret_cast<const dirent64*>(buffer + offset);
+      offset += e->d_reclen;
+      if (e->d_name[0] == '.') continue;  // ".", ".." and hidden folders
+      struct stat st;
+      const bool folder =
+          e->d_type == DT_DIR || ((e->d_type == DT_LNK || e->d_type == DT_UNKNOWN) &&
+                                  fstatat(dir.fd(), e->d_name, &st, 0) == 0 && S_ISDIR(st.st_mode));
+      if (folder) names.emplace_back(e->d_name);
+    }
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+}  // namespace
+
+FolderModel::FolderModel(QObject* parent) : QAbstractItemModel(parent), top_(new Node) {
+  top_->read = true;
+  auto root = std::make_unique<Node>();
+  root->name = root->path = "/";
+  root->parent = top_.get();
+  top_->children.push_back(std::move(root));
+}
+
+FolderModel::~FolderModel() = default;
+
+FolderModel::Node* FolderModel::NodeOf(const QModelIndex& index) const {
+  return index.isValid() ? static_cast<Node*>(index.internalPointer()) : top_.get();
+}
+
+QModelIndex FolderModel::IndexOfNode(const Node* node) const {
+  return node == top_.get() ? QModelIndex() : createIndex(node->row, 0, node);
+}
+
+QModelIndex FolderModel::Root() const { return IndexOfNode(top_->children.front().get()); }
+
+std::string FolderModel::Path(const QModelIndex& index) const {
+  return index.isValid() ? NodeOf(index)->path : std::string();
+}
+
+QModelIndex FolderModel::IndexOf(std::string_view path) {
+  if (path.empty() || path.front() != '/') return {};
+  Node* node = top_->children.front().get();
+  size_t at = 0;
+  while (at < path.size()) {
+    while (at < path.size() && path[at] == '/') ++at;
+    if (at == path.size()) break;
+    const size_t end = std::min(path.find('/', at), path.size());
+    const std::string_view name = path.substr(at, end - at);
+    at = end;
+    if (!node->read) fetchMore(IndexOfNode(node));
+    const auto found = std::lower_bound(
+        node->children.begin(), node->children.end(), name,
+        [](const std::unique_ptr<Node>& child, std::string_view n) { return child->name < n; });
+    if (found == node->children.end() || (*found)->name != name) return {};
+    node = found->get();
+  }
+  return IndexOfNode(node);
+}
+
+QModelIndex FolderModel::index(int row, int column, const QModelIndex& parent) const {
+  const Node* node = NodeOf(parent);
+  if (column != 0 || row < 0 || row >= static_cast<int>(node->children.size())) return {};
+  return createIndex(row, 0, node->children[row].get());
+}
+
+QModelIndex FolderModel::parent(const QModelIndex& child) const {
+  return child.isValid() ? IndexOfNode(NodeOf(child)->parent) : QModelIndex();
+}
+
+int FolderModel::rowCount(const QModelIndex& parent) const {
+  if (parent.column() > 0) return 0;
+  return static_cast<int>(NodeOf(parent)->children.size());
+}
+
+int FolderModel::columnCount(const QModelIndex&) const { return 1; }
+
+bool FolderModel::hasChildren(const QModelIndex& parent) const {
+  const Node* node = NodeOf(parent);
+  return !node->read || !node->children.empty();
+}
+
+bool FolderModel::canFetchMore(const QModelIndex& parent) const { return !NodeOf(parent)->read; }
+
+void FolderModel::fetchMore(const QModelIndex& parent) {
+  Node* node = NodeOf(parent);
+  if (node->read) return;
+  node->read = true;
+  std::vector<std::string> names = ReadSubfolders(node->path);
+  if (names.empty()) {
+    // The expander goes: the folder has nothing to show.
+    emit dataChanged(parent, parent);
+    return;
+  }
+  beginInsertRows(parent, 0, static_cast<int>(names.size()) - 1);
+  for (std::string& name : names) {
+    auto child = std::make_unique<Node>();
+    child->path = node->path == "/" ? "/" + name : node->path + "/" + name;
+    child->name = std::move(name);
+    child->parent = node;
+    child->row = static_cast<int>(node->children.size());
+    node->children.push_back(std::move(child));
+  }
+  endInsertRows();
+}
+
+QVariant FolderModel::data(const QModelIndex& index, int role) const {
+  if (!index.isValid()) return {};
+  const Node* node = NodeOf(index);
+  switch (role) {
+    case Qt::DisplayRole:
+      return ShownBytes(node->name);
+    case Qt::ToolTipRole:
+      return PlainToolTip(FromBytes(node->path));
+    case Qt::DecorationRole:
+      return QApplication::style()->standardIcon(QStyle::SP_DirIcon);
+    case PathRole:
+      return FromBytes(node->path);
+    default:
+      return {};
+  }
+}
+
+}  // namespace vorn
