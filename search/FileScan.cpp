@@ -37,14 +37,15 @@ FileScan::End FileScan::Run(FileReader& reader, std::shared_ptr<const LineMatche
   line_ = 0;
   firstLine_ = firstLine;
   openLine_ = long_ = false;
-  binary_ = false;
+  binary_ = enough_ = false;
   counted_ = true;
   reader.SetOverlap(OverlapFor(*matcher_));
   std::string_view block;
   while (reader.NextBlock(block))
-    if (!Block(block, reader.Carried(), reader.Partial())) return End::Stopped;
+    if (!Block(block, reader.Carried(), reader.Partial()))
+      return enough_ ? End::Enough : End::Stopped;
   if (reader.Failed()) return End::Failed;
-  if (long_ && !LongPiece({}, 0, true)) return End::Stopped;
+  if (long_ && !LongPiece({}, 0, true)) return enough_ ? End::Enough : End::Stopped;
   return End::Done;
 }
 
@@ -203,12 +204,12 @@ const char* FileScan::FinishLine(const char* cursor, const char* end, bool& goOn
     ++line_;
   }
   if (hit) {
-    goOn = hooks_.Hit(index, text.substr(0, kShownLineBytes), Binary(text));
+    goOn = TellHit(index, text.substr(0, kShownLineBytes), Binary(text));
     return next;
   }
   switch (matcher_->Decide(text)) {
     case RegexVerdict::Hit:
-      goOn = hooks_.Hit(index, text.substr(0, kShownLineBytes), Binary(text));
+      goOn = TellHit(index, text.substr(0, kShownLineBytes), Binary(text));
       break;
     case RegexVerdict::TooMuchWork:
       goOn = hooks_.Unsearched(index);
@@ -217,6 +218,12 @@ const char* FileScan::FinishLine(const char* cursor, const char* end, bool& goOn
       break;
   }
   return next;
+}
+
+bool FileScan::TellHit(size_t index, std::string_view shown, bool binary) {
+  if (!hooks_.Hit(index, shown, binary)) return false;
+  enough_ = firstHitOnly_;
+  return !enough_;
 }
 
 // A file is binary when its head holds a NUL byte, or a hit line does; its hits are marked
@@ -254,7 +261,7 @@ bool FileScan::LongPiece(std::string_view piece, size_t context, bool ends) {
   if (!ends) return hooks_.Passed(line_);
   long_ = false;
   if (longDecide_ && longFound_ && (longInk_ || !matcher.BlankQuery()) &&
-      !hooks_.Hit(line_, shown_, Binary({}, longNul_)))
+      !TellHit(line_, shown_, Binary({}, longNul_)))
     return false;
   if (longDecide_ && !longFound_ && longTooMuch_ && longInk_ && !hooks_.Unsearched(line_))
     return false;

@@ -35,12 +35,17 @@ class FileScan {
     virtual bool Unsearched(size_t index) = 0;
   };
 
-  enum class End { Done, Stopped, Failed };
+  // Enough: the scan left the file after its first hit, as asked.
+  enum class End { Done, Stopped, Failed, Enough };
 
   explicit FileScan(Hooks& hooks) : hooks_(hooks) {}
 
   // Searches the reader's blocks with matcher; lines before firstLine are only counted.
   End Run(FileReader& reader, std::shared_ptr<const LineMatcher> matcher, size_t firstLine = 0);
+
+  // Whether the scan leaves a file after its first hit (a caller that lists only the names
+  // of the files with hits needs no more of it).
+  void SetFirstHitOnly(bool on) { firstHitOnly_ = on; }
 
   // From a hook: the lines after the one under way are decided by matcher.
   void SwitchMatcher(std::shared_ptr<const LineMatcher> matcher) { next_ = std::move(matcher); }
@@ -59,6 +64,8 @@ class FileScan {
   void Switch();
   // Whether the hit line (holding a NUL byte where nul) makes or finds the file binary.
   bool Binary(std::string_view line, bool nul = false);
+  // Tells the owner of a hit; false when the scan ends here.
+  bool TellHit(size_t index, std::string_view shown, bool binary);
 
   Hooks& hooks_;
   FileReader* reader_ = nullptr;
@@ -75,6 +82,8 @@ class FileScan {
   bool longInk_ = false;
   bool longNul_ = false;
   bool binary_ = false;  // the file is known to be binary
+  bool firstHitOnly_ = false;
+  bool enough_ = false;  // the scan ended at a hit because only the first one was wanted
   bool longTooMuch_ = false;
   std::string shown_;
 };

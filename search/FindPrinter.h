@@ -68,6 +68,8 @@ class FindPrinter : public SearchListener {
   bool PumpDue() override { return failed_; }
   bool StopRequested() override { return failed_; }
   bool ListingGoesOn() override { return !failed_; }
+  // The names of the files with a hit need only each file's first hit.
+  bool RestOfFileWanted() override { return style_.output != FindOutput::Files; }
 
   // Prints what waits for the end of the run (the last file's count) and writes out the rest.
   // False, with errno set, once a write has failed.

@@ -1,13 +1,19 @@
 #include "SearchPool.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/uio.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <exception>
 #include <new>
 
+#include "Fd.h"
 #include "FileFeed.h"
 #include "FileReader.h"
 #include "FileScan.h"
+#include "io.h"
 
 namespace vorn {
 
@@ -21,6 +27,16 @@ constexpr size_t kWakeAhead = 256;
 constexpr size_t kListedAhead = 128;
 constexpr size_t kClaimRun = 16;
 constexpr size_t kWorkerBlock = size_t{256} << 10;
+// On a cold cache the disk serves many reads at once, and workers that wait for their files
+// leave it idle: threads that only ask the system to start reading keep about this many
+// reads in flight, up to this many files ahead of the workers, the first megabyte of each.
+// On a warm cache they look at one file in kProbeStep and ask for nothing.
+constexpr unsigned kReadsInFlight = 8;
+constexpr size_t kReadAheadFiles = 256;
+constexpr size_t kProbeStep = 32;
+constexpr size_t kColdRun = 1024;  // files read ahead after a probe found one not cached
+constexpr off_t kReadAheadBytes = off_t{1} << 20;
+constexpr long kReadersNeedFree = 256;
 
 }  // namespace
 
@@ -69,7 +85,7 @@ class SearchPool::Hooks : public FileScan::Hooks {
 
 SearchPool::SearchPool(FileFeed& files, std::string directory, bool recursive,
                        std::shared_ptr<const LineMatcher> matcher, size_t from, unsigned threads,
-                       size_t blockSize)
+                       size_t blockSize, bool firstHitOnly)
     : files_(files),
       directory_(std::move(directory)),
       recursive_(recursive),
@@ -77,6 +93,7 @@ SearchPool::SearchPool(FileFeed& files, std::string directory, bool recursive,
       // A worker reads in blocks of at most a quarter of a megabyte: larger ones read no
       // faster, and each thread's memory stays small.
       blockSize_(std::min(blockSize, kWorkerBlock)),
+      firstHitOnly_(firstHitOnly),
       // The run takes findings while the tree is listed, so the window need only cover the
       // files the workers search while the run shows one; a file done without findings costs
       // about a hundred bytes.
@@ -87,11 +104,17 @@ SearchPool::SearchPool(FileFeed& files, std::string directory, bool recursive,
       head_(from),
       doneTo_(from),
       listed_(files.Listed()),
-      listing_(!files.Finished()) {
+      listing_(!files.Finished()),
+      ahead_(from) {
   // Read in this order: once the list is finished, the count read after it is the whole.
   if (!listing_) listed_ = files.Listed();
   threads_.reserve(threads);
   for (unsigned t = 0; t < threads; ++t) threads_.emplace_back([this] { Work(); });
+  // The readers hold a descriptor each for a moment; where descriptors are scarce the workers
+  // need them all.
+  if (DescriptorsFree() >= kReadersNeedFree)
+    for (unsigned t = threads; t < kReadsInFlight; ++t)
+      readers_.emplace_back([this, probes = t == threads] { ReadAhead(probes); });
 }
 
 SearchPool::~SearchPool() {
@@ -103,7 +126,9 @@ SearchPool::~SearchPool() {
   runWakes_.notify_all();
   workerWakes_.notify_all();
   roomWakes_.notify_all();
+  aheadWakes_.notify_all();
   for (std::thread& t : threads_) t.join();
+  for (std::thread& t : readers_) t.join();
 }
 
 // Waiting workers may claim again: there are files listed, and the window has room; once it
@@ -152,6 +177,54 @@ void SearchPool::Work() {
   }
 }
 
+// Only a hint to the system: a file that cannot be looked at here is left to its worker.
+// Only one reader probes; the others wait until a probe finds the cache cold.
+void SearchPool::ReadAhead(bool probes) {
+  std::string path;
+  for (;;) {
+    size_t index = 0;
+    bool probe = false;
+    {
+      std::unique_lock lock(mutex_);
+      ahead_ = std::max(ahead_, next_);
+      if (cancel_ || (!listing_ && ahead_ >= listed_)) return;
+      if (!probes && ahead_ >= coldUntil_) {
+        aheadWakes_.wait(lock, [this] { return cancel_ || ahead_ < coldUntil_; });
+        continue;
+      }
+      if (ahead_ >= listed_ || ahead_ >= next_ + kReadAheadFiles) {
+        // Nobody wakes the readers but the end: the workers go on undisturbed.
+        aheadWakes_.wait_for(lock, std::chrono::milliseconds(10));
+        continue;
+      }
+      index = ahead_;
+      probe = index >= coldUntil_;
+      ahead_ += probe ? kProbeStep : 1;
+      if (recursive_)
+        path.assign(files_[index]);
+      else
+        path.assign(directory_).append(files_[index]);
+    }
+    // Regular files only: opening a device or a FIFO may do more than read.
+    struct stat info;
+    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size == 0) continue;
+    const Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    if (!fd.ok()) continue;
+    if (probe) {
+      // A read that would have to wait for the disk says the cache is cold here.
+      char byte;
+      iovec one{&byte, 1};
+      if (::preadv2(fd.fd(), &one, 1, 0, RWF_NOWAIT) >= 0 || errno != EAGAIN) continue;
+      {
+        const std::lock_guard lock(mutex_);
+        coldUntil_ = std::max(coldUntil_, index + kColdRun);
+      }
+      aheadWakes_.notify_all();
+    }
+    ::posix_fadvise(fd.fd(), 0, kReadAheadBytes, POSIX_FADV_WILLNEED);
+  }
+}
+
 SearchPool::Outcome SearchPool::SearchOne(size_t index, const std::string& path, FileReader& reader,
                                           FolderCache& folders, std::vector<Outcome>& unpublished) {
   Outcome outcome{index, false, 0, std::nullopt, false};
@@ -169,6 +242,7 @@ SearchPool::Outcome SearchPool::SearchOne(size_t index, const std::string& path,
   if (outcome.size >= static_cast<long long>(kBatchBytes)) Publish(unpublished);
   Hooks hooks(*this, index, outcome.size, unpublished);
   FileScan scan(hooks);
+  scan.SetFirstHitOnly(firstHitOnly_);
   FileScan::End end = FileScan::End::Failed;
   // A failure on one file ends its search; what it found so far stays.
   try {

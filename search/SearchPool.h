@@ -50,10 +50,11 @@ class SearchPool {
  public:
   // Searches files[from], files[from + 1], ... (paths: directory + entry, or the entry itself
   // when recursive) with matcher on threads threads, blocks of blockSize bytes. While the
-  // list still grows, the run tells the pool of it through Listed.
+  // list still grows, the run tells the pool of it through Listed. firstHitOnly: a file is left
+  // at its first hit.
   SearchPool(FileFeed& files, std::string directory, bool recursive,
              std::shared_ptr<const LineMatcher> matcher, size_t from, unsigned threads,
-             size_t blockSize);
+             size_t blockSize, bool firstHitOnly = false);
   // Stops the workers at their next block and waits for them.
   ~SearchPool();
   SearchPool(const SearchPool&) = delete;
@@ -100,6 +101,7 @@ class SearchPool {
   Outcome SearchOne(size_t index, const std::string& path, FileReader& reader, FolderCache& folders,
                     std::vector<Outcome>& unpublished);
   void Publish(std::vector<Outcome>& outcomes);
+  void ReadAhead(bool probes);
   bool WakesRun() const;
   void AdvanceDone();
   // Room is worth waking for: half the budget is free, or the run is at a waiting file.
@@ -111,6 +113,7 @@ class SearchPool {
   const bool recursive_;
   const std::shared_ptr<const LineMatcher> matcher_;
   const size_t blockSize_;
+  const bool firstHitOnly_;
   const size_t window_;  // files in flight beyond the one the run is at
   const size_t budget_;  // bytes of findings not yet taken
 
@@ -135,6 +138,11 @@ class SearchPool {
   bool cancel_ = false;
   std::atomic<bool> stopping_{false};  // cancel_, read without the lock at every stretch
   std::vector<std::thread> threads_;
+  // The threads that ask the system to read the files ahead of the workers on a cold cache.
+  std::condition_variable aheadWakes_;
+  size_t ahead_;          // the next file to read ahead
+  size_t coldUntil_ = 0;  // below here each file is read ahead; from here on only probed
+  std::vector<std::thread> readers_;
   // Files the run has taken from the slots ahead of time, only touched by the run's thread.
   struct Ready {
     size_t index;

@@ -136,6 +136,7 @@ SearchEnd SearchRun::Run() {
   bool abandoned = false;
   unsearched_ = 0;
   matcher_ = std::make_shared<const LineMatcher>(listener_.Options());
+  firstHitOnly_ = !listener_.RestOfFileWanted();
   RaiseDescriptorLimit();
   workers_ = FitThreads(ThreadCount());
   const bool parallel = !lineByLine_ && workers_ > 1;
@@ -218,7 +219,7 @@ void SearchRun::StartPool(FileFeed& files, size_t from) {
   pool_.reset();
   if (!files.Finished() || from < files.Listed())
     pool_ = std::make_unique<SearchPool>(files, directory_, recursive_, matcher_, from, workers_,
-                                         blockSize_);
+                                         blockSize_, firstHitOnly_);
 }
 
 // Tells the workers of the entries listed since they last heard.
@@ -298,7 +299,9 @@ SearchRun::Step SearchRun::SearchFile(const std::string& entry, size_t firstLine
     while (reader_.NextBlock(block)) {
       if (first) listener_.Status("Searching : " + entry);
       first = false;
-      if (SearchBlockLineByLine(block) == Step::Stop) return Step::Stop;
+      const Step step = SearchBlockLineByLine(block);
+      if (step == Step::Stop) return Step::Stop;
+      if (step == Step::Enough) break;
     }
     if (first && !reader_.Failed()) listener_.Status("Searching : " + entry);
     if (reader_.Failed()) ReportError(reader_.Error());
@@ -306,6 +309,7 @@ SearchRun::Step SearchRun::SearchFile(const std::string& entry, size_t firstLine
     return Step::Go;
   }
   FileScan scan(*this);
+  scan.SetFirstHitOnly(firstHitOnly_);
   // The hooks reach the scan only while it runs, whether it returns or throws.
   scan_ = &scan;
   const ScopeExit leave([this] { scan_ = nullptr; });
@@ -540,6 +544,7 @@ SearchRun::Step SearchRun::SearchBlockLineByLine(std::string_view block) {
           fileBinary_ = reader_.HeadHasNul() || line.find('\0') != std::string_view::npos;
         Report(line.substr(0, kShownLineBytes), i, fileBinary_);
         Deliver();
+        if (firstHitOnly_) return Step::Enough;
       } else if (verdict == RegexVerdict::TooMuchWork) {
         Unsearched(i);
       }

@@ -50,6 +50,9 @@ class SearchListener {
   // Asked after a due pump while the run waits for the tree's listing; false abandons the
   // listing and the run (the program is closing).
   virtual bool ListingGoesOn() { return true; }
+  // Asked once when the run starts: false when a file's first hit is all the listener needs of
+  // it (it lists only the names of the files with hits), so the run stops reading a file there.
+  virtual bool RestOfFileWanted() { return true; }
   // A file or folder that could not be opened or read, with the system's error number; the
   // run goes on without it, keeping what was found in it before the failure.
   virtual void FileError(std::string_view path, int error) {
@@ -85,7 +88,8 @@ class SearchRun : private FileScan::Hooks {
   SearchEnd Run();
 
  private:
-  enum class Step { Go, Stop };
+  // Enough: the file is left at its first hit.
+  enum class Step { Go, Stop, Enough };
   Step PumpPoint(bool checkStop = true);
   Step PumpNow(bool checkStop = true);
   void ReportStatus();
@@ -153,6 +157,9 @@ class SearchRun : private FileScan::Hooks {
     bool ListingGoesOn() {
       return Call([&] { return listener_.ListingGoesOn(); });
     }
+    bool RestOfFileWanted() {
+      return Call([&] { return listener_.RestOfFileWanted(); });
+    }
     void FileError(std::string_view path, int error) {
       Call([&] { listener_.FileError(path, error); });
     }
@@ -167,7 +174,8 @@ class SearchRun : private FileScan::Hooks {
   size_t blockSize_ = size_t{1} << 20;
   unsigned threads_ = 0;
   size_t listAhead_ = 0;
-  unsigned workers_ = 1;  // the threads of this run, fitted to the descriptors free
+  unsigned workers_ = 1;       // the threads of this run, fitted to the descriptors free
+  bool firstHitOnly_ = false;  // a file is left at its first hit
 
   FolderCache folders_;
   std::shared_ptr<const LineMatcher> matcher_;

@@ -9,6 +9,7 @@
 #include <cstdio>
 
 #include "Fd.h"
+#include "io.h"
 
 namespace vorn {
 
@@ -108,6 +109,7 @@ int StartProgramFile(const std::string& path) {
     ::setsid();
     const pid_t grandchild = ::fork();
     if (grandchild == 0) {
+      RestoreDescriptorLimit();
       ::execv(path.c_str(), argv);  // unlike execvp, never retried through /bin/sh
       const int error = errno;
       (void)!::write(report, &error, sizeof error);

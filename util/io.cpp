@@ -259,6 +259,28 @@ void ListFilesRecursive(std::string_view directory, std::string_view mask,
     failed(std::string(directory), errno);
 }
 
+namespace {
+
+// Read while the program loads, before anything can raise it.
+rlimit ReadDescriptorLimit() {
+  rlimit limit{};
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0) limit.rlim_cur = limit.rlim_max = RLIM_INFINITY;
+  return limit;
+}
+const rlimit kStartingLimit = ReadDescriptorLimit();
+
+}  // namespace
+
+void RestoreDescriptorLimit() {
+  rlimit limit{};
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == kStartingLimit.rlim_cur) return;
+  // Lowering the soft limit is always allowed; it never goes above the current hard one.
+  limit.rlim_cur = std::min(kStartingLimit.rlim_cur, limit.rlim_max);
+  setrlimit(RLIMIT_NOFILE, &limit);
+}
+
+unsigned long StartingDescriptorLimit() { return kStartingLimit.rlim_cur; }
+
 void RaiseDescriptorLimit() {
   static std::once_flag once;
   std::call_once(once, [] {
@@ -331,6 +353,7 @@ void StartDetached(const std::vector<std::string>& arguments) {
   if (child == 0) {
     setsid();
     if (fork() == 0) {
+      RestoreDescriptorLimit();
       execvp(argv[0], argv.data());
       _exit(127);
     }

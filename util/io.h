@@ -47,6 +47,12 @@ void ListFilesRecursive(std::string_view directory, std::string_view mask,
 // Running short of descriptors must never skip a file or a folder. Raises the process's soft
 // limit of open descriptors to its hard one (once; later calls do nothing).
 void RaiseDescriptorLimit();
+// Puts back the soft limit the process started with, so a program it starts does not inherit
+// the raised one (old programs that use select() fail with descriptors above 1024). Only
+// system calls: it is called in a child between fork and exec.
+void RestoreDescriptorLimit();
+// The soft limit of open descriptors the process started with.
+unsigned long StartingDescriptorLimit();
 // How many more descriptors the process may open now.
 long DescriptorsFree();
 // After an open that gave fd: true when it failed for want of descriptors and the caller

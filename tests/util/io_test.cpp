@@ -2,10 +2,13 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <stdexcept>
 #include <string>
 
@@ -194,6 +197,40 @@ TEST(StartProgram, RunsDetachedWithoutAShellAndLeavesNoZombie) {
   EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1);  // no child of ours is left to reap
   StartProgram({"/no/such/program"});            // nothing reported, nothing thrown
   StartProgram({});
+}
+
+TEST(StartProgram, ChildGetsTheStartingDescriptorLimitBack) {
+  rlimit limit{};
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &limit), 0);
+  if (StartingDescriptorLimit() >= limit.rlim_max && !getenv("VORN_LOWERED_LIMIT")) {
+    // Nothing could be raised here: the test runs again in a process started lower.
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      limit.rlim_cur = std::min<rlim_t>(256, limit.rlim_max / 2);
+      setrlimit(RLIMIT_NOFILE, &limit);
+      setenv("VORN_LOWERED_LIMIT", "1", 1);
+      const std::string self = ProgramPath();
+      execl(self.c_str(), self.c_str(),
+            "--gtest_filter=StartProgram.ChildGetsTheStartingDescriptorLimitBack", nullptr);
+      _exit(127);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    return;
+  }
+  test::TempTree t;
+  const std::string marker = t.Path("limit");
+  RaiseDescriptorLimit();
+  StartProgram({"/bin/sh", "-c", "ulimit -Sn > \"$0.part\" && mv \"$0.part\" \"$0\"", marker});
+  for (int i = 0; i < 500 && access(marker.c_str(), F_OK) != 0; ++i) usleep(10000);
+  const unsigned long start = StartingDescriptorLimit();
+  EXPECT_EQ(test::ReadFile(marker),
+            (start == RLIM_INFINITY ? std::string("unlimited") : std::to_string(start)) + "\n");
+  rlimit now{};
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &now), 0);
+  EXPECT_EQ(now.rlim_cur, now.rlim_max);  // the program itself keeps the raised limit
 }
 
 TEST(StartProgram, SeamsCaptureWhatTheProgramAskedFor) {
