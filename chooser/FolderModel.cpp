@@ -57,7 +57,8 @@ std::vector<std::string> ReadSubfolders(const std::string& path) {
 FolderModel::FolderModel(QObject* parent) : QAbstractItemModel(parent), top_(new Node) {
   top_->read = true;
   auto root = std::make_unique<Node>();
-  root->name = root->path = "/";
+  root->path.assign(1, '/');
+  root->name = root->path;
   root->parent = top_.get();
   top_->children.push_back(std::move(root));
 }

@@ -384,7 +384,9 @@ TEST_F(MainWindow, RowsReachTheScreenWhileTheRunGoesOn) {
   TempTree tree;
   for (int d = 0; d < 20; ++d)
     for (int f = 0; f < 20; ++f)
-      tree.Write("d" + std::to_string(d) + "/f" + std::to_string(f) + ".txt", "needle one\n");
+      tree.Write(std::string("d").append(std::to_string(d)).append("/f").append(std::to_string(f)) +
+                     ".txt",
+                 "needle one\n");
   form->StatusBar1->showMessage(Q("Finished Searching"));  // as the run before left it
   Type(form->ComboBox3, FromBytes(tree.root()));
   Type(form->ComboBox2, Q("needle"));

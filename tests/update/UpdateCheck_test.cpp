@@ -596,7 +596,9 @@ TEST_F(UpdateCheckTest, RefusedUpdatesLeaveTheProgramAndNothingBehind) {
     const std::string download = InProgramDir("Temp.upd");
     onAsk_ = [&] {
       // Planted while the question is open, as anyone who may write in the folder could.
-      if (c.plantLink) symlink(tree_.Path("victim").c_str(), download.c_str());
+      if (c.plantLink) {
+        ASSERT_EQ(symlink(tree_.Path("victim").c_str(), download.c_str()), 0);
+      }
     };
     CheckForUpdate();
     ASSERT_EQ(errors_.size(), 1);
