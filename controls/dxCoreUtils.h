@@ -74,7 +74,7 @@ QStringList LayoutCaption(const QFont& font, const QString& caption, int width, 
 
 // The font a caption is drawn in within width x height: font itself when the caption fits;
 // otherwise the same face narrowed step by step (to 70 % of its width), then made smaller (to
-// 80 % of its size), until no line needs an ellipsis. A wider face than the design's (a system
+// 80 % of its size), until no line needs an ellipsis. A wider face than the layout's (a system
 // without its fonts) so never cuts a caption; only one that fits at neither limit is cut.
 QFont FitCaptionFont(const QFont& font, const QString& caption, int width, int height,
                      const CaptionFormat& format);

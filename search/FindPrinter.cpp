@@ -99,9 +99,9 @@ void AppendForTerminal(std::string& out, std::string_view line) {
   AppendEscaped(out, line, 0, line.size());
 }
 
-FindColors FindColors::FromGrepColors(const char* spec) {
+FindColors FindColors::FromGrepColors(const char* setting) {
   FindColors colors;
-  std::string_view rest = spec ? spec : "";
+  std::string_view rest = setting ? setting : "";
   while (!rest.empty()) {
     const size_t colon = rest.find(':');
     const std::string_view entry = rest.substr(0, colon);

@@ -42,7 +42,7 @@ struct FindColors {
   // The defaults, changed by the capabilities a GREP_COLORS value sets ("ms=01;32:fn=34:ne").
   // Only digits and ";" are taken as a value, so the variable cannot put other bytes into the
   // output; unknown or malformed entries are passed over.
-  static FindColors FromGrepColors(const char* spec);
+  static FindColors FromGrepColors(const char* setting);
 };
 
 struct FindStyle {

@@ -122,7 +122,7 @@ TEST(Captions, AcceleratorsAndEllipsis) {
 }
 
 TEST(Captions, AWideFaceIsNarrowedUntilTheWindowsCaptionsFit) {
-  // DejaVu Sans is wider than the design's faces: without them the captions were cut.
+  // DejaVu Sans is wider than the layout's faces: without them the captions were cut.
   QFont wide(QStringLiteral("DejaVu Sans"));
   wide.setPixelSize(11);
   wide.setStretch(QFont::Unstretched);
