@@ -198,45 +198,37 @@ if [ "$cold" = 1 ]; then
     "$tv" "$tv8" "$(ratio "$tv" "$tv8")"
 fi
 
-# The literal query's hits, as (file, 0-based line), must equal grep's (grep counts from 1,
-# and the recursive listing skips names beginning with ".").
-"$vorn" -r -s -a "$tree" '*.*' PM_RESUME >"$work/vorn.txt"
-grep -rnFZa PM_RESUME "$tree" >"$work/grep.txt" || true
-python3 - "$work/vorn.txt" "$work/grep.txt" <<'PY'
+# Whether vorn-find's result lines ($1) name the same (file, 0-based line) pairs as another
+# tool's "path\0line:text" lines ($2), which count from 1; names beginning with "." are left
+# out, as the recursive listing skips them. $3 says what is compared.
+same_hits() {
+  python3 - "$1" "$2" "$3" <<'PY'
 import re, sys
 vorn = set()
 for line in open(sys.argv[1], 'rb'):
     m = re.match(rb'(.*?) \((\d+)\)  :  ', line)
     vorn.add((m.group(1), int(m.group(2))))
-grep = set()
+other = set()
 for line in open(sys.argv[2], 'rb'):
     path, rest = line.split(b'\0', 1)
     if any(part.startswith(b'.') for part in path.split(b'/') if part not in (b'.', b'..')):
         continue
-    grep.add((path, int(rest.split(b':', 1)[0]) - 1))
-print("hits: vorn-find %d, grep %d, %s" % (len(vorn), len(grep), "same set" if vorn == grep else "DIFFERENT"))
-sys.exit(0 if vorn == grep else 1)
+    other.add((path, int(rest.split(b':', 1)[0]) - 1))
+print("%s: vorn-find %d, other %d, %s" % (sys.argv[3], len(vorn), len(other), "same set" if vorn == other else "DIFFERENT"))
+sys.exit(0 if vorn == other else 1)
 PY
+}
+
+# The literal query's hits must equal grep's.
+"$vorn" -r -s -a "$tree" '*.*' PM_RESUME >"$work/vorn.txt"
+grep -rnFZa PM_RESUME "$tree" >"$work/grep.txt" || true
+same_hits "$work/vorn.txt" "$work/grep.txt" "hits against grep"
 
 # Ignoring case beyond ASCII, the hits must be rg -i's (both fold letters by Unicode's simple
 # case folding).
 "$vorn" -r "$tree" '*.*' "$nonascii" >"$work/vorn-i.txt"
 rg -uuu -n -i -F --null "$nonascii" "$tree" >"$work/rg-i.txt" || true
-python3 - "$work/vorn-i.txt" "$work/rg-i.txt" "$nonascii" <<'PY'
-import re, sys
-vorn = set()
-for line in open(sys.argv[1], 'rb'):
-    m = re.match(rb'(.*?) \((\d+)\)  :  ', line)
-    vorn.add((m.group(1), int(m.group(2))))
-rg = set()
-for line in open(sys.argv[2], 'rb'):
-    path, rest = line.split(b'\0', 1)
-    if any(part.startswith(b'.') for part in path.split(b'/') if part not in (b'.', b'..')):
-        continue
-    rg.add((path, int(rest.split(b':', 1)[0]) - 1))
-print("hits of %s ignoring case: vorn-find %d, rg -i %d, %s" % (sys.argv[3], len(vorn), len(rg), "same set" if vorn == rg else "DIFFERENT"))
-sys.exit(0 if vorn == rg else 1)
-PY
+same_hits "$work/vorn-i.txt" "$work/rg-i.txt" "hits of $nonascii ignoring case against rg -i"
 
 # Regular expressions: the hits of 50-odd patterns, with and without matching case, must be
 # grep -P's (REGEX_CHECK=0 skips this check, which takes a few minutes).
