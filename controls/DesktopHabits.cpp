@@ -6,37 +6,22 @@
 #include <QUrl>
 
 #include "TextBytes.h"
+#include "txthandling.h"
 
 namespace vorn {
 
 namespace {
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-bool SameAsciiText(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
-}
-
 bool IsThisMachine(std::string_view host) {
-  if (host.empty() || SameAsciiText(host, "localhost")) return true;
+  if (host.empty() || SameIgnoringAsciiCase(host, "localhost")) return true;
   const QByteArray own = QSysInfo::machineHostName().toUtf8();
-  return !own.isEmpty() && SameAsciiText(host, std::string_view(own.data(), own.size()));
+  return !own.isEmpty() && SameIgnoringAsciiCase(host, std::string_view(own.data(), own.size()));
 }
 
 }  // namespace
 
 bool LocalPathOfAddress(std::string_view address, std::string* path) {
-  if (address.size() < 5 || !SameAsciiText(address.substr(0, 5), "file:")) return false;
+  if (address.size() < 5 || !SameIgnoringAsciiCase(address.substr(0, 5), "file:")) return false;
   std::string_view rest = address.substr(5);
   if (rest.substr(0, 2) == "//") {
     rest.remove_prefix(2);
@@ -48,8 +33,8 @@ bool LocalPathOfAddress(std::string_view address, std::string* path) {
   if (rest.empty() || rest.front() != '/') return false;
   path->clear();
   for (size_t i = 0; i < rest.size(); ++i) {
-    const int high = rest[i] == '%' && i + 2 < rest.size() ? HexValue(rest[i + 1]) : -1;
-    const int low = high >= 0 ? HexValue(rest[i + 2]) : -1;
+    const int high = rest[i] == '%' && i + 2 < rest.size() ? HexDigit(rest[i + 1]) : -1;
+    const int low = high >= 0 ? HexDigit(rest[i + 2]) : -1;
     if (low >= 0) {
       *path += static_cast<char>(high * 16 + low);
       i += 2;

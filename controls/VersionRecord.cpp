@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "Fd.h"
+#include "txthandling.h"
 
 namespace vorn {
 
@@ -129,17 +130,6 @@ std::optional<std::string> ReadVersionRecordFrom(const ReadFileBytes& read) {
   }
   return std::nullopt;
 }
-
-namespace {
-bool SameIgnoringAsciiCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
-}
-}  // namespace
 
 std::optional<std::string> QueryVersionValue(std::string_view record, std::string_view path) {
   if (record.substr(0, kHeader.size()) != kHeader) return std::nullopt;

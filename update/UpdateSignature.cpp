@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "MappedFile.h"
+#include "txthandling.h"
 
 namespace vorn {
 
@@ -14,13 +15,6 @@ namespace {
 std::optional<UpdatePublicKey>& KeyInPlace() {
   static std::optional<UpdatePublicKey> key;
   return key;
-}
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
 }
 
 }  // namespace

@@ -17,6 +17,11 @@ bool HasSubstring(std::string_view text, std::string_view part);
 
 // Only the bytes a to z change.
 inline char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
+// Equal when the ASCII letters are taken without regard to case; every other byte exactly.
+bool SameIgnoringAsciiCase(std::string_view a, std::string_view b);
+
+// The value of a hexadecimal digit (either case), or -1 for any other byte.
+int HexDigit(char c);
 // AsciiUpperCase is kept for the design's interface; the program itself does not call it.
 std::string AsciiUpperCase(std::string_view text);
 
