@@ -66,7 +66,6 @@ struct LineMatcher::Plan {
   std::shared_ptr<const RegexMatcher> regex;
   bool never = false;
   bool blank = false;
-  bool everyLine = false;
 
   explicit Plan(const SearchOptions& o) : literal(o.query) {
     if (o.regex) {
@@ -76,7 +75,6 @@ struct LineMatcher::Plan {
         regex = RegexMatcher::Compile(o.query, o.matchCase, o.wholeWord, nullptr);
         never = !regex;
         blank = true;
-        everyLine = regex && literal.empty();
         return;
       }
     }
@@ -98,8 +96,7 @@ LineMatcher::LineMatcher(const SearchOptions& options, Plan plan)
                       : ScannerFor(plan.literal, options.matchCase)),
       wholeWord_(options.wholeWord && !regex_),
       never_(plan.never),
-      blankQuery_(plan.blank),
-      everyLine_(plan.everyLine) {}
+      blankQuery_(plan.blank) {}
 
 size_t LineMatcher::Overlap() const { return regex_ ? kRegexOverlap : scanner_.size() + 1; }
 

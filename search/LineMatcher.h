@@ -67,7 +67,7 @@ class LineMatcher {
   // The pattern that decides candidate lines, or null: the scanner alone decides. Candidates
   // are the lines holding the scanner's literal, or every line when it has none.
   const RegexMatcher* Regex() const { return regex_.get(); }
-  bool EveryLine() const { return everyLine_; }
+  bool EveryLine() const { return regex_ && scanner_.size() == 0; }
   // Bytes a piece of a long line repeats of the piece before it.
   size_t Overlap() const;
 
@@ -84,7 +84,6 @@ class LineMatcher {
   bool wholeWord_;  // of the scanner's literal
   bool never_;
   bool blankQuery_;
-  bool everyLine_;
 };
 
 }  // namespace vorn
