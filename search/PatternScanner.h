@@ -79,7 +79,7 @@ class PatternScanner {
   // The filter's byte pairs, in order: first_.a, first_.b, second_.a, ... third_.b.
   std::array<char, 6> FilterBytes() const;
   size_t FindScalar(std::string_view text, size_t from) const;
-  template <bool Track, typename Take>
+  template <bool Track, bool Single, typename Take>
   size_t FindWide(std::string_view text, size_t& from, size_t room, const Take& take,
                   AsciiSpan* ascii) const;
   template <typename Take>
