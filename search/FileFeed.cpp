@@ -1,5 +1,7 @@
 #include "FileFeed.h"
 
+#include <algorithm>
+
 namespace vorn {
 
 namespace {
@@ -7,13 +9,26 @@ namespace {
 // Entries gathered before the listing publishes them, so the first files reach the search
 // at once even in a large folder.
 constexpr size_t kPublishRun = 256;
+constexpr size_t kChunkBytes = size_t{64} << 10;
 
 }  // namespace
 
 FileFeed::FileFeed(size_t ahead) : ahead_(ahead) {}
 
-void FileFeed::Add(std::string&& entry) {
-  pending_.push_back(std::move(entry));
+void FileFeed::Add(std::string_view entry) {
+  if (!filling_ || filling_->capacity - filling_->used < entry.size()) {
+    Chunk chunk;
+    chunk.capacity = std::max(kChunkBytes, entry.size());
+    chunk.bytes = std::make_unique_for_overwrite<char[]>(chunk.capacity);
+    const std::lock_guard lock(mutex_);
+    if (filling_) filling_->end = base_ + entries_.size() + pending_.size();
+    chunks_.push_back(std::move(chunk));
+    filling_ = &chunks_.back();
+  }
+  char* at = filling_->bytes.get() + filling_->used;
+  std::copy(entry.begin(), entry.end(), at);
+  filling_->used += entry.size();
+  pending_.emplace_back(at, entry.size());
   if (pending_.size() >= kPublishRun) Publish();
 }
 
@@ -22,7 +37,7 @@ bool FileFeed::RoomLocked() const { return abandoned_ || entries_.size() < ahead
 bool FileFeed::Publish() {
   std::unique_lock lock(mutex_);
   if (!pending_.empty()) {
-    for (std::string& entry : pending_) entries_.push_back(std::move(entry));
+    entries_.insert(entries_.end(), pending_.begin(), pending_.end());
     pending_.clear();
     listed_.store(base_ + entries_.size(), std::memory_order_release);
     if (runWaiting_) listedMore_.notify_one();
@@ -47,7 +62,7 @@ void FileFeed::Finish() {
   listedMore_.notify_all();
 }
 
-const std::string& FileFeed::operator[](size_t index) {
+std::string_view FileFeed::operator[](size_t index) {
   const std::lock_guard lock(mutex_);
   return entries_[index - base_];
 }
@@ -62,10 +77,14 @@ bool FileFeed::WaitFor(size_t index, std::chrono::milliseconds wait) {
 }
 
 void FileFeed::DropBefore(size_t index) {
+  std::vector<std::unique_ptr<char[]>> done;  // freed after the lock
   const std::lock_guard lock(mutex_);
-  while (base_ < index && !entries_.empty()) {
-    entries_.pop_front();
-    ++base_;
+  const size_t drop = std::min(index > base_ ? index - base_ : 0, entries_.size());
+  entries_.erase(entries_.begin(), entries_.begin() + static_cast<std::ptrdiff_t>(drop));
+  base_ += drop;
+  while (!chunks_.empty() && chunks_.front().end <= base_) {
+    done.push_back(std::move(chunks_.front().bytes));
+    chunks_.pop_front();
   }
   // The listing goes on once half its room is free again, not at every entry.
   if (listingWaiting_ && entries_.size() <= ahead_ / 2) dropped_.notify_one();

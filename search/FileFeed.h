@@ -9,8 +9,10 @@
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace vorn {
@@ -25,15 +27,15 @@ class FileFeed {
   // The listing's side, on one thread. Add gathers an entry, Publish makes those gathered
   // visible (false once the run has abandoned the list), Fail notes a folder that could not
   // be read at the current place in the list, Finish publishes the rest and ends the list.
-  void Add(std::string&& entry);
+  void Add(std::string_view entry);
   bool Publish();
   void Fail(const std::string& path, int error);
   void Finish();
 
-  // The run's side. Entries stay where they are until dropped, so a reference stays valid.
+  // The run's side. Entries stay where they are until dropped, so a view stays valid.
   size_t Listed() const { return listed_.load(std::memory_order_acquire); }
   bool Finished() const { return finished_.load(std::memory_order_acquire); }
-  const std::string& operator[](size_t index);
+  std::string_view operator[](size_t index);
   // Waits at most wait for entry index to be listed; false when it is not (yet, or ever:
   // then Finished() is true).
   bool WaitFor(size_t index, std::chrono::milliseconds wait);
@@ -53,12 +55,24 @@ class FileFeed {
  private:
   bool RoomLocked() const;
 
+  // Entries are kept end to end in chunks that never move, so the listing and the run pay
+  // for a chunk, not for each entry, and no entry is freed on another thread than the one
+  // that allocated it one at a time.
+  struct Chunk {
+    std::unique_ptr<char[]> bytes;
+    size_t capacity = 0;
+    size_t used = 0;        // the listing's
+    size_t end = SIZE_MAX;  // the index after its last entry, once the listing left it
+  };
+
   const size_t ahead_;
-  std::vector<std::string> pending_;  // the listing's, not yet published
+  std::vector<std::string_view> pending_;  // the listing's, not yet published
+  Chunk* filling_ = nullptr;               // the listing's chunk, the last of chunks_
   std::mutex mutex_;
   std::condition_variable listedMore_;
   std::condition_variable dropped_;
-  std::deque<std::string> entries_;  // entries_[0] is entry base_
+  std::deque<Chunk> chunks_;
+  std::deque<std::string_view> entries_;  // entries_[0] is entry base_
   size_t base_ = 0;
   std::deque<Failure> failures_;
   bool runWaiting_ = false;

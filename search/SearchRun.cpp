@@ -174,8 +174,11 @@ SearchEnd SearchRun::Run() {
       break;
     }
     if (SwitchOptionsIfChanged() && pool_) StartPool(files, i);
-    const std::string& entry = files[i];
-    path_ = recursive_ ? entry : directory_ + entry;
+    const std::string_view entry = files[i];
+    if (recursive_)
+      path_.assign(entry);
+    else
+      path_.assign(directory_).append(entry);
     Step step = Step::Go;
     // A failure on one file (memory, for one) skips that file; the run goes on.
     try {
@@ -278,7 +281,7 @@ bool SearchRun::OpenNext() {
   return true;
 }
 
-void SearchRun::StartFile(const std::string& entry, long long size) {
+void SearchRun::StartFile(std::string_view entry, long long size) {
   entry_ = entry;
   fileDone_ = false;
   fileSize_ = size;
@@ -290,20 +293,20 @@ void SearchRun::StartFile(const std::string& entry, long long size) {
   currentLine_ = lineBase_ = 0;
 }
 
-SearchRun::Step SearchRun::SearchFile(const std::string& entry, size_t firstLine) {
+SearchRun::Step SearchRun::SearchFile(std::string_view entry, size_t firstLine) {
   StartFile(entry, reader_.Size());
   currentLine_ = firstLine;
   if (lineByLine_) {
     bool first = true;
     std::string_view block;
     while (reader_.NextBlock(block)) {
-      if (first) listener_.Status("Searching : " + entry);
+      if (first) listener_.Status(std::string("Searching : ").append(entry));
       first = false;
       const Step step = SearchBlockLineByLine(block);
       if (step == Step::Stop) return Step::Stop;
       if (step == Step::Enough) break;
     }
-    if (first && !reader_.Failed()) listener_.Status("Searching : " + entry);
+    if (first && !reader_.Failed()) listener_.Status(std::string("Searching : ").append(entry));
     if (reader_.Failed()) ReportError(reader_.Error());
     fileDone_ = true;
     return Step::Go;

@@ -99,8 +99,8 @@ class SearchRun : private FileScan::Hooks {
   bool Hit(size_t index, std::string_view shown, bool binary) override;
   bool Passed(size_t index) override;
   bool Unsearched(size_t index) override;
-  void StartFile(const std::string& entry, long long size);
-  Step SearchFile(const std::string& entry, size_t firstLine);
+  void StartFile(std::string_view entry, long long size);
+  Step SearchFile(std::string_view entry, size_t firstLine);
   Step SearchBlockLineByLine(std::string_view block);
   Step ReplayFile(FileFeed& files, size_t index);
   Step ResumeFile(FileFeed& files, size_t index, size_t firstLine);
