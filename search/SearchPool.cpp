@@ -268,7 +268,7 @@ void SearchPool::Publish(std::vector<Outcome>& outcomes) {
   std::unique_lock lock(mutex_);
   for (const Outcome& o : outcomes) {
     if (o.index < head_) continue;  // the run left the file
-    Slot& slot = slots_[o.index];
+    Slot& slot = SlotFor(o.index);
     slot.open = o.opened ? Open::Opened : Open::Skipped;
     slot.facts.size = o.size;
     slot.facts.lines = o.lines;
@@ -292,8 +292,8 @@ bool SearchPool::WakesRun() const {
   // a run too.
   if (doneTo_ >= head_ + kWakeAhead || (doneTo_ >= listed_ && (!listing_ || doneTo_ > head_)))
     return true;
-  const auto it = slots_.find(head_);
-  return it != slots_.end() && !it->second.batches.empty();
+  const Slot* slot = FindSlot(head_);
+  return slot && !slot->batches.empty();
 }
 
 // Moves doneTo_ past the files done, in order from the one the run is at.
@@ -303,10 +303,34 @@ bool SearchPool::RoomWakeDue() const {
           std::find(roomWaits_.begin(), roomWaits_.end(), head_) != roomWaits_.end());
 }
 
+SearchPool::Slot* SearchPool::FindSlot(size_t index) {
+  return index >= head_ && index - head_ < slots_.size() ? &slots_[index - head_] : nullptr;
+}
+
+const SearchPool::Slot* SearchPool::FindSlot(size_t index) const {
+  return index >= head_ && index - head_ < slots_.size() ? &slots_[index - head_] : nullptr;
+}
+
+SearchPool::Slot& SearchPool::SlotFor(size_t index) {
+  while (slots_.size() <= index - head_) slots_.emplace_back();
+  return slots_[index - head_];
+}
+
+// The run is done with the files before index: their findings no longer count.
+void SearchPool::DropSlotsBefore(size_t index) {
+  for (; head_ < index; ++head_) {
+    if (slots_.empty()) {
+      head_ = index;
+      break;
+    }
+    queued_ -= slots_.front().bytes;
+    slots_.pop_front();
+  }
+}
+
 void SearchPool::AdvanceDone() {
   doneTo_ = std::max(doneTo_, head_);
-  for (auto it = slots_.find(doneTo_); it != slots_.end() && it->second.done;
-       it = slots_.find(doneTo_))
+  for (const Slot* slot = FindSlot(doneTo_); slot && slot->done; slot = FindSlot(doneTo_))
     ++doneTo_;
 }
 
@@ -321,8 +345,8 @@ bool SearchPool::Hand(size_t index, long long size, Findings& batch) {
   const auto room = [&] {
     if (left()) return true;
     if (index != head_) return queued_ < budget_;
-    const auto it = slots_.find(index);
-    return it == slots_.end() || it->second.bytes < budget_;
+    const Slot* slot = FindSlot(index);
+    return !slot || slot->bytes < budget_;
   };
   if (!room()) {
     // The run may be waiting for a run of files done that this worker now holds up.
@@ -332,7 +356,7 @@ bool SearchPool::Hand(size_t index, long long size, Findings& batch) {
     roomWaits_.erase(std::find(roomWaits_.begin(), roomWaits_.end(), index));
   }
   if (left()) return false;
-  Slot& slot = slots_[index];
+  Slot& slot = SlotFor(index);
   slot.open = Open::Opened;
   slot.facts.size = size;
   slot.batches.push_back(std::move(batch));
@@ -356,9 +380,8 @@ SearchPool::Got SearchPool::Take(size_t index, Findings& out, FileFacts& facts,
   std::unique_lock lock(mutex_);
   Slot* slot = nullptr;
   const auto news = [&] {
-    const auto it = slots_.find(index);
-    if (it == slots_.end() || it->second.open == Open::Pending) return false;
-    slot = &it->second;
+    slot = FindSlot(index);
+    if (!slot || slot->open == Open::Pending) return false;
     return slot->open == Open::Skipped || !slot->openedTold || !slot->batches.empty() || slot->done;
   };
   if (!news()) {
@@ -370,17 +393,13 @@ SearchPool::Got SearchPool::Take(size_t index, Findings& out, FileFacts& facts,
   facts = slot->facts;
   // A file that is over is taken whole, and the run moves on to the next.
   const auto over = [&](Got got) {
-    queued_ -= slot->bytes;
-    slots_.erase(index);
-    head_ = index + 1;
+    DropSlotsBefore(index + 1);
     // The files done after it without findings are taken at the same turn.
-    for (auto it = slots_.find(head_); it != slots_.end() && it->second.done &&
-                                       it->second.batches.empty() && !it->second.openedTold;
-         it = slots_.find(head_)) {
+    for (const Slot* next = FindSlot(head_);
+         next && next->done && next->batches.empty() && !next->openedTold; next = FindSlot(head_)) {
       ready_.push_back(
-          {head_, it->second.open == Open::Skipped ? Got::Skipped : Got::Whole, it->second.facts});
-      slots_.erase(it);
-      ++head_;
+          {head_, next->open == Open::Skipped ? Got::Skipped : Got::Whole, next->facts});
+      DropSlotsBefore(head_ + 1);
     }
     AdvanceDone();
     const bool room = RoomWakeDue();
@@ -418,12 +437,7 @@ SearchPool::Got SearchPool::Take(size_t index, Findings& out, FileFacts& facts,
 
 void SearchPool::Release(size_t index) {
   std::unique_lock lock(mutex_);
-  const auto it = slots_.find(index);
-  if (it != slots_.end()) {
-    queued_ -= it->second.bytes;
-    slots_.erase(it);
-  }
-  head_ = std::max(head_, index + 1);
+  DropSlotsBefore(index + 1);
   AdvanceDone();
   // The run left the file early: every worker waiting for room may have to give up.
   const bool room = !roomWaits_.empty();

@@ -9,7 +9,6 @@
 #include <cstddef>
 #include <deque>
 #include <list>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -104,6 +103,12 @@ class SearchPool {
   void ReadAhead(bool probes);
   bool WakesRun() const;
   void AdvanceDone();
+  // The slot of file index, or nullptr: the run has left it, or nothing is known of it yet.
+  Slot* FindSlot(size_t index);
+  const Slot* FindSlot(size_t index) const;
+  // The slot of file index, at or after the run's file, made when there is none.
+  Slot& SlotFor(size_t index);
+  void DropSlotsBefore(size_t index);
   // Room is worth waking for: half the budget is free, or the run is at a waiting file.
   bool RoomWakeDue() const;
   bool Hand(size_t index, long long size, Findings& batch);
@@ -128,10 +133,10 @@ class SearchPool {
   bool runWaiting_ = false;
   size_t claimWaiting_ = 0;        // workers waiting for the window to drain
   std::vector<size_t> roomWaits_;  // the files whose workers wait for findings to be taken
-  std::map<size_t, Slot> slots_;
-  size_t next_;    // the next file to claim
-  size_t head_;    // the file the run is at
-  size_t doneTo_;  // the files from head_ up to here are done
+  std::deque<Slot> slots_;         // slots_[i] is file head_ + i; none exist below the run's file
+  size_t next_;                    // the next file to claim
+  size_t head_;                    // the file the run is at
+  size_t doneTo_;                  // the files from head_ up to here are done
   size_t queued_ = 0;
   size_t listed_;  // entries the workers may claim
   bool listing_;
