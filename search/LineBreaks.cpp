@@ -1,5 +1,8 @@
 #include "LineBreaks.h"
 
+#include <algorithm>
+#include <cstddef>
+
 #ifdef __SSE2__
 #include <immintrin.h>
 #endif
@@ -37,24 +40,49 @@ const char* FindLastBreak(const char* begin, const char* p) {
 }
 
 #ifdef __SSE2__
-// 32 bytes at a time where the processor has AVX2; returns where it stopped.
+// The sum of 32 byte counters.
+__attribute__((target("avx2"), always_inline)) static inline size_t SumBytes(__m256i acc) {
+  const __m256i sums = _mm256_sad_epu8(acc, _mm256_setzero_si256());
+  return static_cast<size_t>(_mm256_extract_epi64(sums, 0) + _mm256_extract_epi64(sums, 1) +
+                             _mm256_extract_epi64(sums, 2) + _mm256_extract_epi64(sums, 3));
+}
+
+// 32 bytes at a time where the processor has AVX2; returns where it stopped. Most text has no
+// CR: a round of bytes is first counted by its LFs alone, and only a round that holds a CR is
+// counted again the full way (as is the round after it, since CRs come in files, not alone).
 __attribute__((target("avx2"))) static const char* CountBreaksWide(const char* p, const char* end,
                                                                    size_t& count) {
   const __m256i lf = _mm256_set1_epi8('\n'), cr = _mm256_set1_epi8('\r');
   const __m256i zero = _mm256_setzero_si256();
+  bool crSeen = false;
   while (end - p >= 33) {
-    __m256i acc = zero;
-    for (int round = 0; round < 255 && end - p >= 33; ++round, p += 32) {
+    const int rounds = static_cast<int>(std::min<std::ptrdiff_t>(255, (end - p - 1) / 32));
+    if (!crSeen) {
+      __m256i acc = zero, crs = zero;
+      for (int round = 0; round < rounds; ++round) {
+        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32 * round));
+        acc = _mm256_sub_epi8(acc, _mm256_cmpeq_epi8(v, lf));
+        crs = _mm256_or_si256(crs, _mm256_cmpeq_epi8(v, cr));
+      }
+      if (_mm256_testz_si256(crs, crs)) {
+        count += SumBytes(acc);
+        p += 32 * rounds;
+        continue;
+      }
+    }
+    // Per byte: +1 for LF, +1 for CR, -1 for a CR directly followed by LF.
+    __m256i acc = zero, crs = zero;
+    for (int round = 0; round < rounds; ++round, p += 32) {
       const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
       const __m256i next = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 1));
       const __m256i isLf = _mm256_cmpeq_epi8(v, lf);
       const __m256i isCr = _mm256_cmpeq_epi8(v, cr);
       const __m256i crLf = _mm256_and_si256(isCr, _mm256_cmpeq_epi8(next, lf));
+      crs = _mm256_or_si256(crs, isCr);
       acc = _mm256_sub_epi8(acc, _mm256_or_si256(isLf, _mm256_andnot_si256(crLf, isCr)));
     }
-    const __m256i sums = _mm256_sad_epu8(acc, zero);
-    count += static_cast<size_t>(_mm256_extract_epi64(sums, 0) + _mm256_extract_epi64(sums, 1) +
-                                 _mm256_extract_epi64(sums, 2) + _mm256_extract_epi64(sums, 3));
+    crSeen = !_mm256_testz_si256(crs, crs);
+    count += SumBytes(acc);
   }
   return p;
 }

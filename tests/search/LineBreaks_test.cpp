@@ -42,6 +42,20 @@ TEST(LineBreaks, VectorPathsAgreeWithByteByByteOnRandomBuffers) {
       ASSERT_EQ(FindLastBreak(b, b + at), last == std::string::npos ? nullptr : b + last);
     }
   }
+  // Long buffers where CRs are absent, rare or everywhere: counted by LFs alone where a
+  // stretch has no CR, the full way where it has.
+  for (const unsigned crEvery : {0u, 9000u, 40u}) {
+    std::string s(40000, 'a');
+    for (char& c : s) {
+      const unsigned r = rng();
+      c = r % 30 == 0 ? '\n' : crEvery && r % crEvery == 1 ? '\r' : 'a';
+    }
+    for (int cut = 0; cut < 20; ++cut) {
+      const size_t from = rng() % s.size(), to = from + rng() % (s.size() - from + 1);
+      const std::string part = s.substr(from, to - from);
+      ASSERT_EQ(CountBreaks(s.data() + from, s.data() + to), NaiveBreaks(part)) << crEvery;
+    }
+  }
 }
 
 }  // namespace
