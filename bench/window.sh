@@ -29,14 +29,15 @@ max() { sort -g | tail -1; }
 # last run's window report.
 measure() {
   local name="$1" query="$2"
-  "$find_bin" -r "$tree" '*.*' "$query" >"$work/$name.out"
+  # The window lists the lines of binary files too; -a has vorn-find list them as well.
+  "$find_bin" -a -r "$tree" '*.*' "$query" >"$work/$name.out"
   "$window_bin" -r "$tree" '*.*' "$query" >"$work/$name.report" 2>/dev/null
   : >"$work/$name.find"; : >"$work/$name.window"; : >"$work/$name.gap"; : >"$work/$name.pump"
   : >"$work/$name.peak"
   for _ in $(seq "$runs"); do
     local t0 t1
     t0="$(now)"
-    "$find_bin" -r "$tree" '*.*' "$query" >"$work/$name.out"
+    "$find_bin" -a -r "$tree" '*.*' "$query" >"$work/$name.out"
     t1="$(now)"
     calc "$t1 - $t0" >>"$work/$name.find"
     "$window_bin" -r "$tree" '*.*' "$query" >"$work/$name.report" 2>/dev/null
