@@ -22,7 +22,11 @@
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 #include <cerrno>
+#include <cstring>
 
 #include "DesignPalette.h"
 #include "DesignWindow.h"
@@ -30,6 +34,7 @@
 #include "ErrorBox.h"
 #include "Fd.h"
 #include "FindIgnoringCase.h"
+#include "LineMatcher.h"
 #include "RtfReader.h"
 #include "ScopeExit.h"
 #include "TextBytes.h"
@@ -58,31 +63,114 @@ QString Latin1(std::string_view bytes) {
 // The text box breaks lines at characters the search does not: U+2028, U+2029, and U+FDD0
 // and U+FDD1, which it keeps as frame marks. They show as stand-ins, one for one, so the
 // lines and the positions in the text box stay those of the search.
+void ShowBreakLikeCharsAsText(QChar& c) {
+  const char16_t u = c.unicode();
+  if (u == 0x2028)
+    c = QChar(0x21B5);  // a return arrow
+  else if (u == 0x2029)
+    c = QChar(0x00B6);  // the pilcrow
+  else if (u == 0xFDD0 || u == 0xFDD1)
+    c = QChar(QChar::ReplacementCharacter);
+}
+
 void ShowBreakLikeCharsAsText(QString& text) {
-  for (QChar& c : text) {
-    const char16_t u = c.unicode();
-    if (u == 0x2028)
-      c = QChar(0x21B5);  // a return arrow
-    else if (u == 0x2029)
-      c = QChar(0x00B6);  // the pilcrow
-    else if (u == 0xFDD0 || u == 0xFDD1)
-      c = QChar(QChar::ReplacementCharacter);
-  }
+  for (QChar& c : text) ShowBreakLikeCharsAsText(c);
 }
 
 // The found text, decoded as the file was. The result line shows at most the first bytes of
-// a long line, which may cut a UTF-8 sequence: such a cut tail is dropped.
-QString DecodeNeedle(std::string_view bytes, bool utf8) {
+// a long line, which may cut a UTF-8 sequence: such a cut tail is dropped. *used gets the
+// number of bytes decoded, npos when they are no valid UTF-8 even without such a tail.
+QString DecodeNeedle(std::string_view bytes, bool utf8, size_t* used = nullptr) {
+  if (used) *used = bytes.size();
   if (!utf8) return Latin1(bytes);
   QString out;
   for (size_t cut = 0; cut <= 3 && cut <= bytes.size(); ++cut) {
     if (DecodeUtf8(bytes.substr(0, bytes.size() - cut), &out)) {
+      if (used) *used = bytes.size() - cut;
       ShowBreakLikeCharsAsText(out);
       return out;
     }
   }
+  if (used) *used = std::string_view::npos;
   out = QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
   ShowBreakLikeCharsAsText(out);
+  return out;
+}
+
+// The bytes shown as text: a UTF-16 file as the UTF-8 the search decodes it to (kept in
+// *utf16Text), without the UTF-8 mark that may begin a file.
+std::string_view TextBytesOf(std::string_view bytes, std::string* utf16Text) {
+  if (DecodeMarkedUtf16(bytes, *utf16Text)) return *utf16Text;
+  if (MarkAt(bytes) == TextMark::Utf8) bytes.remove_prefix(MarkLength(TextMark::Utf8));
+  return bytes;
+}
+
+// Strict UTF-8, decoded straight into the string the text box gets; *splitAt gets the length
+// in UTF-16 units of the text the first split bytes decode to (split at a character's start).
+bool DecodeUtf8Split(std::string_view bytes, size_t split, QString* out, qsizetype* splitAt) {
+  QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless |
+                                                     QStringConverter::Flag::ConvertInitialBom);
+  QString text(decoder.requiredSpace(static_cast<qsizetype>(bytes.size())), Qt::Uninitialized);
+  QChar* const begin = text.data();
+  QChar* end = decoder.appendToBuffer(begin, QByteArrayView(bytes.data(), qsizetype(split)));
+  *splitAt = end - begin;
+  end = decoder.appendToBuffer(
+      end, QByteArrayView(bytes.data() + split, static_cast<qsizetype>(bytes.size() - split)));
+  text.resize(end - begin);
+  *out = std::move(text);
+  return !decoder.hasError();
+}
+
+// Whether the decoded found text can be looked for in the file's bytes with the same outcome
+// as in the shown text: not when it holds a line break or a character the shown text has
+// stand-ins for (the stand-ins among them), or it is empty.
+bool FindableInBytes(QStringView needle) {
+  if (needle.isEmpty()) return false;
+  for (const QChar c : needle) {
+    const char16_t u = c.unicode();
+    if (u == '\n' || u == '\r' || u == 0x21B5 || u == 0x00B6 || u == QChar::ReplacementCharacter)
+      return false;
+  }
+  return true;
+}
+
+// The file's text, decoded, and where the found text first occurs in it (in the text before
+// its line breaks are made LF). The mark is looked for in the bytes, far quicker than in the
+// decoded text, by the same rule for letter case: Unicode's folding in UTF-8, ASCII letters
+// only in Latin-1. A needle FindableInBytes refuses is left to FindMark (marked false).
+struct DecodedFile {
+  QString text;
+  bool utf8 = true;
+  bool marked = false;
+  MarkSpan mark;
+};
+
+DecodedFile DecodeWithMark(std::string_view bytes, std::string_view found) {
+  DecodedFile out;
+  size_t used = 0;
+  const bool byBytes =
+      FindableInBytes(DecodeNeedle(found, true, &used)) && used != std::string_view::npos;
+  LineMatch hit;
+  if (byBytes) {
+    SearchOptions options;
+    options.query = std::string(found.substr(0, used));
+    hit = LineMatcher(options).FirstMatch(bytes);
+  }
+  qsizetype at = 0;
+  out.utf8 = DecodeUtf8Split(bytes, hit.Found() ? hit.at : 0, &out.text, &at);
+  if (out.utf8) {
+    out.marked = byBytes;
+    if (hit.Found()) out.mark = {at, DecodeNeedle(bytes.substr(hit.at, hit.size), true).size()};
+    return out;
+  }
+  out.text = Latin1(bytes);
+  if (FindableInBytes(Latin1(found))) {
+    out.marked = true;
+    size_t length = 0;
+    const size_t start = PatternScanner(found, &CaseInsensitiveKeys()).Find(bytes, 0, length);
+    if (start != PatternScanner::npos)
+      out.mark = {static_cast<qsizetype>(start), static_cast<qsizetype>(length)};
+  }
   return out;
 }
 
@@ -173,28 +261,79 @@ struct PlainBlocks {
 constexpr int kBlockLines = 128;
 constexpr qsizetype kBlockChars = 16384;
 
-PlainBlocks GroupLinesIntoBlocks(QString& text) {
+// The first position from i on whose character the pass below must look at: a line break,
+// or (a cheap test covering the characters shown as stand-ins) one from U+2028 on.
+qsizetype NextSpecial(const char16_t* data, qsizetype i, qsizetype size) {
+#ifdef __SSE2__
+  const __m128i lf = _mm_set1_epi16('\n');
+  const __m128i cr = _mm_set1_epi16('\r');
+  const __m128i below = _mm_set1_epi16(0x2027);
+  const __m128i zero = _mm_setzero_si128();
+  for (; i + 8 <= size; i += 8) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
+    const int breaks =
+        _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi16(v, lf), _mm_cmpeq_epi16(v, cr)));
+    const int low = _mm_movemask_epi8(_mm_cmpeq_epi16(_mm_subs_epu16(v, below), zero));
+    const unsigned special = static_cast<unsigned>(breaks | (~low & 0xFFFF));
+    if (special) return i + __builtin_ctz(special) / 2;
+  }
+#endif
+  for (; i < size; ++i)
+    if (data[i] == '\n' || data[i] == '\r' || data[i] >= 0x2028) return i;
+  return size;
+}
+
+// One pass over the decoded text, in place: line breaks (CR LF, lone CR) become LF, the
+// characters the text box would break lines at show as stand-ins (utf8), and the lines are
+// grouped into blocks. *position, a position in the text before, becomes the same
+// character's position after.
+PlainBlocks GroupLinesIntoBlocks(QString& text, bool utf8, qsizetype* position) {
   PlainBlocks out;
   int lines = 0;
   int separators = 0;
   qsizetype blockStart = 0;
   qsizetype lineStart = 0;
-  QChar* data = text.data();
+  char16_t* data = reinterpret_cast<char16_t*>(text.data());
   const qsizetype size = text.size();
-  for (qsizetype i = 0; i < size; ++i) {
-    if (data[i] != QLatin1Char('\n')) continue;
-    if (i - lineStart > kViewerPieceChars) out.longLines = true;
-    lineStart = i + 1;
-    if (++lines < kBlockLines && i - blockStart < kBlockChars) {
-      data[i] = QChar::LineSeparator;
+  const qsizetype from = *position;
+  qsizetype w = 0;  // where the character read at i goes
+  for (qsizetype i = 0; i < size;) {
+    const qsizetype next = NextSpecial(data, i, size);
+    if (from >= i && from < next) *position = w + (from - i);
+    if (w != i) std::memmove(data + w, data + i, static_cast<size_t>(next - i) * sizeof(char16_t));
+    w += next - i;
+    i = next;
+    if (i == size) break;
+    if (i == from) *position = w;
+    char16_t c = data[i++];
+    if (c == '\r') {
+      if (i < size && data[i] == '\n') continue;  // the LF that follows ends the line
+      c = '\n';
+    }
+    if (c != '\n') {
+      if (utf8) {
+        QChar shown(c);
+        ShowBreakLikeCharsAsText(shown);
+        c = shown.unicode();
+      }
+      data[w++] = c;
+      continue;
+    }
+    const qsizetype at = w++;
+    if (at - lineStart > kViewerPieceChars) out.longLines = true;
+    lineStart = at + 1;
+    if (++lines < kBlockLines && at - blockStart < kBlockChars) {
+      data[at] = QChar::LineSeparator;
       ++separators;
     } else {
+      data[at] = '\n';
       out.states.push_back(BlockState(separators, false));
       separators = lines = 0;
-      blockStart = i + 1;
+      blockStart = at + 1;
     }
   }
-  if (size - lineStart > kViewerPieceChars) out.longLines = true;
+  text.resize(w);
+  if (w - lineStart > kViewerPieceChars) out.longLines = true;
   out.states.push_back(BlockState(separators, false));
   return out;
 }
@@ -411,12 +550,19 @@ MarkSpan TForm2::ShowBytes(std::string bytes, std::string_view line) {
     mark =
         NarrowToPattern(FindMark(doc->toPlainText(), DecodeNeedle(found, true), true), line, true);
   } else {
-    bool utf8 = true;
-    QString text = DecodeForViewer(bytes, &utf8);
+    DecodedFile decoded;
+    {
+      std::string utf16Text;
+      decoded = DecodeWithMark(TextBytesOf(bytes, &utf16Text), found);
+    }
     std::string().swap(bytes);
-    PlainBlocks blocks = GroupLinesIntoBlocks(text);
-    // The mark is found in the file's text, before display pieces are cut.
-    mark = NarrowToPattern(FindMark(text, DecodeNeedle(found, utf8), utf8), line, utf8);
+    QString text = std::move(decoded.text);
+    const bool utf8 = decoded.utf8;
+    mark = decoded.mark;
+    PlainBlocks blocks = GroupLinesIntoBlocks(text, utf8, &mark.position);
+    // The mark is in the file's text, before display pieces are cut.
+    if (!decoded.marked) mark = FindMark(text, DecodeNeedle(found, utf8), utf8);
+    mark = NarrowToPattern(mark, line, utf8);
     if (blocks.longLines) text = CutIntoPieces(text, &blocks);
     ShowPlainText(std::move(text), blocks.states);
     if (mark.position >= 0) {

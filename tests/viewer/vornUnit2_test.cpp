@@ -270,6 +270,29 @@ TEST_F(ViewerTest, TheMarkIgnoresCaseAsTheSearchDoes) {
   EXPECT_EQ(RedPositions(), Range(5, 4));
 }
 
+// The mark is looked for in the file's bytes, its place given in the shown text: a dropped
+// byte order mark, characters of several bytes or two UTF-16 units, CR LF and stand-ins
+// before it, a match longer in bytes than the found text, Latin-1, and a found text holding a
+// stand-in (found as the shown text has it) must all land where the shown text has it.
+TEST_F(ViewerTest, TheMarkFoundInTheBytesLandsOnTheShownText) {
+  const struct {
+    std::string bytes, found;
+    int position, length;
+  } cases[] = {
+      {"\xEF\xBB\xBF\xC3\xA9\xF0\x9F\x98\x80 ab\r\n\xE2\x80\xA8 x\r\n\xE2\x84\xAA\xE2\x84\xAA "
+       "ok\r\n",
+       "KK OK", 11, 5},
+      {"\xE9t\xE9\r\n\r\nABC \xC9t\xE9\r\nabc \xE9T\xE9\n", "ABC \xE9t\xE9", 13, 7},
+      {"x\xE2\x80\xA8 c \xE2\x86\xB5 c\n", "\xE2\x86\xB5 c", 1, 3},
+  };
+  for (const auto& c : cases) {
+    tree_.Write("f.txt", c.bytes);
+    Show("f.txt", 0, c.found);
+    EXPECT_EQ(RedPositions(), Range(c.position, c.length)) << c.found;
+    EXPECT_EQ(Caret(), c.position) << c.found;
+  }
+}
+
 TEST_F(ViewerTest, BytesThatAreNotUtf8ShowAsLatin1AndACutSequenceStillFinds) {
   tree_.Write("latin1.txt", "x\ncaf\xE9 au lait\n");
   Show("latin1.txt", 1, "CAF\xE9");
