@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QDateTime>
 #include <QDropEvent>
+#include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLocale>
@@ -14,6 +15,7 @@
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QScreen>
+#include <QScrollBar>
 #include <QStatusBar>
 #include <QStringDecoder>
 #include <QTextBlock>
@@ -44,6 +46,22 @@
 namespace vorn {
 
 TForm2* Form2 = nullptr;
+
+// The text of a large file that is still to come into the text box, in blocks: those before
+// the shown ones go in at the start, those after them at the end.
+struct TForm2::PendingText {
+  QString text;
+  std::vector<int> states;
+  std::vector<qsizetype> starts;
+  size_t headEnd = 0;    // blocks [0, headEnd) are to come before the shown ones
+  size_t tailBegin = 0;  // blocks [tailBegin, end) after them
+  int headLines = 0;
+  int tailLines = 0;
+  bool endsWithBreak = false;  // the file's last line (a final line break adds none)
+  qsizetype EndOf(size_t block) const {
+    return block + 1 < starts.size() ? starts[block + 1] - 1 : text.size();
+  }
+};
 
 namespace {
 
@@ -250,6 +268,7 @@ BlockLines LinesOf(const QTextBlock& block) {
 // file's text (the text box holds a block break before each).
 struct PlainBlocks {
   std::vector<int> states;
+  std::vector<qsizetype> starts;  // where each block begins in the text
   std::vector<qsizetype> pieceStarts;
   bool longLines = false;  // a line needs display pieces
 };
@@ -297,6 +316,7 @@ PlainBlocks GroupLinesIntoBlocks(QString& text, bool utf8, qsizetype* position) 
   const qsizetype size = text.size();
   const qsizetype from = *position;
   qsizetype w = 0;  // where the character read at i goes
+  out.starts.push_back(0);
   for (qsizetype i = 0; i < size;) {
     const qsizetype next = NextSpecial(data, i, size);
     if (from >= i && from < next) *position = w + (from - i);
@@ -328,6 +348,7 @@ PlainBlocks GroupLinesIntoBlocks(QString& text, bool utf8, qsizetype* position) 
     } else {
       data[at] = '\n';
       out.states.push_back(BlockState(separators, false));
+      out.starts.push_back(at + 1);
       separators = lines = 0;
       blockStart = at + 1;
     }
@@ -341,6 +362,7 @@ PlainBlocks GroupLinesIntoBlocks(QString& text, bool utf8, qsizetype* position) 
 // Cuts the lines longer than kViewerPieceChars of a grouped text into display pieces.
 QString CutIntoPieces(const QString& text, PlainBlocks* blocks) {
   blocks->states.clear();
+  blocks->starts.assign(1, 0);
   QString out;
   const QChar* data = text.constData();
   const qsizetype size = text.size();
@@ -352,6 +374,7 @@ QString CutIntoPieces(const QString& text, PlainBlocks* blocks) {
     const QChar c = data[i];
     if (c == QLatin1Char('\n')) {
       blocks->states.push_back(BlockState(separators, false));
+      blocks->starts.push_back(out.size() + i - copied + 1);
       separators = 0;
       lineLength = 0;
     } else if (c == QChar::LineSeparator) {
@@ -362,6 +385,7 @@ QString CutIntoPieces(const QString& text, PlainBlocks* blocks) {
       out += QLatin1Char('\n');
       copied = i;
       blocks->states.push_back(BlockState(separators, true));
+      blocks->starts.push_back(out.size());
       blocks->pieceStarts.push_back(i);
       separators = 0;
       lineLength = 1;
@@ -372,6 +396,35 @@ QString CutIntoPieces(const QString& text, PlainBlocks* blocks) {
   out.append(data + copied, size - copied);
   blocks->states.push_back(BlockState(separators, false));
   return out;
+}
+
+// A large file reaches the text box in slices of about this many characters, as many as fit
+// in this much time between two looks at the window's events.
+qsizetype firstChars = qsizetype{2} << 20;
+constexpr qsizetype kSliceChars = qsizetype{1} << 18;
+constexpr int kSliceMs = 6;
+
+// Characters [from, to) of text, not copied: the text box copies what it is given.
+QString Slice(const QString& text, qsizetype from, qsizetype to) {
+  return QString::fromRawData(text.constData() + from, to - from);
+}
+
+// The lines a block counts, from its state.
+int LinesIn(int state) { return (state >> 1) + ((state & 1) ? 0 : 1); }
+
+// The block in which the 0-based line begins, by the blocks' states; none (the number of
+// blocks) past the last line.
+size_t BlockOfLine(const std::vector<int>& states, size_t index) {
+  size_t first = 0;  // the line of the block's first character
+  bool startsLine = true;
+  for (size_t b = 0; b < states.size(); ++b) {
+    const auto separators = static_cast<size_t>(states[b] >> 1);
+    const bool runsOn = (states[b] & 1) != 0;
+    if ((startsLine && index == first) || (index > first && index <= first + separators)) return b;
+    first += separators + (runsOn ? 0 : 1);
+    startsLine = !runsOn;
+  }
+  return states.size();
 }
 
 // A position in the file's text as a position in the text box, which holds a block break
@@ -481,12 +534,23 @@ TForm2::TForm2(QWidget* parent) : QWidget(parent, Qt::Window) {
   layout->addWidget(RichEdit1, 1);
   layout->addWidget(StatusBar1);
 
+  loader_ = new QTimer(this);
+  loader_->setInterval(0);
+  connect(loader_, &QTimer::timeout, this, &TForm2::LoadSlices);
+
   // Runs from creation on, also while the window is hidden.
   Timer1 = new QTimer(this);
   Timer1->setObjectName(QStringLiteral("Timer1"));
   Timer1->setInterval(1000);
   connect(Timer1, &QTimer::timeout, this, &TForm2::Timer1Timer);
   Timer1->start();
+}
+
+TForm2::~TForm2() = default;
+
+qsizetype SetViewerFirstChars(qsizetype chars) {
+  std::swap(firstChars, chars);
+  return chars;
 }
 
 bool TForm2::ReadFile(const std::string& path, std::string* bytes) {
@@ -527,9 +591,11 @@ MarkSpan TForm2::NarrowToPattern(MarkSpan mark, std::string_view line, bool utf8
 
 // Loads the bytes into the text box (RTF formatted, anything else as plain text) and marks
 // the found text red; returns where the mark is in the text box.
-MarkSpan TForm2::ShowBytes(std::string bytes, std::string_view line) {
+MarkSpan TForm2::ShowBytes(std::string bytes, std::string_view line, std::size_t lineIndex) {
   const std::string_view found = Trimmed(line);
   QTextDocument* doc = RichEdit1->document();
+  loader_->stop();
+  pending_.reset();
   loading_ = true;
   // A file near the size ceiling takes a moment to load: the pointer says so meanwhile.
   QApplication::setOverrideCursor(Qt::WaitCursor);
@@ -564,32 +630,137 @@ MarkSpan TForm2::ShowBytes(std::string bytes, std::string_view line) {
     if (!decoded.marked) mark = FindMark(text, DecodeNeedle(found, utf8), utf8);
     mark = NarrowToPattern(mark, line, utf8);
     if (blocks.longLines) text = CutIntoPieces(text, &blocks);
-    ShowPlainText(std::move(text), blocks.states);
     if (mark.position >= 0) {
       const qsizetype start = ShownPosition(blocks.pieceStarts, mark.position);
       const qsizetype end = ShownPosition(blocks.pieceStarts, mark.position + mark.length - 1) + 1;
       mark = MarkSpan{start, end - start};
     }
+    // Where the caret goes: the mark, else the hit's line.
+    const size_t hitBlock = BlockOfLine(blocks.states, lineIndex);
+    const qsizetype target = mark.position >= 0                ? mark.position
+                             : hitBlock < blocks.starts.size() ? blocks.starts[hitBlock]
+                                                               : text.size();
+    const qsizetype shownFrom =
+        ShowPlainText(std::move(text), std::move(blocks.states), std::move(blocks.starts), target);
+    if (mark.position >= 0) mark.position -= shownFrom;
   }
   // The mark is set before anything is laid out, so a long line is laid out only once.
   if (mark.position >= 0) MarkRed(mark);
   return mark;
 }
 
-void TForm2::ShowPlainText(QString text, const std::vector<int>& states) {
-  RichEdit1->setPlainText(text);
-  text = QString();  // freed before the states are set
+// Shows the text, or of a large one the blocks around the target position (the rest follows
+// in slices); returns the position in the text where the text box begins.
+qsizetype TForm2::ShowPlainText(QString text, std::vector<int> states,
+                                std::vector<qsizetype> starts, qsizetype target) {
+  size_t first = 0;
+  size_t last = states.size();
+  if (text.size() > firstChars) {
+    const auto blockAt = [&starts](qsizetype position) {
+      return static_cast<size_t>(std::upper_bound(starts.begin(), starts.end(), position) -
+                                 starts.begin()) -
+             1;
+    };
+    first = blockAt(std::max<qsizetype>(0, target - firstChars / 2));
+    last = blockAt(target + firstChars / 2) + 1;
+  }
+  auto pending = std::make_unique<PendingText>();
+  pending->text = std::move(text);
+  pending->states = std::move(states);
+  pending->starts = std::move(starts);
+  const PendingText& p = *pending;
+  const qsizetype begin = p.starts[first];
+  if (first == 0 && last == p.states.size())
+    RichEdit1->setPlainText(p.text);
+  else
+    RichEdit1->setPlainText(p.text.mid(begin, p.EndOf(last - 1) - begin));
   blockCount_ = RichEdit1->document()->blockCount();
-  size_t i = 0;
-  for (QTextBlock b = RichEdit1->document()->begin(); b.isValid() && i < states.size();
-       b = b.next())
-    b.setUserState(states[i++]);
+  size_t i = first;
+  for (QTextBlock b = RichEdit1->document()->begin(); b.isValid() && i < last; b = b.next())
+    b.setUserState(p.states[i++]);
+  if (first > 0 || last < p.states.size()) {
+    pending->headEnd = first;
+    pending->tailBegin = last;
+    for (size_t k = 0; k < first; ++k) pending->headLines += LinesIn(p.states[k]);
+    for (size_t k = last; k < p.states.size(); ++k) pending->tailLines += LinesIn(p.states[k]);
+    const QChar end = p.text.isEmpty() ? QChar(u'\n') : p.text.back();
+    pending->endsWithBreak = end == QLatin1Char('\n') || end == QChar::LineSeparator;
+    pending_ = std::move(pending);
+    loader_->start();
+  }
+  return begin;
 }
+
+// Slices go in while the window takes input between them; each keeps the view where it was.
+void TForm2::LoadSlices() {
+  QElapsedTimer spent;
+  spent.start();
+  while (pending_ && spent.elapsed() < kSliceMs) LoadSlice();
+}
+
+void TForm2::LoadRest() {
+  while (pending_) LoadSlice();
+}
+
+void TForm2::LoadSlice() {
+  PendingText& p = *pending_;
+  QTextDocument* doc = RichEdit1->document();
+  loading_ = true;
+  const ScopeExit loaded([this] {
+    loading_ = false;
+    lineTableStale_ = true;
+  });
+  if (p.headEnd > 0) {
+    // Blocks before the shown ones: in at the start, the view kept on the text it shows.
+    size_t from = p.headEnd - 1;
+    while (from > 0 && p.starts[p.headEnd] - p.starts[from - 1] <= kSliceChars) --from;
+    const int firstState = doc->begin().userState();
+    // The view's top: a block and a line in it, the scroll bar's value counting lines.
+    QScrollBar* bar = RichEdit1->verticalScrollBar();
+    const QTextBlock top = doc->findBlockByLineNumber(bar->value());
+    const int topBlock = top.blockNumber();
+    const int topLine = bar->value() - top.firstLineNumber();
+    QTextCursor at(doc);
+    at.insertText(Slice(p.text, p.starts[from], p.starts[p.headEnd]), QTextCharFormat());
+    QTextBlock b = doc->begin();
+    for (size_t k = from; k < p.headEnd; ++k, b = b.next()) {
+      b.setUserState(p.states[k]);
+      p.headLines -= LinesIn(p.states[k]);
+    }
+    b.setUserState(firstState);
+    const int added = static_cast<int>(p.headEnd - from);
+    bar->setValue(doc->findBlockByNumber(topBlock + added).firstLineNumber() + topLine);
+    p.headEnd = from;
+  } else if (p.tailBegin < p.states.size()) {
+    // Blocks after them: in at the end.
+    size_t to = p.tailBegin + 1;
+    while (to < p.states.size() && p.EndOf(to) - p.starts[p.tailBegin] <= kSliceChars) ++to;
+    const int lastBlock = doc->blockCount() - 1;
+    const int lastState = doc->lastBlock().userState();
+    QTextCursor at(doc);
+    at.movePosition(QTextCursor::End);
+    at.insertText(Slice(p.text, p.starts[p.tailBegin] - 1, p.EndOf(to - 1)), QTextCharFormat());
+    QTextBlock b = doc->findBlockByNumber(lastBlock);
+    b.setUserState(lastState);
+    for (size_t k = p.tailBegin; k < to; ++k) {
+      b = b.next();
+      b.setUserState(p.states[k]);
+      p.tailLines -= LinesIn(p.states[k]);
+    }
+    p.tailBegin = to;
+  }
+  if (p.headEnd == 0 && p.tailBegin == p.states.size()) {
+    loader_->stop();
+    pending_.reset();
+  }
+}
+
+int TForm2::HeadLines() const { return pending_ ? pending_->headLines : 0; }
 
 void TForm2::ShowResultInViewer(const SearchHit& hit) {
   std::string bytes;
   if (!ReadFile(std::string(hit.path), &bytes)) return;
-  const MarkSpan mark = ShowBytes(std::move(bytes), hit.text);
+  const MarkSpan mark = ShowBytes(std::move(bytes), hit.text, hit.lineIndex);
   static_cast<PathHeader*>(Panel1)->SetPath(ShownBytes(hit.path));
   // A minimised window still counts as visible: it is restored (keeping a maximised state).
   if (isMinimized()) setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
@@ -597,7 +768,9 @@ void TForm2::ShowResultInViewer(const SearchHit& hit) {
   raise();
   activateWindow();
   RichEdit1->setFocus();
-  GotoLine(RichEdit1, hit.lineIndex, 0);
+  // Lines still to come before the shown ones are not in the text box yet.
+  const auto head = static_cast<std::size_t>(HeadLines());
+  GotoLine(RichEdit1, hit.lineIndex - std::min(hit.lineIndex, head), 0);
   if (mark.position >= 0) {
     QTextCursor caret(RichEdit1->document());
     caret.setPosition(static_cast<int>(mark.position));
@@ -708,16 +881,20 @@ int TForm2::CaretLine() {
   if (LinesOf(block).separators > 0)
     before =
         static_cast<int>(block.text().left(caret.positionInBlock()).count(QChar::LineSeparator));
-  return (number < firstLines_.size() ? firstLines_[number] : 0) + before;
+  return (number < firstLines_.size() ? firstLines_[number] : 0) + before + HeadLines();
 }
 
 void TForm2::ShowLinePosition() {
   const QTextDocument* doc = RichEdit1->document();
   const int x = CaretLine();
-  int y = lineCount_;
+  int y = lineCount_ + HeadLines() + (pending_ ? pending_->tailLines : 0);
   // A final line break adds no line; an empty text has none.
   const int last = doc->characterCount() - 2;
-  if (last < 0 || IsLineBreak(doc->characterAt(last))) --y;
+  if (pending_ && pending_->tailBegin < pending_->states.size()) {
+    if (pending_->endsWithBreak) --y;
+  } else if (last < 0 || IsLineBreak(doc->characterAt(last))) {
+    --y;
+  }
   statusPanels_[1]->setText(QStringLiteral("Line: %1/%2").arg(x).arg(std::max(y, 0)));
 }
 
