@@ -152,6 +152,13 @@ bool FindableInBytes(QStringView needle) {
   return true;
 }
 
+// File bytes are shown as UTF-8 when they are valid UTF-8 (a leading byte order mark
+// dropped), else as Latin-1, so every byte shows as one character and none is lost; bytes
+// with a UTF-16 mark as the UTF-8 text the search decodes them to. Then (GroupLinesIntoBlocks)
+// line breaks (CR LF, lone CR) become LF, so the text box's lines are the lines the search
+// counted, and characters the text box would break lines at but the search does not (U+2028,
+// U+2029, U+FDD0, U+FDD1) show as stand-ins.
+//
 // The file's text, decoded, and where the found text first occurs in it (in the text before
 // its line breaks are made LF). The mark is looked for in the bytes, far quicker than in the
 // decoded text, by the same rule for letter case: Unicode's folding in UTF-8, ASCII letters
@@ -460,25 +467,6 @@ class PathHeader : public QLabel {
 };
 
 }  // namespace
-
-QString DecodeForViewer(std::string_view bytes, bool* isUtf8) {
-  // A UTF-16 file shows the UTF-8 text the search found its lines in; a UTF-8 mark is no text.
-  std::string decoded;
-  if (DecodeMarkedUtf16(bytes, decoded))
-    bytes = decoded;
-  else if (MarkAt(bytes) == TextMark::Utf8)
-    bytes.remove_prefix(MarkLength(TextMark::Utf8));
-  QString text;
-  const bool utf8 = DecodeUtf8(bytes, &text);
-  if (!utf8) text = Latin1(bytes);
-  if (isUtf8) *isUtf8 = utf8;
-  if (utf8) ShowBreakLikeCharsAsText(text);
-  if (text.contains(QLatin1Char('\r'))) {
-    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-  }
-  return text;
-}
 
 TForm2::TForm2(QWidget* parent) : QWidget(parent, Qt::Window) {
   DressWindow(this, QStringLiteral("Form2"), QStringLiteral("Form2"));

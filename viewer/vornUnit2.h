@@ -28,14 +28,6 @@ namespace vorn {
 // Files above this size are refused rather than loaded whole.
 inline constexpr std::size_t kViewerFileLimit = std::size_t{256} << 20;
 
-// Decodes file bytes for the viewer: UTF-8 when the bytes are valid UTF-8 (a leading byte
-// order mark dropped), else Latin-1, so every byte shows as one character and none is lost.
-// Bytes with a UTF-16 mark show the UTF-8 text the search decodes them to.
-// Line breaks (CR LF, lone CR) become LF, so positions in the result equal positions in the
-// text box, and its blocks are the lines the search counted. Characters the text box would
-// break lines at but the search does not (U+2028, U+2029, U+FDD0, U+FDD1) show as stand-ins.
-QString DecodeForViewer(std::string_view bytes, bool* isUtf8 = nullptr);
-
 // Where the red mark goes: a position and a length in the text shown, lines broken at LF
 // (or the line separators that group lines into blocks); position -1 when there is none.
 struct MarkSpan {
