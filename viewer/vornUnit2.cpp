@@ -1,6 +1,7 @@
 #include "vornUnit2.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -28,6 +29,7 @@
 #include <emmintrin.h>
 #endif
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 
 #include "DesignPalette.h"
@@ -408,12 +410,24 @@ QString CutIntoPieces(const QString& text, PlainBlocks* blocks) {
 // A large file reaches the text box in slices of about this many characters, as many as fit
 // in this much time between two looks at the window's events.
 qsizetype firstChars = qsizetype{2} << 20;
-constexpr qsizetype kSliceChars = qsizetype{1} << 18;
+constexpr qsizetype kSliceChars = qsizetype{1} << 20;
 constexpr int kSliceMs = 6;
 
 // Characters [from, to) of text, not copied: the text box copies what it is given.
 QString Slice(const QString& text, qsizetype from, qsizetype to) {
   return QString::fromRawData(text.constData() + from, to - from);
+}
+
+// Characters [from, to) of the text still to come are in the text box and never read again:
+// their memory goes back to the system now, a little with each slice, rather than hundreds
+// of megabytes at once with the last one.
+void Release(const QString& text, qsizetype from, qsizetype to) {
+  const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+  const auto start = reinterpret_cast<std::uintptr_t>(text.constData() + from);
+  const auto end = reinterpret_cast<std::uintptr_t>(text.constData() + to);
+  const std::uintptr_t begin = (start + page - 1) & ~(page - 1);
+  const std::uintptr_t stop = end & ~(page - 1);
+  if (stop > begin) madvise(reinterpret_cast<void*>(begin), stop - begin, MADV_DONTNEED);
 }
 
 // The lines a block counts, from its state.
@@ -673,6 +687,7 @@ qsizetype TForm2::ShowPlainText(QString text, std::vector<int> states,
     for (size_t k = last; k < p.states.size(); ++k) pending->tailLines += LinesIn(p.states[k]);
     const QChar end = p.text.isEmpty() ? QChar(u'\n') : p.text.back();
     pending->endsWithBreak = end == QLatin1Char('\n') || end == QChar::LineSeparator;
+    Release(p.text, begin, p.EndOf(last - 1));
     pending_ = std::move(pending);
     loader_->start();
   }
@@ -710,6 +725,7 @@ void TForm2::LoadSlice() {
     const int topLine = bar->value() - top.firstLineNumber();
     QTextCursor at(doc);
     at.insertText(Slice(p.text, p.starts[from], p.starts[p.headEnd]), QTextCharFormat());
+    Release(p.text, p.starts[from], p.starts[p.headEnd]);
     QTextBlock b = doc->begin();
     for (size_t k = from; k < p.headEnd; ++k, b = b.next()) {
       b.setUserState(p.states[k]);
@@ -728,6 +744,7 @@ void TForm2::LoadSlice() {
     QTextCursor at(doc);
     at.movePosition(QTextCursor::End);
     at.insertText(Slice(p.text, p.starts[p.tailBegin] - 1, p.EndOf(to - 1)), QTextCharFormat());
+    Release(p.text, p.starts[p.tailBegin] - 1, p.EndOf(to - 1));
     QTextBlock b = doc->findBlockByNumber(lastBlock);
     b.setUserState(lastState);
     for (size_t k = p.tailBegin; k < to; ++k) {
