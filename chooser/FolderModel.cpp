@@ -21,17 +21,20 @@ struct FolderModel::Node {
   Node* parent = nullptr;
   int row = 0;
   bool read = false;  // subfolders read
+  // Before they are read, whether there may be any: looked at when the row is first shown.
+  enum class Look { NotYet, Maybe, None };
+  Look look = Look::NotYet;
   std::vector<std::unique_ptr<Node>> children;
 };
 
 namespace {
 
-// The subfolders of a folder in byte order of their names; a link to a folder counts as one.
-// A folder that cannot be read has none.
-std::vector<std::string> ReadSubfolders(const std::string& path) {
-  std::vector<std::string> names;
+// Hands each subfolder's name of a folder to take, in the order listed, until take says
+// stop; a link to a folder counts as one. A folder that cannot be read has none.
+template <typename Take>
+void ForEachSubfolder(const std::string& path, const Take& take) {
   const Fd dir(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (!dir.ok()) return names;
+  if (!dir.ok()) return;
   alignas(8) char buffer[32768];
   for (;;) {
     const ssize_t n = getdents64(dir.fd(), buffer, sizeof buffer);
@@ -45,11 +48,33 @@ std::vector<std::string> ReadSubfolders(const std::string& path) {
       const bool folder =
           e->d_type == DT_DIR || ((e->d_type == DT_LNK || e->d_type == DT_UNKNOWN) &&
                                   fstatat(dir.fd(), e->d_name, &st, 0) == 0 && S_ISDIR(st.st_mode));
-      if (folder) names.emplace_back(e->d_name);
+      if (folder && !take(e->d_name)) return;
     }
   }
+}
+
+// The subfolders of a folder in byte order of their names.
+std::vector<std::string> ReadSubfolders(const std::string& path) {
+  std::vector<std::string> names;
+  ForEachSubfolder(path, [&names](const char* name) {
+    names.emplace_back(name);
+    return true;
+  });
   std::sort(names.begin(), names.end());
   return names;
+}
+
+// Whether a folder may have subfolders to show, without reading them all. Where the file
+// system keeps it so, a folder's link count is 2 plus its subfolders (1 where it does not):
+// above 2 there are some, maybe hidden only; at 2 only links to folders can be there, and at
+// 1 anything, so the folder is looked through up to the first one.
+bool MayHaveSubfolders(const std::string& path) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) return true;  // left to the reading
+  if (st.st_nlink > 2) return true;
+  bool any = false;
+  ForEachSubfolder(path, [&any](const char*) { return !(any = true); });
+  return any;
 }
 
 }  // namespace
@@ -118,7 +143,7 @@ int FolderModel::columnCount(const QModelIndex&) const { return 1; }
 
 bool FolderModel::hasChildren(const QModelIndex& parent) const {
   const Node* node = NodeOf(parent);
-  return !node->read || !node->children.empty();
+  return node->read ? !node->children.empty() : node->look != Node::Look::None;
 }
 
 bool FolderModel::canFetchMore(const QModelIndex& parent) const { return !NodeOf(parent)->read; }
@@ -147,7 +172,20 @@ void FolderModel::fetchMore(const QModelIndex& parent) {
 
 QVariant FolderModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid()) return {};
-  const Node* node = NodeOf(index);
+  Node* node = NodeOf(index);
+  // A view asks for the text of the rows it shows: only those are looked at, so listing a
+  // large folder costs nothing more. One found empty loses its expander right after.
+  if (role == Qt::DisplayRole && !node->read && node->look == Node::Look::NotYet) {
+    node->look = MayHaveSubfolders(node->path) ? Node::Look::Maybe : Node::Look::None;
+    if (node->look == Node::Look::None) {
+      QMetaObject::invokeMethod(
+          const_cast<FolderModel*>(this),
+          [this, row = QPersistentModelIndex(index)] {
+            if (row.isValid()) emit const_cast<FolderModel*>(this)->dataChanged(row, row);
+          },
+          Qt::QueuedConnection);
+    }
+  }
   switch (role) {
     case Qt::DisplayRole:
       return ShownBytes(node->name);

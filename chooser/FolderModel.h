@@ -1,7 +1,8 @@
 // The chooser's folder tree: every folder under "/" as the file system names it, in bytes.
 // A name that is not UTF-8 is listed with its visible stand-in and gives back its own bytes,
 // so any folder can be picked. A folder's subfolders are read when it is first expanded
-// and not refreshed afterwards; hidden folders (a name starting with ".") are left out.
+// and not refreshed afterwards; hidden folders (a name starting with ".") are left out. A
+// shown folder has an expander only where it may have subfolders.
 #pragma once
 
 #include <QAbstractItemModel>

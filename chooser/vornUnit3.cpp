@@ -40,6 +40,9 @@ TForm3::TForm3(QWidget* parent) : QDialog(parent) {
   ShellTreeView1->setGeometry(4, 24, 421, 201);
   ShellTreeView1->setModel(model_);
   ShellTreeView1->setHeaderHidden(true);
+  // Every row is as high as the first, so only the rows shown are asked for their text (and
+  // only those folders are looked at for an expander).
+  ShellTreeView1->setUniformRowHeights(true);
   ShellTreeView1->setRootIsDecorated(false);
   ShellTreeView1->setIndentation(19);
   ShellTreeView1->setSelectionMode(QAbstractItemView::SingleSelection);

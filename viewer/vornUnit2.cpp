@@ -1,12 +1,14 @@
 #include "vornUnit2.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <QApplication>
 #include <QDateTime>
 #include <QDropEvent>
+#include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLocale>
@@ -14,6 +16,7 @@
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QScreen>
+#include <QScrollBar>
 #include <QStatusBar>
 #include <QStringDecoder>
 #include <QTextBlock>
@@ -22,7 +25,12 @@
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 #include <cerrno>
+#include <cstdint>
+#include <cstring>
 
 #include "DesignPalette.h"
 #include "DesignWindow.h"
@@ -30,6 +38,7 @@
 #include "ErrorBox.h"
 #include "Fd.h"
 #include "FindIgnoringCase.h"
+#include "LineMatcher.h"
 #include "RtfReader.h"
 #include "ScopeExit.h"
 #include "TextBytes.h"
@@ -39,6 +48,22 @@
 namespace vorn {
 
 TForm2* Form2 = nullptr;
+
+// The text of a large file that is still to come into the text box, in blocks: those before
+// the shown ones go in at the start, those after them at the end.
+struct TForm2::PendingText {
+  QString text;
+  std::vector<int> states;
+  std::vector<qsizetype> starts;
+  size_t headEnd = 0;    // blocks [0, headEnd) are to come before the shown ones
+  size_t tailBegin = 0;  // blocks [tailBegin, end) after them
+  int headLines = 0;
+  int tailLines = 0;
+  bool endsWithBreak = false;  // the file's last line (a final line break adds none)
+  qsizetype EndOf(size_t block) const {
+    return block + 1 < starts.size() ? starts[block + 1] - 1 : text.size();
+  }
+};
 
 namespace {
 
@@ -58,31 +83,121 @@ QString Latin1(std::string_view bytes) {
 // The text box breaks lines at characters the search does not: U+2028, U+2029, and U+FDD0
 // and U+FDD1, which it keeps as frame marks. They show as stand-ins, one for one, so the
 // lines and the positions in the text box stay those of the search.
+void ShowBreakLikeCharsAsText(QChar& c) {
+  const char16_t u = c.unicode();
+  if (u == 0x2028)
+    c = QChar(0x21B5);  // a return arrow
+  else if (u == 0x2029)
+    c = QChar(0x00B6);  // the pilcrow
+  else if (u == 0xFDD0 || u == 0xFDD1)
+    c = QChar(QChar::ReplacementCharacter);
+}
+
 void ShowBreakLikeCharsAsText(QString& text) {
-  for (QChar& c : text) {
-    const char16_t u = c.unicode();
-    if (u == 0x2028)
-      c = QChar(0x21B5);  // a return arrow
-    else if (u == 0x2029)
-      c = QChar(0x00B6);  // the pilcrow
-    else if (u == 0xFDD0 || u == 0xFDD1)
-      c = QChar(QChar::ReplacementCharacter);
-  }
+  for (QChar& c : text) ShowBreakLikeCharsAsText(c);
 }
 
 // The found text, decoded as the file was. The result line shows at most the first bytes of
-// a long line, which may cut a UTF-8 sequence: such a cut tail is dropped.
-QString DecodeNeedle(std::string_view bytes, bool utf8) {
+// a long line, which may cut a UTF-8 sequence: such a cut tail is dropped. *used gets the
+// number of bytes decoded, npos when they are no valid UTF-8 even without such a tail.
+QString DecodeNeedle(std::string_view bytes, bool utf8, size_t* used = nullptr) {
+  if (used) *used = bytes.size();
   if (!utf8) return Latin1(bytes);
   QString out;
   for (size_t cut = 0; cut <= 3 && cut <= bytes.size(); ++cut) {
     if (DecodeUtf8(bytes.substr(0, bytes.size() - cut), &out)) {
+      if (used) *used = bytes.size() - cut;
       ShowBreakLikeCharsAsText(out);
       return out;
     }
   }
+  if (used) *used = std::string_view::npos;
   out = QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
   ShowBreakLikeCharsAsText(out);
+  return out;
+}
+
+// The bytes shown as text: a UTF-16 file as the UTF-8 the search decodes it to (kept in
+// *utf16Text), without the UTF-8 mark that may begin a file.
+std::string_view TextBytesOf(std::string_view bytes, std::string* utf16Text) {
+  if (DecodeMarkedUtf16(bytes, *utf16Text)) return *utf16Text;
+  if (MarkAt(bytes) == TextMark::Utf8) bytes.remove_prefix(MarkLength(TextMark::Utf8));
+  return bytes;
+}
+
+// Strict UTF-8, decoded straight into the string the text box gets; *splitAt gets the length
+// in UTF-16 units of the text the first split bytes decode to (split at a character's start).
+bool DecodeUtf8Split(std::string_view bytes, size_t split, QString* out, qsizetype* splitAt) {
+  QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless |
+                                                     QStringConverter::Flag::ConvertInitialBom);
+  QString text(decoder.requiredSpace(static_cast<qsizetype>(bytes.size())), Qt::Uninitialized);
+  QChar* const begin = text.data();
+  QChar* end = decoder.appendToBuffer(begin, QByteArrayView(bytes.data(), qsizetype(split)));
+  *splitAt = end - begin;
+  end = decoder.appendToBuffer(
+      end, QByteArrayView(bytes.data() + split, static_cast<qsizetype>(bytes.size() - split)));
+  text.resize(end - begin);
+  *out = std::move(text);
+  return !decoder.hasError();
+}
+
+// Whether the decoded found text can be looked for in the file's bytes with the same outcome
+// as in the shown text: not when it holds a line break or a character the shown text has
+// stand-ins for (the stand-ins among them), or it is empty.
+bool FindableInBytes(QStringView needle) {
+  if (needle.isEmpty()) return false;
+  for (const QChar c : needle) {
+    const char16_t u = c.unicode();
+    if (u == '\n' || u == '\r' || u == 0x21B5 || u == 0x00B6 || u == QChar::ReplacementCharacter)
+      return false;
+  }
+  return true;
+}
+
+// File bytes are shown as UTF-8 when they are valid UTF-8 (a leading byte order mark
+// dropped), else as Latin-1, so every byte shows as one character and none is lost; bytes
+// with a UTF-16 mark as the UTF-8 text the search decodes them to. Then (GroupLinesIntoBlocks)
+// line breaks (CR LF, lone CR) become LF, so the text box's lines are the lines the search
+// counted, and characters the text box would break lines at but the search does not (U+2028,
+// U+2029, U+FDD0, U+FDD1) show as stand-ins.
+//
+// The file's text, decoded, and where the found text first occurs in it (in the text before
+// its line breaks are made LF). The mark is looked for in the bytes, far quicker than in the
+// decoded text, by the same rule for letter case: Unicode's folding in UTF-8, ASCII letters
+// only in Latin-1. A needle FindableInBytes refuses is left to FindMark (marked false).
+struct DecodedFile {
+  QString text;
+  bool utf8 = true;
+  bool marked = false;
+  MarkSpan mark;
+};
+
+DecodedFile DecodeWithMark(std::string_view bytes, std::string_view found) {
+  DecodedFile out;
+  size_t used = 0;
+  const bool byBytes =
+      FindableInBytes(DecodeNeedle(found, true, &used)) && used != std::string_view::npos;
+  LineMatch hit;
+  if (byBytes) {
+    SearchOptions options;
+    options.query = std::string(found.substr(0, used));
+    hit = LineMatcher(options).FirstMatch(bytes);
+  }
+  qsizetype at = 0;
+  out.utf8 = DecodeUtf8Split(bytes, hit.Found() ? hit.at : 0, &out.text, &at);
+  if (out.utf8) {
+    out.marked = byBytes;
+    if (hit.Found()) out.mark = {at, DecodeNeedle(bytes.substr(hit.at, hit.size), true).size()};
+    return out;
+  }
+  out.text = Latin1(bytes);
+  if (FindableInBytes(Latin1(found))) {
+    out.marked = true;
+    size_t length = 0;
+    const size_t start = PatternScanner(found, &CaseInsensitiveKeys()).Find(bytes, 0, length);
+    if (start != PatternScanner::npos)
+      out.mark = {static_cast<qsizetype>(start), static_cast<qsizetype>(length)};
+  }
   return out;
 }
 
@@ -162,6 +277,7 @@ BlockLines LinesOf(const QTextBlock& block) {
 // file's text (the text box holds a block break before each).
 struct PlainBlocks {
   std::vector<int> states;
+  std::vector<qsizetype> starts;  // where each block begins in the text
   std::vector<qsizetype> pieceStarts;
   bool longLines = false;  // a line needs display pieces
 };
@@ -173,28 +289,81 @@ struct PlainBlocks {
 constexpr int kBlockLines = 128;
 constexpr qsizetype kBlockChars = 16384;
 
-PlainBlocks GroupLinesIntoBlocks(QString& text) {
+// The first position from i on whose character the pass below must look at: a line break,
+// or (a cheap test covering the characters shown as stand-ins) one from U+2028 on.
+qsizetype NextSpecial(const char16_t* data, qsizetype i, qsizetype size) {
+#ifdef __SSE2__
+  const __m128i lf = _mm_set1_epi16('\n');
+  const __m128i cr = _mm_set1_epi16('\r');
+  const __m128i below = _mm_set1_epi16(0x2027);
+  const __m128i zero = _mm_setzero_si128();
+  for (; i + 8 <= size; i += 8) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
+    const int breaks =
+        _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi16(v, lf), _mm_cmpeq_epi16(v, cr)));
+    const int low = _mm_movemask_epi8(_mm_cmpeq_epi16(_mm_subs_epu16(v, below), zero));
+    const unsigned special = static_cast<unsigned>(breaks | (~low & 0xFFFF));
+    if (special) return i + __builtin_ctz(special) / 2;
+  }
+#endif
+  for (; i < size; ++i)
+    if (data[i] == '\n' || data[i] == '\r' || data[i] >= 0x2028) return i;
+  return size;
+}
+
+// One pass over the decoded text, in place: line breaks (CR LF, lone CR) become LF, the
+// characters the text box would break lines at show as stand-ins (utf8), and the lines are
+// grouped into blocks. *position, a position in the text before, becomes the same
+// character's position after.
+PlainBlocks GroupLinesIntoBlocks(QString& text, bool utf8, qsizetype* position) {
   PlainBlocks out;
   int lines = 0;
   int separators = 0;
   qsizetype blockStart = 0;
   qsizetype lineStart = 0;
-  QChar* data = text.data();
+  char16_t* data = reinterpret_cast<char16_t*>(text.data());
   const qsizetype size = text.size();
-  for (qsizetype i = 0; i < size; ++i) {
-    if (data[i] != QLatin1Char('\n')) continue;
-    if (i - lineStart > kViewerPieceChars) out.longLines = true;
-    lineStart = i + 1;
-    if (++lines < kBlockLines && i - blockStart < kBlockChars) {
-      data[i] = QChar::LineSeparator;
+  const qsizetype from = *position;
+  qsizetype w = 0;  // where the character read at i goes
+  out.starts.push_back(0);
+  for (qsizetype i = 0; i < size;) {
+    const qsizetype next = NextSpecial(data, i, size);
+    if (from >= i && from < next) *position = w + (from - i);
+    if (w != i) std::memmove(data + w, data + i, static_cast<size_t>(next - i) * sizeof(char16_t));
+    w += next - i;
+    i = next;
+    if (i == size) break;
+    if (i == from) *position = w;
+    char16_t c = data[i++];
+    if (c == '\r') {
+      if (i < size && data[i] == '\n') continue;  // the LF that follows ends the line
+      c = '\n';
+    }
+    if (c != '\n') {
+      if (utf8) {
+        QChar shown(c);
+        ShowBreakLikeCharsAsText(shown);
+        c = shown.unicode();
+      }
+      data[w++] = c;
+      continue;
+    }
+    const qsizetype at = w++;
+    if (at - lineStart > kViewerPieceChars) out.longLines = true;
+    lineStart = at + 1;
+    if (++lines < kBlockLines && at - blockStart < kBlockChars) {
+      data[at] = QChar::LineSeparator;
       ++separators;
     } else {
+      data[at] = '\n';
       out.states.push_back(BlockState(separators, false));
+      out.starts.push_back(at + 1);
       separators = lines = 0;
-      blockStart = i + 1;
+      blockStart = at + 1;
     }
   }
-  if (size - lineStart > kViewerPieceChars) out.longLines = true;
+  text.resize(w);
+  if (w - lineStart > kViewerPieceChars) out.longLines = true;
   out.states.push_back(BlockState(separators, false));
   return out;
 }
@@ -202,6 +371,7 @@ PlainBlocks GroupLinesIntoBlocks(QString& text) {
 // Cuts the lines longer than kViewerPieceChars of a grouped text into display pieces.
 QString CutIntoPieces(const QString& text, PlainBlocks* blocks) {
   blocks->states.clear();
+  blocks->starts.assign(1, 0);
   QString out;
   const QChar* data = text.constData();
   const qsizetype size = text.size();
@@ -213,6 +383,7 @@ QString CutIntoPieces(const QString& text, PlainBlocks* blocks) {
     const QChar c = data[i];
     if (c == QLatin1Char('\n')) {
       blocks->states.push_back(BlockState(separators, false));
+      blocks->starts.push_back(out.size() + i - copied + 1);
       separators = 0;
       lineLength = 0;
     } else if (c == QChar::LineSeparator) {
@@ -223,6 +394,7 @@ QString CutIntoPieces(const QString& text, PlainBlocks* blocks) {
       out += QLatin1Char('\n');
       copied = i;
       blocks->states.push_back(BlockState(separators, true));
+      blocks->starts.push_back(out.size());
       blocks->pieceStarts.push_back(i);
       separators = 0;
       lineLength = 1;
@@ -233,6 +405,47 @@ QString CutIntoPieces(const QString& text, PlainBlocks* blocks) {
   out.append(data + copied, size - copied);
   blocks->states.push_back(BlockState(separators, false));
   return out;
+}
+
+// A large file reaches the text box in slices of about this many characters, as many as fit
+// in this much time between two looks at the window's events.
+qsizetype firstChars = qsizetype{2} << 20;
+constexpr qsizetype kSliceChars = qsizetype{1} << 20;
+constexpr int kSliceMs = 6;
+
+// Characters [from, to) of text, not copied: the text box copies what it is given.
+QString Slice(const QString& text, qsizetype from, qsizetype to) {
+  return QString::fromRawData(text.constData() + from, to - from);
+}
+
+// Characters [from, to) of the text still to come are in the text box and never read again:
+// their memory goes back to the system now, a little with each slice, rather than hundreds
+// of megabytes at once with the last one.
+void Release(const QString& text, qsizetype from, qsizetype to) {
+  const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+  const auto start = reinterpret_cast<std::uintptr_t>(text.constData() + from);
+  const auto end = reinterpret_cast<std::uintptr_t>(text.constData() + to);
+  const std::uintptr_t begin = (start + page - 1) & ~(page - 1);
+  const std::uintptr_t stop = end & ~(page - 1);
+  if (stop > begin) madvise(reinterpret_cast<void*>(begin), stop - begin, MADV_DONTNEED);
+}
+
+// The lines a block counts, from its state.
+int LinesIn(int state) { return (state >> 1) + ((state & 1) ? 0 : 1); }
+
+// The block in which the 0-based line begins, by the blocks' states; none (the number of
+// blocks) past the last line.
+size_t BlockOfLine(const std::vector<int>& states, size_t index) {
+  size_t first = 0;  // the line of the block's first character
+  bool startsLine = true;
+  for (size_t b = 0; b < states.size(); ++b) {
+    const auto separators = static_cast<size_t>(states[b] >> 1);
+    const bool runsOn = (states[b] & 1) != 0;
+    if ((startsLine && index == first) || (index > first && index <= first + separators)) return b;
+    first += separators + (runsOn ? 0 : 1);
+    startsLine = !runsOn;
+  }
+  return states.size();
 }
 
 // A position in the file's text as a position in the text box, which holds a block break
@@ -268,25 +481,6 @@ class PathHeader : public QLabel {
 };
 
 }  // namespace
-
-QString DecodeForViewer(std::string_view bytes, bool* isUtf8) {
-  // A UTF-16 file shows the UTF-8 text the search found its lines in; a UTF-8 mark is no text.
-  std::string decoded;
-  if (DecodeMarkedUtf16(bytes, decoded))
-    bytes = decoded;
-  else if (MarkAt(bytes) == TextMark::Utf8)
-    bytes.remove_prefix(MarkLength(TextMark::Utf8));
-  QString text;
-  const bool utf8 = DecodeUtf8(bytes, &text);
-  if (!utf8) text = Latin1(bytes);
-  if (isUtf8) *isUtf8 = utf8;
-  if (utf8) ShowBreakLikeCharsAsText(text);
-  if (text.contains(QLatin1Char('\r'))) {
-    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-  }
-  return text;
-}
 
 TForm2::TForm2(QWidget* parent) : QWidget(parent, Qt::Window) {
   DressWindow(this, QStringLiteral("Form2"), QStringLiteral("Form2"));
@@ -342,12 +536,23 @@ TForm2::TForm2(QWidget* parent) : QWidget(parent, Qt::Window) {
   layout->addWidget(RichEdit1, 1);
   layout->addWidget(StatusBar1);
 
+  loader_ = new QTimer(this);
+  loader_->setInterval(0);
+  connect(loader_, &QTimer::timeout, this, &TForm2::LoadSlices);
+
   // Runs from creation on, also while the window is hidden.
   Timer1 = new QTimer(this);
   Timer1->setObjectName(QStringLiteral("Timer1"));
   Timer1->setInterval(1000);
   connect(Timer1, &QTimer::timeout, this, &TForm2::Timer1Timer);
   Timer1->start();
+}
+
+TForm2::~TForm2() = default;
+
+qsizetype SetViewerFirstChars(qsizetype chars) {
+  std::swap(firstChars, chars);
+  return chars;
 }
 
 bool TForm2::ReadFile(const std::string& path, std::string* bytes) {
@@ -388,9 +593,11 @@ MarkSpan TForm2::NarrowToPattern(MarkSpan mark, std::string_view line, bool utf8
 
 // Loads the bytes into the text box (RTF formatted, anything else as plain text) and marks
 // the found text red; returns where the mark is in the text box.
-MarkSpan TForm2::ShowBytes(std::string bytes, std::string_view line) {
+MarkSpan TForm2::ShowBytes(std::string bytes, std::string_view line, std::size_t lineIndex) {
   const std::string_view found = Trimmed(line);
   QTextDocument* doc = RichEdit1->document();
+  loader_->stop();
+  pending_.reset();
   loading_ = true;
   // A file near the size ceiling takes a moment to load: the pointer says so meanwhile.
   QApplication::setOverrideCursor(Qt::WaitCursor);
@@ -411,39 +618,154 @@ MarkSpan TForm2::ShowBytes(std::string bytes, std::string_view line) {
     mark =
         NarrowToPattern(FindMark(doc->toPlainText(), DecodeNeedle(found, true), true), line, true);
   } else {
-    bool utf8 = true;
-    QString text = DecodeForViewer(bytes, &utf8);
+    DecodedFile decoded;
+    {
+      std::string utf16Text;
+      decoded = DecodeWithMark(TextBytesOf(bytes, &utf16Text), found);
+    }
     std::string().swap(bytes);
-    PlainBlocks blocks = GroupLinesIntoBlocks(text);
-    // The mark is found in the file's text, before display pieces are cut.
-    mark = NarrowToPattern(FindMark(text, DecodeNeedle(found, utf8), utf8), line, utf8);
+    QString text = std::move(decoded.text);
+    const bool utf8 = decoded.utf8;
+    mark = decoded.mark;
+    PlainBlocks blocks = GroupLinesIntoBlocks(text, utf8, &mark.position);
+    // The mark is in the file's text, before display pieces are cut.
+    if (!decoded.marked) mark = FindMark(text, DecodeNeedle(found, utf8), utf8);
+    mark = NarrowToPattern(mark, line, utf8);
     if (blocks.longLines) text = CutIntoPieces(text, &blocks);
-    ShowPlainText(std::move(text), blocks.states);
     if (mark.position >= 0) {
       const qsizetype start = ShownPosition(blocks.pieceStarts, mark.position);
       const qsizetype end = ShownPosition(blocks.pieceStarts, mark.position + mark.length - 1) + 1;
       mark = MarkSpan{start, end - start};
     }
+    // Where the caret goes: the mark, else the hit's line.
+    const size_t hitBlock = BlockOfLine(blocks.states, lineIndex);
+    const qsizetype target = mark.position >= 0                ? mark.position
+                             : hitBlock < blocks.starts.size() ? blocks.starts[hitBlock]
+                                                               : text.size();
+    const qsizetype shownFrom =
+        ShowPlainText(std::move(text), std::move(blocks.states), std::move(blocks.starts), target);
+    if (mark.position >= 0) mark.position -= shownFrom;
   }
   // The mark is set before anything is laid out, so a long line is laid out only once.
   if (mark.position >= 0) MarkRed(mark);
   return mark;
 }
 
-void TForm2::ShowPlainText(QString text, const std::vector<int>& states) {
-  RichEdit1->setPlainText(text);
-  text = QString();  // freed before the states are set
+// Shows the text, or of a large one the blocks around the target position (the rest follows
+// in slices); returns the position in the text where the text box begins.
+qsizetype TForm2::ShowPlainText(QString text, std::vector<int> states,
+                                std::vector<qsizetype> starts, qsizetype target) {
+  size_t first = 0;
+  size_t last = states.size();
+  if (text.size() > firstChars) {
+    const auto blockAt = [&starts](qsizetype position) {
+      return static_cast<size_t>(std::upper_bound(starts.begin(), starts.end(), position) -
+                                 starts.begin()) -
+             1;
+    };
+    first = blockAt(std::max<qsizetype>(0, target - firstChars / 2));
+    last = blockAt(target + firstChars / 2) + 1;
+  }
+  auto pending = std::make_unique<PendingText>();
+  pending->text = std::move(text);
+  pending->states = std::move(states);
+  pending->starts = std::move(starts);
+  const PendingText& p = *pending;
+  const qsizetype begin = p.starts[first];
+  if (first == 0 && last == p.states.size())
+    RichEdit1->setPlainText(p.text);
+  else
+    RichEdit1->setPlainText(p.text.mid(begin, p.EndOf(last - 1) - begin));
   blockCount_ = RichEdit1->document()->blockCount();
-  size_t i = 0;
-  for (QTextBlock b = RichEdit1->document()->begin(); b.isValid() && i < states.size();
-       b = b.next())
-    b.setUserState(states[i++]);
+  size_t i = first;
+  for (QTextBlock b = RichEdit1->document()->begin(); b.isValid() && i < last; b = b.next())
+    b.setUserState(p.states[i++]);
+  if (first > 0 || last < p.states.size()) {
+    pending->headEnd = first;
+    pending->tailBegin = last;
+    for (size_t k = 0; k < first; ++k) pending->headLines += LinesIn(p.states[k]);
+    for (size_t k = last; k < p.states.size(); ++k) pending->tailLines += LinesIn(p.states[k]);
+    const QChar end = p.text.isEmpty() ? QChar(u'\n') : p.text.back();
+    pending->endsWithBreak = end == QLatin1Char('\n') || end == QChar::LineSeparator;
+    Release(p.text, begin, p.EndOf(last - 1));
+    pending_ = std::move(pending);
+    loader_->start();
+  }
+  return begin;
 }
+
+// Slices go in while the window takes input between them; each keeps the view where it was.
+void TForm2::LoadSlices() {
+  QElapsedTimer spent;
+  spent.start();
+  while (pending_ && spent.elapsed() < kSliceMs) LoadSlice();
+}
+
+void TForm2::LoadRest() {
+  while (pending_) LoadSlice();
+}
+
+void TForm2::LoadSlice() {
+  PendingText& p = *pending_;
+  QTextDocument* doc = RichEdit1->document();
+  loading_ = true;
+  const ScopeExit loaded([this] {
+    loading_ = false;
+    lineTableStale_ = true;
+  });
+  if (p.headEnd > 0) {
+    // Blocks before the shown ones: in at the start, the view kept on the text it shows.
+    size_t from = p.headEnd - 1;
+    while (from > 0 && p.starts[p.headEnd] - p.starts[from - 1] <= kSliceChars) --from;
+    const int firstState = doc->begin().userState();
+    // The view's top: a block and a line in it, the scroll bar's value counting lines.
+    QScrollBar* bar = RichEdit1->verticalScrollBar();
+    const QTextBlock top = doc->findBlockByLineNumber(bar->value());
+    const int topBlock = top.blockNumber();
+    const int topLine = bar->value() - top.firstLineNumber();
+    QTextCursor at(doc);
+    at.insertText(Slice(p.text, p.starts[from], p.starts[p.headEnd]), QTextCharFormat());
+    Release(p.text, p.starts[from], p.starts[p.headEnd]);
+    QTextBlock b = doc->begin();
+    for (size_t k = from; k < p.headEnd; ++k, b = b.next()) {
+      b.setUserState(p.states[k]);
+      p.headLines -= LinesIn(p.states[k]);
+    }
+    b.setUserState(firstState);
+    const int added = static_cast<int>(p.headEnd - from);
+    bar->setValue(doc->findBlockByNumber(topBlock + added).firstLineNumber() + topLine);
+    p.headEnd = from;
+  } else if (p.tailBegin < p.states.size()) {
+    // Blocks after them: in at the end.
+    size_t to = p.tailBegin + 1;
+    while (to < p.states.size() && p.EndOf(to) - p.starts[p.tailBegin] <= kSliceChars) ++to;
+    const int lastBlock = doc->blockCount() - 1;
+    const int lastState = doc->lastBlock().userState();
+    QTextCursor at(doc);
+    at.movePosition(QTextCursor::End);
+    at.insertText(Slice(p.text, p.starts[p.tailBegin] - 1, p.EndOf(to - 1)), QTextCharFormat());
+    Release(p.text, p.starts[p.tailBegin] - 1, p.EndOf(to - 1));
+    QTextBlock b = doc->findBlockByNumber(lastBlock);
+    b.setUserState(lastState);
+    for (size_t k = p.tailBegin; k < to; ++k) {
+      b = b.next();
+      b.setUserState(p.states[k]);
+      p.tailLines -= LinesIn(p.states[k]);
+    }
+    p.tailBegin = to;
+  }
+  if (p.headEnd == 0 && p.tailBegin == p.states.size()) {
+    loader_->stop();
+    pending_.reset();
+  }
+}
+
+int TForm2::HeadLines() const { return pending_ ? pending_->headLines : 0; }
 
 void TForm2::ShowResultInViewer(const SearchHit& hit) {
   std::string bytes;
   if (!ReadFile(std::string(hit.path), &bytes)) return;
-  const MarkSpan mark = ShowBytes(std::move(bytes), hit.text);
+  const MarkSpan mark = ShowBytes(std::move(bytes), hit.text, hit.lineIndex);
   static_cast<PathHeader*>(Panel1)->SetPath(ShownBytes(hit.path));
   // A minimised window still counts as visible: it is restored (keeping a maximised state).
   if (isMinimized()) setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
@@ -451,7 +773,9 @@ void TForm2::ShowResultInViewer(const SearchHit& hit) {
   raise();
   activateWindow();
   RichEdit1->setFocus();
-  GotoLine(RichEdit1, hit.lineIndex, 0);
+  // Lines still to come before the shown ones are not in the text box yet.
+  const auto head = static_cast<std::size_t>(HeadLines());
+  GotoLine(RichEdit1, hit.lineIndex - std::min(hit.lineIndex, head), 0);
   if (mark.position >= 0) {
     QTextCursor caret(RichEdit1->document());
     caret.setPosition(static_cast<int>(mark.position));
@@ -562,16 +886,20 @@ int TForm2::CaretLine() {
   if (LinesOf(block).separators > 0)
     before =
         static_cast<int>(block.text().left(caret.positionInBlock()).count(QChar::LineSeparator));
-  return (number < firstLines_.size() ? firstLines_[number] : 0) + before;
+  return (number < firstLines_.size() ? firstLines_[number] : 0) + before + HeadLines();
 }
 
 void TForm2::ShowLinePosition() {
   const QTextDocument* doc = RichEdit1->document();
   const int x = CaretLine();
-  int y = lineCount_;
+  int y = lineCount_ + HeadLines() + (pending_ ? pending_->tailLines : 0);
   // A final line break adds no line; an empty text has none.
   const int last = doc->characterCount() - 2;
-  if (last < 0 || IsLineBreak(doc->characterAt(last))) --y;
+  if (pending_ && pending_->tailBegin < pending_->states.size()) {
+    if (pending_->endsWithBreak) --y;
+  } else if (last < 0 || IsLineBreak(doc->characterAt(last))) {
+    --y;
+  }
   statusPanels_[1]->setText(QStringLiteral("Line: %1/%2").arg(x).arg(std::max(y, 0)));
 }
 

@@ -28,14 +28,6 @@ namespace vorn {
 // Files above this size are refused rather than loaded whole.
 inline constexpr std::size_t kViewerFileLimit = std::size_t{256} << 20;
 
-// Decodes file bytes for the viewer: UTF-8 when the bytes are valid UTF-8 (a leading byte
-// order mark dropped), else Latin-1, so every byte shows as one character and none is lost.
-// Bytes with a UTF-16 mark show the UTF-8 text the search decodes them to.
-// Line breaks (CR LF, lone CR) become LF, so positions in the result equal positions in the
-// text box, and its blocks are the lines the search counted. Characters the text box would
-// break lines at but the search does not (U+2028, U+2029, U+FDD0, U+FDD1) show as stand-ins.
-QString DecodeForViewer(std::string_view bytes, bool* isUtf8 = nullptr);
-
 // Where the red mark goes: a position and a length in the text shown, lines broken at LF
 // (or the line separators that group lines into blocks); position -1 when there is none.
 struct MarkSpan {
@@ -47,6 +39,11 @@ struct MarkSpan {
 // rule (utf8: the file was read as UTF-8, not shown as Latin-1).
 MarkSpan FindMark(QStringView text, QStringView needle, bool utf8);
 
+// A plain-text file longer than this many characters reaches the text box in parts: first
+// the part around where the caret goes, about this long, then the rest in slices while the
+// window takes input. Returns the value it replaced (a seam for tests).
+qsizetype SetViewerFirstChars(qsizetype chars);
+
 // A line longer than this is shown in display pieces of this many characters, one text box
 // block each, so no block is ever too long to lay out at every key press. The pieces still
 // count as one line.
@@ -56,6 +53,7 @@ class TForm2 : public QWidget {
   Q_OBJECT
  public:
   explicit TForm2(QWidget* parent = nullptr);
+  ~TForm2() override;
 
   // The hand-off from the result list: loads the hit's file (RTF formatted, anything else as
   // plain text), shows the window (restored when minimised) and brings it to the front, puts the
@@ -83,6 +81,10 @@ class TForm2 : public QWidget {
   // The text shown, as the file's lines: the display pieces of a long line joined again.
   QString FileText() const;
 
+  // Whether part of a large file is still to come into the text box; LoadRest brings it now.
+  bool Loading() const { return pending_ != nullptr; }
+  void LoadRest();
+
   QPlainTextEdit* RichEdit1 = nullptr;
   QStatusBar* StatusBar1 = nullptr;
   QLabel* Panel1 = nullptr;
@@ -105,9 +107,14 @@ class TForm2 : public QWidget {
   bool RichEdit1KeyDown(QKeyEvent* event);
   void FormKeyDown(QKeyEvent* event);
   bool ReadFile(const std::string& path, std::string* bytes);
-  MarkSpan ShowBytes(std::string bytes, std::string_view line);
+  MarkSpan ShowBytes(std::string bytes, std::string_view line, std::size_t lineIndex);
   MarkSpan NarrowToPattern(MarkSpan mark, std::string_view line, bool utf8) const;
-  void ShowPlainText(QString text, const std::vector<int>& states);
+  struct PendingText;
+  qsizetype ShowPlainText(QString text, std::vector<int> states, std::vector<qsizetype> starts,
+                          qsizetype target);
+  void LoadSlices();
+  void LoadSlice();
+  int HeadLines() const;
   void MarkRed(MarkSpan mark);
   void TextChanged(int position, int removed, int added);
   bool DropEvent(QDropEvent* event);
@@ -120,6 +127,8 @@ class TForm2 : public QWidget {
   int blockCount_ = 1;  // as the last change left it
   bool placed_ = false;
   std::shared_ptr<const RegexMatcher> markPattern_;
+  std::unique_ptr<PendingText> pending_;  // what of a large file is still to come
+  QTimer* loader_ = nullptr;
 };
 
 extern TForm2* Form2;

@@ -5,6 +5,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 #include <QTreeView>
@@ -104,6 +105,29 @@ TEST_F(ChooserTest, FoldersOfAnyBytesAreListedAndPickedAsTheyAre) {
     EXPECT_EQ(ToBytes(field_->currentText()), tree_.Path(name) + "/");
   }
   EXPECT_FALSE(IndexOf(chooser, tree_.Path("file")).isValid());
+}
+
+// A shown folder has an expander only where a subfolder can be: a link to a folder counts,
+// a file does not; a folder found empty tells the view so.
+TEST_F(ChooserTest, OnlyFoldersThatMayHaveSubfoldersShowAnExpander) {
+  tree_.MakeDir("parent/child");
+  tree_.Write("files/a.txt", "x\n");
+  tree_.MakeDir("links");
+  tree_.Symlink(tree_.Path("parent"), "links/to-parent");
+  FolderModel model;
+  const QModelIndex top = model.IndexOf(tree_.root());
+  model.fetchMore(top);
+  QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
+  for (const auto& [name, expander] :
+       {std::pair{"files", false}, {"links", true}, {"parent", true}}) {
+    const QModelIndex row = model.IndexOf(tree_.Path(name));
+    EXPECT_TRUE(model.hasChildren(row)) << name;  // not looked at before it is shown
+    row.data();
+    EXPECT_EQ(model.hasChildren(row), expander) << name;
+  }
+  QCoreApplication::processEvents();
+  ASSERT_EQ(changed.size(), 1);
+  EXPECT_EQ(changed[0][0].value<QModelIndex>(), model.IndexOf(tree_.Path("files")));
 }
 
 TEST_F(ChooserTest, EscapeAndEnterInTheTreeDoNotCloseTheCloseBoxCancels) {

@@ -168,6 +168,54 @@ TEST_F(ViewerTest, LinesOfALargeFileKeepTheirNumbersAndPositions) {
   EXPECT_EQ(form_->StatusPanelText(1), QStringLiteral("Line: 41/1001"));
 }
 
+// A large file shows first the part around the caret and takes the rest in slices: the
+// readout is the file's from the first moment, and neither the view, the caret, the mark nor
+// a key typed meanwhile moves off its text as the rest arrives before and after it.
+TEST_F(ViewerTest, ALargeFileArrivesInSlicesAroundTheCaret) {
+  ScopedSeam<qsizetype> firstPart(SetViewerFirstChars, 4000);
+  std::string text, expected;
+  for (int i = 0; i < 20000; ++i) {
+    std::string line = "line " + std::to_string(i) + (i == 12000 ? " the Needle" : " of words");
+    if (i % 997 == 3) line += std::string(3000, 'x');
+    text += line + (i % 2 ? "\r\n" : "\n");
+    expected += line + "\n";
+  }
+  tree_.Write("large.txt", text);
+  const auto next = [this](int chars) {
+    QTextCursor c = form_->RichEdit1->textCursor();
+    c.setPosition(c.position() + chars, QTextCursor::KeepAnchor);
+    return c.selectedText();
+  };
+  for (const bool marked : {true, false}) {
+    Show("large.txt", marked ? 12000 : 15000, marked ? "THE NEEDLE" : "NOT THERE");
+    ASSERT_TRUE(form_->Loading());
+    const QString at = marked ? QStringLiteral("the Needle") : QStringLiteral("line 15000 ");
+    const QString readout = QStringLiteral("Line: %1/20000").arg(marked ? 12000 : 15000);
+    EXPECT_EQ(next(static_cast<int>(at.size())), at);
+    form_->ShowLinePosition();
+    EXPECT_EQ(form_->StatusPanelText(1), readout);
+    const QString top = form_->RichEdit1->cursorForPosition(QPoint(2, 2)).block().text();
+    if (!marked) QTest::keyClicks(form_->RichEdit1, QStringLiteral("ab"));
+    form_->LoadRest();
+    EXPECT_FALSE(form_->Loading());
+    EXPECT_EQ(form_->RichEdit1->cursorForPosition(QPoint(2, 2)).block().text().toStdString(),
+              top.toStdString());
+    EXPECT_EQ(next(static_cast<int>(at.size())), at);
+    form_->ShowLinePosition();
+    EXPECT_EQ(form_->StatusPanelText(1), readout);
+    if (marked) {
+      EXPECT_EQ(ColorAt(Caret()), QColor(Qt::red));
+      EXPECT_EQ(ColorAt(Caret() + 9), QColor(Qt::red));
+      EXPECT_EQ(ColorAt(Caret() + 10), QColor(Qt::black));
+      EXPECT_TRUE(form_->FileText().toStdString() == expected);
+    } else {
+      std::string typed = expected;
+      typed.insert(typed.find("line 15000 "), "ab");
+      EXPECT_TRUE(form_->FileText().toStdString() == typed);
+    }
+  }
+}
+
 // Characters that break lines for the text box but not for the search (and some that break
 // neither): the viewer's lines, readout and caret must be the search's, line for line.
 TEST_F(ViewerTest, LinesAreTheSearchsLinesInAUnicodeFile) {
@@ -268,6 +316,29 @@ TEST_F(ViewerTest, TheMarkIgnoresCaseAsTheSearchDoes) {
   tree_.Write("latin1.txt", "CAF\xC9\ncaf\xE9\n");
   Show("latin1.txt", 1, "caf\xE9");
   EXPECT_EQ(RedPositions(), Range(5, 4));
+}
+
+// The mark is looked for in the file's bytes, its place given in the shown text: a dropped
+// byte order mark, characters of several bytes or two UTF-16 units, CR LF and stand-ins
+// before it, a match longer in bytes than the found text, Latin-1, and a found text holding a
+// stand-in (found as the shown text has it) must all land where the shown text has it.
+TEST_F(ViewerTest, TheMarkFoundInTheBytesLandsOnTheShownText) {
+  const struct {
+    std::string bytes, found;
+    int position, length;
+  } cases[] = {
+      {"\xEF\xBB\xBF\xC3\xA9\xF0\x9F\x98\x80 ab\r\n\xE2\x80\xA8 x\r\n\xE2\x84\xAA\xE2\x84\xAA "
+       "ok\r\n",
+       "KK OK", 11, 5},
+      {"\xE9t\xE9\r\n\r\nABC \xC9t\xE9\r\nabc \xE9T\xE9\n", "ABC \xE9t\xE9", 13, 7},
+      {"x\xE2\x80\xA8 c \xE2\x86\xB5 c\n", "\xE2\x86\xB5 c", 1, 3},
+  };
+  for (const auto& c : cases) {
+    tree_.Write("f.txt", c.bytes);
+    Show("f.txt", 0, c.found);
+    EXPECT_EQ(RedPositions(), Range(c.position, c.length)) << c.found;
+    EXPECT_EQ(Caret(), c.position) << c.found;
+  }
 }
 
 TEST_F(ViewerTest, BytesThatAreNotUtf8ShowAsLatin1AndACutSequenceStillFinds) {
