@@ -926,7 +926,26 @@ void TForm2::FormKeyDown(QKeyEvent* event) {
   if (event->key() == Qt::Key_Escape) close();
 }
 
+namespace {
+
+// Keys whose action reaches the whole text, not just the part of a large file that has come
+// into the text box: the rest is brought in first, so a selection or a copy holds all of it.
+bool ActsOnWholeText(const QKeyEvent* key) {
+  for (const QKeySequence::StandardKey k :
+       {QKeySequence::SelectAll, QKeySequence::MoveToStartOfDocument,
+        QKeySequence::MoveToEndOfDocument, QKeySequence::SelectStartOfDocument,
+        QKeySequence::SelectEndOfDocument})
+    if (key->matches(k)) return true;
+  return false;
+}
+
+}  // namespace
+
 bool TForm2::eventFilter(QObject* watched, QEvent* event) {
+  // The text box's menu, by mouse or by key: its Select All reaches the whole file.
+  if (event->type() == QEvent::ContextMenu && Loading() &&
+      (watched == RichEdit1 || watched == RichEdit1->viewport()))
+    LoadRest();
   if (watched == RichEdit1) {
     if (event->type() == QEvent::FocusIn) {
       RichEdit1Enter();
@@ -934,6 +953,7 @@ bool TForm2::eventFilter(QObject* watched, QEvent* event) {
       auto* key = static_cast<QKeyEvent*>(event);
       if (RichEdit1KeyDown(key)) return true;
       if (IsAltChord(key)) return true;  // a command chord types nothing
+      if (Loading() && ActsOnWholeText(key)) LoadRest();
       // A character key: the readout shows the position before the key takes effect.
       if (!key->text().isEmpty() && key->text().front().isPrint()) RichEdit1KeyPress();
     }

@@ -214,6 +214,14 @@ TEST_F(ViewerTest, ALargeFileArrivesInSlicesAroundTheCaret) {
       EXPECT_TRUE(form_->FileText().toStdString() == typed);
     }
   }
+  // Select All reaches the whole file: the rest comes in first.
+  Show("large.txt", 12000, "THE NEEDLE");
+  ASSERT_TRUE(form_->Loading());
+  QTest::keyClick(form_->RichEdit1, Qt::Key_A, Qt::ControlModifier);
+  EXPECT_FALSE(form_->Loading());
+  EXPECT_EQ(form_->RichEdit1->textCursor().selectedText().size(),
+            form_->RichEdit1->document()->characterCount() - 1);
+  EXPECT_TRUE(form_->FileText().toStdString() == expected);
 }
 
 // Characters that break lines for the text box but not for the search (and some that break
