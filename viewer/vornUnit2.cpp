@@ -232,14 +232,18 @@ ReadOutcome ReadWholeFile(const std::string& path, std::string* bytes) {
   return ReadOutcome::Ok;
 }
 
-// A status bar panel: its design width when there is room, narrower when the window is.
+// A status bar panel: its design width when there is room, narrower when the window is, and
+// wider when its text needs it ("Line: x/y" of a file of millions of lines).
 class StatusPanel : public QLabel {
  public:
   StatusPanel(int width, QWidget* parent) : QLabel(parent), width_(width) {
     setSizePolicy(width > 0 ? QSizePolicy::Maximum : QSizePolicy::Expanding,
                   QSizePolicy::Preferred);
   }
-  QSize sizeHint() const override { return {std::max(width_, 0), QLabel::sizeHint().height()}; }
+  QSize sizeHint() const override {
+    const QSize text = QLabel::sizeHint();
+    return {width_ > 0 ? std::max(width_, text.width()) : 0, text.height()};
+  }
   QSize minimumSizeHint() const override { return {0, QLabel::minimumSizeHint().height()}; }
 
  private:

@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QMimeData>
 #include <QPlainTextEdit>
+#include <QStatusBar>
 #include <QTest>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -453,6 +454,16 @@ TEST_F(ViewerTest, ClockAndLinePositionFillTheStatusBar) {
   EXPECT_TRUE(form_->StatusPanelText(0).isEmpty());
   EXPECT_TRUE(form_->Timer1->isActive());
   EXPECT_EQ(form_->Timer1->interval(), 1000);
+  // The readout of a file of millions of lines, in a large font, is shown whole, not cut at
+  // the panel's design width.
+  QLabel* readout = form_->StatusBar1->findChildren<QLabel*>().at(1);
+  QFont large = readout->font();
+  large.setPixelSize(40);
+  readout->setFont(large);
+  readout->setText(QStringLiteral("Line: 4355270/4355320"));
+  QApplication::processEvents();
+  ASSERT_GT(readout->QLabel::sizeHint().width(), 100);
+  EXPECT_GE(readout->width(), readout->QLabel::sizeHint().width());
 }
 
 // A name shows as the characters it is made of, in the header and its tooltip: no markup,
