@@ -56,10 +56,10 @@ __attribute__((target("avx2"))) static const char* CountBreaksWide(const char* p
   const __m256i zero = _mm256_setzero_si256();
   bool crSeen = false;
   while (end - p >= 33) {
-    const int rounds = static_cast<int>(std::min<std::ptrdiff_t>(255, (end - p - 1) / 32));
+    const std::ptrdiff_t rounds = std::min<std::ptrdiff_t>(255, (end - p - 1) / 32);
     if (!crSeen) {
       __m256i acc = zero, crs = zero;
-      for (int round = 0; round < rounds; ++round) {
+      for (std::ptrdiff_t round = 0; round < rounds; ++round) {
         const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32 * round));
         acc = _mm256_sub_epi8(acc, _mm256_cmpeq_epi8(v, lf));
         crs = _mm256_or_si256(crs, _mm256_cmpeq_epi8(v, cr));
@@ -72,7 +72,7 @@ __attribute__((target("avx2"))) static const char* CountBreaksWide(const char* p
     }
     // Per byte: +1 for LF, +1 for CR, -1 for a CR directly followed by LF.
     __m256i acc = zero, crs = zero;
-    for (int round = 0; round < rounds; ++round, p += 32) {
+    for (std::ptrdiff_t round = 0; round < rounds; ++round, p += 32) {
       const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
       const __m256i next = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 1));
       const __m256i isLf = _mm256_cmpeq_epi8(v, lf);
