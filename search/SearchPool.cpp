@@ -29,13 +29,15 @@ constexpr size_t kClaimRun = 16;
 constexpr size_t kWorkerBlock = size_t{256} << 10;
 // On a cold cache the disk serves many reads at once, and workers that wait for their files
 // leave it idle: threads that only ask the system to start reading keep about this many
-// reads in flight, up to this many files ahead of the workers, the first megabyte of each.
-// On a warm cache they look at one file in kProbeStep and ask for nothing.
+// reads in flight, up to this many files ahead of the workers (far enough that the workers
+// do not catch up while the readers wait their turn), the first block of each: at most a
+// quarter of a gigabyte is asked for ahead. On a warm cache they look at one file in
+// kProbeStep and ask for nothing.
 constexpr unsigned kReadsInFlight = 8;
-constexpr size_t kReadAheadFiles = 256;
+constexpr size_t kReadAheadFiles = 1024;
 constexpr size_t kProbeStep = 32;
 constexpr size_t kColdRun = 1024;  // files read ahead after a probe found one not cached
-constexpr off_t kReadAheadBytes = off_t{1} << 20;
+constexpr off_t kReadAheadBytes = off_t{kWorkerBlock};
 constexpr long kReadersNeedFree = 256;
 
 }  // namespace
