@@ -79,7 +79,10 @@ bool MayHaveSubfolders(const std::string& path) {
 
 }  // namespace
 
-FolderModel::FolderModel(QObject* parent) : QAbstractItemModel(parent), top_(new Node) {
+FolderModel::FolderModel(QObject* parent)
+    : QAbstractItemModel(parent),
+      top_(new Node),
+      folderIcon_(QApplication::style()->standardIcon(QStyle::SP_DirIcon)) {
   top_->read = true;
   auto root = std::make_unique<Node>();
   root->path.assign(1, '/');
@@ -192,9 +195,7 @@ QVariant FolderModel::data(const QModelIndex& index, int role) const {
     case Qt::ToolTipRole:
       return PlainToolTip(FromBytes(node->path));
     case Qt::DecorationRole:
-      return QApplication::style()->standardIcon(QStyle::SP_DirIcon);
-    case PathRole:
-      return FromBytes(node->path);
+      return folderIcon_;
     default:
       return {};
   }

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <QAbstractItemModel>
+#include <QIcon>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -18,9 +19,6 @@ class FolderModel : public QAbstractItemModel {
  public:
   explicit FolderModel(QObject* parent = nullptr);
   ~FolderModel() override;
-
-  // The folder's path as the window's text: FromBytes of its bytes, so ToBytes gives them back.
-  static constexpr int PathRole = Qt::UserRole;
 
   // The one top row, "/".
   QModelIndex Root() const;
@@ -46,6 +44,7 @@ class FolderModel : public QAbstractItemModel {
   QModelIndex IndexOfNode(const Node* node) const;
 
   std::unique_ptr<Node> top_;  // the invisible parent of "/"
+  QIcon folderIcon_;           // every row's, asked for at each paint
 };
 
 }  // namespace vorn

@@ -67,13 +67,27 @@ struct TForm2::PendingText {
 
 namespace {
 
+// Strict UTF-8, decoded straight into the string the text box gets; *splitAt gets the length
+// in UTF-16 units of the text the first split bytes decode to (split at a character's start).
+bool DecodeUtf8Split(std::string_view bytes, size_t split, QString* out, qsizetype* splitAt) {
+  QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless |
+                                                     QStringConverter::Flag::ConvertInitialBom);
+  QString text(decoder.requiredSpace(static_cast<qsizetype>(bytes.size())), Qt::Uninitialized);
+  QChar* const begin = text.data();
+  QChar* end = decoder.appendToBuffer(begin, QByteArrayView(bytes.data(), qsizetype(split)));
+  *splitAt = end - begin;
+  end = decoder.appendToBuffer(
+      end, QByteArrayView(bytes.data() + split, static_cast<qsizetype>(bytes.size() - split)));
+  text.resize(end - begin);
+  *out = std::move(text);
+  return !decoder.hasError();
+}
+
 // Strict UTF-8: any invalid or truncated sequence counts as an error. A mark is text here:
 // the one that starts a file is dropped before, as the search drops it.
 bool DecodeUtf8(std::string_view bytes, QString* out) {
-  QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless |
-                                                     QStringConverter::Flag::ConvertInitialBom);
-  *out = decoder(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
-  return !decoder.hasError();
+  qsizetype none = 0;
+  return DecodeUtf8Split(bytes, 0, out, &none);
 }
 
 QString Latin1(std::string_view bytes) {
@@ -123,22 +137,6 @@ std::string_view TextBytesOf(std::string_view bytes, std::string* utf16Text) {
   if (DecodeMarkedUtf16(bytes, *utf16Text)) return *utf16Text;
   if (MarkAt(bytes) == TextMark::Utf8) bytes.remove_prefix(MarkLength(TextMark::Utf8));
   return bytes;
-}
-
-// Strict UTF-8, decoded straight into the string the text box gets; *splitAt gets the length
-// in UTF-16 units of the text the first split bytes decode to (split at a character's start).
-bool DecodeUtf8Split(std::string_view bytes, size_t split, QString* out, qsizetype* splitAt) {
-  QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless |
-                                                     QStringConverter::Flag::ConvertInitialBom);
-  QString text(decoder.requiredSpace(static_cast<qsizetype>(bytes.size())), Qt::Uninitialized);
-  QChar* const begin = text.data();
-  QChar* end = decoder.appendToBuffer(begin, QByteArrayView(bytes.data(), qsizetype(split)));
-  *splitAt = end - begin;
-  end = decoder.appendToBuffer(
-      end, QByteArrayView(bytes.data() + split, static_cast<qsizetype>(bytes.size() - split)));
-  text.resize(end - begin);
-  *out = std::move(text);
-  return !decoder.hasError();
 }
 
 // Whether the decoded found text can be looked for in the file's bytes with the same outcome
