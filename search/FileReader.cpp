@@ -65,22 +65,31 @@ bool FileReader::OpenAt(int dirFd, const char* name) {
   return true;
 }
 
-bool FileReader::ReadMore() {
-  if (decoder_) return DecodeMore();
+// One read of the file into at; false (and the reader failed, with the system's error) when
+// it fails. A file read up to the size it had when opened is taken as complete: no extra
+// read call.
+bool FileReader::ReadFile(char* at, size_t room, size_t& got, bool& end) {
   ssize_t n;
   do {
-    n = read(fd_.fd(), buffer_.data() + fill_, buffer_.size() - fill_);
+    n = read(fd_.fd(), at, room);
   } while (n < 0 && errno == EINTR);
   if (n < 0) {
     failed_ = true;
     error_ = errno;
     return false;
   }
-  fill_ += static_cast<size_t>(n);
+  got = static_cast<size_t>(n);
   totalRead_ += n;
-  produced_ += n;
-  // A file read up to the size it had when opened is taken as complete: no extra read call.
-  if (n == 0 || (expectedSize_ > 0 && totalRead_ >= expectedSize_)) eof_ = true;
+  if (n == 0 || (expectedSize_ > 0 && totalRead_ >= expectedSize_)) end = true;
+  return true;
+}
+
+bool FileReader::ReadMore() {
+  if (decoder_) return DecodeMore();
+  size_t got = 0;
+  if (!ReadFile(buffer_.data() + fill_, buffer_.size() - fill_, got, eof_)) return false;
+  fill_ += got;
+  produced_ += static_cast<long long>(got);
   if (!marked_) {
     TakeMark();
     if (decoder_) return DecodeMore();
@@ -122,18 +131,8 @@ void FileReader::TakeMark() {
 bool FileReader::DecodeMore() {
   for (;;) {
     if (rawAt_ == rawFill_ && !rawEof_) {
-      ssize_t n;
-      do {
-        n = read(fd_.fd(), raw_.data(), raw_.size());
-      } while (n < 0 && errno == EINTR);
-      if (n < 0) {
-        failed_ = true;
-        return false;
-      }
+      if (!ReadFile(raw_.data(), raw_.size(), rawFill_, rawEof_)) return false;
       rawAt_ = 0;
-      rawFill_ = static_cast<size_t>(n);
-      totalRead_ += n;
-      if (n == 0 || (expectedSize_ > 0 && totalRead_ >= expectedSize_)) rawEof_ = true;
     }
     size_t used = 0;
     const size_t made =

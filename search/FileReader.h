@@ -83,6 +83,7 @@ class FileReader {
   std::optional<size_t> CountLines(const std::atomic<bool>* cancel = nullptr);
 
  private:
+  bool ReadFile(char* at, size_t room, size_t& got, bool& end);
   bool ReadMore();
   bool DecodeMore();
   void TakeMark();
