@@ -13,7 +13,7 @@ constexpr size_t kChunkBytes = size_t{64} << 10;
 
 }  // namespace
 
-FileFeed::FileFeed(size_t ahead) : ahead_(ahead) {}
+FileFeed::FileFeed(size_t ahead, std::string prefix) : ahead_(ahead), prefix_(std::move(prefix)) {}
 
 void FileFeed::Add(std::string_view entry) {
   if (!filling_ || filling_->capacity - filling_->used < entry.size()) {
@@ -65,6 +65,11 @@ void FileFeed::Finish() {
 std::string_view FileFeed::operator[](size_t index) {
   const std::lock_guard lock(mutex_);
   return entries_[index - base_];
+}
+
+void FileFeed::PathOf(size_t index, std::string& out) {
+  const std::lock_guard lock(mutex_);
+  out.assign(prefix_).append(entries_[index - base_]);
 }
 
 bool FileFeed::WaitFor(size_t index, std::chrono::milliseconds wait) {

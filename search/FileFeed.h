@@ -19,8 +19,10 @@ namespace vorn {
 
 class FileFeed {
  public:
-  // ahead: how many entries the listing may publish beyond those dropped.
-  explicit FileFeed(size_t ahead);
+  // ahead: how many entries the listing may publish beyond those dropped. prefix: what goes
+  // before an entry to make its path (the folder of a list of bare names; empty where the
+  // entries are paths already).
+  FileFeed(size_t ahead, std::string prefix);
   FileFeed(const FileFeed&) = delete;
   FileFeed& operator=(const FileFeed&) = delete;
 
@@ -36,6 +38,8 @@ class FileFeed {
   size_t Listed() const { return listed_.load(std::memory_order_acquire); }
   bool Finished() const { return finished_.load(std::memory_order_acquire); }
   std::string_view operator[](size_t index);
+  // Entry index's path, into out (its memory reused).
+  void PathOf(size_t index, std::string& out);
   // Waits at most wait for entry index to be listed; false when it is not (yet, or ever:
   // then Finished() is true).
   bool WaitFor(size_t index, std::chrono::milliseconds wait);
@@ -66,6 +70,7 @@ class FileFeed {
   };
 
   const size_t ahead_;
+  const std::string prefix_;
   std::vector<std::string_view> pending_;  // the listing's, not yet published
   Chunk* filling_ = nullptr;               // the listing's chunk, the last of chunks_
   std::mutex mutex_;

@@ -17,10 +17,6 @@ const char* LineStartAt(const char* lineFloor, const char* p, const char* end) {
   return last ? last + 1 : lineFloor;
 }
 
-// A query spanning the cut between two pieces of a long line, with the byte before it, is
-// whole in the later piece.
-size_t OverlapFor(const LineMatcher& matcher) { return matcher.Overlap(); }
-
 bool IsAscii(std::string_view text) {
   unsigned char any = 0;
   for (const char c : text) any |= static_cast<unsigned char>(c);
@@ -39,7 +35,7 @@ FileScan::End FileScan::Run(FileReader& reader, std::shared_ptr<const LineMatche
   openLine_ = long_ = false;
   binary_ = enough_ = false;
   counted_ = true;
-  reader.SetOverlap(OverlapFor(*matcher_));
+  reader.SetOverlap(matcher_->Overlap());
   std::string_view block;
   while (reader.NextBlock(block))
     if (!Block(block, reader.Carried(), reader.Partial()))
@@ -52,7 +48,7 @@ FileScan::End FileScan::Run(FileReader& reader, std::shared_ptr<const LineMatche
 void FileScan::Switch() {
   matcher_ = std::move(next_);
   next_.reset();
-  reader_->SetOverlap(std::max(OverlapFor(*matcher_), reader_->Overlap()));
+  reader_->SetOverlap(std::max(matcher_->Overlap(), reader_->Overlap()));
 }
 
 bool FileScan::Block(std::string_view block, size_t carried, bool partial) {

@@ -100,10 +100,7 @@ LineMatcher::LineMatcher(const SearchOptions& options, Plan plan)
 
 size_t LineMatcher::Overlap() const { return regex_ ? kRegexOverlap : scanner_.size() + 1; }
 
-bool LineMatcher::IsHit(std::string_view line) const {
-  if (regex_) return Decide(line) == RegexVerdict::Hit;
-  return !never_ && !Trimmed(line).empty() && CountsIn(line, true, true);
-}
+bool LineMatcher::IsHit(std::string_view line) const { return Decide(line) == RegexVerdict::Hit; }
 
 RegexVerdict LineMatcher::Decide(std::string_view line) const {
   if (never_ || Trimmed(line).empty()) return RegexVerdict::Miss;

@@ -316,7 +316,8 @@ RegexMatcher::Found RegexMatcher::Search(std::string_view subject, size_t from, 
   const ThreadState& state = State();
   pcre2_set_match_limit(state.context(), matchLimit_);
   const auto* bytes = reinterpret_cast<PCRE2_SPTR>(subject.data());
-  const auto began = std::chrono::steady_clock::now();
+  // Timed from the first retry on: a line decided at its first match reads no clock.
+  std::chrono::steady_clock::time_point began;
   for (int tries = 1;; ++tries) {
     const int rc =
         pcre2_match(code_, bytes, subject.size(), from, options, state.data(), state.context());
@@ -340,6 +341,7 @@ RegexMatcher::Found RegexMatcher::Search(std::string_view subject, size_t from, 
       return Found::Match;
     }
     // A later match may stand alone: try from the next character on.
+    if (tries == 1) began = std::chrono::steady_clock::now();
     from = *start + 1;
     while (from < subject.size() && (static_cast<unsigned char>(subject[from]) & 0xC0) == 0x80)
       ++from;

@@ -85,12 +85,9 @@ class SearchPool::Hooks : public FileScan::Hooks {
   size_t stretches_ = 0;
 };
 
-SearchPool::SearchPool(FileFeed& files, std::string directory, bool recursive,
-                       std::shared_ptr<const LineMatcher> matcher, size_t from, unsigned threads,
-                       size_t blockSize, bool firstHitOnly)
+SearchPool::SearchPool(FileFeed& files, std::shared_ptr<const LineMatcher> matcher, size_t from,
+                       unsigned threads, size_t blockSize, bool firstHitOnly)
     : files_(files),
-      directory_(std::move(directory)),
-      recursive_(recursive),
       matcher_(std::move(matcher)),
       // A worker reads in blocks of at most a quarter of a megabyte: larger ones read no
       // faster, and each thread's memory stays small.
@@ -165,10 +162,7 @@ void SearchPool::Work() {
       while (claims < kClaimRun && next_ < listed_ && next_ < head_ + window_) {
         auto& [index, path] = claimed[claims++];
         index = next_++;
-        if (recursive_)
-          path.assign(files_[index]);
-        else
-          path.assign(directory_).append(files_[index]);
+        files_.PathOf(index, path);
       }
     }
     for (size_t c = 0; c < claims; ++c) {
@@ -202,10 +196,7 @@ void SearchPool::ReadAhead(bool probes) {
       index = ahead_;
       probe = index >= coldUntil_;
       ahead_ += probe ? kProbeStep : 1;
-      if (recursive_)
-        path.assign(files_[index]);
-      else
-        path.assign(directory_).append(files_[index]);
+      files_.PathOf(index, path);
     }
     // Regular files only: opening a device or a FIFO may do more than read.
     struct stat info;
@@ -233,10 +224,8 @@ SearchPool::Outcome SearchPool::SearchOne(size_t index, const std::string& path,
   try {
     outcome.opened = folders.Open(reader, path);
     if (!outcome.opened) outcome.error = reader.Error();
-  } catch (const std::bad_alloc&) {
-    outcome.error = ENOMEM;
-  } catch (const std::exception&) {
-    outcome.error = EIO;
+  } catch (const std::exception& e) {
+    outcome.error = ErrorOf(e);
   }
   if (!outcome.opened) return outcome;
   outcome.size = reader.Size();
@@ -250,10 +239,8 @@ SearchPool::Outcome SearchPool::SearchOne(size_t index, const std::string& path,
   try {
     end = scan.Run(reader, matcher_);
     if (end == FileScan::End::Failed) outcome.error = reader.Error();
-  } catch (const std::bad_alloc&) {
-    outcome.error = ENOMEM;
-  } catch (const std::exception&) {
-    outcome.error = EIO;
+  } catch (const std::exception& e) {
+    outcome.error = ErrorOf(e);
   }
   reader.Close();
   // A scan stops when the pool stops, or when the run has left the file; the worker goes on

@@ -4,13 +4,16 @@
 #pragma once
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
+#include <exception>
 #include <list>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -22,6 +25,11 @@
 namespace vorn {
 
 class FileFeed;
+
+// The system's error number a failure to search a file stands for.
+inline int ErrorOf(const std::exception& e) {
+  return dynamic_cast<const std::bad_alloc*>(&e) ? ENOMEM : EIO;
+}
 class FileReader;
 class FolderCache;
 
@@ -47,13 +55,12 @@ struct Findings {
 
 class SearchPool {
  public:
-  // Searches files[from], files[from + 1], ... (paths: directory + entry, or the entry itself
-  // when recursive) with matcher on threads threads, blocks of blockSize bytes. While the
+  // Searches files[from], files[from + 1], ... with matcher on threads threads, blocks of
+  // blockSize bytes. While the
   // list still grows, the run tells the pool of it through Listed. firstHitOnly: a file is left
   // at its first hit.
-  SearchPool(FileFeed& files, std::string directory, bool recursive,
-             std::shared_ptr<const LineMatcher> matcher, size_t from, unsigned threads,
-             size_t blockSize, bool firstHitOnly = false);
+  SearchPool(FileFeed& files, std::shared_ptr<const LineMatcher> matcher, size_t from,
+             unsigned threads, size_t blockSize, bool firstHitOnly = false);
   // Stops the workers at their next block and waits for them.
   ~SearchPool();
   SearchPool(const SearchPool&) = delete;
@@ -114,8 +121,6 @@ class SearchPool {
   bool Hand(size_t index, long long size, Findings& batch);
 
   FileFeed& files_;
-  const std::string directory_;
-  const bool recursive_;
   const std::shared_ptr<const LineMatcher> matcher_;
   const size_t blockSize_;
   const bool firstHitOnly_;

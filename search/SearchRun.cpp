@@ -144,7 +144,7 @@ SearchEnd SearchRun::Run() {
   // first lines come at once; the listing keeps ahead of the workers' window.
   const size_t ahead =
       listAhead_ > 0 ? listAhead_ : std::max<size_t>(size_t{1} << 16, size_t{2048} * workers_);
-  FileFeed files(recursive_ ? ahead : SIZE_MAX);
+  FileFeed files(recursive_ ? ahead : SIZE_MAX, recursive_ ? std::string() : directory_);
   std::thread lister;
   const ScopeExit stopLister([&files, &lister] {
     files.Abandon();
@@ -175,10 +175,7 @@ SearchEnd SearchRun::Run() {
     }
     if (SwitchOptionsIfChanged() && pool_) StartPool(files, i);
     const std::string_view entry = files[i];
-    if (recursive_)
-      path_.assign(entry);
-    else
-      path_.assign(directory_).append(entry);
+    files.PathOf(i, path_);
     Step step = Step::Go;
     // A failure on one file (memory, for one) skips that file; the run goes on.
     try {
@@ -189,7 +186,7 @@ SearchEnd SearchRun::Run() {
     } catch (const std::exception& e) {
       hits_.clear();  // they may view findings the failure dropped
       if (listener_.Threw()) throw;
-      ReportError(dynamic_cast<const std::bad_alloc*>(&e) ? ENOMEM : EIO);
+      ReportError(ErrorOf(e));
       if (parallel) StartPool(files, i + 1);
     }
     if (step == Step::Stop) {
@@ -221,8 +218,8 @@ SearchEnd SearchRun::Run() {
 void SearchRun::StartPool(FileFeed& files, size_t from) {
   pool_.reset();
   if (!files.Finished() || from < files.Listed())
-    pool_ = std::make_unique<SearchPool>(files, directory_, recursive_, matcher_, from, workers_,
-                                         blockSize_, firstHitOnly_);
+    pool_ =
+        std::make_unique<SearchPool>(files, matcher_, from, workers_, blockSize_, firstHitOnly_);
 }
 
 // Tells the workers of the entries listed since they last heard.
