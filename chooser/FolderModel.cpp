@@ -12,6 +12,7 @@
 #include "DesktopHabits.h"
 #include "Fd.h"
 #include "TextBytes.h"
+#include "io.h"
 
 namespace vorn {
 
@@ -33,24 +34,16 @@ namespace {
 // stop; a link to a folder counts as one. A folder that cannot be read has none.
 template <typename Take>
 void ForEachSubfolder(const std::string& path, const Take& take) {
-  const Fd dir(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  const Fd dir(OpenFolder(path, O_RDONLY));
   if (!dir.ok()) return;
-  alignas(8) char buffer[32768];
-  for (;;) {
-    const ssize_t n = getdents64(dir.fd(), buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    for (ssize_t offset = 0; offset < n;) {
-      const auto* e = reinterpret_cast<const dirent64*>(buffer + offset);
-      offset += e->d_reclen;
-      if (e->d_name[0] == '.') continue;  // ".", ".." and hidden folders
-      struct stat st;
-      const bool folder =
-          e->d_type == DT_DIR || ((e->d_type == DT_LNK || e->d_type == DT_UNKNOWN) &&
-                                  fstatat(dir.fd(), e->d_name, &st, 0) == 0 && S_ISDIR(st.st_mode));
-      if (folder && !take(e->d_name)) return;
-    }
-  }
+  ForEachEntry(dir.fd(), [&](const char* name, unsigned char type) {
+    if (name[0] == '.') return true;  // hidden folders
+    struct stat st;
+    const bool folder =
+        type == DT_DIR || ((type == DT_LNK || type == DT_UNKNOWN) &&
+                           fstatat(dir.fd(), name, &st, 0) == 0 && S_ISDIR(st.st_mode));
+    return !folder || take(name);
+  });
 }
 
 // The subfolders of a folder in byte order of their names.

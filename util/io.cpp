@@ -66,20 +66,11 @@ Kind Classify(int dirfd, const char* name, unsigned char type) {
 // failed read sets error to its errno; the entries read before it are kept.
 std::vector<Entry> ReadEntries(int fd, int* error = nullptr) {
   std::vector<Entry> entries;
-  alignas(8) char buffer[32768];
-  for (;;) {
-    const ssize_t n = getdents64(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && error) *error = errno;
-    if (n <= 0) break;
-    for (ssize_t offset = 0; offset < n;) {
-      const auto* e = reinterpret_cast<const dirent64*>(buffer + offset);
-      offset += e->d_reclen;
-      const char* name = e->d_name;
-      if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) continue;
-      entries.push_back({name, Classify(fd, name, e->d_type)});
-    }
-  }
+  const int failed = ForEachEntry(fd, [&](const char* name, unsigned char type) {
+    entries.push_back({name, Classify(fd, name, type)});
+    return true;
+  });
+  if (failed != 0 && error) *error = failed;
   std::sort(entries.begin(), entries.end(),
             [](const Entry& a, const Entry& b) { return a.name < b.name; });
   return entries;
@@ -295,14 +286,18 @@ void RaiseDescriptorLimit() {
 long DescriptorsFree() {
   rlimit limit{};
   if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return 0;
+  if (limit.rlim_cur == RLIM_INFINITY) return 1L << 20;
+  // Counted, not looked at: each entry is a link to an open file.
   long open = 0;
   const Fd dir(::open("/proc/self/fd", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (dir.ok()) {
-    for (const Entry& e : ReadEntries(dir.fd())) open += e.name[0] != '.';
+    ForEachEntry(dir.fd(), [&open](const char*, unsigned char) {
+      ++open;
+      return true;
+    });
   } else {
     open = 3;
   }
-  if (limit.rlim_cur == RLIM_INFINITY) return 1L << 20;
   return std::max(0L, static_cast<long>(limit.rlim_cur) - open);
 }
 

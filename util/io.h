@@ -1,6 +1,10 @@
 // File listing and path helpers. Paths are byte strings; the separator is "/".
 #pragma once
 
+#include <dirent.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -23,6 +27,25 @@ bool MaskMatches(std::string_view name, std::string_view mask);
 // path is longer than one system call takes; an empty path is the current folder. Returns the
 // descriptor, or -1 with errno set.
 int OpenFolder(const std::string& path, int flags);
+
+// Hands each entry of an open folder but "." and ".." to visit(name, d_type), in the order
+// the system lists them, until visit returns false. Returns the errno of a failed read, else 0.
+template <typename Visit>
+int ForEachEntry(int fd, const Visit& visit) {
+  alignas(8) char buffer[32768];
+  for (;;) {
+    const ssize_t n = getdents64(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return n < 0 ? errno : 0;
+    for (ssize_t offset = 0; offset < n;) {
+      const auto* e = reinterpret_cast<const dirent64*>(buffer + offset);
+      offset += e->d_reclen;
+      const char* name = e->d_name;
+      if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) continue;
+      if (!visit(name, e->d_type)) return 0;
+    }
+  }
+}
 
 // Bare names of the regular files (or links to regular files) in directory that match mask,
 // in byte order of their names. A missing or unreadable directory gives an empty list.
