@@ -12,7 +12,6 @@
 #include <cstdio>
 #include <memory>
 
-#include "FastStrings.h"
 #include "VornUnit1.h"
 
 namespace vorn {
@@ -51,7 +50,6 @@ int Run(int argc, char** argv) {
   qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication application(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Tessaly"));
-  UpperFoldTable();
   QDir(QString::fromUtf8(kSample)).removeRecursively();
   if (!WriteSample()) {
     std::fprintf(stderr, "vorn_screenshot: cannot write the sample folder %s\n", kSample);

@@ -6,7 +6,6 @@
 #include <memory>
 
 #include "About.h"
-#include "FastStrings.h"
 #include "StartUp.h"
 #include "TextBytes.h"
 #include "UpdateCheck.h"
@@ -44,8 +43,6 @@ int Run(int argc, char** argv) {
   for (const int size : {16, 32, 48, 64, 128, 256})
     builtIn.addFile(QStringLiteral(":/app/icon-%1.png").arg(size), QSize(size, size));
   QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral(VORN_APP_ID), builtIn));
-  // Qt has set the locale from the environment by now; the fold table follows it.
-  UpperFoldTable();
 
   // The main window is created first; the others start hidden. The directory chooser is
   // created on first use.

@@ -19,7 +19,6 @@
 #include <string>
 #include <vector>
 
-#include "FastStrings.h"
 #include "TextBytes.h"
 #include "VornUnit1.h"
 
@@ -41,7 +40,6 @@ int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication application(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Tessaly"));
-  vorn::UpperFoldTable();
 
   bool recursive = false, whole = false, matchCase = false;
   int toggleMs = -1;

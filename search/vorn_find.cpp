@@ -15,7 +15,6 @@
 #include <string_view>
 #include <utility>
 
-#include "FastStrings.h"
 #include "Fd.h"
 #include "FileMask.h"
 #include "FindArgs.h"
@@ -64,7 +63,6 @@ int RunFind(int argc, char** argv) {
   // The workers allocate little (their findings' batches); an arena of the allocator's own
   // for each of many threads would cost more memory than it saves waiting.
   mallopt(M_ARENA_MAX, 4);
-  UpperFoldTable();  // built once, before anything searches
 
   const FindArgs args = ParseFindArgs(argc, argv);
   switch (args.action) {
