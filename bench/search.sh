@@ -234,5 +234,5 @@ same_hits "$work/vorn-i.txt" "$work/rg-i.txt" "hits of $nonascii ignoring case a
 # grep -P's (REGEX_CHECK=0 skips this check, which takes a few minutes).
 if [ "${REGEX_CHECK:-1}" != 0 ]; then
   echo
-  "$here/regex-check.sh" "$tree" | tail -n 1
+  VORN_FIND="$vorn" "$here/regex-check.sh" "$tree" | tail -n 1
 fi
