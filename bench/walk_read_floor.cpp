@@ -4,7 +4,6 @@
 //
 // usage: walk_read_floor [-j N] DIRECTORY      (N: default one per CPU the process may use)
 #include <fcntl.h>
-#include <sched.h>
 #include <unistd.h>
 
 #include <condition_variable>
@@ -60,10 +59,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: walk_read_floor [-j N] DIRECTORY\n");
     return 2;
   }
-  if (threads == 0) {
-    cpu_set_t set;
-    threads = sched_getaffinity(0, sizeof set, &set) == 0 ? CPU_COUNT(&set) : 1;
-  }
+  if (threads == 0) threads = vorn::CpusAvailable();  // as the search counts them
   Queue queue;
   std::vector<std::thread> workers;
   std::vector<unsigned long long> bytes(threads);

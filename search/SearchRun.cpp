@@ -1,15 +1,12 @@
 #include "SearchRun.h"
 
-#include <sched.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <exception>
 #include <functional>
 #include <new>
@@ -29,52 +26,6 @@ namespace {
 constexpr long long kCountAtOnce = 16ll << 20;
 // How long the run waits for the workers before it asks whether a pump is due.
 constexpr std::chrono::milliseconds kWaitStep{4};
-
-// The number in the first line of a cgroup file, or -1 ("max", or no such file).
-long CgroupNumber(const std::string& path, long* second = nullptr) {
-  FILE* f = std::fopen(path.c_str(), "re");
-  if (!f) return -1;
-  char word[32] = "";
-  long value = -1;
-  if (std::fscanf(f, "%31s", word) == 1 && std::strcmp(word, "max") != 0) value = std::atol(word);
-  if (second && std::fscanf(f, "%ld", second) != 1) *second = 0;
-  std::fclose(f);
-  return value;
-}
-
-// The CPUs the process may use: those of its affinity mask, fewer when its control group's
-// quota allows less (a quota of 1.5 CPUs counts as 2).
-unsigned CpusAvailable() {
-  cpu_set_t set;
-  long cpus =
-      sched_getaffinity(0, sizeof set, &set) == 0 ? CPU_COUNT(&set) : sysconf(_SC_NPROCESSORS_ONLN);
-  if (cpus < 1) cpus = 1;
-  // The group's path from /proc/self/cgroup: "0::/path" (v2) or "N:cpu,cpuacct:/path" (v1).
-  FILE* f = std::fopen("/proc/self/cgroup", "re");
-  if (!f) return static_cast<unsigned>(cpus);
-  char line[4096];
-  while (std::fgets(line, sizeof line, f)) {
-    std::string text(line);
-    if (!text.empty() && text.back() == '\n') text.pop_back();
-    const size_t first = text.find(':'), second = text.find(':', first + 1);
-    if (first == std::string::npos || second == std::string::npos) continue;
-    const std::string controllers = text.substr(first + 1, second - first - 1);
-    const std::string group = text.substr(second + 1);
-    long quota = -1, period = 0;
-    if (controllers.empty()) {
-      quota = CgroupNumber("/sys/fs/cgroup" + group + "/cpu.max", &period);
-    } else if (("," + controllers + ",").find(",cpu,") != std::string::npos) {
-      for (const char* mount : {"/sys/fs/cgroup/cpu,cpuacct", "/sys/fs/cgroup/cpu"}) {
-        quota = CgroupNumber(mount + group + "/cpu.cfs_quota_us");
-        period = CgroupNumber(mount + group + "/cpu.cfs_period_us");
-        if (quota > 0) break;
-      }
-    }
-    if (quota > 0 && period > 0) cpus = std::min(cpus, std::max(1L, (quota + period - 1) / period));
-  }
-  std::fclose(f);
-  return static_cast<unsigned>(cpus);
-}
 
 void AppendNumber(std::string& out, size_t value) {
   char digits[24];

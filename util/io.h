@@ -28,6 +28,10 @@ bool MaskMatches(std::string_view name, std::string_view mask);
 // descriptor, or -1 with errno set.
 int OpenFolder(const std::string& path, int flags);
 
+// The CPUs the process may use: those of its affinity mask, fewer when its control group's
+// quota allows less (a quota of 1.5 CPUs counts as 2).
+unsigned CpusAvailable();
+
 // Hands each entry of an open folder but "." and ".." to visit(name, d_type), in the order
 // the system lists them, until visit returns false. Returns the errno of a failed read, else 0.
 template <typename Visit>
