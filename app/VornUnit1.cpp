@@ -500,7 +500,7 @@ void TForm1::Do_the_search() {
   const SearchOptions start = CurrentOptions();
   if (start.regex) {
     RegexError invalid;
-    if (!RegexMatcher::Compile(start.query, start.matchCase, start.wholeWord, &invalid)) {
+    if (!RegexMatcher::Compile(start.query, start.matchCase, start.wholeWord, &invalid, false)) {
       ShowErrorBox(this, QStringLiteral("The regular expression is not valid: %1 (at position %2).")
                              .arg(FromBytes(invalid.message))
                              .arg(invalid.position));

@@ -72,7 +72,7 @@ struct LineMatcher::Plan {
       const RegexLiteral required = RequiredLiteral(o.query, o.matchCase);
       literal = required.bytes;
       if (!required.plain) {
-        regex = RegexMatcher::Compile(o.query, o.matchCase, o.wholeWord, nullptr);
+        regex = RegexMatcher::Compile(o.query, o.matchCase, o.wholeWord, nullptr, literal.empty());
         never = !regex;
         blank = true;
         return;

@@ -258,7 +258,8 @@ pcre2_code* CompileForLines(std::string_view pattern, uint32_t options) {
 }  // namespace
 
 std::unique_ptr<const RegexMatcher> RegexMatcher::Compile(std::string_view pattern, bool matchCase,
-                                                          bool wholeWord, RegexError* error) {
+                                                          bool wholeWord, RegexError* error,
+                                                          bool scansLines) {
   uint32_t options = PCRE2_UTF | PCRE2_MATCH_INVALID_UTF | PCRE2_UCP;
   if (!matchCase) options |= PCRE2_CASELESS;
   int code = 0;
@@ -278,7 +279,7 @@ std::unique_ptr<const RegexMatcher> RegexMatcher::Compile(std::string_view patte
   // results.
   if (jitOn.load()) pcre2_jit_compile(compiled, PCRE2_JIT_COMPLETE | PCRE2_JIT_PARTIAL_HARD);
   std::unique_ptr<RegexMatcher> matcher(new RegexMatcher(compiled, wholeWord));
-  if (ScansLinesAlike(pattern)) {
+  if (scansLines && ScansLinesAlike(pattern)) {
     matcher->lines_ = CompileForLines(pattern, options);
     // On ASCII text an ASCII pattern's classes, \b and case rule give without Unicode what
     // they give with it (the Kelvin sign, a caseless k, is not ASCII); one naming code points

@@ -36,9 +36,12 @@ class RegexMatcher {
  public:
   // Without Match Case the match is caseless by Unicode's simple folding. With Whole Word a
   // match counts only between the line's ends or non-word bytes; later matches are tried when
-  // the first does not stand so. Null, with *error filled, for an invalid pattern.
+  // the first does not stand so. Null, with *error filled, for an invalid pattern. scansLines:
+  // also compiled to scan many lines a call (NextCandidate), which only a pattern without a
+  // required literal needs.
   static std::unique_ptr<const RegexMatcher> Compile(std::string_view pattern, bool matchCase,
-                                                     bool wholeWord, RegexError* error);
+                                                     bool wholeWord, RegexError* error,
+                                                     bool scansLines = true);
   ~RegexMatcher();
   RegexMatcher(const RegexMatcher&) = delete;
   RegexMatcher& operator=(const RegexMatcher&) = delete;

@@ -83,7 +83,7 @@ int RunFind(int argc, char** argv) {
   if (args.options.regex) {
     RegexError invalid;
     if (!RegexMatcher::Compile(args.options.query, args.options.matchCase, args.options.wholeWord,
-                               &invalid)) {
+                               &invalid, false)) {
       std::fprintf(stderr, "vorn-find: invalid regular expression at position %zu: %s\n",
                    invalid.position, invalid.message.c_str());
       return kError;

@@ -790,7 +790,7 @@ void TForm2::SetMarkPattern(const SearchOptions& options) {
   markPattern_.reset();
   if (options.regex)
     markPattern_ =
-        RegexMatcher::Compile(options.query, options.matchCase, options.wholeWord, nullptr);
+        RegexMatcher::Compile(options.query, options.matchCase, options.wholeWord, nullptr, false);
 }
 
 void TForm2::MarkRed(MarkSpan mark) {
