@@ -5,7 +5,6 @@
 #include <stdexcept>
 #include <utility>
 
-#include "MappedFile.h"
 #include "txthandling.h"
 
 namespace vorn {
@@ -41,13 +40,10 @@ std::optional<UpdatePublicKey> SetTrustedUpdateKey(std::optional<UpdatePublicKey
   return std::exchange(KeyInPlace(), key);
 }
 
-bool VerifyUpdateSignature(int fd, std::string_view signature) {
-  if (signature.size() != kUpdateSignatureSize) return false;
+bool VerifyUpdateSignature(std::string_view bytes, std::string_view signature) {
+  if (signature.size() != kUpdateSignatureSize || bytes.empty()) return false;
   if (::sodium_init() < 0) throw std::runtime_error("The signature library could not start.");
   // Ed25519 signs the message itself, not a digest of it: the whole file is looked at.
-  const MappedFile file(fd);
-  if (!file.ok()) return false;
-  const std::string_view bytes = file.Bytes();
   const UpdatePublicKey key = TrustedUpdateKey();
   return ::crypto_sign_verify_detached(reinterpret_cast<const unsigned char*>(signature.data()),
                                        reinterpret_cast<const unsigned char*>(bytes.data()),

@@ -22,8 +22,8 @@ UpdatePublicKey TrustedUpdateKey();
 std::optional<UpdatePublicKey> SetTrustedUpdateKey(std::optional<UpdatePublicKey> key);
 
 // True only when signature is exactly one Ed25519 signature by the trusted key over the
-// file's bytes. An empty or unreadable file, a short or long signature and a bad one all give
-// false. The file open at fd is read through a read-only mapping, never copied to the heap.
-bool VerifyUpdateSignature(int fd, std::string_view signature);
+// file's bytes (a read-only mapping of it: a file of hundreds of megabytes is never copied).
+// Empty bytes, a short or long signature and a bad one all give false.
+bool VerifyUpdateSignature(std::string_view bytes, std::string_view signature);
 
 }  // namespace vorn

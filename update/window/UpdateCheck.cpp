@@ -386,13 +386,14 @@ void LookForUpdate(UpdateView& view) {
     return;
   }
   const int fd = held.fd();
-  if (!VerifyUpdateSignature(fd, signature)) {
-    refuse(kNotSignedText);
-    return;
-  }
   {
-    // The signed bytes say what they are: a newer build of this program, for this machine.
+    // Mapped once for the signature and for what the signed bytes say they are: a newer build
+    // of this program, for this machine.
     const MappedFile bytes(fd);
+    if (!bytes.ok() || !VerifyUpdateSignature(bytes.Bytes(), signature)) {
+      refuse(kNotSignedText);
+      return;
+    }
     if (!IsNewerBuildOf(bytes.Bytes(), RunningVersionRecord())) {
       refuse(kNotNewerText);
       return;
