@@ -31,6 +31,7 @@ bool FileReader::OpenAt(int dirFd, const char* name) {
   produced_ = 0;
   atHead_ = true;
   headNul_.reset();
+  binary_ = false;
   decoder_.reset();
   rawAt_ = rawFill_ = 0;
   rawEof_ = false;
@@ -144,6 +145,13 @@ bool FileReader::DecodeMore() {
     if (rawEof_ && rawAt_ == rawFill_ && decoder_->Idle()) eof_ = true;
     if (made > 0 || eof_ || fill_ == buffer_.size()) return true;
   }
+}
+
+bool FileReader::BinaryAt(std::string_view hitLine, bool nul) {
+  if (!binary_ && !Utf16())
+    binary_ = nul || HeadHasNul() ||
+              (!hitLine.empty() && std::memchr(hitLine.data(), 0, hitLine.size()) != nullptr);
+  return binary_;
 }
 
 bool FileReader::HeadHasNul() {

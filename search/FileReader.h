@@ -77,6 +77,9 @@ class FileReader {
   // Asked once a block is out; the answer is kept for the file.
   static constexpr size_t kBinaryHead = size_t{64} << 10;
   bool HeadHasNul();
+  // Whether the file is binary, asked at a hit line (nul: a NUL byte is known in it): its head
+  // or a hit line so far holds a NUL byte. Kept for the file from then on; UTF-16 text never is.
+  bool BinaryAt(std::string_view hitLine, bool nul = false);
 
   // Number of lines of the whole open file, counted without disturbing NextBlock; nullopt when
   // cancel was set meanwhile.
@@ -112,6 +115,7 @@ class FileReader {
   long long produced_ = 0;  // bytes of text put into the buffer since the file was opened
   bool atHead_ = true;      // the buffer begins with the text's first byte
   std::optional<bool> headNul_;
+  bool binary_ = false;
   // A UTF-16 file: its bytes are read into raw_ and decoded into the buffer.
   std::optional<Utf16Decoder> decoder_;
   Buffer raw_;

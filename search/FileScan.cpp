@@ -33,7 +33,7 @@ FileScan::End FileScan::Run(FileReader& reader, std::shared_ptr<const LineMatche
   line_ = 0;
   firstLine_ = firstLine;
   openLine_ = long_ = false;
-  binary_ = enough_ = false;
+  enough_ = false;
   counted_ = true;
   reader.SetOverlap(matcher_->Overlap());
   std::string_view block;
@@ -226,11 +226,7 @@ bool FileScan::TellHit(size_t index, std::string_view shown, bool binary) {
 // from then on. Only looked at where the matcher asks, and only at hits, so a search costs
 // nothing for it. UTF-16 text is never binary.
 bool FileScan::Binary(std::string_view line, bool nul) {
-  if (!matcher_->Options().tellBinary || reader_->Utf16()) return false;
-  if (!binary_)
-    binary_ = nul || reader_->HeadHasNul() ||
-              (!line.empty() && std::memchr(line.data(), 0, line.size()) != nullptr);
-  return binary_;
+  return matcher_->Options().tellBinary && reader_->BinaryAt(line, nul);
 }
 
 // One piece of a long line; its first context bytes repeat the end of the piece before.

@@ -81,7 +81,6 @@ class FileScan {
   bool longFound_ = false;
   bool longInk_ = false;
   bool longNul_ = false;
-  bool binary_ = false;  // the file is known to be binary
   bool firstHitOnly_ = false;
   bool enough_ = false;  // the scan ended at a hit because only the first one was wanted
   bool longTooMuch_ = false;

@@ -234,7 +234,6 @@ void SearchRun::StartFile(std::string_view entry, long long size) {
   fileDone_ = false;
   fileSize_ = size;
   fileLines_.reset();
-  fileBinary_ = false;
   if (countCancel_) countCancel_->store(true);
   countCancel_.reset();
   counting_ = {};
@@ -490,10 +489,8 @@ SearchRun::Step SearchRun::SearchBlockLineByLine(std::string_view block) {
     if (!Trimmed(line).empty()) {
       const RegexVerdict verdict = matcher_->Decide(line);
       if (verdict == RegexVerdict::Hit) {
-        // As the fast scan tells a binary file: by its head, or a NUL in a hit line.
-        if (matcher_->Options().tellBinary && !reader_.Utf16() && !fileBinary_)
-          fileBinary_ = reader_.HeadHasNul() || line.find('\0') != std::string_view::npos;
-        Report(line.substr(0, kShownLineBytes), i, fileBinary_);
+        Report(line.substr(0, kShownLineBytes), i,
+               matcher_->Options().tellBinary && reader_.BinaryAt(line));
         Deliver();
         if (firstHitOnly_) return Step::Enough;
       } else if (verdict == RegexVerdict::TooMuchWork) {

@@ -195,7 +195,6 @@ class SearchRun : private FileScan::Hooks {
   size_t lineBase_ = 0;  // line by line: index of the current block's first line
   size_t currentLine_ = 0;
   std::optional<size_t> fileLines_;
-  bool fileBinary_ = false;  // line by line: the file searched is known to be binary
   // A large file's lines are counted aside, so the window keeps pumping meanwhile.
   std::future<std::optional<size_t>> counting_;
   std::shared_ptr<std::atomic<bool>> countCancel_;
