@@ -267,13 +267,30 @@ int BlockState(int separators, bool runsOn) { return separators * 2 + (runsOn ? 
 struct BlockLines {
   int separators;
   bool runsOn;
+  static BlockLines Of(int state) { return {state >> 1, (state & 1) != 0}; }
+  // The lines the block counts: a line that runs on is counted in the block it ends in.
+  int Lines() const { return separators + (runsOn ? 0 : 1); }
 };
 
 BlockLines LinesOf(const QTextBlock& block) {
   const int state = block.userState();
-  if (state >= 0) return {state >> 1, (state & 1) != 0};
+  if (state >= 0) return BlockLines::Of(state);
   return {static_cast<int>(block.text().count(QChar::LineSeparator)), false};
 }
+
+// A walk over the blocks in order, to the one in which a 0-based line begins.
+struct LineWalk {
+  std::size_t first = 0;  // the line of the block's first character
+  bool startsLine = true;
+  bool Holds(std::size_t index, BlockLines block) const {
+    return (startsLine && index == first) ||
+           (index > first && index <= first + static_cast<std::size_t>(block.separators));
+  }
+  void Pass(BlockLines block) {
+    first += static_cast<std::size_t>(block.Lines());
+    startsLine = !block.runsOn;
+  }
+};
 
 // The blocks of the text box, their states in order, and where display pieces begin in the
 // file's text (the text box holds a block break before each).
@@ -432,20 +449,14 @@ void Release(const QString& text, qsizetype from, qsizetype to) {
   if (stop > begin) madvise(reinterpret_cast<void*>(begin), stop - begin, MADV_DONTNEED);
 }
 
-// The lines a block counts, from its state.
-int LinesIn(int state) { return (state >> 1) + ((state & 1) ? 0 : 1); }
-
 // The block in which the 0-based line begins, by the blocks' states; none (the number of
 // blocks) past the last line.
 size_t BlockOfLine(const std::vector<int>& states, size_t index) {
-  size_t first = 0;  // the line of the block's first character
-  bool startsLine = true;
+  LineWalk walk;
   for (size_t b = 0; b < states.size(); ++b) {
-    const auto separators = static_cast<size_t>(states[b] >> 1);
-    const bool runsOn = (states[b] & 1) != 0;
-    if ((startsLine && index == first) || (index > first && index <= first + separators)) return b;
-    first += separators + (runsOn ? 0 : 1);
-    startsLine = !runsOn;
+    const BlockLines lines = BlockLines::Of(states[b]);
+    if (walk.Holds(index, lines)) return b;
+    walk.Pass(lines);
   }
   return states.size();
 }
@@ -685,8 +696,9 @@ qsizetype TForm2::ShowPlainText(QString text, std::vector<int> states,
   if (first > 0 || last < p.states.size()) {
     pending->headEnd = first;
     pending->tailBegin = last;
-    for (size_t k = 0; k < first; ++k) pending->headLines += LinesIn(p.states[k]);
-    for (size_t k = last; k < p.states.size(); ++k) pending->tailLines += LinesIn(p.states[k]);
+    for (size_t k = 0; k < first; ++k) pending->headLines += BlockLines::Of(p.states[k]).Lines();
+    for (size_t k = last; k < p.states.size(); ++k)
+      pending->tailLines += BlockLines::Of(p.states[k]).Lines();
     const QChar end = p.text.isEmpty() ? QChar(u'\n') : p.text.back();
     pending->endsWithBreak = end == QLatin1Char('\n') || end == QChar::LineSeparator;
     Release(p.text, begin, p.EndOf(last - 1));
@@ -731,7 +743,7 @@ void TForm2::LoadSlice() {
     QTextBlock b = doc->begin();
     for (size_t k = from; k < p.headEnd; ++k, b = b.next()) {
       b.setUserState(p.states[k]);
-      p.headLines -= LinesIn(p.states[k]);
+      p.headLines -= BlockLines::Of(p.states[k]).Lines();
     }
     b.setUserState(firstState);
     const int added = static_cast<int>(p.headEnd - from);
@@ -752,7 +764,7 @@ void TForm2::LoadSlice() {
     for (size_t k = p.tailBegin; k < to; ++k) {
       b = b.next();
       b.setUserState(p.states[k]);
-      p.tailLines -= LinesIn(p.states[k]);
+      p.tailLines -= BlockLines::Of(p.states[k]).Lines();
     }
     p.tailBegin = to;
   }
@@ -807,21 +819,18 @@ void TForm2::GotoLine(QPlainTextEdit* box, std::size_t index, int offset) {
   QTextCursor caret(doc);
   // Lines are counted from the blocks' states rather than taken from the layout, which
   // resets its own counts whenever it lays the text out anew.
-  std::size_t first = 0;  // the line of the block's first character
-  bool startsLine = true;
+  LineWalk walk;
   QTextBlock block = doc->begin();
   for (; block.isValid(); block = block.next()) {
     const BlockLines lines = LinesOf(block);
-    const auto separators = static_cast<std::size_t>(lines.separators);
-    if ((startsLine && index == first) || (index > first && index <= first + separators)) break;
-    first += separators + (lines.runsOn ? 0 : 1);
-    startsLine = !lines.runsOn;
+    if (walk.Holds(index, lines)) break;
+    walk.Pass(lines);
   }
   if (block.isValid()) {
     // The line's start within its block: after the block's k-th line separator.
     const QString text = block.text();
     qsizetype start = 0;
-    for (std::size_t k = index - first; k > 0; --k)
+    for (std::size_t k = index - walk.first; k > 0; --k)
       start = text.indexOf(QChar::LineSeparator, start) + 1;
     caret.setPosition(std::clamp(block.position() + static_cast<int>(start) + offset, 0,
                                  doc->characterCount() - 1));
@@ -876,8 +885,7 @@ int TForm2::CaretLine() {
     int line = 0;
     for (QTextBlock block = RichEdit1->document()->begin(); block.isValid(); block = block.next()) {
       firstLines_.push_back(line);
-      const BlockLines lines = LinesOf(block);
-      line += lines.separators + (lines.runsOn ? 0 : 1);
+      line += LinesOf(block).Lines();
     }
     lineCount_ = line;
   }
