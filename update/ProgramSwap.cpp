@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -18,15 +17,6 @@ namespace {
 bool SyncPath(const std::string& path, int flags) {
   const Fd fd(::open(path.c_str(), flags | O_CLOEXEC));
   return fd.ok() && ::fsync(fd.fd()) == 0;
-}
-
-// Reads exactly one int or sees the pipe closed; false when closed without one.
-bool ReadInt(int fd, int& value) {
-  for (;;) {
-    const ssize_t n = ::read(fd, &value, sizeof value);
-    if (n < 0 && errno == EINTR) continue;
-    return n == static_cast<ssize_t>(sizeof value);
-  }
 }
 
 // Renames a file without ever replacing one: false when the target exists or the system
@@ -94,40 +84,6 @@ bool RunSwapStep(SwapStep step, const std::string& from, const std::string& to, 
   return false;
 }
 
-int StartProgramFile(const std::string& path) {
-  char* const argv[] = {const_cast<char*>(path.c_str()), nullptr};
-  // The grandchild reports a failed exec through this pipe; a successful one closes it.
-  int ends[2];
-  if (::pipe2(ends, O_CLOEXEC) != 0) return errno;
-  const Fd reader(ends[0]);
-  Fd writer(ends[1]);
-  const int report = writer.fd();
-  const pid_t child = ::fork();
-  if (child < 0) return errno;
-  if (child == 0) {
-    // Only async-signal-safe calls from here on.
-    ::setsid();
-    const pid_t grandchild = ::fork();
-    if (grandchild == 0) {
-      RestoreDescriptorLimit();
-      ::execv(path.c_str(), argv);  // unlike execvp, never retried through /bin/sh
-      const int error = errno;
-      (void)!::write(report, &error, sizeof error);
-      ::_exit(127);
-    }
-    if (grandchild < 0) {
-      const int error = errno;
-      (void)!::write(report, &error, sizeof error);
-    }
-    ::_exit(0);
-  }
-  writer.Reset();
-  int status = 0;
-  while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
-  }
-  int error = 0;
-  if (!ReadInt(reader.fd(), error)) error = 0;
-  return error;
-}
+int StartProgramFile(const std::string& path) { return StartDetached({path}, false); }
 
 }  // namespace vorn

@@ -337,31 +337,56 @@ std::string ProgramDirectory() {
   return path.substr(0, path.rfind('/') + 1);
 }
 
-namespace {
-
 // Double fork: the grandchild runs the program and is adopted by init, so nothing waits for
 // it and it never lingers as a zombie; the child exits at once and is reaped here.
-void StartDetached(const std::vector<std::string>& arguments) {
-  if (arguments.empty()) return;
+int StartDetached(const std::vector<std::string>& arguments, bool onPath) {
+  if (arguments.empty()) return ENOENT;
   std::vector<char*> argv;
   argv.reserve(arguments.size() + 1);
   for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
-  const pid_t child = fork();
-  if (child < 0) return;
+  // The grandchild reports a failed exec through this pipe; a successful one closes it.
+  int ends[2];
+  if (::pipe2(ends, O_CLOEXEC) != 0) return errno;
+  const Fd reader(ends[0]);
+  Fd writer(ends[1]);
+  const int report = writer.fd();
+  const pid_t child = ::fork();
+  if (child < 0) return errno;
   if (child == 0) {
-    setsid();
-    if (fork() == 0) {
+    // Only async-signal-safe calls from here on.
+    ::setsid();
+    const pid_t grandchild = ::fork();
+    if (grandchild == 0) {
       RestoreDescriptorLimit();
-      execvp(argv[0], argv.data());
-      _exit(127);
+      // execv, unlike execvp, never retries a file that is no program through /bin/sh.
+      if (onPath)
+        ::execvp(argv[0], argv.data());
+      else
+        ::execv(argv[0], argv.data());
+      const int error = errno;
+      (void)!::write(report, &error, sizeof error);
+      ::_exit(127);
     }
-    _exit(0);
+    if (grandchild < 0) {
+      const int error = errno;
+      (void)!::write(report, &error, sizeof error);
+    }
+    ::_exit(0);
   }
-  int status;
-  while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  writer.Reset();
+  int status = 0;
+  while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+  int error = 0;
+  for (;;) {
+    const ssize_t n = ::read(reader.fd(), &error, sizeof error);
+    if (n < 0 && errno == EINTR) continue;
+    return n == static_cast<ssize_t>(sizeof error) ? error : 0;
   }
 }
+
+namespace {
 
 ProgramStarter& Starter() {
   static ProgramStarter starter;
@@ -374,7 +399,7 @@ void StartProgram(const std::vector<std::string>& arguments) {
   if (Starter())
     Starter()(arguments);
   else
-    StartDetached(arguments);
+    StartDetached(arguments, true);
 }
 
 ProgramStarter SetProgramStarter(ProgramStarter starter) {

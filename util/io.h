@@ -105,6 +105,12 @@ std::string ProgramDirectory();
 // "/"), detached: never through a shell, not waited for, nothing reported, no zombie left.
 void StartProgram(const std::vector<std::string>& arguments);
 
+// Starts a program from an argument vector, detached from this process (its own session, no
+// zombie left), with the descriptor limit the process started with. onPath: a name without
+// "/" is looked up on PATH; else the file named is run as it is. Never through a shell.
+// Returns 0 once the program runs, or the errno of the failed start.
+int StartDetached(const std::vector<std::string>& arguments, bool onPath);
+
 // Tests replace how programs are started, to see what the program asked for. Passing an
 // empty function restores the real start. Returns the starter that was in place.
 using ProgramStarter = std::function<void(const std::vector<std::string>&)>;
