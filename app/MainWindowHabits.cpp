@@ -62,15 +62,8 @@ bool MainWindowHabits::DragEvent(QObject* watched, QEvent* event) {
     drop->ignore();  // a web address or a path that is gone: refused, nothing inserted
     return true;
   }
-  // Only the path is read: never take a move, after which the file manager may delete it.
-  const Qt::DropActions offered = drop->possibleActions();
-  if (!(offered & (Qt::CopyAction | Qt::LinkAction))) {
-    drop->ignore();
-    return true;
-  }
-  drop->setDropAction(offered & Qt::CopyAction ? Qt::CopyAction : Qt::LinkAction);
-  drop->accept();
-  if (event->type() == QEvent::Drop) directory_->setEditText(folder);
+  // Only the path is read.
+  if (AcceptWithoutMove(drop) && event->type() == QEvent::Drop) directory_->setEditText(folder);
   return true;
 }
 

@@ -1,5 +1,6 @@
 #include "DesktopHabits.h"
 
+#include <QDropEvent>
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QSysInfo>
@@ -58,6 +59,17 @@ std::vector<std::string> DroppedPaths(const QMimeData* data) {
       paths.push_back(std::move(path));
   }
   return paths;
+}
+
+bool AcceptWithoutMove(QDropEvent* event, Qt::DropActions allowed) {
+  const Qt::DropActions offered = event->possibleActions() & allowed;
+  if (!(offered & (Qt::CopyAction | Qt::LinkAction))) {
+    event->ignore();
+    return false;
+  }
+  event->setDropAction(offered & Qt::CopyAction ? Qt::CopyAction : Qt::LinkAction);
+  event->accept();
+  return true;
 }
 
 bool IsAltChord(const QKeyEvent* key) {

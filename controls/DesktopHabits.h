@@ -7,6 +7,7 @@
 #include <vector>
 
 class QKeyEvent;
+class QDropEvent;
 class QMimeData;
 
 namespace vorn {
@@ -18,6 +19,12 @@ std::vector<std::string> DroppedPaths(const QMimeData* data);
 
 // The same for one address, as its encoded text; false when it names no local file.
 bool LocalPathOfAddress(std::string_view address, std::string* path);
+
+// Accepts a drag or drop as a copy, or as a link when no copy is offered, among allowed: never
+// as a move, after which the drag's source may delete what it gave. False, the event ignored,
+// when neither is offered.
+bool AcceptWithoutMove(QDropEvent* event,
+                       Qt::DropActions allowed = Qt::CopyAction | Qt::LinkAction);
 
 // Alt with a printable character (Ctrl not held, so AltGr still types): a command chord,
 // never text.

@@ -985,32 +985,29 @@ bool TForm2::eventFilter(QObject* watched, QEvent* event) {
 // after which the drag's source may delete what it gave: only the text box's own text moves.
 bool TForm2::DropEvent(QDropEvent* event) {
   const QMimeData* data = event->mimeData();
-  const Qt::DropActions offered = event->possibleActions();
-  if (!data->hasUrls() && event->source() == RichEdit1) return false;
-  if (!(offered & (Qt::CopyAction | Qt::LinkAction))) {
-    event->ignore();
-    return true;
-  }
-  std::string file;
-  if (data->hasUrls()) {
-    for (const std::string& path : DroppedPaths(data)) {
+  const bool text = !data->hasUrls();
+  if (text && event->source() == RichEdit1) return false;
+  // The file is looked for when the drag enters and at the drop, not at every move.
+  if (event->type() != QEvent::DragMove) {
+    dragFile_.clear();
+    const std::vector<std::string> paths = text ? std::vector<std::string>() : DroppedPaths(data);
+    for (const std::string& path : paths) {
       struct stat st {};
       if (stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
-        file = path;
+        dragFile_ = path;
         break;
       }
     }
-    if (file.empty()) {
-      event->ignore();
-      return true;
-    }
-  } else if (!(offered & Qt::CopyAction) || !data->hasText()) {
+  }
+  const std::string file = dragFile_;
+  if (text ? !data->hasText() : file.empty()) {
     event->ignore();
     return true;
   }
-  event->setDropAction(offered & Qt::CopyAction ? Qt::CopyAction : Qt::LinkAction);
-  event->accept();
-  if (event->type() != QEvent::Drop) return true;
+  // Text goes in as a copy only.
+  if (!AcceptWithoutMove(event, text ? Qt::CopyAction : Qt::CopyAction | Qt::LinkAction) ||
+      event->type() != QEvent::Drop)
+    return true;
   if (!file.empty()) {
     // Opened once the drop has returned, so the drag's source never waits on an error box.
     QTimer::singleShot(0, this, [this, file] {

@@ -127,6 +127,7 @@ class TForm2 : public QWidget {
   int blockCount_ = 1;  // as the last change left it
   bool placed_ = false;
   std::shared_ptr<const RegexMatcher> markPattern_;
+  std::string dragFile_;                  // the file the drag under way would open
   std::unique_ptr<PendingText> pending_;  // what of a large file is still to come
   QTimer* loader_ = nullptr;
 };
