@@ -1,9 +1,6 @@
 #include "MainWindowHabits.h"
 
-#include <sys/stat.h>
-
 #include <QComboBox>
-#include <QDir>
 #include <QDropEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -35,19 +32,10 @@ MainWindowHabits::MainWindowHabits(QWidget* window, QList<QComboBox*> fields, QC
 }
 
 QString MainWindowHabits::DroppedFolder(const QMimeData* data) {
-  for (const std::string& dropped : DroppedPaths(data)) {
-    // Byte for byte: a name that is not UTF-8 still names its folder.
-    const std::string path = ToBytes(QDir::cleanPath(FromBytes(dropped)));
-    struct stat st {};
-    if (stat(path.c_str(), &st) != 0) continue;
-    // A link to a folder counts as the folder, under the name it was dropped by.
-    std::string folder = path;
-    if (!S_ISDIR(st.st_mode)) {
-      const size_t slash = path.rfind('/');
-      folder = slash == 0 ? std::string("/") : path.substr(0, slash);
-    }
-    return FromBytes(AddTrailingBackslash(folder));
-  }
+  // Byte for byte: a name that is not UTF-8 still names its folder.
+  std::string folder;
+  for (const std::string& dropped : DroppedPaths(data))
+    if (FolderNamedBy(dropped, folder) == 0) return FromBytes(folder);
   return {};
 }
 

@@ -3,12 +3,9 @@
 #include <pwd.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <string_view>
-#include <system_error>
 
 #include "DesktopHabits.h"
 #include "io.h"
@@ -69,21 +66,11 @@ bool FolderOf(const std::string& argument, std::string& folder, std::string& mes
     message = argument + ": not a local file address";
     return false;
   }
-  std::error_code ec;
-  std::filesystem::path absolute = std::filesystem::absolute(path, ec);
-  if (ec) {
-    message = argument + ": " + ec.message();
-    return false;
-  }
-  absolute = absolute.lexically_normal();
-  const std::filesystem::file_status status = std::filesystem::status(absolute, ec);
-  if (ec || !std::filesystem::exists(status)) {
-    message = argument + ": " + std::strerror(ec ? ec.value() : ENOENT);
-    return false;
-  }
   // A file stands for its folder, as when it is dropped on the window.
-  if (!std::filesystem::is_directory(status)) absolute = absolute.parent_path();
-  folder = AddTrailingBackslash(absolute.string());
+  if (const int error = FolderNamedBy(path, folder)) {
+    message = argument + ": " + std::strerror(error);
+    return false;
+  }
   return true;
 }
 

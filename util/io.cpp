@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <mutex>
 #include <thread>
 #include <utility>
@@ -475,6 +476,18 @@ unsigned CpusAvailable() {
   }
   std::fclose(f);
   return static_cast<unsigned>(cpus);
+}
+
+int FolderNamedBy(const std::string& path, std::string& folder) {
+  std::error_code ec;
+  std::filesystem::path absolute = std::filesystem::absolute(path, ec);
+  if (ec) return ec.value();
+  absolute = absolute.lexically_normal();
+  struct stat st {};
+  if (::stat(absolute.c_str(), &st) != 0) return errno;
+  if (!S_ISDIR(st.st_mode)) absolute = absolute.parent_path();
+  folder = AddTrailingBackslash(absolute.string());
+  return 0;
 }
 
 }  // namespace vorn

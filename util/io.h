@@ -96,6 +96,11 @@ bool IsFileInUse(const std::string& path);
 // The path with the platform separator appended, unless it is empty or already ends in one.
 std::string AddTrailingBackslash(std::string_view path);
 
+// The folder a path names, absolute, normalised and ending in "/": the path itself when it
+// is a folder (a link to one counts, under the name given), else the folder that holds it.
+// Returns 0, or the errno when nothing is there.
+int FolderNamedBy(const std::string& path, std::string& folder);
+
 // The running program file's full path ("" when the system does not tell it).
 std::string ProgramPath();
 // The directory of the running program file, ending in the separator.
