@@ -82,8 +82,8 @@ QImage PaintButton(const ButtonLook& look, const ButtonImages& images) {
   if (look.smoothEdges) DrawCornerSoftening(image, look.enabled ? kSoftening : kSofteningDisabled);
 
   const CaptionFormat format{look.wordWrap, look.showAccelChar};
-  const QFont font = FitCaptionFont(look.font, look.caption, w, h, format);
-  const QStringList lines = LayoutCaption(font, look.caption, w, h, format);
+  QStringList lines;
+  const QFont font = FitCaptionFont(look.font, look.caption, w, h, format, &lines);
   const QSize text = MeasureCaption(font, lines, format);
   QRect r((w - text.width()) / 2, (h - text.height()) / 2, text.width(), text.height());
   if (look.hot && look.pressed) r.translate(1, 1);

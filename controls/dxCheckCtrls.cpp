@@ -79,8 +79,8 @@ QImage PaintCheckbox(const CheckLook& look, const CheckImages& images) {
 
   const int textLeft = kBoxSize + look.spacing + 4;
   const CaptionFormat format{true, true};
-  const QFont font = FitCaptionFont(look.font, look.caption, w - textLeft, ch, format);
-  const QStringList lines = LayoutCaption(font, look.caption, w - textLeft, ch, format);
+  QStringList lines;
+  const QFont font = FitCaptionFont(look.font, look.caption, w - textLeft, ch, format, &lines);
   const QSize text = MeasureCaption(font, lines, format);
   const QRect r(textLeft, (ch - text.height()) / 2, std::max(0, w - textLeft), text.height());
   p.begin(&image);

@@ -220,10 +220,13 @@ QStringList LayoutCaption(const QFont& font, const QString& caption, int width, 
 }
 
 QFont FitCaptionFont(const QFont& font, const QString& caption, int width, int height,
-                     const CaptionFormat& format) {
+                     const CaptionFormat& format, QStringList* lines) {
+  QStringList laid;
+  if (!lines) lines = &laid;
   // Laying out only ever takes out spaces and adds ellipses.
   const auto fits = [&](const QFont& f) {
-    return LayoutCaption(f, caption, width, height, format).join(QLatin1Char(' ')) == caption;
+    *lines = LayoutCaption(f, caption, width, height, format);
+    return lines->join(QLatin1Char(' ')) == caption;
   };
   if (fits(font)) return font;
   QFont fitted = font;
@@ -241,6 +244,7 @@ QFont FitCaptionFont(const QFont& font, const QString& caption, int width, int h
       fitted.setPointSizeF(size * scale);
     if (fits(fitted)) return fitted;
   }
+  *lines = LayoutCaption(font, caption, width, height, format);
   return font;  // cut, in the control's own font
 }
 

@@ -76,8 +76,9 @@ QStringList LayoutCaption(const QFont& font, const QString& caption, int width, 
 // otherwise the same face narrowed step by step (to 70 % of its width), then made smaller (to
 // 80 % of its size), until no line needs an ellipsis. A wider face than the layout's (a system
 // without its fonts) so never cuts a caption; only one that fits at neither limit is cut.
+// Given lines, they get the caption's lines in that font (LayoutCaption's), laid out once.
 QFont FitCaptionFont(const QFont& font, const QString& caption, int width, int height,
-                     const CaptionFormat& format);
+                     const CaptionFormat& format, QStringList* lines = nullptr);
 
 // The size of laid-out lines: the widest line by the number of lines times the line spacing.
 QSize MeasureCaption(const QFont& font, const QStringList& lines, const CaptionFormat& format);
