@@ -218,7 +218,7 @@ const char* FileScan::FinishLine(const char* cursor, const char* end, bool& goOn
 
 bool FileScan::TellHit(size_t index, std::string_view shown, bool binary) {
   if (!hooks_.Hit(index, shown, binary)) return false;
-  enough_ = firstHitOnly_;
+  enough_ = Leaves(leave_, binary);
   return !enough_;
 }
 

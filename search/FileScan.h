@@ -15,6 +15,10 @@
 
 namespace vorn {
 
+// Where a scan leaves a file at a hit: never, at its first, or at the first hit in a file
+// found binary (a caller that lists only the names of such files needs no more of them).
+enum class LeaveAtHit { Never, First, FirstBinary };
+
 class FileScan {
  public:
   static constexpr size_t kShownLineBytes = 4096;
@@ -43,9 +47,11 @@ class FileScan {
   // Searches the reader's blocks with matcher; lines before firstLine are only counted.
   End Run(FileReader& reader, std::shared_ptr<const LineMatcher> matcher, size_t firstLine = 0);
 
-  // Whether the scan leaves a file after its first hit (a caller that lists only the names
-  // of the files with hits needs no more of it).
-  void SetFirstHitOnly(bool on) { firstHitOnly_ = on; }
+  void SetLeaveAtHit(LeaveAtHit leave) { leave_ = leave; }
+  // Whether a hit, in a file binary or not, ends the file for a scan that leaves so.
+  static bool Leaves(LeaveAtHit leave, bool binary) {
+    return leave == LeaveAtHit::First || (binary && leave == LeaveAtHit::FirstBinary);
+  }
 
   // From a hook: the lines after the one under way are decided by matcher.
   void SwitchMatcher(std::shared_ptr<const LineMatcher> matcher) { next_ = std::move(matcher); }
@@ -81,7 +87,7 @@ class FileScan {
   bool longFound_ = false;
   bool longInk_ = false;
   bool longNul_ = false;
-  bool firstHitOnly_ = false;
+  LeaveAtHit leave_ = LeaveAtHit::Never;
   bool enough_ = false;  // the scan ended at a hit because only the first one was wanted
   bool longTooMuch_ = false;
   std::string shown_;

@@ -70,6 +70,10 @@ class FindPrinter : public SearchListener {
   bool ListingGoesOn() override { return !failed_; }
   // The names of the files with a hit need only each file's first hit.
   bool RestOfFileWanted() override { return style_.output != FindOutput::Files; }
+  // Lines and vimgrep output name a binary file once, at its first hit.
+  bool RestOfBinaryFileWanted() override {
+    return style_.output != FindOutput::Lines && style_.output != FindOutput::Vimgrep;
+  }
 
   // Prints what waits for the end of the run (the last file's count) and writes out the rest.
   // False, with errno set, once a write has failed.

@@ -86,13 +86,13 @@ class SearchPool::Hooks : public FileScan::Hooks {
 };
 
 SearchPool::SearchPool(FileFeed& files, std::shared_ptr<const LineMatcher> matcher, size_t from,
-                       unsigned threads, size_t blockSize, bool firstHitOnly)
+                       unsigned threads, size_t blockSize, LeaveAtHit leave)
     : files_(files),
       matcher_(std::move(matcher)),
       // A worker reads in blocks of at most a quarter of a megabyte: larger ones read no
       // faster, and each thread's memory stays small.
       blockSize_(std::min(blockSize, kWorkerBlock)),
-      firstHitOnly_(firstHitOnly),
+      leave_(leave),
       // The run takes findings while the tree is listed, so the window need only cover the
       // files the workers search while the run shows one; a file done without findings costs
       // about a hundred bytes.
@@ -233,7 +233,7 @@ SearchPool::Outcome SearchPool::SearchOne(size_t index, const std::string& path,
   if (outcome.size >= static_cast<long long>(kBatchBytes)) Publish(unpublished);
   Hooks hooks(*this, index, outcome.size, unpublished);
   FileScan scan(hooks);
-  scan.SetFirstHitOnly(firstHitOnly_);
+  scan.SetLeaveAtHit(leave_);
   FileScan::End end = FileScan::End::Failed;
   // A failure on one file ends its search; what it found so far stays.
   try {

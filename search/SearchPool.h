@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "FileScan.h"
 #include "LineMatcher.h"
 
 namespace vorn {
@@ -56,11 +57,10 @@ struct Findings {
 class SearchPool {
  public:
   // Searches files[from], files[from + 1], ... with matcher on threads threads, blocks of
-  // blockSize bytes. While the
-  // list still grows, the run tells the pool of it through Listed. firstHitOnly: a file is left
-  // at its first hit.
+  // blockSize bytes. While the list still grows, the run tells the pool of it through Listed.
+  // leave: where a file is left at a hit.
   SearchPool(FileFeed& files, std::shared_ptr<const LineMatcher> matcher, size_t from,
-             unsigned threads, size_t blockSize, bool firstHitOnly = false);
+             unsigned threads, size_t blockSize, LeaveAtHit leave = LeaveAtHit::Never);
   // Stops the workers at their next block and waits for them.
   ~SearchPool();
   SearchPool(const SearchPool&) = delete;
@@ -123,7 +123,7 @@ class SearchPool {
   FileFeed& files_;
   const std::shared_ptr<const LineMatcher> matcher_;
   const size_t blockSize_;
-  const bool firstHitOnly_;
+  const LeaveAtHit leave_;
   const size_t window_;  // files in flight beyond the one the run is at
   const size_t budget_;  // bytes of findings not yet taken
 

@@ -87,7 +87,9 @@ SearchEnd SearchRun::Run() {
   bool abandoned = false;
   unsearched_ = 0;
   matcher_ = std::make_shared<const LineMatcher>(listener_.Options());
-  firstHitOnly_ = !listener_.RestOfFileWanted();
+  leave_ = !listener_.RestOfFileWanted()         ? LeaveAtHit::First
+           : !listener_.RestOfBinaryFileWanted() ? LeaveAtHit::FirstBinary
+                                                 : LeaveAtHit::Never;
   RaiseDescriptorLimit();
   workers_ = FitThreads(ThreadCount());
   const bool parallel = !lineByLine_ && workers_ > 1;
@@ -169,8 +171,7 @@ SearchEnd SearchRun::Run() {
 void SearchRun::StartPool(FileFeed& files, size_t from) {
   pool_.reset();
   if (!files.Finished() || from < files.Listed())
-    pool_ =
-        std::make_unique<SearchPool>(files, matcher_, from, workers_, blockSize_, firstHitOnly_);
+    pool_ = std::make_unique<SearchPool>(files, matcher_, from, workers_, blockSize_, leave_);
 }
 
 // Tells the workers of the entries listed since they last heard.
@@ -259,7 +260,7 @@ SearchRun::Step SearchRun::SearchFile(std::string_view entry, size_t firstLine) 
     return Step::Go;
   }
   FileScan scan(*this);
-  scan.SetFirstHitOnly(firstHitOnly_);
+  scan.SetLeaveAtHit(leave_);
   // The hooks reach the scan only while it runs, whether it returns or throws.
   scan_ = &scan;
   const ScopeExit leave([this] { scan_ = nullptr; });
@@ -489,10 +490,10 @@ SearchRun::Step SearchRun::SearchBlockLineByLine(std::string_view block) {
     if (!Trimmed(line).empty()) {
       const RegexVerdict verdict = matcher_->Decide(line);
       if (verdict == RegexVerdict::Hit) {
-        Report(line.substr(0, kShownLineBytes), i,
-               matcher_->Options().tellBinary && reader_.BinaryAt(line));
+        const bool binary = matcher_->Options().tellBinary && reader_.BinaryAt(line);
+        Report(line.substr(0, kShownLineBytes), i, binary);
         Deliver();
-        if (firstHitOnly_) return Step::Enough;
+        if (FileScan::Leaves(leave_, binary)) return Step::Enough;
       } else if (verdict == RegexVerdict::TooMuchWork) {
         Unsearched(i);
       }

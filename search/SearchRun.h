@@ -53,6 +53,8 @@ class SearchListener {
   // Asked once when the run starts: false when a file's first hit is all the listener needs of
   // it (it lists only the names of the files with hits), so the run stops reading a file there.
   virtual bool RestOfFileWanted() { return true; }
+  // The same for a file found binary (the listener tells of such a file by its name only).
+  virtual bool RestOfBinaryFileWanted() { return true; }
   // A file or folder that could not be opened or read, with the system's error number; the
   // run goes on without it, keeping what was found in it before the failure.
   virtual void FileError(std::string_view path, int error) {
@@ -160,6 +162,9 @@ class SearchRun : private FileScan::Hooks {
     bool RestOfFileWanted() {
       return Call([&] { return listener_.RestOfFileWanted(); });
     }
+    bool RestOfBinaryFileWanted() {
+      return Call([&] { return listener_.RestOfBinaryFileWanted(); });
+    }
     void FileError(std::string_view path, int error) {
       Call([&] { listener_.FileError(path, error); });
     }
@@ -174,8 +179,8 @@ class SearchRun : private FileScan::Hooks {
   size_t blockSize_ = size_t{1} << 20;
   unsigned threads_ = 0;
   size_t listAhead_ = 0;
-  unsigned workers_ = 1;       // the threads of this run, fitted to the descriptors free
-  bool firstHitOnly_ = false;  // a file is left at its first hit
+  unsigned workers_ = 1;                  // the threads of this run, fitted to the descriptors free
+  LeaveAtHit leave_ = LeaveAtHit::Never;  // where a file is left at a hit
 
   FolderCache folders_;
   std::shared_ptr<const LineMatcher> matcher_;
