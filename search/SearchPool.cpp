@@ -285,11 +285,10 @@ bool SearchPool::WakesRun() const {
   return slot && !slot->batches.empty();
 }
 
-// Moves doneTo_ past the files done, in order from the one the run is at.
-bool SearchPool::RoomWakeDue() const {
+bool SearchPool::RoomWakeDue(bool headHasRoom) const {
   return !roomWaits_.empty() &&
-         (queued_ <= budget_ / 2 ||
-          std::find(roomWaits_.begin(), roomWaits_.end(), head_) != roomWaits_.end());
+         (queued_ <= budget_ / 2 || (headHasRoom && std::find(roomWaits_.begin(), roomWaits_.end(),
+                                                              head_) != roomWaits_.end()));
 }
 
 SearchPool::Slot* SearchPool::FindSlot(size_t index) {
@@ -317,6 +316,7 @@ void SearchPool::DropSlotsBefore(size_t index) {
   }
 }
 
+// Moves doneTo_ past the files done, in order from the one the run is at.
 void SearchPool::AdvanceDone() {
   doneTo_ = std::max(doneTo_, head_);
   for (const Slot* slot = FindSlot(doneTo_); slot && slot->done; slot = FindSlot(doneTo_))
@@ -413,10 +413,7 @@ SearchPool::Got SearchPool::Take(size_t index, Findings& out, FileFacts& facts,
     // Workers waiting for room are woken once half the budget is free (of the run's file, for
     // its own worker), not at every batch: many threads woken for one batch's room would
     // spend the processors on waking.
-    const bool wake = !roomWaits_.empty() &&
-                      (queued_ <= budget_ / 2 || (index == head_ && slot->bytes <= budget_ / 2 &&
-                                                  std::find(roomWaits_.begin(), roomWaits_.end(),
-                                                            index) != roomWaits_.end()));
+    const bool wake = RoomWakeDue(index == head_ && slot->bytes <= budget_ / 2);
     lock.unlock();
     if (wake) roomWakes_.notify_all();
     return Got::Findings;

@@ -116,8 +116,9 @@ class SearchPool {
   // The slot of file index, at or after the run's file, made when there is none.
   Slot& SlotFor(size_t index);
   void DropSlotsBefore(size_t index);
-  // Room is worth waking for: half the budget is free, or the run is at a waiting file.
-  bool RoomWakeDue() const;
+  // Room is worth waking for: half the budget is free, or the run is at a waiting file and
+  // (headHasRoom) that file has room.
+  bool RoomWakeDue(bool headHasRoom = true) const;
   bool Hand(size_t index, long long size, Findings& batch);
 
   FileFeed& files_;
