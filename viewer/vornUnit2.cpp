@@ -199,6 +199,14 @@ DecodedFile DecodeWithMark(std::string_view bytes, std::string_view found) {
   return out;
 }
 
+// The first occurrence of the found text in the whole text, letter case ignored by the search's
+// rule (utf8: the file was read as UTF-8, not shown as Latin-1).
+MarkSpan FindMark(QStringView text, QStringView needle, bool utf8) {
+  qsizetype length = 0;
+  const qsizetype found = FindIgnoringCase(text, needle, utf8, &length);
+  return found < 0 ? MarkSpan{} : MarkSpan{found, length};
+}
+
 enum class ReadOutcome { Ok, CannotOpen, ReadFailed };
 
 // Reads a regular file whole. Others may go on reading it; nothing is locked. A FIFO or a
@@ -580,13 +588,6 @@ bool TForm2::ReadFile(const std::string& path, std::string* bytes) {
       break;
   }
   return true;
-}
-
-// Letter case is ignored by the search's own rule.
-MarkSpan FindMark(QStringView text, QStringView needle, bool utf8) {
-  qsizetype length = 0;
-  const qsizetype found = FindIgnoringCase(text, needle, utf8, &length);
-  return found < 0 ? MarkSpan{} : MarkSpan{found, length};
 }
 
 // With a pattern, the mark narrows from the found line to the pattern's first match in it; the

@@ -35,10 +35,6 @@ struct MarkSpan {
   qsizetype length = 0;
 };
 
-// The first occurrence of the found text in the whole text, letter case ignored by the search's
-// rule (utf8: the file was read as UTF-8, not shown as Latin-1).
-MarkSpan FindMark(QStringView text, QStringView needle, bool utf8);
-
 // A plain-text file longer than this many characters reaches the text box in parts: first
 // the part around where the caret goes, about this long, then the rest in slices while the
 // window takes input. Returns the value it replaced (a seam for tests).
