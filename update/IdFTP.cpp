@@ -226,17 +226,22 @@ void TIdFTP::RunRetrieve(const std::string& command, TStream& destination, bool 
     data.OnWorkEnd = OnWorkEnd;
     data.OnWaiting = OnWaiting;
     const std::string restart = "REST " + std::to_string(destination.Position());
+    // The command itself, once the data connection is on its way; false when aborted before.
+    const auto startTransfer = [&] {
+      if (resume) SendCommand(restart, {350});
+      if (aborted_) return false;
+      stage = Stage::AwaitingStart;
+      WriteBytes(command + "\r\n");
+      ReadReply({125, 150, 154});
+      stage = Stage::Started;
+      return true;
+    };
     if (Passive) {
       // Only the port is taken from the reply: a server cannot aim the client at a third host.
       data.Host = IOHandler().PeerAddress();
       data.Port = dataPort;
       data.Connect();
-      if (resume) SendCommand(restart, {350});
-      if (aborted_) return EndAbortedEarly();
-      stage = Stage::AwaitingStart;
-      WriteBytes(command + "\r\n");
-      ReadReply({125, 150, 154});
-      stage = Stage::Started;
+      if (!startTransfer()) return EndAbortedEarly();
     } else {
       const int listening = data.Listen(*this);
       std::string numbers = IOHandler().LocalAddress();
@@ -245,12 +250,7 @@ void TIdFTP::RunRetrieve(const std::string& command, TStream& destination, bool 
       }
       numbers += "," + std::to_string(listening / 256) + "," + std::to_string(listening % 256);
       SendCommand("PORT " + numbers, {200});
-      if (resume) SendCommand(restart, {350});
-      if (aborted_) return EndAbortedEarly();
-      stage = Stage::AwaitingStart;
-      WriteBytes(command + "\r\n");
-      ReadReply({125, 150, 154});
-      stage = Stage::Started;
+      if (!startTransfer()) return EndAbortedEarly();
       data.Accept(ConnectTimeout);
     }
     data.ReadStreamToEnd(destination);
