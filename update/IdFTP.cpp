@@ -248,7 +248,11 @@ void TIdFTP::RunRetrieve(const std::string& command, TStream& destination, bool 
       for (char& c : numbers) {
         if (c == '.') c = ',';
       }
-      numbers += "," + std::to_string(listening / 256) + "," + std::to_string(listening % 256);
+      // Piece by piece: GCC 12's optimiser warns falsely on a literal + to_string here.
+      numbers += ',';
+      numbers += std::to_string(listening / 256);
+      numbers += ',';
+      numbers += std::to_string(listening % 256);
       SendCommand("PORT " + numbers, {200});
       if (!startTransfer()) return EndAbortedEarly();
       data.Accept(ConnectTimeout);
