@@ -133,4 +133,28 @@ LineMatch LineMatcher::FirstMatch(std::string_view text, bool startsLine, bool e
   return {};
 }
 
+size_t LineMatcher::Matches(std::string_view line, std::vector<MatchRange>& out) const {
+  const size_t before = out.size();
+  if (never_) return 0;
+  if (regex_) {
+    size_t start = 0, end = 0;
+    if (regex_->FirstMatch(line, &start, &end)) out.push_back({start, end});
+    return out.size() - before;
+  }
+  size_t m = 0;
+  for (size_t p = scanner_.Find(line, 0, m); p != PatternScanner::npos;) {
+    const bool whole =
+        !wholeWord_ ||
+        ((p == 0 || !IsWordByte(static_cast<unsigned char>(line[p - 1]))) &&
+         (p + m == line.size() || !IsWordByte(static_cast<unsigned char>(line[p + m]))));
+    if (whole) {
+      out.push_back({p, p + m});
+      p = scanner_.Find(line, p + std::max<size_t>(m, 1), m);
+    } else {
+      p = scanner_.Find(line, p + 1, m);
+    }
+  }
+  return out.size() - before;
+}
+
 }  // namespace vorn

@@ -5,9 +5,11 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "PatternScanner.h"
 #include "RegexMatcher.h"
+#include "SearchHit.h"
 
 namespace vorn {
 
@@ -57,6 +59,10 @@ class LineMatcher {
   // The first occurrence that counts in text, a line or a piece of one as for CountsIn. The
   // printer marks it and gives its column. A pattern's match is known only in a whole line.
   LineMatch FirstMatch(std::string_view text, bool startsLine = true, bool endsLine = true) const;
+
+  // Appends every match that counts in a whole line, leftmost first and never overlapping, as
+  // a pattern's substitution would find them in turn; returns how many it appended.
+  size_t Matches(std::string_view line, std::vector<MatchRange>& out) const;
 
   // A query of blanks only, or a pattern: a line it is found in may still be blank.
   bool BlankQuery() const { return blankQuery_; }
