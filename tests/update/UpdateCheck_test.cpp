@@ -916,5 +916,26 @@ TEST_F(UpdateCheckTest, UpdatesFromTheRealServerOnIpv6Loopback) {
   EXPECT_EQ(opening.front(), QStringLiteral("Connecting to ::1."));
 }
 
+TEST_F(UpdateCheckTest, OnlyAKeyOfTheMainSubgroupIsUsable) {
+  EXPECT_TRUE(IsUsableUpdateKey(TrustedUpdateKey()));
+  // The identity and the other points of small order (and zero): no signature verifies.
+  for (const char* hex : {"0100000000000000000000000000000000000000000000000000000000000000",
+                          "ecffffffffffffffffffffffffffffffffffffffffffffffffffffffffffff7f",
+                          "0000000000000000000000000000000000000000000000000000000000000000",
+                          "0000000000000000000000000000000000000000000000000000000000000080",
+                          "c7176a703d4dd84fba3c0b760d10670f2a2053fa2c39ccc64ec7fd7792ac037a",
+                          "26e8958fc2b227b045c3f489f2ef98f0d5dfac05d3c63339b13802886d53fc05"}) {
+    SCOPED_TRACE(hex);
+    EXPECT_FALSE(IsUsableUpdateKey(*ParseUpdateKey(hex)));
+  }
+  // A build with such a key says so before it asks the server anything.
+  const ScopedSeam<std::optional<UpdatePublicKey>> identity(
+      SetTrustedUpdateKey,
+      ParseUpdateKey("0100000000000000000000000000000000000000000000000000000000000000"));
+  CheckForUpdate();
+  EXPECT_EQ(errors_, QStringList{QLatin1String(kUnusableKeyText)});
+  EXPECT_FALSE(window_->IdFTP1.IsConnected());
+}
+
 }  // namespace
 }  // namespace vorn
