@@ -186,7 +186,7 @@ std::string RunUpdateHandshake(const std::string& path, const std::string& versi
     const int signal = WTERMSIG(status);
     return "it was ended by signal " + std::to_string(signal) + " (" + ::strsignal(signal) + ")";
   }
-  if (const std::string said = LastLine(errors); !said.empty()) return said;
+  if (std::string said = LastLine(errors); !said.empty()) return said;
   if (WIFEXITED(status) && WEXITSTATUS(status) != 0)
     return "it ended with exit status " + std::to_string(WEXITSTATUS(status));
   if (answer.empty()) return "it gave no answer";
