@@ -86,6 +86,8 @@ class SearchRun : private FileScan::Hooks {
   // CPU. Results, statuses and pump points reach the listener on the calling thread, in the
   // order one thread gives them.
   void SetThreads(unsigned count);
+  // Ignore files, hidden names and links to folders (io.h); the plain listing by default.
+  void SetListing(const ListingOptions& options) { listing_ = options; }
 
   SearchEnd Run();
 
@@ -179,6 +181,7 @@ class SearchRun : private FileScan::Hooks {
   size_t blockSize_ = size_t{1} << 20;
   unsigned threads_ = 0;
   size_t listAhead_ = 0;
+  ListingOptions listing_;
   unsigned workers_ = 1;                  // the threads of this run, fitted to the descriptors free
   LeaveAtHit leave_ = LeaveAtHit::Never;  // where a file is left at a hit
 

@@ -105,6 +105,7 @@ int RunFind(int argc, char** argv) {
   FindPrinter printer(args.options, std::move(style));
   SearchRun run(AddTrailingBackslash(args.directory), args.mask, args.recursive, printer);
   run.SetThreads(args.threads);
+  run.SetListing(args.listing);
   try {
     run.Run();
   } catch (const std::exception& e) {
