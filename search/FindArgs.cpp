@@ -15,7 +15,7 @@ const char* const kFindHelp =
     "\n"
     "  -r, --recursive       include subdirectories (names beginning with \".\" are skipped)\n"
     "  -R, --dereference-recursive\n"
-    "                        -r and --follow, as in grep\n"
+    "                        recursive, links to folders followed, as in grep\n"
     "      --follow          enter links to folders, each folder once (a loop is never\n"
     "                        followed); tell of links that lead nowhere\n"
     "      --hidden          list and enter names beginning with \".\"\n"
