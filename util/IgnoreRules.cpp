@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -141,8 +143,7 @@ bool HasWildcard(std::string_view text) {
 
 // A small text file's content; nothing when it cannot be read or is too large to be a rule
 // file.
-bool ReadSmall(int dirfd, const char* name, std::string& out) {
-  constexpr off_t kLargest = off_t{16} << 20;
+bool ReadSmall(int dirfd, const char* name, std::string& out, off_t kLargest = off_t{16} << 20) {
   const Fd fd(openat(dirfd, name, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
   struct stat st {};
   if (!fd.ok() || fstat(fd.fd(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kLargest)
@@ -251,6 +252,59 @@ std::string Joined(const std::string& folder, std::string_view name) {
   return out;
 }
 
+std::uint32_t Big32(const char* at) {
+  const auto* b = reinterpret_cast<const Byte*>(at);
+  return (std::uint32_t{b[0]} << 24) | (std::uint32_t{b[1]} << 16) | (std::uint32_t{b[2]} << 8) |
+         b[3];
+}
+
+// The paths of a git index (versions 2 to 4), sorted as git keeps them, into names (which
+// holds their bytes); false when the index is missing or not one this reads.
+bool ReadIndex(const std::string& path, std::string& bytes, std::vector<std::string>& names) {
+  constexpr size_t kHeader = 12, kFixed = 62;  // the fixed part with a SHA-1 object name
+  if (!ReadSmall(AT_FDCWD, path.c_str(), bytes, off_t{1} << 30) || bytes.size() < kHeader ||
+      bytes.compare(0, 4, "DIRC") != 0)
+    return false;
+  const std::uint32_t version = Big32(bytes.data() + 4);
+  if (version < 2 || version > 4) return false;
+  const size_t count = Big32(bytes.data() + 8);
+  names.clear();
+  names.reserve(std::min<size_t>(count, bytes.size() / kFixed));
+  std::string previous;
+  size_t at = kHeader;
+  for (size_t i = 0; i < count; ++i) {
+    if (bytes.size() - at < kFixed + 2) return false;
+    const unsigned flags = (Byte(bytes[at + 60]) << 8) | Byte(bytes[at + 61]);
+    const size_t fixed = kFixed + ((flags & 0x4000) && version >= 3 ? 2 : 0);
+    size_t name = at + fixed;
+    std::string entry;
+    if (version == 4) {
+      // The name drops the last N bytes of the one before (N a varint) and adds its own.
+      size_t drop = 0;
+      for (;;) {
+        if (name >= bytes.size()) return false;
+        const Byte b = Byte(bytes[name++]);
+        drop = (drop << 7) | (b & 0x7F);
+        if (!(b & 0x80)) break;
+        ++drop;
+      }
+      if (drop > previous.size()) return false;
+      const size_t end = bytes.find('\0', name);
+      if (end == std::string::npos) return false;
+      entry = previous.substr(0, previous.size() - drop) + bytes.substr(name, end - name);
+      at = end + 1;
+    } else {
+      const size_t end = bytes.find('\0', name);
+      if (end == std::string::npos) return false;
+      entry = bytes.substr(name, end - name);
+      at += (fixed + entry.size() + 8) & ~size_t{7};
+    }
+    if (names.empty() || names.back() != entry) names.push_back(entry);
+    previous = std::move(entry);
+  }
+  return true;
+}
+
 }  // namespace
 
 bool WildMatch(std::string_view pattern, std::string_view text) {
@@ -329,7 +383,13 @@ struct IgnoreStack::Frame {
   // Where a work tree starts: its repository's info/exclude and the user's excludes file.
   IgnorePatterns exclude;
   IgnorePatterns excludesFile;
-  const Frame* workTree = nullptr;  // the frame of the work tree this folder is in, if any
+  Frame* workTree = nullptr;  // the frame of the work tree this folder is in, if any
+  // Where a work tree starts: what git tracks, read when a rule first leaves a path out.
+  std::string gitDir;
+  bool indexRead = false;
+  std::vector<std::string> tracked;
+  // A folder git's rules leave out but which holds tracked files: only those are taken.
+  bool trackedOnly = false;
 };
 
 unsigned IgnoreStack::HoldsOf(std::string_view name) {
@@ -378,13 +438,20 @@ void IgnoreStack::Leave() {
 void IgnoreStack::Push(int fd, const std::string& folder, unsigned holds) {
   auto frame = std::make_unique<Frame>();
   frame->base = folder.size();
-  if (!frames_.empty()) frame->workTree = frames_.back()->workTree;
+  if (!frames_.empty()) {
+    frame->workTree = frames_.back()->workTree;
+    frame->trackedOnly = frames_.back()->trackedOnly ||
+                         (!keptFolder_.empty() && folder.ends_with("/" + keptFolder_ + "/"));
+  }
+  keptFolder_.clear();
   std::string text;
   if ((holds & kIgnore) && ReadSmall(fd, ".ignore", text)) frame->ignore.Parse(text);
   if ((holds & kGitignore) && ReadSmall(fd, ".gitignore", text)) frame->git.Parse(text);
   if (holds & kGitDir) {
+    frame->trackedOnly = false;
     // A work tree starts here; ".git" is the repository, or a file naming it.
     frame->workTree = frame.get();
+    frame->tracked.clear();
     std::string gitDir = folder + ".git/";
     struct stat st {};
     if (fstatat(fd, ".git", &st, 0) == 0 && S_ISREG(st.st_mode) && ReadSmall(fd, ".git", text) &&
@@ -400,6 +467,7 @@ void IgnoreStack::Push(int fd, const std::string& folder, unsigned holds) {
       while (!text.empty() && std::isspace(static_cast<Byte>(text.back()))) text.pop_back();
       common = Joined(text.starts_with('/') ? std::string() : gitDir, text) + "/";
     }
+    frame->gitDir = gitDir;
     if (ReadSmall(common + "info/exclude", text)) frame->exclude.Parse(text);
     // core.excludesFile: the last config that sets it wins; unset, the default file.
     const std::string configHome = ConfigHome();
@@ -429,21 +497,43 @@ bool IgnoreStack::Ignored(std::string_view name, bool folder) {
     const Verdict v = frame.ignore.Match(path.substr(frame.base), name, folder);
     if (v != Verdict::None) return v == Verdict::Ignore;
   }
-  const Frame* tree = frames_.back()->workTree;
+  Frame* tree = frames_.back()->workTree;
   if (!tree) return false;
+  // What git tracks is never left out by its rules; in a folder its rules leave out, only that.
+  const auto untracked = [&] {
+    if (!Tracked(*tree, path.substr(tree->base), folder)) return true;
+    if (folder) keptFolder_ = name;
+    return false;
+  };
+  if (frames_.back()->trackedOnly) return untracked();
   for (auto f = frames_.rbegin(); f != frames_.rend(); ++f) {
     const Frame& frame = **f;
     if (!frame.git.Empty()) {
       const Verdict v = frame.git.Match(path.substr(frame.base), name, folder);
-      if (v != Verdict::None) return v == Verdict::Ignore;
+      if (v != Verdict::None) return v == Verdict::Ignore && untracked();
     }
     if (&frame == tree) break;
   }
   for (const IgnorePatterns* rules : {&tree->exclude, &tree->excludesFile}) {
     const Verdict v = rules->Match(path.substr(tree->base), name, folder);
-    if (v != Verdict::None) return v == Verdict::Ignore;
+    if (v != Verdict::None) return v == Verdict::Ignore && untracked();
   }
   return false;
+}
+
+bool IgnoreStack::Tracked(Frame& tree, std::string_view relative, bool folder) {
+  if (!tree.indexRead) {
+    tree.indexRead = true;
+    std::string bytes;
+    if (!ReadIndex(tree.gitDir + "index", bytes, tree.tracked)) tree.tracked.clear();
+  }
+  const auto& names = tree.tracked;
+  if (!folder) return std::binary_search(names.begin(), names.end(), relative);
+  // A folder is tracked when a tracked path begins with it and a "/".
+  std::string prefix(relative);
+  prefix += '/';
+  const auto at = std::lower_bound(names.begin(), names.end(), prefix);
+  return at != names.end() && at->starts_with(prefix);
 }
 
 }  // namespace vorn

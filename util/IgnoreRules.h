@@ -42,7 +42,8 @@ class IgnorePatterns {
   std::vector<Pattern> patterns_;
 };
 
-// The rule files in force while a tree is listed, a frame per folder entered.
+// The rule files in force while a tree is listed, a frame per folder entered. A path git
+// tracks (its index says so) is never left out by git's rules.
 class IgnoreStack {
  public:
   // top: the folder the listing starts in, as the user named it; the rules of the folders
@@ -67,10 +68,12 @@ class IgnoreStack {
  private:
   struct Frame;
   void Push(int fd, const std::string& folder, unsigned holds);
+  static bool Tracked(Frame& tree, std::string_view relative, bool folder);
 
   std::vector<std::unique_ptr<Frame>> frames_;
-  std::string path_;     // the absolute path of the folder entered last, ending in "/"
-  std::string scratch_;  // path_ and an entry's name
+  std::string path_;        // the absolute path of the folder entered last, ending in "/"
+  std::string scratch_;     // path_ and an entry's name
+  std::string keptFolder_;  // a folder left out by git's rules but kept for its tracked files
 };
 
 }  // namespace vorn

@@ -133,8 +133,14 @@ TEST(IgnoreRules, ListingEqualsWhatGitLists) {
   // Listing a folder of the work tree, the rules of the folders above apply too.
   EXPECT_EQ(Listed(repo + "sub/"),
             Lines("cd '" + repo + "sub' && git ls-files -co --exclude-standard"));
-  // Tracked files and the MASK's exclusions: the listing leaves out what the mask does.
-  ASSERT_EQ(std::system(("cd '" + repo + "' && git add -A").c_str()), 0);
+  // What git tracks although its rules ignore it is listed; in an ignored folder, only that.
+  ASSERT_EQ(std::system(("cd '" + repo + "' && git add -A && git add -f a.o build/b.c").c_str()),
+            0);
+  t.Write("repo/build/new.c", "x");
+  EXPECT_EQ(Listed(repo), Lines(git));
+  ASSERT_EQ(std::system(("cd '" + repo + "' && git update-index --index-version 4").c_str()), 0);
+  EXPECT_EQ(Listed(repo), Lines(git));  // the index's compressed form reads the same
+  // The MASK's exclusions still apply.
   std::vector<std::string> masked = Lines(git);
   std::erase_if(masked, [](const std::string& p) { return p.ends_with(".c"); });
   EXPECT_EQ(Listed(repo, "!*.c"), masked);
