@@ -112,7 +112,7 @@ if [ ! -f "$gtree/.made" ]; then
 fi
 echo
 printf '%-28s %9s %9s %7s %6s %9s\n' "--ignore-files in a work tree" vorn_s rg_s ratio target cpu_ratio
-for j in "-j 1|-j1|one thread" "|-j$(nproc)|default threads"; do
+for j in "-j 1|-j1|one thread" "||default threads"; do
   IFS='|' read -r vj rj label <<<"$j"
   read -r tv tr cv cr < <(HOME="$work" XDG_CONFIG_HOME="$work" GIT_CONFIG_NOSYSTEM=1 timed pipe \
     "$vorn $vj -r -s --ignore-files '$gtree' '*.*' PM_RESUME" "rg $rj -n -F PM_RESUME '$gtree'")
