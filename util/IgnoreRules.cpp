@@ -137,6 +137,60 @@ Wild Match(const Byte* p, const Byte* pe, const Byte* start, const Byte* t, cons
   return t == te ? Wild::Match : Wild::NoMatch;
 }
 
+// The runs of literal bytes of a pattern, in order, with whether the first begins it and the
+// last ends it. Conservative: a run is left out wherever it is unsure (a "/" that "**" may
+// stand for, a class with a [:name:] in it).
+struct LiteralRuns {
+  std::vector<std::string> runs;
+  bool first = false, last = false;
+};
+
+LiteralRuns RunsOf(std::string_view p) {
+  LiteralRuns out;
+  std::string run;
+  bool runAtStart = true;
+  const auto end = [&] {
+    if (!run.empty()) {
+      if (out.runs.empty()) out.first = runAtStart;
+      out.runs.push_back(std::move(run));
+    }
+    run.clear();
+    runAtStart = false;
+  };
+  const bool cut = p.find("[:") != std::string_view::npos;
+  if (cut) p = p.substr(0, p.find_first_of("*?[\\"));
+  size_t i = 0;
+  while (i < p.size()) {
+    const char c = p[i];
+    if (c == '*') {
+      end();
+      size_t stars = 0;
+      while (i < p.size() && p[i] == '*') ++i, ++stars;
+      if (stars > 1 && i < p.size() && p[i] == '/') ++i;
+    } else if (c == '?') {
+      end();
+      ++i;
+    } else if (c == '\\') {
+      end();
+      i += 2;
+    } else if (c == '[') {
+      end();
+      size_t j = i + 1;
+      if (j < p.size() && (p[j] == '!' || p[j] == '^')) ++j;
+      if (j < p.size() && p[j] == ']') ++j;
+      while (j < p.size() && p[j] != ']') j += p[j] == '\\' ? 2 : 1;
+      i = j + 1;
+    } else {
+      run += c;
+      ++i;
+    }
+  }
+  const bool endsInRun = !run.empty();
+  end();
+  out.last = endsInRun && i == p.size() && !cut;
+  return out;
+}
+
 bool HasWildcard(std::string_view text) {
   return text.find_first_of("*?[\\") != std::string_view::npos;
 }
@@ -350,6 +404,13 @@ void IgnorePatterns::Parse(std::string_view text) {
                        ? Kind::Suffix
                        : Kind::Wild;
     if (pattern.kind == Kind::Suffix) pattern.text.erase(0, 1);
+    if (pattern.kind == Kind::Wild) {
+      LiteralRuns runs = RunsOf(pattern.text);
+      if (runs.first) pattern.prefix = runs.runs.front();
+      if (runs.last) pattern.suffix = runs.runs.back();
+      for (std::string& run : runs.runs)
+        if (run.size() > pattern.needle.size()) pattern.needle = std::move(run);
+    }
     patterns_.push_back(std::move(pattern));
   }
 }
@@ -368,7 +429,8 @@ IgnorePatterns::Verdict IgnorePatterns::Match(std::string_view relative, std::st
         matches = text.ends_with(p->text);
         break;
       case Kind::Wild:
-        matches = WildMatch(p->text, text);
+        matches = text.starts_with(p->prefix) && text.ends_with(p->suffix) &&
+                  text.find(p->needle) != std::string_view::npos && WildMatch(p->text, text);
         break;
     }
     if (matches) return p->negated ? Verdict::Keep : Verdict::Ignore;

@@ -38,6 +38,9 @@ class IgnorePatterns {
     bool negated;
     bool foldersOnly;
     bool anchored;  // matched against the relative path, not the name
+    // With Wild: literal bytes every match begins with, ends with, and holds somewhere, which
+    // turn most names away before the pattern is matched.
+    std::string prefix, suffix, needle;
   };
   std::vector<Pattern> patterns_;
 };
