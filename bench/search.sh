@@ -23,7 +23,7 @@ if [ "$cold" = 1 ] && [ "$(id -u)" -ne 0 ]; then
   exit 2
 fi
 runs="${RUNS:-5}"
-"$root/scripts/install-deps" ripgrep hyperfine time >&2
+"$root/scripts/install-deps" ripgrep hyperfine time git >&2
 # KERNEL_TREE names an unpacked tree to use instead of the one bench/kernel-tree makes.
 tree="${KERNEL_TREE:-$("$here/kernel-tree")}"
 (cd "$root" && cmake --preset bench >/dev/null && cmake --build --preset bench -j2 --target vorn-find walk_read_floor >&2)
