@@ -314,8 +314,11 @@ std::uint32_t Big32(const char* at) {
 
 // The paths of a git index (versions 2 to 4), sorted as git keeps them, into names (which
 // holds their bytes); false when the index is missing or not one this reads.
-bool ReadIndex(const std::string& path, std::string& bytes, std::vector<std::string>& names) {
-  constexpr size_t kHeader = 12, kFixed = 62;  // the fixed part with a SHA-1 object name
+bool ReadIndex(const std::string& path, size_t hashBytes, std::string& bytes,
+               std::vector<std::string>& names) {
+  // Each entry's fixed part: times, identity, mode, owner and size, the object name, flags.
+  constexpr size_t kHeader = 12;
+  const size_t kFixed = 40 + hashBytes + 2;
   if (!ReadSmall(AT_FDCWD, path.c_str(), bytes, off_t{1} << 30) || bytes.size() < kHeader ||
       bytes.compare(0, 4, "DIRC") != 0)
     return false;
@@ -327,8 +330,8 @@ bool ReadIndex(const std::string& path, std::string& bytes, std::vector<std::str
   std::string previous;
   size_t at = kHeader;
   for (size_t i = 0; i < count; ++i) {
-    if (bytes.size() - at < kFixed + 2) return false;
-    const unsigned flags = (Byte(bytes[at + 60]) << 8) | Byte(bytes[at + 61]);
+    if (at > bytes.size() || bytes.size() - at < kFixed + 2) return false;
+    const unsigned flags = (Byte(bytes[at + kFixed - 2]) << 8) | Byte(bytes[at + kFixed - 1]);
     const size_t fixed = kFixed + ((flags & 0x4000) && version >= 3 ? 2 : 0);
     size_t name = at + fixed;
     std::string entry;
@@ -357,6 +360,16 @@ bool ReadIndex(const std::string& path, std::string& bytes, std::vector<std::str
     previous = std::move(entry);
   }
   return true;
+}
+
+// Whether a repository's config names SHA-256 object names, which make index entries longer.
+bool UsesSha256(std::string_view config) {
+  std::string lower(config);
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<Byte>(c)));
+  const size_t key = lower.find("objectformat");
+  if (key == std::string::npos) return false;
+  const size_t value = lower.find("sha256", key);
+  return value != std::string::npos && lower.find('\n', key) > value;
 }
 
 }  // namespace
@@ -449,6 +462,7 @@ struct IgnoreStack::Frame {
   // Where a work tree starts: what git tracks, read when a rule first leaves a path out.
   std::string gitDir;
   bool indexRead = false;
+  size_t hashBytes = 20;
   std::vector<std::string> tracked;
   // A folder git's rules leave out but which holds tracked files: only those are taken.
   bool trackedOnly = false;
@@ -540,7 +554,10 @@ void IgnoreStack::Push(int fd, const std::string& folder, unsigned holds) {
          {(noSystem && *noSystem) ? std::string() : std::string("/etc/gitconfig"),
           configHome.empty() ? std::string() : configHome + "/git/config",
           Home().empty() ? std::string() : Home() + "/.gitconfig", common + "config"})
-      if (ReadSmall(config, text) && ConfigExcludesFile(text, value)) excludes = ExpandHome(value);
+      if (ReadSmall(config, text)) {
+        if (ConfigExcludesFile(text, value)) excludes = ExpandHome(value);
+        if (config == common + "config" && UsesSha256(text)) frame->hashBytes = 32;
+      }
     if (ReadSmall(excludes, text)) frame->excludesFile.Parse(text);
   }
   frames_.push_back(std::move(frame));
@@ -587,7 +604,8 @@ bool IgnoreStack::Tracked(Frame& tree, std::string_view relative, bool folder) {
   if (!tree.indexRead) {
     tree.indexRead = true;
     std::string bytes;
-    if (!ReadIndex(tree.gitDir + "index", bytes, tree.tracked)) tree.tracked.clear();
+    if (!ReadIndex(tree.gitDir + "index", tree.hashBytes, bytes, tree.tracked))
+      tree.tracked.clear();
   }
   const auto& names = tree.tracked;
   if (!folder) return std::binary_search(names.begin(), names.end(), relative);
