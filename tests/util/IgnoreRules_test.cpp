@@ -186,6 +186,13 @@ TEST(WildMatch, ClassesEscapesAndDoubleStars) {
   EXPECT_FALSE(WildMatch("\\*", "x"));
   EXPECT_FALSE(WildMatch("[a", "a"));
   EXPECT_TRUE(WildMatch("[[:upper:][:digit:]]", "7"));
+  // A hostile rule file costs no time: stars give up as soon as no later start can match.
+  std::string stars, deep, folders;
+  for (int i = 0; i < 40; ++i) stars += "*a";
+  for (int i = 0; i < 20; ++i) deep += "**/a";
+  for (int i = 0; i < 200; ++i) folders += "a/";
+  EXPECT_FALSE(WildMatch(stars + "b", std::string(255, 'a')));
+  EXPECT_FALSE(WildMatch(deep + "/b", folders + "c"));
 }
 
 }  // namespace
