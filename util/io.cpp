@@ -110,9 +110,6 @@ bool SameFolder(int fd, const Level& level) {
   return fstat(fd, &st) == 0 && st.st_dev == level.device && st.st_ino == level.inode;
 }
 
-// Depth first, holding at most kOpenLevels folders open, so a tree of any depth is listed
-// within the process's descriptor limit. Going back up to a closed level takes "..", checked
-// against the folder left; if it was moved meanwhile the names from the top lead back to it.
 // The rule files among a folder's entries.
 unsigned RuleFilesAmong(const std::vector<Entry>& entries) {
   unsigned holds = 0;
@@ -121,6 +118,9 @@ unsigned RuleFilesAmong(const std::vector<Entry>& entries) {
   return holds;
 }
 
+// Depth first, holding at most kOpenLevels folders open, so a tree of any depth is listed
+// within the process's descriptor limit. Going back up to a closed level takes "..", checked
+// against the folder left; if it was moved meanwhile the names from the top lead back to it.
 void ListTree(int top, std::string& prefix, const FileMask& mask, const DirectoryVisit& visit,
               const FileSink& found, const ListingError& failed, const ListingOptions& options,
               IgnoreStack* ignore) {
