@@ -14,6 +14,14 @@ const char* const kFindHelp =
     "as \"path (line)  :  text\" with the 0-based line index.\n"
     "\n"
     "  -r, --recursive       include subdirectories (names beginning with \".\" are skipped)\n"
+    "  -R, --dereference-recursive\n"
+    "                        recursive, links to folders followed, as in grep\n"
+    "      --follow          enter links to folders, each folder once (a loop is never\n"
+    "                        followed); tell of links that lead nowhere\n"
+    "      --hidden          list and enter names beginning with \".\"\n"
+    "      --ignore-files    leave out what .gitignore files (in a git work tree, with\n"
+    "                        .git/info/exclude and core.excludesFile) and .ignore files\n"
+    "                        leave out; .ignore wins; .git, .hg and .svn are not entered\n"
     "  -w, --whole-word      find whole words only\n"
     "  -i, --ignore-case     ignore letter case (the default)\n"
     "  -s, --case-sensitive  match case (also --match-case)\n"
@@ -54,9 +62,15 @@ namespace {
 
 // Long options without a short form get codes above any byte.
 enum LongOnly : int { kVersion = 256, kColor, kVimgrep, kNoMessages };
+// The listing's options, apart so that other options may be added above without renumbering.
+enum ListingOnly : int { kFollow = 320, kHidden, kIgnoreFiles };
 
 constexpr option kLongOptions[] = {
     {"recursive", no_argument, nullptr, 'r'},
+    {"dereference-recursive", no_argument, nullptr, 'R'},
+    {"follow", no_argument, nullptr, kFollow},
+    {"hidden", no_argument, nullptr, kHidden},
+    {"ignore-files", no_argument, nullptr, kIgnoreFiles},
     {"whole-word", no_argument, nullptr, 'w'},
     {"ignore-case", no_argument, nullptr, 'i'},
     {"case-sensitive", no_argument, nullptr, 's'},
@@ -75,7 +89,7 @@ constexpr option kLongOptions[] = {
     {nullptr, 0, nullptr, 0},
 };
 // The leading ":" has a missing argument reported as ':' rather than '?'.
-constexpr const char* kShortOptions = ":rwiscaEPj:lh";
+constexpr const char* kShortOptions = ":rRwiscaEPj:lh";
 
 bool ParseThreads(std::string_view text, unsigned& threads) {
   unsigned value = 0;
@@ -107,6 +121,19 @@ FindArgs ParseFindArgs(int argc, char** argv) {
     switch (c) {
       case 'r':
         args.recursive = true;
+        break;
+      case 'R':
+        args.recursive = true;
+        args.listing.followLinks = true;
+        break;
+      case kFollow:
+        args.listing.followLinks = true;
+        break;
+      case kHidden:
+        args.listing.hidden = true;
+        break;
+      case kIgnoreFiles:
+        args.listing.ignoreFiles = true;
         break;
       case 'w':
         args.options.wholeWord = true;

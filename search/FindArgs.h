@@ -6,6 +6,7 @@
 
 #include "FindPrinter.h"
 #include "LineMatcher.h"
+#include "io.h"
 
 namespace vorn {
 
@@ -17,6 +18,7 @@ struct FindArgs {
   bool messages = true;  // tell of files and folders that could not be read
   unsigned threads = 0;  // 0: one per CPU the process may run on
   SearchOptions options;
+  ListingOptions listing;
   FindOutput output = FindOutput::Lines;
   enum class Color { Auto, Always, Never };
   Color color = Color::Auto;

@@ -106,6 +106,7 @@ int RunFind(int argc, char** argv) {
   SearchRun run(AddTrailingBackslash(args.directory), args.mask, args.recursive, args.options,
                 printer);
   run.SetThreads(args.threads);
+  run.SetListing(args.listing);
   try {
     run.Run();
   } catch (const std::exception& e) {

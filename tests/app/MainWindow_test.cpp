@@ -123,7 +123,7 @@ TEST_F(MainWindow, StartsWithTheLayoutsValuesNamesAndMenus) {
 
   QStringList menus;
   for (QAction* a : form->MainMenu1->actions()) menus << a->text();
-  EXPECT_EQ(menus, (QStringList{Q("File"), Q("About")}));
+  EXPECT_EQ(menus, (QStringList{Q("File"), Q("About"), Q("Options")}));
   EXPECT_EQ(form->Exit1->text(), Q("Exit"));
   EXPECT_EQ(form->About1->actions().size(), 2);
   QStringList popup;
@@ -190,6 +190,42 @@ TEST_F(MainWindow, SearchFromTheQueryFieldShowsTheLinesAndFinishes) {
                                    r + "d.txt (0)  :  caf\xC3\xA9 hello \xFF\xFE end",
                                    r + "sub/e.txt (0)  :  hello below"));
   EXPECT_EQ(form->SelectedRow(), -1);  // a new run clears the list and its selection
+}
+
+// The Options menu's check items feed the listing as vorn-find's options do, and keep their
+// state from run to run.
+TEST_F(MainWindow, ListingOptionsGiveTheCommandLinesLines) {
+  TempTree tree;
+  tree.MakeDir("repo/.git");
+  tree.Write("repo/.gitignore", "*.log\n");
+  for (const char* name : {"repo/a.c", "repo/b.log", "repo/.h.c", "other/c.c"})
+    tree.Write(name, "int\n");
+  tree.Symlink("../other", "repo/link");
+  QStringList items;
+  for (QAction* a : form->Options1->actions()) items << a->text();
+  EXPECT_EQ(items, (QStringList{Q("Respect .gitignore and .ignore"), Q("Include Hidden Files"),
+                                Q("Follow Links to Folders")}));
+  const std::string top = tree.Path("repo/");
+  Type(form->ComboBox3, FromBytes(top));
+  form->ComboBox1->setEditText(Q("*"));
+  Type(form->ComboBox2, Q("int"));
+  form->Checkbox3->SetChecked(true);
+  for (const char* flags : {"", " --ignore-files --hidden --follow"}) {
+    if (*flags)
+      for (QAction* a : form->Options1->actions()) a->trigger();
+    form->Do_the_search();
+    form->Do_the_search();  // the items keep their state
+    std::string expected;
+    FILE* p =
+        popen((std::string(VORN_FIND_PATH) + " -r" + flags + " " + top + " '*' int").c_str(), "r");
+    ASSERT_NE(p, nullptr);
+    for (int c; (c = std::fgetc(p)) != EOF;) expected += static_cast<char>(c);
+    pclose(p);
+    std::string actual;
+    for (const std::string& line : Lines()) actual += line + "\n";
+    EXPECT_EQ(actual, expected) << flags;
+    EXPECT_EQ(Lines().size(), *flags ? 3u : 2u) << actual;
+  }
 }
 
 // The window and the command-line front end drive one engine: same tree, same lines (the

@@ -78,6 +78,29 @@ TEST(VornFind, LettersBeyondAsciiIgnoringCaseAndMatchingIt) {
   }
 }
 
+// -R follows as grep's does, telling of a link that leads nowhere; the listing's options
+// combine with -r in any order.
+TEST(VornFind, ListingOptions) {
+  TempTree t;
+  t.Write("real/a.txt", "needle\n");
+  t.Write(".git/x", "needle\n");
+  t.Write(".hid.txt", "needle\n");
+  t.Write(".gitignore", "*.txt\n");
+  t.Symlink("real", "link");
+  t.Symlink("gone", "dangling");
+  const std::string top = "'" + t.root() + "'";
+  Outcome o = RunIn(".", "$F -R " + top + " '*' needle");
+  EXPECT_EQ(o.out, "vorn-find: " + t.root() + "dangling: No such file or directory\n" + t.root() +
+                       "link/a.txt (0)  :  needle\n");
+  EXPECT_EQ(o.status, 2);
+  EXPECT_EQ(RunFind("-r --hidden " + top + " '*' needle").out,
+            t.root() + ".git/x (0)  :  needle\n" + t.root() + ".hid.txt (0)  :  needle\n" +
+                t.root() + "real/a.txt (0)  :  needle\n");
+  o = RunFind("--ignore-files --hid -r " + top + " '*' needle");
+  EXPECT_EQ(o.out, "");
+  EXPECT_EQ(o.status, 1);
+}
+
 TEST(VornFind, StatusesAndMessages) {
   const std::string usage = "usage: vorn-find [OPTION...] DIRECTORY MASK TEXT\n";
   TempTree t;
