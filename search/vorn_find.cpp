@@ -14,12 +14,14 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "Fd.h"
 #include "FileMask.h"
 #include "FindArgs.h"
 #include "FindPrinter.h"
 #include "RegexMatcher.h"
+#include "ResultsSink.h"
 #include "SearchRun.h"
 #include "io.h"
 
@@ -42,9 +44,11 @@ int WriteError() {
 int Print(std::string_view text) { return WriteAll(STDOUT_FILENO, text) ? kFound : WriteError(); }
 
 // The error number that keeps the directory from being searched (it is missing, not a
-// folder, or cannot be read or entered), or 0. An empty directory names the working one; a
-// path too long for one call is opened as the search opens it, piece by piece.
+// folder, or cannot be read or entered), or 0. An empty directory names no folder, as for
+// grep (a script's unset variable must not search wherever it runs); a path too long for
+// one call is opened as the search opens it, piece by piece.
 int DirectoryError(const std::string& directory) {
+  if (directory.empty()) return ENOENT;
   const Fd folder(OpenFolder(directory, O_RDONLY));
   if (!folder.ok()) return errno;
   return faccessat(folder.fd(), ".", X_OK, AT_EACCESS) == 0 ? 0 : errno;
@@ -55,6 +59,59 @@ bool DumbTerminal() {
   const char* term = std::getenv("TERM");
   return term == nullptr || std::strcmp(term, "dumb") == 0;
 }
+
+// Hands the run's hit lines on to the printer as a results stream: each file's beginning and
+// end around its hits, every match's range in a hit line. The run cannot yet give context
+// lines or leave a file after a count of hits; it stops at the first chance once no more is
+// wanted.
+class SinkBridge : public SearchListener {
+ public:
+  SinkBridge(const SearchOptions& options, ResultsSink& sink)
+      : matcher_(options), sink_(sink), wants_(sink.Wants()) {}
+  void Results(std::span<const SearchHit> hits) override {
+    for (const SearchHit& hit : hits) {
+      if (!sink_.MoreWanted()) return;
+      if (!open_ || hit.path != file_) {
+        End();
+        file_.assign(hit.path);
+        open_ = true;
+        sink_.FileBegins(file_);
+      }
+      ranges_.clear();
+      if (wants_.ranges) matcher_.Matches(hit.text, ranges_);
+      SearchHit line = hit;
+      line.matches = ranges_;
+      ++summary_.hitLines;
+      summary_.matches += ranges_.size();
+      summary_.binary = summary_.binary || hit.binary;
+      sink_.Lines({&line, 1});
+    }
+  }
+  void End() {
+    if (open_) sink_.FileEnds(file_, summary_);
+    open_ = false;
+    summary_ = {};
+  }
+  void FileError(std::string_view path, int error) override { sink_.FileError(path, error); }
+  void Unsearched(std::string_view path, size_t lineIndex) override {
+    sink_.Unsearched(path, lineIndex);
+  }
+  SearchOptions Options() override { return matcher_.Options(); }
+  bool PumpDue() override { return !sink_.MoreWanted(); }
+  bool StopRequested() override { return !sink_.MoreWanted(); }
+  bool ListingGoesOn() override { return sink_.MoreWanted(); }
+  bool RestOfFileWanted() override { return wants_.maxHitLines != 1; }
+  bool RestOfBinaryFileWanted() override { return wants_.restOfBinaryFile; }
+
+ private:
+  LineMatcher matcher_;
+  ResultsSink& sink_;
+  SinkWants wants_;
+  std::string file_;
+  bool open_ = false;
+  FileSummary summary_;
+  std::vector<MatchRange> ranges_;
+};
 
 }  // namespace
 
@@ -91,7 +148,8 @@ int RunFind(int argc, char** argv) {
   }
 
   if (const int error = DirectoryError(args.directory)) {
-    std::fprintf(stderr, "vorn-find: %s: %s\n", args.directory.c_str(), std::strerror(error));
+    std::fprintf(stderr, "vorn-find: %s: %s\n",
+                 args.directory.empty() ? "''" : args.directory.c_str(), std::strerror(error));
     return kError;
   }
 
@@ -102,11 +160,20 @@ int RunFind(int argc, char** argv) {
       (args.color == FindArgs::Color::Auto && style.terminal && !DumbTerminal()))
     style.colors = FindColors::FromGrepColors(std::getenv("GREP_COLORS"));
   style.messages = args.messages;
+  style.before = args.before;
+  style.after = args.after;
+  style.onlyMatching = args.onlyMatching;
+  style.maxCount = args.maxCount.value_or(0);
+  style.nulAfterPath = args.nulAfterPath;
+  // No hit line is wanted of any file: nothing need be read.
+  if (args.maxCount == size_t{0}) return kNoneFound;
   FindPrinter printer(args.options, std::move(style));
-  SearchRun run(AddTrailingBackslash(args.directory), args.mask, args.recursive, printer);
+  SinkBridge bridge(args.options, printer);
+  SearchRun run(AddTrailingBackslash(args.directory), args.mask, args.recursive, bridge);
   run.SetThreads(args.threads);
   try {
     run.Run();
+    bridge.End();
   } catch (const std::exception& e) {
     // What was found before the failure is still printed.
     if (!printer.Flush()) return WriteError();
@@ -114,7 +181,9 @@ int RunFind(int argc, char** argv) {
     return kError;
   }
   if (!printer.Flush()) return WriteError();
-  // As grep: a file or folder that could not be read makes the run an error, lines found or not.
+  // As grep: quiet's hit is success whatever else went wrong; otherwise a file or folder that
+  // could not be read makes the run an error, lines found or not.
+  if (args.output == FindOutput::Quiet && printer.Found()) return kFound;
   if (printer.Missed()) return kError;
   // A line left undecided is an error unless something was found.
   if (printer.Found()) return kFound;
