@@ -174,10 +174,12 @@ void FindPrinter::Lines(std::span<const SearchHit> lines) {
       if (printedLines_) groupsSeparated_ = true;
       continue;
     }
-    if (hit.kind == FoundKind::Hit) Found(hit);
+    if (hit.kind == FoundKind::Hit) Tally(hit);
     if (hit.binary && (style_.output == FindOutput::Lines || style_.output == FindOutput::Vimgrep ||
                        style_.output == FindOutput::Json)) {
       fileBinary_ = true;
+      // In JSON the file still begins and ends, its end saying it is binary.
+      if (style_.output == FindOutput::Json) BeginJson(hit.path);
       if (hit.path == binaryPath_) continue;
       binaryPath_.assign(hit.path);
       // The lines before it go out first, so the two streams keep their order when joined.
@@ -192,7 +194,7 @@ void FindPrinter::Lines(std::span<const SearchHit> lines) {
 }
 
 // Counts a hit line; the file names print at a file's first.
-void FindPrinter::Found(const SearchHit& hit) {
+void FindPrinter::Tally(const SearchHit& hit) {
   found_ = true;
   ++fileHits_;
   ++hitLines_;
@@ -372,15 +374,18 @@ void FindPrinter::AppendNumber(size_t n) {
   out_.append(digits, std::to_chars(digits, digits + sizeof digits, n).ptr);
 }
 
+// A file is begun by its first finding, so files without one print nothing but their count
+// in the summary.
+void FindPrinter::BeginJson(std::string_view path) {
+  if (jsonBegun_) return;
+  jsonBegun_ = true;
+  out_.append("{\"type\":\"begin\",\"path\":");
+  AppendJsonData(out_, path);
+  out_.append("}\n");
+}
+
 void FindPrinter::Json(const SearchHit& hit) {
-  // A file is begun by its first finding, so files without one print nothing but their
-  // count in the summary.
-  if (!jsonBegun_) {
-    jsonBegun_ = true;
-    out_.append("{\"type\":\"begin\",\"path\":");
-    AppendJsonData(out_, hit.path);
-    out_.append("}\n");
-  }
+  BeginJson(hit.path);
   const bool found = hit.kind == FoundKind::Hit;
   out_.append(found ? "{\"type\":\"match\",\"path\":" : "{\"type\":\"context\",\"path\":");
   AppendJsonData(out_, hit.path);

@@ -93,8 +93,9 @@ class FindPrinter : public ResultsSink {
  private:
   using Part = const std::string FindColors::*;
   void Hit(const SearchHit& hit);
-  void Found(const SearchHit& hit);
+  void Tally(const SearchHit& hit);
   void Vimgrep(const SearchHit& hit);
+  void BeginJson(std::string_view path);
   void Json(const SearchHit& hit);
   void AppendNumber(size_t n);
   void ResultLine(const SearchHit& hit, std::string_view separator, size_t begin, size_t end);

@@ -356,7 +356,7 @@ TEST(VornFind, MatchesPathsWithNulsAndQuiet) {
 // that are not UTF-8 as base64, every match's bytes, and the summary.
 TEST(VornFind, JsonReadsBackByteForByte) {
   TempTree t;
-  t.Write("caf\xE9.txt", "x needle \"needle\"\n\xFF needle\n");
+  t.Write("caf\xE9.txt", "x needle \"needle\"\t\x1b\\\x7f\xc2\x85\n\xFF needle\n");
   t.Write("d.txt", "none\n");
   const char* digest = R"(python3 -c '
 import base64, json, sys
@@ -374,7 +374,8 @@ for line in sys.stdin.buffer:
   const Outcome o = RunIn(t.root(), "$F --json . '*' needle | " + std::string(digest));
   EXPECT_EQ(o.out,
             "begin b'./caf\\xe9.txt' None  [] \n"
-            "match b'./caf\\xe9.txt' 0 b'x needle \"needle\"' [(2, 8), (10, 16)] \n"
+            "match b'./caf\\xe9.txt' 0 b'x needle \"needle\"\\t\\x1b\\\\\\x7f\\xc2\\x85' "
+            "[(2, 8), (10, 16)] \n"
             "match b'./caf\\xe9.txt' 1 b'\\xff needle' [(2, 8)] \n"
             "end b'./caf\\xe9.txt' None  [] (2, 3, False)\n"
             "1 2 3 True\n");
