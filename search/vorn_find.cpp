@@ -14,14 +14,12 @@
 #include <string>
 #include <string_view>
 #include <utility>
-#include <vector>
 
 #include "Fd.h"
 #include "FileMask.h"
 #include "FindArgs.h"
 #include "FindPrinter.h"
 #include "RegexMatcher.h"
-#include "ResultsSink.h"
 #include "SearchRun.h"
 #include "io.h"
 
@@ -59,59 +57,6 @@ bool DumbTerminal() {
   const char* term = std::getenv("TERM");
   return term == nullptr || std::strcmp(term, "dumb") == 0;
 }
-
-// Hands the run's hit lines on to the printer as a results stream: each file's beginning and
-// end around its hits, every match's range in a hit line. The run cannot yet give context
-// lines or leave a file after a count of hits; it stops at the first chance once no more is
-// wanted.
-class SinkBridge : public SearchListener {
- public:
-  SinkBridge(const SearchOptions& options, ResultsSink& sink)
-      : matcher_(options), sink_(sink), wants_(sink.Wants()) {}
-  void Results(std::span<const SearchHit> hits) override {
-    for (const SearchHit& hit : hits) {
-      if (!sink_.MoreWanted()) return;
-      if (!open_ || hit.path != file_) {
-        End();
-        file_.assign(hit.path);
-        open_ = true;
-        sink_.FileBegins(file_);
-      }
-      ranges_.clear();
-      if (wants_.ranges) matcher_.Matches(hit.text, ranges_);
-      SearchHit line = hit;
-      line.matches = ranges_;
-      ++summary_.hitLines;
-      summary_.matches += ranges_.size();
-      summary_.binary = summary_.binary || hit.binary;
-      sink_.Lines({&line, 1});
-    }
-  }
-  void End() {
-    if (open_) sink_.FileEnds(file_, summary_);
-    open_ = false;
-    summary_ = {};
-  }
-  void FileError(std::string_view path, int error) override { sink_.FileError(path, error); }
-  void Unsearched(std::string_view path, size_t lineIndex) override {
-    sink_.Unsearched(path, lineIndex);
-  }
-  SearchOptions Options() override { return matcher_.Options(); }
-  bool PumpDue() override { return !sink_.MoreWanted(); }
-  bool StopRequested() override { return !sink_.MoreWanted(); }
-  bool ListingGoesOn() override { return sink_.MoreWanted(); }
-  bool RestOfFileWanted() override { return wants_.maxHitLines != 1; }
-  bool RestOfBinaryFileWanted() override { return wants_.restOfBinaryFile; }
-
- private:
-  LineMatcher matcher_;
-  ResultsSink& sink_;
-  SinkWants wants_;
-  std::string file_;
-  bool open_ = false;
-  FileSummary summary_;
-  std::vector<MatchRange> ranges_;
-};
 
 }  // namespace
 
@@ -168,12 +113,11 @@ int RunFind(int argc, char** argv) {
   // No hit line is wanted of any file: nothing need be read.
   if (args.maxCount == size_t{0}) return kNoneFound;
   FindPrinter printer(args.options, std::move(style));
-  SinkBridge bridge(args.options, printer);
-  SearchRun run(AddTrailingBackslash(args.directory), args.mask, args.recursive, bridge);
+  SearchRun run(AddTrailingBackslash(args.directory), args.mask, args.recursive, args.options,
+                printer);
   run.SetThreads(args.threads);
   try {
     run.Run();
-    bridge.End();
   } catch (const std::exception& e) {
     // What was found before the failure is still printed.
     if (!printer.Flush()) return WriteError();

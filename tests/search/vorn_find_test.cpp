@@ -378,7 +378,44 @@ for line in sys.stdin.buffer:
             "[(2, 8), (10, 16)] \n"
             "match b'./caf\\xe9.txt' 1 b'\\xff needle' [(2, 8)] \n"
             "end b'./caf\\xe9.txt' None  [] (2, 3, False)\n"
-            "1 2 3 True\n");
+            "2 2 3 True\n");
+}
+
+// Context lines around hits, groups merged where they touch and "--" between the others, in a
+// file and from one file to the next; a limit of hit lines per file; the files without a hit.
+TEST(VornFind, ContextLimitsAndFilesWithoutAHit) {
+  using namespace std::string_literals;
+  TempTree t;
+  t.Write("a.txt", "0 needle\n1\n2\n3 needle\n4\n5\n6\n7\n8 needle\n9\n");
+  t.Write("b.txt", "needle\n\nx\n");
+  t.Write("c\nd.txt", "none\n");
+  const std::string a = "./a.txt (", b = "./b.txt (";
+  struct Case {
+    const char* command;
+    int status;
+    std::string output;
+  };
+  const Case cases[] = {
+      {"$F -C 1 . 'a*' needle", 0,
+       a + "0)  :  0 needle\n" + a + "1)  -  1\n" + a + "2)  -  2\n" + a + "3)  :  3 needle\n" + a +
+           "4)  -  4\n--\n" + a + "7)  -  7\n" + a + "8)  :  8 needle\n" + a + "9)  -  9\n"},
+      {"$F -B 2 --after-context=1 -j2 . '?.txt' needle", 0,
+       a + "0)  :  0 needle\n" + a + "1)  -  1\n" + a + "2)  -  2\n" + a + "3)  :  3 needle\n" + a +
+           "4)  -  4\n--\n" + a + "6)  -  6\n" + a + "7)  -  7\n" + a + "8)  :  8 needle\n" + a +
+           "9)  -  9\n--\n" + b + "0)  :  needle\n" + b + "1)  -  \n"},
+      {"$F -m 2 -A 1 . 'a*' needle", 0,
+       a + "0)  :  0 needle\n" + a + "1)  -  1\n--\n" + a + "3)  :  3 needle\n" + a + "4)  -  4\n"},
+      {"$F --max-count=1 -c . '*' needle", 0, "./a.txt:1\n./b.txt:1\n"},
+      {"$F -L . '*' needle", 0, "./c\nd.txt\n"},
+      {"$F --files-without-match -Z . '*' needle", 0, "./c\nd.txt\0"s},
+      {"$F -L . '?.txt' needle", 1, ""},
+      {"$F -lL . '?.txt' none", 0, "./a.txt\n./b.txt\n"},
+  };
+  for (const Case& c : cases) {
+    const Outcome o = RunIn(t.root(), c.command);
+    EXPECT_EQ(o.status, c.status) << c.command;
+    EXPECT_EQ(o.out, c.output) << c.command;
+  }
 }
 
 // The size of the write the process is blocked in on its standard output, or 0 when it ends
