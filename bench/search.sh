@@ -202,6 +202,29 @@ read -r tl tp cl cp < <(timed pipe "$vorn -r -s -E '$tree' '*.*' PM_RESUME" \
 printf '%-34s %9.3f %9.3f %7s %6s   (vorn-find -E against vorn-find)\n' "plain literal PM_RESUME with -E" \
   "$tl" "$tp" "$(ratio "$tl" "$tp")" 1.05
 
+# grep's outputs against ripgrep's at the same thread count (the machine's cores): context,
+# the matches alone and the JSON stream, matching case (target 1.0).
+# name | vorn-find args | rg args | output | query
+output_cases=(
+  "-C 2, rare literal|-C 2|-n -F -C 2|pipe|PM_RESUME"
+  "-C 2, int, to a file|-C 2|-n -F -C 2|file|int"
+  "-o, [A-Z]+_SUSPEND|-E -o|-n -o|pipe|[A-Z]+_SUSPEND"
+  "--json, rare literal|--json|--json -F|pipe|PM_RESUME"
+  "--json, int, to a file|--json|--json -F|file|int"
+)
+cores="$(nproc)"
+echo
+printf '%-34s %9s %9s %7s %6s %9s\n' "outputs, -j $cores both" vorn_s rg_s ratio target cpu_ratio
+for c in "${output_cases[@]}"; do
+  IFS='|' read -r name vargs rargs output query <<<"$c"
+  out=pipe
+  [ "$output" = file ] && out="$work/out.txt"
+  read -r tv tr cv cr < <(timed "$out" "$vorn -j $cores -r -s $vargs '$tree' '*.*' '$query'" \
+    "rg -j $cores -uuu $rargs '$query' '$tree'")
+  printf '%-34s %9.3f %9.3f %7s %6s %9s\n' "$name" "$tv" "$tr" "$(ratio "$tv" "$tr")" 1.0 \
+    "$(ratio "$cv" "$cr")"
+done
+
 # A sparse 8 GB disk image with no line break beside a small file: memory stays bounded and
 # the small file's hit is printed.
 mkdir "$work/sparse"

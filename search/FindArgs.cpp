@@ -32,10 +32,24 @@ const char* const kFindHelp =
     "  -l, --files-with-matches\n"
     "                        print only the path of each file with a hit\n"
     "      --vimgrep         print PATH:LINE:COLUMN:TEXT, line and column 1-based\n"
-    "      --color[=WHEN]    colour the path, the line and the first match: WHEN is auto\n"
+    "      --color[=WHEN]    colour the path, the line and every match: WHEN is auto\n"
     "                        (at a terminal, the default), always or never; GREP_COLORS\n"
     "                        sets the colours as for grep (also --colour)\n"
     "      --no-messages     say nothing of files and folders that cannot be read\n"
+    "  -A, --after-context=NUM\n"
+    "                        print NUM lines after each hit line, as \"path (line)  -  text\"\n"
+    "  -B, --before-context=NUM\n"
+    "                        print NUM lines before each hit line\n"
+    "  -C, --context=NUM     print NUM lines before and after each hit line; groups of lines\n"
+    "                        that are not next to each other are separated by \"--\"\n"
+    "  -o, --only-matching   print each match on its own line, as \"path (line)  :  match\"\n"
+    "  -m, --max-count=NUM   stop reading a file after NUM hit lines\n"
+    "  -q, --quiet           print nothing; exit 0 at the first hit (also --silent)\n"
+    "  -L, --files-without-match\n"
+    "                        print only the path of each file searched without a hit\n"
+    "  -Z, --null            print a NUL byte after each path of -l, -L and -c\n"
+    "      --json            print one JSON object per line: begin, match, context and end\n"
+    "                        per file, and a summary (see the manual page)\n"
     "  -h, --help            print this help and exit\n"
     "      --version         print the version and exit\n"
     "\n"
@@ -61,7 +75,7 @@ const char* const kFindHelp =
 namespace {
 
 // Long options without a short form get codes above any byte.
-enum LongOnly : int { kVersion = 256, kColor, kVimgrep, kNoMessages };
+enum LongOnly : int { kVersion = 256, kColor, kVimgrep, kNoMessages, kJson };
 // The listing's options, apart so that other options may be added above without renumbering.
 enum ListingOnly : int { kFollow = 320, kHidden, kIgnoreFiles };
 
@@ -86,10 +100,22 @@ constexpr option kLongOptions[] = {
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, kVersion},
     {"no-messages", no_argument, nullptr, kNoMessages},
+    {"after-context", required_argument, nullptr, 'A'},
+    {"before-context", required_argument, nullptr, 'B'},
+    {"context", required_argument, nullptr, 'C'},
+    {"only-matching", no_argument, nullptr, 'o'},
+    {"max-count", required_argument, nullptr, 'm'},
+    {"quiet", no_argument, nullptr, 'q'},
+    {"silent", no_argument, nullptr, 'q'},
+    {"files-without-match", no_argument, nullptr, 'L'},
+    {"null", no_argument, nullptr, 'Z'},
+    {"json", no_argument, nullptr, kJson},
     {nullptr, 0, nullptr, 0},
 };
 // The leading ":" has a missing argument reported as ':' rather than '?'.
-constexpr const char* kShortOptions = ":rRwiscaEPj:lh";
+constexpr const char* kShortOptions =
+    ":rRwiscaEPj:lh"
+    "A:B:C:om:qLZ";
 
 bool ParseThreads(std::string_view text, unsigned& threads) {
   unsigned value = 0;
@@ -97,6 +123,15 @@ bool ParseThreads(std::string_view text, unsigned& threads) {
   if (ec != std::errc() || end != text.data() + text.size() || value < 1 || value > kMaxFindThreads)
     return false;
   threads = value;
+  return true;
+}
+
+// A line count or limit: a whole number from 0 up.
+bool ParseCount(std::string_view text, size_t& count) {
+  size_t value = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (ec != std::errc() || end != text.data() + text.size() || text.empty()) return false;
+  count = value;
   return true;
 }
 
@@ -112,6 +147,7 @@ FindArgs Error(std::string message) {
 FindArgs ParseFindArgs(int argc, char** argv) {
   FindArgs args;
   bool count = false, files = false, vimgrep = false;
+  bool quiet = false, filesWithout = false, json = false;
   args.options.tellBinary = true;
   opterr = 0;  // the messages are ours
   optind = 0;  // 0 also resets getopt's state, so the parse may run more than once
@@ -149,6 +185,7 @@ FindArgs ParseFindArgs(int argc, char** argv) {
         break;
       case 'l':
         files = true;
+        filesWithout = false;  // the later of -l and -L counts
         break;
       case kVimgrep:
         vimgrep = true;
@@ -187,6 +224,39 @@ FindArgs ParseFindArgs(int argc, char** argv) {
       case kNoMessages:
         args.messages = false;
         break;
+      case 'A':
+      case 'B':
+      case 'C': {
+        size_t lines = 0;
+        if (!ParseCount(optarg, lines))
+          return Error("invalid context length '" + std::string(optarg) + "' (a whole number)");
+        if (c != 'B') args.after = lines;
+        if (c != 'A') args.before = lines;
+        break;
+      }
+      case 'o':
+        args.onlyMatching = true;
+        break;
+      case 'm': {
+        size_t limit = 0;
+        if (!ParseCount(optarg, limit))
+          return Error("invalid max count '" + std::string(optarg) + "' (a whole number)");
+        args.maxCount = limit;
+        break;
+      }
+      case 'q':
+        quiet = true;
+        break;
+      case 'L':
+        filesWithout = true;
+        files = false;
+        break;
+      case 'Z':
+        args.nulAfterPath = true;
+        break;
+      case kJson:
+        json = true;
+        break;
       case ':':
       default: {
         // A long option is named as typed; a short one by its letter.
@@ -201,11 +271,16 @@ FindArgs ParseFindArgs(int argc, char** argv) {
     }
   }
   if (argc - optind != 3) return Error("");
-  // As in grep, the file names win over the counts.
-  args.output = files     ? FindOutput::Files
-                : count   ? FindOutput::Count
-                : vimgrep ? FindOutput::Vimgrep
-                          : FindOutput::Lines;
+  if (json && (count || files || filesWithout || vimgrep))
+    return Error("--json prints lines only: it cannot be used with -c, -l, -L or --vimgrep");
+  // As in grep, quiet wins over all, and the file names win over the counts.
+  args.output = quiet          ? FindOutput::Quiet
+                : filesWithout ? FindOutput::FilesWithout
+                : files        ? FindOutput::Files
+                : count        ? FindOutput::Count
+                : json         ? FindOutput::Json
+                : vimgrep      ? FindOutput::Vimgrep
+                               : FindOutput::Lines;
   args.directory = argv[optind];
   args.mask = argv[optind + 1];
   args.options.query = argv[optind + 2];

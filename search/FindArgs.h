@@ -2,6 +2,8 @@
 // options, short options join ("-rwj4"), long options take "=VALUE" and may be abbreviated.
 #pragma once
 
+#include <cstddef>
+#include <optional>
 #include <string>
 
 #include "FindPrinter.h"
@@ -24,6 +26,14 @@ struct FindArgs {
   Color color = Color::Auto;
   std::string directory;
   std::string mask;
+  // -A, -B, -C: context lines after and before each hit line.
+  size_t after = 0, before = 0;
+  // -o: each match on its own line.
+  bool onlyMatching = false;
+  // -m: hit lines per file; none, no limit.
+  std::optional<size_t> maxCount;
+  // -Z: a NUL byte after each path of -l, -L and -c.
+  bool nulAfterPath = false;
 };
 
 // The usage line, and the help that follows it for --help.

@@ -280,8 +280,13 @@ TEST_F(MainWindow, GivesTheSameLinesAsTheCommandLine) {
       SetErrorBoxShower, [&errors](QWidget*, const QString& text) { errors.push_back(text); });
   form->ComboBox1->setEditText(Q("*.c;build/"));
   form->Do_the_search();
-  EXPECT_THAT(errors, ElementsAre(Q("File search: mask part 'build/' names a folder; folders can "
-                                    "only be left out (\"!build/\")")));
+  // So is a mask with nothing in it, which would search no file.
+  form->ComboBox1->setEditText(Q(" ; "));
+  form->Do_the_search();
+  EXPECT_THAT(errors,
+              ElementsAre(Q("File search: mask part 'build/' names a folder; folders can "
+                            "only be left out (\"!build/\")"),
+                          Q("File search: the mask names no file; \"*\" takes every file.")));
   EXPECT_TRUE(Idle());
 }
 
