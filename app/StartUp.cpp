@@ -26,7 +26,7 @@ const char* const kStartHelp =
     "  -stylesheet FILE    a Qt style sheet for every window\n"
     "  -reverse            lay the windows out from right to left\n"
     "\n"
-    "Exit status: 0 when the window was closed, 2 on bad arguments.\n";
+    "Exit status: 0 when the window was closed, 2 on bad arguments or without a display.\n";
 
 namespace {
 
@@ -132,6 +132,20 @@ StartArgs ParseStartArgs(int argc, char** argv) {
   }
   args.guiArgv.push_back(nullptr);
   return args;
+}
+
+std::string NoDisplayMessage(const StartArgs& args) {
+  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+    if (const char* value = std::getenv(name); value && value[0] != '\0') return {};
+  for (const char* arg : args.guiArgv) {
+    if (!arg) break;
+    std::string_view name = arg;
+    name.remove_prefix(name.starts_with("--") ? 2 : 1);
+    name = name.substr(0, name.find('='));
+    if (name == "platform" || name == "display") return {};
+  }
+  return "cannot open a window: no display is set (neither DISPLAY nor WAYLAND_DISPLAY); "
+         "start vorn in a desktop session, or search without a window with vorn-find";
 }
 
 std::string StartFolder(bool selfUpdating) {

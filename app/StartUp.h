@@ -27,6 +27,11 @@ extern const char* const kStartHelp;
 // file:// address; a file stands for its folder. A folder that is not there is an error.
 StartArgs ParseStartArgs(int argc, char** argv);
 
+// Empty when the window system may be reached, as far as the environment and the command line
+// tell (a display named by DISPLAY, WAYLAND_DISPLAY or -display, or a platform chosen by
+// QT_QPA_PLATFORM or -platform); otherwise the line that says no display can be opened.
+std::string NoDisplayMessage(const StartArgs& args);
+
 // The folder the Directory field starts with: the program's own folder for a copy that
 // updates itself, the user's home folder for one the system's packages install (its program
 // folder is /usr/bin/). Both end with "/".

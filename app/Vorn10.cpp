@@ -4,6 +4,7 @@
 #include <QIcon>
 #include <cstdio>
 #include <memory>
+#include <string>
 
 #include "About.h"
 #include "StartUp.h"
@@ -38,6 +39,11 @@ int Run(int argc, char** argv) {
       return AnswerUpdateHandshake(start.message.c_str());
     case StartArgs::Action::Run:
       break;
+  }
+  // Without a display the window system would abort the program with its own advice.
+  if (const std::string why = NoDisplayMessage(start); !why.empty()) {
+    std::fprintf(stderr, "vorn: %s\n", why.c_str());
+    return 2;
   }
   if (kSelfUpdate && !IsUsableUpdateKey(TrustedUpdateKey()))
     std::fprintf(stderr, "vorn: %s\n", kUnusableKeyText);

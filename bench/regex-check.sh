@@ -3,8 +3,12 @@
 # Unicode properties with "(*UCP)") over a kernel tree: for every pattern, with and without
 # matching case, the sets of (file, 0-based line) must be equal. Only text files count (no NUL
 # and no CR byte: grep breaks lines at LF only), and blank lines are never hits.
+#
 #   bench/regex-check.sh [DIR]     DIR: the tree (default: the benchmarks' kernel tree)
 set -euo pipefail
+[[ "${1:-}" =~ ^(-h|--help)$ ]] && { sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0; }
+[ $# -le 1 ] || { echo "usage: bench/regex-check.sh [DIR]" >&2; exit 2; }
+[ $# -eq 0 ] || [ -d "$1" ] || { echo "bench/regex-check.sh: $1: not a folder" >&2; exit 2; }
 here="$(cd "$(dirname "$0")" && pwd)"
 root="$here/.."
 tree="${1:-$("$here/kernel-tree")}"

@@ -1,6 +1,6 @@
 # Where an install puts the programs and the files a desktop needs to show them: the desktop
-# entry, the icons, the AppStream metainfo, the man pages, vorn-find's bash completion, the
-# licence and the README.
+# entry and KDE's service menu, the icons, the AppStream metainfo, the man pages, vorn-find's
+# bash completion, the licence and the README.
 
 include(GNUInstallDirs)
 # The documentation folder carries the package's name, as distributions lay it out, unless the
@@ -36,6 +36,10 @@ if(VORN_BUILD_GUI)
   install(TARGETS vorn RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   install(FILES "${dist}/${VORN_APP_ID}.desktop"
     DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+  # "Search this folder" in KDE's file manager; the desktop entry claims no folders, so the
+  # program never becomes the one that opens them.
+  install(FILES "${dist}/kio/${VORN_APP_ID}.search-folder.desktop"
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/kio/servicemenus)
   install(FILES "${dist}/${VORN_APP_ID}.metainfo.xml"
     DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
   install(FILES "${dist}/icons/${VORN_APP_ID}.svg"

@@ -107,6 +107,38 @@ TEST(StartUp, DirectoryArgumentNamesAFolderWithItsTrailingSlash) {
   EXPECT_EQ(args.guiArgv[4], nullptr);
 }
 
+// Without a display the program says so and how to search anyway, instead of the window
+// system's abort; a display or a platform named anywhere lets the window system try.
+TEST(StartUp, NoDisplayIsAClearErrorBeforeTheWindowSystem) {
+  test::TempTree tree;
+  const Outcome run = RunVorn("'" + tree.root() + "'", "2>&1");
+  EXPECT_EQ(run.status, 2) << run.out;
+  for (const char* word : {"vorn: ", "DISPLAY", "WAYLAND_DISPLAY", "vorn-find"})
+    EXPECT_NE(run.out.find(word), std::string::npos) << run.out;
+  EXPECT_EQ(run.out.find("Reinstalling"), std::string::npos) << run.out;
+
+  const char* names[] = {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"};
+  std::vector<std::string> saved;
+  for (const char* name : names) {
+    saved.emplace_back(std::getenv(name) ? std::getenv(name) : "\x01");
+    setenv(name, "", 1);  // empty counts as unset
+  }
+  EXPECT_NE(NoDisplayMessage(Parse({})), "");
+  EXPECT_NE(NoDisplayMessage(Parse({"-style", "Fusion", "-platformtheme", "gtk3"})), "");
+  EXPECT_EQ(NoDisplayMessage(Parse({"-platform", "offscreen"})), "");
+  EXPECT_EQ(NoDisplayMessage(Parse({"--display=:1"})), "");
+  for (const char* name : names) {
+    setenv(name, "x", 1);
+    EXPECT_EQ(NoDisplayMessage(Parse({})), "") << name;
+    setenv(name, "", 1);
+  }
+  for (size_t i = 0; i < saved.size(); ++i)
+    if (saved[i] == "\x01")
+      unsetenv(names[i]);
+    else
+      setenv(names[i], saved[i].c_str(), 1);
+}
+
 TEST(StartUp, PackagedCopyStartsAtHomePortableCopyInItsOwnFolder) {
   EXPECT_EQ(StartFolder(true), ProgramDirectory());
   const char* home = std::getenv("HOME");
