@@ -6,6 +6,7 @@
 #include <cctype>
 #include <cstdlib>
 #include <fstream>
+#include <initializer_list>
 #include <sstream>
 
 namespace vorn {
@@ -31,12 +32,19 @@ std::string BaseName(std::string_view path) {
   return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
 }
 
+// The pieces one after another, in one string.
+std::string Cat(std::initializer_list<std::string_view> pieces) {
+  std::string out;
+  for (const std::string_view p : pieces) out.append(p);
+  return out;
+}
+
 bool Executable(const std::string& path) { return access(path.c_str(), X_OK) == 0; }
 
 bool OnPath(const std::string& program) {
   if (program.find('/') != std::string::npos) return Executable(program);
   for (const std::string& dir : Split(Env("PATH"), ':'))
-    if (Executable(dir + "/" + program)) return true;
+    if (Executable(Cat({dir, "/", program}))) return true;
   return false;
 }
 
@@ -225,14 +233,14 @@ std::vector<std::string> DataDirs() {
 
 std::string FindDesktopFile(const std::string& id) {
   for (const std::string& dir : DataDirs()) {
-    std::string path = dir + "/applications/" + id;
+    std::string path = Cat({dir, "/applications/", id});
     if (access(path.c_str(), R_OK) == 0) return path;
     // "vendor-name.desktop" may stand in a folder named for its vendor.
     std::string nested = id;
     for (size_t dash = nested.find('-'); dash != std::string::npos;
          dash = nested.find('-', dash + 1)) {
       nested[dash] = '/';
-      path = dir + "/applications/" + nested;
+      path = Cat({dir, "/applications/", nested});
       if (access(path.c_str(), R_OK) == 0) return path;
     }
   }
@@ -401,7 +409,7 @@ std::string DefaultTextEditorEntry() {
     for (std::string desktop : desktops) {
       std::transform(desktop.begin(), desktop.end(), desktop.begin(),
                      [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-      lists.push_back(folder + "/" + desktop + "-mimeapps.list");
+      lists.push_back(Cat({folder, "/", desktop, "-mimeapps.list"}));
     }
     lists.push_back(folder + "/mimeapps.list");
   }
