@@ -2,13 +2,20 @@
 
 #include <unistd.h>
 
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QVariant>
 #include <Qt>
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
+#include <stdexcept>
 #include <vector>
 
 #include "About.h"
 #include "Browser.h"
+#include "TextBytes.h"
+#include "TextEditor.h"
 #include "io.h"
 #include "txthandling.h"
 #include "vornUnit2.h"
@@ -62,8 +69,39 @@ std::string ContainingFolder(std::string_view path) {
   return folder;
 }
 
+void StartOrThrow(const std::vector<std::string>& arguments, const std::string& what) {
+  const int error = StartProgramReporting(arguments);
+  if (error != 0)
+    throw std::runtime_error("Could not start " + arguments.front() + " to " + what + ": " +
+                             std::strerror(error));
+}
+
 void OpenContainingFolder(const std::optional<SearchHit>& hit) {
-  if (hit) StartProgram({"xdg-open", ContainingFolder(hit->path)});
+  if (hit) StartOrThrow({"xdg-open", ContainingFolder(hit->path)}, "open the folder");
+}
+
+void OpenInEditor(const std::optional<SearchHit>& hit) {
+  if (!hit) return;
+  EditorTarget target{std::string(hit->path), hit->lineIndex + 1, 1, 1};
+  if (!hit->matches.empty()) {
+    const size_t at = std::min(hit->matches.front().begin, hit->text.size());
+    target.byteColumn = at + 1;
+    // Characters: every byte but those that continue a UTF-8 sequence.
+    for (size_t i = 0; i < at; ++i)
+      target.column += (static_cast<unsigned char>(hit->text[i]) & 0xC0) != 0x80 ? 1 : 0;
+  }
+  std::string why;
+  const std::vector<std::string> command = TextEditorCommand(target, &why);
+  if (command.empty()) throw std::runtime_error("Cannot open the file in a text editor: " + why);
+  StartOrThrow(command, "open the file in the text editor");
+}
+
+void CopyResultLines(const std::string& lines) {
+  // Bytes that are not UTF-8 go to the clipboard as U+FFFD; the rest exactly.
+  QString text = FromBytes(lines);
+  for (QChar& c : text)
+    if (c.unicode() >= 0xDC80 && c.unicode() <= 0xDCFF) c = QChar(QChar::ReplacementCharacter);
+  QGuiApplication::clipboard()->setText(text);
 }
 
 std::string PercentEncode(std::string_view bytes) {
@@ -104,17 +142,28 @@ std::string WideSearchAddress(std::string_view text) {
   return SearchAddress(query);
 }
 
+namespace {
+
+void Browse(const std::string& address) {
+  if (const int error = OpenInBrowser(address); error != 0)
+    throw std::runtime_error(std::string("Could not start xdg-open to open the address in the "
+                                         "browser: ") +
+                             std::strerror(error));
+}
+
+}  // namespace
+
 void SearchInternetNarrow(const std::optional<SearchHit>& hit) {
-  if (hit) OpenInBrowser(NarrowSearchAddress(hit->text));
+  if (hit) Browse(NarrowSearchAddress(hit->text));
 }
 
 void SearchInternetWide(const std::optional<SearchHit>& hit) {
-  if (hit) OpenInBrowser(WideSearchAddress(hit->text));
+  if (hit) Browse(WideSearchAddress(hit->text));
 }
 
 std::string MakerHomePage() { return std::string("Http://") + VORN_MAKER_HOST + "/quillo/"; }
 
-void OpenMakerHomePage() { OpenInBrowser(MakerHomePage()); }
+void OpenMakerHomePage() { Browse(MakerHomePage()); }
 
 void ShowAboutWindow() {
   if (ABoutQuillo) ABoutQuillo->ShowModal();  // sets " Tessaly " on StaticText2 first

@@ -16,6 +16,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "SearchHit.h"
 
@@ -37,6 +38,17 @@ void SearchInternetWide(const std::optional<SearchHit>& hit);
 
 // Opens the maker's home page in the browser.
 void OpenMakerHomePage();
+
+// Opens the hit's file in the user's text editor (TextEditor.h) at its line and the first
+// match's column, both 1-based.
+void OpenInEditor(const std::optional<SearchHit>& hit);
+
+// Puts the result lines on the clipboard, one per line.
+void CopyResultLines(const std::string& lines);
+
+// An action that cannot start (no xdg-open, no editor, no browser) throws, and the handler's
+// guard shows the message in the error box: "Could not start PROGRAM to WHAT: REASON".
+void StartOrThrow(const std::vector<std::string>& arguments, const std::string& what);
 
 // Sets the About window's StaticText2 to " Tessaly " and shows the window modally.
 void ShowAboutWindow();

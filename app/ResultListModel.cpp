@@ -50,6 +50,7 @@ void ResultListModel::Clear() {
   paths_.clear();
   paths_.shrink_to_fit();
   shown_ = 0;
+  longestPath_ = longestText_ = 0;
   sincePublish_.invalidate();
   endResetModel();
 }
@@ -57,23 +58,63 @@ void ResultListModel::Clear() {
 void ResultListModel::Add(std::span<const SearchHit> hits) {
   std::string_view known;  // the path of the hit before, where its giver keeps it
   for (const SearchHit& hit : hits) {
+    if (hit.kind != FoundKind::Hit) continue;
     // The hits of one file share their path's bytes: one comparison per file, not per hit.
     if (hit.path.data() != known.data() || hit.path.size() != known.size()) {
-      if (paths_.empty() || paths_.back() != hit.path) paths_.emplace_back(hit.path);
+      if (paths_.empty() || paths_.back() != hit.path) {
+        paths_.emplace_back(hit.path);
+        longestPath_ = std::max(longestPath_, hit.path.size());
+      }
       known = hit.path;
     }
-    const size_t size = hit.text.size();
-    if (chunks_.empty() || size > chunkSize_ - chunkUsed_) {
-      chunkSize_ = std::max(kChunkBytes, size);
+    const size_t size = std::min(hit.text.size(), kMaxKeptText);
+    size_t ranges = 0;
+    for (const MatchRange& m : hit.matches) ranges += m.begin < size ? 1 : 0;
+    const size_t need = size + ranges * 4;
+    if (chunks_.empty() || need > chunkSize_ - chunkUsed_) {
+      chunkSize_ = std::max(kChunkBytes, need);
       // Not value-initialised: the bytes are written before they are read.
       chunks_.push_back(std::make_unique_for_overwrite<char[]>(chunkSize_));
       chunkUsed_ = 0;
     }
-    if (size > 0) std::memcpy(chunks_.back().get() + chunkUsed_, hit.text.data(), size);
+    char* at = chunks_.back().get() + chunkUsed_;
+    if (size > 0) std::memcpy(at, hit.text.data(), size);
+    at += size;
+    for (const MatchRange& m : hit.matches) {
+      if (m.begin >= size) continue;
+      const uint16_t pair[2] = {static_cast<uint16_t>(m.begin),
+                                static_cast<uint16_t>(std::min(m.end, size))};
+      std::memcpy(at, pair, sizeof pair);
+      at += sizeof pair;
+    }
     items_.push_back(Entry{hit.lineIndex, static_cast<uint32_t>(chunks_.size() - 1),
                            static_cast<uint32_t>(chunkUsed_), static_cast<uint32_t>(size),
-                           static_cast<uint32_t>(paths_.size() - 1)});
-    chunkUsed_ += size;
+                           static_cast<uint32_t>(paths_.size() - 1),
+                           static_cast<uint32_t>(ranges)});
+    chunkUsed_ += need;
+    longestText_ = std::max(longestText_, size);
+  }
+}
+
+size_t ResultListModel::BytesBeyondText() const {
+  size_t text = 0;
+  for (const Entry& e : items_) text += e.textSize;
+  size_t paths = 0;
+  for (const std::string& p : paths_) paths += sizeof p + p.capacity();
+  // Chunks hold the texts and the ranges; a deque keeps its entries in blocks of 512 bytes
+  // with a map of them (about 2 bytes an entry with the allocator's own).
+  const size_t chunks = chunks_.size() * kChunkBytes;
+  return items_.size() * (sizeof(Entry) + 2) + paths + (chunks > text ? chunks - text : 0);
+}
+
+void ResultListModel::Matches(size_t row, std::vector<MatchRange>& out) const {
+  const Entry& e = items_.at(row);
+  out.clear();
+  const char* at = chunks_[e.chunk].get() + e.offset + e.textSize;
+  for (uint32_t i = 0; i < e.ranges; ++i, at += 4) {
+    uint16_t pair[2];
+    std::memcpy(pair, at, sizeof pair);
+    out.push_back(MatchRange{pair[0], pair[1]});
   }
 }
 

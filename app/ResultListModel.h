@@ -33,7 +33,8 @@ class ResultListModel : public QAbstractListModel {
 
   // Drops every row, shown or pending, and frees their memory.
   void Clear();
-  // Keeps copies of the hits; the view sees them at the next Publish.
+  // Keeps copies of the hits (context lines and breaks are not rows) with the ranges of their
+  // matches within the kept text; the view sees them at the next Publish.
   void Add(std::span<const SearchHit> hits);
   // Shows the hits added since the last Publish as one block of new rows.
   void Publish();
@@ -48,18 +49,31 @@ class ResultListModel : public QAbstractListModel {
   size_t Total() const { return items_.size(); }
 
   // The hit in row (shown or pending); row must be below Total(). It views the model's bytes
-  // and stays valid until the list is cleared.
+  // and stays valid until the list is cleared; its matches are left empty (see Matches).
   SearchHit Hit(size_t row) const;
   std::string ResultLine(size_t row) const;
+  // The ranges of the row's matches, cut to its kept text; out is replaced.
+  void Matches(size_t row, std::vector<MatchRange>& out) const;
+
+  // Files with hits, and the longest kept path and text of any row, in bytes.
+  size_t Files() const { return paths_.size(); }
+  size_t LongestPath() const { return longestPath_; }
+  size_t LongestText() const { return longestText_; }
+  // The memory the rows take beyond their line texts: entries, ranges, paths, chunk slack.
+  size_t BytesBeyondText() const;
 
  private:
+  // The text lies in the text store, followed by its ranges as pairs of 16-bit offsets (a
+  // kept text is at most a few kilobytes): a row costs this and its bytes, nothing else.
   struct Entry {
     uint64_t lineIndex;
-    uint32_t chunk;  // where the text lies in the text store
+    uint32_t chunk;
     uint32_t offset;
     uint32_t textSize;
     uint32_t pathId;
+    uint32_t ranges;
   };
+  static constexpr size_t kMaxKeptText = 0xFFFF;
 
   std::string_view Text(const Entry& e) const;
   std::string_view Path(const Entry& e) const { return paths_[e.pathId]; }
@@ -72,6 +86,8 @@ class ResultListModel : public QAbstractListModel {
   std::vector<std::string> paths_;  // one per file with hits
   std::deque<Entry> items_;
   int shown_ = 0;
+  size_t longestPath_ = 0;
+  size_t longestText_ = 0;
   QElapsedTimer sincePublish_;
 };
 

@@ -1,19 +1,25 @@
 #include "VornUnit1.h"
 
+#include <sys/stat.h>
+
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QEvent>
 #include <QFocusEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QListView>
+#include <QLocale>
 #include <QMenu>
 #include <QMenuBar>
 #include <QResizeEvent>
 #include <QScreen>
 #include <QStatusBar>
+#include <cerrno>
+#include <cstring>
 #include <string>
 
 #include "DesignFont.h"
@@ -23,6 +29,8 @@
 #include "MainWindowHabits.h"
 #include "QueryHistory.h"
 #include "ResultActions.h"
+#include "ResultRowDelegate.h"
+#include "SaveResults.h"
 #include "ScopeExit.h"
 #include "SearchRun.h"
 #include "SearchStatus.h"
@@ -84,6 +92,18 @@ class ResultListView : public QListView {
   // next idle: a running search keeps it busy, and the rows would wait for the run's end.
   void LayOutNow() { executeDelayedItemsLayout(); }
 };
+
+// "1,234 lines in 56 files, 2.3 s", or "no results".
+QString TotalsText(size_t lines, size_t files, qint64 milliseconds) {
+  if (lines == 0) return QStringLiteral("no results");
+  const QLocale locale;
+  return QStringLiteral("%1 %2 in %3 %4, %5 s")
+      .arg(locale.toString(static_cast<qulonglong>(lines)),
+           lines == 1 ? QStringLiteral("line") : QStringLiteral("lines"),
+           locale.toString(static_cast<qulonglong>(files)),
+           files == 1 ? QStringLiteral("file") : QStringLiteral("files"),
+           locale.toString(static_cast<double>(milliseconds) / 1000.0, 'f', 1));
+}
 
 // Editable, with no automatic insertion and no completion: the program alone fills the items,
 // and what the user types stays exactly as typed.
@@ -270,7 +290,10 @@ void TForm1::BuildControls() {
   ListBox1->setSelectionMode(QAbstractItemView::SingleSelection);
   ListBox1->setEditTriggers(QAbstractItemView::NoEditTriggers);
   ListBox1->setContextMenuPolicy(Qt::CustomContextMenu);
-  ListBox1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  // Rows show their hits highlighted, and lines wider than the list scroll across.
+  ListBox1->setItemDelegate(new ResultRowDelegate(*results_, ListBox1));
+  ListBox1->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  ListBox1->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
   ListBox1->installEventFilter(this);
   Anchor(ListBox1, Qt::LeftEdge | Qt::TopEdge | Qt::RightEdge | Qt::BottomEdge);
 
@@ -299,21 +322,26 @@ void TForm1::BuildControls() {
   StatusBar1->setFixedHeight(kStatusHeight);
   PinFace(StatusBar1, kInactiveCaptionText);
   setStatusBar(StatusBar1);
+  StatusTotals = new QLabel(StatusBar1);
+  StatusTotals->setObjectName(QStringLiteral("StatusTotals"));
+  StatusTotals->setContentsMargins(0, 0, 6, 0);
+  StatusBar1->addPermanentWidget(StatusTotals);
 
-  // The result list first, then the fields in their order, then the buttons.
-  setTabOrder(ListBox1, ComboBox1);
+  // The fields top to bottom (the Directory's "..." beside it), then the options, then the
+  // buttons and the result list.
+  setTabOrder(ComboBox3, dxButton3);
+  setTabOrder(dxButton3, ComboBox1);
   setTabOrder(ComboBox1, ComboBox2);
-  setTabOrder(ComboBox2, ComboBox3);
-  setTabOrder(ComboBox3, Checkbox3);
-  setTabOrder(Checkbox3, dxButton3);
-  setTabOrder(dxButton3, Checkbox1);
+  setTabOrder(ComboBox2, Checkbox3);
+  setTabOrder(Checkbox3, Checkbox1);
   setTabOrder(Checkbox1, Checkbox2);
   setTabOrder(Checkbox2, Checkbox4);
   setTabOrder(Checkbox4, dxButton1);
   setTabOrder(dxButton1, dxButton2);
+  setTabOrder(dxButton2, ListBox1);
   ListBox1->setFocus();
 
-  for (QComboBox* field : {ComboBox2, ComboBox3}) field->installEventFilter(this);
+  for (QComboBox* field : {ComboBox1, ComboBox2, ComboBox3}) field->installEventFilter(this);
 }
 
 void TForm1::BuildMenus() {
@@ -324,6 +352,12 @@ void TForm1::BuildMenus() {
 
   File1 = MainMenu1->addMenu(QStringLiteral("File"));
   File1->setObjectName(QStringLiteral("File1"));
+  OpenInEditor1 = File1->addAction(QStringLiteral("Open in Editor"));
+  OpenInEditor1->setObjectName(QStringLiteral("OpenInEditor1"));
+  OpenInEditor1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
+  SaveResultsAs1 = File1->addAction(QStringLiteral("Save Results As..."));
+  SaveResultsAs1->setObjectName(QStringLiteral("SaveResultsAs1"));
+  File1->addSeparator();
   Exit1 = File1->addAction(QStringLiteral("Exit"));
   Exit1->setObjectName(QStringLiteral("Exit1"));
 
@@ -359,6 +393,16 @@ void TForm1::BuildMenus() {
   SearchInternetforItem2 =
       PopupMenu1->addAction(QStringLiteral("Search Internet for Item (Wide Search)"));
   SearchInternetforItem2->setObjectName(QStringLiteral("SearchInternetforItem2"));
+  PopupMenu1->addSeparator();
+  PopupMenu1->addAction(OpenInEditor1);
+  // Ctrl+C copies the row in the list only: in a field it copies the field's text.
+  CopyResult1 = PopupMenu1->addAction(QStringLiteral("Copy"));
+  CopyResult1->setObjectName(QStringLiteral("CopyResult1"));
+  CopyResult1->setShortcut(QKeySequence::Copy);
+  CopyResult1->setShortcutContext(Qt::WidgetShortcut);
+  ListBox1->addAction(CopyResult1);
+  CopyAllResults1 = PopupMenu1->addAction(QStringLiteral("Copy All Results"));
+  CopyAllResults1->setObjectName(QStringLiteral("CopyAllResults1"));
 }
 
 void TForm1::Connect() {
@@ -383,6 +427,10 @@ void TForm1::Connect() {
   connect(SearchInternetforItem2, &QAction::triggered, this,
           on(&TForm1::SearchInternetforItem2Click));
   connect(ListBox1, &QAbstractItemView::doubleClicked, this, on(&TForm1::ListBox1DblClick));
+  connect(OpenInEditor1, &QAction::triggered, this, on(&TForm1::OpenInEditor1Click));
+  connect(SaveResultsAs1, &QAction::triggered, this, on(&TForm1::SaveResultsAs1Click));
+  connect(CopyResult1, &QAction::triggered, this, on(&TForm1::CopyResult1Click));
+  connect(CopyAllResults1, &QAction::triggered, this, on(&TForm1::CopyAllResults1Click));
   connect(ListBox1, &QWidget::customContextMenuRequested, this,
           [this](const QPoint& at) { PopupMenu1->popup(ListBox1->viewport()->mapToGlobal(at)); });
 }
@@ -424,7 +472,7 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
       break;
     case QEvent::KeyPress: {
       const auto* key = static_cast<QKeyEvent*>(event);
-      if (watched == ComboBox2 || watched == ComboBox3) {
+      if (watched == ComboBox1 || watched == ComboBox2 || watched == ComboBox3) {
         auto* field = static_cast<QComboBox*>(watched);
         Guarded(this, [&] { ComboBox2KeyDown(field, key->key()); });
       } else if (watched == ListBox1) {
@@ -519,9 +567,9 @@ ListingOptions TForm1::CurrentListing() const {
   return listing;
 }
 
-void TForm1::Do_the_search() {
-  if (searching_ || closing_) return;
-  // An invalid pattern starts no run.
+// A search that cannot run as asked is refused before anything changes: the error box says
+// why, and the list and the status line keep the last run's results.
+bool TForm1::SearchRefused() {
   const SearchOptions start = CurrentOptions();
   if (start.regex) {
     RegexError invalid;
@@ -529,15 +577,42 @@ void TForm1::Do_the_search() {
       ShowErrorBox(this, QStringLiteral("The regular expression is not valid: %1 (at position %2).")
                              .arg(FromBytes(invalid.message))
                              .arg(invalid.position));
-      return;
+      return true;
     }
   }
+  // A mask that cannot mean what it says.
+  if (const FileMask files(ToBytes(ComboBox1->currentText())); !files.Fault().empty()) {
+    ShowErrorBox(this, FromBytes("File search: " + files.Fault()));
+    return true;
+  }
+  // A folder that is not there would finish as if it held nothing. An empty field is the
+  // working folder.
+  const std::string directory = ToBytes(ComboBox3->currentText());
+  if (!directory.empty()) {
+    struct stat st {};
+    const int error = stat(directory.c_str(), &st) != 0 ? errno : S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
+    if (error != 0) {
+      ShowErrorBox(this, QStringLiteral("The folder %1 cannot be searched: %2")
+                             .arg(ShownBytes(directory), FromBytes(std::strerror(error))));
+      return true;
+    }
+  }
+  return false;
+}
+
+void TForm1::Do_the_search() {
+  if (searching_ || closing_) return;
+  if (SearchRefused()) return;
   searching_ = true;
-  // Whatever way the run ends, even by an error, the rows found are shown and the buttons
-  // come back to idle.
-  const ScopeExit idle([this] {
+  StatusTotals->clear();
+  QElapsedTimer took;
+  took.start();
+  // Whatever way the run ends, even by an error, the rows found are shown, their totals
+  // beside the status line, and the buttons come back to idle.
+  const ScopeExit idle([this, &took] {
     ShowNewRows();
     throttle_.Finish();
+    StatusTotals->setText(TotalsText(results_->Total(), results_->Files(), took.elapsed()));
     SetIdle();
   });
   StopRequested = false;
@@ -548,17 +623,12 @@ void TForm1::Do_the_search() {
   ComboBox3->setEditText(FromBytes(directory));
   results_->Clear();
   const std::string mask = ToBytes(ComboBox1->currentText());
-  // A mask that cannot mean what it says is refused before anything is searched.
-  if (const FileMask files(mask); !files.Fault().empty()) {
-    ShowErrorBox(this, FromBytes("File search: " + files.Fault()));
-    return;
-  }
   // The listing of a large tree comes before the first file: the run says so from its start
   // rather than leaving the last run's end on the status line.
   StatusBar1->showMessage(ShownBytes("Searching : " + directory));
 
   RunSide side(*this);
-  SearchRun run(directory, mask, Checkbox3->Checked(), start, side, &side);
+  SearchRun run(directory, mask, Checkbox3->Checked(), CurrentOptions(), side, &side);
   // Files are read and searched on every core; the sink and the pacer are still called on this
   // thread only, in the order of a single-threaded run, so widgets, pumping and stop stay as
   // they were.
@@ -589,7 +659,10 @@ int TForm1::SelectedRow() const {
 std::optional<SearchHit> TForm1::SelectedHit() const {
   const int row = SelectedRow();
   if (row < 0) return std::nullopt;
-  return results_->Hit(static_cast<size_t>(row));
+  SearchHit hit = results_->Hit(static_cast<size_t>(row));
+  results_->Matches(static_cast<size_t>(row), selectedMatches_);
+  hit.matches = selectedMatches_;
+  return hit;
 }
 
 // The result actions take the selected row's hit and do nothing without one.
@@ -617,5 +690,29 @@ void TForm1::URLLabel2Click() { ShowAboutWindow(); }
 void TForm1::dxButton3Click() { vorn::ChooseDirectory(this, ComboBox3); }
 
 void TForm1::dxButton4Click() { LookForUpdate(this); }
+
+void TForm1::OpenInEditor1Click() { OpenInEditor(SelectedHit()); }
+
+void TForm1::SaveResultsAs1Click() {
+  if (results_->Total() == 0) {
+    ShowErrorBox(this, QStringLiteral("There are no results to save"));
+    return;
+  }
+  SaveResultsAs(this, *results_);
+}
+
+void TForm1::CopyResult1Click() {
+  const int row = SelectedRow();
+  if (row >= 0) CopyResultLines(results_->ResultLine(static_cast<size_t>(row)));
+}
+
+void TForm1::CopyAllResults1Click() {
+  std::string all;
+  for (size_t row = 0; row < results_->Total(); ++row) {
+    if (row > 0) all += '\n';
+    AppendResultLine(all, results_->Hit(row));
+  }
+  CopyResultLines(all);
+}
 
 }  // namespace vorn

@@ -83,6 +83,13 @@ class TForm1 : public QMainWindow {
   QAction* FindFile1;
   QAction* SearchInternetforItem1;
   QAction* SearchInternetforItem2;
+  // The hit taken elsewhere: the editor, the clipboard, a file.
+  QAction* OpenInEditor1;    // File menu, context menu, Ctrl+E
+  QAction* SaveResultsAs1;   // File menu
+  QAction* CopyResult1;      // context menu, Ctrl+C in the list
+  QAction* CopyAllResults1;  // context menu
+  // At the status line's right end: the last run's totals, or "no results".
+  QLabel* StatusTotals;
 
   // Handlers of this window.
   void FormCreate();
@@ -105,6 +112,10 @@ class TForm1 : public QMainWindow {
   void URLLabel2Click();
   void dxButton3Click();
   void dxButton4Click();
+  void OpenInEditor1Click();
+  void SaveResultsAs1Click();
+  void CopyResult1Click();
+  void CopyAllResults1Click();
 
  protected:
   bool event(QEvent* event) override;
@@ -121,11 +132,13 @@ class TForm1 : public QMainWindow {
   void Anchor(QWidget* control, Qt::Edges edges);
   void LayOut();
   void AddQueryToHistory();
+  bool SearchRefused();
   void ShowNewRows();
   void SetIdle();
   void EndProgram();
 
   ResultListModel* results_;
+  mutable std::vector<MatchRange> selectedMatches_;  // what SelectedHit's matches view
   PumpThrottle throttle_;
   std::vector<Anchored> anchored_;
   bool searching_ = false;

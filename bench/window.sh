@@ -54,6 +54,12 @@ measure() {
 
 measure pm PM_RESUME
 measure int int
+measure inc include
+
+# The list of the int run paged through and repainted, its memory beyond the line texts, and
+# Save Results As of it against vorn-find printing the same lines to a file.
+"$window_bin" -p -s "$work/saved" -r "$tree" '*.*' int >"$work/rows.report" 2>/dev/null
+rm -f "$work/saved"
 
 # "Match Case" turned over in the middle of a 1 GB file the workers search ahead: the run
 # searches the rest again on the GUI thread, and must keep pumping meanwhile.
@@ -71,7 +77,7 @@ done
 rm -f "$work/big/big.c"
 
 printf '%-34s %10s %10s %7s %7s\n' "case (recursive, \"*.*\")" "vorn-find" "window" "ratio" "limit"
-for c in "pm PM_RESUME 1.3" "int int 1.3"; do
+for c in "pm PM_RESUME 1.3" "int int 1.3" "inc include 1.05"; do
   set -- $c
   f="$(best <"$work/$1.find")"; w="$(best <"$work/$1.window")"
   printf '%-34s %9.3fs %9.3fs %6.2fx %6.1fx\n' "$2 ($(field hits "$work/$1.report") hits)" \
@@ -84,6 +90,12 @@ printf '\nint: result lines %.1f MB; window peak memory %.1f MB (limit 2 x lines
   "$(calc "2 * $bytes / 1048576 + 100")"
 printf 'longest stretch without an event pump: int %.1f ms, PM_RESUME %.1f ms, option changed inside a 1 GB file %.1f ms (limit 50 ms)\n' \
   "$(max <"$work/int.gap")" "$(max <"$work/pm.gap")" "$(max <"$work/big.gap")"
+printf 'int, %s rows: slowest page scrolled and repainted %.1f ms (mean %.1f, limit 16 ms); %.1f bytes a row beyond the line texts (limit 64)\n' \
+  "$(field hits "$work/rows.report")" "$(field slowest_page_ms "$work/rows.report")" \
+  "$(field mean_page_ms "$work/rows.report")" "$(field row_bytes "$work/rows.report")"
+f="$(best <"$work/int.find")"; s="$(field save_seconds "$work/rows.report")"
+printf 'Save Results As of the int rows %.3fs against vorn-find printing them %.3fs: %.2fx (limit 1.5x)\n' \
+  "$s" "$f" "$(calc "$s / $f")"
 printf 'longest single pump (events, repaint, list layout): int %.1f ms, PM_RESUME %.1f ms\n' \
   "$(max <"$work/int.pump")" "$(max <"$work/pm.pump")"
 echo "runs: $runs each, best time; both at the default thread count (one per online CPU)"

@@ -2,9 +2,11 @@
 // reports what the window cost beyond the engine: the run's time, the longest stretch
 // without an event pump, the longest pump, the peak memory and the size of the result lines.
 //
-// usage: window_bench [-r] [-w] [-c] [-t MS] DIRECTORY MASK TEXT
-//   -t MS  turns "Match Case" over MS milliseconds into the run, as a user would in the middle
-//          of a large file: the run searches that file again from the next line on.
+// usage: window_bench [-r] [-w] [-c] [-t MS] [-p] [-s FILE] DIRECTORY MASK TEXT
+//   -t MS    turns "Match Case" over MS milliseconds into the run, as a user would in the middle
+//            of a large file: the run searches that file again from the next line on.
+//   -p       then pages through the list, repainting each page, and reports the slowest page.
+//   -s FILE  then saves the results as result lines to FILE (Save Results As) and times it.
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -13,12 +15,14 @@
 #include <QScrollBar>
 #include <QStatusBar>
 #include <QTimer>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <string>
 #include <vector>
 
+#include "SaveResults.h"
 #include "TextBytes.h"
 #include "VornUnit1.h"
 
@@ -43,11 +47,17 @@ int main(int argc, char** argv) {
 
   bool recursive = false, whole = false, matchCase = false;
   int toggleMs = -1;
+  bool pages = false;
+  std::string saveTo;
   std::vector<std::string> positional;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "-t" && i + 1 < argc)
       toggleMs = std::atoi(argv[++i]);
+    else if (arg == "-p")
+      pages = true;
+    else if (arg == "-s" && i + 1 < argc)
+      saveTo = argv[++i];
     else if (arg == "-r")
       recursive = true;
     else if (arg == "-w")
@@ -90,15 +100,43 @@ int main(int argc, char** argv) {
   }
   const double seconds = static_cast<double>(clock.nsecsElapsed()) / 1e9;
 
+  // Pages spread over the whole list, each scrolled to and repainted at once.
+  double slowestPageMs = 0, pageMsTotal = 0;
+  int pagesTimed = 0;
+  if (pages && rows > 0) {
+    QScrollBar* vertical = form.ListBox1->verticalScrollBar();
+    for (int i = 0; i < 200; ++i) {
+      QElapsedTimer page;
+      page.start();
+      vertical->setValue(static_cast<int>(static_cast<long long>(vertical->maximum()) * i / 199));
+      form.ListBox1->viewport()->repaint();
+      const double ms = static_cast<double>(page.nsecsElapsed()) / 1e6;
+      slowestPageMs = std::max(slowestPageMs, ms);
+      pageMsTotal += ms;
+      ++pagesTimed;
+    }
+  }
+  double saveSeconds = 0;
+  if (!saveTo.empty()) {
+    QElapsedTimer save;
+    save.start();
+    vorn::WriteResults(form.Results(), saveTo, vorn::ResultFormat::Lines);
+    saveSeconds = static_cast<double>(save.nsecsElapsed()) / 1e9;
+  }
+
   vorn::ResultListModel& results = form.Results();
   unsigned long long bytes = 0;
   for (size_t row = 0; row < results.Total(); ++row) bytes += results.ResultLine(row).size() + 1;
   const vorn::PumpThrottle& throttle = form.Throttle();
   std::printf(
       "seconds %.3f\nrun_seconds %.3f\nscroll_max %d\nhits %zu\nresult_bytes %llu\npeak_kb %ld\n"
-      "longest_gap_ms %.1f\nlongest_pump_ms %.1f\npumps %lld\nstatus %s\n",
+      "longest_gap_ms %.1f\nlongest_pump_ms %.1f\npumps %lld\nstatus %s\n"
+      "slowest_page_ms %.2f\nmean_page_ms %.2f\nrow_bytes %.1f\nsave_seconds %.3f\n",
       seconds, runSeconds, bar->maximum(), results.Total(), bytes, PeakKilobytes(),
       Ms(throttle.LongestGap()), Ms(throttle.LongestPump()), throttle.Pumps(),
-      vorn::ToBytes(form.StatusBar1->currentMessage()).c_str());
+      vorn::ToBytes(form.StatusBar1->currentMessage()).c_str(), slowestPageMs,
+      pagesTimed ? pageMsTotal / pagesTimed : 0.0,
+      results.Total() ? static_cast<double>(results.BytesBeyondText()) / results.Total() : 0.0,
+      saveSeconds);
   return 0;
 }

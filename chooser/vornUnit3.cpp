@@ -51,7 +51,7 @@ TForm3::TForm3(QWidget* parent) : QDialog(parent) {
   ShellTreeView1->expand(root);
   ShellTreeView1->setCurrentIndex(root);
 
-  // Neither button is a default button: Enter presses one only while it has the focus.
+  // Enter presses OK wherever the focus is, but on Cancel it presses Cancel.
   Button2 = new QPushButton(QStringLiteral("OK"), this);
   Button2->setObjectName(QStringLiteral("Button2"));
   Button2->setGeometry(320, 232, 49, 17);
@@ -130,7 +130,7 @@ void TForm3::keyPressEvent(QKeyEvent* event) {
       return;
     case Qt::Key_Return:
     case Qt::Key_Enter:
-      if (auto* button = qobject_cast<QPushButton*>(focusWidget())) button->click();
+      (focusWidget() == Button3 ? Button3 : Button2)->click();
       event->accept();
       return;
     default:

@@ -13,11 +13,10 @@ BrowserOpener& Opener() {
 }
 }  // namespace
 
-void OpenInBrowser(const std::string& address) {
-  if (Opener())
-    Opener()(address);
-  else
-    StartProgram({"xdg-open", address});
+int OpenInBrowser(const std::string& address) {
+  if (!Opener()) return StartProgramReporting({"xdg-open", address});
+  Opener()(address);
+  return 0;
 }
 
 BrowserOpener SetBrowserOpener(BrowserOpener opener) {

@@ -6,8 +6,9 @@
 
 namespace vorn {
 
-// Hands the address, unchanged, to the desktop's opener (xdg-open).
-void OpenInBrowser(const std::string& address);
+// Hands the address, unchanged, to the desktop's opener (xdg-open). Returns 0, or the errno
+// of an opener that could not be started.
+int OpenInBrowser(const std::string& address);
 
 // Tests replace the opener to capture the address; an empty function restores the real one.
 // Returns the one that was in place.

@@ -453,6 +453,12 @@ void StartProgram(const std::vector<std::string>& arguments) {
     StartDetached(arguments, true);
 }
 
+int StartProgramReporting(const std::vector<std::string>& arguments) {
+  if (!Starter()) return StartDetached(arguments, true);
+  Starter()(arguments);
+  return 0;
+}
+
 ProgramStarter SetProgramStarter(ProgramStarter starter) {
   return std::exchange(Starter(), std::move(starter));
 }

@@ -124,6 +124,10 @@ std::string ProgramDirectory();
 // "/"), detached: never through a shell, not waited for, nothing reported, no zombie left.
 void StartProgram(const std::vector<std::string>& arguments);
 
+// As StartProgram, through the same seam (a replaced starter counts as started), and returns
+// 0 or the errno of a failed start, so the caller can say what could not be started.
+int StartProgramReporting(const std::vector<std::string>& arguments);
+
 // Starts a program from an argument vector, detached from this process (its own session, no
 // zombie left), with the descriptor limit the process started with. onPath: a name without
 // "/" is looked up on PATH; else the file named is run as it is. Never through a shell.

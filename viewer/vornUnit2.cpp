@@ -22,6 +22,7 @@
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QTextEdit>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -31,6 +32,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 
 #include "DesignPalette.h"
 #include "DesignWindow.h"
@@ -38,6 +40,7 @@
 #include "ErrorBox.h"
 #include "Fd.h"
 #include "FindIgnoringCase.h"
+#include "LineBreaks.h"
 #include "LineMatcher.h"
 #include "RtfReader.h"
 #include "ScopeExit.h"
@@ -170,16 +173,43 @@ struct DecodedFile {
   MarkSpan mark;
 };
 
-DecodedFile DecodeWithMark(std::string_view bytes, std::string_view found) {
+// The bytes [begin, end) of the 0-based line of a file, lines broken as the search breaks
+// them; begin is npos past the last line.
+struct ByteLine {
+  size_t begin = std::string_view::npos;
+  size_t end = std::string_view::npos;
+};
+
+ByteLine LineOfBytes(std::string_view bytes, size_t index) {
+  const char* p = bytes.data();
+  const char* const end = p + bytes.size();
+  for (; index > 0; --index) {
+    p = FindNextBreak(p, end);
+    if (p == end) return {};
+    p = SkipBreak(p, end);
+  }
+  if (p == end && !bytes.empty()) return {};
+  const auto begin = static_cast<size_t>(p - bytes.data());
+  return {begin, static_cast<size_t>(FindNextBreak(p, end) - bytes.data())};
+}
+
+DecodedFile DecodeWithMark(std::string_view bytes, std::string_view found, size_t lineIndex) {
   DecodedFile out;
   size_t used = 0;
   const bool byBytes =
       FindableInBytes(DecodeNeedle(found, true, &used)) && used != std::string_view::npos;
+  // The hit's own line is looked at first: the same text on an earlier line is not the hit.
+  const ByteLine line = LineOfBytes(bytes, lineIndex);
   LineMatch hit;
   if (byBytes) {
     SearchOptions options;
     options.query = std::string(found.substr(0, used));
-    hit = LineMatcher(options).FirstMatch(bytes);
+    const LineMatcher matcher(options);
+    if (line.begin != std::string_view::npos) {
+      hit = matcher.FirstMatch(bytes.substr(line.begin, line.end - line.begin));
+      if (hit.Found()) hit.at += line.begin;
+    }
+    if (!hit.Found()) hit = matcher.FirstMatch(bytes);
   }
   qsizetype at = 0;
   out.utf8 = DecodeUtf8Split(bytes, hit.Found() ? hit.at : 0, &out.text, &at);
@@ -192,38 +222,61 @@ DecodedFile DecodeWithMark(std::string_view bytes, std::string_view found) {
   if (FindableInBytes(Latin1(found))) {
     out.marked = true;
     size_t length = 0;
-    const size_t start = PatternScanner(found, &CaseInsensitiveKeys()).Find(bytes, 0, length);
+    const PatternScanner scanner(found, &CaseInsensitiveKeys());
+    size_t start = PatternScanner::npos;
+    if (line.begin != std::string_view::npos) {
+      start = scanner.Find(bytes, line.begin, length);
+      if (start != PatternScanner::npos && start + length > line.end) start = PatternScanner::npos;
+    }
+    if (start == PatternScanner::npos) start = scanner.Find(bytes, 0, length);
     if (start != PatternScanner::npos)
       out.mark = {static_cast<qsizetype>(start), static_cast<qsizetype>(length)};
   }
   return out;
 }
 
-// The first occurrence of the found text in the whole text, letter case ignored by the search's
-// rule (utf8: the file was read as UTF-8, not shown as Latin-1).
-MarkSpan FindMark(QStringView text, QStringView needle, bool utf8) {
+// The found text on the 0-based line of the text (lines end at LF or a line separator), else
+// its first occurrence in the whole text: a rich-text file's shown lines need not be the
+// lines the search counted. Letter case is ignored by the search's rule (utf8: the file was
+// read as UTF-8, not shown as Latin-1).
+MarkSpan FindMark(QStringView text, QStringView needle, bool utf8, size_t lineIndex) {
+  const auto breakAt = [&text](qsizetype from) {
+    for (qsizetype i = from; i < text.size(); ++i)
+      if (text[i] == QLatin1Char('\n') || text[i] == QChar::LineSeparator) return i;
+    return text.size();
+  };
+  qsizetype begin = 0;
+  for (size_t k = 0; k < lineIndex && begin <= text.size(); ++k) begin = breakAt(begin) + 1;
   qsizetype length = 0;
+  if (begin <= text.size()) {
+    const qsizetype end = breakAt(begin);
+    const qsizetype found = FindIgnoringCase(text.mid(begin, end - begin), needle, utf8, &length);
+    if (found >= 0) return MarkSpan{begin + found, length};
+  }
   const qsizetype found = FindIgnoringCase(text, needle, utf8, &length);
   return found < 0 ? MarkSpan{} : MarkSpan{found, length};
 }
 
-enum class ReadOutcome { Ok, CannotOpen, ReadFailed };
+enum class ReadOutcome { Ok, CannotOpen, TooLarge, ReadFailed };
 
 // Reads a regular file whole. Others may go on reading it; nothing is locked. A FIFO or a
 // device would block or never end, and a file over the limit is not loaded.
-ReadOutcome ReadWholeFile(const std::string& path, std::string* bytes) {
+ReadOutcome ReadWholeFile(const std::string& path, std::string* bytes, long long* size) {
   const Fd f(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
   if (!f.ok()) return ReadOutcome::CannotOpen;
   struct stat st {};
   if (fstat(f.fd(), &st) != 0 || !S_ISREG(st.st_mode)) return ReadOutcome::CannotOpen;
-  if (static_cast<unsigned long long>(st.st_size) > kViewerFileLimit)
-    return ReadOutcome::CannotOpen;
+  *size = st.st_size;
+  if (static_cast<unsigned long long>(st.st_size) > kViewerFileLimit) return ReadOutcome::TooLarge;
   bytes->clear();
   bytes->resize(static_cast<size_t>(st.st_size) + 1);  // one more: sees a file that grew
   size_t have = 0;
   for (;;) {
     if (have == bytes->size()) {
-      if (bytes->size() > kViewerFileLimit) return ReadOutcome::CannotOpen;
+      if (bytes->size() > kViewerFileLimit) {
+        *size = static_cast<long long>(bytes->size());
+        return ReadOutcome::TooLarge;
+      }
       bytes->resize(std::min(bytes->size() * 2, kViewerFileLimit + 1));
     }
     const ssize_t n = read(f.fd(), bytes->data() + have, bytes->size() - have);
@@ -557,6 +610,16 @@ TForm2::TForm2(QWidget* parent) : QWidget(parent, Qt::Window) {
   layout->addWidget(RichEdit1, 1);
   layout->addWidget(StatusBar1);
 
+  // The highlights follow the part of the text shown.
+  highlighter_ = new QTimer(this);
+  highlighter_->setSingleShot(true);
+  highlighter_->setInterval(0);
+  connect(highlighter_, &QTimer::timeout, this, &TForm2::HighlightOccurrences);
+  connect(RichEdit1->verticalScrollBar(), &QScrollBar::valueChanged, highlighter_,
+          qOverload<>(&QTimer::start));
+  connect(RichEdit1->document(), &QTextDocument::contentsChanged, highlighter_,
+          qOverload<>(&QTimer::start));
+
   loader_ = new QTimer(this);
   loader_->setInterval(0);
   connect(loader_, &QTimer::timeout, this, &TForm2::LoadSlices);
@@ -577,12 +640,25 @@ qsizetype SetViewerFirstChars(qsizetype chars) {
 }
 
 bool TForm2::ReadFile(const std::string& path, std::string* bytes) {
-  switch (ReadWholeFile(path, bytes)) {
+  long long size = 0;
+  const ReadOutcome outcome = ReadWholeFile(path, bytes, &size);
+  // The box stands over the window the hit came from while the viewer is hidden.
+  QWidget* over = isVisible() ? this : QApplication::activeWindow();
+  const auto megabytes = [](long long n) {
+    return QLocale::system().toString(static_cast<double>(n) / (1 << 20), 'f', 1);
+  };
+  switch (outcome) {
     case ReadOutcome::CannotOpen:
-      ShowErrorBox(this, QStringLiteral("Cannot open file %1").arg(ShownBytes(path)));
+      ShowErrorBox(over, QStringLiteral("Cannot open file %1").arg(ShownBytes(path)));
+      return false;
+    case ReadOutcome::TooLarge:
+      ShowErrorBox(over, QStringLiteral("Cannot open file %1: it is %2 MB, larger than the %3 MB "
+                                        "the viewer shows")
+                             .arg(ShownBytes(path), megabytes(size))
+                             .arg(kViewerFileLimit >> 20));
       return false;
     case ReadOutcome::ReadFailed:
-      ShowErrorBox(this, QStringLiteral("Failed to Load Stream"));
+      ShowErrorBox(over, QStringLiteral("Failed to Load Stream"));
       return false;
     case ReadOutcome::Ok:
       break;
@@ -629,13 +705,13 @@ MarkSpan TForm2::ShowBytes(std::string bytes, std::string_view line, std::size_t
     for (QTextBlock b = doc->begin(); b.isValid(); b = b.next())
       b.setUserState(BlockState(static_cast<int>(b.text().count(QChar::LineSeparator)), false));
     blockCount_ = doc->blockCount();
-    mark =
-        NarrowToPattern(FindMark(doc->toPlainText(), DecodeNeedle(found, true), true), line, true);
+    mark = NarrowToPattern(FindMark(doc->toPlainText(), DecodeNeedle(found, true), true, lineIndex),
+                           line, true);
   } else {
     DecodedFile decoded;
     {
       std::string utf16Text;
-      decoded = DecodeWithMark(TextBytesOf(bytes, &utf16Text), found);
+      decoded = DecodeWithMark(TextBytesOf(bytes, &utf16Text), found, lineIndex);
     }
     std::string().swap(bytes);
     QString text = std::move(decoded.text);
@@ -643,7 +719,7 @@ MarkSpan TForm2::ShowBytes(std::string bytes, std::string_view line, std::size_t
     mark = decoded.mark;
     PlainBlocks blocks = GroupLinesIntoBlocks(text, utf8, &mark.position);
     // The mark is in the file's text, before display pieces are cut.
-    if (!decoded.marked) mark = FindMark(text, DecodeNeedle(found, utf8), utf8);
+    if (!decoded.marked) mark = FindMark(text, DecodeNeedle(found, utf8), utf8, lineIndex);
     mark = NarrowToPattern(mark, line, utf8);
     if (blocks.longLines) text = CutIntoPieces(text, &blocks);
     if (mark.position >= 0) {
@@ -795,15 +871,160 @@ void TForm2::ShowResultInViewer(const SearchHit& hit) {
     QTextCursor caret(RichEdit1->document());
     caret.setPosition(static_cast<int>(mark.position));
     RichEdit1->setTextCursor(caret);
-    RichEdit1->ensureCursorVisible();
   }
+  placeMark_ = mark;
+  placing_ = true;
+  PlaceView();
+}
+
+// The caret's line about a third from the top rather than on the bottom edge, and across,
+// the mark in view: from the line's start when it fits, else its start a quarter in. Done
+// again while the window gets its size, until the user moves in the text.
+void TForm2::PlaceView() {
+  QPlainTextEdit* box = RichEdit1;
+  box->ensureCursorVisible();
+  QScrollBar* vertical = box->verticalScrollBar();
+  const int lineHeight = std::max(1, box->fontMetrics().lineSpacing());
+  for (int pass = 0; pass < 4; ++pass) {
+    const int lines = (box->cursorRect().top() - box->viewport()->height() / 3) / lineHeight;
+    const int before = vertical->value();
+    if (lines == 0) break;
+    vertical->setValue(before + lines);
+    if (vertical->value() == before) break;
+  }
+  QScrollBar* across = box->horizontalScrollBar();
+  const int width = box->viewport()->width();
+  const int start = across->value() + box->cursorRect().left();
+  int end = start;
+  if (placeMark_.position >= 0) {
+    QTextCursor markEnd(box->document());
+    markEnd.setPosition(std::min(static_cast<int>(placeMark_.position + placeMark_.length),
+                                 box->document()->characterCount() - 1));
+    end = across->value() + box->cursorRect(markEnd).right();
+  }
+  const int margin = box->fontMetrics().averageCharWidth() * 2;
+  across->setValue(end + margin <= width ? 0 : start - width / 4);
 }
 
 void TForm2::SetMarkPattern(const SearchOptions& options) {
   markPattern_.reset();
+  occurrences_.reset();
+  if (!Trimmed(options.query).empty() || (options.regex && !options.query.empty()))
+    occurrences_ = std::make_shared<const LineMatcher>(options);
+  highlighter_->start();
   if (options.regex)
     markPattern_ =
         RegexMatcher::Compile(options.query, options.matchCase, options.wholeWord, nullptr, false);
+}
+
+// The query's matches in each line of a block, the bytes of its text as UTF-8.
+std::vector<MarkSpan> TForm2::OccurrencesIn(const QTextBlock& block) const {
+  std::vector<MarkSpan> out;
+  if (!occurrences_) return out;
+  const QString text = block.text();
+  std::vector<MatchRange> ranges;
+  qsizetype lineStart = 0;
+  while (lineStart <= text.size()) {
+    qsizetype lineEnd = text.indexOf(QChar::LineSeparator, lineStart);
+    if (lineEnd < 0) lineEnd = text.size();
+    const QStringView line = QStringView(text).mid(lineStart, lineEnd - lineStart);
+    const QByteArray bytes = line.toUtf8();
+    ranges.clear();
+    occurrences_->Matches(std::string_view(bytes.constData(), static_cast<size_t>(bytes.size())),
+                          ranges);
+    // Byte offsets back to characters, counting as the ranges go.
+    size_t byte = 0;
+    qsizetype position = 0;
+    const auto advance = [&](size_t to) {
+      position +=
+          QString::fromUtf8(bytes.constData() + byte, static_cast<qsizetype>(to - byte)).size();
+      byte = to;
+    };
+    for (const MatchRange& m : ranges) {
+      if (m.begin < byte || m.end <= m.begin) continue;
+      advance(m.begin);
+      const qsizetype begin = position;
+      advance(std::min(m.end, static_cast<size_t>(bytes.size())));
+      out.push_back(MarkSpan{block.position() + lineStart + begin, position - begin});
+    }
+    lineStart = lineEnd + 1;
+  }
+  return out;
+}
+
+std::vector<MarkSpan> TForm2::HighlightedOccurrences() const {
+  std::vector<MarkSpan> out;
+  for (const QTextEdit::ExtraSelection& s : RichEdit1->extraSelections())
+    out.push_back(
+        MarkSpan{s.cursor.selectionStart(), s.cursor.selectionEnd() - s.cursor.selectionStart()});
+  return out;
+}
+
+// Only the blocks shown and a page or so either side are looked at: a large file costs no
+// more than a small one.
+void TForm2::HighlightOccurrences() {
+  QList<QTextEdit::ExtraSelection> selections;
+  if (occurrences_) {
+    QTextCharFormat format;
+    format.setBackground(QColor(0xFF, 0xEE, 0x70));
+    const QTextBlock shown = RichEdit1->cursorForPosition(QPoint(0, 0)).block();
+    QTextBlock block = shown;
+    for (int i = 0; i < 4 && block.previous().isValid(); ++i) block = block.previous();
+    const int lines =
+        RichEdit1->viewport()->height() / std::max(1, RichEdit1->fontMetrics().lineSpacing());
+    int seen = 0;
+    for (; block.isValid() && seen < 3 * lines + kBlockLines * 8; block = block.next()) {
+      seen += LinesOf(block).Lines();
+      for (const MarkSpan& m : OccurrencesIn(block)) {
+        QTextEdit::ExtraSelection s;
+        s.cursor = QTextCursor(RichEdit1->document());
+        s.cursor.setPosition(static_cast<int>(m.position));
+        s.cursor.setPosition(static_cast<int>(m.position + m.length), QTextCursor::KeepAnchor);
+        s.format = format;
+        selections.append(s);
+      }
+    }
+  }
+  RichEdit1->setExtraSelections(selections);
+}
+
+bool TForm2::GoToOccurrence(bool forward) {
+  if (!occurrences_) return false;
+  if (Loading()) LoadRest();
+  const int caret = RichEdit1->textCursor().position();
+  QTextDocument* doc = RichEdit1->document();
+  const QTextBlock start = doc->findBlock(caret);
+  std::optional<MarkSpan> found;
+  // The caret's block first, then on in the direction asked, round past the end once.
+  QTextBlock block = start;
+  for (int passed = 0; block.isValid() && passed <= doc->blockCount(); ++passed) {
+    const std::vector<MarkSpan> here = OccurrencesIn(block);
+    const bool first = passed == 0;
+    const bool wrapped = passed == doc->blockCount();
+    if (forward) {
+      for (const MarkSpan& m : here)
+        if ((!first && !wrapped) || (first ? m.position > caret : m.position <= caret)) {
+          found = m;
+          break;
+        }
+    } else {
+      for (auto m = here.rbegin(); m != here.rend(); ++m)
+        if ((!first && !wrapped) || (first ? m->position < caret : m->position >= caret)) {
+          found = *m;
+          break;
+        }
+    }
+    if (found) break;
+    block = forward ? block.next() : block.previous();
+    if (!block.isValid()) block = forward ? doc->begin() : doc->lastBlock();
+  }
+  if (!found) return false;
+  QTextCursor at(doc);
+  at.setPosition(static_cast<int>(found->position));
+  RichEdit1->setTextCursor(at);
+  RichEdit1->ensureCursorVisible();
+  ShowLinePosition();
+  return true;
 }
 
 void TForm2::MarkRed(MarkSpan mark) {
@@ -957,12 +1178,35 @@ bool TForm2::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() == QEvent::ContextMenu && Loading() &&
       (watched == RichEdit1 || watched == RichEdit1->viewport()))
     LoadRest();
+  if (highlighter_ && watched == RichEdit1->viewport() && event->type() == QEvent::Resize)
+    highlighter_->start();
+  if (placing_ && (watched == RichEdit1 || watched == RichEdit1->viewport())) {
+    switch (event->type()) {
+      case QEvent::KeyPress:
+      case QEvent::MouseButtonPress:
+      case QEvent::Wheel:
+        placing_ = false;  // the user moves: the view is theirs
+        break;
+      case QEvent::Resize:
+        if (watched == RichEdit1->viewport())
+          QTimer::singleShot(0, this, [this] {
+            if (placing_) PlaceView();
+          });
+        break;
+      default:
+        break;
+    }
+  }
   if (watched == RichEdit1) {
     if (event->type() == QEvent::FocusIn) {
       RichEdit1Enter();
     } else if (event->type() == QEvent::KeyPress) {
       auto* key = static_cast<QKeyEvent*>(event);
       if (RichEdit1KeyDown(key)) return true;
+      if (key->key() == Qt::Key_F3) {
+        GoToOccurrence(!(key->modifiers() & Qt::ShiftModifier));
+        return true;
+      }
       if (IsAltChord(key)) return true;  // a command chord types nothing
       if (Loading() && ActsOnWholeText(key)) LoadRest();
       // A character key: the readout shows the position before the key takes effect.

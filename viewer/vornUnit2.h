@@ -21,6 +21,7 @@ class QKeyEvent;
 class QLabel;
 class QPlainTextEdit;
 class QStatusBar;
+class QTextBlock;
 class QTimer;
 
 namespace vorn {
@@ -60,8 +61,17 @@ class TForm2 : public QWidget {
   void ShowResultInViewer(const SearchHit& hit);
 
   // With the regular expression option, the mark is the pattern's first match on the hit's
-  // line instead of the line's text; other options clear it.
+  // line instead of the line's text; other options clear it. Every occurrence of the query
+  // (or the pattern) in the text is highlighted, and F3 and Shift+F3 move the caret to the
+  // next and previous one.
   void SetMarkPattern(const SearchOptions& options);
+
+  // The caret to the next (or previous) occurrence of the query, round past the end; false
+  // when there is none.
+  bool GoToOccurrence(bool forward);
+  // The highlighted occurrences in and around the part of the text shown, as positions and
+  // lengths in the text box.
+  std::vector<MarkSpan> HighlightedOccurrences() const;
 
   // Caret at the first character of the 0-based line plus offset, scrolled into view; a line
   // beyond the last puts it at the end.
@@ -112,6 +122,9 @@ class TForm2 : public QWidget {
   void LoadSlice();
   int HeadLines() const;
   void MarkRed(MarkSpan mark);
+  std::vector<MarkSpan> OccurrencesIn(const QTextBlock& block) const;
+  void HighlightOccurrences();
+  void PlaceView();
   void TextChanged(int position, int removed, int added);
   bool DropEvent(QDropEvent* event);
 
@@ -122,7 +135,11 @@ class TForm2 : public QWidget {
   bool loading_ = false;
   int blockCount_ = 1;  // as the last change left it
   bool placed_ = false;
+  MarkSpan placeMark_;  // the last hand-off's mark, while its view is being placed
+  bool placing_ = false;
   std::shared_ptr<const RegexMatcher> markPattern_;
+  std::shared_ptr<const LineMatcher> occurrences_;  // the query, for the highlights and F3
+  QTimer* highlighter_ = nullptr;
   std::string dragFile_;                  // the file the drag under way would open
   std::unique_ptr<PendingText> pending_;  // what of a large file is still to come
   QTimer* loader_ = nullptr;

@@ -84,6 +84,10 @@ class MainWindow : public ::testing::Test {
   bool Idle() { return form->dxButton1->isVisible() && !form->dxButton2->isVisible(); }
 
   std::unique_ptr<TForm1> form;
+  // A box the test did not expect fails it rather than waiting for a click.
+  test::ScopedSeam<ErrorBoxShower> unexpectedBoxes_{
+      SetErrorBoxShower,
+      [](QWidget*, const QString& text) { ADD_FAILURE() << "error box: " << text.toStdString(); }};
 };
 
 TEST_F(MainWindow, StartsWithTheLayoutsValuesNamesAndMenus) {
@@ -130,19 +134,20 @@ TEST_F(MainWindow, StartsWithTheLayoutsValuesNamesAndMenus) {
   for (QAction* a : form->PopupMenu1->actions()) popup << a->text();
   EXPECT_EQ(popup, (QStringList{Q("Open Containing Folder"), Q("Show File"),
                                 Q("Search Internet for item (Narrow search)"),
-                                Q("Search Internet for Item (Wide Search)")}));
+                                Q("Search Internet for Item (Wide Search)"), QString(),
+                                Q("Open in Editor"), Q("Copy"), Q("Copy All Results")}));
 
-  // Tab runs from the result list through the fields in their order, then the buttons.
+  // Tab runs through the fields top to bottom, then the options, Search and the list.
   form->ComboBox2->setEditText(Q("q"));  // enables "Search"
-  form->ListBox1->setFocus();
+  form->ComboBox3->setFocus();
   std::vector<QWidget*> order{QApplication::focusWidget()};
-  for (int i = 0; i < 9; ++i) {
+  for (int i = 0; i < 10; ++i) {
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     order.push_back(QApplication::focusWidget());
   }
-  EXPECT_THAT(order, ElementsAre(form->ListBox1, form->ComboBox1, form->ComboBox2, form->ComboBox3,
-                                 form->Checkbox3, form->dxButton3, form->Checkbox1, form->Checkbox2,
-                                 form->Checkbox4, form->dxButton1));
+  EXPECT_THAT(order, ElementsAre(form->ComboBox3, form->dxButton3, form->ComboBox1, form->ComboBox2,
+                                 form->Checkbox3, form->Checkbox1, form->Checkbox2, form->Checkbox4,
+                                 form->dxButton1, form->ListBox1, form->ComboBox3));
 }
 
 TEST_F(MainWindow, SearchFromTheQueryFieldShowsTheLinesAndFinishes) {
@@ -159,6 +164,8 @@ TEST_F(MainWindow, SearchFromTheQueryFieldShowsTheLinesAndFinishes) {
 
   EXPECT_TRUE(Idle());
   EXPECT_EQ(Status(), Q("Finished Searching"));
+  EXPECT_TRUE(form->StatusTotals->text().startsWith(Q("4 lines in 3 files, ")))
+      << form->StatusTotals->text().toStdString();
   // Hovering over a menu item (which sends an empty status tip) does not blank the status line.
   QStatusTipEvent tip{QString()};
   QApplication::sendEvent(form.get(), &tip);
@@ -190,6 +197,13 @@ TEST_F(MainWindow, SearchFromTheQueryFieldShowsTheLinesAndFinishes) {
                                    r + "d.txt (0)  :  caf\xC3\xA9 hello \xFF\xFE end",
                                    r + "sub/e.txt (0)  :  hello below"));
   EXPECT_EQ(form->SelectedRow(), -1);  // a new run clears the list and its selection
+
+  // Enter in File search starts a search as in the other two fields.
+  Type(form->ComboBox2, Q("absent"));
+  Enter(form->ComboBox1);
+  EXPECT_TRUE(Lines().empty());
+  EXPECT_EQ(Status(), Q("Finished Searching"));
+  EXPECT_EQ(form->StatusTotals->text(), Q("no results"));
 }
 
 // The Options menu's check items feed the listing as vorn-find's options do, and keep their
@@ -288,6 +302,19 @@ TEST_F(MainWindow, GivesTheSameLinesAsTheCommandLine) {
                             "only be left out (\"!build/\")"),
                           Q("File search: the mask names no file; \"*\" takes every file.")));
   EXPECT_TRUE(Idle());
+  // The refusal leaves the last run's lines and status as they were; so does a Directory
+  // that is not there, named with the system's reason.
+  EXPECT_EQ(Lines().size(), 1u);
+  EXPECT_EQ(Status(), Q("Finished Searching"));
+  form->ComboBox1->setEditText(Q("*.c"));
+  form->ComboBox3->setEditText(FromBytes(tree.Path("gone/")));
+  form->Do_the_search();
+  ASSERT_EQ(errors.size(), 2u);
+  EXPECT_EQ(errors[1], Q("The folder ") + FromBytes(tree.Path("gone/")) +
+                           Q(" cannot be searched: No such file or directory."));
+  EXPECT_EQ(Lines().size(), 1u);
+  EXPECT_EQ(Status(), Q("Finished Searching"));
+  EXPECT_TRUE(Idle());
 }
 
 TEST_F(MainWindow, SearchIsEnabledByTheTrimmedQueryOnly) {
@@ -305,7 +332,10 @@ TEST_F(MainWindow, SearchIsEnabledByTheTrimmedQueryOnly) {
   form->ComboBox2->setEditText(Q("\tq"));
   EXPECT_TRUE(form->dxButton1->isEnabled());
   // Enabled stays as it was through a run.
+  TempTree tree;
+  form->ComboBox3->setEditText(FromBytes(tree.root()));
   form->Do_the_search();
+  EXPECT_EQ(Status(), Q("Finished Searching"));
   EXPECT_TRUE(form->dxButton1->isEnabled());
 }
 
@@ -328,6 +358,7 @@ TEST_F(MainWindow, HistoryKeepsEveryQueryInOrderWithItsSpaces) {
   QTest::keyClick(form->ComboBox2, Qt::Key_Tab);
   EXPECT_FALSE(form->ComboBox2->hasFocus());
   EXPECT_EQ(History().size(), 3);
+  form->ComboBox3->setFocus();
 
   // Enter in the Directory field searches and adds the query, not the directory.
   Type(form->ComboBox2, Q("one"));
@@ -343,7 +374,7 @@ TEST_F(MainWindow, HistoryKeepsEveryQueryInOrderWithItsSpaces) {
             (QStringList{Q(" two "), Q(" two "), Q(" two "), Q(" two "), Q("one"), Q("one")}));
 
   // Other keys and a blank query add nothing.
-  QTest::keyClick(form->ComboBox3, Qt::Key_A);
+  QTest::keyClick(form->ComboBox3, Qt::Key_End);
   Type(form->ComboBox2, Q("  "));
   Enter(form->ComboBox2);
   form->ListBox1->setFocus();
@@ -517,6 +548,7 @@ TEST_F(MainWindow, AnErrorDuringARunIsShownAndLeavesTheWindowIdle) {
   QObject::connect(&form->Results(), &QAbstractItemModel::rowsInserted, form.get(), [&] {
     if (fail) throw std::runtime_error("Read error on the disk");
   });
+  const test::ScopedSeam<ErrorBoxShower> realBox(SetErrorBoxShower, {});
   QString shown;
   QTimer closer;  // the run pumps events before the box appears: look until it is there
   QObject::connect(&closer, &QTimer::timeout, form.get(), [&] {

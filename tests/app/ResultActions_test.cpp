@@ -1,13 +1,17 @@
 #include "ResultActions.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QApplication>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QTimer>
+#include <cstdlib>
 #include <memory>
+#include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -140,6 +144,124 @@ TEST_F(ActionsTest, AboutWindowGetsItsTitleAndShowsModally) {
   delete ABoutQuillo;
   ABoutQuillo = nullptr;
   ShowAboutWindow();  // no window: nothing
+}
+
+// Sets environment variables for a test and puts the old values back.
+class ScopedEnv {
+ public:
+  void Set(const char* name, const std::string& value) {
+    Keep(name);
+    setenv(name, value.c_str(), 1);
+  }
+  void Unset(const char* name) {
+    Keep(name);
+    unsetenv(name);
+  }
+  ~ScopedEnv() {
+    for (const auto& [name, value] : kept_) {
+      if (value)
+        setenv(name.c_str(), value->c_str(), 1);
+      else
+        unsetenv(name.c_str());
+    }
+  }
+
+ private:
+  void Keep(const char* name) {
+    const char* old = getenv(name);
+    kept_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
+  }
+  std::vector<std::pair<std::string, std::optional<std::string>>> kept_;
+};
+
+// The desktop's default text/plain application's Exec line, or $VISUAL/$EDITOR in a terminal,
+// to the argument vector started through the seam: the 1-based line, and the first match's
+// column in characters (in bytes for vim).
+TEST_F(ActionsTest, OpenInEditorStartsTheUsersEditorAtTheLineAndColumn) {
+  test::TempTree home;
+  home.MakeDir("config");
+  home.MakeDir("data/applications");
+  home.MakeDir("bin");
+  home.Write("bin/myterm", "#!/bin/sh\n");
+  chmod(home.Path("bin/myterm").c_str(), 0755);
+  ScopedEnv env;
+  env.Set("XDG_CONFIG_HOME", home.Path("config"));
+  env.Set("XDG_CONFIG_DIRS", home.Path("none"));
+  env.Set("XDG_DATA_HOME", home.Path("data"));
+  env.Set("XDG_DATA_DIRS", home.Path("none"));
+  env.Set("XDG_CURRENT_DESKTOP", "GNOME");
+  env.Set("PATH", home.Path("bin"));
+  env.Set("TERMINAL", home.Path("bin/myterm"));
+  env.Unset("VISUAL");
+  env.Unset("EDITOR");
+  const std::string file = "/src/-a b.c";
+  const MatchRange match{5, 11};  // "return", after 4 characters of 5 bytes
+  const SearchHit hit{file, 916, "  \xC3\xA9 return 0;", false, std::span(&match, 1)};
+  const std::string term = home.Path("bin/myterm");
+
+  struct Case {
+    const char* exec;
+    std::vector<std::string> argv;
+  };
+  const Case cases[] = {
+      {"gedit %U", {"gedit", "+917:5", file}},
+      {"kate -b %U", {"kate", "-b", "--line", "917", "--column", "5", file}},
+      {"/usr/share/code/code --unity-launch %F",
+       {"/usr/share/code/code", "--unity-launch", "--goto", file + ":917:5"}},
+      {"mousepad %F", {"mousepad", "--line=917", "--column=5", file}},
+      {"/usr/bin/flatpak run --command=gnome-text-editor org.gnome.TextEditor %U",
+       {"/usr/bin/flatpak", "run", "--command=gnome-text-editor", "org.gnome.TextEditor", "+917:5",
+        file}},
+      {"\"/opt/My Editor/ed\" --title=%c", {"/opt/My Editor/ed", "--title=Ed", file}},
+  };
+  for (const Case& c : cases) {
+    home.Write("config/gnome-mimeapps.list", "[Default Applications]\ntext/plain=ed.desktop;\n");
+    home.Write("data/applications/ed.desktop",
+               std::string("[Desktop Entry]\nName=Ed\nExec=") + c.exec + "\n");
+    started_.clear();
+    OpenInEditor(hit);
+    ASSERT_EQ(started_.size(), 1u) << c.exec;
+    EXPECT_EQ(started_[0], c.argv) << c.exec;
+  }
+  // A terminal application runs in the terminal emulator.
+  home.Write("data/applications/ed.desktop", "[Desktop Entry]\nExec=vim %F\nTerminal=true\n");
+  started_.clear();
+  OpenInEditor(hit);
+  EXPECT_EQ(started_.at(0),
+            (std::vector<std::string>{term, "-e", "vim", "+call cursor(917,6)", file}));
+
+  // No desktop default: $VISUAL, then $EDITOR; a graphical one runs as it is.
+  home.Write("config/gnome-mimeapps.list", "");
+  env.Set("VISUAL", "nvim -p");
+  env.Set("EDITOR", "nano");
+  started_.clear();
+  OpenInEditor(hit);
+  env.Unset("VISUAL");
+  OpenInEditor(hit);
+  env.Set("EDITOR", "'/opt/sub l/subl'");
+  OpenInEditor(hit);
+  EXPECT_EQ(started_, (std::vector<std::vector<std::string>>{
+                          {term, "-e", "nvim", "-p", "+call cursor(917,6)", file},
+                          {term, "-e", "nano", "+917,5", file},
+                          {"/opt/sub l/subl", file + ":917:5"}}));
+
+  // Nothing set up, or the editor cannot start: the error box says so.
+  env.Unset("EDITOR");
+  Guarded(nullptr, [&] { OpenInEditor(hit); });
+  env.Set("EDITOR", "gedit");  // not on PATH
+  {
+    const ScopedSeam<ProgramStarter> real(SetProgramStarter, {});
+    Guarded(nullptr, [&] { OpenInEditor(hit); });
+    Guarded(nullptr, [&] { OpenContainingFolder(hit); });  // no xdg-open on PATH
+  }
+  ASSERT_EQ(errors_.size(), 3u);
+  EXPECT_TRUE(errors_[0].contains(QStringLiteral("neither VISUAL nor EDITOR is set")))
+      << errors_[0].toStdString();
+  EXPECT_EQ(errors_[1], QStringLiteral("Could not start gedit to open the file in the text editor: "
+                                       "No such file or directory."));
+  EXPECT_EQ(
+      errors_[2],
+      QStringLiteral("Could not start xdg-open to open the folder: No such file or directory."));
 }
 
 }  // namespace

@@ -130,26 +130,29 @@ TEST_F(ChooserTest, OnlyFoldersThatMayHaveSubfoldersShowAnExpander) {
   EXPECT_EQ(changed[0][0].value<QModelIndex>(), model.IndexOf(tree_.Path("files")));
 }
 
-TEST_F(ChooserTest, EscapeAndEnterInTheTreeDoNotCloseTheCloseBoxCancels) {
+TEST_F(ChooserTest, EscapeDoesNotCloseTheCloseBoxCancelsEnterPressesOk) {
   tree_.MakeDir("a");
   TForm3 chooser;
   EXPECT_TRUE(RunModal(chooser, [&] {
     chooser.ShellTreeView1->setCurrentIndex(IndexOf(chooser, tree_.Path("a")));
     chooser.ShellTreeView1->setFocus();
     QTest::keyClick(chooser.ShellTreeView1, Qt::Key_Escape);
-    QTest::keyClick(chooser.ShellTreeView1, Qt::Key_Return);
-    QTest::keyClick(chooser.ShellTreeView1, Qt::Key_Enter, Qt::KeypadModifier);
     QTest::keyClick(&chooser, Qt::Key_Escape);
     EXPECT_TRUE(chooser.isVisible());
-    EXPECT_EQ(field_->currentText(), QStringLiteral("/before/"));
     chooser.close();  // the close box
   }));
   EXPECT_EQ(field_->currentText(), QStringLiteral("/before/"));
 
-  // Enter presses a button that has the focus.
+  // Enter on Cancel cancels; Enter anywhere else (the tree, the keypad's Enter) is OK.
   EXPECT_TRUE(RunModal(chooser, [&] {
-    chooser.Button2->setFocus();
-    QTest::keyClick(chooser.Button2, Qt::Key_Return);
+    chooser.Button3->setFocus();
+    QTest::keyClick(chooser.Button3, Qt::Key_Return);
+  }));
+  EXPECT_EQ(field_->currentText(), QStringLiteral("/before/"));
+  EXPECT_TRUE(RunModal(chooser, [&] {
+    chooser.ShellTreeView1->setCurrentIndex(IndexOf(chooser, tree_.Path("a")));
+    chooser.ShellTreeView1->setFocus();
+    QTest::keyClick(chooser.ShellTreeView1, Qt::Key_Enter, Qt::KeypadModifier);
   }));
   EXPECT_EQ(field_->currentText().toStdString(), tree_.Path("a/"));
 }

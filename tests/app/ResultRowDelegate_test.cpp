@@ -1,0 +1,66 @@
+// A result row as painted: the highlight lies over the match's glyphs after tabs, stand-ins
+// and an elided folder.
+#include "ResultRowDelegate.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QImage>
+#include <QListView>
+#include <string>
+
+#include "ResultListModel.h"
+
+namespace vorn {
+namespace {
+
+TEST(ResultRow, TheHighlightCoversTheMatchAfterTabsStandInsAndElision) {
+  const std::string path = "/" + std::string(300, 'd') + "/deep/name.c";
+  const std::string text = "\tx\x01y\tMATCH end";
+  const MatchRange match{5, 10};
+  const SearchHit hit{path, 41, text, false, std::span(&match, 1)};
+  ResultListModel model;
+  model.Add(std::span(&hit, 1));
+  model.Publish();
+  QListView view;
+  view.setModel(&model);
+  auto* delegate = new ResultRowDelegate(model, &view);
+  view.setItemDelegate(delegate);
+  view.resize(500, 60);
+  view.show();
+  QApplication::processEvents();
+
+  QStyleOptionViewItem option;
+  option.initFrom(view.viewport());
+  option.widget = &view;
+  option.rect = view.visualRect(model.index(0));
+  const PaintedRow row = delegate->Row(option, model.index(0));
+  // The name, the line index and the text stay; the folder gives way in its middle; a tab
+  // reaches the next multiple of four; the control byte shows as its picture.
+  const QString tail = QStringLiteral("name.c (41)  :      x\u2401y MATCH end");
+  ASSERT_TRUE(row.text.endsWith(tail)) << row.text.toStdString();
+  EXPECT_TRUE(row.text.startsWith(QStringLiteral("/ddd")));
+  EXPECT_TRUE(row.text.contains(QChar(0x2026)));
+  ASSERT_EQ(row.marks.size(), 1u);
+  EXPECT_EQ(row.text.mid(row.marks[0].first, row.marks[0].second - row.marks[0].first),
+            QStringLiteral("MATCH"));
+
+  // The highlight's pixels span the match's glyphs as the font places them.
+  const QImage image = view.viewport()->grab().toImage();
+  const int y = option.rect.center().y();
+  int left = -1, right = -1;
+  for (int x = 0; x < image.width(); ++x) {
+    if (QColor(image.pixel(x, y)) != MarkBackground()) continue;
+    if (left < 0) left = x;
+    right = x;
+  }
+  const QFontMetrics metrics(view.font());
+  const int start =
+      option.rect.left() + 2 + metrics.horizontalAdvance(row.text.left(row.marks[0].first));
+  const int width = metrics.horizontalAdvance(QStringLiteral("MATCH"));
+  EXPECT_NEAR(left, start, 2);
+  EXPECT_NEAR(right - left + 1, width, 2);
+}
+
+}  // namespace
+}  // namespace vorn
