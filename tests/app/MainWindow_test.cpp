@@ -309,8 +309,8 @@ TEST_F(MainWindow, GivesTheSameLinesAsTheCommandLine) {
   form->ComboBox1->setEditText(Q("*.c"));
   form->ComboBox3->setEditText(FromBytes(tree.Path("gone/")));
   form->Do_the_search();
-  ASSERT_EQ(errors.size(), 2u);
-  EXPECT_EQ(errors[1], Q("The folder ") + FromBytes(tree.Path("gone/")) +
+  ASSERT_EQ(errors.size(), 3u);
+  EXPECT_EQ(errors[2], Q("The folder ") + FromBytes(tree.Path("gone/")) +
                            Q(" cannot be searched: No such file or directory."));
   EXPECT_EQ(Lines().size(), 1u);
   EXPECT_EQ(Status(), Q("Finished Searching"));
