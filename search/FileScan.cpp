@@ -229,22 +229,19 @@ bool FileScan::Binary(std::string_view line, bool nul) {
   return matcher_->Options().tellBinary && reader_->BinaryAt(line, nul);
 }
 
-// One piece of a long line; its first context bytes repeat the end of the piece before.
+// One piece of a long line; its first context bytes repeat the end of the piece before. The
+// literal search decides it piece by piece; a pattern gathers the line and is searched in it
+// whole, up to kWholeLineBytes, the memory given back when the line ends.
 bool FileScan::LongPiece(std::string_view piece, size_t context, bool ends) {
   const LineMatcher& matcher = *matcher_;
   if (longDecide_) {
     const std::string_view fresh = piece.substr(context);
     if (shown_.size() < kShownLineBytes)
       shown_.append(fresh.substr(0, kShownLineBytes - shown_.size()));
-    const RegexMatcher* regex = matcher.Regex();
-    if (!longFound_ && regex) {
-      const RegexVerdict v =
-          regex->DecidePiece(piece, context, longFirst_, ends, reader_->Overlap());
-      longFound_ = v == RegexVerdict::Hit;
-      longTooMuch_ = longTooMuch_ || v == RegexVerdict::TooMuchWork;
-    } else if (!longFound_) {
+    if (matcher.Regex())
+      GatherLongLine(piece, fresh);
+    else if (!longFound_)
       longFound_ = matcher.CountsIn(piece, longFirst_, ends);
-    }
     if (!longInk_ && matcher.BlankQuery()) longInk_ = !Trimmed(fresh).empty();
     if (!longNul_ && matcher.Options().tellBinary)
       longNul_ = std::memchr(fresh.data(), 0, fresh.size()) != nullptr;
@@ -252,6 +249,16 @@ bool FileScan::LongPiece(std::string_view piece, size_t context, bool ends) {
   longFirst_ = false;
   if (!ends) return hooks_.Passed(line_);
   long_ = false;
+  if (longDecide_ && matcher.Regex()) {
+    if (longTooLong_) {
+      longTooMuch_ = longLiteral_;
+    } else {
+      const RegexVerdict verdict = matcher.Decide(longLine_);
+      longFound_ = verdict == RegexVerdict::Hit;
+      longTooMuch_ = verdict == RegexVerdict::TooMuchWork;
+    }
+    std::string().swap(longLine_);
+  }
   if (longDecide_ && longFound_ && (longInk_ || !matcher.BlankQuery()) &&
       !TellHit(line_, shown_, Binary({}, longNul_)))
     return false;
@@ -259,6 +266,30 @@ bool FileScan::LongPiece(std::string_view piece, size_t context, bool ends) {
     return false;
   if (next_) Switch();
   return true;
+}
+
+// A line longer than a pattern is searched in is not gathered on: it is left unsearched when it
+// holds the pattern's literal (or the pattern has none), a miss otherwise.
+void FileScan::GatherLongLine(std::string_view piece, std::string_view fresh) {
+  const PatternScanner& literal = matcher_->Scanner();
+  const auto holdsLiteral = [&](std::string_view text) {
+    return literal.size() == 0 || literal.Find(text, 0) != PatternScanner::npos;
+  };
+  if (longFirst_) {
+    longTooLong_ = longLiteral_ = false;
+    longLine_.reserve(std::min(kWholeLineBytes, static_cast<size_t>(reader_->Size())));
+  }
+  if (!longTooLong_ && fresh.size() <= kWholeLineBytes - longLine_.size()) {
+    longLine_.append(fresh);
+    return;
+  }
+  if (!longTooLong_) {
+    longTooLong_ = true;
+    longLiteral_ = holdsLiteral(longLine_);
+    std::string().swap(longLine_);
+  }
+  // The piece repeats the end of the one before: a literal across the cut is seen whole.
+  if (!longLiteral_) longLiteral_ = holdsLiteral(piece);
 }
 
 }  // namespace vorn

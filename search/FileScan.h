@@ -24,6 +24,9 @@ class FileScan {
   static constexpr size_t kShownLineBytes = 4096;
   // Between two Passed calls the scan covers at most this much.
   static constexpr size_t kStretch = size_t{64} << 10;
+  // A pattern searches a line whole up to this long; a longer line that may hold a match is
+  // unsearched.
+  static constexpr size_t kWholeLineBytes = size_t{64} << 20;
 
   class Hooks {
    public:
@@ -67,6 +70,7 @@ class FileScan {
   // start of the next one.
   const char* FinishLine(const char* cursor, const char* end, bool& goOn, bool hit = false);
   bool LongPiece(std::string_view piece, size_t context, bool ends);
+  void GatherLongLine(std::string_view piece, std::string_view fresh);
   void Switch();
   // Whether the hit line (holding a NUL byte where nul) makes or finds the file binary.
   bool Binary(std::string_view line, bool nul = false);
@@ -91,6 +95,11 @@ class FileScan {
   bool enough_ = false;  // the scan ended at a hit because only the first one was wanted
   bool longTooMuch_ = false;
   std::string shown_;
+  // A pattern's long line, gathered whole; or, past kWholeLineBytes, whether it holds the
+  // pattern's literal.
+  std::string longLine_;
+  bool longTooLong_ = false;
+  bool longLiteral_ = false;
 };
 
 }  // namespace vorn
