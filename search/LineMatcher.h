@@ -85,8 +85,10 @@ class LineMatcher {
   LineMatch FirstMatch(std::string_view text, bool startsLine = true, bool endsLine = true) const;
 
   // Appends every match that counts in a whole line, leftmost first and never overlapping, as
-  // a pattern's substitution would find them in turn; returns how many it appended.
-  size_t Matches(std::string_view line, std::vector<MatchRange>& out) const;
+  // a pattern's substitution would find them in turn, up to the first that begins at or past
+  // beginBefore; returns how many it appended.
+  size_t Matches(std::string_view line, std::vector<MatchRange>& out,
+                 size_t beginBefore = std::string_view::npos) const;
 
   // A query of blanks only, or a pattern: a line it is found in may still be blank.
   bool BlankQuery() const { return blankQuery_; }

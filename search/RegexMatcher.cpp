@@ -416,7 +416,8 @@ bool RegexMatcher::FirstMatch(std::string_view line, size_t* start, size_t* end)
   return Match(line, 0, 0, start, end) >= 0;
 }
 
-size_t RegexMatcher::Matches(std::string_view line, std::vector<MatchRange>& out) const {
+size_t RegexMatcher::Matches(std::string_view line, std::vector<MatchRange>& out,
+                             size_t beginBefore) const {
   const size_t before = out.size();
   size_t from = 0;
   bool afterEmpty = false;
@@ -431,7 +432,7 @@ size_t RegexMatcher::Matches(std::string_view line, std::vector<MatchRange>& out
       afterEmpty = false;
       continue;
     }
-    if (rc < 0) break;
+    if (rc < 0 || start >= beginBefore) break;
     out.push_back({start, end});
     afterEmpty = start == end;
     from = end;

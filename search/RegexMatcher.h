@@ -56,9 +56,11 @@ class RegexMatcher {
 
   // Appends every match that counts in line, leftmost first and never overlapping, as a
   // global substitution finds them: after an empty match the next must not be empty at the
-  // same offset, else the search goes on one character later. Returns how many it appended;
-  // a line that needs too much work keeps those found before.
-  size_t Matches(std::string_view line, std::vector<MatchRange>& out) const;
+  // same offset, else the search goes on one character later; up to the first that begins
+  // at or past beginBefore. Returns how many it appended; a line that needs too much work
+  // keeps those found before.
+  size_t Matches(std::string_view line, std::vector<MatchRange>& out,
+                 size_t beginBefore = std::string_view::npos) const;
 
   // Whether many whole lines can be scanned in one call for candidates.
   bool ScansLines() const { return lines_ != nullptr; }

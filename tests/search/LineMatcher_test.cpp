@@ -85,6 +85,8 @@ TEST(LineMatcher, WholeWordPatternTriesEveryMatch) {
         << pattern;
   }
   EXPECT_FALSE(LineMatcher(SearchOptions{"int|int_max", true, true, true}).IsHit("int_maxx"));
+  // A repeat gives back what it took when the longer match does not stand whole.
+  EXPECT_EQ(Ranges({"[a-z-]+", true, true, true}, "ab-cd_"), (std::vector<MatchRange>{{0, 2}}));
   // Settings that only work first stay first; a quote or comment left open is closed.
   EXPECT_TRUE(LineMatcher(SearchOptions{"(*UCP)a|ab", true, true, true}).IsHit("ab"));
   EXPECT_TRUE(LineMatcher(SearchOptions{"\\Qa.b", true, true, true}).IsHit("x a.b"));
