@@ -239,9 +239,9 @@ bool FileScan::TellHit(size_t index, std::string_view shown, bool binary, std::s
                        const char* lineStart) {
   if (!TellBefore(index, lineStart)) return false;
   ranges_.clear();
-  // A long line's matches are those that begin in its shown bytes, however many follow.
-  if (wants_.ranges)
-    matcher_->Matches(line, ranges_, lineStart ? std::string_view::npos : kShownLineBytes);
+  // The matches are those that begin in the shown bytes, however many follow, so a line
+  // gives the same whatever the blocks cut of it.
+  if (wants_.ranges) matcher_->Matches(line, ranges_, kShownLineBytes);
   if (!hooks_.Hit(index, shown, binary, ranges_)) return false;
   anyTold_ = true;
   emittedTo_ = index + 1;

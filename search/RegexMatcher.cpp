@@ -391,9 +391,7 @@ int RegexMatcher::Match(std::string_view line, size_t from, uint32_t options, si
                         size_t* end) const {
   ThreadState& state = State();
   state.SetLine(line);
-  // Anchored, a match runs in the interpreter.
-  pcre2_set_match_limit(state.context(),
-                        (options & PCRE2_ANCHORED) ? kInterpreterMatchLimit : matchLimit_);
+  pcre2_set_match_limit(state.context(), matchLimit_);
   const int rc = pcre2_match(code_, reinterpret_cast<PCRE2_SPTR>(line.data()), line.size(), from,
                              options, state.data(), state.context());
   if (rc >= 0) {
@@ -420,21 +418,16 @@ size_t RegexMatcher::Matches(std::string_view line, std::vector<MatchRange>& out
                              size_t beginBefore) const {
   const size_t before = out.size();
   size_t from = 0;
-  bool afterEmpty = false;
+  uint32_t options = 0;
   for (;;) {
     size_t start = 0, end = 0;
-    const int rc =
-        Match(line, from, afterEmpty ? PCRE2_NOTEMPTY_ATSTART | PCRE2_ANCHORED : 0, &start, &end);
-    if (rc == PCRE2_ERROR_NOMATCH && afterEmpty && from < line.size()) {
-      // Nothing but the empty match here: on past one character.
-      ++from;
-      while (from < line.size() && (static_cast<unsigned char>(line[from]) & 0xC0) == 0x80) ++from;
-      afterEmpty = false;
-      continue;
-    }
+    const int rc = Match(line, from, options, &start, &end);
     if (rc < 0 || start >= beginBefore) break;
     out.push_back({start, end});
-    afterEmpty = start == end;
+    // After an empty match, the next is the first that is not empty where it was, or the
+    // first one character on or later: what a substitution's retry there, then its step on,
+    // finds, in one call the JIT runs.
+    options = start == end ? PCRE2_NOTEMPTY_ATSTART : 0;
     from = end;
   }
   return out.size() - before;
