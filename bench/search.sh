@@ -202,6 +202,14 @@ read -r tl tp cl cp < <(timed pipe "$vorn -r -s -E '$tree' '*.*' PM_RESUME" \
 printf '%-34s %9.3f %9.3f %7s %6s   (vorn-find -E against vorn-find)\n' "plain literal PM_RESUME with -E" \
   "$tl" "$tp" "$(ratio "$tl" "$tp")" 1.05
 
+# Whole words with a pattern whose alternatives begin alike: every match that stands whole
+# counts, whatever the order (target 1.0 against rg -w at the same thread count).
+ww='spin_lock|spin_lock_irqsave'
+read -r tv tr cv cr < <(timed pipe "$vorn -r -s -w -E '$tree' '*.*' '$ww'" "rg -uuu -n -w '$ww' '$tree'")
+read -r tv1 tr1 cv1 cr1 < <(timed pipe "$vorn -j 1 -r -s -w -E '$tree' '*.*' '$ww'" \
+  "rg -j1 -uuu -n -w '$ww' '$tree'")
+printf '%-34s %9.3f %9.3f %7s %6s %9.3f %9.3f %7s\n' "-w -E $ww" "$tv" "$tr" \
+  "$(ratio "$tv" "$tr")" 1.0 "$tv1" "$tr1" "$(ratio "$tv1" "$tr1")"
 # grep's outputs against ripgrep's at the same thread count (the machine's cores): context,
 # the matches alone and the JSON stream, matching case (target 1.0).
 # name | vorn-find args | rg args | output | query
@@ -283,6 +291,13 @@ same_hits "$work/vorn.txt" "$work/grep.txt" "hits against grep"
 "$vorn" -r "$tree" '*.*' "$nonascii" >"$work/vorn-i.txt"
 rg -uuu -n -i -F --null "$nonascii" "$tree" >"$work/rg-i.txt" || true
 same_hits "$work/vorn-i.txt" "$work/rg-i.txt" "hits of $nonascii ignoring case against rg -i"
+
+# Whole words by a pattern: both orders of the alternatives give grep -E -w's lines.
+grep -rnZawE "$ww" "$tree" >"$work/grep-w.txt" || true
+for order in "$ww" 'spin_lock_irqsave|spin_lock'; do
+  "$vorn" -r -s -a -w -E "$tree" '*.*' "$order" >"$work/vorn-w.txt"
+  same_hits "$work/vorn-w.txt" "$work/grep-w.txt" "hits of -w -E '$order' against grep -E -w"
+done
 
 # Regular expressions: the hits of 50-odd patterns, with and without matching case, must be
 # grep -P's (REGEX_CHECK=0 skips this check, which takes a few minutes).

@@ -13,6 +13,12 @@
 
 namespace vorn {
 
+namespace {
+std::atomic<ReadWatcher> readWatcher{nullptr};
+}  // namespace
+
+ReadWatcher SetReadWatcher(ReadWatcher watcher) { return readWatcher.exchange(watcher); }
+
 FileReader::FileReader(size_t blockSize) : blockSize_(blockSize) {}
 
 void FileReader::Close() { fd_.Reset(); }
@@ -81,6 +87,7 @@ bool FileReader::ReadFile(char* at, size_t room, size_t& got, bool& end) {
   }
   got = static_cast<size_t>(n);
   totalRead_ += n;
+  if (const ReadWatcher watcher = readWatcher.load(std::memory_order_relaxed)) watcher(got);
   if (n == 0 || (expectedSize_ > 0 && totalRead_ >= expectedSize_)) end = true;
   return true;
 }

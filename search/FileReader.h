@@ -123,6 +123,12 @@ class FileReader {
   bool rawEof_ = false;
 };
 
+// Tests watch how far searches read: the watcher hears of every read of a file's bytes in
+// order, with their count, on the thread that read them. Returns the one it replaced (none:
+// null, the default).
+using ReadWatcher = void (*)(size_t bytes);
+ReadWatcher SetReadWatcher(ReadWatcher watcher);
+
 // Opens files by their full paths, keeping the folder of the last one open: the files of one
 // folder stand together in a list, and opening each within the open folder spares the kernel
 // walking the whole path again. Paths too long for one system call are opened too.

@@ -239,7 +239,9 @@ bool FileScan::TellHit(size_t index, std::string_view shown, bool binary, std::s
                        const char* lineStart) {
   if (!TellBefore(index, lineStart)) return false;
   ranges_.clear();
-  if (wants_.ranges) matcher_->Matches(line, ranges_);
+  // The matches are those that begin in the shown bytes, however many follow, so a line
+  // gives the same whatever the blocks cut of it.
+  if (wants_.ranges) matcher_->Matches(line, ranges_, kShownLineBytes);
   if (!hooks_.Hit(index, shown, binary, ranges_)) return false;
   anyTold_ = true;
   emittedTo_ = index + 1;
@@ -349,22 +351,20 @@ bool FileScan::Binary(std::string_view line, bool nul) {
   return matcher_->Options().tellBinary && reader_->BinaryAt(line, nul);
 }
 
-// One piece of a long line; its first context bytes repeat the end of the piece before.
+// One piece of a long line; its first context bytes repeat the end of the piece before. The
+// literal search decides it piece by piece; a pattern gathers the line and is searched in it
+// whole, up to kWholeLineBytes, the memory given back when the line ends.
 bool FileScan::LongPiece(std::string_view piece, size_t context, bool ends) {
   const LineMatcher& matcher = *matcher_;
   if (longDecide_) {
     const std::string_view fresh = piece.substr(context);
-    if (shown_.size() < kShownLineBytes)
-      shown_.append(fresh.substr(0, kShownLineBytes - shown_.size()));
-    const RegexMatcher* regex = matcher.Regex();
-    if (!longFound_ && regex) {
-      const RegexVerdict v =
-          regex->DecidePiece(piece, context, longFirst_, ends, reader_->Overlap());
-      longFound_ = v == RegexVerdict::Hit;
-      longTooMuch_ = longTooMuch_ || v == RegexVerdict::TooMuchWork;
-    } else if (!longFound_) {
+    // The shown bytes, and the few after them that decide the matches near their end.
+    const size_t head = kShownLineBytes + matcher.Overlap();
+    if (shown_.size() < head) shown_.append(fresh.substr(0, head - shown_.size()));
+    if (matcher.Regex())
+      GatherLongLine(piece, fresh);
+    else if (!longFound_)
       longFound_ = matcher.CountsIn(piece, longFirst_, ends);
-    }
     if (!longInk_ && matcher.BlankQuery()) longInk_ = !Trimmed(fresh).empty();
     if (!longNul_ && matcher.Options().tellBinary)
       longNul_ = std::memchr(fresh.data(), 0, fresh.size()) != nullptr;
@@ -372,25 +372,66 @@ bool FileScan::LongPiece(std::string_view piece, size_t context, bool ends) {
   longFirst_ = false;
   if (!ends) return hooks_.Passed(line_);
   long_ = false;
+  // However the line's end is told, the memory a pattern gathered it in goes back.
+  struct Release {
+    std::string& line;
+    ~Release() { std::string().swap(line); }
+  } release{longLine_};
+  if (longDecide_ && matcher.Regex()) {
+    if (longTooLong_) {
+      longTooMuch_ = longLiteral_;
+    } else {
+      const RegexVerdict verdict = matcher.Decide(longLine_);
+      longFound_ = verdict == RegexVerdict::Hit;
+      longTooMuch_ = verdict == RegexVerdict::TooMuchWork;
+    }
+  }
+  const std::string_view shown = std::string_view(shown_).substr(0, kShownLineBytes);
+  // The matches are those that begin in the shown bytes: a pattern's in the whole line.
+  const std::string_view decides = matcher.Regex() && !longTooLong_ ? longLine_ : shown_;
   const bool hit = longDecide_ && longFound_ && (longInk_ || !matcher.BlankQuery());
   if (longDecide_ && (draining_ || (!hit && afterLeft_ > 0))) {
     // A line after a hit, told as context.
-    if (!TellContext(line_, shown_)) return false;
+    if (!TellContext(line_, shown)) return false;
     if (--afterLeft_ == 0 && draining_) {
       enough_ = true;
       return false;
     }
-  } else if (hit && !TellHit(line_, shown_, Binary({}, longNul_), shown_, nullptr)) {
+  } else if (hit && !TellHit(line_, shown, Binary({}, longNul_), decides, nullptr)) {
     return false;
   }
   if (longDecide_ && !longFound_ && longTooMuch_ && longInk_ && !hooks_.Unsearched(line_))
     return false;
   if (wants_.before > 0 && longDecide_) {
     if (tail_.size() >= wants_.before) tail_.erase(tail_.begin());
-    tail_.emplace_back(line_, shown_);
+    tail_.emplace_back(line_, std::string(shown));
   }
   if (next_) Switch();
   return true;
+}
+
+// A line longer than a pattern is searched in is not gathered on: it is left unsearched when it
+// holds the pattern's literal (or the pattern has none), a miss otherwise.
+void FileScan::GatherLongLine(std::string_view piece, std::string_view fresh) {
+  const PatternScanner& literal = matcher_->Scanner();
+  const auto holdsLiteral = [&](std::string_view text) {
+    return literal.size() == 0 || literal.Find(text, 0) != PatternScanner::npos;
+  };
+  if (longFirst_) {
+    longTooLong_ = longLiteral_ = false;
+    longLine_.reserve(std::min(kWholeLineBytes, static_cast<size_t>(reader_->Size())));
+  }
+  if (!longTooLong_ && fresh.size() <= kWholeLineBytes - longLine_.size()) {
+    longLine_.append(fresh);
+    return;
+  }
+  if (!longTooLong_) {
+    longTooLong_ = true;
+    longLiteral_ = holdsLiteral(longLine_);
+    std::string().swap(longLine_);
+  }
+  // The piece repeats the end of the one before: a literal across the cut is seen whole.
+  if (!longLiteral_) longLiteral_ = holdsLiteral(piece);
 }
 
 }  // namespace vorn

@@ -25,6 +25,9 @@ class FileScan {
   static constexpr size_t kShownLineBytes = 4096;
   // Between two Passed calls the scan covers at most this much.
   static constexpr size_t kStretch = size_t{64} << 10;
+  // A pattern searches a line whole up to this long; a longer line that may hold a match is
+  // unsearched.
+  static constexpr size_t kWholeLineBytes = size_t{64} << 20;
 
   class Hooks {
    public:
@@ -70,12 +73,14 @@ class FileScan {
   // start of the next one.
   const char* FinishLine(const char* cursor, const char* end, bool& goOn, bool hit = false);
   bool LongPiece(std::string_view piece, size_t context, bool ends);
+  void GatherLongLine(std::string_view piece, std::string_view fresh);
   void Switch();
   // Whether the hit line (holding a NUL byte where nul) makes or finds the file binary.
   bool Binary(std::string_view line, bool nul = false);
   // Tells the owner of a hit (after the context before it); false when the scan ends here.
-  // line: the whole line, or for a long line its shown bytes; lineStart: where it begins in
-  // the block, or null for a long line, whose context before lies in the tail.
+  // line: the whole line, or for a long line as much as decides the matches that begin in its
+  // shown bytes; lineStart: where it begins in the block, or null for a long line, whose
+  // context before lies in the tail.
   bool TellHit(size_t index, std::string_view shown, bool binary, std::string_view line,
                const char* lineStart);
   bool TellBefore(size_t index, const char* lineStart);
@@ -115,7 +120,12 @@ class FileScan {
   std::vector<std::pair<size_t, std::string>> tail_;  // the lines before floor_, shown
   std::vector<MatchRange> ranges_;
   bool longTooMuch_ = false;
-  std::string shown_;
+  std::string shown_;  // a long line's shown bytes and the few after them
+  // A pattern's long line, gathered whole; or, past kWholeLineBytes, whether it holds the
+  // pattern's literal.
+  std::string longLine_;
+  bool longTooLong_ = false;
+  bool longLiteral_ = false;
 };
 
 }  // namespace vorn

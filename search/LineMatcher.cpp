@@ -1,17 +1,28 @@
 #include "LineMatcher.h"
 
+#include <unicode/uchar.h>
+
 #include <algorithm>
 
 #include "CaseFold.h"
+#include "Utf8.h"
 #include "txthandling.h"
 
 namespace vorn {
 
 namespace {
 
-// A match that may go on past a piece of a long line is retried in the next piece when it
-// began within this many bytes of the cut.
-constexpr size_t kRegexOverlap = size_t{64} << 10;
+// In a piece of a long line, an occurrence this near a cut is left to the neighbouring piece,
+// which sees the whole characters around it (a UTF-8 character takes up to four bytes).
+constexpr size_t kWordMargin = 4;
+// Pieces repeat this much more than the longest occurrence, so every occurrence lies far
+// enough from the cuts in some piece.
+constexpr size_t kPieceOverlapExtra = 2 * kWordMargin;
+
+bool IsWordCodePoint(char32_t c) {
+  return (U_GET_GC_MASK(static_cast<UChar32>(c)) &
+          (U_GC_L_MASK | U_GC_M_MASK | U_GC_N_MASK | U_GC_PC_MASK)) != 0;
+}
 
 // Case ignored, a query whose letters have no case variants beyond ASCII's (most queries, and
 // every one without "k" or "s" among its ASCII letters) is searched through the key table,
@@ -48,6 +59,21 @@ PatternScanner ScannerFor(const std::string& query, bool matchCase) {
 }
 
 }  // namespace
+
+bool NonAsciiWordBefore(std::string_view text, size_t at) {
+  size_t lead = at - 1;
+  for (int back = 0;
+       back < 3 && lead > 0 && (static_cast<unsigned char>(text[lead]) & 0xC0) == 0x80; ++back)
+    --lead;
+  char32_t c = 0;
+  const size_t length = DecodeUtf8At(text.substr(lead, at - lead), c);
+  return length != at - lead || IsWordCodePoint(c);
+}
+
+bool NonAsciiWordAt(std::string_view text, size_t at) {
+  char32_t c = 0;
+  return DecodeUtf8At(text.substr(at), c) == 0 || IsWordCodePoint(c);
+}
 
 const KeyTable& CaseInsensitiveKeys() {
   static const KeyTable keys = [] {
@@ -98,7 +124,7 @@ LineMatcher::LineMatcher(const SearchOptions& options, Plan plan)
       never_(plan.never),
       blankQuery_(plan.blank) {}
 
-size_t LineMatcher::Overlap() const { return regex_ ? kRegexOverlap : scanner_.size() + 1; }
+size_t LineMatcher::Overlap() const { return scanner_.size() + kPieceOverlapExtra; }
 
 bool LineMatcher::IsHit(std::string_view line) const { return Decide(line) == RegexVerdict::Hit; }
 
@@ -120,34 +146,27 @@ LineMatch LineMatcher::FirstMatch(std::string_view text, bool startsLine, bool e
     return {start, end - start};
   }
   // Ignoring case, an occurrence may be longer or shorter than the query ("k" finds the
-  // three bytes of KELVIN SIGN): each comes with its own length.
+  // three bytes of KELVIN SIGN): each comes with its own length. In a piece, occurrences near
+  // a cut are the neighbouring piece's.
+  const size_t margin = wholeWord_ ? kWordMargin : 1;
+  const size_t first = startsLine ? 0 : margin;
   size_t m = 0;
-  for (size_t p = scanner_.Find(text, 0, m); p != PatternScanner::npos;
+  for (size_t p = scanner_.Find(text, first, m); p != PatternScanner::npos;
        p = scanner_.Find(text, p + 1, m)) {
-    if ((p == 0 && !startsLine) || (p + m == text.size() && !endsLine)) continue;
-    if (!wholeWord_) return {p, m};
-    const bool startOk = p == 0 || !IsWordByte(static_cast<unsigned char>(text[p - 1]));
-    const bool endOk = p + m == text.size() || !IsWordByte(static_cast<unsigned char>(text[p + m]));
-    if (startOk && endOk) return {p, m};
+    if (!endsLine && p + m + margin > text.size()) continue;
+    if (!wholeWord_ || StandsWhole(text, p, p + m)) return {p, m};
   }
   return {};
 }
 
-size_t LineMatcher::Matches(std::string_view line, std::vector<MatchRange>& out) const {
-  const size_t before = out.size();
+size_t LineMatcher::Matches(std::string_view line, std::vector<MatchRange>& out,
+                            size_t beginBefore) const {
   if (never_) return 0;
-  if (regex_) {
-    size_t start = 0, end = 0;
-    if (regex_->FirstMatch(line, &start, &end)) out.push_back({start, end});
-    return out.size() - before;
-  }
+  if (regex_) return regex_->Matches(line, out, beginBefore);
+  const size_t before = out.size();
   size_t m = 0;
-  for (size_t p = scanner_.Find(line, 0, m); p != PatternScanner::npos;) {
-    const bool whole =
-        !wholeWord_ ||
-        ((p == 0 || !IsWordByte(static_cast<unsigned char>(line[p - 1]))) &&
-         (p + m == line.size() || !IsWordByte(static_cast<unsigned char>(line[p + m]))));
-    if (whole) {
+  for (size_t p = scanner_.Find(line, 0, m); p < beginBefore && p != PatternScanner::npos;) {
+    if (!wholeWord_ || StandsWhole(line, p, p + m)) {
       out.push_back({p, p + m});
       p = scanner_.Find(line, p + std::max<size_t>(m, 1), m);
     } else {

@@ -27,10 +27,34 @@ struct SearchOptions {
 // that are not valid UTF-8 compare exactly. This table is its ASCII part: a to z as A to Z.
 const KeyTable& CaseInsensitiveKeys();
 
-// Word bytes for Whole Word: ASCII letters, digits, "_" and every byte of 0x80 or more.
-inline bool IsWordByte(unsigned char b) {
-  return (b >= 'a' && b <= 'z') || (b >= 'A' && b <= 'Z') || (b >= '0' && b <= '9') || b == '_' ||
-         b >= 0x80;
+// Whole Word: an occurrence stands whole when no word character touches it. In UTF-8 text a
+// word character is a letter, a number, a combining mark or a connector punctuation ("_");
+// a byte that is not part of valid UTF-8 counts as one, so words in another encoding stay
+// whole. The literal search, a pattern's matches and the window all go by this one rule.
+bool NonAsciiWordBefore(std::string_view text, size_t at);
+bool NonAsciiWordAt(std::string_view text, size_t at);
+
+inline bool IsAsciiWordByte(unsigned char b) {
+  return (b >= 'a' && b <= 'z') || (b >= 'A' && b <= 'Z') || (b >= '0' && b <= '9') || b == '_';
+}
+
+// Whether the character that ends at offset at (0 < at <= size) is a word character; a
+// character cut at at is not valid there, and counts as one.
+inline bool WordCharBefore(std::string_view text, size_t at) {
+  const auto b = static_cast<unsigned char>(text[at - 1]);
+  return b < 0x80 ? IsAsciiWordByte(b) : NonAsciiWordBefore(text, at);
+}
+
+// Whether the character that begins at offset at (at < size) is a word character.
+inline bool WordCharAt(std::string_view text, size_t at) {
+  const auto b = static_cast<unsigned char>(text[at]);
+  return b < 0x80 ? IsAsciiWordByte(b) : NonAsciiWordAt(text, at);
+}
+
+// Whether bytes [begin, end) of a line stand whole: the line's ends bound words.
+inline bool StandsWhole(std::string_view line, size_t begin, size_t end) {
+  return (begin == 0 || !WordCharBefore(line, begin)) &&
+         (end == line.size() || !WordCharAt(line, end));
 }
 
 // An occurrence in a line: where it begins and how many bytes it takes; none has at == npos.
@@ -61,8 +85,10 @@ class LineMatcher {
   LineMatch FirstMatch(std::string_view text, bool startsLine = true, bool endsLine = true) const;
 
   // Appends every match that counts in a whole line, leftmost first and never overlapping, as
-  // a pattern's substitution would find them in turn; returns how many it appended.
-  size_t Matches(std::string_view line, std::vector<MatchRange>& out) const;
+  // a pattern's substitution would find them in turn, up to the first that begins at or past
+  // beginBefore; returns how many it appended.
+  size_t Matches(std::string_view line, std::vector<MatchRange>& out,
+                 size_t beginBefore = std::string_view::npos) const;
 
   // A query of blanks only, or a pattern: a line it is found in may still be blank.
   bool BlankQuery() const { return blankQuery_; }

@@ -10,7 +10,7 @@ bool LineSeeker::Open(const std::string& path) {
   inside_ = false;
   block_ = {};
   cursor_ = regionEnd_ = nullptr;
-  reader_.SetOverlap(matcher_.Scanner().size() + 1);
+  reader_.SetOverlap(matcher_.Overlap());
   open_ = reader_.Open(path);
   return open_;
 }

@@ -5,27 +5,42 @@
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <cstring>
 #include <new>
 
 #include "LineMatcher.h"
+#include "SearchHit.h"
 
 namespace vorn {
 
 namespace {
 
 // Bounds on one match call, so a line costs at most about 20 ms however the pattern
-// backtracks; the whole-word retries on one line share the same time. The interpreter is
-// some five times slower than the JIT's code, and gets a smaller limit.
+// backtracks. The interpreter is some five times slower than the JIT's code, and gets a
+// smaller limit.
 constexpr uint32_t kJitMatchLimit = 2'000'000;
 constexpr uint32_t kInterpreterMatchLimit = 400'000;
 constexpr uint32_t kDepthLimit = 100'000;
 constexpr uint32_t kHeapLimitKiB = 20 * 1024;
 constexpr size_t kJitStackMax = size_t{1} << 20;
-constexpr std::chrono::milliseconds kLineBudget{20};
 
 std::atomic<bool> jitOn{true};
+
+// Whole Word: the callouts a pattern is wrapped in, one before it (where a match would begin)
+// and one after it (where it would end). Any other callout of the pattern's own passes.
+constexpr int kWordStart = 254;
+constexpr int kWordEnd = 255;
+
+// The line is the one being matched, not the callout's subject: with invalid UTF-8 in a line
+// the interpreter may give just the valid stretch around the match.
+int WordBounds(pcre2_callout_block* block, void* data) {
+  const std::string_view line = *static_cast<const std::string_view*>(data);
+  const size_t at = block->current_position;
+  // A positive answer fails the match here, and the pattern tries its other ways.
+  if (block->callout_number == kWordStart) return at > 0 && WordCharBefore(line, at) ? 1 : 0;
+  if (block->callout_number == kWordEnd) return at < line.size() && WordCharAt(line, at) ? 1 : 0;
+  return 0;
+}
 
 // Match data, a match context with the limits and a JIT stack for each thread: the compiled
 // pattern is shared by every thread of a run.
@@ -42,6 +57,7 @@ class ThreadState {
     pcre2_set_depth_limit(context_, kDepthLimit);
     pcre2_set_heap_limit(context_, kHeapLimitKiB);
     pcre2_jit_stack_assign(context_, nullptr, stack_);
+    pcre2_set_callout(context_, WordBounds, &line_);
   }
   ~ThreadState() { Free(); }
   ThreadState(const ThreadState&) = delete;
@@ -49,6 +65,8 @@ class ThreadState {
 
   pcre2_match_data* data() const { return data_; }
   pcre2_match_context* context() const { return context_; }
+  // The line matched now, for the word bounds.
+  void SetLine(std::string_view line) { line_ = line; }
 
  private:
   void Free() {
@@ -59,6 +77,7 @@ class ThreadState {
   pcre2_match_data* data_;
   pcre2_match_context* context_;
   pcre2_jit_stack* stack_;
+  std::string_view line_;
 };
 
 ThreadState& State() {
@@ -255,6 +274,68 @@ pcre2_code* CompileForLines(std::string_view pattern, uint32_t options) {
   return compiled;
 }
 
+// The length of the settings at the pattern's start that only work there ("(*UCP)",
+// "(*LIMIT_MATCH=10)"), which stay in front when the pattern is wrapped.
+size_t StartSettingsLength(std::string_view pattern) {
+  static constexpr std::string_view kSettings[] = {"UTF",
+                                                   "UCP",
+                                                   "NO_AUTO_POSSESS",
+                                                   "NO_DOTSTAR_ANCHOR",
+                                                   "NO_JIT",
+                                                   "NO_START_OPT",
+                                                   "NOTEMPTY",
+                                                   "NOTEMPTY_ATSTART",
+                                                   "CR",
+                                                   "LF",
+                                                   "CRLF",
+                                                   "ANYCRLF",
+                                                   "ANY",
+                                                   "NUL",
+                                                   "BSR_ANYCRLF",
+                                                   "BSR_UNICODE",
+                                                   "LIMIT_HEAP=",
+                                                   "LIMIT_MATCH=",
+                                                   "LIMIT_DEPTH=",
+                                                   "LIMIT_RECURSION="};
+  size_t at = 0;
+  while (pattern.substr(at, 2) == "(*") {
+    const size_t close = pattern.find(')', at);
+    if (close == std::string_view::npos) break;
+    std::string_view name = pattern.substr(at + 2, close - at - 2);
+    if (const size_t equals = name.find('='); equals != std::string_view::npos)
+      name = name.substr(0, equals + 1);
+    if (std::find(std::begin(kSettings), std::end(kSettings), name) == std::end(kSettings)) break;
+    at = close + 1;
+  }
+  return at;
+}
+
+// The pattern held to whole words by the callouts around it. "\E" ends a quote the pattern
+// leaves open; a line break ends the comment an extended pattern may end in.
+std::string WholeWordPattern(std::string_view pattern, bool endComment) {
+  const size_t settings = StartSettingsLength(pattern);
+  std::string wrapped(pattern.substr(0, settings));
+  wrapped += "(?C" + std::to_string(kWordStart) + ")(?:";
+  wrapped += pattern.substr(settings);
+  wrapped += endComment ? "\\E\n)" : "\\E)";
+  wrapped += "(?C" + std::to_string(kWordEnd) + ")";
+  return wrapped;
+}
+
+pcre2_code* CompileOnce(std::string_view pattern, uint32_t options, RegexError* error) {
+  int code = 0;
+  PCRE2_SIZE offset = 0;
+  pcre2_code* compiled = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(pattern.data()), pattern.size(),
+                                       options, &code, &offset, nullptr);
+  if (!compiled && error) {
+    PCRE2_UCHAR message[256];
+    pcre2_get_error_message(code, message, sizeof message);
+    error->message = reinterpret_cast<const char*>(message);
+    error->position = Utf8Chars(pattern.substr(0, std::min<size_t>(offset, pattern.size()))) + 1;
+  }
+  return compiled;
+}
+
 }  // namespace
 
 std::unique_ptr<const RegexMatcher> RegexMatcher::Compile(std::string_view pattern, bool matchCase,
@@ -262,24 +343,28 @@ std::unique_ptr<const RegexMatcher> RegexMatcher::Compile(std::string_view patte
                                                           bool scansLines) {
   uint32_t options = PCRE2_UTF | PCRE2_MATCH_INVALID_UTF | PCRE2_UCP;
   if (!matchCase) options |= PCRE2_CASELESS;
-  int code = 0;
-  PCRE2_SIZE offset = 0;
-  pcre2_code* compiled = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(pattern.data()), pattern.size(),
-                                       options, &code, &offset, nullptr);
-  if (!compiled) {
-    if (error) {
-      PCRE2_UCHAR message[256];
-      pcre2_get_error_message(code, message, sizeof message);
-      error->message = reinterpret_cast<const char*>(message);
-      error->position = Utf8Chars(pattern.substr(0, std::min<size_t>(offset, pattern.size()))) + 1;
+  pcre2_code* compiled = CompileOnce(pattern, options, error);
+  if (!compiled) return nullptr;
+  if (wholeWord) {
+    // Errors are told of the pattern as given; the wrapped one tries every way to match at a
+    // place, which giving up backtracking where the pattern's end follows would cut short.
+    pcre2_code_free(compiled);
+    RegexError wrapError;
+    const uint32_t wrapOptions = options | PCRE2_NO_AUTO_POSSESS;
+    compiled = CompileOnce(WholeWordPattern(pattern, false), wrapOptions, nullptr);
+    if (!compiled) compiled = CompileOnce(WholeWordPattern(pattern, true), wrapOptions, &wrapError);
+    if (!compiled) {
+      if (error) *error = {wrapError.message, 1};
+      return nullptr;
     }
-    return nullptr;
   }
   // Without the JIT (the system may forbid executable memory) the interpreter gives the same
   // results.
-  if (jitOn.load()) pcre2_jit_compile(compiled, PCRE2_JIT_COMPLETE | PCRE2_JIT_PARTIAL_HARD);
-  std::unique_ptr<RegexMatcher> matcher(new RegexMatcher(compiled, wholeWord));
+  if (jitOn.load()) pcre2_jit_compile(compiled, PCRE2_JIT_COMPLETE);
+  std::unique_ptr<RegexMatcher> matcher(new RegexMatcher(compiled));
   if (scansLines && ScansLinesAlike(pattern)) {
+    // Over many lines the pattern goes without the word bounds: it finds every match that
+    // stands whole, and more.
     matcher->lines_ = CompileForLines(pattern, options);
     // On ASCII text an ASCII pattern's classes, \b and case rule give without Unicode what
     // they give with it (the Kelvin sign, a caseless k, is not ASCII); one naming code points
@@ -293,15 +378,8 @@ std::unique_ptr<const RegexMatcher> RegexMatcher::Compile(std::string_view patte
   size_t jitSize = 0;
   pcre2_pattern_info(compiled, PCRE2_INFO_JITSIZE, &jitSize);
   matcher->matchLimit_ = jitSize > 0 ? kJitMatchLimit : kInterpreterMatchLimit;
-  uint32_t lookbehind = 0;
-  pcre2_pattern_info(compiled, PCRE2_INFO_MAXLOOKBEHIND, &lookbehind);
-  // Characters of up to four bytes, and one more for the word rule's byte before a match.
-  matcher->lookbehindBytes_ = 4 * size_t{lookbehind} + 1;
   return matcher;
 }
-
-RegexMatcher::RegexMatcher(pcre2_real_code_8* code, bool wholeWord)
-    : code_(code), wholeWord_(wholeWord) {}
 
 RegexMatcher::~RegexMatcher() {
   pcre2_code_free(code_);
@@ -309,86 +387,50 @@ RegexMatcher::~RegexMatcher() {
   pcre2_code_free(asciiLines_);
 }
 
-// The first match in subject from offset from that counts; with Whole Word the matches that
-// do not stand between non-word bytes are passed over. A match touching the subject's end
-// when the line goes on is partial: the bytes after it are not known yet.
-RegexMatcher::Found RegexMatcher::Search(std::string_view subject, size_t from, unsigned options,
-                                         bool endsLine, size_t* start, size_t* end) const {
-  const ThreadState& state = State();
+int RegexMatcher::Match(std::string_view line, size_t from, uint32_t options, size_t* start,
+                        size_t* end) const {
+  ThreadState& state = State();
+  state.SetLine(line);
   pcre2_set_match_limit(state.context(), matchLimit_);
-  const auto* bytes = reinterpret_cast<PCRE2_SPTR>(subject.data());
-  // Timed from the first retry on: a line decided at its first match reads no clock.
-  std::chrono::steady_clock::time_point began;
-  for (int tries = 1;; ++tries) {
-    const int rc =
-        pcre2_match(code_, bytes, subject.size(), from, options, state.data(), state.context());
-    if (rc == PCRE2_ERROR_NOMATCH) return Found::None;
+  const int rc = pcre2_match(code_, reinterpret_cast<PCRE2_SPTR>(line.data()), line.size(), from,
+                             options, state.data(), state.context());
+  if (rc >= 0) {
     const PCRE2_SIZE* ovector = pcre2_get_ovector_pointer(state.data());
-    if (rc == PCRE2_ERROR_PARTIAL) {
-      *start = ovector[0];
-      return Found::Partial;
-    }
-    // The limits, a JIT stack too small, no memory: the line is not decided.
-    if (rc < 0) return Found::Limit;
     *start = ovector[0];
     *end = ovector[1];
-    if (!wholeWord_) return Found::Match;
-    const bool startOk = *start == 0 ? (options & PCRE2_NOTBOL) == 0
-                                     : !IsWordByte(static_cast<unsigned char>(subject[*start - 1]));
-    if (*end == subject.size() && !endsLine) {
-      if (startOk) return Found::Partial;
-    } else if (startOk &&
-               (*end == subject.size() || !IsWordByte(static_cast<unsigned char>(subject[*end])))) {
-      return Found::Match;
-    }
-    // A later match may stand alone: try from the next character on.
-    if (tries == 1) began = std::chrono::steady_clock::now();
-    from = *start + 1;
-    while (from < subject.size() && (static_cast<unsigned char>(subject[from]) & 0xC0) == 0x80)
-      ++from;
-    if (from > subject.size()) return Found::None;
-    if (tries % 16 == 0 && std::chrono::steady_clock::now() - began > kLineBudget)
-      return Found::Limit;
   }
+  return rc;
 }
 
 RegexVerdict RegexMatcher::Decide(std::string_view line) const {
   size_t start = 0, end = 0;
-  switch (Search(line, 0, 0, true, &start, &end)) {
-    case Found::Match:
-      return RegexVerdict::Hit;
-    case Found::Limit:
-      return RegexVerdict::TooMuchWork;
-    default:
-      return RegexVerdict::Miss;
-  }
+  const int rc = Match(line, 0, 0, &start, &end);
+  if (rc == PCRE2_ERROR_NOMATCH) return RegexVerdict::Miss;
+  // The limits, a JIT stack too small, no memory: the line is not decided.
+  return rc < 0 ? RegexVerdict::TooMuchWork : RegexVerdict::Hit;
 }
 
-RegexVerdict RegexMatcher::DecidePiece(std::string_view piece, size_t context, bool startsLine,
-                                       bool endsLine, size_t nextContext) const {
-  unsigned options = 0;
+bool RegexMatcher::FirstMatch(std::string_view line, size_t* start, size_t* end) const {
+  return Match(line, 0, 0, start, end) >= 0;
+}
+
+size_t RegexMatcher::Matches(std::string_view line, std::vector<MatchRange>& out,
+                             size_t beginBefore) const {
+  const size_t before = out.size();
   size_t from = 0;
-  if (!startsLine) {
-    // The bytes before the piece's context are gone: matches are tried from where the
-    // pattern's look back still sees the line as it is.
-    options |= PCRE2_NOTBOL;
-    from = std::min(context, lookbehindBytes_);
+  uint32_t options = 0;
+  for (;;) {
+    size_t start = 0, end = 0;
+    const int rc = Match(line, from, options, &start, &end);
+    if (rc < 0 || start >= beginBefore) break;
+    out.push_back({start, end});
+    // After an empty match, the next is the first that is not empty where it was, or the
+    // first one character on or later: what a substitution's retry there, then its step on,
+    // finds, in one call the JIT runs.
+    options = start == end ? PCRE2_NOTEMPTY_ATSTART : 0;
+    from = end;
   }
-  if (!endsLine) options |= PCRE2_NOTEOL | PCRE2_PARTIAL_HARD;
-  size_t start = 0, end = 0;
-  switch (Search(piece, from, options, endsLine, &start, &end)) {
-    case Found::Match:
-      return RegexVerdict::Hit;
-    case Found::Limit:
-      return RegexVerdict::TooMuchWork;
-    case Found::Partial:
-      // The next piece retries it when it keeps the match's start and the look back.
-      return piece.size() - start + lookbehindBytes_ <= nextContext ? RegexVerdict::Miss
-                                                                    : RegexVerdict::TooMuchWork;
-    case Found::None:
-      break;
-  }
-  return RegexVerdict::Miss;
+  return out.size() - before;
 }
 
 bool RegexMatcher::NextCandidate(std::string_view lines, size_t from, bool ascii,
@@ -405,10 +447,6 @@ bool RegexMatcher::NextCandidate(std::string_view lines, size_t from, bool ascii
   if (rc < 0) return false;
   *at = pcre2_get_ovector_pointer(state.data())[0];
   return true;
-}
-
-bool RegexMatcher::FirstMatch(std::string_view line, size_t* start, size_t* end) const {
-  return Search(line, 0, 0, true, start, end) == Found::Match;
 }
 
 }  // namespace vorn

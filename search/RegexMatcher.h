@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 struct pcre2_real_code_8;
 
@@ -32,13 +33,15 @@ RegexLiteral RequiredLiteral(std::string_view pattern, bool matchCase);
 
 enum class RegexVerdict { Miss, Hit, TooMuchWork };
 
+struct MatchRange;
+
 class RegexMatcher {
  public:
   // Without Match Case the match is caseless by Unicode's simple folding. With Whole Word a
-  // match counts only between the line's ends or non-word bytes; later matches are tried when
-  // the first does not stand so. Null, with *error filled, for an invalid pattern. scansLines:
-  // also compiled to scan many lines a call (NextCandidate), which only a pattern without a
-  // required literal needs.
+  // match counts only where no word character touches it (LineMatcher.h), and the pattern
+  // tries every way it can match until one stands so: "int|int_max" finds int_max whole.
+  // Null, with *error filled, for an invalid pattern. scansLines: also compiled to scan many
+  // lines a call (NextCandidate), which only a pattern without a required literal needs.
   static std::unique_ptr<const RegexMatcher> Compile(std::string_view pattern, bool matchCase,
                                                      bool wholeWord, RegexError* error,
                                                      bool scansLines = true);
@@ -48,16 +51,16 @@ class RegexMatcher {
 
   RegexVerdict Decide(std::string_view line) const;
 
-  // One piece of a line longer than the reading buffer: its first context bytes repeat the end
-  // of the piece before, and the piece after it will repeat nextContext bytes. A match that
-  // may go on past the piece is left to the next one when it begins within those bytes; one
-  // that begins earlier would need more of the line than is kept, and makes the line need too
-  // much work.
-  RegexVerdict DecidePiece(std::string_view piece, size_t context, bool startsLine, bool endsLine,
-                           size_t nextContext) const;
-
   // The first match that counts in line, as byte offsets [*start, *end).
   bool FirstMatch(std::string_view line, size_t* start, size_t* end) const;
+
+  // Appends every match that counts in line, leftmost first and never overlapping, as a
+  // global substitution finds them: after an empty match the next must not be empty at the
+  // same offset, else the search goes on one character later; up to the first that begins
+  // at or past beginBefore. Returns how many it appended; a line that needs too much work
+  // keeps those found before.
+  size_t Matches(std::string_view line, std::vector<MatchRange>& out,
+                 size_t beginBefore = std::string_view::npos) const;
 
   // Whether many whole lines can be scanned in one call for candidates.
   bool ScansLines() const { return lines_ != nullptr; }
@@ -68,18 +71,15 @@ class RegexMatcher {
   bool NextCandidate(std::string_view lines, size_t from, bool ascii, size_t* at) const;
 
  private:
-  enum class Found { None, Match, Partial, Limit };
-  RegexMatcher(pcre2_real_code_8* code, bool wholeWord);
-  Found Search(std::string_view subject, size_t from, unsigned options, bool endsLine,
-               size_t* start, size_t* end) const;
+  explicit RegexMatcher(pcre2_real_code_8* code) : code_(code) {}
+  // PCRE2's result for one match from offset from; the match in *start, *end.
+  int Match(std::string_view line, size_t from, uint32_t options, size_t* start, size_t* end) const;
 
   pcre2_real_code_8* code_;
   pcre2_real_code_8* lines_ = nullptr;  // the same pattern, over many lines
   // The same again for ASCII text, which it matches as the pattern does, many times faster.
   pcre2_real_code_8* asciiLines_ = nullptr;
-  bool wholeWord_;
-  size_t lookbehindBytes_ = 0;
-  uint32_t matchLimit_ = 0;  // how far back the pattern may look from a match's start
+  uint32_t matchLimit_ = 0;
 };
 
 // Whether patterns are compiled for the JIT (where the system allows it); tests turn it off to

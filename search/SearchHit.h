@@ -33,8 +33,8 @@ struct SearchHit {
   std::size_t lineIndex = 0;  // 0-based
   std::string_view text;      // the line as shown: at most its first 4096 bytes
   bool binary = false;        // asked for by the search: the file holds NUL bytes
-  // Every match in the line, when the sink asked for ranges; a range may reach past a long
-  // line's shown bytes.
+  // Every match that begins in the line's shown bytes, when the sink asked for ranges; the
+  // last may reach past them.
   std::span<const MatchRange> matches = {};
   FoundKind kind = FoundKind::Hit;
 };

@@ -482,7 +482,8 @@ SearchRun::Step SearchRun::SearchBlockLineByLine(std::string_view block) {
         for (const auto& [index, text] : naive_.recent)
           if (index >= from) Report(FoundKind::Context, text, index);
         naive_.ranges.clear();
-        if (wants_.ranges) matcher_->Matches(line, naive_.ranges);
+        // The matches that begin in the shown bytes, as the scan gives them.
+        if (wants_.ranges) matcher_->Matches(line, naive_.ranges, kShownLineBytes);
         Report(FoundKind::Hit, shown, i, binary, naive_.ranges);
         Deliver();
         naive_.told = true;

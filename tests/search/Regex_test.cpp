@@ -338,3 +338,35 @@ TEST(Regex, SameLinesAsGrep) {
 
 }  // namespace
 }  // namespace vorn
+
+namespace vorn {
+namespace {
+
+// A pattern searches a line longer than the reading buffer whole: a match that spans the
+// buffer's cuts is found, and the line is shown by its first 4096 bytes.
+TEST(Regex, PatternsSearchLongLinesWhole) {
+  TempTree t;
+  std::string json = "[";
+  for (int i = 0; i < 90000; ++i)
+    json +=
+        std::string(i ? ", " : "") + "{\"k\": " + std::to_string(i) + ", \"v\": \"xxxxxxxxxx\"}";
+  json += "]";
+  ASSERT_GT(json.size(), size_t{2} << 20);
+  t.Write("one.json", json);
+  const std::string shown = t.Path("one.json") + " (0)  :  " + json.substr(0, 4096) + "\n";
+  for (const char* pattern : {"^\\[.*\\]$", ".*\\]$", "\"k\": 8999\\d,", "\\[\\{.*89999"}) {
+    int status = 0;
+    EXPECT_EQ(Shell(std::string(VORN_FIND_PATH) + " -E " + Quoted(t.root()) + " '*' " +
+                        Quoted(pattern) + " 2>&1",
+                    &status),
+              shown)
+        << pattern;
+    EXPECT_EQ(status, 0) << pattern;
+  }
+  int status = 0;
+  Shell(std::string(VORN_FIND_PATH) + " -E " + Quoted(t.root()) + " '*' 'z.*\\]$'", &status);
+  EXPECT_EQ(status, 1);
+}
+
+}  // namespace
+}  // namespace vorn
