@@ -333,7 +333,8 @@ TEST(VornFind, MatchesPathsWithNulsAndQuiet) {
       {"$F -o . 'a*' needle", 0,
        "./a.txt (0)  :  needle\n./a.txt (0)  :  Needle\n./a.txt (2)  :  needle\n"},
       {"$F --only-matching -E -s . 'a*' 'n[a-z]+'", 0,
-       "./a.txt (0)  :  ne\n./a.txt (1)  :  none\n./a.txt (2)  :  needle\n"},
+       "./a.txt (0)  :  ne\n./a.txt (0)  :  needle\n./a.txt (1)  :  none\n./a.txt (2)  :  "
+       "needle\n"},
       {"$F -o --vimgrep -s . 'a*' ne", 0,
        "./a.txt:1:2:ne\n./a.txt:1:5:ne\n./a.txt:2:3:ne\n./a.txt:3:1:ne\n"},
       {"GREP_COLORS='fn=:ln=:se=' $F --color=always . 'a*' needle", 0,
