@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "Packed.h"
 #include "Utf8.h"
 
 namespace vorn {
@@ -295,7 +296,7 @@ void FindPrinter::FileError(std::string_view path, int error) {
   missed_ = true;
   if (!style_.messages) return;
   if (style_.terminal) Write();
-  Tell(path, std::strerror(error));
+  Tell(path, FileErrorText(error));
 }
 
 // Standard error is written at once: the line is reported however the results are kept.
