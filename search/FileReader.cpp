@@ -40,6 +40,7 @@ void FileReader::Reset() {
   rawAt_ = rawFill_ = 0;
   rawEof_ = false;
   sourceChecked_ = false;
+  pendingError_ = 0;
 }
 
 bool FileReader::Open(const std::string& path) {
@@ -142,11 +143,12 @@ bool FileReader::OpenAt(int dirFd, const char* name) {
 // read call.
 bool FileReader::ReadFile(char* at, size_t room, size_t& got, bool& end) {
   if (source_) {
+    // Content that breaks off (a damaged or cut archive, a bomb) ends there; the failure is
+    // told once the content before it is out.
     int error = 0;
     if (!source_->Read(at, room, got, end, error)) {
-      failed_ = true;
-      error_ = error;
-      return false;
+      pendingError_ = error;
+      end = true;
     }
     totalRead_ += static_cast<long long>(got);
     return true;
@@ -180,7 +182,8 @@ bool FileReader::ReadMore() {
     }
     if (source_) {
       // A stream gives its content in pieces: the head is gathered before anything decides.
-      const size_t head = std::min(buffer_.size(), kBinaryHead);
+      if (buffer_.size() < kBinaryHead) buffer_.resize(kBinaryHead);
+      const size_t head = kBinaryHead;
       while (!eof_ && fill_ < head) {
         if (!ReadFile(buffer_.data() + fill_, head - fill_, got, eof_)) return false;
         fill_ += got;
@@ -227,7 +230,17 @@ void FileReader::TakeMark() {
   if (mark == TextMark::None) {
     // Without a mark, the head tells UTF-8 (the bytes as they are) from a legacy encoding.
     if (encoding_ == kEncodingUtf8) return;
-    const std::string name = EncodingForHead(head, eof_, encoding_);
+    // The head decides whatever the buffer's size: a small one reads it aside.
+    std::string aside;
+    std::string_view decides = head;
+    if (!eof_ && !source_ && fill_ < kEncodingHead) {
+      aside.resize(kEncodingHead);
+      const ssize_t n = pread(fd_.fd(), aside.data(), aside.size(), 0);
+      aside.resize(n > 0 ? static_cast<size_t>(n) : 0);
+      decides = aside;
+    }
+    const std::string name = EncodingForHead(
+        decides, eof_ || static_cast<long long>(decides.size()) >= expectedSize_, encoding_);
     if (name.empty()) return;
     charset_ = std::make_unique<CharsetDecoder>(name);
   } else {
@@ -325,7 +338,13 @@ bool FileReader::NextBlock(std::string_view& block) {
       if (produced_ == static_cast<long long>(fill_)) wholeFileInBuffer_ = true;
       // After the piece of a long line this may hold only the carried bytes: the file ends
       // with that line, and a query at its very end is seen there.
-      if (fill_ == 0) return false;
+      if (fill_ == 0) {
+        if (pendingError_ != 0) {
+          failed_ = true;
+          error_ = pendingError_;
+        }
+        return false;
+      }
       block = std::string_view(buffer_.data(), fill_);
       consumed_ = fill_;
       return true;

@@ -151,6 +151,7 @@ class FileReader {
   // archive kept open for the members after it), not from fd_.
   bool packed_ = false;
   bool sourceChecked_ = false;
+  int pendingError_ = 0;  // the content broke off: what came before is handed out first
   PackedSource* source_ = nullptr;
   std::unique_ptr<PackedSource> compressed_;
   std::unique_ptr<PackedSource> archive_;

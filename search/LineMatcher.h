@@ -22,7 +22,7 @@ struct SearchOptions {
   bool tellBinary = false;
   // How files without a byte-order mark are decoded: kEncodingAuto (empty), kEncodingUtf8
   // or an encoding's name (TextDecoding.h).
-  std::string encoding;
+  std::string encoding{};
   // Compressed files are searched as their content and archives as their members (Packed.h);
   // fixed for a run at its start, as the listing is.
   bool packed = false;

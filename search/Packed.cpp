@@ -138,6 +138,7 @@ int PackedSource::Start(bool archive) {
   struct archive_entry* entry = nullptr;
   if (archive_read_next_header(a_, &entry) != ARCHIVE_OK) return kErrorDamagedArchive;
   memberStart_ = archive_filter_bytes(a_, -1);
+  inMember_ = true;
   return 0;
 }
 
@@ -201,6 +202,8 @@ int PackedSource::NextHeader(struct archive_entry*& entry) {
   inMember_ = true;
   memberStart_ = archive_filter_bytes(a_, -1);
   content_ = 0;
+  hole_ = 0;
+  blockLeft_ = 0;
   return 0;
 }
 
@@ -215,19 +218,49 @@ int PackedSource::ListAll(const std::function<bool(std::string_view)>& add) {
   }
 }
 
+// Blocks as libarchive decodes them: a read that asked for more than the last good block
+// would lose that block when the content breaks off after it.
 bool PackedSource::Read(char* at, size_t room, size_t& got, bool& end, int& error) {
   got = 0;
-  const la_ssize_t n = archive_read_data(a_, at, room);
-  if (n < 0) {
-    error = kErrorDamagedArchive;
-    return false;
-  }
-  got = static_cast<size_t>(n);
-  end = n == 0;
-  content_ += n;
-  if (ExpandsTooMuch()) {
-    error = kErrorExpandsTooMuch;
-    return false;
+  end = false;
+  while (got < room) {
+    if (hole_ > 0) {
+      const size_t n = static_cast<size_t>(std::min<long long>(hole_, room - got));
+      std::memset(at + got, 0, n);
+      hole_ -= static_cast<long long>(n);
+      got += n;
+      continue;
+    }
+    if (blockLeft_ > 0) {
+      const size_t n = std::min(blockLeft_, room - got);
+      std::memcpy(at + got, blockAt_, n);
+      blockAt_ += n;
+      blockLeft_ -= n;
+      got += n;
+      continue;
+    }
+    if (got > 0) break;
+    const void* block = nullptr;
+    size_t size = 0;
+    la_int64_t offset = 0;
+    const int r = archive_read_data_block(a_, &block, &size, &offset);
+    if (r == ARCHIVE_EOF) {
+      end = true;
+      break;
+    }
+    if (r < ARCHIVE_WARN) {
+      error = kErrorDamagedArchive;
+      return false;
+    }
+    // A sparse member's holes read as NUL bytes.
+    if (offset > content_) hole_ = offset - content_;
+    blockAt_ = static_cast<const char*>(block);
+    blockLeft_ = size;
+    content_ += hole_ + static_cast<long long>(size);
+    if (ExpandsTooMuch()) {
+      error = kErrorExpandsTooMuch;
+      return false;
+    }
   }
   return true;
 }

@@ -89,9 +89,12 @@ class PackedSource {
   off_t offset_ = 0;
   off_t size_ = 0;
   std::unique_ptr<char[]> buffer_;
-  long long memberStart_ = 0;  // compressed bytes read when the member began
-  long long content_ = 0;      // content bytes of the member so far
-  bool inMember_ = false;      // a member's header has been read
+  long long memberStart_ = 0;      // compressed bytes read when the member began
+  long long content_ = 0;          // content bytes of the member so far
+  bool inMember_ = false;          // a member's header has been read
+  const char* blockAt_ = nullptr;  // the rest of the block decoded last
+  size_t blockLeft_ = 0;
+  long long hole_ = 0;  // NUL bytes of a sparse member's hole still to come
 };
 
 // Reads a compressed file's content or a member's (path of the form ARCHIVE//MEMBER) whole,

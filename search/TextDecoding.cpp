@@ -3,6 +3,7 @@
 #include <unicode/ucnv.h>
 #include <unicode/ucsdet.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <stdexcept>
@@ -72,10 +73,35 @@ struct Detector {
 
 bool IsAsciiLetter(unsigned char b) { return (b | 0x20) >= 'a' && (b | 0x20) <= 'z'; }
 
+// Russian in the two pages it is mostly written in, told apart by its seven commonest
+// letters (о е а и н т с: half of all letters), which are lower case and sit in different
+// halves of the two pages. The detector's own models are too weak for a line or two.
+constexpr double kCyrillicCover = 0.4;
+
+const char* CyrillicPage(std::string_view sample, size_t high) {
+  static constexpr unsigned char k1251[] = {0xEE, 0xE5, 0xE0, 0xE8, 0xED, 0xF2, 0xF1};
+  static constexpr unsigned char kKoi8[] = {0xCF, 0xC5, 0xC1, 0xC9, 0xCE, 0xD4, 0xD3};
+  size_t in1251 = 0, inKoi8 = 0;
+  for (const char ch : sample) {
+    const auto b = static_cast<unsigned char>(ch);
+    for (const unsigned char c : k1251) in1251 += b == c;
+    for (const unsigned char c : kKoi8) inKoi8 += b == c;
+  }
+  const size_t best = std::max(in1251, inKoi8);
+  if (static_cast<double>(best) < kCyrillicCover * static_cast<double>(high)) return nullptr;
+  return in1251 >= inKoi8 ? "windows-1251" : "KOI8-R";
+}
+
+bool IsGreek(std::string_view name) { return name == "ISO-8859-7" || name == "windows-1253"; }
+
 }  // namespace
 
-bool IsUtf8(std::string_view bytes, bool complete) {
-  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+namespace {
+
+// Where bytes stop being valid UTF-8: the offset of the first bad sequence, or npos.
+size_t FirstBadUtf8(std::string_view bytes, bool complete) {
+  const auto* const begin = reinterpret_cast<const unsigned char*>(bytes.data());
+  const auto* p = begin;
   const unsigned char* const end = p + bytes.size();
   while (p < end) {
 #ifdef __SSE2__
@@ -102,10 +128,42 @@ bool IsUtf8(std::string_view bytes, bool complete) {
     char32_t c;
     const size_t n = DecodeUtf8At(
         std::string_view(reinterpret_cast<const char*>(p), static_cast<size_t>(end - p)), c);
-    if (n == 0) return !complete && CutSequence(p, end);
+    if (n == 0) {
+      if (!complete && CutSequence(p, end)) return std::string_view::npos;
+      return static_cast<size_t>(p - begin);
+    }
     p += n;
   }
-  return true;
+  return std::string_view::npos;
+}
+
+// UTF-8 with a few stray bytes is still UTF-8 (its bytes are kept as they are): legacy text
+// is taken where bad sequences outnumber the valid ones beyond ASCII.
+bool MostlyUtf8(std::string_view bytes, bool complete) {
+  size_t valid = 0, invalid = 0;
+  for (size_t at = 0; at < bytes.size();) {
+    const auto b = static_cast<unsigned char>(bytes[at]);
+    if (b < 0x80) {
+      ++at;
+      continue;
+    }
+    char32_t c;
+    const size_t n = DecodeUtf8At(bytes.substr(at), c);
+    if (n > 0) {
+      ++valid;
+      at += n;
+    } else {
+      invalid += complete || bytes.size() - at >= 4;
+      ++at;
+    }
+  }
+  return valid >= invalid;
+}
+
+}  // namespace
+
+bool IsUtf8(std::string_view bytes, bool complete) {
+  return FirstBadUtf8(bytes, complete) == std::string_view::npos;
 }
 
 std::string DetectLegacyEncoding(std::string_view head) {
@@ -137,6 +195,21 @@ std::string DetectLegacyEncoding(std::string_view head) {
   int32_t count = 0;
   const UCharsetMatch** matches = ucsdet_detectAll(detector.d, &count, &e);
   if (U_FAILURE(e)) return kFallback;
+  // Text of another script is mostly letters beyond ASCII.
+  const bool script = high >= kScriptHighBytes && 3 * high >= letters;
+  for (int32_t i = 0; i < count; ++i) {
+    UErrorCode me = U_ZERO_ERROR;
+    const char* name = ucsdet_getName(matches[i], &me);
+    const int confidence = ucsdet_getConfidence(matches[i], &me);
+    if (U_FAILURE(me) || name == nullptr) continue;
+    if (KindOf(name) == Kind::DoubleByte && confidence >= kDoubleByteConfidence &&
+        high >= kDoubleByteHighBytes)
+      return name;
+    if (script && IsGreek(name) && confidence >= kScriptConfidence) return name;
+  }
+  if (script) {
+    if (const char* page = CyrillicPage(sample, high)) return page;
+  }
   for (int32_t i = 0; i < count; ++i) {
     UErrorCode me = U_ZERO_ERROR;
     const char* name = ucsdet_getName(matches[i], &me);
@@ -149,8 +222,7 @@ std::string DetectLegacyEncoding(std::string_view head) {
         if (confidence >= kDoubleByteConfidence && high >= kDoubleByteHighBytes) return name;
         break;
       case Kind::Script:
-        if (confidence >= kScriptConfidence && high >= kScriptHighBytes && 3 * high >= letters)
-          return name;
+        if (confidence >= kScriptConfidence && script) return name;
         break;
       case Kind::Latin:
         if (confidence >= kLatinConfidence && high >= kLatinHighBytes) return name;
@@ -168,9 +240,11 @@ std::string EncodingForHead(std::string_view head, bool complete, std::string_vi
   // A head cut short of the file may end inside a sequence.
   const bool whole = complete && head.size() <= kEncodingHead;
   head = head.substr(0, kEncodingHead);
-  if (IsUtf8(head, whole)) return {};
+  const size_t bad = FirstBadUtf8(head, whole);
+  if (bad == std::string_view::npos) return {};
   // A NUL byte makes the file binary: its bytes are searched as they are.
   if (std::memchr(head.data(), 0, head.size()) != nullptr) return {};
+  if (MostlyUtf8(head, whole)) return {};
   return DetectLegacyEncoding(head);
 }
 
@@ -181,10 +255,10 @@ std::string KnownEncoding(std::string_view name) {
   if (U_FAILURE(e) || c == nullptr) return {};
   ucnv_close(c);
   e = U_ZERO_ERROR;
-  const char* standard = ucnv_getStandardName(n.c_str(), "IANA", &e);
+  const char* standard = ucnv_getStandardName(n.c_str(), "MIME", &e);
   if (U_FAILURE(e) || standard == nullptr) {
     e = U_ZERO_ERROR;
-    standard = ucnv_getStandardName(n.c_str(), "MIME", &e);
+    standard = ucnv_getStandardName(n.c_str(), "IANA", &e);
   }
   return U_SUCCESS(e) && standard != nullptr ? std::string(standard) : n;
 }
