@@ -9,6 +9,7 @@
 
 #include "About.h"
 #include "Browser.h"
+#include "Packed.h"
 #include "io.h"
 #include "txthandling.h"
 #include "vornUnit2.h"
@@ -54,6 +55,10 @@ void ShowFile(const std::optional<SearchHit>& hit) {
 bool IsEnterKey(int key) { return key == Qt::Key_Return || key == Qt::Key_Enter; }
 
 std::string ContainingFolder(std::string_view path) {
+  // An archive member's folder is the archive's.
+  std::string archive, member;
+  if (path.find(kMemberMark) != std::string_view::npos && SplitMember(path, archive, member))
+    path = archive;
   const size_t slash = path.rfind('/');
   std::string folder(slash == std::string_view::npos ? std::string_view()
                                                      : path.substr(0, slash + 1));

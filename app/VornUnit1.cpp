@@ -1,6 +1,7 @@
 #include "VornUnit1.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -342,6 +343,45 @@ void TForm1::BuildMenus() {
   SearchInternetforItem2 =
       PopupMenu1->addAction(QStringLiteral("Search Internet for Item (Wide Search)"));
   SearchInternetforItem2->setObjectName(QStringLiteral("SearchInternetforItem2"));
+  BuildReadingMenu();
+}
+
+// The Options menu's items on how files are read; their state lasts until the program ends.
+void TForm1::BuildReadingMenu() {
+  for (QAction* a : MainMenu1->actions())
+    if (a->menu() && a->text() == QStringLiteral("Options")) Options1 = a->menu();
+  if (!Options1) {
+    Options1 = new QMenu(QStringLiteral("Options"), MainMenu1);
+    MainMenu1->insertMenu(About1->menuAction(), Options1);
+  } else {
+    Options1->addSeparator();
+  }
+  Options1->setObjectName(QStringLiteral("Options1"));
+  SearchCompressed1 = Options1->addAction(QStringLiteral("Search Compressed Files and Archives"));
+  SearchCompressed1->setObjectName(QStringLiteral("SearchCompressed1"));
+  SearchCompressed1->setCheckable(true);
+  Encoding1 = Options1->addMenu(QStringLiteral("Encoding"));
+  Encoding1->setObjectName(QStringLiteral("Encoding1"));
+  auto* encodings = new QActionGroup(Encoding1);
+  const auto add = [&](const QString& caption, const char* setting) {
+    QAction* a = Encoding1->addAction(caption);
+    a->setCheckable(true);
+    a->setData(QString::fromLatin1(setting));
+    encodings->addAction(a);
+    return a;
+  };
+  add(QStringLiteral("Automatic"), "")->setChecked(true);
+  add(QStringLiteral("UTF-8 only"), "utf-8");
+  Encoding1->addSeparator();
+  for (const char* name : {"windows-1252", "ISO-8859-15", "windows-1250", "windows-1251", "KOI8-R",
+                           "Shift_JIS", "EUC-JP", "GB18030", "Big5", "EUC-KR"})
+    add(QString::fromLatin1(name), name);
+}
+
+std::string TForm1::EncodingSetting() const {
+  for (const QAction* a : Encoding1->actions())
+    if (a->isChecked()) return a->data().toString().toStdString();
+  return {};
 }
 
 void TForm1::Connect() {
@@ -490,8 +530,11 @@ void TForm1::SetIdle() {
 }
 
 SearchOptions TForm1::CurrentOptions() const {
-  return SearchOptions{ToBytes(ComboBox2->currentText()), Checkbox1->Checked(),
-                       Checkbox2->Checked(), Checkbox4->Checked()};
+  SearchOptions options{ToBytes(ComboBox2->currentText()), Checkbox1->Checked(),
+                        Checkbox2->Checked(), Checkbox4->Checked()};
+  options.encoding = EncodingSetting();
+  options.packed = SearchCompressed1->isChecked();
+  return options;
 }
 
 void TForm1::Do_the_search() {
@@ -537,6 +580,8 @@ void TForm1::Do_the_search() {
   // Files are read and searched on every core; the listener is still called on this thread
   // only, in the order of a single-threaded run, so widgets, pumping and stop stay as they were.
   run.SetThreads(0);
+  // The viewer reads the files the rows name as the run reads them.
+  if (Form2) Form2->SetMarkPattern(start);
   throttle_.Start();
   run.Run();
   // The viewer marks what the pattern in effect at the end matches.

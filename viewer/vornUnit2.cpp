@@ -39,9 +39,11 @@
 #include "Fd.h"
 #include "FindIgnoringCase.h"
 #include "LineMatcher.h"
+#include "Packed.h"
 #include "RtfReader.h"
 #include "ScopeExit.h"
 #include "TextBytes.h"
+#include "TextDecoding.h"
 #include "Utf16Text.h"
 #include "txthandling.h"
 
@@ -131,12 +133,19 @@ QString DecodeNeedle(std::string_view bytes, bool utf8, size_t* used = nullptr) 
   return out;
 }
 
-// The bytes shown as text: a UTF-16 file as the UTF-8 the search decodes it to (kept in
-// *utf16Text), without the UTF-8 mark that may begin a file.
-std::string_view TextBytesOf(std::string_view bytes, std::string* utf16Text) {
-  if (DecodeMarkedUtf16(bytes, *utf16Text)) return *utf16Text;
-  if (MarkAt(bytes) == TextMark::Utf8) bytes.remove_prefix(MarkLength(TextMark::Utf8));
-  return bytes;
+// The bytes shown as text: a UTF-16 file, and one in a legacy encoding, as the UTF-8 the
+// search decodes it to (kept in *decoded), without the UTF-8 mark that may begin a file.
+std::string_view TextBytesOf(std::string_view bytes, const std::string& encoding,
+                             std::string* decoded) {
+  if (DecodeMarkedUtf16(bytes, *decoded)) return *decoded;
+  if (MarkAt(bytes) == TextMark::Utf8) {
+    bytes.remove_prefix(MarkLength(TextMark::Utf8));
+    return bytes;
+  }
+  const std::string name = EncodingForHead(bytes, true, encoding);
+  if (name.empty()) return bytes;
+  *decoded = DecodeAll(bytes, name);
+  return *decoded;
 }
 
 // Whether the decoded found text can be looked for in the file's bytes with the same outcome
@@ -577,6 +586,14 @@ qsizetype SetViewerFirstChars(qsizetype chars) {
 }
 
 bool TForm2::ReadFile(const std::string& path, std::string* bytes) {
+  if (packed_) {
+    const int packed = ReadPackedWhole(path, kViewerFileLimit, *bytes);
+    if (packed == 0) return true;
+    if (packed != ENOEXEC) {
+      ShowErrorBox(this, QStringLiteral("Cannot open file %1").arg(ShownBytes(path)));
+      return false;
+    }
+  }
   switch (ReadWholeFile(path, bytes)) {
     case ReadOutcome::CannotOpen:
       ShowErrorBox(this, QStringLiteral("Cannot open file %1").arg(ShownBytes(path)));
@@ -634,8 +651,8 @@ MarkSpan TForm2::ShowBytes(std::string bytes, std::string_view line, std::size_t
   } else {
     DecodedFile decoded;
     {
-      std::string utf16Text;
-      decoded = DecodeWithMark(TextBytesOf(bytes, &utf16Text), found);
+      std::string text;
+      decoded = DecodeWithMark(TextBytesOf(bytes, encoding_, &text), found);
     }
     std::string().swap(bytes);
     QString text = std::move(decoded.text);
@@ -800,6 +817,8 @@ void TForm2::ShowResultInViewer(const SearchHit& hit) {
 }
 
 void TForm2::SetMarkPattern(const SearchOptions& options) {
+  encoding_ = options.encoding;
+  packed_ = options.packed;
   markPattern_.reset();
   if (options.regex)
     markPattern_ =

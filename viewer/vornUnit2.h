@@ -60,7 +60,9 @@ class TForm2 : public QWidget {
   void ShowResultInViewer(const SearchHit& hit);
 
   // With the regular expression option, the mark is the pattern's first match on the hit's
-  // line instead of the line's text; other options clear it.
+  // line instead of the line's text; other options clear it. Files are read as the options
+  // say the search reads them: in their encoding, and compressed files and archive members
+  // (ARCHIVE//MEMBER) as their content.
   void SetMarkPattern(const SearchOptions& options);
 
   // Caret at the first character of the 0-based line plus offset, scrolled into view; a line
@@ -123,6 +125,8 @@ class TForm2 : public QWidget {
   int blockCount_ = 1;  // as the last change left it
   bool placed_ = false;
   std::shared_ptr<const RegexMatcher> markPattern_;
+  std::string encoding_;
+  bool packed_ = false;
   std::string dragFile_;                  // the file the drag under way would open
   std::unique_ptr<PendingText> pending_;  // what of a large file is still to come
   QTimer* loader_ = nullptr;
