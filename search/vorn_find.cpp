@@ -103,7 +103,8 @@ int RunFind(int argc, char** argv) {
     style.colors = FindColors::FromGrepColors(std::getenv("GREP_COLORS"));
   style.messages = args.messages;
   FindPrinter printer(args.options, std::move(style));
-  SearchRun run(AddTrailingBackslash(args.directory), args.mask, args.recursive, printer);
+  SearchRun run(AddTrailingBackslash(args.directory), args.mask, args.recursive, args.options,
+                printer);
   run.SetThreads(args.threads);
   try {
     run.Run();

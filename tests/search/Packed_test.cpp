@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <memory>
 #include <random>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -163,7 +164,9 @@ TEST(Packed, TruncatedArchiveKeepsWhatCameBeforeAndSaysSo) {
 
 class StopAt : public FileScan::Hooks {
  public:
-  bool Hit(size_t, std::string_view, bool) override { return true; }
+  bool Hit(size_t, std::string_view, bool, std::span<const MatchRange>) override { return true; }
+  bool Context(size_t, std::string_view) override { return true; }
+  bool Break() override { return true; }
   bool Passed(size_t) override { return ++passed < 3; }
   bool Unsearched(size_t) override { return true; }
   int passed = 0;
