@@ -159,7 +159,7 @@ bool PackedSource::ExpandsTooMuch() const {
   return content_ > kExpansionFloor && content_ / compressed > kExpansionRatio;
 }
 
-int PackedSource::Drain() {
+int PackedSource::Drain(const std::function<bool()>& goOn) {
   // A zip's member is passed over by a seek; in a compressed stream it must be decompressed.
   if ((archive_format(a_) & ARCHIVE_FORMAT_BASE_MASK) == ARCHIVE_FORMAT_ZIP) return 0;
   for (;;) {
@@ -171,6 +171,7 @@ int PackedSource::Drain() {
     if (r < ARCHIVE_WARN) return kErrorDamagedArchive;
     content_ += static_cast<long long>(size);
     if (ExpandsTooMuch()) return kErrorExpandsTooMuch;
+    if (goOn && !goOn()) return ECANCELED;
   }
 }
 
@@ -184,10 +185,10 @@ int PackedSource::SeekMember(std::string_view member) {
   }
 }
 
-int PackedSource::NextHeader(struct archive_entry*& entry) {
+int PackedSource::NextHeader(struct archive_entry*& entry, const std::function<bool()>& goOn) {
   entry = nullptr;
   if (inMember_) {
-    if (const int error = Drain()) return error;
+    if (const int error = Drain(goOn)) return error;
   }
   const bool first = !inMember_;
   const int r = archive_read_next_header(a_, &entry);
@@ -207,11 +208,12 @@ int PackedSource::NextHeader(struct archive_entry*& entry) {
   return 0;
 }
 
-int PackedSource::ListAll(const std::function<bool(std::string_view)>& add) {
+int PackedSource::ListAll(const std::function<bool(std::string_view)>& add,
+                          const std::function<bool()>& goOn) {
   for (;;) {
     struct archive_entry* entry = nullptr;
-    if (const int error = NextHeader(entry)) return error;
-    if (!entry) return 0;
+    if (const int error = NextHeader(entry, goOn)) return error == ECANCELED ? 0 : error;
+    if (!entry || (goOn && !goOn())) return 0;
     const char* name = archive_entry_pathname(entry);
     if (archive_entry_filetype(entry) == AE_IFREG && name != nullptr && *name != 0 && !add(name))
       return 0;
@@ -225,7 +227,8 @@ bool PackedSource::Read(char* at, size_t room, size_t& got, bool& end, int& erro
   end = false;
   while (got < room) {
     if (hole_ > 0) {
-      const size_t n = static_cast<size_t>(std::min<long long>(hole_, room - got));
+      const size_t n =
+          static_cast<size_t>(std::min<long long>(hole_, static_cast<long long>(room - got)));
       std::memset(at + got, 0, n);
       hole_ -= static_cast<long long>(n);
       got += n;
@@ -265,14 +268,15 @@ bool PackedSource::Read(char* at, size_t room, size_t& got, bool& end, int& erro
   return true;
 }
 
-int ListMembers(const std::string& path, const std::function<bool(std::string_view)>& add) {
+int ListMembers(const std::string& path, const std::function<bool(std::string_view)>& add,
+                const std::function<bool()>& goOn) {
   Fd fd;
   if (const int error = OpenRegular(path, fd)) return error;
   int error = 0;
   const std::unique_ptr<PackedSource> source = PackedSource::Archive(fd.fd(), error);
   if (!source) return error;
   // The members' names: the archive is read through once.
-  return source->ListAll(add);
+  return source->ListAll(add, goOn);
 }
 
 int ReadPackedWhole(const std::string& path, size_t limit, std::string& out) {

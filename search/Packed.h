@@ -42,8 +42,10 @@ bool IsCompressedHead(std::string_view head);
 // Lists the regular-file members of the archive at path, in their order, to add (false from it
 // stops the listing). Returns 0, or the error that cut the listing short (a damaged or
 // truncated archive, one that expands too much, or one that cannot be read). A file that is
-// not an archive at all gives ENOEXEC and nothing.
-int ListMembers(const std::string& path, const std::function<bool(std::string_view)>& add);
+// not an archive at all gives ENOEXEC and nothing. goOn, asked between members and between
+// the blocks of a member read through, stops the listing where it answers false.
+int ListMembers(const std::string& path, const std::function<bool(std::string_view)>& add,
+                const std::function<bool()>& goOn = {});
 
 // A path of the form ARCHIVE//MEMBER, where ARCHIVE is a regular file, taken apart.
 bool SplitMember(std::string_view path, std::string& archive, std::string& member);
@@ -66,7 +68,8 @@ class PackedSource {
   int SeekMember(std::string_view member);
   // Every regular-file member's name, in order, to add (false from it stops); 0 or the error
   // that cut the listing short, ENOEXEC for a file that is no archive.
-  int ListAll(const std::function<bool(std::string_view)>& add);
+  int ListAll(const std::function<bool(std::string_view)>& add,
+              const std::function<bool()>& goOn = {});
   // Reads content into at; false on an error (error set). end is set at the content's end.
   bool Read(char* at, size_t room, size_t& got, bool& end, int& error);
   int Fd() const { return fd_; }
@@ -79,9 +82,9 @@ class PackedSource {
   explicit PackedSource(int fd);
   int Start(bool archive);
   // The next member's header (entry null at the archive's end); 0 or an error.
-  int NextHeader(::archive_entry*& entry);
+  int NextHeader(::archive_entry*& entry, const std::function<bool()>& goOn = {});
   // Reads through the rest of the current member, minding the expansion limit.
-  int Drain();
+  int Drain(const std::function<bool()>& goOn);
   bool ExpandsTooMuch() const;
 
   int fd_;

@@ -71,13 +71,17 @@ void AddEntry(FileFeed& feed, std::string&& entry, const std::string& prefix, bo
   member += kMemberMark;
   const size_t base = member.size();
   bool any = false;
-  const int error = ListMembers(prefix + entry, [&](std::string_view name) {
-    member.resize(base);
-    member += name;
-    feed.Add(member);
-    any = true;
-    return true;
-  });
+  // Stop is heard while a large archive is read through: the feed tells of an abandoned run.
+  const int error = ListMembers(
+      prefix + entry,
+      [&](std::string_view name) {
+        member.resize(base);
+        member += name;
+        feed.Add(member);
+        any = true;
+        return true;
+      },
+      [&feed] { return feed.Publish(); });
   if (error == ENOEXEC && !any)
     feed.Add(std::move(entry));
   else if (error != 0)

@@ -295,7 +295,7 @@ size_t CharsetDecoder::Decode(std::string_view in, char* out, size_t room, size_
   const char* source = in.data();
   UErrorCode e = U_ZERO_ERROR;
   ucnv_convertEx(c.to, c.from, &target, out + room, &source, in.data() + in.size(), c.pivot,
-                 &c.pivotSource, &c.pivotTarget, c.pivot + 1024, c.reset, last, &e);
+                 &c.pivotSource, &c.pivotTarget, c.pivot + 1024, c.reset ? 1 : 0, last ? 1 : 0, &e);
   c.reset = false;
   used = static_cast<size_t>(source - in.data());
   // A full output keeps the rest in the pivot for the next call; anything else is an
