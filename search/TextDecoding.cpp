@@ -137,8 +137,10 @@ size_t FirstBadUtf8(std::string_view bytes, bool complete) {
   return std::string_view::npos;
 }
 
-// UTF-8 with a few stray bytes is still UTF-8 (its bytes are kept as they are): legacy text
-// is taken where bad sequences outnumber the valid ones beyond ASCII.
+// UTF-8 with a few stray bytes is still UTF-8 (its bytes are kept as they are). Single-byte
+// legacy text holds next to no valid sequence beyond ASCII by chance, and double-byte text
+// (Shift_JIS, EUC, GB18030) one valid for three or more bad ones; so legacy text is taken
+// where the bad sequences outnumber the valid ones two to one.
 bool MostlyUtf8(std::string_view bytes, bool complete) {
   size_t valid = 0, invalid = 0;
   for (size_t at = 0; at < bytes.size();) {
@@ -157,7 +159,7 @@ bool MostlyUtf8(std::string_view bytes, bool complete) {
       ++at;
     }
   }
-  return valid >= invalid;
+  return 2 * valid >= invalid;
 }
 
 }  // namespace
