@@ -14,6 +14,7 @@
 
 #include "About.h"
 #include "Browser.h"
+#include "Packed.h"
 #include "TextBytes.h"
 #include "TextEditor.h"
 #include "io.h"
@@ -61,6 +62,10 @@ void ShowFile(const std::optional<SearchHit>& hit) {
 bool IsEnterKey(int key) { return key == Qt::Key_Return || key == Qt::Key_Enter; }
 
 std::string ContainingFolder(std::string_view path) {
+  // An archive member's folder is the archive's.
+  std::string archive, member;
+  if (path.find(kMemberMark) != std::string_view::npos && SplitMember(path, archive, member))
+    path = archive;
   const size_t slash = path.rfind('/');
   std::string folder(slash == std::string_view::npos ? std::string_view()
                                                      : path.substr(0, slash + 1));

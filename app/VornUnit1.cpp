@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <QAction>
+#include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -369,7 +370,9 @@ void TForm1::BuildMenus() {
   AboutVorn11->setObjectName(QStringLiteral("AboutVorn11"));
 
   // Check items that keep their state until the program ends; each run reads them at its start.
-  Options1 = MainMenu1->addMenu(QStringLiteral("Options"));
+  // Before About, as a desktop's menus stand.
+  Options1 = new QMenu(QStringLiteral("Options"), MainMenu1);
+  MainMenu1->insertMenu(About1->menuAction(), Options1);
   Options1->setObjectName(QStringLiteral("Options1"));
   const auto checkItem = [this](const char* caption, const char* name) {
     QAction* item = Options1->addAction(QString::fromLatin1(caption));
@@ -403,6 +406,45 @@ void TForm1::BuildMenus() {
   ListBox1->addAction(CopyResult1);
   CopyAllResults1 = PopupMenu1->addAction(QStringLiteral("Copy All Results"));
   CopyAllResults1->setObjectName(QStringLiteral("CopyAllResults1"));
+  BuildReadingMenu();
+}
+
+// The Options menu's items on how files are read; their state lasts until the program ends.
+void TForm1::BuildReadingMenu() {
+  for (QAction* a : MainMenu1->actions())
+    if (a->menu() && a->text() == QStringLiteral("Options")) Options1 = a->menu();
+  if (!Options1) {
+    Options1 = new QMenu(QStringLiteral("Options"), MainMenu1);
+    MainMenu1->insertMenu(About1->menuAction(), Options1);
+  } else {
+    Options1->addSeparator();
+  }
+  Options1->setObjectName(QStringLiteral("Options1"));
+  SearchCompressed1 = Options1->addAction(QStringLiteral("Search Compressed Files and Archives"));
+  SearchCompressed1->setObjectName(QStringLiteral("SearchCompressed1"));
+  SearchCompressed1->setCheckable(true);
+  Encoding1 = Options1->addMenu(QStringLiteral("Encoding"));
+  Encoding1->setObjectName(QStringLiteral("Encoding1"));
+  auto* encodings = new QActionGroup(Encoding1);
+  const auto add = [&](const QString& caption, const char* setting) {
+    QAction* a = Encoding1->addAction(caption);
+    a->setCheckable(true);
+    a->setData(QString::fromLatin1(setting));
+    encodings->addAction(a);
+    return a;
+  };
+  add(QStringLiteral("Automatic"), "")->setChecked(true);
+  add(QStringLiteral("UTF-8 only"), "utf-8");
+  Encoding1->addSeparator();
+  for (const char* name : {"windows-1252", "ISO-8859-15", "windows-1250", "windows-1251", "KOI8-R",
+                           "Shift_JIS", "EUC-JP", "GB18030", "Big5", "EUC-KR"})
+    add(QString::fromLatin1(name), name);
+}
+
+std::string TForm1::EncodingSetting() const {
+  for (const QAction* a : Encoding1->actions())
+    if (a->isChecked()) return a->data().toString().toStdString();
+  return {};
 }
 
 void TForm1::Connect() {
@@ -555,8 +597,11 @@ void TForm1::SetIdle() {
 }
 
 SearchOptions TForm1::CurrentOptions() const {
-  return SearchOptions{ToBytes(ComboBox2->currentText()), Checkbox1->Checked(),
-                       Checkbox2->Checked(), Checkbox4->Checked()};
+  SearchOptions options{ToBytes(ComboBox2->currentText()), Checkbox1->Checked(),
+                        Checkbox2->Checked(), Checkbox4->Checked()};
+  options.encoding = EncodingSetting();
+  options.packed = SearchCompressed1->isChecked();
+  return options;
 }
 
 ListingOptions TForm1::CurrentListing() const {
@@ -634,6 +679,8 @@ void TForm1::Do_the_search() {
   // they were.
   run.SetThreads(0);
   run.SetListing(CurrentListing());
+  // The viewer reads the files the rows name as the run reads them.
+  if (Form2) Form2->SetMarkPattern(CurrentOptions());
   throttle_.Start();
   const SearchEnd end = run.Run();
   side.Show(end == SearchEnd::Aborted ? SearchStatus::kAborted

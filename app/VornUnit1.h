@@ -71,6 +71,11 @@ class TForm1 : public QMainWindow {
   QMenu* File1;
   QAction* Exit1;
   QMenu* About1;
+  // Options: how files are read. "Search Compressed Files and Archives" and the "Encoding"
+  // submenu, whose checked item's data is the encoding setting (TextDecoding.h).
+  QMenu* Options1 = nullptr;
+  QAction* SearchCompressed1 = nullptr;
+  QMenu* Encoding1 = nullptr;
   QAction* QuilloWare1;
   QAction* AboutVorn11;
   QMenu* Options1;
@@ -128,6 +133,8 @@ class TForm1 : public QMainWindow {
 
   void BuildControls();
   void BuildMenus();
+  void BuildReadingMenu();
+  std::string EncodingSetting() const;
   void Connect();
   void Anchor(QWidget* control, Qt::Edges edges);
   void LayOut();

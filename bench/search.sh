@@ -170,6 +170,69 @@ same16="$(cmp -s <("$vorn" -r -s "$docs/utf16" '*.*' PM_RESUME | sed "s|^$docs/u
   <("$vorn" -r -s "$docs/utf8" '*.*' PM_RESUME | sed "s|^$docs/utf8/||") && echo same || echo DIFFERENT)"
 echo "UTF-16 hits against UTF-8 hits: $same16"
 
+# The encoding check on a UTF-8 tree: the rare literal in Automatic against the bytes as they
+# are (--encoding=utf-8 looks at no head).
+read -r ta tu ca cu < <(timed pipe "$vorn -r -s '$tree' '*.*' PM_RESUME" \
+  "$vorn -r -s --encoding=utf-8 '$tree' '*.*' PM_RESUME")
+printf 'encoding check, rare literal: %.3f s, with --encoding=utf-8 %.3f s, ratio %s (target 1.02), cpu ratio %s\n' \
+  "$ta" "$tu" "$(ratio "$ta" "$tu")" "$(ratio "$ca" "$cu")"
+
+# 10,000 text files of the tree (Documentation/ first) in Windows-1252 and the same in UTF-8,
+# made once into bench/cache: decoding against reading the bytes as they are.
+legacy="$here/cache/cp1252"
+if [ ! -f "$legacy/.made" ]; then
+  rm -rf "$legacy"
+  python3 - "$tree" "$legacy/utf8" "$legacy/cp1252" <<'PY'
+import os, sys
+src, utf8, cp = sys.argv[1:]
+made = 0
+for part in ('Documentation', 'include', 'drivers'):
+    for top, dirs, files in os.walk(os.path.join(src, part)):
+        dirs.sort()
+        for name in sorted(files):
+            path = os.path.join(top, name)
+            if made == 10000 or os.path.islink(path) or not os.path.isfile(path):
+                continue
+            data = open(path, 'rb').read()
+            try:
+                blob = data.decode('utf-8').encode('cp1252')
+            except (UnicodeDecodeError, UnicodeEncodeError):
+                continue
+            if b'\0' in data:
+                continue
+            rel = os.path.relpath(path, src)
+            for base, out in ((utf8, data), (cp, blob)):
+                target = os.path.join(base, rel)
+                os.makedirs(os.path.dirname(target), exist_ok=True)
+                open(target, 'wb').write(out)
+            made += 1
+PY
+  touch "$legacy/.made"
+fi
+read -r tw t8 cw c8 < <(timed pipe "$vorn -r -s '$legacy/cp1252' '*' PM_RESUME" \
+  "$vorn -r -s '$legacy/utf8' '*' PM_RESUME")
+printf 'Windows-1252 tree (%s files with bytes beyond ASCII), rare literal: %.3f s; UTF-8 %.3f s, ratio %s (target 1.5), cpu ratio %s\n' \
+  "$(grep -rlP '[\x80-\xff]' "$legacy/cp1252" | wc -l)" "$tw" "$t8" "$(ratio "$tw" "$t8")" "$(ratio "$cw" "$c8")"
+samecp="$(cmp -s <("$vorn" -r -s "$legacy/cp1252" '*' 'Müller' | sed "s|^$legacy/cp1252/||") \
+  <("$vorn" -r -s "$legacy/utf8" '*' 'Müller' | sed "s|^$legacy/utf8/||") && echo same || echo DIFFERENT)"
+echo "Windows-1252 hits for Müller against UTF-8 hits: $samecp"
+
+# Documentation/ gzipped file by file (made once under /tmp): -z against rg -z.
+gz="${TMPDIR:-/tmp}/vorn-bench-gz"
+if [ ! -f "$gz/.made" ]; then
+  rm -rf "$gz"
+  mkdir -p "$gz"
+  cp -r "$tree/Documentation" "$gz/"
+  find "$gz/Documentation" -type f -print0 | xargs -0 -P2 -n 200 gzip -f
+  touch "$gz/.made"
+fi
+read -r tz tr cz cr < <(timed pipe "$vorn -z -r -s '$gz' '*' PM_RESUME" "rg -z -n -F PM_RESUME '$gz'")
+printf 'gzipped Documentation/, rare literal: -z %.3f s, rg -z %.3f s, ratio %s (target 1.0), cpu ratio %s\n' \
+  "$tz" "$tr" "$(ratio "$tz" "$tr")" "$(ratio "$cz" "$cr")"
+samegz="$(cmp -s <("$vorn" -z -r -s "$gz" '*' PM_RESUME | sed 's/ (\([0-9]*\))  :  .*/ \1/' | sort) \
+  <(rg -z -n -F PM_RESUME "$gz" | awk -F: '{ print $1 " " $2 - 1 }' | sort) && echo same || echo DIFFERENT)"
+echo "-z hits against rg -z hits: $samegz"
+
 # Regular expressions, matching case: patterns with a required literal against ripgrep at its
 # default thread count and at one thread (target 1.0), patterns without one (target 1.5), and
 # a plain literal with -E against the same literal without it (target 1.05).

@@ -3,11 +3,15 @@
 // buffer comes in pieces: such a block is Partial(), and the block after it begins with the
 // last Carried() bytes of the piece before, so a query that spans the cut is still seen.
 // The blocks hold the file's text: a UTF-16 file with a byte-order mark comes decoded to
-// UTF-8, and a UTF-8 mark at the start is left out, so it belongs to no line.
+// UTF-8, and a UTF-8 mark at the start is left out, so it belongs to no line. A file in a
+// legacy encoding comes decoded to UTF-8 as the encoding setting says (TextDecoding.h), and
+// with packed files on, a compressed file comes as its content and a path ARCHIVE//MEMBER
+// opens the member (Packed.h).
 #pragma once
 
 #include <atomic>
 #include <cstddef>
+#include <memory>
 #include <new>
 #include <optional>
 #include <string>
@@ -16,6 +20,8 @@
 #include <vector>
 
 #include "Fd.h"
+#include "Packed.h"
+#include "TextDecoding.h"
 #include "Utf16Text.h"
 
 namespace vorn {
@@ -47,11 +53,16 @@ class FileReader {
   size_t Overlap() const { return overlap_; }
   // Whole lines whatever their length: the buffer grows as a line needs.
   void SetWholeLines(bool on) { wholeLines_ = on; }
+  // How files without a byte-order mark are decoded (kEncodingAuto, kEncodingUtf8 or a name),
+  // and whether compressed files and archive members are read as their content; both count
+  // from the next Open.
+  void SetEncoding(std::string_view setting) { encoding_ = setting; }
+  void SetPacked(bool on) { packed_ = on; }
 
   // Opens a regular file (or a link to one) for reading; FIFOs, devices and the like are
   // refused without blocking (Error() is then 0). Closes the file opened before. Short of
   // descriptors, it waits for other threads to close theirs rather than fail.
-  bool Open(const std::string& path) { return OpenAt(-100 /* AT_FDCWD */, path.c_str()); }
+  bool Open(const std::string& path);
   // The same, with name taken relative to the open directory dirFd.
   bool OpenAt(int dirFd, const char* name);
   void Close();
@@ -72,6 +83,16 @@ class FileReader {
   long long Size() const { return expectedSize_; }
   // The open file is UTF-16 with a mark; known once the first block is out.
   bool Utf16() const { return decoder_.has_value(); }
+  // The encoding the open file is decoded from, empty for UTF-8 and UTF-16 with a mark; known
+  // once the first block is out.
+  std::string Encoding() const { return charset_ ? charset_->Name() : std::string(); }
+  // With packed files on: path names an archive member (opened by OpenMember, not OpenAt).
+  bool NamesMember(std::string_view path) const {
+    return packed_ && path.find(kMemberMark) != std::string_view::npos;
+  }
+  // Opens the member that path names; false (with Error() set) when it cannot, or when path
+  // names none (Error() then 0, and the caller opens path as a file).
+  bool OpenMember(const std::string& path);
 
   // Whether the file's first kBinaryHead bytes hold a NUL byte (never for UTF-16 text).
   // Asked once a block is out; the answer is kept for the file.
@@ -90,6 +111,8 @@ class FileReader {
   bool ReadMore();
   bool DecodeMore();
   void TakeMark();
+  bool OpenCompressed();
+  void Reset();
 
   Fd fd_;
   long long expectedSize_ = 0;
@@ -121,6 +144,19 @@ class FileReader {
   Buffer raw_;
   size_t rawAt_ = 0, rawFill_ = 0;
   bool rawEof_ = false;
+  // A file in a legacy encoding: decoded from raw_ as a UTF-16 file is.
+  std::string encoding_;
+  std::unique_ptr<CharsetDecoder> charset_;
+  // Packed files: the content comes from source_ (a compressed file's, or the member's of the
+  // archive kept open for the members after it), not from fd_.
+  bool packed_ = false;
+  bool sourceChecked_ = false;
+  int pendingError_ = 0;  // the content broke off: what came before is handed out first
+  PackedSource* source_ = nullptr;
+  std::unique_ptr<PackedSource> compressed_;
+  std::unique_ptr<PackedSource> archive_;
+  Fd archiveFd_;
+  std::string archivePath_;
 };
 
 // Tests watch how far searches read: the watcher hears of every read of a file's bytes in

@@ -5,6 +5,8 @@
 #include <charconv>
 #include <string_view>
 
+#include "TextDecoding.h"
+
 namespace vorn {
 
 const char* const kFindUsage = "usage: vorn-find [OPTION...] DIRECTORY MASK TEXT\n";
@@ -27,6 +29,13 @@ const char* const kFindHelp =
     "  -s, --case-sensitive  match case (also --match-case)\n"
     "  -E, --regex           TEXT is a regular expression (also -P)\n"
     "  -a, --text            list the lines of binary files too, byte for byte\n"
+    "      --encoding=ENC    read files without a byte-order mark as ENC: auto (the\n"
+    "                        default: UTF-8, else the legacy encoding detected, else\n"
+    "                        Windows-1252), utf-8 (bytes as they are) or a name such as\n"
+    "                        windows-1252, ISO-8859-15, Shift_JIS, GB18030, EUC-KR, KOI8-R\n"
+    "  -z, --search-zip      search gzip, bzip2, xz, zstd and lz4 files as their content,\n"
+    "                        and the members of zip, tar, 7z and cpio archives, printed\n"
+    "                        as ARCHIVE//MEMBER\n"
     "  -j, --threads=N       read and search on N threads (default: the CPUs it may use)\n"
     "  -c, --count           print PATH:N, the number of hit lines, for each file with a hit\n"
     "  -l, --files-with-matches\n"
@@ -75,7 +84,7 @@ const char* const kFindHelp =
 namespace {
 
 // Long options without a short form get codes above any byte.
-enum LongOnly : int { kVersion = 256, kColor, kVimgrep, kNoMessages, kJson };
+enum LongOnly : int { kVersion = 256, kColor, kVimgrep, kNoMessages, kJson, kEncoding };
 // The listing's options, apart so that other options may be added above without renumbering.
 enum ListingOnly : int { kFollow = 320, kHidden, kIgnoreFiles };
 
@@ -110,11 +119,13 @@ constexpr option kLongOptions[] = {
     {"files-without-match", no_argument, nullptr, 'L'},
     {"null", no_argument, nullptr, 'Z'},
     {"json", no_argument, nullptr, kJson},
+    {"encoding", required_argument, nullptr, kEncoding},
+    {"search-zip", no_argument, nullptr, 'z'},
     {nullptr, 0, nullptr, 0},
 };
 // The leading ":" has a missing argument reported as ':' rather than '?'.
 constexpr const char* kShortOptions =
-    ":rRwiscaEPj:lh"
+    ":rRwiscaEPj:lhz"
     "A:B:C:om:qLZ";
 
 bool ParseThreads(std::string_view text, unsigned& threads) {
@@ -256,6 +267,23 @@ FindArgs ParseFindArgs(int argc, char** argv) {
         break;
       case kJson:
         json = true;
+        break;
+      case kEncoding: {
+        const std::string_view name = optarg;
+        if (name == "auto") {
+          args.options.encoding.clear();
+        } else if (name == "utf-8" || name == "UTF-8" || name == "utf8") {
+          args.options.encoding = kEncodingUtf8;
+        } else {
+          args.options.encoding = KnownEncoding(name);
+          if (args.options.encoding.empty())
+            return Error("unknown encoding '" + std::string(name) +
+                         "' for '--encoding' (auto, utf-8 or an encoding's name)");
+        }
+        break;
+      }
+      case 'z':
+        args.options.packed = true;
         break;
       case ':':
       default: {

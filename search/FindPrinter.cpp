@@ -10,6 +10,7 @@
 #include <string>
 
 #include "JsonText.h"
+#include "Packed.h"
 #include "Utf8.h"
 
 namespace vorn {
@@ -482,7 +483,7 @@ void FindPrinter::FileError(std::string_view path, int error) {
   failedPath_.assign(path);
   if (!style_.messages) return;
   if (style_.terminal) Write();
-  Tell(path, std::strerror(error));
+  Tell(path, FileErrorText(error));
 }
 
 // Standard error is written at once: the line is reported however the results are kept.

@@ -20,6 +20,12 @@ struct SearchOptions {
   bool regex = false;  // the query is a regular expression
   // Hits in binary files are marked as such (the command line tells of them instead).
   bool tellBinary = false;
+  // How files without a byte-order mark are decoded: kEncodingAuto (empty), kEncodingUtf8
+  // or an encoding's name (TextDecoding.h).
+  std::string encoding{};
+  // Compressed files are searched as their content and archives as their members (Packed.h);
+  // fixed for a run at its start, as the listing is.
+  bool packed = false;
   bool operator==(const SearchOptions&) const = default;
 };
 

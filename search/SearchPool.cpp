@@ -152,6 +152,8 @@ bool SearchPool::MayClaim(bool windowWasFull) const {
 
 void SearchPool::Work() {
   FileReader reader(blockSize_);
+  reader.SetEncoding(matcher_->Options().encoding);
+  reader.SetPacked(matcher_->Options().packed);
   FolderCache folders;
   // The paths are copied under the lock: the run may drop an entry as soon as it has left
   // the file, while a worker still searches it.

@@ -14,6 +14,7 @@
 
 #include "FileFeed.h"
 #include "LineBreaks.h"
+#include "Packed.h"
 #include "ScopeExit.h"
 #include "SearchPool.h"
 #include "txthandling.h"
@@ -58,14 +59,43 @@ void SearchRun::ReportError(int error) {
 
 namespace {
 
+// With packed files on, an archive stands in the list for its members, each as
+// ARCHIVE//MEMBER, read through once here for their names. A file that is no archive after
+// all stays an entry of its own; an archive cut short is told of after the members read.
+void AddEntry(FileFeed& feed, std::string&& entry, const std::string& prefix, bool packed) {
+  if (!packed || !IsArchiveName(entry)) {
+    feed.Add(std::move(entry));
+    return;
+  }
+  std::string member = entry;
+  member += kMemberMark;
+  const size_t base = member.size();
+  bool any = false;
+  // Stop is heard while a large archive is read through: the feed tells of an abandoned run.
+  const int error = ListMembers(
+      prefix + entry,
+      [&](std::string_view name) {
+        member.resize(base);
+        member += name;
+        feed.Add(member);
+        any = true;
+        return true;
+      },
+      [&feed] { return feed.Publish(); });
+  if (error == ENOEXEC && !any)
+    feed.Add(std::move(entry));
+  else if (error != 0)
+    feed.Fail(prefix + entry, error);
+}
+
 // Lists the tree into the feed, on a thread of its own; a listing that fails for want of
 // memory ends where it is, and says so.
 void ListInto(FileFeed& feed, const std::string& directory, const std::string& mask,
-              const ListingOptions& options) {
+              const ListingOptions& options, bool packed) {
   try {
     ListFilesRecursive(
         directory, mask, [&feed] { return feed.Publish(); },
-        [&feed](std::string&& path) { feed.Add(std::move(path)); },
+        [&feed, packed](std::string&& path) { AddEntry(feed, std::move(path), {}, packed); },
         [&feed](const std::string& path, int error) { feed.Fail(path, error); }, options);
   } catch (const std::bad_alloc&) {
     feed.Fail(directory, ENOMEM);
@@ -99,14 +129,17 @@ SearchEnd SearchRun::Run() {
   const ScopeExit stopWorkers([this] { pool_.reset(); });
   if (recursive_) {
     lister = std::thread(ListInto, std::ref(files), std::cref(directory_), std::cref(mask_),
-                         std::cref(listing_));
+                         std::cref(listing_), matcher_->Options().packed);
   } else {
-    for (std::string& name : ListFiles(directory_, mask_, listing_)) files.Add(std::move(name));
+    for (std::string& name : ListFiles(directory_, mask_, listing_))
+      AddEntry(files, std::move(name), directory_, matcher_->Options().packed);
     files.Finish();
   }
   for (FileReader* r : {&reader_, &spare_}) {
     r->SetBlockSize(blockSize_);
     r->SetWholeLines(lineByLine_);
+    r->SetEncoding(matcher_->Options().encoding);
+    r->SetPacked(matcher_->Options().packed);
   }
   entry_.reset();
   forwarded_ = 0;
@@ -216,6 +249,7 @@ bool SearchRun::AwaitEntry(FileFeed& files, size_t index, bool& abandoned) {
 // Opens path_ in the spare reader: a file in use, gone, or not a regular file is skipped
 // silently, and the status still speaks of the file before.
 bool SearchRun::OpenNext() {
+  spare_.SetEncoding(matcher_->Options().encoding);
   if (!folders_.Open(spare_, path_)) {
     ReportError(spare_.Error());
     return false;
@@ -413,6 +447,7 @@ SearchRun::Step SearchRun::PumpNow(bool checkStop) {
   calls_.Pump(Where());
   if (checkStop && calls_.StopRequested()) return Step::Stop;
   SearchOptions now = calls_.Options(matcher_->Options());
+  now.packed = matcher_->Options().packed;  // the list was made with it
   if (!(now == matcher_->Options()))
     pendingOptions_ = std::move(now);
   else

@@ -42,9 +42,11 @@
 #include "FindIgnoringCase.h"
 #include "LineBreaks.h"
 #include "LineMatcher.h"
+#include "Packed.h"
 #include "RtfReader.h"
 #include "ScopeExit.h"
 #include "TextBytes.h"
+#include "TextDecoding.h"
 #include "Utf16Text.h"
 #include "txthandling.h"
 
@@ -134,12 +136,19 @@ QString DecodeNeedle(std::string_view bytes, bool utf8, size_t* used = nullptr) 
   return out;
 }
 
-// The bytes shown as text: a UTF-16 file as the UTF-8 the search decodes it to (kept in
-// *utf16Text), without the UTF-8 mark that may begin a file.
-std::string_view TextBytesOf(std::string_view bytes, std::string* utf16Text) {
-  if (DecodeMarkedUtf16(bytes, *utf16Text)) return *utf16Text;
-  if (MarkAt(bytes) == TextMark::Utf8) bytes.remove_prefix(MarkLength(TextMark::Utf8));
-  return bytes;
+// The bytes shown as text: a UTF-16 file, and one in a legacy encoding, as the UTF-8 the
+// search decodes it to (kept in *decoded), without the UTF-8 mark that may begin a file.
+std::string_view TextBytesOf(std::string_view bytes, const std::string& encoding,
+                             std::string* decoded) {
+  if (DecodeMarkedUtf16(bytes, *decoded)) return *decoded;
+  if (MarkAt(bytes) == TextMark::Utf8) {
+    bytes.remove_prefix(MarkLength(TextMark::Utf8));
+    return bytes;
+  }
+  const std::string name = EncodingForHead(bytes, true, encoding);
+  if (name.empty()) return bytes;
+  *decoded = DecodeAll(bytes, name);
+  return *decoded;
 }
 
 // Whether the decoded found text can be looked for in the file's bytes with the same outcome
@@ -641,9 +650,17 @@ qsizetype SetViewerFirstChars(qsizetype chars) {
 
 bool TForm2::ReadFile(const std::string& path, std::string* bytes) {
   long long size = 0;
-  const ReadOutcome outcome = ReadWholeFile(path, bytes, &size);
   // The box stands over the window the hit came from while the viewer is hidden.
   QWidget* over = isVisible() ? this : QApplication::activeWindow();
+  if (packed_) {
+    const int packed = ReadPackedWhole(path, kViewerFileLimit, *bytes);
+    if (packed == 0) return true;
+    if (packed != ENOEXEC) {
+      ShowErrorBox(over, QStringLiteral("Cannot open file %1").arg(ShownBytes(path)));
+      return false;
+    }
+  }
+  const ReadOutcome outcome = ReadWholeFile(path, bytes, &size);
   const auto megabytes = [](long long n) {
     return QLocale::system().toString(static_cast<double>(n) / (1 << 20), 'f', 1);
   };
@@ -710,8 +727,8 @@ MarkSpan TForm2::ShowBytes(std::string bytes, std::string_view line, std::size_t
   } else {
     DecodedFile decoded;
     {
-      std::string utf16Text;
-      decoded = DecodeWithMark(TextBytesOf(bytes, &utf16Text), found, lineIndex);
+      std::string text;
+      decoded = DecodeWithMark(TextBytesOf(bytes, encoding_, &text), found, lineIndex);
     }
     std::string().swap(bytes);
     QString text = std::move(decoded.text);
@@ -907,6 +924,8 @@ void TForm2::PlaceView() {
 }
 
 void TForm2::SetMarkPattern(const SearchOptions& options) {
+  encoding_ = options.encoding;
+  packed_ = options.packed;
   markPattern_.reset();
   occurrences_.reset();
   if (!Trimmed(options.query).empty() || (options.regex && !options.query.empty()))

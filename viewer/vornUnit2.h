@@ -63,7 +63,8 @@ class TForm2 : public QWidget {
   // With the regular expression option, the mark is the pattern's first match on the hit's
   // line instead of the line's text; other options clear it. Every occurrence of the query
   // (or the pattern) in the text is highlighted, and F3 and Shift+F3 move the caret to the
-  // next and previous one.
+  // next and previous one. Files are read as the options say the search reads them: in their
+  // encoding, and compressed files and archive members (ARCHIVE//MEMBER) as their content.
   void SetMarkPattern(const SearchOptions& options);
 
   // The caret to the next (or previous) occurrence of the query, round past the end; false
@@ -140,6 +141,8 @@ class TForm2 : public QWidget {
   std::shared_ptr<const RegexMatcher> markPattern_;
   std::shared_ptr<const LineMatcher> occurrences_;  // the query, for the highlights and F3
   QTimer* highlighter_ = nullptr;
+  std::string encoding_;
+  bool packed_ = false;
   std::string dragFile_;                  // the file the drag under way would open
   std::unique_ptr<PendingText> pending_;  // what of a large file is still to come
   QTimer* loader_ = nullptr;

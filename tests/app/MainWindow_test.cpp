@@ -127,7 +127,21 @@ TEST_F(MainWindow, StartsWithTheLayoutsValuesNamesAndMenus) {
 
   QStringList menus;
   for (QAction* a : form->MainMenu1->actions()) menus << a->text();
-  EXPECT_EQ(menus, (QStringList{Q("File"), Q("About"), Q("Options")}));
+  EXPECT_EQ(menus, (QStringList{Q("File"), Q("Options"), Q("About")}));
+  // How files are read: archives off and the encoding Automatic at start; the run gets both.
+  EXPECT_FALSE(form->SearchCompressed1->isChecked());
+  QStringList encodings;
+  for (QAction* a : form->Encoding1->actions())
+    if (a->isChecked()) encodings << a->text();
+  EXPECT_EQ(encodings, QStringList{Q("Automatic")});
+  EXPECT_EQ(form->CurrentOptions().encoding, "");
+  form->SearchCompressed1->trigger();
+  for (QAction* a : form->Encoding1->actions())
+    if (a->text() == Q("Shift_JIS")) a->trigger();
+  EXPECT_TRUE(form->CurrentOptions().packed);
+  EXPECT_EQ(form->CurrentOptions().encoding, "Shift_JIS");
+  form->SearchCompressed1->trigger();
+  form->Encoding1->actions().front()->trigger();
   EXPECT_EQ(form->Exit1->text(), Q("Exit"));
   EXPECT_EQ(form->About1->actions().size(), 2);
   QStringList popup;

@@ -385,6 +385,12 @@ TEST_F(ViewerTest, TheMarkIgnoresCaseAsTheSearchDoes) {
   Show("greek.txt", 0, "\xCF\x83\xCE\xBF\xCF\x86\xCF\x8C\xCF\x82 k");  // "σοφός k" finds "ΣΟΦΌΣ K"
   EXPECT_EQ(RedPositions(), Range(0, 7));
   tree_.Write("latin1.txt", "CAF\xC9\ncaf\xE9\n");
+  // Decoded, as Automatic reads it, the Latin-1 text folds as UTF-8 does: "CAFÉ" comes first.
+  Show("latin1.txt", 1, "caf\xC3\xA9");
+  EXPECT_EQ(RedPositions(), Range(0, 4));
+  SearchOptions bytes;  // searched as its bytes, only ASCII letters fold
+  bytes.encoding = "utf-8";
+  form_->SetMarkPattern(bytes);
   Show("latin1.txt", 1, "caf\xE9");
   EXPECT_EQ(RedPositions(), Range(5, 4));
 }
@@ -404,6 +410,9 @@ TEST_F(ViewerTest, TheMarkFoundInTheBytesLandsOnTheShownText) {
       {"\xE9t\xE9\r\n\r\nABC \xC9t\xE9\r\nabc \xE9T\xE9\n", "ABC \xE9t\xE9", 13, 7},
       {"x\xE2\x80\xA8 c \xE2\x86\xB5 c\n", "\xE2\x86\xB5 c", 1, 3},
   };
+  SearchOptions bytes;  // the Latin-1 case as a search of the bytes found it
+  bytes.encoding = "utf-8";
+  form_->SetMarkPattern(bytes);
   for (const auto& c : cases) {
     tree_.Write("f.txt", c.bytes);
     Show("f.txt", 0, c.found);
@@ -413,10 +422,25 @@ TEST_F(ViewerTest, TheMarkFoundInTheBytesLandsOnTheShownText) {
 }
 
 TEST_F(ViewerTest, BytesThatAreNotUtf8ShowAsLatin1AndACutSequenceStillFinds) {
+  // Searched as bytes, the found text is the file's own bytes.
+  SearchOptions bytes;
+  bytes.encoding = "utf-8";
+  form_->SetMarkPattern(bytes);
   tree_.Write("latin1.txt", "x\ncaf\xE9 au lait\n");
   Show("latin1.txt", 1, "CAF\xE9");
   EXPECT_EQ(Doc()->toPlainText(), QStringLiteral("x\ncaf\u00E9 au lait\n"));
   EXPECT_EQ(RedPositions(), Range(2, 4));
+  // Searched in Automatic, it is the decoded text: a KOI8-R file shows as Cyrillic.
+  form_->SetMarkPattern(SearchOptions{});
+  tree_.Write("koi8.txt",
+              "x\n\xFB\xC5\xD2\xCC\xCF\xCB \xE8\xCF\xCC\xCD\xD3 \xD3\xC9\xC4\xC5\xCC "
+              "\xD7 \xCB\xD2\xC5\xD3\xCC\xC5\n");
+  Show("koi8.txt", 1, "\xD0\xA5\xD0\xBE\xD0\xBB\xD0\xBC\xD1\x81");
+  EXPECT_EQ(Doc()->toPlainText(),
+            QStringLiteral("x\n\u0428\u0435\u0440\u043B\u043E\u043A \u0425\u043E\u043B\u043C"
+                           "\u0441 \u0441\u0438\u0434\u0435\u043B \u0432 \u043A\u0440\u0435"
+                           "\u0441\u043B\u0435\n"));
+  EXPECT_EQ(RedPositions(), Range(9, 5));
 
   // The result line keeps only the first bytes of a long line, which may cut a sequence.
   tree_.Write("utf8.txt", "\xEF\xBB\xBFna\xC3\xAFve \xE2\x82\xAC 5\n");
