@@ -71,17 +71,17 @@ class TForm1 : public QMainWindow {
   QMenu* File1;
   QAction* Exit1;
   QMenu* About1;
-  // Options: how files are read. "Search Compressed Files and Archives" and the "Encoding"
-  // submenu, whose checked item's data is the encoding setting (TextDecoding.h).
-  QMenu* Options1 = nullptr;
-  QAction* SearchCompressed1 = nullptr;
-  QMenu* Encoding1 = nullptr;
   QAction* QuilloWare1;
   QAction* AboutVorn11;
-  QMenu* Options1;
+  // Options: which files are listed, and how they are read: "Search Compressed Files and
+  // Archives" and the "Encoding" submenu, whose checked item's data is the encoding setting
+  // (TextDecoding.h).
+  QMenu* Options1 = nullptr;
   QAction* RespectIgnoreFiles1;  // "Respect .gitignore and .ignore"
   QAction* IncludeHiddenFiles1;
   QAction* FollowLinkstoFolders1;
+  QAction* SearchCompressed1 = nullptr;
+  QMenu* Encoding1 = nullptr;
   QMenu* PopupMenu1;
   vorn::TdxStyleManager* dxStyleManager1;
   QAction* OpenContainingFolder1;
