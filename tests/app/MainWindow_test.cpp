@@ -232,7 +232,8 @@ TEST_F(MainWindow, ListingOptionsGiveTheCommandLinesLines) {
   QStringList items;
   for (QAction* a : form->Options1->actions()) items << a->text();
   EXPECT_EQ(items, (QStringList{Q("Respect .gitignore and .ignore"), Q("Include Hidden Files"),
-                                Q("Follow Links to Folders")}));
+                                Q("Follow Links to Folders"), QString(),
+                                Q("Search Compressed Files and Archives"), Q("Encoding")}));
   const std::string top = tree.Path("repo/");
   Type(form->ComboBox3, FromBytes(top));
   form->ComboBox1->setEditText(Q("*"));

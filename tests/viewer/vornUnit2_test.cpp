@@ -84,7 +84,7 @@ TEST_F(ViewerTest, LandsOnTheHitsLineIgnoringCaseBeforeAnyEarlierOccurrence) {
       {"a (1): b.txt", 1, "hello world", 7, 11, "Line: 1/5"},
       {"a (1): b.txt", 2, "hello world", 7, 11, "Line: 1/5"},   // not on its line: the first
       {"a (1): b.txt", 99, "hello world", 7, 11, "Line: 1/5"},  // past the end
-      {"latin1.txt", 1, "caf\xE9", 7, 4, "Line: 1/2"},
+      {"latin1.txt", 1, "caf\xC3\xA9", 7, 4, "Line: 1/2"},  // decoded, as its row shows it
       {"doc.rtf", 5, "find", 0, 4, "Line: 0/2"},  // the shown lines are not the raw ones
   };
   for (const Case& c : cases) {
@@ -385,9 +385,12 @@ TEST_F(ViewerTest, TheMarkIgnoresCaseAsTheSearchDoes) {
   Show("greek.txt", 0, "\xCF\x83\xCE\xBF\xCF\x86\xCF\x8C\xCF\x82 k");  // "σοφός k" finds "ΣΟΦΌΣ K"
   EXPECT_EQ(RedPositions(), Range(0, 7));
   tree_.Write("latin1.txt", "CAF\xC9\ncaf\xE9\n");
-  // Decoded, as Automatic reads it, the Latin-1 text folds as UTF-8 does: "CAFÉ" comes first.
-  Show("latin1.txt", 1, "caf\xC3\xA9");
+  // Decoded, as Automatic reads it, the Latin-1 text folds as UTF-8 does: "CAFÉ" on line 0 is
+  // found for the hit on line 0, "café" for the one on line 1.
+  Show("latin1.txt", 0, "caf\xC3\xA9");
   EXPECT_EQ(RedPositions(), Range(0, 4));
+  Show("latin1.txt", 1, "caf\xC3\xA9");
+  EXPECT_EQ(RedPositions(), Range(5, 4));
   SearchOptions bytes;  // searched as its bytes, only ASCII letters fold
   bytes.encoding = "utf-8";
   form_->SetMarkPattern(bytes);
