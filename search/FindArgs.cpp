@@ -28,6 +28,14 @@ const char* const kFindHelp =
     "                        (at a terminal, the default), always or never; GREP_COLORS\n"
     "                        sets the colours as for grep (also --colour)\n"
     "      --no-messages     say nothing of files and folders that cannot be read\n"
+    "      --replace=TEXT    print each hit line as it would read with every match replaced\n"
+    "                        by TEXT (with -E, \"$1\", \"${name}\" and \"$$\" as PCRE2 has\n"
+    "                        them); nothing is written\n"
+    "      --in-place        with --replace, write the files: each one whole or not at all,\n"
+    "                        its encoding, line ends and other bytes kept; binary, read-only\n"
+    "                        and hard-linked files are left alone, and so are files outside\n"
+    "                        DIRECTORY reached by a link; \"N matches replaced in M files\"\n"
+    "                        and each file left alone go to standard error"
     "  -h, --help            print this help and exit\n"
     "      --version         print the version and exit\n"
     "\n"
@@ -48,12 +56,14 @@ const char* const kFindHelp =
     "between the line's ends or non-word bytes; \\w, \\d and [[:alpha:]] know Unicode. A line\n"
     "the expression needs too much work for is reported on standard error and skipped.\n"
     "Exit status: 0 when a line was found, 1 when none, 2 on an error (also when a file or\n"
-    "folder could not be read, or a line was left unsearched and nothing was found).\n";
+    "folder could not be read, or a line was left unsearched and nothing was found).\n"
+    "With --in-place: 0 when a match was replaced, 1 when none, 2 when a file was left\n"
+    "alone for an error.\n";
 
 namespace {
 
 // Long options without a short form get codes above any byte.
-enum LongOnly : int { kVersion = 256, kColor, kVimgrep, kNoMessages };
+enum LongOnly : int { kVersion = 256, kColor, kVimgrep, kNoMessages, kReplace, kInPlace };
 
 constexpr option kLongOptions[] = {
     {"recursive", no_argument, nullptr, 'r'},
@@ -72,6 +82,8 @@ constexpr option kLongOptions[] = {
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, kVersion},
     {"no-messages", no_argument, nullptr, kNoMessages},
+    {"replace", required_argument, nullptr, kReplace},
+    {"in-place", no_argument, nullptr, kInPlace},
     {nullptr, 0, nullptr, 0},
 };
 // The leading ":" has a missing argument reported as ':' rather than '?'.
@@ -160,6 +172,12 @@ FindArgs ParseFindArgs(int argc, char** argv) {
       case kNoMessages:
         args.messages = false;
         break;
+      case kReplace:
+        args.replace = optarg;
+        break;
+      case kInPlace:
+        args.inPlace = true;
+        break;
       case ':':
       default: {
         // A long option is named as typed; a short one by its letter.
@@ -174,6 +192,9 @@ FindArgs ParseFindArgs(int argc, char** argv) {
     }
   }
   if (argc - optind != 3) return Error("");
+  if (args.inPlace && !args.replace) return Error("'--in-place' needs '--replace=TEXT'");
+  if (args.replace && (count || files || vimgrep))
+    return Error("'--replace' prints whole lines: not with -c, -l or --vimgrep");
   // As in grep, the file names win over the counts.
   args.output = files     ? FindOutput::Files
                 : count   ? FindOutput::Count

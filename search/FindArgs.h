@@ -2,6 +2,7 @@
 // options, short options join ("-rwj4"), long options take "=VALUE" and may be abbreviated.
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "FindPrinter.h"
@@ -22,6 +23,9 @@ struct FindArgs {
   Color color = Color::Auto;
   std::string directory;
   std::string mask;
+  // --replace=TEXT: the hit lines as they would read replaced; with --in-place, written.
+  std::optional<std::string> replace;
+  bool inPlace = false;
 };
 
 // The usage line, and the help that follows it for --help.
