@@ -22,6 +22,7 @@
 #include "FileMask.h"
 #include "MainWindowHabits.h"
 #include "QueryHistory.h"
+#include "ReplaceWindow.h"
 #include "ResultActions.h"
 #include "ScopeExit.h"
 #include "SearchRun.h"
@@ -320,6 +321,12 @@ void TForm1::BuildMenus() {
 
   File1 = MainMenu1->addMenu(QStringLiteral("File"));
   File1->setObjectName(QStringLiteral("File1"));
+  // Replace in files: a window of its own, filled with this window's query.
+  QAction* replaceInFiles = File1->addAction(QStringLiteral("Replace in Files..."));
+  replaceInFiles->setObjectName(QStringLiteral("ReplaceInFiles1"));
+  replaceInFiles->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_H));
+  connect(replaceInFiles, &QAction::triggered, this,
+          [this] { Guarded(this, [this] { ShowReplaceWindow(*this); }); });
   Exit1 = File1->addAction(QStringLiteral("Exit"));
   Exit1->setObjectName(QStringLiteral("Exit1"));
 
