@@ -2,15 +2,19 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 
 namespace vorn {
 
 namespace {
 constexpr size_t kFlushAt = size_t{1} << 20;
-}
+constexpr unsigned kWriters = 16;
+constexpr size_t kJobsAhead = 256;
+}  // namespace
 
 ReplaceSink::ReplaceSink(const Substitution& substitution, bool inPlace, WriteRules rules, int out,
                          bool terminal)
@@ -20,6 +24,66 @@ ReplaceSink::ReplaceSink(const Substitution& substitution, bool inPlace, WriteRu
       fd_(out),
       terminal_(terminal) {}
 
+ReplaceSink::~ReplaceSink() {
+  {
+    const std::lock_guard lock(mutex_);
+    closing_ = true;
+  }
+  wake_.notify_all();
+  for (std::thread& writer : writers_) writer.join();
+}
+
+void ReplaceSink::Write() {
+  for (;;) {
+    Job job;
+    {
+      std::unique_lock lock(mutex_);
+      wake_.wait(lock, [&] { return closing_ || !jobs_.empty(); });
+      if (jobs_.empty()) return;
+      job = std::move(jobs_.front());
+      jobs_.pop_front();
+    }
+    room_.notify_one();
+    Done done;
+    done.path = std::move(job.path);
+    try {
+      const FilePlan plan = PlanFile(done.path, substitution_, &job.lines);
+      done.matched = plan.Matches() > 0 || !plan.refusal.empty();
+      if (done.matched) done.outcome = ReplaceInFile(plan, {}, rules_, nullptr);
+    } catch (const std::exception& e) {  // no memory for the file: it stays as it was
+      done.matched = true;
+      done.outcome.reason = e.what();
+      done.outcome.error = true;
+    }
+    {
+      const std::lock_guard lock(mutex_);
+      done_[job.order] = std::move(done);
+    }
+    room_.notify_all();
+  }
+}
+
+// What the writers did, told in the search's order as far as it is complete.
+void ReplaceSink::TellDone() {
+  for (;;) {
+    std::optional<Done> done;
+    {
+      const std::lock_guard lock(mutex_);
+      if (told_ >= done_.size() || !done_[told_]) return;
+      done = std::move(done_[told_]);
+      done_[told_++].reset();
+    }
+    if (!done->matched) continue;
+    found_ = true;
+    if (done->outcome.replaced) {
+      replaced_ += done->outcome.matches;
+      ++files_;
+    } else {
+      errors_ = errors_ || done->outcome.error;
+      Tell(done->path, "left alone: " + done->outcome.reason);
+    }
+  }
+}
 void ReplaceSink::Results(std::span<const SearchHit> hits) {
   for (const SearchHit& hit : hits) Hit(hit);
   if (out_.size() >= kFlushAt || terminal_) Flush();
@@ -93,20 +157,18 @@ void ReplaceSink::PrintLine(const SearchHit& hit) {
 
 void ReplaceSink::EndFile() {
   if (file_.empty()) return;
-  const FilePlan plan = PlanFile(file_, substitution_, &lines_);
-  lines_.clear();
-  const std::string path = std::move(file_);
-  file_.clear();
-  if (plan.Matches() == 0 && plan.refusal.empty()) return;
-  found_ = true;
-  const WriteOutcome outcome = ReplaceInFile(plan, {}, rules_, nullptr);
-  if (outcome.replaced) {
-    replaced_ += outcome.matches;
-    ++files_;
-    return;
+  if (writers_.empty())
+    for (unsigned k = 0; k < kWriters; ++k) writers_.emplace_back([this] { Write(); });
+  {
+    std::unique_lock lock(mutex_);
+    room_.wait(lock, [&] { return jobs_.size() < kJobsAhead; });
+    jobs_.push_back({jobCount_++, std::move(file_), std::move(lines_)});
+    done_.emplace_back();
   }
-  errors_ = errors_ || outcome.error;
-  Tell(path, "left alone: " + outcome.reason);
+  wake_.notify_one();
+  file_.clear();
+  lines_.clear();
+  TellDone();
 }
 
 void ReplaceSink::FileError(std::string_view path, int error) {
@@ -142,6 +204,14 @@ void ReplaceSink::Flush() {
 
 bool ReplaceSink::Finish() {
   EndFile();
+  {
+    std::unique_lock lock(mutex_);
+    room_.wait(lock, [&] {
+      return jobs_.empty() && std::all_of(done_.begin() + static_cast<std::ptrdiff_t>(told_),
+                                          done_.end(), [](const auto& d) { return d.has_value(); });
+    });
+  }
+  TellDone();
   Flush();
   if (failed_) errno = error_;
   return !failed_;

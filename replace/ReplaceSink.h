@@ -3,10 +3,15 @@
 // write's rules, and what was left alone told on standard error with its reason.
 #pragma once
 
+#include <condition_variable>
 #include <cstddef>
+#include <deque>
+#include <mutex>
 #include <span>
 #include <string>
 #include <string_view>
+#include <thread>
+#include <vector>
 
 #include "FilePlan.h"
 #include "SafeWrite.h"
@@ -21,6 +26,9 @@ class ReplaceSink : public SearchListener {
   // are written as "\xHH".
   ReplaceSink(const Substitution& substitution, bool inPlace, WriteRules rules, int out,
               bool terminal);
+  ~ReplaceSink() override;
+  ReplaceSink(const ReplaceSink&) = delete;
+  ReplaceSink& operator=(const ReplaceSink&) = delete;
 
   void Results(std::span<const SearchHit> hits) override;
   void FileError(std::string_view path, int error) override;
@@ -40,8 +48,21 @@ class ReplaceSink : public SearchListener {
   int Status() const;
 
  private:
+  // A file's hit lines, to be planned and written by one of the writers.
+  struct Job {
+    size_t order = 0;
+    std::string path;
+    HitRanges lines;
+  };
+  struct Done {
+    std::string path;
+    WriteOutcome outcome;
+    bool matched = false;
+  };
   void Hit(const SearchHit& hit);
   void EndFile();
+  void Write();
+  void TellDone();
   void PrintLine(const SearchHit& hit);
   void Tell(std::string_view path, std::string_view what);
   void Flush();
@@ -57,6 +78,15 @@ class ReplaceSink : public SearchListener {
   std::string binary_;  // the binary file last told of
   std::vector<MatchRange> matches_;
   std::string with_;
+  // The writers: most of a file's write is waiting for the disk, so several files are written
+  // at once; what they did is told in the order the search found the files.
+  std::vector<std::thread> writers_;
+  std::mutex mutex_;
+  std::condition_variable wake_, room_;
+  std::deque<Job> jobs_;
+  std::vector<std::optional<Done>> done_;
+  size_t jobCount_ = 0, told_ = 0;
+  bool closing_ = false;
   size_t replaced_ = 0, files_ = 0;
   bool found_ = false, errors_ = false, failed_ = false, unsearched_ = false;
   int error_ = 0;
