@@ -23,6 +23,8 @@
 
 #include "ErrorBox.h"
 #include "FileMask.h"
+#include "ResultsSink.h"
+#include "RunPacer.h"
 #include "SafeWrite.h"
 #include "ScopeExit.h"
 #include "SearchRun.h"
@@ -135,13 +137,14 @@ QString Plural(size_t n, const char* one, const char* many) {
 // The preview's side of the search run: a file's hit lines are gathered until the run goes on
 // to the next file, then planned and listed; the run pumps the window's events at the
 // throttle's pace and stops when asked.
-class ReplaceWindow::Collector : public SearchListener {
+class ReplaceWindow::Collector : public ResultsSink, public RunPacer {
  public:
   Collector(ReplaceWindow& window, const Substitution& substitution)
       : window_(window), substitution_(substitution) {}
 
-  void Results(std::span<const SearchHit> hits) override {
+  void Lines(std::span<const SearchHit> hits) override {
     for (const SearchHit& hit : hits) {
+      if (hit.kind != FoundKind::Hit) continue;
       if (hit.path != file_) {
         End();
         file_ = hit.path;
@@ -149,11 +152,18 @@ class ReplaceWindow::Collector : public SearchListener {
       ranges_[hit.lineIndex].assign(hit.matches.begin(), hit.matches.end());
     }
   }
+  void FileEnds(std::string_view path, const FileSummary& summary) override {
+    (void)path;
+    (void)summary;
+    End();
+  }
   bool PumpDue() override { return window_.throttle_.Due(); }
-  void Pump() override { window_.Pump(); }
+  void Pump(const RunProgress& at) override {
+    (void)at;
+    window_.Pump();
+  }
   bool StopRequested() override { return window_.stopRequested_; }
   bool ListingGoesOn() override { return !window_.stopRequested_; }
-  SearchOptions Options() override { return substitution_.Matcher().Options(); }
 
   void End() {
     if (file_.empty()) return;
@@ -341,7 +351,7 @@ void ReplaceWindow::Preview() {
     SetBusy(false);
   });
   Collector collector(*this, *substitution);
-  SearchRun run(folder, fileMask, subdirectories->isChecked(), collector);
+  SearchRun run(folder, fileMask, subdirectories->isChecked(), options, collector, &collector);
   run.SetThreads(0);
   throttle_.Start();
   run.Run();

@@ -26,6 +26,7 @@
 #include "ResultActions.h"
 #include "ScopeExit.h"
 #include "SearchRun.h"
+#include "SearchStatus.h"
 #include "StartUp.h"
 #include "TextBytes.h"
 #include "UpdateCheck.h"
@@ -96,27 +97,30 @@ void MakePlainEditable(QComboBox* box) {
 
 }  // namespace
 
-// The window's side of a search run: hits go to the result list's model, status texts to the
-// status line, and the run pumps events only when the throttle says a pump is due.
-class TForm1::Listener : public SearchListener {
+// The window's side of a search run: hits go to the result list's model; the run pumps events
+// only when the throttle says a pump is due, and each pump shows where the run is.
+class TForm1::RunSide : public ResultsSink, public RunPacer {
  public:
-  explicit Listener(TForm1& form) : form_(form) {}
+  explicit RunSide(TForm1& form) : form_(form) {}
 
-  void Results(std::span<const SearchHit> hits) override { form_.results_->Add(hits); }
-  void Status(std::string_view text) override { form_.StatusBar1->showMessage(ShownBytes(text)); }
+  void Lines(std::span<const SearchHit> lines) override { form_.results_->Add(lines); }
   bool PumpDue() override { return form_.throttle_.Due(); }
-  void Pump() override {
+  void Pump(const RunProgress& at) override {
+    if (const std::optional<std::string> text = status_.AtPump(at)) Show(*text);
     if (form_.results_->PublishDue()) form_.ShowNewRows();
     form_.throttle_.BeginPump();
     QCoreApplication::processEvents();
     form_.throttle_.EndPump();
   }
+  void Progress(const RunProgress& at) override { Show(status_.AtLine(at)); }
   bool StopRequested() override { return vorn::StopRequested; }
-  SearchOptions Options() override { return form_.CurrentOptions(); }
+  SearchOptions Options(const SearchOptions&) override { return form_.CurrentOptions(); }
   bool ListingGoesOn() override { return !form_.closing_; }
+  void Show(std::string_view text) { form_.StatusBar1->showMessage(ShownBytes(text)); }
 
  private:
   TForm1& form_;
+  SearchStatus status_;
 };
 
 // A control that keeps its distance to the given edges of its parent when the parent is
@@ -539,15 +543,18 @@ void TForm1::Do_the_search() {
   // rather than leaving the last run's end on the status line.
   StatusBar1->showMessage(ShownBytes("Searching : " + directory));
 
-  Listener listener(*this);
-  SearchRun run(directory, mask, Checkbox3->Checked(), listener);
-  // Files are read and searched on every core; the listener is still called on this thread
-  // only, in the order of a single-threaded run, so widgets, pumping and stop stay as they were.
+  RunSide side(*this);
+  SearchRun run(directory, mask, Checkbox3->Checked(), start, side, &side);
+  // Files are read and searched on every core; the sink and the pacer are still called on this
+  // thread only, in the order of a single-threaded run, so widgets, pumping and stop stay as
+  // they were.
   run.SetThreads(0);
   throttle_.Start();
-  run.Run();
+  const SearchEnd end = run.Run();
+  side.Show(end == SearchEnd::Aborted ? SearchStatus::kAborted
+                                      : SearchStatus::Finished(run.UnsearchedLines()));
   // The viewer marks what the pattern in effect at the end matches.
-  if (Form2) Form2->SetMarkPattern(listener.Options());
+  if (Form2) Form2->SetMarkPattern(CurrentOptions());
 }
 
 void TForm1::ShowNewRows() {

@@ -105,7 +105,7 @@ class TForm1 : public QMainWindow {
   void closeEvent(QCloseEvent* event) override;
 
  private:
-  class Listener;
+  class RunSide;
   struct Anchored;
 
   void BuildControls();

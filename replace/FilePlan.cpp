@@ -113,12 +113,11 @@ FilePlan PlanText(std::string path, const FileText& text, const Substitution& su
     LineChange change;
     change.lineIndex = index;
     change.before = text.Text(index);
-    if (given && !given->empty()) {
-      if (!RangesFit(*given, change.before.size())) return false;
-      change.matches = *given;
-    } else {
-      substitution.FindMatches(change.before, change.matches);
-    }
+    // The search's ranges must be the matches found here, or the line is not the one it saw.
+    substitution.FindMatches(change.before, change.matches);
+    if (given && !given->empty() && !substitution.FindsOwnMatches() &&
+        (!RangesFit(*given, change.before.size()) || *given != change.matches))
+      return false;
     if (change.matches.empty()) return true;
     const std::string lineEnd = LineEndText(text, index);
     size_t copied = 0;

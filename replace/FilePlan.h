@@ -53,8 +53,8 @@ struct FilePlan {
   size_t Matches() const;
 };
 
-// The engine's ranges of a file's hit lines, by line index; a line given without ranges, or a
-// file given without any, has its matches found again here.
+// The engine's ranges of a file's hit lines, by line index; a line given without ranges, a
+// file given without any, or a pattern's matches, are found again here.
 using HitRanges = std::map<size_t, std::vector<MatchRange>>;
 
 // Reads the file at path and plans its replacements on the lines given (every line when

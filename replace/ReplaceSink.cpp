@@ -84,9 +84,16 @@ void ReplaceSink::TellDone() {
     }
   }
 }
-void ReplaceSink::Results(std::span<const SearchHit> hits) {
-  for (const SearchHit& hit : hits) Hit(hit);
+void ReplaceSink::Lines(std::span<const SearchHit> hits) {
+  for (const SearchHit& hit : hits)
+    if (hit.kind == FoundKind::Hit) Hit(hit);
   if (out_.size() >= kFlushAt || terminal_) Flush();
+}
+
+void ReplaceSink::FileEnds(std::string_view path, const FileSummary& summary) {
+  (void)path;
+  (void)summary;
+  if (inPlace_) EndFile();
 }
 
 void ReplaceSink::Hit(const SearchHit& hit) {

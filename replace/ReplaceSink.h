@@ -14,13 +14,14 @@
 #include <vector>
 
 #include "FilePlan.h"
+#include "ResultsSink.h"
 #include "SafeWrite.h"
 #include "SearchRun.h"
 #include "Substitution.h"
 
 namespace vorn {
 
-class ReplaceSink : public SearchListener {
+class ReplaceSink : public ResultsSink {
  public:
   // out: the descriptor the lines go to (standard output); terminal: control bytes in them
   // are written as "\xHH".
@@ -30,14 +31,18 @@ class ReplaceSink : public SearchListener {
   ReplaceSink(const ReplaceSink&) = delete;
   ReplaceSink& operator=(const ReplaceSink&) = delete;
 
-  void Results(std::span<const SearchHit> hits) override;
+  // A binary file is told of by its name only.
+  SinkWants Wants() override {
+    SinkWants wants;
+    wants.restOfBinaryFile = false;
+    return wants;
+  }
+  void Lines(std::span<const SearchHit> hits) override;
+  void FileEnds(std::string_view path, const FileSummary& summary) override;
   void FileError(std::string_view path, int error) override;
   void Unsearched(std::string_view path, size_t lineIndex) override;
-  SearchOptions Options() override { return substitution_.Matcher().Options(); }
-  bool PumpDue() override { return failed_; }
-  bool StopRequested() override { return failed_; }
-  bool ListingGoesOn() override { return !failed_; }
-  bool RestOfBinaryFileWanted() override { return false; }
+  // After a failed write to standard output the run ends.
+  bool MoreWanted() override { return !failed_; }
 
   // Writes the last file and what waits to be printed; false, with errno set, when a write to
   // out failed.

@@ -28,6 +28,9 @@ class Substitution {
   Substitution& operator=(const Substitution&) = delete;
 
   const LineMatcher& Matcher() const { return matcher_; }
+  // A pattern's matches are found here, in PCRE2's global substitution's order (empty ones
+  // included); plain text takes the search's ranges as they come.
+  bool FindsOwnMatches() const { return code_ != nullptr; }
   const std::string& Replacement() const { return replacement_; }
 
   // Appends every match of a whole line that is a hit, as the search finds them.

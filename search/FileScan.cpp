@@ -35,6 +35,11 @@ FileScan::End FileScan::Run(FileReader& reader, std::shared_ptr<const LineMatche
   openLine_ = long_ = false;
   enough_ = false;
   counted_ = true;
+  hits_ = afterLeft_ = 0;
+  emittedTo_ = firstLine;
+  draining_ = anyTold_ = false;
+  tail_.clear();
+  floor_ = nullptr;
   reader.SetOverlap(matcher_->Overlap());
   std::string_view block;
   while (reader.NextBlock(block))
@@ -68,6 +73,8 @@ bool FileScan::Block(std::string_view block, size_t carried, bool partial) {
     cursor = SkipBreak(brk, e);
     ++line_;
   }
+  floor_ = cursor;
+  floorLine_ = line_;
   const char* regionEnd = e;
   if (partial) {
     const char* last = FindLastBreak(cursor, e);
@@ -91,6 +98,7 @@ bool FileScan::Block(std::string_view block, size_t carried, bool partial) {
   }
   // Nothing needs the lines after the last candidate of the file.
   if (!Lines(region, cursor, partial || !reader_->AtEnd())) return false;
+  if (wants_.before > 0 && counted_) KeepTail(regionEnd);
   if (partial) {
     long_ = true;
     longDecide_ = line_ >= firstLine_;
@@ -117,6 +125,17 @@ bool FileScan::Lines(std::string_view region, const char*& cursor, bool countRes
   bool everyLine = false;
   bool ascii = false, asciiKnown = false;
   while (cursor < e) {
+    if (afterLeft_ > 0) {
+      bool goOn = true;
+      cursor = AfterLine(cursor, e, goOn);
+      if (!goOn) return false;
+      if (next_) {
+        Switch();
+        candidateKnown = everyLine = false;
+      }
+      scan = static_cast<size_t>(cursor - b);
+      continue;
+    }
     const LineMatcher& matcher = *matcher_;
     const PatternScanner& scanner = matcher.Scanner();
     const size_t windowEnd = std::min(region.size(), scan + kStretch);
@@ -200,12 +219,12 @@ const char* FileScan::FinishLine(const char* cursor, const char* end, bool& goOn
     ++line_;
   }
   if (hit) {
-    goOn = TellHit(index, text.substr(0, kShownLineBytes), Binary(text));
+    goOn = TellHit(index, text.substr(0, kShownLineBytes), Binary(text), text, cursor);
     return next;
   }
   switch (matcher_->Decide(text)) {
     case RegexVerdict::Hit:
-      goOn = TellHit(index, text.substr(0, kShownLineBytes), Binary(text));
+      goOn = TellHit(index, text.substr(0, kShownLineBytes), Binary(text), text, cursor);
       break;
     case RegexVerdict::TooMuchWork:
       goOn = hooks_.Unsearched(index);
@@ -216,10 +235,111 @@ const char* FileScan::FinishLine(const char* cursor, const char* end, bool& goOn
   return next;
 }
 
-bool FileScan::TellHit(size_t index, std::string_view shown, bool binary) {
-  if (!hooks_.Hit(index, shown, binary)) return false;
-  enough_ = Leaves(leave_, binary);
+bool FileScan::TellHit(size_t index, std::string_view shown, bool binary, std::string_view line,
+                       const char* lineStart) {
+  if (!TellBefore(index, lineStart)) return false;
+  ranges_.clear();
+  if (wants_.ranges) matcher_->Matches(line, ranges_);
+  if (!hooks_.Hit(index, shown, binary, ranges_)) return false;
+  anyTold_ = true;
+  emittedTo_ = index + 1;
+  ++hits_;
+  if (binary && !wants_.restOfBinaryFile) {
+    enough_ = true;  // such a file is told of by its name only
+  } else if (wants_.maxHitLines != 0 && hits_ >= wants_.maxHitLines) {
+    draining_ = true;
+    enough_ = wants_.after == 0;
+  }
+  afterLeft_ = enough_ ? 0 : wants_.after;
   return !enough_;
+}
+
+bool FileScan::TellContext(size_t index, std::string_view shown) {
+  if (!hooks_.Context(index, shown.substr(0, kShownLineBytes))) return false;
+  anyTold_ = true;
+  emittedTo_ = index + 1;
+  return true;
+}
+
+// The lines before a hit, down to the last one told: those of the block found by walking back
+// from the hit's start, the older ones from the tail.
+bool FileScan::TellBefore(size_t index, const char* lineStart) {
+  const size_t want = wants_.before;
+  const size_t from = std::max(index > want ? index - want : 0, emittedTo_);
+  // Groups are told apart only where context is asked for.
+  const bool context = want > 0 || wants_.after > 0;
+  if (context && anyTold_ && from > emittedTo_ && !hooks_.Break()) return false;
+  if (from >= index) return true;
+  std::string_view inBlock[64];
+  size_t found = 0;
+  std::vector<std::string_view> more;  // only for a context of over 64 lines
+  size_t k = index;
+  for (const char* p = lineStart; p && p > floor_ && k > from; --k) {
+    const char* lineEnd = p - 1;
+    if (*lineEnd == '\n' && lineEnd > floor_ && lineEnd[-1] == '\r') --lineEnd;
+    const char* last = FindLastBreak(floor_, lineEnd);
+    const char* start = last ? last + 1 : floor_;
+    const std::string_view text(start, static_cast<size_t>(lineEnd - start));
+    if (found < 64)
+      inBlock[found++] = text;
+    else
+      more.push_back(text);
+    p = start;
+  }
+  for (const auto& [i, text] : tail_)
+    if (i >= from && i < k && !TellContext(i, text)) return false;
+  for (size_t j = more.size(); j-- > 0;)
+    if (!TellContext(k++, more[j])) return false;
+  for (size_t j = found; j-- > 0;)
+    if (!TellContext(k++, inBlock[j])) return false;
+  return true;
+}
+
+const char* FileScan::AfterLine(const char* cursor, const char* end, bool& goOn) {
+  const char* lineEnd = FindNextBreak(cursor, end);
+  const std::string_view text(cursor, static_cast<size_t>(lineEnd - cursor));
+  const size_t index = line_;
+  const char* next = end;
+  if (lineEnd < end) {
+    next = SkipBreak(lineEnd, end);
+    ++line_;
+  }
+  if (!draining_) {
+    const RegexVerdict verdict = matcher_->Decide(text);
+    if (verdict == RegexVerdict::Hit) {
+      goOn = TellHit(index, text.substr(0, kShownLineBytes), Binary(text), text, cursor);
+      return next;
+    }
+    if (verdict == RegexVerdict::TooMuchWork && !hooks_.Unsearched(index)) {
+      goOn = false;
+      return next;
+    }
+  }
+  goOn = TellContext(index, text);
+  --afterLeft_;
+  if (goOn && draining_ && afterLeft_ == 0) {
+    enough_ = true;
+    goOn = false;
+  }
+  return next;
+}
+
+void FileScan::KeepTail(const char* regionEnd) {
+  const size_t want = wants_.before;
+  if (regionEnd <= floor_ || !IsBreakByte(regionEnd[-1])) return;
+  std::vector<std::pair<size_t, std::string>> fresh;
+  size_t k = line_;
+  for (const char* p = regionEnd; p > floor_ && fresh.size() < want;) {
+    const char* lineEnd = p - 1;
+    if (*lineEnd == '\n' && lineEnd > floor_ && lineEnd[-1] == '\r') --lineEnd;
+    const char* last = FindLastBreak(floor_, lineEnd);
+    const char* start = last ? last + 1 : floor_;
+    fresh.emplace_back(--k, std::string(start, std::min<size_t>(lineEnd - start, kShownLineBytes)));
+    p = start;
+  }
+  const size_t keep = want - fresh.size();
+  if (tail_.size() > keep) tail_.erase(tail_.begin(), tail_.end() - static_cast<ptrdiff_t>(keep));
+  for (size_t j = fresh.size(); j-- > 0;) tail_.push_back(std::move(fresh[j]));
 }
 
 // A file is binary when its head holds a NUL byte, or a hit line does; its hits are marked
@@ -252,11 +372,23 @@ bool FileScan::LongPiece(std::string_view piece, size_t context, bool ends) {
   longFirst_ = false;
   if (!ends) return hooks_.Passed(line_);
   long_ = false;
-  if (longDecide_ && longFound_ && (longInk_ || !matcher.BlankQuery()) &&
-      !TellHit(line_, shown_, Binary({}, longNul_)))
+  const bool hit = longDecide_ && longFound_ && (longInk_ || !matcher.BlankQuery());
+  if (longDecide_ && (draining_ || (!hit && afterLeft_ > 0))) {
+    // A line after a hit, told as context.
+    if (!TellContext(line_, shown_)) return false;
+    if (--afterLeft_ == 0 && draining_) {
+      enough_ = true;
+      return false;
+    }
+  } else if (hit && !TellHit(line_, shown_, Binary({}, longNul_), shown_, nullptr)) {
     return false;
+  }
   if (longDecide_ && !longFound_ && longTooMuch_ && longInk_ && !hooks_.Unsearched(line_))
     return false;
+  if (wants_.before > 0 && longDecide_) {
+    if (tail_.size() >= wants_.before) tail_.erase(tail_.begin());
+    tail_.emplace_back(line_, shown_);
+  }
   if (next_) Switch();
   return true;
 }

@@ -1,5 +1,6 @@
 // Searches the blocks of one open file for hit lines, skipping from candidate to candidate, and
-// tells its owner of every hit and of every stretch scanned (where a run may pump events).
+// tells its owner of every hit with its matches, of the context lines asked for around hits,
+// and of every stretch scanned (where a run may pump events).
 // A line longer than the reader's buffer is searched whole, piece by piece; its first bytes
 // are kept for display, so memory stays bounded whatever the file holds.
 #pragma once
@@ -7,17 +8,17 @@
 #include <cstddef>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "FileReader.h"
 #include "LineMatcher.h"
+#include "ResultsSink.h"
 
 namespace vorn {
-
-// Where a scan leaves a file at a hit: never, at its first, or at the first hit in a file
-// found binary (a caller that lists only the names of such files needs no more of them).
-enum class LeaveAtHit { Never, First, FirstBinary };
 
 class FileScan {
  public:
@@ -30,8 +31,13 @@ class FileScan {
     virtual ~Hooks() = default;
     // The line index is a hit; shown is its first kShownLineBytes bytes. binary: the matcher
     // asks to tell binary files and this one is (a NUL byte in its head or in a hit line so
-    // far). False stops the scan.
-    virtual bool Hit(size_t index, std::string_view shown, bool binary) = 0;
+    // far). matches: every match in the line, when ranges are wanted. False stops the scan.
+    virtual bool Hit(size_t index, std::string_view shown, bool binary,
+                     std::span<const MatchRange> matches) = 0;
+    // A line asked for around hits; shown as for Hit.
+    virtual bool Context(size_t index, std::string_view shown) = 0;
+    // The context lines that follow are not next to the lines told before them.
+    virtual bool Break() = 0;
     // A stretch scanned; index is the line under way. False stops the scan.
     virtual bool Passed(size_t index) = 0;
     // The line index could not be decided: the pattern needs too much work for it. False
@@ -39,7 +45,7 @@ class FileScan {
     virtual bool Unsearched(size_t index) = 0;
   };
 
-  // Enough: the scan left the file after its first hit, as asked.
+  // Enough: the scan left the file after the hits it was asked for.
   enum class End { Done, Stopped, Failed, Enough };
 
   explicit FileScan(Hooks& hooks) : hooks_(hooks) {}
@@ -47,11 +53,8 @@ class FileScan {
   // Searches the reader's blocks with matcher; lines before firstLine are only counted.
   End Run(FileReader& reader, std::shared_ptr<const LineMatcher> matcher, size_t firstLine = 0);
 
-  void SetLeaveAtHit(LeaveAtHit leave) { leave_ = leave; }
-  // Whether a hit, in a file binary or not, ends the file for a scan that leaves so.
-  static bool Leaves(LeaveAtHit leave, bool binary) {
-    return leave == LeaveAtHit::First || (binary && leave == LeaveAtHit::FirstBinary);
-  }
+  // The context, the hit lines a file is left after, and whether matches are wanted.
+  void SetWants(const SinkWants& wants) { wants_ = wants; }
 
   // From a hook: the lines after the one under way are decided by matcher.
   void SwitchMatcher(std::shared_ptr<const LineMatcher> matcher) { next_ = std::move(matcher); }
@@ -70,8 +73,17 @@ class FileScan {
   void Switch();
   // Whether the hit line (holding a NUL byte where nul) makes or finds the file binary.
   bool Binary(std::string_view line, bool nul = false);
-  // Tells the owner of a hit; false when the scan ends here.
-  bool TellHit(size_t index, std::string_view shown, bool binary);
+  // Tells the owner of a hit (after the context before it); false when the scan ends here.
+  // line: the whole line, or for a long line its shown bytes; lineStart: where it begins in
+  // the block, or null for a long line, whose context before lies in the tail.
+  bool TellHit(size_t index, std::string_view shown, bool binary, std::string_view line,
+               const char* lineStart);
+  bool TellBefore(size_t index, const char* lineStart);
+  bool TellContext(size_t index, std::string_view shown);
+  // After a hit: the next line, a hit or context; returns the start of the one after it.
+  const char* AfterLine(const char* cursor, const char* end, bool& goOn);
+  // The last context-before lines of the region scanned, kept for hits in the next block.
+  void KeepTail(const char* regionEnd);
 
   Hooks& hooks_;
   FileReader* reader_ = nullptr;
@@ -87,8 +99,21 @@ class FileScan {
   bool longFound_ = false;
   bool longInk_ = false;
   bool longNul_ = false;
-  LeaveAtHit leave_ = LeaveAtHit::Never;
-  bool enough_ = false;  // the scan ended at a hit because only the first one was wanted
+  SinkWants wants_;
+  bool enough_ = false;  // the scan ended after the hits wanted
+  // Context: lines below emittedTo_ have been told (or are not to be); afterLeft_ lines after
+  // the last hit are still to be told; draining_: the hits wanted are told, only the context
+  // after the last one remains.
+  size_t hits_ = 0;
+  size_t emittedTo_ = 0;
+  size_t afterLeft_ = 0;
+  bool draining_ = false;
+  bool anyTold_ = false;
+  // The first whole line of the block under way, and its index.
+  const char* floor_ = nullptr;
+  size_t floorLine_ = 0;
+  std::vector<std::pair<size_t, std::string>> tail_;  // the lines before floor_, shown
+  std::vector<MatchRange> ranges_;
   bool longTooMuch_ = false;
   std::string shown_;
 };

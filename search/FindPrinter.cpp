@@ -131,9 +131,19 @@ FindPrinter::FindPrinter(const SearchOptions& options, FindStyle style)
   out_.reserve(style_.terminal ? 8192 : kFlushAt + 8192);
 }
 
-void FindPrinter::Results(std::span<const SearchHit> hits) {
+SinkWants FindPrinter::Wants() {
+  SinkWants wants;
+  wants.ranges = false;
+  wants.maxHitLines = style_.output == FindOutput::Files ? 1 : 0;
+  wants.restOfBinaryFile =
+      style_.output != FindOutput::Lines && style_.output != FindOutput::Vimgrep;
+  return wants;
+}
+
+void FindPrinter::Lines(std::span<const SearchHit> hits) {
   for (const SearchHit& hit : hits) {
     if (failed_) return;
+    if (hit.kind != FoundKind::Hit) continue;
     found_ = true;
     if (hit.binary &&
         (style_.output == FindOutput::Lines || style_.output == FindOutput::Vimgrep)) {

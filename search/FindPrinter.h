@@ -12,6 +12,7 @@
 
 #include "LineMatcher.h"
 #include "LineSeeker.h"
+#include "ResultsSink.h"
 #include "SearchRun.h"
 
 namespace vorn {
@@ -52,28 +53,22 @@ struct FindStyle {
   bool messages = true;              // tell of files and folders that cannot be read
 };
 
-// A failed write stops the run. A binary file's hit lines print nothing; the first of them says
+// A failed write ends the run. A binary file's hit lines print nothing; the first of them says
 // "vorn-find: PATH: binary file matches" on standard error. A file or folder that could not be
 // read is told there too, unless the messages are dropped; either way the run ends as failed.
-class FindPrinter : public SearchListener {
+class FindPrinter : public ResultsSink {
  public:
   FindPrinter(const SearchOptions& options, FindStyle style);
 
-  void Results(std::span<const SearchHit> hits) override;
+  // The names of the files with a hit need only each file's first hit; lines and vimgrep
+  // output name a binary file once, at its first hit.
+  SinkWants Wants() override;
+  void Lines(std::span<const SearchHit> lines) override;
   void FileError(std::string_view path, int error) override;
-  SearchOptions Options() override { return matcher_.Options(); }
   // Said on standard error at once, with the line index as result lines show it.
   void Unsearched(std::string_view path, size_t lineIndex) override;
-  // After a failed write the run is asked to stop at its next chance.
-  bool PumpDue() override { return failed_; }
-  bool StopRequested() override { return failed_; }
-  bool ListingGoesOn() override { return !failed_; }
-  // The names of the files with a hit need only each file's first hit.
-  bool RestOfFileWanted() override { return style_.output != FindOutput::Files; }
-  // Lines and vimgrep output name a binary file once, at its first hit.
-  bool RestOfBinaryFileWanted() override {
-    return style_.output != FindOutput::Lines && style_.output != FindOutput::Vimgrep;
-  }
+  // After a failed write the run ends.
+  bool MoreWanted() override { return !failed_; }
 
   // Prints what waits for the end of the run (the last file's count) and writes out the rest.
   // False, with errno set, once a write has failed.

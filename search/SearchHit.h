@@ -35,7 +35,7 @@ struct SearchHit {
   bool binary = false;        // asked for by the search: the file holds NUL bytes
   // Every match in the line, when the sink asked for ranges; a range may reach past a long
   // line's shown bytes.
-  std::span<const MatchRange> matches;
+  std::span<const MatchRange> matches = {};
   FoundKind kind = FoundKind::Hit;
 };
 

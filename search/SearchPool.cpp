@@ -48,19 +48,32 @@ class SearchPool::Hooks : public FileScan::Hooks {
   Hooks(SearchPool& pool, size_t index, long long size, std::vector<Outcome>& unpublished)
       : pool_(pool), index_(index), size_(size), unpublished_(unpublished) {}
 
-  bool Hit(size_t index, std::string_view shown, bool binary) override {
-    batch_.events.push_back({true, binary, index, batch_.texts.size(), shown.size()});
+  bool Hit(size_t index, std::string_view shown, bool binary,
+           std::span<const MatchRange> matches) override {
+    batch_.events.push_back({ScanEvent::Kind::Hit, binary, static_cast<uint32_t>(matches.size()),
+                             index, batch_.texts.size(), shown.size(), batch_.ranges.size()});
+    batch_.texts.append(shown);
+    batch_.ranges.insert(batch_.ranges.end(), matches.begin(), matches.end());
+    return batch_.Bytes() < kBatchBytes || Flush();
+  }
+  bool Context(size_t index, std::string_view shown) override {
+    batch_.events.push_back(
+        {ScanEvent::Kind::Context, false, 0, index, batch_.texts.size(), shown.size(), 0});
     batch_.texts.append(shown);
     return batch_.Bytes() < kBatchBytes || Flush();
   }
+  bool Break() override {
+    batch_.events.push_back({ScanEvent::Kind::Break, false, 0, 0, 0, 0, 0});
+    return true;
+  }
   bool Passed(size_t index) override {
     if (pool_.stopping_.load(std::memory_order_relaxed)) return false;
-    batch_.events.push_back({false, false, index, 0, 0});
+    batch_.events.push_back({ScanEvent::Kind::Passed, false, 0, index, 0, 0, 0});
     return ++stretches_ < kBatchStretches || Flush();
   }
   bool Unsearched(size_t index) override {
     if (pool_.stopping_.load(std::memory_order_relaxed)) return false;
-    batch_.events.push_back({false, false, index, 0, 0, true});
+    batch_.events.push_back({ScanEvent::Kind::Unsearched, false, 0, index, 0, 0, 0});
     return batch_.Bytes() < kBatchBytes || Flush();
   }
   // The file's last findings; a file without any costs no turn at the lock here, and its
@@ -86,13 +99,13 @@ class SearchPool::Hooks : public FileScan::Hooks {
 };
 
 SearchPool::SearchPool(FileFeed& files, std::shared_ptr<const LineMatcher> matcher, size_t from,
-                       unsigned threads, size_t blockSize, LeaveAtHit leave)
+                       unsigned threads, size_t blockSize, const SinkWants& wants)
     : files_(files),
       matcher_(std::move(matcher)),
       // A worker reads in blocks of at most a quarter of a megabyte: larger ones read no
       // faster, and each thread's memory stays small.
       blockSize_(std::min(blockSize, kWorkerBlock)),
-      leave_(leave),
+      wants_(wants),
       // The run takes findings while the tree is listed, so the window need only cover the
       // files the workers search while the run shows one; a file done without findings costs
       // about a hundred bytes.
@@ -233,7 +246,7 @@ SearchPool::Outcome SearchPool::SearchOne(size_t index, const std::string& path,
   if (outcome.size >= static_cast<long long>(kBatchBytes)) Publish(unpublished);
   Hooks hooks(*this, index, outcome.size, unpublished);
   FileScan scan(hooks);
-  scan.SetLeaveAtHit(leave_);
+  scan.SetWants(wants_);
   FileScan::End end = FileScan::End::Failed;
   // A failure on one file ends its search; what it found so far stays.
   try {

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <exception>
 #include <list>
@@ -15,6 +16,7 @@
 #include <mutex>
 #include <new>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -34,33 +36,48 @@ inline int ErrorOf(const std::exception& e) {
 class FileReader;
 class FolderCache;
 
-// A hit line, or a stretch scanned in the line under way, or a line left undecided.
+// A hit line, a context line or a break between context groups, or a stretch scanned in the
+// line under way, or a line left undecided.
 struct ScanEvent {
-  bool hit = false;
+  enum class Kind : unsigned char { Passed, Hit, Context, Break, Unsearched };
+  Kind kind = Kind::Passed;
   bool binary = false;  // a hit in a file found binary
+  uint32_t rangeCount = 0;
   size_t line = 0;
   size_t textStart = 0;
   size_t textLength = 0;
-  bool unsearched = false;
+  size_t rangeStart = 0;
 };
 
-// A batch of one file's events in order, with the shown texts of its hits.
+// A batch of one file's events in order, with the shown texts of its lines and the matches of
+// its hits.
 struct Findings {
   std::vector<ScanEvent> events;
   std::string texts;
+  std::vector<MatchRange> ranges;
   std::string_view Text(const ScanEvent& e) const {
     return {texts.data() + e.textStart, e.textLength};
   }
-  size_t Bytes() const { return texts.size() + events.size() * sizeof(ScanEvent); }
+  std::span<const MatchRange> Ranges(const ScanEvent& e) const {
+    return {ranges.data() + e.rangeStart, e.rangeCount};
+  }
+  size_t Bytes() const {
+    return texts.size() + events.size() * sizeof(ScanEvent) + ranges.size() * sizeof(MatchRange);
+  }
+  void clear() {
+    events.clear();
+    texts.clear();
+    ranges.clear();
+  }
 };
 
 class SearchPool {
  public:
   // Searches files[from], files[from + 1], ... with matcher on threads threads, blocks of
   // blockSize bytes. While the list still grows, the run tells the pool of it through Listed.
-  // leave: where a file is left at a hit.
+  // wants: the context, the hit lines a file is left after, and whether matches are wanted.
   SearchPool(FileFeed& files, std::shared_ptr<const LineMatcher> matcher, size_t from,
-             unsigned threads, size_t blockSize, LeaveAtHit leave = LeaveAtHit::Never);
+             unsigned threads, size_t blockSize, const SinkWants& wants = {});
   // Stops the workers at their next block and waits for them.
   ~SearchPool();
   SearchPool(const SearchPool&) = delete;
@@ -124,7 +141,7 @@ class SearchPool {
   FileFeed& files_;
   const std::shared_ptr<const LineMatcher> matcher_;
   const size_t blockSize_;
-  const LeaveAtHit leave_;
+  const SinkWants wants_;
   const size_t window_;  // files in flight beyond the one the run is at
   const size_t budget_;  // bytes of findings not yet taken
 

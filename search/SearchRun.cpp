@@ -22,29 +22,20 @@ namespace vorn {
 
 namespace {
 
-// Files up to this size are counted at once when the status needs their lines.
-constexpr long long kCountAtOnce = 16ll << 20;
 // How long the run waits for the workers before it asks whether a pump is due.
 constexpr std::chrono::milliseconds kWaitStep{4};
-
-void AppendNumber(std::string& out, size_t value) {
-  char digits[24];
-  const auto r = std::to_chars(digits, digits + sizeof digits, value);
-  out.append(digits, r.ptr);
-}
 
 }  // namespace
 
 SearchRun::SearchRun(std::string directory, std::string mask, bool includeSubdirectories,
-                     SearchListener& listener)
+                     SearchOptions options, ResultsSink& sink, RunPacer* pacer)
     : directory_(std::move(directory)),
       mask_(std::move(mask)),
       recursive_(includeSubdirectories),
-      listener_(listener) {}
+      options_(std::move(options)),
+      calls_(sink, pacer) {}
 
-SearchRun::~SearchRun() {
-  if (countCancel_) countCancel_->store(true);
-}
+SearchRun::~SearchRun() = default;
 
 void SearchRun::SetThreads(unsigned count) { threads_ = count; }
 
@@ -62,7 +53,7 @@ unsigned SearchRun::FitThreads(unsigned wanted) const {
 void SearchRun::ReportError(int error) {
   if (error == 0) return;
   Deliver();
-  listener_.FileError(path_, error);
+  calls_.FileError(path_, error);
 }
 
 namespace {
@@ -86,10 +77,9 @@ void ListInto(FileFeed& feed, const std::string& directory, const std::string& m
 SearchEnd SearchRun::Run() {
   bool abandoned = false;
   unsearched_ = 0;
-  matcher_ = std::make_shared<const LineMatcher>(listener_.Options());
-  leave_ = !listener_.RestOfFileWanted()         ? LeaveAtHit::First
-           : !listener_.RestOfBinaryFileWanted() ? LeaveAtHit::FirstBinary
-                                                 : LeaveAtHit::Never;
+  calls_.Reset();
+  matcher_ = std::make_shared<const LineMatcher>(options_);
+  wants_ = calls_.Wants();
   RaiseDescriptorLimit();
   workers_ = FitThreads(ThreadCount());
   const bool parallel = !lineByLine_ && workers_ > 1;
@@ -129,6 +119,8 @@ SearchEnd SearchRun::Run() {
     if (SwitchOptionsIfChanged() && pool_) StartPool(files, i);
     const std::string_view entry = files[i];
     files.PathOf(i, path_);
+    fileBegun_ = false;
+    summary_ = {};
     Step step = Step::Go;
     // A failure on one file (memory, for one) skips that file; the run goes on.
     try {
@@ -138,40 +130,42 @@ SearchEnd SearchRun::Run() {
         step = SearchFile(entry, 0);
     } catch (const std::exception& e) {
       hits_.clear();  // they may view findings the failure dropped
-      if (listener_.Threw()) throw;
+      if (calls_.Threw()) throw;
       ReportError(ErrorOf(e));
       if (parallel) StartPool(files, i + 1);
     }
-    if (step == Step::Stop) {
+    if (!calls_.Ended()) EndFile();
+    if (step == Step::Stop || calls_.Ended()) {
       abandoned = true;
       break;
     }
   }
-  Deliver();
+  if (!calls_.Ended()) Deliver();
   pool_.reset();
   reader_.Close();
-  counter_.Close();
   folders_.Close();
-  if (abandoned) {
-    listener_.Status("User aborted Search");
-    return SearchEnd::Aborted;
-  }
-  if (unsearched_ == 0) {
-    listener_.Status("Finished Searching");
-  } else {
-    std::string text = "Finished Searching (";
-    AppendNumber(text, unsearched_);
-    text += unsearched_ == 1 ? " line" : " lines";
-    text += " could not be searched: the regular expression needs too much work)";
-    listener_.Status(text);
-  }
-  return SearchEnd::Finished;
+  if (calls_.Ended()) return SearchEnd::Ended;
+  return abandoned ? SearchEnd::Aborted : SearchEnd::Finished;
+}
+
+void SearchRun::BeginFile() {
+  if (fileBegun_) return;
+  fileBegun_ = true;
+  calls_.FileBegins(path_);
+}
+
+// The file's findings are all handed over: the sink hears of its end, if of its beginning.
+void SearchRun::EndFile() {
+  Deliver();
+  if (!fileBegun_ || calls_.Ended()) return;
+  fileBegun_ = false;
+  calls_.FileEnds(path_, summary_);
 }
 
 void SearchRun::StartPool(FileFeed& files, size_t from) {
   pool_.reset();
   if (!files.Finished() || from < files.Listed())
-    pool_ = std::make_unique<SearchPool>(files, matcher_, from, workers_, blockSize_, leave_);
+    pool_ = std::make_unique<SearchPool>(files, matcher_, from, workers_, blockSize_, wants_);
 }
 
 // Tells the workers of the entries listed since they last heard.
@@ -192,7 +186,7 @@ bool SearchRun::AwaitEntry(FileFeed& files, size_t index, bool& abandoned) {
     FileFeed::Failure failure;
     while (files.TakeFailure(index, failure)) {
       Deliver();
-      listener_.FileError(failure.path, failure.error);
+      calls_.FileError(failure.path, failure.error);
     }
   };
   for (;;) {
@@ -204,12 +198,12 @@ bool SearchRun::AwaitEntry(FileFeed& files, size_t index, bool& abandoned) {
       failures();
       return false;
     }
-    if (listener_.PumpDue()) {
-      if (PumpNow() == Step::Stop || !listener_.ListingGoesOn()) {
+    if (calls_.PumpDue()) {
+      if (PumpNow() == Step::Stop || !calls_.ListingGoesOn()) {
         abandoned = true;
         return false;
       }
-    } else if (listener_.StopRequested()) {
+    } else if (calls_.StopRequested()) {
       Deliver();
       abandoned = true;
       return false;
@@ -226,7 +220,6 @@ bool SearchRun::OpenNext() {
   }
   std::swap(reader_, spare_);
   spare_.Close();
-  readerHoldsFile_ = true;
   return true;
 }
 
@@ -235,10 +228,9 @@ void SearchRun::StartFile(std::string_view entry, long long size) {
   fileDone_ = false;
   fileSize_ = size;
   fileLines_.reset();
-  if (countCancel_) countCancel_->store(true);
-  countCancel_.reset();
-  counting_ = {};
   currentLine_ = lineBase_ = 0;
+  naive_ = {};
+  if (wants_.everyFile) BeginFile();
 }
 
 SearchRun::Step SearchRun::SearchFile(std::string_view entry, size_t firstLine) {
@@ -248,19 +240,19 @@ SearchRun::Step SearchRun::SearchFile(std::string_view entry, size_t firstLine) 
     bool first = true;
     std::string_view block;
     while (reader_.NextBlock(block)) {
-      if (first) listener_.Status(std::string("Searching : ").append(entry));
+      if (first) calls_.Progress(Where(true));
       first = false;
       const Step step = SearchBlockLineByLine(block);
       if (step == Step::Stop) return Step::Stop;
       if (step == Step::Enough) break;
     }
-    if (first && !reader_.Failed()) listener_.Status(std::string("Searching : ").append(entry));
+    if (first && !reader_.Failed()) calls_.Progress(Where(true));
     if (reader_.Failed()) ReportError(reader_.Error());
     fileDone_ = true;
     return Step::Go;
   }
   FileScan scan(*this);
-  scan.SetLeaveAtHit(leave_);
+  scan.SetWants(wants_);
   // The hooks reach the scan only while it runs, whether it returns or throws.
   scan_ = &scan;
   const ScopeExit leave([this] { scan_ = nullptr; });
@@ -294,10 +286,10 @@ SearchRun::Step SearchRun::ReplayFile(FileFeed& files, size_t index) {
     switch (pool->Take(index, batch, facts, kWaitStep)) {
       case SearchPool::Got::Nothing:
         Forward(files, true);
-        if (listener_.PumpDue()) {
+        if (calls_.PumpDue()) {
           if (PumpNow() == Step::Stop) return Step::Stop;
           noteChange();
-        } else if (listener_.StopRequested()) {
+        } else if (calls_.StopRequested()) {
           return Step::Stop;
         }
         break;
@@ -307,7 +299,6 @@ SearchRun::Step SearchRun::ReplayFile(FileFeed& files, size_t index) {
         return Step::Go;
       case SearchPool::Got::Whole:
         release.Dismiss();
-        readerHoldsFile_ = false;
         StartFile(files[index], facts.size);
         fileLines_ = facts.lines;
         fileDone_ = true;
@@ -315,30 +306,37 @@ SearchRun::Step SearchRun::ReplayFile(FileFeed& files, size_t index) {
         return Step::Go;
       case SearchPool::Got::Opened:
         opened = true;
-        readerHoldsFile_ = false;
         StartFile(files[index], facts.size);
         fileLines_ = facts.lines;  // known when the workers are done with the file
         break;
       case SearchPool::Got::Findings:
         for (const ScanEvent& e : batch.events) {
           if (resumeAt && e.line >= *resumeAt) return ResumeFile(files, index, *resumeAt);
-          currentLine_ = lastLine = e.line;
-          if (e.unsearched) {
-            Unsearched(e.line);
-            continue;
-          }
-          if (e.hit) {
-            Report(batch.Text(e), e.line, e.binary);
-            if (PumpPoint() == Step::Stop) return Step::Stop;
-          } else if (listener_.PumpDue()) {
-            if (PumpNow() == Step::Stop) return Step::Stop;
-          } else {
-            continue;
+          if (e.kind != ScanEvent::Kind::Break) currentLine_ = lastLine = e.line;
+          switch (e.kind) {
+            case ScanEvent::Kind::Unsearched:
+              Unsearched(e.line);
+              continue;
+            case ScanEvent::Kind::Context:
+              Report(FoundKind::Context, batch.Text(e), e.line);
+              continue;
+            case ScanEvent::Kind::Break:
+              Report(FoundKind::Break, {}, 0);
+              continue;
+            case ScanEvent::Kind::Hit:
+              Report(FoundKind::Hit, batch.Text(e), e.line, e.binary, batch.Ranges(e));
+              if (PumpPoint() == Step::Stop) return Step::Stop;
+              break;
+            case ScanEvent::Kind::Passed:
+              if (!calls_.PumpDue()) continue;
+              if (PumpNow() == Step::Stop) return Step::Stop;
+              break;
           }
           noteChange();
         }
-        // The hits of a batch go to the listener together, before the batch is reused.
+        // The lines of a batch go to the sink together, before the batch is reused.
         Deliver();
+        if (calls_.Ended()) return Step::Stop;
         break;
       case SearchPool::Got::Done:
         release.Dismiss();
@@ -361,8 +359,9 @@ SearchRun::Step SearchRun::ResumeFile(FileFeed& files, size_t index, size_t firs
   return step;
 }
 
-bool SearchRun::Hit(size_t index, std::string_view shown, bool binary) {
-  Report(shown, index, binary);
+bool SearchRun::Hit(size_t index, std::string_view shown, bool binary,
+                    std::span<const MatchRange> matches) {
+  Report(FoundKind::Hit, shown, index, binary, matches);
   Deliver();  // shown lies in the scan's buffer, which moves on
   currentLine_ = index;
   if (PumpPoint() == Step::Stop) return false;
@@ -370,16 +369,27 @@ bool SearchRun::Hit(size_t index, std::string_view shown, bool binary) {
   return true;
 }
 
+bool SearchRun::Context(size_t index, std::string_view shown) {
+  Report(FoundKind::Context, shown, index);
+  Deliver();
+  return !calls_.Ended();
+}
+
+bool SearchRun::Break() {
+  Report(FoundKind::Break, {}, 0);
+  return true;
+}
+
 bool SearchRun::Unsearched(size_t index) {
   Deliver();
   ++unsearched_;
-  listener_.Unsearched(path_, index);
-  return true;
+  calls_.Unsearched(path_, index);
+  return !calls_.Ended();
 }
 
 bool SearchRun::Passed(size_t index) {
   currentLine_ = index;
-  if (!listener_.PumpDue()) return true;
+  if (!calls_.PumpDue()) return true;
   if (PumpNow() == Step::Stop) return false;
   if (SwitchOptionsIfChanged()) scan_->SwitchMatcher(matcher_);
   return true;
@@ -388,18 +398,19 @@ bool SearchRun::Passed(size_t index) {
 // The stop flag is read even when no pump is due: a pump during the listing may have set it.
 // The hits found so far are handed over before the run stops.
 SearchRun::Step SearchRun::PumpPoint(bool checkStop) {
-  if (listener_.PumpDue()) return PumpNow(checkStop);
-  if (!checkStop || !listener_.StopRequested()) return Step::Go;
+  if (calls_.Ended()) return Step::Stop;
+  if (calls_.PumpDue()) return PumpNow(checkStop);
+  if (!checkStop || !calls_.StopRequested()) return Step::Go;
   Deliver();
   return Step::Stop;
 }
 
 SearchRun::Step SearchRun::PumpNow(bool checkStop) {
   Deliver();
-  if (!lineByLine_) ReportStatus();
-  listener_.Pump();
-  if (checkStop && listener_.StopRequested()) return Step::Stop;
-  SearchOptions now = listener_.Options();
+  if (calls_.Ended()) return Step::Stop;
+  calls_.Pump(Where());
+  if (checkStop && calls_.StopRequested()) return Step::Stop;
+  SearchOptions now = calls_.Options(matcher_->Options());
   if (!(now == matcher_->Options()))
     pendingOptions_ = std::move(now);
   else
@@ -414,91 +425,88 @@ bool SearchRun::SwitchOptionsIfChanged() {
   return true;
 }
 
-// The number of lines of the file the status speaks of. A large one is counted aside; until
-// that is done the status names the file only.
-std::optional<size_t> SearchRun::FileLines() {
-  if (fileLines_) return fileLines_;
-  if (counting_.valid()) {
-    if (counting_.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
-      return std::nullopt;
-    fileLines_ = counting_.get();
-    return fileLines_;
-  }
-  if (fileSize_ <= kCountAtOnce) {
-    if (readerHoldsFile_)
-      fileLines_ = reader_.CountLines();
-    else
-      fileLines_ =
-          folders_.Open(counter_, path_) ? counter_.CountLines() : std::optional<size_t>(0);
-    return fileLines_;
-  }
-  countCancel_ = std::make_shared<std::atomic<bool>>(false);
-  counting_ = std::async(std::launch::async, [path = path_, cancel = countCancel_] {
-    FileReader counter;
-    FolderCache folders;
-    return folders.Open(counter, path) ? counter.CountLines(cancel.get())
-                                       : std::optional<size_t>(0);
-  });
-  return std::nullopt;
+RunProgress SearchRun::Where(bool opened) const {
+  RunProgress at;
+  if (!entry_) return at;
+  at.entry = *entry_;
+  at.path = path_;
+  at.size = fileSize_;
+  at.line = currentLine_;
+  at.lines = fileLines_;
+  at.fileDone = fileDone_;
+  at.opened = opened;
+  return at;
 }
 
-// The status a naive run would show at this point: the file's name, then its line position
-// at every 50th line.
-void SearchRun::ReportStatus() {
-  if (!entry_) return;
-  std::string text = "Searching : " + *entry_;
-  const std::optional<size_t> lines = FileLines();
-  if (lines && *lines > 0) {
-    const size_t n = *lines;
-    const size_t line = fileDone_ ? n - 1 : std::min(currentLine_, n - 1);
-    text += ".....in Line : ";
-    AppendNumber(text, line / 50 * 50);
-    text += '/';
-    AppendNumber(text, n);
+void SearchRun::Report(FoundKind kind, std::string_view shown, size_t index, bool binary,
+                       std::span<const MatchRange> matches) {
+  if (kind == FoundKind::Hit) {
+    ++summary_.hitLines;
+    summary_.matches += matches.size();
+    summary_.binary = summary_.binary || binary;
   }
-  listener_.Status(text);
-}
-
-void SearchRun::Report(std::string_view shown, size_t index, bool binary) {
-  hits_.push_back(SearchHit{path_, index, shown, binary});
+  hits_.push_back(SearchHit{path_, index, shown, binary, matches, kind});
 }
 
 void SearchRun::Deliver() {
   if (hits_.empty()) return;
   const ScopeExit clear([this] { hits_.clear(); });
-  listener_.Results(hits_);
+  BeginFile();
+  if (!calls_.Ended()) calls_.Lines(hits_);
 }
 
 SearchRun::Step SearchRun::SearchBlockLineByLine(std::string_view block) {
   const char* p = block.data();
   const char* const e = p + block.size();
-  const size_t n = FileLines().value_or(0);
   size_t i = lineBase_;
   while (p < e) {
     SwitchOptionsIfChanged();
     const char* lineEnd = FindNextBreak(p, e);
     const std::string_view line(p, static_cast<size_t>(lineEnd - p));
-    if (i % 50 == 0) {
-      std::string text = "Searching : " + *entry_ + ".....in Line : ";
-      AppendNumber(text, i);
-      text += '/';
-      AppendNumber(text, n);
-      listener_.Status(text);
-    }
     currentLine_ = i;
+    if (i % 50 == 0) calls_.Progress(Where());
     if (PumpPoint() == Step::Stop) return Step::Stop;
-    if (!Trimmed(line).empty()) {
+    const std::string_view shown = line.substr(0, kShownLineBytes);
+    bool hit = false;
+    if (!Trimmed(line).empty() && !naive_.draining) {
       const RegexVerdict verdict = matcher_->Decide(line);
-      if (verdict == RegexVerdict::Hit) {
+      hit = verdict == RegexVerdict::Hit;
+      if (hit) {
         const bool binary = matcher_->Options().tellBinary && reader_.BinaryAt(line);
-        Report(line.substr(0, kShownLineBytes), i, binary);
+        // The context before it: the lines kept, from the last one told on.
+        const size_t from = std::max(i > wants_.before ? i - wants_.before : 0, naive_.toldTo);
+        if ((wants_.before > 0 || wants_.after > 0) && naive_.told && from > naive_.toldTo)
+          Report(FoundKind::Break, {}, 0);
+        for (const auto& [index, text] : naive_.recent)
+          if (index >= from) Report(FoundKind::Context, text, index);
+        naive_.ranges.clear();
+        if (wants_.ranges) matcher_->Matches(line, naive_.ranges);
+        Report(FoundKind::Hit, shown, i, binary, naive_.ranges);
         Deliver();
-        if (FileScan::Leaves(leave_, binary)) return Step::Enough;
+        naive_.told = true;
+        naive_.toldTo = i + 1;
+        naive_.after = wants_.after;
+        if (binary && !wants_.restOfBinaryFile) return Step::Enough;
+        if (wants_.maxHitLines != 0 && ++naive_.hits >= wants_.maxHitLines) {
+          if (wants_.after == 0) return Step::Enough;
+          naive_.draining = true;
+        }
       } else if (verdict == RegexVerdict::TooMuchWork) {
         Unsearched(i);
       }
       PumpPoint(false);
     }
+    if (!hit && naive_.after > 0) {
+      Report(FoundKind::Context, shown, i);
+      Deliver();
+      naive_.toldTo = i + 1;
+      if (--naive_.after == 0 && naive_.draining) return Step::Enough;
+    }
+    if (wants_.before > 0) {
+      if (naive_.recent.size() >= wants_.before) naive_.recent.pop_front();
+      naive_.recent.emplace_back(i, shown);
+    }
+    if (calls_.Ended()) return Step::Stop;
     p = lineEnd < e ? SkipBreak(lineEnd, e) : e;
     ++i;
   }

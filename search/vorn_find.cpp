@@ -71,7 +71,8 @@ int RunReplace(const FindArgs& args) {
     std::free(folder);
   }
   ReplaceSink sink(*substitution, args.inPlace, rules, STDOUT_FILENO, isatty(STDOUT_FILENO) == 1);
-  SearchRun run(AddTrailingBackslash(args.directory), args.mask, args.recursive, sink);
+  SearchRun run(AddTrailingBackslash(args.directory), args.mask, args.recursive, args.options,
+                sink);
   run.SetThreads(args.threads);
   try {
     run.Run();
@@ -134,7 +135,8 @@ int RunFind(int argc, char** argv) {
     style.colors = FindColors::FromGrepColors(std::getenv("GREP_COLORS"));
   style.messages = args.messages;
   FindPrinter printer(args.options, std::move(style));
-  SearchRun run(AddTrailingBackslash(args.directory), args.mask, args.recursive, printer);
+  SearchRun run(AddTrailingBackslash(args.directory), args.mask, args.recursive, args.options,
+                printer);
   run.SetThreads(args.threads);
   try {
     run.Run();

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "FilePlan.h"
+#include "ResultsSink.h"
 #include "SearchRun.h"
 #include "TempTree.h"
 #include "Utf8.h"
@@ -107,17 +108,12 @@ std::string Substituted(const std::string& line, const SearchOptions& o, std::st
 }
 
 // The hit lines the engine hands over, with their ranges when it gives them.
-class Hits : public SearchListener {
+class Hits : public ResultsSink {
  public:
-  explicit Hits(SearchOptions o) : options_(std::move(o)) {}
-  void Results(std::span<const SearchHit> hits) override {
+  void Lines(std::span<const SearchHit> hits) override {
     for (const SearchHit& h : hits) ranges[h.lineIndex].assign(h.matches.begin(), h.matches.end());
   }
-  SearchOptions Options() override { return options_; }
   HitRanges ranges;
-
- private:
-  SearchOptions options_;
 };
 
 struct Case {
@@ -148,8 +144,8 @@ TEST(ReplacePlan, EveryByteOutsideTheMatchesStaysAsItWas) {
     std::string error;
     const auto substitution = Substitution::Make(c.options, c.with, &error);
     ASSERT_TRUE(substitution) << error;
-    Hits hits(c.options);
-    SearchRun run(tree.root(), "f.txt", false, hits);
+    Hits hits;
+    SearchRun run(tree.root(), "f.txt", false, c.options, hits);
     run.SetBlockSize(16 + random() % 48);
     run.Run();
     const FilePlan plan = PlanFile(tree.Path("f.txt"), *substitution, &hits.ranges);
@@ -199,7 +195,7 @@ TEST(ReplacePlan, RefusesWhatItCannotReplaceFaithfully) {
 
   // Ranges that are not the pattern's matches in the line, or overlap, are refused, not
   // written four bytes off.
-  const auto s = Substitution::Make({"(b)", false, true, true}, "[$1]", &error);
+  const auto s = Substitution::Make({"b", false, true, false}, "[b]", &error);
   const FileText text("abc\nabc\n");
   HitRanges wrong{{0, {{0, 1}}}};
   EXPECT_NE(PlanText("f", text, *s, &wrong).refusal, "");

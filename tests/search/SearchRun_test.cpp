@@ -25,46 +25,45 @@ namespace {
 using test::TempTree;
 using ::testing::ElementsAre;
 
-class Recorder : public SearchListener {
+class Recorder : public ResultsSink, public RunPacer {
  public:
   explicit Recorder(SearchOptions options) : options(std::move(options)) {}
-  void Results(std::span<const SearchHit> hits) override {
+  SinkWants Wants() override { return wants; }
+  void Lines(std::span<const SearchHit> hits) override {
     for (const SearchHit& hit : hits) {
+      if (hit.kind != FoundKind::Hit) continue;
       EXPECT_LE(hit.text.size(), SearchRun::kShownLineBytes);
       AppendResultLine(lines.emplace_back(), hit);
     }
     if (onResults) onResults();
   }
-  void Status(std::string_view text) override { statuses.emplace_back(text); }
   bool PumpDue() override { return pumpAlways; }
-  void Pump() override {
+  void Pump(const RunProgress&) override {
     ++pumps;
     if (onPump) onPump(*this);
   }
   bool StopRequested() override { return stop; }
-  SearchOptions Options() override { return options; }
-  bool RestOfFileWanted() override { return restWanted; }
+  SearchOptions Options(const SearchOptions&) override { return options; }
 
   SearchOptions options;
-  bool restWanted = true;
+  SinkWants wants;
   bool pumpAlways = false;
   bool stop = false;
   int pumps = 0;
   std::function<void(Recorder&)> onPump;
   std::function<void()> onResults;
-  std::vector<std::string> lines, statuses;
+  std::vector<std::string> lines;
 };
 
 std::vector<std::string> Search(const std::string& dir, const std::string& mask, bool recursive,
                                 SearchOptions options, bool lineByLine = false,
                                 size_t blockSize = size_t{1} << 20, unsigned threads = 0) {
   Recorder r(std::move(options));
-  SearchRun run(dir, mask, recursive, r);
+  SearchRun run(dir, mask, recursive, r.options, r, &r);
   run.SetLineByLine(lineByLine);
   run.SetBlockSize(blockSize);
   run.SetThreads(threads);
   EXPECT_EQ(run.Run(), SearchEnd::Finished);
-  EXPECT_EQ(r.statuses.back(), "Finished Searching");
   return r.lines;
 }
 
@@ -155,7 +154,7 @@ TEST(SearchRun, NoBreakFilesDeepTreesAndLongPathsAreSearched) {
     rlimit limit{256, 256};
     setrlimit(RLIMIT_NOFILE, &limit);
     Recorder r({"foo", false, true});
-    SearchRun run(deep.root(), "*.txt", true, r);
+    SearchRun run(deep.root(), "*.txt", true, r.options, r, &r);
     run.Run();
     _exit(r.lines.size() == 3 && r.lines.front().size() > 5000 ? 0 : 1);
   }
@@ -271,21 +270,6 @@ TEST(SearchRun, Utf16FilesAreSearchedAsTheirUtf8Text) {
               << name << block << threads;
       }
   }
-  // The status counts the text's lines, on one thread or several.
-  std::string lines;
-  for (int i = 0; i < 120; ++i) lines += i == 75 ? "hit\n" : "line\n";
-  t.Write("count/a.txt", Utf16Of(lines, false));
-  for (unsigned threads : {1u, 3u}) {
-    Recorder r({"hit", false, true});
-    r.pumpAlways = true;
-    SearchRun run(t.Path("count/"), "*", false, r);
-    run.SetBlockSize(64);
-    run.SetThreads(threads);
-    run.Run();
-    EXPECT_THAT(r.statuses,
-                ElementsAre("Searching : a.txt.....in Line : 50/120", "Finished Searching"));
-  }
-
   t.Write("bad/odd.txt", std::string("\xFF\xFE"
                                      "b\0e\0t\0a\0A",
                                      11));
@@ -334,35 +318,6 @@ TEST(SearchRun, FastRegexRunMatchesLineByLineRunOnRandomFiles) {
       }
 }
 
-TEST(SearchRun, LineByLineStatusTexts) {
-  TempTree t;
-  std::string text;
-  for (int i = 0; i < 120; ++i) text += "line\n";
-  t.Write("a.txt", text);
-  t.Write("b.txt", "");
-  Recorder r({"zzz", false, false});
-  SearchRun run(t.root(), "*", false, r);
-  run.SetLineByLine(true);
-  run.Run();
-  EXPECT_THAT(r.statuses, ElementsAre("Searching : a.txt", "Searching : a.txt.....in Line : 0/120",
-                                      "Searching : a.txt.....in Line : 50/120",
-                                      "Searching : a.txt.....in Line : 100/120",
-                                      "Searching : b.txt", "Finished Searching"));
-}
-
-TEST(SearchRun, FastRunShowsTheCurrentStatusWhenItPumps) {
-  TempTree t;
-  std::string text;
-  for (int i = 0; i < 120; ++i) text += i == 75 ? "hit\n" : "line\n";
-  t.Write("a.txt", text);
-  Recorder r({"hit", false, true});
-  r.pumpAlways = true;
-  SearchRun run(t.root(), "*", false, r);
-  run.Run();
-  EXPECT_THAT(r.statuses,
-              ElementsAre("Searching : a.txt.....in Line : 50/120", "Finished Searching"));
-}
-
 // Line by line; fast on one thread; fast on three.
 constexpr std::pair<bool, unsigned> kModes[] = {{true, 1}, {false, 1}, {false, 3}};
 
@@ -373,24 +328,24 @@ TEST(SearchRun, StopEndsTheRunAndKeepsTheLinesFound) {
     Recorder r({"foo", false, true});
     r.pumpAlways = true;
     r.onPump = [](Recorder& self) { self.stop = self.lines.size() >= 3; };
-    SearchRun run(t.root(), "*", false, r);
+    SearchRun run(t.root(), "*", false, r.options, r, &r);
     run.SetLineByLine(lineByLine);
     run.SetThreads(threads);
     EXPECT_EQ(run.Run(), SearchEnd::Aborted);
     EXPECT_EQ(r.lines.size(), 3u);
-    EXPECT_EQ(r.statuses.back(), "User aborted Search");
   }
   // Stop pressed while the tree is listed: the run stops at the first file.
   Recorder listing({"foo", false, true});
   listing.stop = true;
-  EXPECT_EQ(SearchRun(t.root(), "*", true, listing).Run(), SearchEnd::Aborted);
+  EXPECT_EQ(SearchRun(t.root(), "*", true, listing.options, listing, &listing).Run(),
+            SearchEnd::Aborted);
   EXPECT_TRUE(listing.lines.empty());
   // A stop with nothing to search still finishes.
   TempTree empty;
   Recorder r({"foo", false, true});
   r.pumpAlways = true;
   r.stop = true;
-  EXPECT_EQ(SearchRun(empty.root(), "*", false, r).Run(), SearchEnd::Finished);
+  EXPECT_EQ(SearchRun(empty.root(), "*", false, r.options, r, &r).Run(), SearchEnd::Finished);
 }
 
 TEST(SearchRun, AFileIsLeftAtItsFirstHitWhenTheRestIsNotWanted) {
@@ -402,8 +357,8 @@ TEST(SearchRun, AFileIsLeftAtItsFirstHitWhenTheRestIsNotWanted) {
   t.Write("d.txt", "bar\n");
   for (const auto& [lineByLine, threads] : kModes) {
     Recorder r({"foo", false, true});
-    r.restWanted = false;
-    SearchRun run(t.root(), "*", false, r);
+    r.wants.maxHitLines = 1;
+    SearchRun run(t.root(), "*", false, r.options, r, &r);
     run.SetLineByLine(lineByLine);
     run.SetBlockSize(128);
     run.SetThreads(threads);
@@ -424,7 +379,7 @@ TEST(SearchRun, ChangedOptionsCountFromTheNextLine) {
     r.onPump = [](Recorder& self) {
       if (!self.lines.empty()) self.options.query = "bar";
     };
-    SearchRun run(t.root(), "*", false, r);
+    SearchRun run(t.root(), "*", false, r.options, r, &r);
     run.SetLineByLine(lineByLine);
     run.SetThreads(threads);
     run.Run();
@@ -449,7 +404,7 @@ TEST(SearchRun, ResumingInsideALargeFileKeepsPumping) {
     pumpsAfter += self.options.query == "bar";
     if (self.lines.size() == 2) self.options.query = "bar";
   };
-  SearchRun run(t.root(), "*", false, r);
+  SearchRun run(t.root(), "*", false, r.options, r, &r);
   run.SetThreads(2);
   run.SetBlockSize(size_t{64} << 10);
   run.Run();
@@ -477,7 +432,7 @@ TEST(SearchRun, TheFirstHitDoesNotWaitForTheListing) {
     r.onResults = [&] {
       if (r.lines.size() == 1) t.Write("d399/late", "foo\n");
     };
-    SearchRun run(t.root(), "*", true, r);
+    SearchRun run(t.root(), "*", true, r.options, r, &r);
     run.SetThreads(threads);
     run.SetListAhead(16);
     run.Run();
@@ -504,7 +459,7 @@ TEST(SearchRun, NoFileIsMissedForWantOfDescriptors) {
       rlimit few{limit, limit};
       setrlimit(RLIMIT_NOFILE, &few);
       Recorder r({"foo", false, true});
-      SearchRun run(t.root(), "*", true, r);
+      SearchRun run(t.root(), "*", true, r.options, r, &r);
       run.SetThreads(threads);
       run.Run();
       _exit(r.lines.size() == 195 ? 0 : 1);
@@ -518,21 +473,21 @@ TEST(SearchRun, NoFileIsMissedForWantOfDescriptors) {
 // At its k-th call the listener changes the query, stops the run or throws, at every point of
 // a run whose workers wait for room for their findings; the sanitizer build catches any worker
 // that touches a file, a slot or a list the run has left.
-class Saboteur : public SearchListener {
+class Saboteur : public ResultsSink, public RunPacer {
  public:
   enum class Act { Change, Stop, Throw };
   Saboteur(Act act, int at) : act_(act), at_(at) {}
-  void Results(std::span<const SearchHit> hits) override {
+  void Lines(std::span<const SearchHit> hits) override {
     Tick();
     for (const SearchHit& hit : hits) lines += hit.path.size() + hit.text.size();
   }
-  void Status(std::string_view) override { Tick(); }
   bool PumpDue() override { return Tick(), true; }
-  void Pump() override { Tick(); }
+  void Pump(const RunProgress&) override { Tick(); }
   bool StopRequested() override { return stop; }
-  SearchOptions Options() override { return options; }
+  SearchOptions Options(const SearchOptions&) override { return options; }
   int calls = 0;
   size_t lines = 0;
+  SearchOptions options{"a", false, true};
 
  private:
   void Tick() {
@@ -544,7 +499,6 @@ class Saboteur : public SearchListener {
   Act act_;
   int at_;
   bool stop = false;
-  SearchOptions options{"a", false, true};
 };
 
 TEST(SearchRun, ChangesStopsAndListenerErrorsAtEveryPoint) {
@@ -555,14 +509,14 @@ TEST(SearchRun, ChangesStopsAndListenerErrorsAtEveryPoint) {
     t.Write("d" + std::to_string(f % 4) + "/f" + std::to_string(f), many);
   for (unsigned threads : {1u, 2u, 3u, 8u, 16u}) {
     Saboteur count(Saboteur::Act::Change, 0);
-    SearchRun whole(t.root(), "*", true, count);
+    SearchRun whole(t.root(), "*", true, count.options, count, &count);
     whole.SetThreads(threads);
     whole.SetBlockSize(256);
     whole.Run();
     for (auto act : {Saboteur::Act::Change, Saboteur::Act::Stop, Saboteur::Act::Throw})
       for (int at = 1; at <= count.calls; at += std::max(1, count.calls / 40)) {
         Saboteur s(act, at);
-        SearchRun run(t.root(), "*", true, s);
+        SearchRun run(t.root(), "*", true, s.options, s, &s);
         run.SetThreads(threads);
         run.SetBlockSize(256);
         // With several threads the hits come in batches of varying size, so a run may make
@@ -578,6 +532,120 @@ TEST(SearchRun, ChangesStopsAndListenerErrorsAtEveryPoint) {
         }
       }
   }
+}
+
+}  // namespace
+}  // namespace vorn
+
+namespace vorn {
+namespace {
+
+// Every line told, as "H index text [b,e)...", "C index text" or "--".
+class Teller : public ResultsSink {
+ public:
+  explicit Teller(SinkWants w) : wants(w) {}
+  SinkWants Wants() override { return wants; }
+  void Lines(std::span<const SearchHit> lines) override {
+    for (const SearchHit& l : lines) {
+      if (l.kind == FoundKind::Break) {
+        told.push_back("--");
+        continue;
+      }
+      std::string s = l.kind == FoundKind::Hit ? "H " : "C ";
+      s += std::to_string(l.lineIndex) + " " + std::string(l.text);
+      for (const MatchRange& m : l.matches)
+        s += " [" + std::to_string(m.begin) + "," + std::to_string(m.end) + ")";
+      told.push_back(s);
+    }
+  }
+  SinkWants wants;
+  std::vector<std::string> told;
+};
+
+// What grep's context rules give, line by line.
+std::vector<std::string> NaiveContext(const std::string& text, const SearchOptions& o,
+                                      const SinkWants& w) {
+  std::vector<std::string> lines;
+  for (size_t i = 0; i < text.size();) {
+    size_t j = text.find_first_of("\r\n", i);
+    if (j == std::string::npos) j = text.size();
+    lines.push_back(text.substr(i, j - i));
+    i = j < text.size() && text[j] == '\r' && j + 1 < text.size() && text[j + 1] == '\n' ? j + 2
+                                                                                         : j + 1;
+  }
+  const LineMatcher matcher(o);
+  std::vector<std::string> out;
+  size_t toldTo = 0, after = 0, hits = 0;
+  bool told = false, draining = false;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    if (!draining && matcher.IsHit(lines[i])) {
+      const size_t from = std::max(i > w.before ? i - w.before : 0, toldTo);
+      if ((w.before > 0 || w.after > 0) && told && from > toldTo) out.push_back("--");
+      for (size_t k = from; k < i; ++k) out.push_back("C " + std::to_string(k) + " " + lines[k]);
+      std::string s = "H " + std::to_string(i) + " " + lines[i];
+      std::vector<MatchRange> ranges;
+      matcher.Matches(lines[i], ranges);
+      for (const MatchRange& m : ranges)
+        s += " [" + std::to_string(m.begin) + "," + std::to_string(m.end) + ")";
+      out.push_back(s);
+      toldTo = i + 1;
+      told = true;
+      after = w.after;
+      if (w.maxHitLines != 0 && ++hits >= w.maxHitLines) {
+        if (w.after == 0) break;
+        draining = true;
+      }
+    } else if (after > 0) {
+      out.push_back("C " + std::to_string(i) + " " + lines[i]);
+      toldTo = i + 1;
+      if (--after == 0 && draining) break;
+    }
+  }
+  return out;
+}
+
+// Context before and after hits, groups and their breaks, the hits a file is left after and
+// every match's range, on every path the engine has: line by line, skipping in blocks small
+// and large, on one thread and several, compared with the naive rules.
+TEST(SearchRun, ContextMaxCountAndRangesOnEveryPath) {
+  TempTree t;
+  std::mt19937 rng(27);
+  // Two lines longer than the small blocks, one with a hit.
+  const std::string words[] = {"foo",
+                               "bar",
+                               "foofoo",
+                               "",
+                               "  ",
+                               "x foo y",
+                               "Foo",
+                               "\r",
+                               "\n",
+                               std::string(150, 'y') + "foo" + std::string(90, 'z'),
+                               std::string(200, 'w')};
+  std::string text;
+  for (int i = 0; i < 3000; ++i) {
+    text += words[rng() % 11];
+    text += rng() % 5 == 0 ? "\r\n" : "\n";
+  }
+  t.Write("a.txt", text);
+  for (const SinkWants w : {SinkWants{2, 3, 0}, SinkWants{0, 1, 0}, SinkWants{5, 0, 0},
+                            SinkWants{1, 2, 7}, SinkWants{0, 0, 3}, SinkWants{70, 70, 0}})
+    for (const SearchOptions& o :
+         {SearchOptions{"foo", false, true}, SearchOptions{"FOO", true, false},
+          SearchOptions{"fo+", false, true, true}}) {
+      const auto want = NaiveContext(text, o, w);
+      for (const auto& [lineByLine, threads] : kModes)
+        for (size_t block : {size_t{64}, size_t{1} << 20}) {
+          Teller teller(w);
+          SearchRun run(t.root(), "*", false, o, teller);
+          run.SetLineByLine(lineByLine);
+          run.SetThreads(threads);
+          run.SetBlockSize(block);
+          run.Run();
+          ASSERT_EQ(teller.told, want) << o.query << " " << w.before << w.after << w.maxHitLines
+                                       << lineByLine << threads << " " << block;
+        }
+    }
 }
 
 }  // namespace
