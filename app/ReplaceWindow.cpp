@@ -17,9 +17,12 @@
 #include <QStyledItemDelegate>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
+#include <future>
 
 #include "ErrorBox.h"
 #include "FileMask.h"
@@ -44,6 +47,8 @@ constexpr int kParts = Qt::UserRole + 1;
 constexpr int kPlan = Qt::UserRole + 2;
 // Bytes of a line shown on either side of its match.
 constexpr size_t kAround = 60;
+// Files written at once.
+constexpr size_t kWritersAtOnce = 8;
 
 const QColor kRemoved(0xF8, 0xC8, 0xC8);
 const QColor kAdded(0xC0, 0xEC, 0xC0);
@@ -440,14 +445,20 @@ void ReplaceWindow::Replace() {
   });
   const WriteRules rules{folder_, allowOutside};
   size_t replaced = 0, replacedFiles = 0, left = 0, done = 0;
-  throttle_.Start();
-  for (int i = 0; i < matches->topLevelItemCount() && !stopRequested_; ++i) {
-    const QTreeWidgetItem* file = matches->topLevelItem(i);
-    const FilePlan& plan = plans_[file->data(0, kPlan).toULongLong()];
-    const MatchChoice chosen = Chosen(file);
-    if (!plan.refusal.empty() || std::count(chosen.begin(), chosen.end(), true) == 0) continue;
-    const WriteOutcome outcome = ReplaceInFile(plan, chosen, rules, &undo_);
-    const QString path = ShownBytes(plan.path);
+  // Most of a file's write waits for the disk: a few files are written at once, and what was
+  // done is listed in the preview's order while the window keeps its events going.
+  struct Writing {
+    const FilePlan* plan;
+    std::future<WriteOutcome> outcome;
+  };
+  std::deque<Writing> writing;
+  const auto finish = [&] {
+    Writing& first = writing.front();
+    while (first.outcome.wait_for(std::chrono::milliseconds(5)) != std::future_status::ready)
+      if (throttle_.Due()) Pump();
+    const WriteOutcome outcome = first.outcome.get();
+    const QString path = ShownBytes(first.plan->path);
+    writing.pop_front();
     if (outcome.replaced) {
       replaced += outcome.matches;
       ++replacedFiles;
@@ -460,7 +471,20 @@ void ReplaceWindow::Replace() {
     }
     progress->setValue(static_cast<int>(std::min<size_t>(++done, INT_MAX)));
     if (throttle_.Due()) Pump();
+  };
+  throttle_.Start();
+  for (int i = 0; i < matches->topLevelItemCount() && !stopRequested_; ++i) {
+    const QTreeWidgetItem* file = matches->topLevelItem(i);
+    const FilePlan& plan = plans_[file->data(0, kPlan).toULongLong()];
+    MatchChoice chosen = Chosen(file);
+    if (!plan.refusal.empty() || std::count(chosen.begin(), chosen.end(), true) == 0) continue;
+    if (writing.size() >= kWritersAtOnce) finish();
+    writing.push_back({&plan, std::async(std::launch::async, [this, &plan, &rules, chosen] {
+                         return ReplaceInFile(plan, chosen, rules, &undo_);
+                       })});
   }
+  // Stop leaves the files not yet begun untouched; those under way are finished.
+  while (!writing.empty()) finish();
   status->setText(
       QStringLiteral("%1 replaced in %2%3%4")
           .arg(Plural(replaced, "match", "matches"), Plural(replacedFiles, "file", "files"),
@@ -476,7 +500,11 @@ void ReplaceWindow::UndoLastReplace() {
   if (busy_ || undo_.Count() == 0) return;
   report->clear();
   size_t restored = 0, left = 0;
-  for (const UndoStore::Outcome& outcome : undo_.Undo()) {
+  SetBusy(true);
+  const std::vector<UndoStore::Outcome> outcomes = undo_.Undo([this] {
+    if (throttle_.Due()) Pump();
+  });
+  for (const UndoStore::Outcome& outcome : outcomes) {
     const QString path = ShownBytes(outcome.path);
     if (outcome.restored) {
       ++restored;

@@ -4,6 +4,8 @@
 // (Clear) or when the store goes.
 #pragma once
 
+#include <functional>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -12,6 +14,8 @@
 
 namespace vorn {
 
+// Keep, Written and Forget may be called from several threads at once (files are written in
+// parallel); the rest from one.
 class UndoStore {
  public:
   UndoStore() = default;
@@ -30,8 +34,9 @@ class UndoStore {
     bool restored = false;
     std::string reason;  // why it was left alone
   };
-  // Puts back every file still as the replace left it, then empties the store.
-  std::vector<Outcome> Undo();
+  // Puts back every file still as the replace left it (several at once), then empties the
+  // store; waiting is called now and then meanwhile (the window pumps its events there).
+  std::vector<Outcome> Undo(const std::function<void()>& waiting = {});
   void Clear();
 
   size_t Count() const { return entries_.size(); }
@@ -45,7 +50,10 @@ class UndoStore {
     bool written = false;
   };
   int MakeFolder();
+  Entry* Find(const std::string& target);
+  static Outcome Restore(const Entry& entry);
 
+  std::mutex mutex_;
   std::string folder_;
   std::vector<Entry> entries_;
   size_t made_ = 0;
