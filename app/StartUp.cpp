@@ -105,6 +105,11 @@ StartArgs ParseStartArgs(int argc, char** argv) {
     }
     if (arg == "--help") return Only(StartArgs::Action::Help);
     if (arg == "--version") return Only(StartArgs::Action::Version);
+    // Used only by the program's own update, so it is not in the help.
+    if (arg == "--update-handshake") {
+      if (i + 1 >= argc) return Error("option '--update-handshake' requires a value");
+      return Only(StartArgs::Action::Handshake, argv[i + 1]);
+    }
     std::string_view name = arg.substr(arg.starts_with("--") ? 2 : 1);
     const size_t equals = name.find('=');
     const bool joined = equals != std::string_view::npos;

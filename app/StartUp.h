@@ -8,11 +8,12 @@
 namespace vorn {
 
 struct StartArgs {
-  enum class Action { Run, Help, Version, Error };
+  // Handshake: the update's test that this build starts here (the descriptor in message).
+  enum class Action { Run, Help, Version, Error, Handshake };
   Action action = Action::Run;
   // The folder named on the command line, absolute and with its trailing "/"; empty when none.
   std::string directory;
-  // For Error: the one line that says what is wrong.
+  // For Error: the one line that says what is wrong; for Handshake: the descriptor to answer on.
   std::string message;
   // The arguments the GUI library reads (the program's name and its own options), with the
   // terminating null pointer; the folder and "--" are taken out.

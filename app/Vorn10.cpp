@@ -9,6 +9,9 @@
 #include "StartUp.h"
 #include "TextBytes.h"
 #include "UpdateCheck.h"
+#include "UpdateChoice.h"
+#include "UpdateFile.h"
+#include "UpdateSignature.h"
 #include "VornUnit1.h"
 #include "ftper.h"
 #include "vornUnit2.h"
@@ -30,9 +33,14 @@ int Run(int argc, char** argv) {
     case StartArgs::Action::Error:
       std::fprintf(stderr, "vorn: %s\n%s", start.message.c_str(), kStartUsage);
       return 2;
+    case StartArgs::Action::Handshake:
+      // The update asks whether this build runs here; no window is opened.
+      return AnswerUpdateHandshake(start.message.c_str());
     case StartArgs::Action::Run:
       break;
   }
+  if (kSelfUpdate && !IsUsableUpdateKey(TrustedUpdateKey()))
+    std::fprintf(stderr, "vorn: %s\n", kUnusableKeyText);
   int guiArgc = static_cast<int>(start.guiArgv.size()) - 1;
   QApplication application(guiArgc, start.guiArgv.data());
   QApplication::setApplicationName(QStringLiteral("Tessaly"));

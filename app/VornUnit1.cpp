@@ -341,6 +341,19 @@ void TForm1::BuildMenus() {
   AboutVorn11 = About1->addAction(QStringLiteral("About Vorn"));
   AboutVorn11->setObjectName(QStringLiteral("AboutVorn11"));
 
+  // Check items that keep their state until the program ends; each run reads them at its start.
+  Options1 = MainMenu1->addMenu(QStringLiteral("Options"));
+  Options1->setObjectName(QStringLiteral("Options1"));
+  const auto checkItem = [this](const char* caption, const char* name) {
+    QAction* item = Options1->addAction(QString::fromLatin1(caption));
+    item->setObjectName(QString::fromLatin1(name));
+    item->setCheckable(true);
+    return item;
+  };
+  RespectIgnoreFiles1 = checkItem("Respect .gitignore and .ignore", "RespectIgnoreFiles1");
+  IncludeHiddenFiles1 = checkItem("Include Hidden Files", "IncludeHiddenFiles1");
+  FollowLinkstoFolders1 = checkItem("Follow Links to Folders", "FollowLinkstoFolders1");
+
   PopupMenu1 = new QMenu(this);
   PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
   OpenContainingFolder1 = PopupMenu1->addAction(QStringLiteral("Open Containing Folder"));
@@ -505,6 +518,14 @@ SearchOptions TForm1::CurrentOptions() const {
                        Checkbox2->Checked(), Checkbox4->Checked()};
 }
 
+ListingOptions TForm1::CurrentListing() const {
+  ListingOptions listing;
+  listing.ignoreFiles = RespectIgnoreFiles1->isChecked();
+  listing.hidden = IncludeHiddenFiles1->isChecked();
+  listing.followLinks = FollowLinkstoFolders1->isChecked();
+  return listing;
+}
+
 void TForm1::Do_the_search() {
   if (searching_ || closing_) return;
   // An invalid pattern starts no run.
@@ -549,6 +570,7 @@ void TForm1::Do_the_search() {
   // thread only, in the order of a single-threaded run, so widgets, pumping and stop stay as
   // they were.
   run.SetThreads(0);
+  run.SetListing(CurrentListing());
   throttle_.Start();
   const SearchEnd end = run.Run();
   side.Show(end == SearchEnd::Aborted ? SearchStatus::kAborted

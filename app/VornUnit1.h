@@ -10,6 +10,7 @@
 #include "MainControls.h"
 #include "PumpThrottle.h"
 #include "ResultListModel.h"
+#include "io.h"
 
 class QAction;
 class QComboBox;
@@ -35,6 +36,8 @@ class TForm1 : public QMainWindow {
   bool Searching() const { return searching_; }
   // The query and the four boxes as they stand.
   SearchOptions CurrentOptions() const;
+  // The Options menu's listing items as they stand.
+  ListingOptions CurrentListing() const;
   ResultListModel& Results() { return *results_; }
   int SelectedRow() const;
   // The hit of the selected row of ListBox1, which the result actions and the viewer take;
@@ -70,6 +73,10 @@ class TForm1 : public QMainWindow {
   QMenu* About1;
   QAction* QuilloWare1;
   QAction* AboutVorn11;
+  QMenu* Options1;
+  QAction* RespectIgnoreFiles1;  // "Respect .gitignore and .ignore"
+  QAction* IncludeHiddenFiles1;
+  QAction* FollowLinkstoFolders1;
   QMenu* PopupMenu1;
   vorn::TdxStyleManager* dxStyleManager1;
   QAction* OpenContainingFolder1;

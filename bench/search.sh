@@ -23,7 +23,7 @@ if [ "$cold" = 1 ] && [ "$(id -u)" -ne 0 ]; then
   exit 2
 fi
 runs="${RUNS:-5}"
-"$root/scripts/install-deps" ripgrep hyperfine time >&2
+"$root/scripts/install-deps" ripgrep hyperfine time git >&2
 # KERNEL_TREE names an unpacked tree to use instead of the one bench/kernel-tree makes.
 tree="${KERNEL_TREE:-$("$here/kernel-tree")}"
 (cd "$root" && cmake --preset bench >/dev/null && cmake --build --preset bench -j2 --target vorn-find walk_read_floor >&2)
@@ -95,6 +95,37 @@ for j in "-j 1|-j 1|one thread" "||default threads"; do
   read -r tv tf _ _ < <(timed pipe "$vorn $vj -r -s '$tree' '*.*' PM_RESUME" "$floor $fj '$tree'")
   printf '%-28s %9.3f %9.3f %7s %6s\n' "$label" "$tv" "$tf" "$(ratio "$tv" "$tf")" 1.10
 done
+
+# A git work tree of the kernel: a copy of the tree (hard links where it can), with the
+# Debian package's last .gitignore lines dropped (they leave out everything at the top, as
+# its packaging repository wants), "git init" and "git add" made once into bench/cache/.
+# vorn-find --ignore-files against ripgrep's default, which respects the same files, with
+# the user's own git config kept out of both; and the same files listed (links to files
+# aside: vorn-find lists them, ripgrep without -L does not).
+gtree="$here/cache/linux-git"
+if [ ! -f "$gtree/.made" ]; then
+  rm -rf "$gtree"
+  cp -al "$tree" "$gtree" 2>/dev/null || { rm -rf "$gtree"; cp -a "$tree" "$gtree"; }
+  sed -i '/^# Debian packaging/,$d' "$gtree/.gitignore"
+  (cd "$gtree" && HOME="$work" GIT_CONFIG_NOSYSTEM=1 git init -q . && HOME="$work" GIT_CONFIG_NOSYSTEM=1 git add -A)
+  touch "$gtree/.made"
+fi
+echo
+printf '%-28s %9s %9s %7s %6s %9s\n' "--ignore-files in a work tree" vorn_s rg_s ratio target cpu_ratio
+for j in "-j 1|-j1|one thread" "||default threads"; do
+  IFS='|' read -r vj rj label <<<"$j"
+  read -r tv tr cv cr < <(HOME="$work" XDG_CONFIG_HOME="$work" GIT_CONFIG_NOSYSTEM=1 timed pipe \
+    "$vorn $vj -r -s --ignore-files '$gtree' '*.*' PM_RESUME" "rg $rj -n -F PM_RESUME '$gtree'")
+  printf '%-28s %9.3f %9.3f %7s %6s %9s\n' "$label" "$tv" "$tr" "$(ratio "$tv" "$tr")" 1.0 "$(ratio "$cv" "$cr")"
+done
+HOME="$work" XDG_CONFIG_HOME="$work" "$vorn" -r -l -a -E --ignore-files "$gtree" '*.*' '^' >"$work/vorn-l.txt" || true
+HOME="$work" XDG_CONFIG_HOME="$work" rg -l -a '^' "$gtree" >"$work/rg-l.txt" || true
+python3 - "$work/vorn-l.txt" "$work/rg-l.txt" <<'PY'
+import os, sys
+vorn = {p for p in open(sys.argv[1], 'rb').read().split(b'\n') if p and not os.path.islink(p)}
+rg = {p for p in open(sys.argv[2], 'rb').read().split(b'\n') if p}
+print("--ignore-files files listed: vorn-find %d, rg %d, %s" % (len(vorn), len(rg), "same set" if vorn == rg else "DIFFERENT"))
+PY
 
 echo
 # The binary check looks only at files with hits, so the rare literal costs what it costs
@@ -170,6 +201,29 @@ read -r tl tp cl cp < <(timed pipe "$vorn -r -s -E '$tree' '*.*' PM_RESUME" \
   "$vorn -r -s '$tree' '*.*' PM_RESUME")
 printf '%-34s %9.3f %9.3f %7s %6s   (vorn-find -E against vorn-find)\n' "plain literal PM_RESUME with -E" \
   "$tl" "$tp" "$(ratio "$tl" "$tp")" 1.05
+
+# grep's outputs against ripgrep's at the same thread count (the machine's cores): context,
+# the matches alone and the JSON stream, matching case (target 1.0).
+# name | vorn-find args | rg args | output | query
+output_cases=(
+  "-C 2, rare literal|-C 2|-n -F -C 2|pipe|PM_RESUME"
+  "-C 2, int, to a file|-C 2|-n -F -C 2|file|int"
+  "-o, [A-Z]+_SUSPEND|-E -o|-n -o|pipe|[A-Z]+_SUSPEND"
+  "--json, rare literal|--json|--json -F|pipe|PM_RESUME"
+  "--json, int, to a file|--json|--json -F|file|int"
+)
+cores="$(nproc)"
+echo
+printf '%-34s %9s %9s %7s %6s %9s\n' "outputs, -j $cores both" vorn_s rg_s ratio target cpu_ratio
+for c in "${output_cases[@]}"; do
+  IFS='|' read -r name vargs rargs output query <<<"$c"
+  out=pipe
+  [ "$output" = file ] && out="$work/out.txt"
+  read -r tv tr cv cr < <(timed "$out" "$vorn -j $cores -r -s $vargs '$tree' '*.*' '$query'" \
+    "rg -j $cores -uuu $rargs '$query' '$tree'")
+  printf '%-34s %9.3f %9.3f %7s %6s %9s\n' "$name" "$tv" "$tr" "$(ratio "$tv" "$tr")" 1.0 \
+    "$(ratio "$cv" "$cr")"
+done
 
 # A sparse 8 GB disk image with no line break beside a small file: memory stays bounded and
 # the small file's hit is printed.

@@ -14,6 +14,14 @@ const char* const kFindHelp =
     "as \"path (line)  :  text\" with the 0-based line index.\n"
     "\n"
     "  -r, --recursive       include subdirectories (names beginning with \".\" are skipped)\n"
+    "  -R, --dereference-recursive\n"
+    "                        recursive, links to folders followed, as in grep\n"
+    "      --follow          enter links to folders, each folder once (a loop is never\n"
+    "                        followed); tell of links that lead nowhere\n"
+    "      --hidden          list and enter names beginning with \".\"\n"
+    "      --ignore-files    leave out what .gitignore files (in a git work tree, with\n"
+    "                        .git/info/exclude and core.excludesFile) and .ignore files\n"
+    "                        leave out; .ignore wins; .git, .hg and .svn are not entered\n"
     "  -w, --whole-word      find whole words only\n"
     "  -i, --ignore-case     ignore letter case (the default)\n"
     "  -s, --case-sensitive  match case (also --match-case)\n"
@@ -24,10 +32,24 @@ const char* const kFindHelp =
     "  -l, --files-with-matches\n"
     "                        print only the path of each file with a hit\n"
     "      --vimgrep         print PATH:LINE:COLUMN:TEXT, line and column 1-based\n"
-    "      --color[=WHEN]    colour the path, the line and the first match: WHEN is auto\n"
+    "      --color[=WHEN]    colour the path, the line and every match: WHEN is auto\n"
     "                        (at a terminal, the default), always or never; GREP_COLORS\n"
     "                        sets the colours as for grep (also --colour)\n"
     "      --no-messages     say nothing of files and folders that cannot be read\n"
+    "  -A, --after-context=NUM\n"
+    "                        print NUM lines after each hit line, as \"path (line)  -  text\"\n"
+    "  -B, --before-context=NUM\n"
+    "                        print NUM lines before each hit line\n"
+    "  -C, --context=NUM     print NUM lines before and after each hit line; groups of lines\n"
+    "                        that are not next to each other are separated by \"--\"\n"
+    "  -o, --only-matching   print each match on its own line, as \"path (line)  :  match\"\n"
+    "  -m, --max-count=NUM   stop reading a file after NUM hit lines\n"
+    "  -q, --quiet           print nothing; exit 0 at the first hit (also --silent)\n"
+    "  -L, --files-without-match\n"
+    "                        print only the path of each file searched without a hit\n"
+    "  -Z, --null            print a NUL byte after each path of -l, -L and -c\n"
+    "      --json            print one JSON object per line: begin, match, context and end\n"
+    "                        per file, and a summary (see the manual page)\n"
     "      --replace=TEXT    print each hit line as it would read with every match replaced\n"
     "                        by TEXT (with -E, \"$1\", \"${name}\" and \"$$\" as PCRE2 has\n"
     "                        them); nothing is written\n"
@@ -63,10 +85,18 @@ const char* const kFindHelp =
 namespace {
 
 // Long options without a short form get codes above any byte.
-enum LongOnly : int { kVersion = 256, kColor, kVimgrep, kNoMessages, kReplace, kInPlace };
+enum LongOnly : int { kVersion = 256, kColor, kVimgrep, kNoMessages, kJson };
+// The listing's options, apart so that other options may be added above without renumbering.
+enum ListingOnly : int { kFollow = 320, kHidden, kIgnoreFiles };
+// The replace's options.
+enum ReplaceOnly : int { kReplace = 340, kInPlace };
 
 constexpr option kLongOptions[] = {
     {"recursive", no_argument, nullptr, 'r'},
+    {"dereference-recursive", no_argument, nullptr, 'R'},
+    {"follow", no_argument, nullptr, kFollow},
+    {"hidden", no_argument, nullptr, kHidden},
+    {"ignore-files", no_argument, nullptr, kIgnoreFiles},
     {"whole-word", no_argument, nullptr, 'w'},
     {"ignore-case", no_argument, nullptr, 'i'},
     {"case-sensitive", no_argument, nullptr, 's'},
@@ -82,12 +112,24 @@ constexpr option kLongOptions[] = {
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, kVersion},
     {"no-messages", no_argument, nullptr, kNoMessages},
+    {"after-context", required_argument, nullptr, 'A'},
+    {"before-context", required_argument, nullptr, 'B'},
+    {"context", required_argument, nullptr, 'C'},
+    {"only-matching", no_argument, nullptr, 'o'},
+    {"max-count", required_argument, nullptr, 'm'},
+    {"quiet", no_argument, nullptr, 'q'},
+    {"silent", no_argument, nullptr, 'q'},
+    {"files-without-match", no_argument, nullptr, 'L'},
+    {"null", no_argument, nullptr, 'Z'},
+    {"json", no_argument, nullptr, kJson},
     {"replace", required_argument, nullptr, kReplace},
     {"in-place", no_argument, nullptr, kInPlace},
     {nullptr, 0, nullptr, 0},
 };
 // The leading ":" has a missing argument reported as ':' rather than '?'.
-constexpr const char* kShortOptions = ":rwiscaEPj:lh";
+constexpr const char* kShortOptions =
+    ":rRwiscaEPj:lh"
+    "A:B:C:om:qLZ";
 
 bool ParseThreads(std::string_view text, unsigned& threads) {
   unsigned value = 0;
@@ -95,6 +137,15 @@ bool ParseThreads(std::string_view text, unsigned& threads) {
   if (ec != std::errc() || end != text.data() + text.size() || value < 1 || value > kMaxFindThreads)
     return false;
   threads = value;
+  return true;
+}
+
+// A line count or limit: a whole number from 0 up.
+bool ParseCount(std::string_view text, size_t& count) {
+  size_t value = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (ec != std::errc() || end != text.data() + text.size() || text.empty()) return false;
+  count = value;
   return true;
 }
 
@@ -110,6 +161,7 @@ FindArgs Error(std::string message) {
 FindArgs ParseFindArgs(int argc, char** argv) {
   FindArgs args;
   bool count = false, files = false, vimgrep = false;
+  bool quiet = false, filesWithout = false, json = false;
   args.options.tellBinary = true;
   opterr = 0;  // the messages are ours
   optind = 0;  // 0 also resets getopt's state, so the parse may run more than once
@@ -119,6 +171,19 @@ FindArgs ParseFindArgs(int argc, char** argv) {
     switch (c) {
       case 'r':
         args.recursive = true;
+        break;
+      case 'R':
+        args.recursive = true;
+        args.listing.followLinks = true;
+        break;
+      case kFollow:
+        args.listing.followLinks = true;
+        break;
+      case kHidden:
+        args.listing.hidden = true;
+        break;
+      case kIgnoreFiles:
+        args.listing.ignoreFiles = true;
         break;
       case 'w':
         args.options.wholeWord = true;
@@ -134,6 +199,7 @@ FindArgs ParseFindArgs(int argc, char** argv) {
         break;
       case 'l':
         files = true;
+        filesWithout = false;  // the later of -l and -L counts
         break;
       case kVimgrep:
         vimgrep = true;
@@ -172,6 +238,39 @@ FindArgs ParseFindArgs(int argc, char** argv) {
       case kNoMessages:
         args.messages = false;
         break;
+      case 'A':
+      case 'B':
+      case 'C': {
+        size_t lines = 0;
+        if (!ParseCount(optarg, lines))
+          return Error("invalid context length '" + std::string(optarg) + "' (a whole number)");
+        if (c != 'B') args.after = lines;
+        if (c != 'A') args.before = lines;
+        break;
+      }
+      case 'o':
+        args.onlyMatching = true;
+        break;
+      case 'm': {
+        size_t limit = 0;
+        if (!ParseCount(optarg, limit))
+          return Error("invalid max count '" + std::string(optarg) + "' (a whole number)");
+        args.maxCount = limit;
+        break;
+      }
+      case 'q':
+        quiet = true;
+        break;
+      case 'L':
+        filesWithout = true;
+        files = false;
+        break;
+      case 'Z':
+        args.nulAfterPath = true;
+        break;
+      case kJson:
+        json = true;
+        break;
       case kReplace:
         args.replace = optarg;
         break;
@@ -193,13 +292,20 @@ FindArgs ParseFindArgs(int argc, char** argv) {
   }
   if (argc - optind != 3) return Error("");
   if (args.inPlace && !args.replace) return Error("'--in-place' needs '--replace=TEXT'");
-  if (args.replace && (count || files || vimgrep))
-    return Error("'--replace' prints whole lines: not with -c, -l or --vimgrep");
-  // As in grep, the file names win over the counts.
-  args.output = files     ? FindOutput::Files
-                : count   ? FindOutput::Count
-                : vimgrep ? FindOutput::Vimgrep
-                          : FindOutput::Lines;
+  if (args.replace &&
+      (count || files || filesWithout || quiet || vimgrep || json || args.onlyMatching))
+    return Error(
+        "'--replace' prints whole lines: not with -c, -l, -L, -q, -o, --json or --vimgrep");
+  if (json && (count || files || filesWithout || vimgrep))
+    return Error("--json prints lines only: it cannot be used with -c, -l, -L or --vimgrep");
+  // As in grep, quiet wins over all, and the file names win over the counts.
+  args.output = quiet          ? FindOutput::Quiet
+                : filesWithout ? FindOutput::FilesWithout
+                : files        ? FindOutput::Files
+                : count        ? FindOutput::Count
+                : json         ? FindOutput::Json
+                : vimgrep      ? FindOutput::Vimgrep
+                               : FindOutput::Lines;
   args.directory = argv[optind];
   args.mask = argv[optind + 1];
   args.options.query = argv[optind + 2];

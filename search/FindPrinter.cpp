@@ -2,11 +2,14 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <cstdio>
 #include <cstring>
 #include <string>
 
+#include "JsonText.h"
 #include "Utf8.h"
 
 namespace vorn {
@@ -127,26 +130,56 @@ FindColors FindColors::FromGrepColors(const char* setting) {
 }
 
 FindPrinter::FindPrinter(const SearchOptions& options, FindStyle style)
-    : matcher_(options), style_(std::move(style)), errorsToTerminal_(isatty(STDERR_FILENO) == 1) {
+    : matcher_(options),
+      style_(std::move(style)),
+      start_(std::chrono::steady_clock::now()),
+      errorsToTerminal_(isatty(STDERR_FILENO) == 1) {
   out_.reserve(style_.terminal ? 8192 : kFlushAt + 8192);
+  // Context is for the result lines and JSON; the matches alone have none.
+  const bool lines = style_.output == FindOutput::Json ||
+                     (style_.output == FindOutput::Lines && !style_.onlyMatching);
+  if (!lines) style_.before = style_.after = 0;
 }
 
 SinkWants FindPrinter::Wants() {
   SinkWants wants;
-  wants.ranges = false;
-  wants.maxHitLines = style_.output == FindOutput::Files ? 1 : 0;
+  wants.before = style_.before;
+  wants.after = style_.after;
+  const FindOutput output = style_.output;
+  const bool names = output == FindOutput::Files || output == FindOutput::FilesWithout ||
+                     output == FindOutput::Quiet;
+  wants.maxHitLines = names ? 1 : style_.maxCount;
+  // Lines, the editors' form and JSON name a binary file once, at its first hit.
   wants.restOfBinaryFile =
-      style_.output != FindOutput::Lines && style_.output != FindOutput::Vimgrep;
+      output != FindOutput::Lines && output != FindOutput::Vimgrep && output != FindOutput::Json;
+  wants.ranges = output == FindOutput::Vimgrep || output == FindOutput::Json ||
+                 (output == FindOutput::Lines && (style_.colors || style_.onlyMatching));
+  wants.everyFile = output == FindOutput::FilesWithout || output == FindOutput::Json;
   return wants;
 }
 
-void FindPrinter::Lines(std::span<const SearchHit> hits) {
-  for (const SearchHit& hit : hits) {
+void FindPrinter::FileBegins(std::string_view path) {
+  file_.assign(path);
+  fileHits_ = fileMatches_ = 0;
+  fileBinary_ = jsonBegun_ = false;
+  ++files_;
+  // Groups of different files are apart as those of one file are.
+  if (printedLines_) groupsSeparated_ = true;
+}
+
+void FindPrinter::Lines(std::span<const SearchHit> lines) {
+  for (const SearchHit& hit : lines) {
     if (failed_) return;
-    if (hit.kind != FoundKind::Hit) continue;
-    found_ = true;
-    if (hit.binary &&
-        (style_.output == FindOutput::Lines || style_.output == FindOutput::Vimgrep)) {
+    if (hit.kind == FoundKind::Break) {
+      if (printedLines_) groupsSeparated_ = true;
+      continue;
+    }
+    if (hit.kind == FoundKind::Hit) Tally(hit);
+    if (hit.binary && (style_.output == FindOutput::Lines || style_.output == FindOutput::Vimgrep ||
+                       style_.output == FindOutput::Json)) {
+      fileBinary_ = true;
+      // In JSON the file still begins and ends, its end saying it is binary.
+      if (style_.output == FindOutput::Json) BeginJson(hit.path);
       if (hit.path == binaryPath_) continue;
       binaryPath_.assign(hit.path);
       // The lines before it go out first, so the two streams keep their order when joined.
@@ -155,19 +188,21 @@ void FindPrinter::Lines(std::span<const SearchHit> hits) {
       Tell(hit.path, "binary file matches");
       continue;
     }
-    if (style_.output == FindOutput::Lines && !style_.colors) {
-      if (style_.terminal) {
-        line_.clear();
-        AppendResultLine(line_, hit);
-        AppendForTerminal(out_, line_);
-      } else {
-        AppendResultLine(out_, hit);
-      }
-      out_.push_back('\n');
-    } else {
-      Hit(hit);
-    }
+    Hit(hit);
     if ((style_.terminal && !out_.empty()) || out_.size() >= kFlushAt) Write();
+  }
+}
+
+// Counts a hit line; the file names print at a file's first.
+void FindPrinter::Tally(const SearchHit& hit) {
+  found_ = true;
+  ++fileHits_;
+  ++hitLines_;
+  fileMatches_ += hit.matches.size();
+  matches_ += hit.matches.size();
+  if (style_.output == FindOutput::Files && fileHits_ == 1) {
+    Colored(&FindColors::path, hit.path);
+    PathEnd('\n');
   }
 }
 
@@ -217,72 +252,205 @@ LineMatch FindPrinter::FirstMatch(const SearchHit& hit) const {
       hit.text.size() < SearchRun::kShownLineBytes || !matcher_.Options().wholeWord);
 }
 
-// The line's text with the occurrence at match marked.
-void FindPrinter::LineText(std::string_view text, LineMatch match) {
-  if (!style_.colors || !match.Found()) {
-    Text(text, 0, text.size());
-    return;
+std::span<const MatchRange> FindPrinter::ShownMatches(const SearchHit& hit) {
+  if (!hit.matches.empty() || hit.kind != FoundKind::Hit) return hit.matches;
+  const LineMatch match = FirstMatch(hit);
+  if (!match.Found()) return {};
+  first_ = {match.at, match.at + match.size};
+  return {&first_, 1};
+}
+
+// text[begin, end) with the parts of it that the marked ranges cover in the match colour.
+void FindPrinter::LineText(std::string_view text, size_t begin, size_t end,
+                           std::span<const MatchRange> marked) {
+  size_t at = begin;
+  if (Colors(&FindColors::match)) {
+    for (const MatchRange& m : marked) {
+      const size_t from = std::clamp(m.begin, at, end), to = std::clamp(m.end, at, end);
+      if (from >= to) continue;
+      Text(text, at, from);
+      Open(&FindColors::match);
+      Text(text, from, to);
+      Close(&FindColors::match);
+      at = to;
+    }
   }
-  const size_t end = match.at + match.size;
-  Text(text, 0, match.at);
-  Open(&FindColors::match);
-  Text(text, match.at, end);
-  Close(&FindColors::match);
-  Text(text, end, text.size());
+  Text(text, at, end);
+}
+
+// "path (line" separator text[begin, end), a hit's matches marked; "--" first where a group
+// of context ended before.
+void FindPrinter::ResultLine(const SearchHit& hit, std::string_view separator, size_t begin,
+                             size_t end) {
+  if (groupsSeparated_) {
+    Colored(&FindColors::separator, "--");
+    out_.push_back('\n');
+    groupsSeparated_ = false;
+  }
+  printedLines_ = style_.before > 0 || style_.after > 0;
+  if (!style_.colors) {
+    std::string& to = style_.terminal ? line_ : out_;
+    if (style_.terminal) line_.clear();
+    char digits[24];
+    const auto number = std::to_chars(digits, digits + sizeof digits, hit.lineIndex);
+    to.append(hit.path).append(" (").append(digits, number.ptr).append(separator);
+    to.append(hit.text.substr(begin, end - begin));
+    if (style_.terminal) AppendForTerminal(out_, line_);
+  } else {
+    Colored(&FindColors::path, hit.path);
+    Colored(&FindColors::separator, " (");
+    Number(&FindColors::line, hit.lineIndex);
+    Colored(&FindColors::separator, separator);
+    if (hit.kind == FoundKind::Hit)
+      LineText(hit.text, begin, end, ShownMatches(hit));
+    else
+      Text(hit.text, begin, end);
+  }
+  out_.push_back('\n');
 }
 
 void FindPrinter::Hit(const SearchHit& hit) {
+  const std::string_view text = hit.text;
   switch (style_.output) {
     case FindOutput::Lines:
-      Colored(&FindColors::path, hit.path);
-      Colored(&FindColors::separator, " (");
-      Number(&FindColors::line, hit.lineIndex);
-      Colored(&FindColors::separator, ")  :  ");
-      LineText(hit.text, FirstMatch(hit));
-      break;
-    case FindOutput::Vimgrep: {
-      const LineMatch match = FirstMatch(hit);
-      // Past the shown bytes of a long line the file tells the column; should it no longer
-      // hold the hit, the line's start is given.
-      LineMatch column = match;
-      if (!column.Found() && hit.text.size() >= SearchRun::kShownLineBytes)
-        column = seeker_.FirstMatch(std::string(hit.path), hit.lineIndex);
-      if (!column.Found()) column.at = 0;
-      Colored(&FindColors::path, hit.path);
-      Colored(&FindColors::separator, ":");
-      Number(&FindColors::line, hit.lineIndex + 1);
-      Colored(&FindColors::separator, ":");
-      Number(&FindColors::line, column.at + 1);
-      Colored(&FindColors::separator, ":");
-      LineText(hit.text, match);
-      break;
-    }
-    case FindOutput::Count:
-    case FindOutput::Files:
-      if (fileHits_ > 0 && hit.path == file_) {
-        ++fileHits_;
-        return;
-      }
-      EndFile();
-      file_ = hit.path;
-      fileHits_ = 1;
-      if (style_.output == FindOutput::Files) {
-        Colored(&FindColors::path, hit.path);
-        out_.push_back('\n');
+      if (hit.kind == FoundKind::Context) {
+        ResultLine(hit, ")  -  ", 0, text.size());
+      } else if (!style_.onlyMatching) {
+        ResultLine(hit, ")  :  ", 0, text.size());
+      } else {
+        // A match is shown as far as the line is.
+        for (const MatchRange& m : ShownMatches(hit))
+          if (m.begin < m.end && m.begin < text.size())
+            ResultLine(hit, ")  :  ", m.begin, std::min(m.end, text.size()));
       }
       return;
+    case FindOutput::Vimgrep:
+      if (hit.kind == FoundKind::Hit) Vimgrep(hit);
+      return;
+    case FindOutput::Json:
+      Json(hit);
+      return;
+    case FindOutput::Count:
+    case FindOutput::Files:
+    case FindOutput::FilesWithout:
+    case FindOutput::Quiet:
+      return;
   }
-  out_.push_back('\n');
 }
 
-// A file's count is known once the next file's first hit, or the end of the run, comes.
-void FindPrinter::EndFile() {
-  if (style_.output != FindOutput::Count || fileHits_ == 0) return;
-  Colored(&FindColors::path, file_);
-  Colored(&FindColors::separator, ":");
-  Number(nullptr, fileHits_);
-  out_.push_back('\n');
-  fileHits_ = 0;
+void FindPrinter::Vimgrep(const SearchHit& hit) {
+  const std::string_view text = hit.text;
+  const std::span<const MatchRange> marked = ShownMatches(hit);
+  // The engine's ranges know the column past a long line's shown bytes; without them the
+  // file tells it, and should it no longer hold the hit, the line's start is given.
+  size_t column = 0;
+  if (!marked.empty()) {
+    column = marked[0].begin;
+  } else if (text.size() >= SearchRun::kShownLineBytes) {
+    const LineMatch found = seeker_.FirstMatch(std::string(hit.path), hit.lineIndex);
+    if (found.Found()) column = found.at;
+  }
+  auto line = [&](size_t at, size_t begin, size_t end) {
+    Colored(&FindColors::path, hit.path);
+    Colored(&FindColors::separator, ":");
+    Number(&FindColors::line, hit.lineIndex + 1);
+    Colored(&FindColors::separator, ":");
+    Number(&FindColors::line, at + 1);
+    Colored(&FindColors::separator, ":");
+    LineText(text, begin, end, marked);
+    out_.push_back('\n');
+  };
+  if (!style_.onlyMatching) {
+    line(column, 0, text.size());
+    return;
+  }
+  for (const MatchRange& m : marked)
+    if (m.begin < m.end && m.begin < text.size())
+      line(m.begin, m.begin, std::min(m.end, text.size()));
+}
+
+void FindPrinter::AppendNumber(size_t n) {
+  char digits[24];
+  out_.append(digits, std::to_chars(digits, digits + sizeof digits, n).ptr);
+}
+
+// A file is begun by its first finding, so files without one print nothing but their count
+// in the summary.
+void FindPrinter::BeginJson(std::string_view path) {
+  if (jsonBegun_) return;
+  jsonBegun_ = true;
+  out_.append("{\"type\":\"begin\",\"path\":");
+  AppendJsonData(out_, path);
+  out_.append("}\n");
+}
+
+void FindPrinter::Json(const SearchHit& hit) {
+  BeginJson(hit.path);
+  const bool found = hit.kind == FoundKind::Hit;
+  out_.append(found ? "{\"type\":\"match\",\"path\":" : "{\"type\":\"context\",\"path\":");
+  AppendJsonData(out_, hit.path);
+  out_.append(",\"line\":");
+  AppendNumber(hit.lineIndex);
+  out_.append(",\"text\":");
+  AppendJsonData(out_, hit.text);
+  if (found) {
+    out_.append(",\"matches\":[");
+    for (const MatchRange& m : hit.matches) {
+      out_.append(&m == hit.matches.data() ? "{\"start\":" : ",{\"start\":");
+      AppendNumber(m.begin);
+      out_.append(",\"end\":");
+      AppendNumber(m.end);
+      out_.push_back('}');
+    }
+    out_.push_back(']');
+  }
+  out_.append("}\n");
+}
+
+// The end of a path that -l, -L and -c print: a NUL with -Z, else what plainly follows it.
+void FindPrinter::PathEnd(char plain) {
+  if (style_.nulAfterPath)
+    out_.push_back('\0');
+  else if (plain == ':')
+    Colored(&FindColors::separator, ":");
+  else
+    out_.push_back(plain);
+}
+
+void FindPrinter::FileEnds(std::string_view path, const FileSummary& summary) {
+  if (failed_) return;
+  switch (style_.output) {
+    case FindOutput::Count:
+      if (fileHits_ == 0) break;
+      Colored(&FindColors::path, path);
+      PathEnd(':');
+      Number(nullptr, fileHits_);
+      out_.push_back('\n');
+      break;
+    case FindOutput::FilesWithout:
+      // A file that could not be read is not known to be without a hit.
+      if (fileHits_ > 0 || path == failedPath_) break;
+      listed_ = true;
+      Colored(&FindColors::path, path);
+      PathEnd('\n');
+      break;
+    case FindOutput::Json:
+      if (!jsonBegun_) break;
+      out_.append("{\"type\":\"end\",\"path\":");
+      AppendJsonData(out_, path);
+      out_.append(",\"binary\":").append(fileBinary_ || summary.binary ? "true" : "false");
+      out_.append(",\"hit_lines\":");
+      AppendNumber(fileHits_);
+      out_.append(",\"matches\":");
+      AppendNumber(fileMatches_);
+      out_.append("}\n");
+      break;
+    default:
+      break;
+  }
+  fileHits_ = fileMatches_ = 0;
+  jsonBegun_ = false;
+  if ((style_.terminal && !out_.empty()) || out_.size() >= kFlushAt) Write();
 }
 
 void FindPrinter::Write() {
@@ -294,7 +462,15 @@ void FindPrinter::Write() {
 }
 
 bool FindPrinter::Flush() {
-  if (!failed_) EndFile();
+  if (!failed_ && style_.output == FindOutput::Json) {
+    const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start_;
+    char text[160];
+    std::snprintf(text, sizeof text,
+                  "{\"type\":\"summary\",\"files\":%zu,\"hit_lines\":%zu,\"matches\":%zu,"
+                  "\"elapsed\":%.6f}\n",
+                  files_, hitLines_, matches_, elapsed.count());
+    out_.append(text);
+  }
   Write();
   errno = error_;
   return !failed_;
@@ -303,6 +479,7 @@ bool FindPrinter::Flush() {
 // The results found before go out first, so the message stands after them at a terminal.
 void FindPrinter::FileError(std::string_view path, int error) {
   missed_ = true;
+  failedPath_.assign(path);
   if (!style_.messages) return;
   if (style_.terminal) Write();
   Tell(path, std::strerror(error));

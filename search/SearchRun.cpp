@@ -60,12 +60,13 @@ namespace {
 
 // Lists the tree into the feed, on a thread of its own; a listing that fails for want of
 // memory ends where it is, and says so.
-void ListInto(FileFeed& feed, const std::string& directory, const std::string& mask) {
+void ListInto(FileFeed& feed, const std::string& directory, const std::string& mask,
+              const ListingOptions& options) {
   try {
     ListFilesRecursive(
         directory, mask, [&feed] { return feed.Publish(); },
         [&feed](std::string&& path) { feed.Add(std::move(path)); },
-        [&feed](const std::string& path, int error) { feed.Fail(path, error); });
+        [&feed](const std::string& path, int error) { feed.Fail(path, error); }, options);
   } catch (const std::bad_alloc&) {
     feed.Fail(directory, ENOMEM);
   }
@@ -97,9 +98,10 @@ SearchEnd SearchRun::Run() {
   // the run ends (a listener's error leaves it by an exception).
   const ScopeExit stopWorkers([this] { pool_.reset(); });
   if (recursive_) {
-    lister = std::thread(ListInto, std::ref(files), std::cref(directory_), std::cref(mask_));
+    lister = std::thread(ListInto, std::ref(files), std::cref(directory_), std::cref(mask_),
+                         std::cref(listing_));
   } else {
-    for (std::string& name : ListFiles(directory_, mask_)) files.Add(std::move(name));
+    for (std::string& name : ListFiles(directory_, mask_, listing_)) files.Add(std::move(name));
     files.Finish();
   }
   for (FileReader* r : {&reader_, &spare_}) {

@@ -52,6 +52,8 @@ class SearchRun : private FileScan::Hooks {
   // CPU. Findings and pump points reach the sink and the pacer on the calling thread, in the
   // order one thread gives them.
   void SetThreads(unsigned count);
+  // Ignore files, hidden names and links to folders (io.h); the plain listing by default.
+  void SetListing(const ListingOptions& options) { listing_ = options; }
 
   SearchEnd Run();
   // The lines the last run could not search (the pattern needed too much work for them).
@@ -169,6 +171,7 @@ class SearchRun : private FileScan::Hooks {
   size_t blockSize_ = size_t{1} << 20;
   unsigned threads_ = 0;
   size_t listAhead_ = 0;
+  ListingOptions listing_;
   unsigned workers_ = 1;  // the threads of this run, fitted to the descriptors free
   SinkWants wants_;
 

@@ -43,9 +43,11 @@ int WriteError() {
 int Print(std::string_view text) { return WriteAll(STDOUT_FILENO, text) ? kFound : WriteError(); }
 
 // The error number that keeps the directory from being searched (it is missing, not a
-// folder, or cannot be read or entered), or 0. An empty directory names the working one; a
-// path too long for one call is opened as the search opens it, piece by piece.
+// folder, or cannot be read or entered), or 0. An empty directory names no folder, as for
+// grep (a script's unset variable must not search wherever it runs); a path too long for
+// one call is opened as the search opens it, piece by piece.
 int DirectoryError(const std::string& directory) {
+  if (directory.empty()) return ENOENT;
   const Fd folder(OpenFolder(directory, O_RDONLY));
   if (!folder.ok()) return errno;
   return faccessat(folder.fd(), ".", X_OK, AT_EACCESS) == 0 ? 0 : errno;
@@ -74,6 +76,7 @@ int RunReplace(const FindArgs& args) {
   SearchRun run(AddTrailingBackslash(args.directory), args.mask, args.recursive, args.options,
                 sink);
   run.SetThreads(args.threads);
+  run.SetListing(args.listing);
   try {
     run.Run();
   } catch (const std::exception& e) {
@@ -121,7 +124,8 @@ int RunFind(int argc, char** argv) {
   }
 
   if (const int error = DirectoryError(args.directory)) {
-    std::fprintf(stderr, "vorn-find: %s: %s\n", args.directory.c_str(), std::strerror(error));
+    std::fprintf(stderr, "vorn-find: %s: %s\n",
+                 args.directory.empty() ? "''" : args.directory.c_str(), std::strerror(error));
     return kError;
   }
 
@@ -134,10 +138,18 @@ int RunFind(int argc, char** argv) {
       (args.color == FindArgs::Color::Auto && style.terminal && !DumbTerminal()))
     style.colors = FindColors::FromGrepColors(std::getenv("GREP_COLORS"));
   style.messages = args.messages;
+  style.before = args.before;
+  style.after = args.after;
+  style.onlyMatching = args.onlyMatching;
+  style.maxCount = args.maxCount.value_or(0);
+  style.nulAfterPath = args.nulAfterPath;
+  // No hit line is wanted of any file: nothing need be read.
+  if (args.maxCount == size_t{0}) return kNoneFound;
   FindPrinter printer(args.options, std::move(style));
   SearchRun run(AddTrailingBackslash(args.directory), args.mask, args.recursive, args.options,
                 printer);
   run.SetThreads(args.threads);
+  run.SetListing(args.listing);
   try {
     run.Run();
   } catch (const std::exception& e) {
@@ -147,7 +159,9 @@ int RunFind(int argc, char** argv) {
     return kError;
   }
   if (!printer.Flush()) return WriteError();
-  // As grep: a file or folder that could not be read makes the run an error, lines found or not.
+  // As grep: quiet's hit is success whatever else went wrong; otherwise a file or folder that
+  // could not be read makes the run an error, lines found or not.
+  if (args.output == FindOutput::Quiet && printer.Found()) return kFound;
   if (printer.Missed()) return kError;
   // A line left undecided is an error unless something was found.
   if (printer.Found()) return kFound;

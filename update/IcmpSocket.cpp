@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <linux/errqueue.h>
+#include <netinet/icmp6.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -12,6 +13,7 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <vector>
 
 #include "Fd.h"
 #include "IdException.h"
@@ -176,9 +178,159 @@ class TIcmpPosixSocket final : public TIcmpSocket {
   TIcmpSocketKind kind_;
 };
 
+// ICMPv6 types and their ICMP counterparts, as the decoder reads them.
+uint8_t AsIcmpType(uint8_t type6) {
+  switch (type6) {
+    case ICMP6_ECHO_REPLY:
+      return 0;
+    case ICMP6_ECHO_REQUEST:
+      return 8;
+    case ICMP6_DST_UNREACH:
+      return 3;
+    case ICMP6_TIME_EXCEEDED:
+      return 11;
+    default:
+      return 255;  // no type the decoder takes
+  }
+}
+
+constexpr int kIp6HeaderSize = 40;
+
+class TIcmp6PosixSocket final : public TIcmpSocket {
+ public:
+  explicit TIcmp6PosixSocket(Fd fd) : fd_(std::move(fd)) {}
+  TIcmp6PosixSocket(const TIcmp6PosixSocket&) = delete;
+  TIcmp6PosixSocket& operator=(const TIcmp6PosixSocket&) = delete;
+
+  void SetTtl(int ttl) override {
+    if (setsockopt(fd_.fd(), IPPROTO_IPV6, IPV6_UNICAST_HOPS, &ttl, sizeof ttl) != 0)
+      RaiseLastSocketError();
+  }
+
+  void SendTo(const std::string& address, int port, std::span<const uint8_t> message) override {
+    sockaddr_in6 to{};
+    to.sin6_family = AF_INET6;
+    to.sin6_port = htons(static_cast<uint16_t>(port));
+    if (inet_pton(AF_INET6, address.c_str(), &to.sin6_addr) != 1) throw EIdSocketError(kWsaEInval);
+    // The same request as an ICMPv6 echo request; the system works out its checksum.
+    std::vector<uint8_t> request(message.begin(), message.end());
+    if (request.size() >= 4) {
+      request[0] = ICMP6_ECHO_REQUEST;
+      request[2] = request[3] = 0;
+    }
+    if (sendto(fd_.fd(), request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&to),
+               sizeof to) < 0) {
+      RaiseLastSocketError();
+    }
+  }
+
+  int Receive(std::span<uint8_t> buffer, int timeoutMs) override {
+    const int64_t deadline = MonotonicMs() + std::max(timeoutMs, 0);
+    for (;;) {
+      const int64_t left = std::max<int64_t>(deadline - MonotonicMs(), 0);
+      pollfd p{fd_.fd(), POLLIN, 0};
+      const int ready = poll(&p, 1, static_cast<int>(left));
+      if (ready < 0) {
+        if (errno == EINTR) continue;
+        RaiseLastSocketError();
+      }
+      if (ready == 0) return 0;
+      if (p.revents & POLLERR) {
+        // An error about the request on an echo socket: nothing the wait can match, skipped.
+        std::array<uint8_t, 512> ignored{};
+        if (recv(fd_.fd(), ignored.data(), ignored.size(), MSG_ERRQUEUE | MSG_DONTWAIT) >= 0)
+          continue;
+      }
+      const int n = ReceiveOne(buffer);
+      if (n > 0) return n;
+      if (left == 0) return 0;
+    }
+  }
+
+  std::string LastSource() const override { return source_; }
+
+ private:
+  // One ICMPv6 message rebuilt in the ICMP layout behind an IPv4 header; errors quote the
+  // request behind an IPv4 header of their own. 0 when nothing came or the message is cut.
+  int ReceiveOne(std::span<uint8_t> buffer) {
+    std::array<uint8_t, 1280> message{};
+    sockaddr_in6 from{};
+    alignas(cmsghdr) std::array<char, 256> control{};
+    iovec iov{message.data(), message.size()};
+    msghdr msg{};
+    msg.msg_name = &from;
+    msg.msg_namelen = sizeof from;
+    msg.msg_iov = &iov;
+    msg.msg_iovlen = 1;
+    msg.msg_control = control.data();
+    msg.msg_controllen = control.size();
+    const ssize_t got = recvmsg(fd_.fd(), &msg, MSG_DONTWAIT);
+    if (got < 0) {
+      if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return 0;
+      RaiseLastSocketError();
+    }
+    const size_t n = static_cast<size_t>(got);
+    if (n < 8) return 0;
+    uint8_t hops = 0;
+    for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
+      if (c->cmsg_level == IPPROTO_IPV6 && c->cmsg_type == IPV6_HOPLIMIT) {
+        int value = 0;
+        std::memcpy(&value, CMSG_DATA(c), sizeof value);
+        hops = static_cast<uint8_t>(value);
+      }
+    }
+    char text[INET6_ADDRSTRLEN] = {};
+    inet_ntop(AF_INET6, &from.sin6_addr, text, sizeof text);
+    source_ = text;
+    std::vector<uint8_t> whole(kIpHeaderSize, 0);
+    const uint8_t type = AsIcmpType(message[0]);
+    if (type == 3 || type == 11) {
+      // Type, code and 4 unused bytes, then the quoted IPv6 header and the quoted request.
+      if (n < 8 + kIp6HeaderSize + 8) return 0;
+      whole.insert(whole.end(), {type, message[1], 0, 0, 0, 0, 0, 0});
+      std::vector<uint8_t> quoted(kIpHeaderSize, 0);
+      WriteIpHeader(quoted.data(), kIpHeaderSize + n - 8 - kIp6HeaderSize, 0, in_addr{}, in_addr{});
+      quoted.insert(quoted.end(), message.begin() + 8 + kIp6HeaderSize, message.begin() + n);
+      quoted[kIpHeaderSize] = AsIcmpType(quoted[kIpHeaderSize]);
+      whole.insert(whole.end(), quoted.begin(), quoted.end());
+    } else {
+      whole.insert(whole.end(), message.begin(), message.begin() + n);
+      whole[kIpHeaderSize] = type;
+    }
+    WriteIpHeader(whole.data(), whole.size(), hops, in_addr{}, in_addr{});
+    const size_t length = std::min(whole.size(), buffer.size());
+    std::memcpy(buffer.data(), whole.data(), length);
+    return static_cast<int>(length);
+  }
+
+  Fd fd_;
+  std::string source_;
+};
+
 }  // namespace
 
-std::unique_ptr<TIcmpSocket> OpenIcmpSocket(TIcmpSocketKind kind) {
+std::unique_ptr<TIcmpSocket> OpenIcmpSocket(TIcmpSocketKind kind, int family) {
+  if (family == AF_INET6) {
+    Fd socketFd(socket(AF_INET6,
+                       (kind == TIcmpSocketKind::Echo ? SOCK_DGRAM : SOCK_RAW) | SOCK_CLOEXEC,
+                       IPPROTO_ICMPV6));
+    if (!socketFd.ok()) RaiseLastSocketError();
+    const int on = 1;
+    if (setsockopt(socketFd.fd(), IPPROTO_IPV6, IPV6_RECVHOPLIMIT, &on, sizeof on) != 0)
+      RaiseLastSocketError();
+    if (kind == TIcmpSocketKind::Raw) {
+      // A raw ICMPv6 socket sees all of the host's ICMPv6 (neighbour discovery too): only what
+      // can answer an echo request is let through.
+      icmp6_filter filter{};
+      ICMP6_FILTER_SETBLOCKALL(&filter);
+      for (const int type :
+           {ICMP6_ECHO_REPLY, ICMP6_ECHO_REQUEST, ICMP6_DST_UNREACH, ICMP6_TIME_EXCEEDED})
+        ICMP6_FILTER_SETPASS(type, &filter);
+      if (setsockopt(socketFd.fd(), IPPROTO_ICMPV6, ICMP6_FILTER, &filter, sizeof filter) != 0)
+        RaiseLastSocketError();
+    }
+    return std::make_unique<TIcmp6PosixSocket>(std::move(socketFd));
+  }
   const int type = kind == TIcmpSocketKind::Echo ? SOCK_DGRAM : SOCK_RAW;
   Fd socketFd(socket(AF_INET, type | SOCK_CLOEXEC, IPPROTO_ICMP));
   if (!socketFd.ok()) RaiseLastSocketError();
@@ -194,11 +346,11 @@ std::unique_ptr<TIcmpSocket> OpenIcmpSocket(TIcmpSocketKind kind) {
   return opened;
 }
 
-std::unique_ptr<TIcmpSocket> OpenIcmpSocket() {
+std::unique_ptr<TIcmpSocket> OpenIcmpSocket(int family) {
   try {
-    return OpenIcmpSocket(TIcmpSocketKind::Echo);
+    return OpenIcmpSocket(TIcmpSocketKind::Echo, family);
   } catch (const EIdSocketError&) {
-    return OpenIcmpSocket(TIcmpSocketKind::Raw);
+    return OpenIcmpSocket(TIcmpSocketKind::Raw, family);
   }
 }
 

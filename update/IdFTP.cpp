@@ -153,7 +153,28 @@ void TIdFTP::ParsePassive(std::string_view line, std::string& address, int& port
   port = number;
 }
 
+int TIdFTP::ParseExtendedPassive(std::string_view line) {
+  const std::size_t open = line.find('('), close = line.rfind(')');
+  if (open == std::string_view::npos || close == std::string_view::npos || close < open + 5)
+    throw EConvertError("'" + std::string(line) + "' is not an extended passive reply");
+  std::string_view inner = line.substr(open + 1, close - open - 1);
+  const char delimiter = inner.front();
+  // Three delimiters (no protocol, no address), the port, the closing delimiter.
+  if (inner.size() < 5 || inner[1] != delimiter || inner[2] != delimiter ||
+      inner.back() != delimiter)
+    throw EConvertError("'" + std::string(inner) + "' is not an extended passive reply");
+  const int number = PassiveField(inner.substr(3, inner.size() - 4), 1, 65535, "port");
+  return number;
+}
+
 void TIdFTP::EnterPassive(std::string& address, int& port) {
+  if (IOHandler().Family() == AF_INET6) {
+    SendCommand("EPSV", {229});
+    port =
+        ParseExtendedPassive(LastReply.Text.empty() ? std::string_view() : LastReply.Text.front());
+    address = IOHandler().PeerAddress();
+    return;
+  }
   SendCommand("PASV", {227});
   ParsePassive(LastReply.Text.empty() ? std::string_view() : LastReply.Text.front(), address, port);
 }
@@ -192,10 +213,6 @@ void TIdFTP::Download(const std::string& remotePath, TStream& destination) {
   if (transferring_) throw EIdException("A transfer is already running.");
   RunRetrieve("RETR " + remotePath, destination, false);
   if (OnAfterGet) OnAfterGet(*this, destination);
-}
-
-void TIdFTP::Waiting() {
-  if (transferring_) TIdTCPClient::Waiting();
 }
 
 void TIdFTP::RunRetrieve(const std::string& command, TStream& destination, bool resume) {
@@ -319,7 +336,11 @@ int TIdFTP::SendCommand(const std::string& command, const TIdReplyCodes& allowed
       ReadReply();
     }
   });
-  return TIdTCPClient::SendCommand(command, allowed);
+  // A reply that did not come whole (a time-out, a drop) may still come and answer the next
+  // command: the connection goes instead.
+  int code = 0;
+  InStep([&] { code = TIdTCPClient::SendCommand(command, allowed); });
+  return code;
 }
 
 }  // namespace vorn

@@ -82,7 +82,8 @@ class TIdFTP : public TIdTCPClient {
   std::string QueryWorkingDir();
   // SIZE path: the byte count the server answers with 213, else -1.
   std::int64_t QuerySize(const std::string& path);
-  // PASV, allowed 227: the data address and port. A bad field raises EConvertError.
+  // PASV, allowed 227: the data address and port. A bad field raises EConvertError. Over an
+  // IPv6 control connection, where PASV can name no address, EPSV (229) gives the port.
   void EnterPassive(std::string& address, int& port);
   // Retrieves remotePath into the file localPath (created, or truncated when mayOverwrite;
   // appended to when resume and the server can restart). An existing file that may be neither
@@ -112,14 +113,11 @@ class TIdFTP : public TIdTCPClient {
   // The parsers of the server's answers, also used by the fuzz target.
   static std::string ParseWorkingDir(std::string_view firstTextLine);
   static void ParsePassive(std::string_view firstTextLine, std::string& address, int& port);
+  // The port of an extended passive reply: "(|||port|)", any delimiter in place of "|".
+  static int ParseExtendedPassive(std::string_view firstTextLine);
   static std::int64_t ParseSize(const TIdRFCReply& reply);
 
  protected:
-  // OnWaiting is raised only while a transfer runs (its data connection raises the client's
-  // OnWaiting too, as its own sender), so a handler that pumps events never runs while the
-  // connection opens or a plain command waits for its reply.
-  void Waiting() override;
-
  private:
   void Login();
   // Runs a read of replies; when it fails with anything but a whole refused reply, the

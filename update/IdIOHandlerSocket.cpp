@@ -19,14 +19,49 @@ namespace {
 
 [[noreturn]] void Raise(int posixErrno) { throw EIdSocketError(SocketErrorNumber(posixErrno)); }
 
+// A numeric address of the family and a port as a socket address; false for a text that is
+// not one.
+bool ToSocketAddress(int family, const std::string& address, int port, sockaddr_storage& out,
+                     socklen_t& length) {
+  if (family == AF_INET6) {
+    auto& v6 = reinterpret_cast<sockaddr_in6&>(out);
+    v6.sin6_family = AF_INET6;
+    v6.sin6_port = htons(static_cast<uint16_t>(port));
+    length = sizeof v6;
+    return inet_pton(AF_INET6, address.c_str(), &v6.sin6_addr) == 1;
+  }
+  auto& v4 = reinterpret_cast<sockaddr_in&>(out);
+  v4.sin_family = AF_INET;
+  v4.sin_port = htons(static_cast<uint16_t>(port));
+  length = sizeof v4;
+  return inet_pton(AF_INET, address.c_str(), &v4.sin_addr) == 1;
+}
+
+std::string Numeric(const sockaddr_storage& address) {
+  char text[INET6_ADDRSTRLEN] = {};
+  if (address.ss_family == AF_INET6) {
+    const auto& v6 = reinterpret_cast<const sockaddr_in6&>(address);
+    // An IPv4 peer seen through an IPv6 socket is named as the IPv4 address it is.
+    if (IN6_IS_ADDR_V4MAPPED(&v6.sin6_addr)) {
+      inet_ntop(AF_INET, v6.sin6_addr.s6_addr + 12, text, sizeof text);
+    } else {
+      inet_ntop(AF_INET6, &v6.sin6_addr, text, sizeof text);
+    }
+  } else {
+    inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in&>(address).sin_addr, text, sizeof text);
+  }
+  return text;
+}
+
 }  // namespace
 
 TIdIOHandlerSocket::~TIdIOHandlerSocket() { Close(); }
 
-void TIdIOHandlerSocket::Open() {
+void TIdIOHandlerSocket::Open(int family) {
   Close();
-  fd_.Reset(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP));
+  fd_.Reset(::socket(family, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP));
   if (!fd_.ok()) RaiseLastSocketError();
+  family_ = family;
 }
 
 void TIdIOHandlerSocket::Close() { fd_.Reset(); }
@@ -55,16 +90,15 @@ bool TIdIOHandlerSocket::WaitFor(short events, int timeoutMs, const TIdWaitTick&
 void TIdIOHandlerSocket::ConnectTo(const std::string& address, int port, int timeoutMs,
                                    const TIdWaitTick& tick) {
   ScopeExit closeOnFailure([this] { Close(); });
-  sockaddr_in to{};
-  to.sin_family = AF_INET;
-  if (port < 0 || port > 65535 || inet_pton(AF_INET, address.c_str(), &to.sin_addr) != 1) {
+  sockaddr_storage to{};
+  socklen_t length = 0;
+  if (port < 0 || port > 65535 || !ToSocketAddress(family_, address, port, to, length)) {
     throw EIdSocketError(kWsaEAddrNotAvail);
   }
-  to.sin_port = htons(static_cast<uint16_t>(port));
   // A non-blocking connect lets the time-out bound the wait; the socket turns blocking again.
   const int flags = ::fcntl(fd_.fd(), F_GETFL);
   if (flags < 0 || ::fcntl(fd_.fd(), F_SETFL, flags | O_NONBLOCK) < 0) RaiseLastSocketError();
-  if (::connect(fd_.fd(), reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0) {
+  if (::connect(fd_.fd(), reinterpret_cast<const sockaddr*>(&to), length) != 0) {
     if (errno != EINPROGRESS && errno != EINTR) RaiseLastSocketError();
     if (!WaitFor(POLLOUT, timeoutMs, tick)) throw EIdNotConnected();
     int error = 0;
@@ -77,21 +111,25 @@ void TIdIOHandlerSocket::ConnectTo(const std::string& address, int port, int tim
 }
 
 int TIdIOHandlerSocket::ListenLike(const TIdIOHandlerSocket& like) {
-  sockaddr_in local{};
+  sockaddr_storage local{};
   socklen_t len = sizeof local;
   if (::getsockname(like.fd_.fd(), reinterpret_cast<sockaddr*>(&local), &len) != 0) {
     RaiseLastSocketError();
   }
-  Open();
+  Open(local.ss_family);
   ScopeExit closeOnFailure([this] { Close(); });
-  local.sin_port = 0;
-  if (::bind(fd_.fd(), reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
+  if (local.ss_family == AF_INET6)
+    reinterpret_cast<sockaddr_in6&>(local).sin6_port = 0;
+  else
+    reinterpret_cast<sockaddr_in&>(local).sin_port = 0;
+  if (::bind(fd_.fd(), reinterpret_cast<sockaddr*>(&local), len) != 0 ||
       ::listen(fd_.fd(), 1) != 0 ||
       ::getsockname(fd_.fd(), reinterpret_cast<sockaddr*>(&local), &len) != 0) {
     RaiseLastSocketError();
   }
   closeOnFailure.Dismiss();
-  return ntohs(local.sin_port);
+  return ntohs(local.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6&>(local).sin6_port
+                                           : reinterpret_cast<sockaddr_in&>(local).sin_port);
 }
 
 void TIdIOHandlerSocket::AcceptOne(int timeoutMs) {
@@ -142,30 +180,20 @@ bool TIdIOHandlerSocket::PeerHasClosed() const {
   return n == 0;
 }
 
-namespace {
-
-std::string Dotted(const sockaddr_in& address) {
-  char text[INET_ADDRSTRLEN] = {};
-  inet_ntop(AF_INET, &address.sin_addr, text, sizeof text);
-  return text;
-}
-
-}  // namespace
-
 std::string TIdIOHandlerSocket::LocalAddress() const {
-  sockaddr_in local{};
+  sockaddr_storage local{};
   socklen_t len = sizeof local;
   if (::getsockname(fd_.fd(), reinterpret_cast<sockaddr*>(&local), &len) != 0)
     RaiseLastSocketError();
-  return Dotted(local);
+  return Numeric(local);
 }
 
 std::string TIdIOHandlerSocket::PeerAddress() const {
-  sockaddr_in peer{};
+  sockaddr_storage peer{};
   socklen_t len = sizeof peer;
   if (::getpeername(fd_.fd(), reinterpret_cast<sockaddr*>(&peer), &len) != 0)
     RaiseLastSocketError();
-  return Dotted(peer);
+  return Numeric(peer);
 }
 
 }  // namespace vorn

@@ -1,6 +1,8 @@
-// One blocking IPv4 TCP socket. Every wait is bounded: connects by their time-out, reads and
-// sends by the time-out the caller passes, so a dead peer can never hang the program.
+// One blocking TCP socket, IPv4 or IPv6. Every wait is bounded: connects by their time-out, reads
+// and sends by the time-out the caller passes, so a dead peer can never hang the program.
 #pragma once
+
+#include <sys/socket.h>
 
 #include <cstddef>
 #include <functional>
@@ -22,10 +24,11 @@ class TIdIOHandlerSocket {
   TIdIOHandlerSocket(const TIdIOHandlerSocket&) = delete;
   TIdIOHandlerSocket& operator=(const TIdIOHandlerSocket&) = delete;
 
-  // Creates the socket; raises EIdSocketError.
-  void Open();
-  // Connects to a dotted address; waits at most timeoutMs (<= 0: the system's own limit).
-  // On failure the socket is closed and EIdSocketError raised (kWsaETimedOut when the time is up).
+  // Creates the socket of the family (AF_INET or AF_INET6); raises EIdSocketError.
+  void Open(int family = AF_INET);
+  // Connects to a numeric IPv4 or IPv6 address of the socket's family; waits at most timeoutMs (<=
+  // 0: the system's own limit). On failure the socket is closed and EIdSocketError raised
+  // (kWsaETimedOut when the time is up).
   void ConnectTo(const std::string& address, int port, int timeoutMs, const TIdWaitTick& tick = {});
   // Listens on the local address of `like` (an open, connected socket) on a free port;
   // returns that port. Used by the active transfer form.
@@ -43,15 +46,18 @@ class TIdIOHandlerSocket {
 
   void Close();
   bool Connected() const { return fd_.ok(); }
-  // The dotted local address of a connected socket.
+  // The numeric local address of a connected socket (dotted for IPv4).
   std::string LocalAddress() const;
-  // The dotted address of the peer of a connected socket.
+  // The numeric address of the peer of a connected socket.
   std::string PeerAddress() const;
+  // AF_INET or AF_INET6 for an open socket.
+  int Family() const { return family_; }
 
  private:
   // Waits until the socket is ready for events; false when a tick closed it meanwhile.
   bool WaitFor(short events, int timeoutMs, const TIdWaitTick& tick) const;
   Fd fd_;
+  int family_ = 0;
 };
 
 }  // namespace vorn

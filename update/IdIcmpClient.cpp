@@ -16,6 +16,7 @@ constexpr uint8_t kDestinationUnreachable = 3;
 constexpr uint8_t kEchoRequest = 8;
 constexpr uint8_t kTimeExceeded = 11;
 constexpr size_t kMinIpHeader = 20;
+constexpr int kIcmpWaitSliceMs = 50;
 
 uint16_t WordAt(std::span<const uint8_t> bytes, size_t at) {
   uint16_t word = 0;
@@ -118,7 +119,11 @@ bool DecodeReply(std::span<const uint8_t> datagram, uint16_t expectedSequence,
 }
 
 TIdIcmpClient::TIdIcmpClient()
-    : socketFactory_([] { return OpenIcmpSocket(); }), ticks_(MillisecondTicks) {}
+    : socketFactory_([](int family) { return OpenIcmpSocket(family); }), ticks_(MillisecondTicks) {}
+
+void TIdIcmpClient::Tick() {
+  if (OnWaiting && !OnWaiting()) throw EIdIcmpException("The probe was stopped.");
+}
 
 void TIdIcmpClient::EchoExchange(const std::string& data, uint16_t sequence) {
   if (sequence != 0) SequenceCounter = sequence;
@@ -134,9 +139,13 @@ void TIdIcmpClient::EchoExchange(const std::string& data, uint16_t sequence) {
 }
 
 void TIdIcmpClient::SendEchoRequest(const TEchoRequest& request) {
-  const std::string address = ResolveHost(Host);
+  const std::string address = OnWaiting ? ResolveHost(Host, [this] { Tick(); }) : ResolveHost(Host);
+  const int family = AddressFamily(address);
+  // A socket left open by a failed exchange to a host of the other family is of no use.
+  if (socket_ && family != socketFamily_) socket_.reset();
   if (!socket_) {
-    socket_ = socketFactory_();
+    socket_ = socketFactory_(family);
+    socketFamily_ = family;
     if (!socket_) throw EIdSocketError(kWsaENotSock);
   }
   socket_->SetTtl(TimeToLive);
@@ -148,16 +157,23 @@ void TIdIcmpClient::WaitForEchoReply() {
   const uint32_t began = ticks_();
   int64_t remaining = ReceiveTimeout;
   for (;;) {
-    const int n =
-        socket_->Receive(receiveBuffer_, static_cast<int>(std::max<int64_t>(remaining, 0)));
+    // With a waiting handler the wait goes in slices, the handler running between them.
+    int wait = static_cast<int>(std::max<int64_t>(remaining, 0));
+    if (OnWaiting) wait = std::min(wait, kIcmpWaitSliceMs);
+    const int n = socket_->Receive(receiveBuffer_, wait);
     const size_t size = std::min(static_cast<size_t>(std::max(n, 0)), receiveBuffer_.size());
-    if (DecodeReply(std::span<const uint8_t>(receiveBuffer_.data(), size), SequenceCounter,
-                    status_)) {
+    // A slice that ended without a datagram is no time-out while time is left.
+    const bool sliceOver =
+        size == 0 && OnWaiting && int64_t{TicksBetween(began, ticks_())} < int64_t{ReceiveTimeout};
+    if (!sliceOver && DecodeReply(std::span<const uint8_t>(receiveBuffer_.data(), size),
+                                  SequenceCounter, status_)) {
+      if (size > 0 && !socket_->LastSource().empty()) status_.SourceAddress = socket_->LastSource();
       return;
     }
     status_ = TimedOutStatus(SequenceCounter);
     remaining = int64_t{ReceiveTimeout} - int64_t{TicksBetween(began, ticks_())};
     if (remaining <= 0) return;
+    Tick();
   }
 }
 

@@ -61,6 +61,8 @@ bool DecodeReply(std::span<const uint8_t> datagram, uint16_t expectedSequence,
 class TIdIcmpClient {
  public:
   using TSocketFactory = std::function<std::unique_ptr<TIcmpSocket>()>;
+  // For the family of the address sent to (AF_INET or AF_INET6).
+  using TFamilySocketFactory = std::function<std::unique_ptr<TIcmpSocket>(int family)>;
   using TTickSource = std::function<uint32_t()>;
 
   TIdIcmpClient();
@@ -71,6 +73,10 @@ class TIdIcmpClient {
   int TimeToLive = 128;
   uint16_t SequenceCounter = 3489;  // the next request's; advances after a completed exchange
   std::function<void(const TReplyStatus&)> OnReply;
+  // When set, the look-up and the wait run in slices of kIdWaitSliceMs and this runs after
+  // each: a handler may pump GUI events; false gives the exchange up with EIdIcmpException
+  // "The probe was stopped.".
+  std::function<bool()> OnWaiting;
 
   // One exchange: build and send the request to Host, wait up to ReceiveTimeout for the
   // matching reply, close the socket, raise OnReply, advance SequenceCounter. A sequence other
@@ -83,14 +89,20 @@ class TIdIcmpClient {
   bool SocketOpen() const { return socket_ != nullptr; }
 
   // Seams: where the socket and the clock come from (the system's by default).
-  void SetSocketFactory(TSocketFactory factory) { socketFactory_ = std::move(factory); }
+  void SetSocketFactory(TSocketFactory factory) {
+    socketFactory_ = [factory = std::move(factory)](int) { return factory(); };
+  }
+  void SetSocketFactory(TFamilySocketFactory factory) { socketFactory_ = std::move(factory); }
   void SetTickSource(TTickSource ticks) { ticks_ = std::move(ticks); }
 
  private:
   void SendEchoRequest(const TEchoRequest& request);
   void WaitForEchoReply();
+  // Runs OnWaiting; raises when it gives the exchange up.
+  void Tick();
 
-  TSocketFactory socketFactory_;
+  TFamilySocketFactory socketFactory_;
+  int socketFamily_ = 0;
   TTickSource ticks_;
   std::unique_ptr<TIcmpSocket> socket_;
   std::array<uint8_t, 1024> receiveBuffer_{};

@@ -1,7 +1,5 @@
 #include "IdTCPConnection.h"
 
-#include <arpa/inet.h>
-
 #include <algorithm>
 #include <cstring>
 
@@ -39,6 +37,17 @@ void TIdTCPConnection::Waiting() {
   if (OnWaiting) OnWaiting(*this);
 }
 
+bool TIdTCPConnection::DeadlinePassed() const {
+  const auto now = std::chrono::steady_clock::now();
+  return (Deadline && now >= *Deadline) || (replyDeadline_ && now >= *replyDeadline_);
+}
+
+void TIdTCPConnection::Tick() {
+  Waiting();
+  if (connecting_ && callOffOpening_) throw EIdNotConnected();
+  if (DeadlinePassed()) throw EIdSocketError(kWsaETimedOut);
+}
+
 void TIdTCPConnection::BeginWork(TWorkMode mode, std::int64_t expectedTotal) {
   WorkState& w = Work(mode);
   if (++w.level == 1) {
@@ -63,14 +72,27 @@ void TIdTCPConnection::EndWork(TWorkMode mode) {
 }
 
 void TIdTCPConnection::ConnectTo(const std::string& host, int port, int timeoutMs) {
-  if (socket_.Connected()) throw EIdAlreadyConnected();
-  socket_.Open();
+  if (socket_.Connected() || connecting_) throw EIdAlreadyConnected();
+  connecting_ = true;
+  callOffOpening_ = false;
+  ScopeExit opened([this] { connecting_ = false; });
   ScopeExit closeOnFailure([this] { socket_.Close(); });
-  in_addr dotted{};
-  if (inet_pton(AF_INET, host.c_str(), &dotted) != 1) DoStatus(TIdStatus::Resolving, host);
-  const std::string address = ResolveHost(host);
-  DoStatus(TIdStatus::Connecting, address);
-  socket_.ConnectTo(address, port, timeoutMs, WaitTick());
+  if (!IsAddressLiteral(host)) DoStatus(TIdStatus::Resolving, host);
+  const std::vector<std::string> addresses = ResolveHostAddresses(host, WaitTick());
+  // Each address in turn, in the resolver's order, until one takes the connection; the last
+  // one's failure is the one raised.
+  for (std::size_t i = 0;; ++i) {
+    if (callOffOpening_) throw EIdNotConnected();
+    DoStatus(TIdStatus::Connecting, addresses[i]);
+    try {
+      socket_.Open(AddressFamily(addresses[i]));
+      socket_.ConnectTo(addresses[i], port, timeoutMs, WaitTick());
+      break;
+    } catch (const EIdSocketError&) {
+      socket_.Close();
+      if (i + 1 == addresses.size() || callOffOpening_ || DeadlinePassed()) throw;
+    }
+  }
   closeOnFailure.Dismiss();
   closedByPeer_ = false;
   head_ = tail_ = 0;
@@ -94,6 +116,7 @@ void TIdTCPConnection::Accept(int timeoutMs) {
 }
 
 void TIdTCPConnection::Disconnect() {
+  if (connecting_) callOffOpening_ = true;
   if (!socket_.Connected()) return;
   DoStatus(TIdStatus::Disconnecting);
   if (Intercept) Intercept->Disconnect();
@@ -158,8 +181,9 @@ void TIdTCPConnection::ReadFromStack() {
   }
   if (Intercept) Intercept->Receive(std::string_view(into, n));
   tail_ += n;
-  // A peer that trickles bytes never lets a wait run out: the handler gets its turn here too.
-  Waiting();
+  // A peer that trickles bytes never lets a wait run out: the handler gets its turn here too,
+  // and the deadlines are looked at.
+  Tick();
 }
 
 void TIdTCPConnection::Consume(std::size_t n) {
@@ -199,6 +223,9 @@ std::string TIdTCPConnection::ReadLine() {
 }
 
 int TIdTCPConnection::ReadReply(const TIdReplyCodes& allowed) {
+  if (ReplyTimeout > 0)
+    replyDeadline_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(ReplyTimeout);
+  ScopeExit replyRead([this] { replyDeadline_.reset(); });
   LastReply.Parse(TIdRFCReply::ReadLines([this] { return ReadLine(); }));
   if (!allowed.empty() &&
       std::find(allowed.begin(), allowed.end(), LastReply.NumericCode) == allowed.end()) {

@@ -3,9 +3,11 @@
 // are raised synchronously from inside them, so a handler may pump GUI events there.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -37,6 +39,8 @@ using TIdReplyCodes = std::vector<int>;
 inline constexpr int kIdDefaultReadTimeout = 60000;
 // The limit a connect waits for the peer by default.
 inline constexpr int kIdDefaultConnectTimeout = 15000;
+// The longest a whole reply may take by default (0: no limit but ReadTimeout per read).
+inline constexpr int kIdDefaultReplyTimeout = 0;
 // The longest line ReadLine accepts by default (and for a MaxLineLength of 0 or less).
 inline constexpr int kIdMaxLineLength = 16384;
 
@@ -53,6 +57,13 @@ class TIdTCPConnection {
   // Milliseconds a read or a send waits for the peer; 0 means kIdDefaultReadTimeout.
   // Running out fails with EIdSocketError kWsaETimedOut "Connection timed out.".
   int ReadTimeout = 0;
+  // Milliseconds a whole reply may take from the start of its read, however the peer trickles
+  // its bytes (0: no limit beyond ReadTimeout for each read). Running out fails with
+  // kWsaETimedOut.
+  int ReplyTimeout = kIdDefaultReplyTimeout;
+  // When set, every wait of the connection (resolving, connecting, reading, sending) fails with
+  // kWsaETimedOut "Connection timed out." once this moment has passed.
+  std::optional<std::chrono::steady_clock::time_point> Deadline;
   int RecvBufferSize = 32768;  // the most one socket read takes; the chunk of ReadStreamToEnd
   int SendBufferSize = 32768;  // the most one send call is given
   TIdConnectionIntercept* Intercept = nullptr;  // not owned
@@ -74,7 +85,9 @@ class TIdTCPConnection {
   TIdRFCReply LastReply;
 
   // Closes an open connection: Disconnecting report, the intercept told, socket closed,
-  // OnDisconnected, Disconnected report. Nothing is sent to the peer.
+  // OnDisconnected, Disconnected report. Nothing is sent to the peer. Called from a waiting
+  // handler while the connection is being opened (also while the host is being resolved), it
+  // ends the opening with EIdNotConnected.
   void Disconnect();
   // Handles a close by the peer that can be seen without waiting (Disconnected report and
   // OnDisconnected, no error), then answers whether the socket is open.
@@ -123,9 +136,13 @@ class TIdTCPConnection {
  protected:
   // Raises OnWaiting; a client may raise it only at some times.
   virtual void Waiting();
+  // Runs while a wait goes on: raises Waiting, then ends the wait when the opening was called
+  // off or a deadline (Deadline, the reply's) has passed.
+  void Tick();
   TIdWaitTick WaitTick() {
-    return [this] { Waiting(); };
+    return [this] { Tick(); };
   }
+  bool DeadlinePassed() const;
   // Connects the socket to host and port with the reports and events of an opening.
   void ConnectTo(const std::string& host, int port, int timeoutMs);
   int EffectiveReadTimeout() const { return ReadTimeout > 0 ? ReadTimeout : kIdDefaultReadTimeout; }
@@ -149,6 +166,9 @@ class TIdTCPConnection {
 
   TIdIOHandlerSocket socket_;
   bool closedByPeer_ = false;
+  bool connecting_ = false;      // an opening runs
+  bool callOffOpening_ = false;  // Disconnect was called during it
+  std::optional<std::chrono::steady_clock::time_point> replyDeadline_;
   std::unique_ptr<char[]> buffer_;
   std::size_t capacity_ = 0, head_ = 0, tail_ = 0;
   WorkState workRead_, workWrite_;

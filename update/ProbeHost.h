@@ -12,6 +12,8 @@ extern bool ProbeSucceeded;
 // The replying address ("0.0.0.0" after a time-out, written by the reply handler), or
 // "Failed".
 extern std::string ProbeResultText;
+// Why the last probe failed: the error's text, empty after one that completed.
+extern std::string ProbeErrorText;
 
 // Probes host through ping with the given time-out; never raises. The result is also left in
 // ProbeSucceeded.

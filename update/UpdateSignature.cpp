@@ -40,11 +40,17 @@ std::optional<UpdatePublicKey> SetTrustedUpdateKey(std::optional<UpdatePublicKey
   return std::exchange(KeyInPlace(), key);
 }
 
+bool IsUsableUpdateKey(const UpdatePublicKey& key) {
+  if (::sodium_init() < 0) throw std::runtime_error("The signature library could not start.");
+  return ::crypto_core_ed25519_is_valid_point(key.data()) == 1;
+}
+
 bool VerifyUpdateSignature(std::string_view bytes, std::string_view signature) {
   if (signature.size() != kUpdateSignatureSize || bytes.empty()) return false;
   if (::sodium_init() < 0) throw std::runtime_error("The signature library could not start.");
   // Ed25519 signs the message itself, not a digest of it: the whole file is looked at.
   const UpdatePublicKey key = TrustedUpdateKey();
+  if (!IsUsableUpdateKey(key)) return false;
   return ::crypto_sign_verify_detached(reinterpret_cast<const unsigned char*>(signature.data()),
                                        reinterpret_cast<const unsigned char*>(bytes.data()),
                                        bytes.size(), key.data()) == 0;

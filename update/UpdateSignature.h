@@ -21,6 +21,10 @@ std::optional<UpdatePublicKey> ParseUpdateKey(std::string_view hex);
 UpdatePublicKey TrustedUpdateKey();
 std::optional<UpdatePublicKey> SetTrustedUpdateKey(std::optional<UpdatePublicKey> key);
 
+// Whether a key can verify any signature: a valid Ed25519 point of the main subgroup (not
+// the identity, nor any other point of small order).
+bool IsUsableUpdateKey(const UpdatePublicKey& key);
+
 // True only when signature is exactly one Ed25519 signature by the trusted key over the
 // file's bytes (a read-only mapping of it: a file of hundreds of megabytes is never copied).
 // Empty bytes, a short or long signature and a bad one all give false.

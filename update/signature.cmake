@@ -46,6 +46,24 @@ endif()
 if(NOT VORN_UPDATE_PUBLIC_KEY STREQUAL "" AND vorn_update_key MATCHES "^0+$")
   message(FATAL_ERROR "VORN_UPDATE_PUBLIC_KEY is all zeros, which is no key")
 endif()
+# A key that is not a point of the main subgroup (the identity, another point of small order,
+# no point at all) verifies no signature: a build with it could never install an update.
+if(NOT vorn_update_key MATCHES "^0+$")
+  unset(vorn_update_key_valid CACHE)
+  unset(vorn_update_key_check_built CACHE)
+  try_run(vorn_update_key_valid vorn_update_key_check_built
+    "${CMAKE_BINARY_DIR}/update-key-check" "${CMAKE_CURRENT_SOURCE_DIR}/UpdateKeyCheck.cpp"
+    COMPILE_DEFINITIONS "-DVORN_KEY=${vorn_update_key}"
+    LINK_LIBRARIES PkgConfig::SODIUM
+    COMPILE_OUTPUT_VARIABLE vorn_update_key_check_output)
+  if(NOT vorn_update_key_check_built)
+    message(FATAL_ERROR "Could not build the update key check: ${vorn_update_key_check_output}")
+  endif()
+  if(NOT vorn_update_key_valid EQUAL 0)
+    message(FATAL_ERROR "VORN_UPDATE_PUBLIC_KEY '${vorn_update_key}' is no Ed25519 public key "
+      "that a signature can verify under (the identity, a point of small order, or no point)")
+  endif()
+endif()
 
 # The signature check, and the file steps of the swap and the restart that follow it.
 add_library(vorn_install STATIC UpdateSignature.cpp ProgramSwap.cpp MappedFile.cpp)

@@ -1,36 +1,50 @@
 #include "FileMask.h"
 
+#include <unicode/uchar.h>
+
 #include <algorithm>
+
+#include "Utf8.h"
 
 namespace vorn {
 
 namespace {
 
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
-
-// Length of the character that starts at text[i]: "?" stands for one character, and a
-// UTF-8 name's character may span several bytes.
-size_t CharLength(std::string_view text, size_t i) {
-  size_t n = 1;
-  if (static_cast<unsigned char>(text[i]) >= 0xC0)
-    while (i + n < text.size() && (static_cast<unsigned char>(text[i + n]) & 0xC0) == 0x80) ++n;
-  return n;
+// A name or mask part as the code points it compares by: each letter folded by Unicode's
+// simple case folding, as the text search folds it, and each byte that is not valid UTF-8
+// kept apart as itself (above every code point), so it only ever equals itself.
+std::u32string Folded(std::string_view text) {
+  std::u32string out;
+  out.reserve(text.size());
+  while (!text.empty()) {
+    char32_t c = 0;
+    const size_t n = DecodeUtf8At(text, c);
+    if (n == 0) {
+      out.push_back(0x110000 + static_cast<unsigned char>(text[0]));
+      text.remove_prefix(1);
+      continue;
+    }
+    if (c < 0x80)
+      out.push_back((c >= 'A' && c <= 'Z') ? c + 32 : c);
+    else
+      out.push_back(
+          static_cast<char32_t>(u_foldCase(static_cast<UChar32>(c), U_FOLD_CASE_DEFAULT)));
+    text.remove_prefix(n);
+  }
+  return out;
 }
 
-bool WildcardMatches(std::string_view name, std::string_view mask) {
+bool WildcardMatches(std::u32string_view name, std::u32string_view mask) {
   size_t n = 0, m = 0;
-  size_t starMask = std::string_view::npos, starName = 0;
+  size_t starMask = std::u32string_view::npos, starName = 0;
   while (n < name.size()) {
     if (m < mask.size() && mask[m] == '*') {
       starMask = m++;
       starName = n;
-    } else if (m < mask.size() && mask[m] == '?') {
-      n += CharLength(name, n);
-      ++m;
-    } else if (m < mask.size() && LowerAscii(mask[m]) == LowerAscii(name[n])) {
+    } else if (m < mask.size() && (mask[m] == '?' || mask[m] == name[n])) {
       ++n;
       ++m;
-    } else if (starMask != std::string_view::npos) {
+    } else if (starMask != std::u32string_view::npos) {
       m = starMask + 1;
       n = ++starName;
     } else {
@@ -41,15 +55,15 @@ bool WildcardMatches(std::string_view name, std::string_view mask) {
   return m == mask.size();
 }
 
-bool PartMatches(std::string_view name, std::string_view part) {
+bool PartMatches(std::u32string_view name, std::u32string_view part) {
   if (WildcardMatches(name, part)) return true;
-  return part.size() >= 2 && part.substr(part.size() - 2) == ".*" &&
+  return part.size() >= 2 && part.substr(part.size() - 2) == U".*" &&
          WildcardMatches(name, part.substr(0, part.size() - 2));
 }
 
-bool AnyMatches(std::string_view name, const std::vector<std::string>& parts) {
+bool AnyMatches(std::u32string_view name, const std::vector<std::u32string>& parts) {
   return std::any_of(parts.begin(), parts.end(),
-                     [name](const std::string& part) { return PartMatches(name, part); });
+                     [name](const std::u32string& part) { return PartMatches(name, part); });
 }
 
 std::string_view TrimBlanks(std::string_view text) {
@@ -78,18 +92,25 @@ FileMask::FileMask(std::string_view mask) {
         fault_ = "mask part '" + std::string(TrimBlanks(mask.substr(0, end))) +
                  "' names a folder; folders can only be left out (\"!" + std::string(part) + "/\")";
     } else if (!part.empty()) {
-      (folder ? notFolders_ : exclude ? notFiles_ : files_).emplace_back(part);
+      (folder ? notFolders_ : exclude ? notFiles_ : files_).push_back(Folded(part));
     }
     if (end == mask.size()) break;
     mask.remove_prefix(end + 1);
   }
   everyFile_ = files_.empty() && !(notFiles_.empty() && notFolders_.empty());
+  // A mask with no part to take or leave out ("", ";", "!", blanks) would search nothing.
+  if (fault_.empty() && files_.empty() && notFiles_.empty() && notFolders_.empty())
+    fault_ = "the mask names no file; \"*\" takes every file";
 }
 
 bool FileMask::TakesFile(std::string_view name) const {
-  return (everyFile_ || AnyMatches(name, files_)) && !AnyMatches(name, notFiles_);
+  if (files_.empty() && notFiles_.empty()) return everyFile_;
+  const std::u32string folded = Folded(name);
+  return (everyFile_ || AnyMatches(folded, files_)) && !AnyMatches(folded, notFiles_);
 }
 
-bool FileMask::TakesFolder(std::string_view name) const { return !AnyMatches(name, notFolders_); }
+bool FileMask::TakesFolder(std::string_view name) const {
+  return notFolders_.empty() || !AnyMatches(Folded(name), notFolders_);
+}
 
 }  // namespace vorn

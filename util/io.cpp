@@ -15,12 +15,15 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <mutex>
+#include <set>
 #include <thread>
 #include <utility>
 
 #include "Fd.h"
 #include "FileMask.h"
+#include "IgnoreRules.h"
 
 namespace vorn {
 
@@ -36,43 +39,51 @@ Fd OpenDirectory(int parent, const char* name, bool followLink) {
   return Fd(fd);
 }
 
-enum class Kind { Other, File, Directory };
+// Dangling: a link that leads nowhere, told of only where links to folders are followed.
+enum class Kind { Other, File, Directory, Dangling };
 
 struct Entry {
   std::string name;
   Kind kind;
+  int error = 0;  // with Dangling, why the link leads nowhere
 };
 
-// What an entry is, as the listings treat it: a link counts as the regular file it names,
-// never as a directory, so a link loop cannot make the listing recurse.
-Kind Classify(int dirfd, const char* name, unsigned char type) {
+// What a link is, as the listings treat it: the regular file it names; the folder, only where
+// links to folders are followed (a loop is then caught by the folders' identities).
+Entry ClassifyLink(int dirfd, const char* name, bool follow) {
+  struct stat st;
+  if (fstatat(dirfd, name, &st, 0) != 0)
+    return {name, follow ? Kind::Dangling : Kind::Other, errno};
+  if (S_ISREG(st.st_mode)) return {name, Kind::File};
+  return {name, follow && S_ISDIR(st.st_mode) ? Kind::Directory : Kind::Other};
+}
+
+Entry Classify(int dirfd, const char* name, unsigned char type, bool follow) {
   struct stat st;
   switch (type) {
     case DT_REG:
-      return Kind::File;
+      return {name, Kind::File};
     case DT_DIR:
-      return Kind::Directory;
+      return {name, Kind::Directory};
     case DT_LNK:
-      return (fstatat(dirfd, name, &st, 0) == 0 && S_ISREG(st.st_mode)) ? Kind::File : Kind::Other;
+      return ClassifyLink(dirfd, name, follow);
     case DT_UNKNOWN:
-      if (fstatat(dirfd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return Kind::Other;
-      if (S_ISDIR(st.st_mode)) return Kind::Directory;
-      if (S_ISREG(st.st_mode)) return Kind::File;
-      if (S_ISLNK(st.st_mode))
-        return (fstatat(dirfd, name, &st, 0) == 0 && S_ISREG(st.st_mode)) ? Kind::File
-                                                                          : Kind::Other;
-      return Kind::Other;
+      if (fstatat(dirfd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return {name, Kind::Other};
+      if (S_ISDIR(st.st_mode)) return {name, Kind::Directory};
+      if (S_ISREG(st.st_mode)) return {name, Kind::File};
+      if (S_ISLNK(st.st_mode)) return ClassifyLink(dirfd, name, follow);
+      return {name, Kind::Other};
     default:
-      return Kind::Other;
+      return {name, Kind::Other};
   }
 }
 
 // The entries of an open directory in byte order of their names, without "." and "..". A
 // failed read sets error to its errno; the entries read before it are kept.
-std::vector<Entry> ReadEntries(int fd, int* error = nullptr) {
+std::vector<Entry> ReadEntries(int fd, int* error = nullptr, bool follow = false) {
   std::vector<Entry> entries;
   const int failed = ForEachEntry(fd, [&](const char* name, unsigned char type) {
-    entries.push_back({name, Classify(fd, name, type)});
+    entries.push_back(Classify(fd, name, type, follow));
     return true;
   });
   if (failed != 0 && error) *error = failed;
@@ -99,11 +110,27 @@ bool SameFolder(int fd, const Level& level) {
   return fstat(fd, &st) == 0 && st.st_dev == level.device && st.st_ino == level.inode;
 }
 
+// The rule files among a folder's entries.
+unsigned RuleFilesAmong(const std::vector<Entry>& entries) {
+  unsigned holds = 0;
+  for (const Entry& e : entries)
+    if (e.name[0] == '.') holds |= IgnoreStack::HoldsOf(e.name);
+  return holds;
+}
+
 // Depth first, holding at most kOpenLevels folders open, so a tree of any depth is listed
 // within the process's descriptor limit. Going back up to a closed level takes "..", checked
 // against the folder left; if it was moved meanwhile the names from the top lead back to it.
 void ListTree(int top, std::string& prefix, const FileMask& mask, const DirectoryVisit& visit,
-              const FileSink& found, const ListingError& failed) {
+              const FileSink& found, const ListingError& failed, const ListingOptions& options,
+              IgnoreStack* ignore) {
+  const bool follow = options.followLinks;
+  // Following links, every folder entered, so none is listed twice and no loop is followed.
+  std::set<std::pair<dev_t, ino_t>> entered;
+  const auto firstVisit = [&entered](int fd) {
+    struct stat st {};
+    return fstat(fd, &st) != 0 || entered.emplace(st.st_dev, st.st_ino).second;
+  };
   std::vector<Level> stack;
   std::vector<std::string> names;  // the folders below top that lead to the deepest level
   const auto close = [](Level& far) {
@@ -114,11 +141,12 @@ void ListTree(int top, std::string& prefix, const FileMask& mask, const Director
     }
     far.fd.Reset();
   };
-  const auto enter = [&](Fd dir) {
+  const auto enter = [&](Fd dir, std::string_view name) {
     Level level;
     int error = 0;
-    level.entries = ReadEntries(dir.fd(), &error);
+    level.entries = ReadEntries(dir.fd(), &error, follow);
     if (error != 0 && failed) failed(prefix.substr(0, prefix.size() - 1), error);
+    if (ignore) ignore->Enter(dir.fd(), name, RuleFilesAmong(level.entries));
     level.prefixLength = prefix.size();
     level.fd = std::move(dir);
     stack.push_back(std::move(level));
@@ -128,21 +156,23 @@ void ListTree(int top, std::string& prefix, const FileMask& mask, const Director
   // current one (they are opened again on the way back), then waits for others to close theirs.
   const auto openSub = [&](int parent, const char* name) {
     for (Level& far : stack) {
-      Fd sub(openat(parent, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW));
+      Fd sub(openat(parent, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC | (follow ? 0 : O_NOFOLLOW)));
       if (sub.ok() || (errno != EMFILE && errno != ENFILE)) return sub;
       if (&far != &stack.back() && far.fd.ok()) close(far);
     }
-    return OpenDirectory(parent, name, false);
+    return OpenDirectory(parent, name, follow);
   };
   if (visit && !visit()) return;
   Fd first = OpenDirectory(top, ".", true);
   if (!first.ok()) return;
-  enter(std::move(first));
+  if (follow) firstVisit(first.fd());
+  enter(std::move(first), {});
   while (!stack.empty()) {
     Level& level = stack.back();
     if (level.next == level.entries.size()) {
       const Fd child = std::move(level.fd);
       stack.pop_back();
+      if (ignore) ignore->Leave();
       if (stack.empty()) break;
       names.pop_back();
       prefix.resize(stack.back().prefixLength);
@@ -152,7 +182,7 @@ void ListTree(int top, std::string& prefix, const FileMask& mask, const Director
       if (!parent.fd.ok() || !SameFolder(parent.fd.fd(), parent)) {
         parent.fd = OpenDirectory(top, ".", true);
         for (const std::string& name : names)
-          if (parent.fd.ok()) parent.fd = OpenDirectory(parent.fd.fd(), name.c_str(), false);
+          if (parent.fd.ok()) parent.fd = OpenDirectory(parent.fd.fd(), name.c_str(), follow);
         // The folder is gone or replaced: what is left of it is not listed.
         if (!parent.fd.ok() || !SameFolder(parent.fd.fd(), parent)) {
           parent.fd.Reset();
@@ -162,23 +192,31 @@ void ListTree(int top, std::string& prefix, const FileMask& mask, const Director
       continue;
     }
     const Entry& e = level.entries[level.next++];
-    if (e.name[0] == '.') continue;
+    if (e.name[0] == '.' && !options.hidden) continue;
     if (e.kind == Kind::File) {
-      if (mask.TakesFile(e.name)) found(prefix + e.name);
+      if (mask.TakesFile(e.name) && !(ignore && ignore->Ignored(e.name, false)))
+        found(prefix + e.name);
       continue;
     }
-    if (e.kind != Kind::Directory || !mask.TakesFolder(e.name)) continue;
+    if (e.kind == Kind::Dangling) {
+      if (failed) failed(prefix + e.name, e.error);
+      continue;
+    }
+    if (e.kind != Kind::Directory || !mask.TakesFolder(e.name) ||
+        (ignore && ignore->Ignored(e.name, true)))
+      continue;
     Fd sub = openSub(level.fd.fd(), e.name.c_str());
     if (!sub.ok()) {
       // A link to a folder is not followed, and says nothing.
       if (errno != ELOOP && errno != ENOTDIR && failed) failed(prefix + e.name, errno);
       continue;
     }
+    if (follow && !firstVisit(sub.fd())) continue;
     if (visit && !visit()) return;
     names.push_back(e.name);
     prefix += e.name;
     prefix += '/';
-    enter(std::move(sub));
+    enter(std::move(sub), e.name);
   }
 }
 
@@ -220,28 +258,38 @@ int OpenFolder(const std::string& path, int flags) {
   return dir.release();
 }
 
-FileList ListFiles(std::string_view directory, std::string_view mask) {
+FileList ListFiles(std::string_view directory, std::string_view mask,
+                   const ListingOptions& options) {
   const std::string dir = AddTrailingBackslash(directory);
   FileList out;
   const Fd handle(OpenFolder(dir, O_RDONLY));
   if (!handle.ok()) return out;
   const FileMask files(mask);
-  for (Entry& e : ReadEntries(handle.fd()))
-    if (e.kind == Kind::File && files.TakesFile(e.name)) out.push_back(std::move(e.name));
+  std::vector<Entry> entries = ReadEntries(handle.fd());
+  std::unique_ptr<IgnoreStack> ignore;
+  if (options.ignoreFiles) {
+    ignore = std::make_unique<IgnoreStack>(dir);
+    ignore->Enter(handle.fd(), {}, RuleFilesAmong(entries));
+  }
+  for (Entry& e : entries)
+    if (e.kind == Kind::File && files.TakesFile(e.name) &&
+        !(ignore && ignore->Ignored(e.name, false)))
+      out.push_back(std::move(e.name));
   return out;
 }
 
 FileList ListFilesRecursive(std::string_view directory, std::string_view mask,
-                            const DirectoryVisit& visit) {
+                            const DirectoryVisit& visit, const ListingOptions& options) {
   FileList out;
-  ListFilesRecursive(directory, mask, visit,
-                     [&out](std::string&& path) { out.push_back(std::move(path)); });
+  ListFilesRecursive(
+      directory, mask, visit, [&out](std::string&& path) { out.push_back(std::move(path)); }, {},
+      options);
   return out;
 }
 
 void ListFilesRecursive(std::string_view directory, std::string_view mask,
                         const DirectoryVisit& visit, const FileSink& found,
-                        const ListingError& failed) {
+                        const ListingError& failed, const ListingOptions& options) {
   std::string prefix = AddTrailingBackslash(directory);
   // The top directory itself may be reached through a link; only links below it are not followed.
   int fd;
@@ -249,8 +297,10 @@ void ListFilesRecursive(std::string_view directory, std::string_view mask,
   do fd = OpenFolder(prefix, O_PATH);
   while (ShortOfDescriptors(fd, tries));
   const Fd top(fd);
+  std::unique_ptr<IgnoreStack> ignore;
+  if (top.ok() && options.ignoreFiles) ignore = std::make_unique<IgnoreStack>(prefix);
   if (top.ok())
-    ListTree(top.fd(), prefix, FileMask(mask), visit, found, failed);
+    ListTree(top.fd(), prefix, FileMask(mask), visit, found, failed, options, ignore.get());
   else if (failed)
     failed(std::string(directory), errno);
 }

@@ -51,9 +51,23 @@ int ForEachEntry(int fd, const Visit& visit) {
   }
 }
 
+// What a listing takes beyond the plain listing; all off by default.
+struct ListingOptions {
+  // Leaves out what the ignore files leave out (IgnoreRules.h): git's rules inside a git work
+  // tree, ".ignore" files everywhere; the folders .git, .hg and .svn are not entered.
+  bool ignoreFiles = false;
+  // Lists and enters names beginning with "." (the plain tree listing skips them).
+  bool hidden = false;
+  // Enters links to folders; a folder reached twice (the same device and inode) is listed
+  // once, so a loop is never followed; a link that leads nowhere goes to the listing's
+  // failures.
+  bool followLinks = false;
+};
+
 // Bare names of the regular files (or links to regular files) in directory that match mask,
 // in byte order of their names. A missing or unreadable directory gives an empty list.
-FileList ListFiles(std::string_view directory, std::string_view mask);
+FileList ListFiles(std::string_view directory, std::string_view mask,
+                   const ListingOptions& options = {});
 
 // Full paths of the regular files below directory whose bare names match mask, depth first,
 // each directory's entries in byte order; folders the mask leaves out are not entered. Names
@@ -61,7 +75,7 @@ FileList ListFiles(std::string_view directory, std::string_view mask);
 // followed; unreadable parts are skipped. A tree of any depth is listed with a bounded number of
 // descriptors open.
 FileList ListFilesRecursive(std::string_view directory, std::string_view mask,
-                            const DirectoryVisit& visit = {});
+                            const DirectoryVisit& visit = {}, const ListingOptions& options = {});
 // The same, handing each path to found as soon as it is listed, so a search may begin on the
 // first files while the rest of the tree is still being listed; a folder below directory that
 // cannot be opened or read goes to failed with its path and the system's error number.
@@ -69,7 +83,7 @@ using FileSink = std::function<void(std::string&&)>;
 using ListingError = std::function<void(const std::string& path, int error)>;
 void ListFilesRecursive(std::string_view directory, std::string_view mask,
                         const DirectoryVisit& visit, const FileSink& found,
-                        const ListingError& failed = {});
+                        const ListingError& failed = {}, const ListingOptions& options = {});
 
 // Running short of descriptors must never skip a file or a folder. Raises the process's soft
 // limit of open descriptors to its hard one (once; later calls do nothing).

@@ -123,7 +123,7 @@ TEST_F(MainWindow, StartsWithTheLayoutsValuesNamesAndMenus) {
 
   QStringList menus;
   for (QAction* a : form->MainMenu1->actions()) menus << a->text();
-  EXPECT_EQ(menus, (QStringList{Q("File"), Q("About")}));
+  EXPECT_EQ(menus, (QStringList{Q("File"), Q("About"), Q("Options")}));
   EXPECT_EQ(form->Exit1->text(), Q("Exit"));
   EXPECT_EQ(form->About1->actions().size(), 2);
   QStringList popup;
@@ -192,6 +192,42 @@ TEST_F(MainWindow, SearchFromTheQueryFieldShowsTheLinesAndFinishes) {
   EXPECT_EQ(form->SelectedRow(), -1);  // a new run clears the list and its selection
 }
 
+// The Options menu's check items feed the listing as vorn-find's options do, and keep their
+// state from run to run.
+TEST_F(MainWindow, ListingOptionsGiveTheCommandLinesLines) {
+  TempTree tree;
+  tree.MakeDir("repo/.git");
+  tree.Write("repo/.gitignore", "*.log\n");
+  for (const char* name : {"repo/a.c", "repo/b.log", "repo/.h.c", "other/c.c"})
+    tree.Write(name, "int\n");
+  tree.Symlink("../other", "repo/link");
+  QStringList items;
+  for (QAction* a : form->Options1->actions()) items << a->text();
+  EXPECT_EQ(items, (QStringList{Q("Respect .gitignore and .ignore"), Q("Include Hidden Files"),
+                                Q("Follow Links to Folders")}));
+  const std::string top = tree.Path("repo/");
+  Type(form->ComboBox3, FromBytes(top));
+  form->ComboBox1->setEditText(Q("*"));
+  Type(form->ComboBox2, Q("int"));
+  form->Checkbox3->SetChecked(true);
+  for (const char* flags : {"", " --ignore-files --hidden --follow"}) {
+    if (*flags)
+      for (QAction* a : form->Options1->actions()) a->trigger();
+    form->Do_the_search();
+    form->Do_the_search();  // the items keep their state
+    std::string expected;
+    FILE* p =
+        popen((std::string(VORN_FIND_PATH) + " -r" + flags + " " + top + " '*' int").c_str(), "r");
+    ASSERT_NE(p, nullptr);
+    for (int c; (c = std::fgetc(p)) != EOF;) expected += static_cast<char>(c);
+    pclose(p);
+    std::string actual;
+    for (const std::string& line : Lines()) actual += line + "\n";
+    EXPECT_EQ(actual, expected) << flags;
+    EXPECT_EQ(Lines().size(), *flags ? 3u : 2u) << actual;
+  }
+}
+
 // The window and the command-line front end drive one engine: same tree, same lines (the
 // window lists a binary file's lines, as vorn-find -a does; a UTF-16 file's in UTF-8).
 TEST_F(MainWindow, GivesTheSameLinesAsTheCommandLine) {
@@ -244,8 +280,13 @@ TEST_F(MainWindow, GivesTheSameLinesAsTheCommandLine) {
       SetErrorBoxShower, [&errors](QWidget*, const QString& text) { errors.push_back(text); });
   form->ComboBox1->setEditText(Q("*.c;build/"));
   form->Do_the_search();
-  EXPECT_THAT(errors, ElementsAre(Q("File search: mask part 'build/' names a folder; folders can "
-                                    "only be left out (\"!build/\")")));
+  // So is a mask with nothing in it, which would search no file.
+  form->ComboBox1->setEditText(Q(" ; "));
+  form->Do_the_search();
+  EXPECT_THAT(errors,
+              ElementsAre(Q("File search: mask part 'build/' names a folder; folders can "
+                            "only be left out (\"!build/\")"),
+                          Q("File search: the mask names no file; \"*\" takes every file.")));
   EXPECT_TRUE(Idle());
 }
 

@@ -53,7 +53,12 @@ TEST(StartUp, HelpVersionAndMistakesNeedNoDisplay) {
   EXPECT_EQ(help.out.rfind(kStartUsage, 0), 0u) << help.out;
   EXPECT_NE(help.out.find("\n  --version "), std::string::npos);
   EXPECT_EQ(help.status, 0);
-  for (const char* bad : {"--bogus", "-x", "--versio", "/no/such/folder/", "one two", "-style"}) {
+  // The update's handshake answers on the descriptor named, without a window.
+  const Outcome handshake = RunVorn("--update-handshake 1", "2>&1");
+  EXPECT_EQ(handshake.out, "ready " VORN_VERSION "\n");
+  EXPECT_EQ(handshake.status, 0);
+  for (const char* bad : {"--bogus", "-x", "--versio", "/no/such/folder/", "one two", "-style",
+                          "--update-handshake"}) {
     SCOPED_TRACE(bad);
     EXPECT_EQ(RunVorn(bad, "2>/dev/null").out, "");
     const Outcome error = RunVorn(bad, "2>&1 >/dev/null");

@@ -4,6 +4,9 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <string>
+
+#include "FileMask.h"
 
 namespace vorn {
 namespace {
@@ -23,6 +26,25 @@ TEST(CaseFold, EveryCodePointThatFoldsIsAVariantOfItsFold) {
   EXPECT_GT(folding, 1400);
   EXPECT_TRUE(CaseVariants(U'k') == (std::vector<char32_t>{U'K', U'k', U'\u212A'}));
   EXPECT_TRUE(CaseVariants(U'\u00DF') == (std::vector<char32_t>{U'\u00DF', U'\u1E9E'}));
+}
+
+// A file mask ignores case as the text search does: every letter takes each of its variants
+// in a name, whatever their lengths in UTF-8; bytes that are not UTF-8 stay exact.
+TEST(CaseFold, FileMasksFoldAsTheTextSearch) {
+  for (char32_t c = 0x80; c <= 0x10FFFF; ++c) {
+    if (SimpleFold(c) == c && CaseVariants(c).size() == 1) continue;
+    std::string mask = "x";
+    AppendUtf8(mask, c);
+    const FileMask files(mask + "?.txt");
+    for (const char32_t variant : CaseVariants(c)) {
+      std::string name = "X";
+      AppendUtf8(name, variant);
+      ASSERT_TRUE(files.TakesFile(name + "\xC3\xA9.TXT")) << std::hex << static_cast<uint32_t>(c);
+    }
+  }
+  EXPECT_TRUE(FileMask("caf\xC3\xA9.*").TakesFile("CAF\xC3\x89"));
+  EXPECT_TRUE(FileMask("*\xE9").TakesFile("caf\xE9"));
+  EXPECT_FALSE(FileMask("*\xE9").TakesFile("CAF\xC9"));
 }
 
 // Only valid UTF-8 has letters: overlong forms, surrogates, code points past U+10FFFF and cut

@@ -78,6 +78,29 @@ TEST(VornFind, LettersBeyondAsciiIgnoringCaseAndMatchingIt) {
   }
 }
 
+// -R follows as grep's does, telling of a link that leads nowhere; the listing's options
+// combine with -r in any order.
+TEST(VornFind, ListingOptions) {
+  TempTree t;
+  t.Write("real/a.txt", "needle\n");
+  t.Write(".git/x", "needle\n");
+  t.Write(".hid.txt", "needle\n");
+  t.Write(".gitignore", "*.txt\n");
+  t.Symlink("real", "link");
+  t.Symlink("gone", "dangling");
+  const std::string top = "'" + t.root() + "'";
+  Outcome o = RunIn(".", "$F -R " + top + " '*' needle");
+  EXPECT_EQ(o.out, "vorn-find: " + t.root() + "dangling: No such file or directory\n" + t.root() +
+                       "link/a.txt (0)  :  needle\n");
+  EXPECT_EQ(o.status, 2);
+  EXPECT_EQ(RunFind("-r --hidden " + top + " '*' needle").out,
+            t.root() + ".git/x (0)  :  needle\n" + t.root() + ".hid.txt (0)  :  needle\n" +
+                t.root() + "real/a.txt (0)  :  needle\n");
+  o = RunFind("--ignore-files --hid -r " + top + " '*' needle");
+  EXPECT_EQ(o.out, "");
+  EXPECT_EQ(o.status, 1);
+}
+
 TEST(VornFind, StatusesAndMessages) {
   const std::string usage = "usage: vorn-find [OPTION...] DIRECTORY MASK TEXT\n";
   TempTree t;
@@ -103,6 +126,7 @@ TEST(VornFind, StatusesAndMessages) {
   // To a pipe or file the bytes go out as they are.
   const std::string found = "./a.c (0)  :  needle\x1b[0m\n./sub/b.H (1)  :  needle\n";
   const std::string full = "vorn-find: cannot write the results: No space left on device\n";
+  const std::string noFile = "vorn-find: the mask names no file; \"*\" takes every file\n";
   auto badCount = [&](const std::string& n) {
     return "vorn-find: invalid thread count '" + n + "' (a whole number from 1 to 1024)\n" + usage;
   };
@@ -122,6 +146,11 @@ TEST(VornFind, StatusesAndMessages) {
       {"$F -r . '*.c;*.h' absent", 1, ""},
       {"$F missing '*' x", 2, "vorn-find: missing: No such file or directory\n"},
       {"$F a.c '*' x", 2, "vorn-find: a.c: Not a directory\n"},
+      // An unset variable names no folder; a mask with nothing in it takes no file.
+      {"$F '' '*' needle", 2, "vorn-find: '': No such file or directory\n"},
+      {"$F . '' needle", 2, noFile},
+      {"$F . ' ; ' needle", 2, noFile},
+      {"$F . '!' needle", 2, noFile},
       {"$AS $B \"${U}closed\" '*' x", 2, "vorn-find: " + u.Path("closed") + denied},
       // Unreadable files and folders are told, the rest searched, and the run fails.
       {"$AS $B \"$U\" '*' needle", 2,
@@ -248,6 +277,7 @@ TEST(VornFind, BinaryFilesAndMasks) {
   t.Write("d.u16", std::string("\xFF\xFEn\0e\0e\0d\0l\0e\0\0\0\n\0", 18));
   t.Write("build/e.txt", "needle\n");
   t.Write("sub/build.txt", "needle\n");
+  t.Write("CAF\xC3\x89.TXT", "needle\n");
   const std::string bin = "vorn-find: ./a.bin: binary file matches\n";
   const std::string log = "./c.log (0)  :  needle\nvorn-find: ./c.log: binary file matches\n";
   const std::string u16 = "./d.u16 (0)  :  needle" + std::string(1, '\0') + "\n";
@@ -267,14 +297,142 @@ TEST(VornFind, BinaryFilesAndMasks) {
       // Parts are trimmed; "!" parts leave files and folders out.
       {"$F -r . ' *.bin ; *.u16 ' needle", 0, bin + u16},
       {"$F -r . '!*.bin;!*.LOG;!*.u16;!BUILD/' needle", 0,
-       "./b.txt (0)  :  needle\n./b.txt (2)  :  needle \x01\n./sub/build.txt (0)  :  needle\n"},
-      {"$F -r . '*.txt;!b*' needle", 0, "./build/e.txt (0)  :  needle\n"},
+       "./CAF\xC3\x89.TXT (0)  :  needle\n./b.txt (0)  :  needle\n./b.txt (2)  :  needle "
+       "\x01\n./sub/build.txt (0)  :  needle\n"},
+      {"$F -r . '*.txt;!b*;!caf*' needle", 0, "./build/e.txt (0)  :  needle\n"},
+      {"$F . 'caf\xC3\xA9.txt' needle", 0, "./CAF\xC3\x89.TXT (0)  :  needle\n"},
       {"$F -r . 'build/' needle", 2,
        "vorn-find: mask part 'build/' names a folder; folders can only be left out "
        "(\"!build/\")\n"},
       {"$F -r . '!sub/build.txt' needle", 2,
        "vorn-find: mask part '!sub/build.txt' names a path; a part names a file or a folder "
        "(\"!build/\")\n"},
+  };
+  for (const Case& c : cases) {
+    const Outcome o = RunIn(t.root(), c.command);
+    EXPECT_EQ(o.status, c.status) << c.command;
+    EXPECT_EQ(o.out, c.output) << c.command;
+  }
+}
+
+// grep's outputs and limits: every match alone or coloured, NULs after paths that may hold a
+// line break, quiet, and what the run stops at.
+TEST(VornFind, MatchesPathsWithNulsAndQuiet) {
+  using namespace std::string_literals;
+  TempTree t;
+  t.Write("a.txt", "one needle two Needle\nnone\nneedle\n");
+  t.Write("new\nline.txt", "needle\n");
+  t.Write("z.txt", "nothing\n");
+  const std::string r = "\33[01;31m\33[K", e = "\33[m\33[K";
+  struct Case {
+    const char* command;
+    int status;
+    std::string output;
+  };
+  const Case cases[] = {
+      {"$F -o . 'a*' needle", 0,
+       "./a.txt (0)  :  needle\n./a.txt (0)  :  Needle\n./a.txt (2)  :  needle\n"},
+      {"$F --only-matching -E -s . 'a*' 'n[a-z]+'", 0,
+       "./a.txt (0)  :  ne\n./a.txt (1)  :  none\n./a.txt (2)  :  needle\n"},
+      {"$F -o --vimgrep -s . 'a*' ne", 0,
+       "./a.txt:1:2:ne\n./a.txt:1:5:ne\n./a.txt:2:3:ne\n./a.txt:3:1:ne\n"},
+      {"GREP_COLORS='fn=:ln=:se=' $F --color=always . 'a*' needle", 0,
+       "./a.txt (0)  :  one " + r + "needle" + e + " two " + r + "Needle" + e +
+           "\n./a.txt (2)  :  " + r + "needle" + e + "\n"},
+      {"$F -lZ . '*' needle", 0, "./a.txt\0./new\nline.txt\0"s},
+      {"$F --count --null . '*' needle", 0,
+       "./a.txt\0"
+       "2\n./new\nline.txt\0"
+       "1\n"s},
+      {"$F -q . '*' needle", 0, ""},
+      {"$F --quiet . '*' absent", 1, ""},
+      {"$F -q missing '*' needle", 2, "vorn-find: missing: No such file or directory\n"},
+      {"$F -m 0 . '*' needle", 1, ""},
+      {"$F -m x . '*' needle", 2,
+       "vorn-find: invalid max count 'x' (a whole number)\nusage: vorn-find [OPTION...] "
+       "DIRECTORY MASK TEXT\n"},
+  };
+  for (const Case& c : cases) {
+    const Outcome o = RunIn(t.root(), c.command);
+    EXPECT_EQ(o.status, c.status) << c.command;
+    EXPECT_EQ(o.out, c.output) << c.command;
+  }
+  // Quiet ends the run at its first hit: the unreadable file after it is never reached, and
+  // one before it does not spoil the success.
+  TempTree u;
+  u.Write("a.txt", "needle\n");
+  u.Write("b.txt", "needle\n");
+  chmod(u.Path("b.txt").c_str(), 0);
+  chmod(u.root().c_str(), 0755);
+  TempTree bin;
+  std::filesystem::copy_file(VORN_FIND_PATH, bin.Path("vorn-find"));
+  chmod(bin.root().c_str(), 0755);
+  setenv("B", bin.Path("vorn-find").c_str(), 1);
+  setenv("U", u.root().c_str(), 1);
+  EXPECT_EQ(RunIn(t.root(), "$AS $B -q -j1 \"$U\" '*' needle").out, "");
+  const Outcome o = RunIn(t.root(), "$AS $B -q -j1 \"$U\" 'b*' needle");
+  EXPECT_EQ(o.status, 2);
+  EXPECT_EQ(o.out, "vorn-find: " + u.Path("b.txt") + ": Permission denied\n");
+}
+
+// The JSON stream read back by a JSON parser: each file's objects in order, paths and lines
+// that are not UTF-8 as base64, every match's bytes, and the summary.
+TEST(VornFind, JsonReadsBackByteForByte) {
+  TempTree t;
+  t.Write("caf\xE9.txt", "x needle \"needle\"\t\x1b\\\x7f\xc2\x85\n\xFF needle\n");
+  t.Write("d.txt", "none\n");
+  const char* digest = R"(python3 -c '
+import base64, json, sys
+def data(v): return v["text"].encode() if "text" in v else base64.b64decode(v["bytes"])
+for line in sys.stdin.buffer:
+    o = json.loads(line)
+    if o["type"] == "summary":
+        print(o["files"], o["hit_lines"], o["matches"], o["elapsed"] >= 0)
+        continue
+    found = [(m["start"], m["end"]) for m in o["matches"]] if o["type"] == "match" else []
+    counts = (o["hit_lines"], o["matches"], o["binary"]) if o["type"] == "end" else ""
+    print(o["type"], data(o["path"]), o.get("line"), data(o["text"]) if "text" in o else "",
+          found, counts)
+')";
+  const Outcome o = RunIn(t.root(), "$F --json . '*' needle | " + std::string(digest));
+  EXPECT_EQ(o.out,
+            "begin b'./caf\\xe9.txt' None  [] \n"
+            "match b'./caf\\xe9.txt' 0 b'x needle \"needle\"\\t\\x1b\\\\\\x7f\\xc2\\x85' "
+            "[(2, 8), (10, 16)] \n"
+            "match b'./caf\\xe9.txt' 1 b'\\xff needle' [(2, 8)] \n"
+            "end b'./caf\\xe9.txt' None  [] (2, 3, False)\n"
+            "2 2 3 True\n");
+}
+
+// Context lines around hits, groups merged where they touch and "--" between the others, in a
+// file and from one file to the next; a limit of hit lines per file; the files without a hit.
+TEST(VornFind, ContextLimitsAndFilesWithoutAHit) {
+  using namespace std::string_literals;
+  TempTree t;
+  t.Write("a.txt", "0 needle\n1\n2\n3 needle\n4\n5\n6\n7\n8 needle\n9\n");
+  t.Write("b.txt", "needle\n\nx\n");
+  t.Write("c\nd.txt", "none\n");
+  const std::string a = "./a.txt (", b = "./b.txt (";
+  struct Case {
+    const char* command;
+    int status;
+    std::string output;
+  };
+  const Case cases[] = {
+      {"$F -C 1 . 'a*' needle", 0,
+       a + "0)  :  0 needle\n" + a + "1)  -  1\n" + a + "2)  -  2\n" + a + "3)  :  3 needle\n" + a +
+           "4)  -  4\n--\n" + a + "7)  -  7\n" + a + "8)  :  8 needle\n" + a + "9)  -  9\n"},
+      {"$F -B 2 --after-context=1 -j2 . '?.txt' needle", 0,
+       a + "0)  :  0 needle\n" + a + "1)  -  1\n" + a + "2)  -  2\n" + a + "3)  :  3 needle\n" + a +
+           "4)  -  4\n--\n" + a + "6)  -  6\n" + a + "7)  -  7\n" + a + "8)  :  8 needle\n" + a +
+           "9)  -  9\n--\n" + b + "0)  :  needle\n" + b + "1)  -  \n"},
+      {"$F -m 2 -A 1 . 'a*' needle", 0,
+       a + "0)  :  0 needle\n" + a + "1)  -  1\n--\n" + a + "3)  :  3 needle\n" + a + "4)  -  4\n"},
+      {"$F --max-count=1 -c . '*' needle", 0, "./a.txt:1\n./b.txt:1\n"},
+      {"$F -L . '*' needle", 0, "./c\nd.txt\n"},
+      {"$F --files-without-match -Z . '*' needle", 0, "./c\nd.txt\0"s},
+      {"$F -L . '?.txt' needle", 1, ""},
+      {"$F -lL . '?.txt' none", 0, "./a.txt\n./b.txt\n"},
   };
   for (const Case& c : cases) {
     const Outcome o = RunIn(t.root(), c.command);

@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdint>
 #include <utility>
 #include <vector>
@@ -428,6 +429,43 @@ TEST(IdFTP, AFailedTransferLeavesTheControlConnectionInStep) {
   EXPECT_THROW(c.ftp.Download("/slow", dir.Path("slow"), true, false), EIdSocketError);
   EXPECT_FALSE(c.ftp.IsConnected());
   server.Finish();
+}
+
+TEST(IdFTP, DeadlinesEndAServerThatDripsOrIsSilent) {
+  // One byte every 50 ms never lets a read run out; the reply's own limit ends it, and the
+  // connection goes with the reply it did not read whole.
+  S server;
+  server.Run(Login({S::Step([](S& s) {
+    s.Expect("PWD");
+    for (int i = 0; i < 20; ++i) {
+      s.Send("2");
+      usleep(50000);
+    }
+  })}));
+  Client c(server.Port());
+  c.ftp.OpenConnection();
+  c.ftp.ReplyTimeout = 300;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(ErrorOf<EIdSocketError>([&] { c.ftp.QueryWorkingDir(); }),
+            "Socket Error # 10060\r\nConnection timed out.");
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
+  EXPECT_FALSE(c.ftp.IsConnected());
+  server.Finish();
+
+  // The overall deadline bounds an opening the same way.
+  S silent;
+  silent.Run({S::Silent()});
+  Client d(silent.Port());
+  d.ftp.Deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(200);
+  EXPECT_EQ(ErrorOf<EIdSocketError>([&] { d.ftp.OpenConnection(); }),
+            "Socket Error # 10060\r\nConnection timed out.");
+  silent.Finish();
+
+  // The extended passive reply an IPv6 connection asks for.
+  EXPECT_EQ(TIdFTP::ParseExtendedPassive("Entering extended passive mode (|||47971|)."), 47971);
+  EXPECT_EQ(TIdFTP::ParseExtendedPassive("ok (!!!21!)"), 21);
+  for (const char* bad : {"(|||0|)", "(|||x|)", "(||1|2|)", "no parentheses", "(|||70000|)"})
+    EXPECT_THROW(TIdFTP::ParseExtendedPassive(bad), EConvertError) << bad;
 }
 
 }  // namespace

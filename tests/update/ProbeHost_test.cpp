@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <fstream>
 #include <functional>
@@ -258,6 +259,39 @@ TEST(ProbeNamespace, UnreachableQuotingOurRequestEndsTheWaitOnTheEchoSocket) {
   });
   SKIP_IF_ASKED(report);
   EXPECT_EQ(report, "1 127.0.0.1 | 127.0.0.1 type 3 bytes 100 ttl 64 seq 3489 outcome 3");
+}
+
+TEST(ProbeNamespace, Ipv6LoopbackAnswersAndAWaitingHandlerStopsTheWait) {
+  const std::string report = InNewNetwork([] {
+    BringLoopbackUp();
+    AllowEchoSockets();
+    std::string out;
+    // ICMPv6 on either socket, read in the same shape as ICMP.
+    for (const TIcmpSocketKind kind : {TIcmpSocketKind::Raw, TIcmpSocketKind::Echo}) {
+      TIdIcmpClient ping;
+      ping.SetSocketFactory([kind](int family) { return OpenIcmpSocket(kind, family); });
+      ping.Host = "::1";
+      ping.EchoExchange("");
+      out += Describe(ping.ReplyStatus()) + "\n";
+    }
+    // A silent host: the wait goes in slices, and the handler ends it.
+    WriteSetting("/proc/sys/net/ipv4/icmp_echo_ignore_all", "1");
+    TIdIcmpClient silent;
+    int waits = 0;
+    silent.OnWaiting = [&] { return ++waits < 4; };
+    const auto start = std::chrono::steady_clock::now();
+    const bool done = ProbeHost(silent, "127.0.0.1", 5000);
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                        std::chrono::steady_clock::now() - start)
+                        .count();
+    return out + std::to_string(done) + " " + ProbeErrorText + " " + std::to_string(waits) + " " +
+           std::to_string(ms < 1000);
+  });
+  SKIP_IF_ASKED(report);
+  EXPECT_EQ(report,
+            "::1 type 8 bytes 72 ttl 128 seq 3489 outcome 0\n"
+            "::1 type 0 bytes 72 ttl 64 seq 3489 outcome 0\n"
+            "0 The probe was stopped. 4 1");
 }
 
 }  // namespace

@@ -3,8 +3,12 @@
 // in a temporary program folder. The boxes, the program start and the ending are captured.
 #include "UpdateCheck.h"
 
+#include <arpa/inet.h>
+#include <dirent.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -20,7 +24,9 @@
 #include <functional>
 #include <memory>
 
+#include "Fd.h"
 #include "IcmpSocket.h"
+#include "ProgramSwap.h"
 #include "ScopedSeam.h"
 #include "ScriptedServer.h"
 #include "TempTree.h"
@@ -307,10 +313,26 @@ TEST_F(UpdateCheckTest, CloseDuringTheDownloadStopsItAndThenCloses) {
   EXPECT_TRUE(started_.empty());
 }
 
-TEST_F(UpdateCheckTest, LeftoverProgOldGivesTheFallbackNameAndNeverReplacesIt) {
+TEST_F(UpdateCheckTest, StrandedProgOldGoesAndOnlyAHeldOneGivesTheFallbackName) {
   const std::string next = Next() + "v2";
   Serve(next);
+  // Left by a swap that never got to its end (a crash after the rename): it goes at start and
+  // before an update, and the update installs.
   tree_.Write("prog/Prog.old", "the program before the last update");
+  RemoveStaleOldProgram();
+  EXPECT_FALSE(Exists(InProgramDir("Prog.old")));
+  tree_.Write("prog/Prog.old", "the program before the last update");
+  CheckForUpdate();
+  EXPECT_TRUE(notices_.isEmpty());
+  EXPECT_EQ(ReadFile(ProgramPath()), next);
+  EXPECT_FALSE(Exists(InProgramDir("Prog.old")));
+  EXPECT_EQ(started_.size(), 1u);
+
+  // One that another copy's update holds stays, and the download takes the fallback name.
+  tree_.Write("prog/vorn", Program());
+  tree_.Write("prog/Prog.old", "another copy's update is at it");
+  const Fd held = HoldForSwap(InProgramDir("Prog.old"));
+  ASSERT_TRUE(held.ok());
   CheckForUpdate();
   const std::string fallback = InProgramDir("Vorn10.exeNew.exe");
   EXPECT_EQ(notices_, QStringList{QStringLiteral(
@@ -319,31 +341,78 @@ TEST_F(UpdateCheckTest, LeftoverProgOldGivesTheFallbackNameAndNeverReplacesIt) {
   EXPECT_EQ(ReadFile(fallback), next);
   EXPECT_EQ(Mode(fallback), 0751u);
   EXPECT_EQ(ReadFile(ProgramPath()), Program());
-  EXPECT_EQ(ReadFile(InProgramDir("Prog.old")), "the program before the last update");
+  EXPECT_EQ(ReadFile(InProgramDir("Prog.old")), "another copy's update is at it");
   EXPECT_FALSE(Exists(InProgramDir("Temp.upd")));
-  EXPECT_TRUE(started_.empty());
-  EXPECT_EQ(terminated_, 0);
 
-  // A fallback file already there is not replaced; the download stays in Temp.upd.
+  // A fallback file already there is not replaced: the download stays in Temp.upd, and the
+  // notice says so.
   tree_.Write("prog/Vorn10.exeNew.exe", "mine");
   CheckForUpdate();
-  EXPECT_EQ(notices_.size(), 2);
+  ASSERT_EQ(notices_.size(), 2);
+  EXPECT_EQ(notices_[1].toStdString(),
+            "New file is calledTemp.upd: it could not be renamed to Vorn10.exeNew.exe (a file "
+            "of that name exists). Exit this version and Rename it to Vorn10.exe");
   EXPECT_EQ(ReadFile(fallback), "mine");
   EXPECT_EQ(ReadFile(InProgramDir("Temp.upd")), next);
   EXPECT_EQ(ReadFile(ProgramPath()), Program());
+}
 
-  // A Prog.old that is only a second link to the program (a swap cut short) is no reason for
-  // the fallback: it goes at start and before an update, and the update installs.
-  ASSERT_EQ(unlink(InProgramDir("Prog.old").c_str()), 0);
-  ASSERT_EQ(link(ProgramPath().c_str(), InProgramDir("Prog.old").c_str()), 0);
-  RemoveStaleOldProgram();
-  EXPECT_FALSE(Exists(InProgramDir("Prog.old")));
-  ASSERT_EQ(link(ProgramPath().c_str(), InProgramDir("Prog.old").c_str()), 0);
+// Every file name in the program folder.
+QStringList FolderNames(const std::string& dir) {
+  QStringList names;
+  if (DIR* d = opendir(dir.c_str())) {
+    while (const dirent* e = readdir(d)) {
+      const QString name = QString::fromUtf8(e->d_name);
+      if (name != QLatin1String(".") && name != QLatin1String("..")) names.push_back(name);
+    }
+    closedir(d);
+  }
+  names.sort();
+  return names;
+}
+
+TEST_F(UpdateCheckTest, ANewProgramThatCannotStartHereIsNeverLeftInPlace) {
+  const ScopedSeam<int> limit(SetHandshakeTimeLimit, 1000);
+  struct Case {
+    const char* program;
+    const char* reason;
+  };
+  for (const Case& c :
+       {Case{VORN_TEST_PROGRAM_MISSING, "libftper_missing.so"},
+        Case{VORN_TEST_PROGRAM_CRASH, "it was ended by signal 11"},
+        Case{VORN_TEST_PROGRAM_HANG, "it did not answer within 1 s"},
+        Case{VORN_TEST_PROGRAM_WRONG, "it answered \"ready 0.0.0.1\" instead of"}}) {
+    SCOPED_TRACE(c.program);
+    errors_.clear();
+    server_.reset();
+    Serve(ReadFile(c.program));
+    QElapsedTimer took;
+    took.start();
+    CheckForUpdate();
+    EXPECT_LT(took.elapsed(), 8000);
+    ASSERT_EQ(errors_.size(), 1);
+    EXPECT_TRUE(errors_[0].startsWith(QLatin1String(kCannotStartText))) << errors_[0].toStdString();
+    EXPECT_TRUE(errors_[0].contains(QLatin1String(c.reason))) << errors_[0].toStdString();
+    EXPECT_EQ(Lines().back(), errors_[0]);
+    EXPECT_EQ(ReadFile(ProgramPath()), Program());
+    EXPECT_EQ(RunProgram(ProgramPath()), 0);
+    EXPECT_EQ(FolderNames(tree_.Path("prog")), QStringList{QStringLiteral("vorn")});
+    EXPECT_TRUE(started_.empty());
+    EXPECT_EQ(terminated_, 0);
+  }
+}
+
+TEST_F(UpdateCheckTest, AProgramFileReplacedDuringTheDownloadIsLeftAlone) {
+  Serve(Next() + std::string(100000, 'r'));
+  AtFirstPump([this] {
+    tree_.Write("prog/other", "put here by the package manager");
+    ASSERT_EQ(rename(InProgramDir("other").c_str(), ProgramPath().c_str()), 0);
+  });
   CheckForUpdate();
-  EXPECT_EQ(notices_.size(), 2);
-  EXPECT_EQ(ReadFile(ProgramPath()), next);
-  EXPECT_FALSE(Exists(InProgramDir("Prog.old")));
-  EXPECT_EQ(started_.size(), 1u);
+  EXPECT_EQ(errors_, QStringList{QLatin1String(kProgramChangedText)});
+  EXPECT_EQ(ReadFile(ProgramPath()), "put here by the package manager");
+  EXPECT_EQ(FolderNames(tree_.Path("prog")), QStringList{QStringLiteral("vorn")});
+  EXPECT_TRUE(started_.empty());
 }
 
 TEST_F(UpdateCheckTest, ARunnableProgramStandsAtThePathWhicheverSwapStepFails) {
@@ -446,20 +515,24 @@ TEST_F(UpdateCheckTest, QuittingDuringTheDownloadInstallsNothing) {
   EXPECT_TRUE(errors_.isEmpty());
 }
 
-TEST_F(UpdateCheckTest, ProbeFailureOrNoSizeEndsQuietly) {
+TEST_F(UpdateCheckTest, AFailedProbeOrNoSizeIsSaidAsTheLastLine) {
   Serve(Program() + "x");
   // A system that allows no ICMP socket.
   window_->Ping1.SetSocketFactory(
       []() -> std::unique_ptr<TIcmpSocket> { throw EIdSocketError(kWsaEAcces); });
   CheckForUpdate();
-  EXPECT_TRUE(Lines().isEmpty());
+  EXPECT_EQ(Lines(), QStringList{QStringLiteral(
+                         "The update server could not be probed: Socket Error # 10013 Access "
+                         "denied.")});
   EXPECT_TRUE(asked_.isEmpty());
 
-  // A server that knows no size for the file answers as if there were nothing newer.
+  // A server that knows no size for the file says nothing of a version.
   window_->Ping1.SetSocketFactory([] { return std::make_unique<LoopbackEcho>(); });
   ASSERT_EQ(unlink(tree_.Path("srv/docs/Quillo/Programs/Vorn10.exe").c_str()), 0);
   CheckForUpdate();
-  EXPECT_EQ(Lines(), QStringList{QStringLiteral("Your version is the newest")});
+  EXPECT_EQ(Lines(),
+            QStringList{QStringLiteral("The update server did not tell the size: 550 "
+                                       "/docs/Quillo/Programs/Vorn10.exe is not retrievable.")});
   EXPECT_TRUE(asked_.isEmpty());
   EXPECT_TRUE(errors_.isEmpty());
 }
@@ -478,14 +551,50 @@ TEST_F(UpdateCheckTest, RefusedLoginStopsAfterTheStatusLines) {
        ScriptedServer::On("PASS brimtu47", "530 Login incorrect.\r\n"), ScriptedServer::Silent()});
   window_->IdFTP1.Port = server.Port();
   CheckForUpdate();
-  EXPECT_EQ(
-      Lines(),
-      (QStringList{QStringLiteral("Status : Connecting to 127.0.0.1."),
-                   QStringLiteral("Status : Connected."), QStringLiteral("Status : Disconnecting."),
-                   QStringLiteral("Disconnected"), QStringLiteral("Status : Disconnected.")}));
+  EXPECT_EQ(Lines(),
+            (QStringList{
+                QStringLiteral("Status : Connecting to 127.0.0.1."),
+                QStringLiteral("Status : Connected."), QStringLiteral("Status : Disconnecting."),
+                QStringLiteral("Disconnected"), QStringLiteral("Status : Disconnected."),
+                QStringLiteral("The connection to the update server failed: Login incorrect.")}));
   EXPECT_TRUE(errors_.isEmpty());
   EXPECT_TRUE(asked_.isEmpty());
+  // Activating the window again in the same showing makes no second attempt.
+  const QStringList before = Lines();
+  window_->FormActivate();
+  EXPECT_EQ(Lines(), before);
   server.Finish();
+}
+
+TEST_F(UpdateCheckTest, SizeRepliesThatAreNoSizeAreSaidAndSizesAre64Bit) {
+  const std::string local = std::to_string(Program().size());
+  const std::string beyond32 = std::to_string((std::uint64_t{1} << 32) + Program().size());
+  answer_ = false;
+  for (const std::string& reply :
+       {std::string("550 gone"), std::string("421 closing"), std::string("226 Transfer complete"),
+        "213 " + beyond32, "213 " + local}) {
+    SCOPED_TRACE(reply);
+    ScriptedServer server;
+    std::vector<ScriptedServer::Step> steps = Login();
+    steps.push_back(ScriptedServer::On("CWD /docs/Quillo/Programs/", "250 ok\r\n"));
+    steps.push_back(ScriptedServer::On("SIZE Vorn10.exe", reply + "\r\n"));
+    steps.push_back(ScriptedServer::Silent());
+    server.Run(steps);
+    window_->IdFTP1.Port = server.Port();
+    asked_.clear();
+    CheckForUpdate();
+    if (reply.starts_with("213 " + local)) {
+      EXPECT_EQ(Lines(), QStringList{QStringLiteral("Your version is the newest")});
+    } else if (reply.starts_with("213")) {
+      EXPECT_EQ(asked_.size(), 1);  // 2^32 bytes more is another size
+    } else {
+      EXPECT_EQ(Lines(), QStringList{QStringLiteral("The update server did not tell the size: ") +
+                                     QString::fromStdString(reply)});
+    }
+    EXPECT_TRUE(errors_.isEmpty()) << errors_.join(QLatin1Char('|')).toStdString();
+    window_->IdFTP1.CloseConnection();
+    server.Finish();
+  }
 }
 
 TEST_F(UpdateCheckTest, TruncatedTransferInstallsNothing) {
@@ -699,6 +808,133 @@ TEST_F(UpdateCheckTest, SignatureTransferFaultsInstallNothing) {
   EXPECT_TRUE(started_.empty());
   const std::vector<std::string> commands = server.Finish();
   EXPECT_EQ(std::count(commands.begin(), commands.end(), "ABOR"), 1);
+}
+
+// An echo socket whose host never answers: each wait runs out.
+class SilentEcho : public TIcmpSocket {
+ public:
+  void SetTtl(int) override {}
+  void SendTo(const std::string&, int, std::span<const uint8_t>) override {}
+  int Receive(std::span<uint8_t>, int timeoutMs) override {
+    usleep(static_cast<useconds_t>(std::max(timeoutMs, 0)) * 1000);
+    return 0;
+  }
+};
+
+TEST_F(UpdateCheckTest, NoServerKeepsTheWindowFromItsEventsOrFromExit) {
+  // A listener whose one place in the queue is taken: the system drops further SYNs.
+  Fd full(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  sockaddr_in at{};
+  at.sin_family = AF_INET;
+  at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof at;
+  ASSERT_EQ(bind(full.fd(), reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
+  ASSERT_EQ(listen(full.fd(), 0), 0);
+  ASSERT_EQ(getsockname(full.fd(), reinterpret_cast<sockaddr*>(&at), &length), 0);
+  Fd queued(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  ASSERT_EQ(connect(queued.fd(), reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
+
+  using Steps = std::vector<ScriptedServer::Step>;
+  Steps sizeUnanswered = Login();
+  sizeUnanswered.push_back(ScriptedServer::On("CWD /docs/Quillo/Programs/", "250 ok\r\n"));
+  sizeUnanswered.push_back(ScriptedServer::Silent());
+  Steps loggedIn = Login();
+  loggedIn.push_back(ScriptedServer::Silent());
+  struct Case {
+    const char* what;
+    std::optional<Steps> steps;  // nullopt: the full listener
+    bool silentEcho = false;
+  };
+  for (const Case& c : {Case{"silent greeting", Steps{ScriptedServer::Silent()}},
+                        Case{"dripping greeting", Steps{[](ScriptedServer& server) {
+                               for (int i = 0; i < 25; ++i) {
+                                 server.Send("2");
+                                 usleep(100000);
+                               }
+                             }}},
+                        Case{"SIZE never answered", sizeUnanswered},
+                        Case{"SYN dropped", std::nullopt}, Case{"echo ignored", loggedIn, true}}) {
+    SCOPED_TRACE(c.what);
+    ScriptedServer server;
+    if (c.steps) {
+      server.Run(*c.steps);
+      window_->IdFTP1.Port = server.Port();
+    } else {
+      window_->IdFTP1.Port = ntohs(at.sin_port);
+    }
+    if (c.silentEcho)
+      window_->Ping1.SetSocketFactory([] { return std::make_unique<SilentEcho>(); });
+    // The longest the window goes without its events, and the time from Exit to the end.
+    QElapsedTimer sinceTick, sinceExit;
+    qint64 longestGap = 0;
+    QTimer ticks;
+    ticks.setInterval(5);
+    QObject::connect(&ticks, &QTimer::timeout, [&] {
+      if (sinceTick.isValid()) longestGap = std::max(longestGap, sinceTick.elapsed());
+      sinceTick.start();
+    });
+    ticks.start();
+    QTimer::singleShot(1500, window_.get(), [&] {
+      sinceExit.start();
+      AbortUpdateForQuit();
+    });
+    CheckForUpdate();
+    ticks.stop();
+    ASSERT_TRUE(sinceExit.isValid());
+    EXPECT_LT(sinceExit.elapsed(), 500);
+    EXPECT_LT(longestGap, 250);  // 50 ms by design, with room for a loaded machine
+    EXPECT_TRUE(errors_.isEmpty()) << errors_.join(QLatin1Char('|')).toStdString();
+    EXPECT_TRUE(asked_.isEmpty());
+    EXPECT_FALSE(window_->IdFTP1.IsConnected());
+    window_.reset();  // the next case gets a window of its own
+    window_ = std::make_unique<TFTPWindow>();
+    FTPWindow = window_.get();
+    window_->IdFTP1.Host = "127.0.0.1";
+    window_->Ping1.SetSocketFactory([] { return std::make_unique<LoopbackEcho>(); });
+  }
+}
+
+TEST_F(UpdateCheckTest, UpdatesFromTheRealServerOnIpv6Loopback) {
+  const std::string next = Next() + "6";
+  tree_.Write("srv/docs/Quillo/Programs/Vorn10.exe", next);
+  try {
+    server_ = std::make_unique<test::UpdateServer>(tree_.Path("srv"), SigningKey("maker"), "::1");
+  } catch (const std::exception& e) {
+    GTEST_SKIP() << "no IPv6 loopback here: " << e.what();
+  }
+  window_->IdFTP1.Host = "::1";
+  window_->IdFTP1.Port = server_->Port();
+  QStringList opening;
+  window_->IdFTP1.OnStatus = [&](TIdTCPConnection&, TIdStatus, const std::string& text) {
+    opening.push_back(QString::fromStdString(text));
+  };
+  CheckForUpdate();
+  EXPECT_TRUE(errors_.isEmpty()) << errors_.join(QLatin1Char('|')).toStdString();
+  EXPECT_EQ(ReadFile(ProgramPath()), next);
+  EXPECT_EQ(started_.size(), 1u);
+  ASSERT_FALSE(opening.isEmpty());
+  EXPECT_EQ(opening.front(), QStringLiteral("Connecting to ::1."));
+}
+
+TEST_F(UpdateCheckTest, OnlyAKeyOfTheMainSubgroupIsUsable) {
+  EXPECT_TRUE(IsUsableUpdateKey(TrustedUpdateKey()));
+  // The identity and the other points of small order (and zero): no signature verifies.
+  for (const char* hex : {"0100000000000000000000000000000000000000000000000000000000000000",
+                          "ecffffffffffffffffffffffffffffffffffffffffffffffffffffffffffff7f",
+                          "0000000000000000000000000000000000000000000000000000000000000000",
+                          "0000000000000000000000000000000000000000000000000000000000000080",
+                          "c7176a703d4dd84fba3c0b760d10670f2a2053fa2c39ccc64ec7fd7792ac037a",
+                          "26e8958fc2b227b045c3f489f2ef98f0d5dfac05d3c63339b13802886d53fc05"}) {
+    SCOPED_TRACE(hex);
+    EXPECT_FALSE(IsUsableUpdateKey(*ParseUpdateKey(hex)));
+  }
+  // A build with such a key says so before it asks the server anything.
+  const ScopedSeam<std::optional<UpdatePublicKey>> identity(
+      SetTrustedUpdateKey,
+      ParseUpdateKey("0100000000000000000000000000000000000000000000000000000000000000"));
+  CheckForUpdate();
+  EXPECT_EQ(errors_, QStringList{QLatin1String(kUnusableKeyText)});
+  EXPECT_FALSE(window_->IdFTP1.IsConnected());
 }
 
 }  // namespace

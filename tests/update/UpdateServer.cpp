@@ -12,7 +12,8 @@
 
 namespace vorn::test {
 
-UpdateServer::UpdateServer(const std::string& root, const std::string& signingKey) {
+UpdateServer::UpdateServer(const std::string& root, const std::string& signingKey,
+                           const std::string& host) {
   int out[2];
   if (::pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
   const std::string script = VORN_SOURCE_DIR "/scripts/update-server";
@@ -22,16 +23,17 @@ UpdateServer::UpdateServer(const std::string& root, const std::string& signingKe
     // The server goes with the test process, even when that one dies.
     ::prctl(PR_SET_PDEATHSIG, SIGTERM);
     ::dup2(out[1], STDOUT_FILENO);
-    const char* argv[] = {"/usr/bin/python3", script.c_str(),  "--port",           "0",    "--root",
-                          root.c_str(),       "--signing-key", signingKey.c_str(), nullptr};
-    if (signingKey.empty()) argv[6] = nullptr;
+    const char* argv[] = {
+        "/usr/bin/python3", script.c_str(), "--host",        host.c_str(),       "--port", "0",
+        "--root",           root.c_str(),   "--signing-key", signingKey.c_str(), nullptr};
+    if (signingKey.empty()) argv[8] = nullptr;
     ::execv(argv[0], const_cast<char* const*>(argv));
     ::_exit(127);
   }
   ::close(out[1]);
   // The server prints its port once it listens; a broken server fails the test, not hangs it.
   std::string said;
-  const std::string marker = "listening on 127.0.0.1:";
+  const std::string marker = "listening on " + host + ":";
   pollfd p{out[0], POLLIN, 0};
   while (said.find('\n') == std::string::npos) {
     const int rc = ::poll(&p, 1, 30000);

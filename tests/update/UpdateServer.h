@@ -1,6 +1,6 @@
 // Runs scripts/update-server (the real FTP server) on a free loopback port for one test,
-// serving `root` (signed with signingKey when one is given); stopped and reaped when the
-// object goes, also when the test fails.
+// serving `root` (signed with signingKey when one is given), on 127.0.0.1 or the loopback
+// address given; stopped and reaped when the object goes, also when the test fails.
 #pragma once
 
 #include <sys/types.h>
@@ -11,7 +11,8 @@ namespace vorn::test {
 
 class UpdateServer {
  public:
-  explicit UpdateServer(const std::string& root, const std::string& signingKey = {});
+  explicit UpdateServer(const std::string& root, const std::string& signingKey = {},
+                        const std::string& host = "127.0.0.1");
   ~UpdateServer();
   UpdateServer(const UpdateServer&) = delete;
   UpdateServer& operator=(const UpdateServer&) = delete;

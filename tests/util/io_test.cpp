@@ -111,6 +111,33 @@ TEST(ListFilesRecursive, FiltersBareNamesSkipsDotNamesAndLinkedDirectories) {
   EXPECT_TRUE(ListFilesRecursive(t.Path("nothing/"), "*").empty());
 }
 
+TEST(ListFilesRecursive, FollowsLinksToFoldersOnceAndHiddenNamesOnRequest) {
+  TempTree t;
+  for (const char* name : {"real/a.txt", "real/.h/b.txt", ".top.txt"}) t.Write(name, "");
+  t.Symlink("real", "link1");         // two links to one folder: listed once, where first met
+  t.Symlink("../real", "real/loop");  // a loop: never followed
+  t.Symlink(t.root(), "real/up");
+  t.Symlink("nowhere", "dangling");
+  std::vector<std::pair<std::string, int>> failures;
+  const auto list = [&](const ListingOptions& options) {
+    FileList out;
+    failures.clear();
+    ListFilesRecursive(
+        t.root(), "*", {}, [&](std::string&& p) { out.push_back(p.substr(t.root().size())); },
+        [&](const std::string& p, int e) { failures.emplace_back(p.substr(t.root().size()), e); },
+        options);
+    return out;
+  };
+  EXPECT_THAT(list({}), ElementsAre("real/a.txt"));
+  EXPECT_TRUE(failures.empty());
+  ListingOptions options;
+  options.followLinks = true;
+  EXPECT_THAT(list(options), ElementsAre("link1/a.txt"));
+  EXPECT_THAT(failures, ElementsAre(std::pair<std::string, int>("dangling", ENOENT)));
+  options.hidden = true;
+  EXPECT_THAT(list(options), ElementsAre(".top.txt", "link1/.h/b.txt", "link1/a.txt"));
+}
+
 TEST(ListFilesRecursive, VisitsEachDirectoryAndCanBeAbandoned) {
   TempTree t;
   for (const char* name : {"a/1.txt", "b/2.txt", "c/3.txt"}) t.Write(name, "");

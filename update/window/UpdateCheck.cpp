@@ -1,11 +1,13 @@
 #include "UpdateCheck.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QApplication>
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <exception>
 #include <limits>
@@ -39,6 +41,102 @@ Terminator& TerminatorInPlace() {
 bool& Quitting() {
   static bool quitting = false;
   return quitting;
+}
+
+// Set when an attempt to open the connection failed; a new showing of the view clears it, and
+// until then activating the view does not try again.
+bool& AttemptFailed() {
+  static bool failed = false;
+  return failed;
+}
+
+int& HandshakeTimeLimit() {
+  static int limit = kHandshakeTimeLimitMs;
+  return limit;
+}
+
+// A failure's text on one line: its lines (a socket error's number and text, a server's reply
+// lines) joined by blanks.
+std::string OneLine(std::string_view text) {
+  std::string line;
+  std::size_t start = 0;
+  while (start <= text.size()) {
+    std::size_t end = text.find_first_of("\r\n", start);
+    if (end == std::string_view::npos) end = text.size();
+    if (end > start) {
+      if (!line.empty()) line += ' ';
+      line.append(text.substr(start, end - start));
+    }
+    start = end + 1;
+  }
+  return line;
+}
+
+// The reply last read, code and text, as the message area shows it.
+std::string ReplyLine(const TIdRFCReply& reply) {
+  std::string line = reply.TextCode;
+  for (const std::string& text : reply.Text) line += ' ' + text;
+  return OneLine(line);
+}
+
+// What identifies the program file: a file put at its path by someone else differs in one of
+// these.
+struct FileIdentity {
+  dev_t device = 0;
+  ino_t inode = 0;
+  off_t size = -1;
+  timespec modified{};
+  bool operator==(const FileIdentity& o) const {
+    return device == o.device && inode == o.inode && size == o.size &&
+           modified.tv_sec == o.modified.tv_sec && modified.tv_nsec == o.modified.tv_nsec;
+  }
+};
+
+std::optional<FileIdentity> IdentityOf(const std::string& path) {
+  struct stat info {};
+  if (::lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
+  return FileIdentity{info.st_dev, info.st_ino, info.st_size, info.st_mtim};
+}
+
+// The time from "Look for update" to the question: no server holds the check longer.
+constexpr auto kCheckDeadline = std::chrono::seconds(30);
+// The longest a whole reply of the server may take once the check has asked.
+constexpr int kReplyTimeoutMs = 15000;
+
+// The check's deadline on the connection and the probe for the lifetime of this object.
+class CheckDeadline {
+ public:
+  explicit CheckDeadline(UpdateView& view) : view_(view) {
+    const auto end = std::chrono::steady_clock::now() + kCheckDeadline;
+    view.Connection().Deadline = end;
+    view.Connection().ReplyTimeout = kReplyTimeoutMs;
+    TIdIcmpClient& ping = view.EchoClient();
+    waiting_ = ping.OnWaiting;
+    ping.OnWaiting = [inner = waiting_, end] {
+      if (inner && !inner()) return false;
+      return std::chrono::steady_clock::now() < end;
+    };
+  }
+  ~CheckDeadline() { Lift(); }
+  // The question waits for the user, and the download has limits of its own.
+  void Lift() {
+    view_.Connection().Deadline.reset();
+    if (lifted_) return;
+    lifted_ = true;
+    view_.EchoClient().OnWaiting = waiting_;
+  }
+  CheckDeadline(const CheckDeadline&) = delete;
+  CheckDeadline& operator=(const CheckDeadline&) = delete;
+
+ private:
+  UpdateView& view_;
+  std::function<bool()> waiting_;
+  bool lifted_ = false;
+};
+
+CheckDeadline*& Deadline() {
+  static CheckDeadline* deadline = nullptr;
+  return deadline;
 }
 
 // The view of the check that runs, or nullptr.
@@ -215,20 +313,47 @@ std::int64_t DownloadFile(UpdateView& view, const std::string& remoteName,
   return size;
 }
 
+// The rename to the fallback name, and the notice that says where the download is.
+void MoveToFallback(UpdateView& view, const ProgramFile& program, const std::string& download,
+                    int fd) {
+  const std::string fallbackName = RemoteFileName + "New.exe";
+  const std::string fallback = program.Directory + fallbackName;
+  const std::string tail = ". Exit this version and Rename it to " + RemoteFileName;
+  if (Step(SwapStep::Fallback, download, fallback, fd)) {
+    view.Notify("New file is called" + fallbackName + tail);
+    return;
+  }
+  const int error = errno;
+  if (error == ESTALE)
+    throw EStreamError("\"" + download + "\" was changed before it was installed.");
+  // The download keeps its own name; the notice says so, and why.
+  view.Notify("New file is called" + DownloadName + ": it could not be renamed to " + fallbackName +
+              " (" +
+              (error == EEXIST ? std::string("a file of that name exists") : std::strerror(error)) +
+              ")" + tail);
+}
+
 // Keeps the running program as Prog.old, puts the download in its place in one rename and
-// restarts from it; a program stands at the path throughout, and Prog.old goes only once the
-// new program has started. When the program cannot be kept or replaced, the download goes to
-// the fallback name and the user is told.
+// proves that the new program starts on this system before Prog.old goes and the program
+// restarts from it; a program stands at the path throughout, and one that cannot start is
+// replaced by the old one again in one rename. When the program cannot be kept or replaced,
+// the download goes to the fallback name and the user is told.
 void InstallDownload(UpdateView& view, const ProgramFile& program, const std::string& download,
-                     int fd) {
+                     int fd, const std::string& version, const FileIdentity& identity) {
   const std::string old = program.Directory + OldProgramName;
-  const std::string fallback = program.Directory + RemoteFileName + "New.exe";
   // The new bytes must be on disk before a name points at them.
   if (!Step(SwapStep::SyncDownload, download, program.Path, fd)) {
     const int error = errno;
     throw EStreamError("Stream write error: \"" + download + "\". " + std::strerror(error));
   }
+  // Another copy of the program leaves Prog.old alone while this swap runs.
+  const Fd held = HoldForSwap(program.Path);
   if (Step(SwapStep::KeepOld, program.Path, old, fd)) {
+    // What was kept must be the program file as the check found it.
+    if (IdentityOf(old) != identity) {
+      ::unlink(old.c_str());
+      throw EStreamError(kProgramChangedText);
+    }
     if (Step(SwapStep::Replace, download, program.Path, fd)) {
       // Either name may be the one on disk after a crash here: both are runnable programs.
       if (!Step(SwapStep::SyncFolder, program.Directory, std::string(), fd)) {
@@ -236,6 +361,19 @@ void InstallDownload(UpdateView& view, const ProgramFile& program, const std::st
         Step(SwapStep::Restore, old, program.Path, fd);
         throw EStreamError("Stream write error: \"" + program.Directory + "\". " +
                            std::strerror(error));
+      }
+      TIdFTP& ftp = view.Connection();
+      const std::string why = RunUpdateHandshake(program.Path, version, HandshakeTimeLimit(), [&] {
+        if (ftp.OnWaiting) ftp.OnWaiting(ftp);
+        return !Quitting();
+      });
+      if (!why.empty()) {
+        // The old program goes back in one step; the new file goes with its name.
+        Step(SwapStep::Restore, old, program.Path, fd);
+        if (Quitting()) return;
+        const std::string text = kCannotStartText + std::string(": ") + why + ".";
+        view.AddLine(text);
+        throw std::runtime_error(text);
       }
       const Restarter& restarter = RestarterInPlace();
       if (const int error = restarter ? restarter(program.Path) : StartProgramFile(program.Path)) {
@@ -255,9 +393,7 @@ void InstallDownload(UpdateView& view, const ProgramFile& program, const std::st
     if (error == ESTALE)
       throw EStreamError("\"" + download + "\" was changed before it was installed.");
   }
-  Step(SwapStep::Fallback, download, fallback, fd);
-  view.Notify("New file is called" + RemoteFileName +
-              "New.exe. Exit this version and Rename it to " + RemoteFileName);
+  MoveToFallback(view, program, download, fd);
 }
 
 }  // namespace
@@ -294,36 +430,67 @@ bool EnsureConnected(UpdateView& view) {
   if (view.Connection().IsConnected()) return true;
   try {
     view.Connection().OpenConnection(true);
+    AttemptFailed() = false;
     return true;
+  } catch (const std::exception& e) {
+    AttemptFailed() = true;
+    // The status lines tell how far it got, the last line why it ended there; a stop the user
+    // asked for needs no reason.
+    if (!view.AbortRequested() && !Quitting())
+      view.AddLine("The connection to the update server failed: " + OneLine(e.what()));
+    return false;
   } catch (...) {
-    // The connection's status lines already tell what happened.
+    AttemptFailed() = true;
     return false;
   }
 }
 
-std::int32_t RemoteFileSize(UpdateView& view, const std::string& name, const std::string& dir,
+void NewUpdateShowing() { AttemptFailed() = false; }
+
+void ConnectOnActivation(UpdateView& view) {
+  // One attempt at a time, and none after one failed until the view is shown anew.
+  if (Running() != nullptr || AttemptFailed()) return;
+  RunningCheck running(view);
+  CheckDeadline deadline(view);
+  EnsureConnected(view);
+}
+
+std::int64_t RemoteFileSize(UpdateView& view, const std::string& name, const std::string& dir,
                             bool clearLog) {
   if (clearLog) view.ClearLines();
   if (!EnsureConnected(view)) return -1;
   view.Connection().ChangeWorkingDir(dir);
-  const std::int64_t size = view.Connection().QuerySize(name);
-  if (size < 0) return -1;
-  return static_cast<std::int32_t>(static_cast<std::uint32_t>(size));
+  return view.Connection().QuerySize(name);
 }
 
 void RemoveStaleOldProgram() {
   const ProgramFile program = UpdateProgramFile();
-  RemoveSecondLink(program.Directory + OldProgramName, program.Path);
+  RemoveStrandedOldProgram(program.Directory + OldProgramName, program.Path);
 }
+
+int SetHandshakeTimeLimit(int ms) { return std::exchange(HandshakeTimeLimit(), ms); }
 
 void LookForUpdate(UpdateView& view) {
   // Taken before anything is moved: once the file is renamed, /proc/self/exe names the new name.
   const ProgramFile program = UpdateProgramFile();
+  // The file the update will replace, as it is now: one put there meanwhile is not replaced.
+  const std::optional<FileIdentity> identity = IdentityOf(program.Path);
+  const auto stopped = [&view] { return view.AbortRequested() || Quitting(); };
   view.ClearLines();
-  if (!ProbeSucceeded) return;
-  const std::int32_t remote = RemoteFileSize(view, RemoteFileName, RemoteDir, false);
-  const std::int32_t local = LocalFileSize(program.Path);
-  if (remote == local || remote == -1) {
+  if (stopped()) return;
+  if (!ProbeSucceeded) {
+    view.AddLine("The update server could not be probed: " + OneLine(ProbeErrorText));
+    return;
+  }
+  if (!EnsureConnected(view)) return;  // its last line says why
+  const std::int64_t remote = RemoteFileSize(view, RemoteFileName, RemoteDir, false);
+  if (remote < 0) {
+    // No size is no news of a version: the server failed to answer.
+    view.AddLine("The update server did not tell the size: " +
+                 ReplyLine(view.Connection().LastReply));
+    return;
+  }
+  if (identity && remote == identity->size) {
     view.ClearLines();
     view.AddLine("Your version is the newest");
     return;
@@ -331,10 +498,11 @@ void LookForUpdate(UpdateView& view) {
 
   const std::string download = program.Directory + DownloadName;
   ::unlink(download.c_str());
-  // A Prog.old that is only a second name of this program (a swap cut short) is not needed,
-  // and would send the update to the fallback name.
-  RemoveSecondLink(program.Directory + OldProgramName, program.Path);
+  // A Prog.old left by an update that never got to its end would send this one to the
+  // fallback name.
+  RemoveStaleOldProgram();
   view.AddLine("NEWER VERSION FOUND");
+  if (Deadline() != nullptr) Deadline()->Lift();
   if (!view.AskYesNo("New version found.  Download now ?")) {
     view.AddLine("User aborted operation");
     view.Dismiss();
@@ -361,7 +529,6 @@ void LookForUpdate(UpdateView& view) {
     remove();
     view.ShowError(text);
   };
-  const auto stopped = [&view] { return view.AbortRequested() || Quitting(); };
   std::int64_t expected = -1;
   try {
     expected = DownloadFile(view, RemoteFileName, download, file);
@@ -386,6 +553,7 @@ void LookForUpdate(UpdateView& view) {
     return;
   }
   const int fd = held.fd();
+  std::string version;
   {
     // Mapped once for the signature and for what the signed bytes say they are: a newer build
     // of this program, for this machine.
@@ -402,19 +570,37 @@ void LookForUpdate(UpdateView& view) {
       refuse(kNotForThisMachineText);
       return;
     }
+    version = FileVersionIn(bytes.Bytes());
   }
-  InstallDownload(view, program, download, fd);
+  // The program file must still be the one the check began with.
+  if (!identity || IdentityOf(program.Path) != identity) {
+    refuse(kProgramChangedText);
+    return;
+  }
+  InstallDownload(view, program, download, fd, version, *identity);
   keep = true;  // installed, or moved to the fallback name, or kept when that name was taken
 }
 
 void CheckForUpdate(UpdateView& view) {
-  if (Running() != nullptr) return;  // the download pumps events, so it can be asked again
+  if (Running() != nullptr) return;  // every wait pumps events, so it can be asked again
   RunningCheck running(view);
   view.Guarded([&view] {
     view.Present();  // on a window already open, this brings it to the front
-    if (!EnsureConnected(view)) return;
-    ProbeHost(view.EchoClient(), view.Connection().Host, 5000);
-    LookForUpdate(view);
+    // An Abort pressed before this check (when nothing ran) is not about it.
+    view.ClearAbortRequested();
+    if (!IsUsableUpdateKey(TrustedUpdateKey())) throw std::runtime_error(kUnusableKeyText);
+    CheckDeadline deadline(view);
+    Deadline() = &deadline;
+    ScopeExit forget([] { Deadline() = nullptr; });
+    try {
+      if (!EnsureConnected(view)) return;
+      ProbeHost(view.EchoClient(), view.Connection().Host, 5000);
+      LookForUpdate(view);
+    } catch (...) {
+      // A wait the user ended (Abort, CLOSE, Exit) ends in an error of its own: not news.
+      if (view.AbortRequested() || Quitting()) return;
+      throw;
+    }
   });
 }
 

@@ -60,13 +60,24 @@ inline constexpr const char* kNotNewerText = "The update is not newer than this 
 inline constexpr const char* kNotForThisMachineText =
     "The update is not a program for this computer.";
 inline constexpr const char* kTooLargeText = "The update is too large.";
+inline constexpr const char* kProgramChangedText =
+    "The program file was changed while the update was downloading.";
+// The start of the error for a new program that does not pass the handshake; the reason
+// follows.
+inline constexpr const char* kCannotStartText = "The new version could not start on this system";
+inline constexpr const char* kUnusableKeyText =
+    "The update key built into this program verifies no signature: it cannot update itself.";
 // The largest update downloaded: the viewer's ceiling for a file.
 inline constexpr std::int64_t kUpdateSizeLimit = std::int64_t{256} << 20;
 
-// Removes a Prog.old beside the program that is only a second link to the program file (a
-// swap cut short by a crash leaves one), so the next update does not take the fallback name.
-// Run at start and before each update.
+// Removes a Prog.old beside the program that an update left when it did not get to its end
+// (a crash in the swap): unless it is the running program's own file moved aside, or another
+// copy's update holds it. Run at start and before each update.
 void RemoveStaleOldProgram();
+
+// How long the new program has to answer the handshake (kHandshakeTimeLimitMs by default);
+// returns the limit that was in place.
+int SetHandshakeTimeLimit(int ms);
 
 // The user quits: a running transfer stops (the server is told once), the connection closes,
 // and nothing is installed or started after it.
@@ -76,13 +87,20 @@ void AbortUpdateForQuit();
 bool UpdateCheckRunning();
 
 // Opens the view's connection with login when it is not open. False when it could not be
-// opened; the error is swallowed (the connection's status lines stay in the message area).
+// opened; the error is swallowed: the connection's status lines stay in the message area and
+// a last line says why it failed (unless the user stopped it).
 bool EnsureConnected(UpdateView& view);
 
-// The size the server reports for name in dir (after changing to dir), as a 32-bit value; -1
+// The view's activation: opens the connection as EnsureConnected does, within the check's
+// deadline, unless a check or an attempt runs, or an attempt failed since the view was last
+// shown (NewUpdateShowing).
+void ConnectOnActivation(UpdateView& view);
+void NewUpdateShowing();
+
+// The size the server reports for name in dir (after changing to dir), 64-bit; -1
 // without a connection or a size. clearLog clears the message area first. Errors of the change
 // of directory are raised.
-std::int32_t RemoteFileSize(UpdateView& view, const std::string& name, const std::string& dir,
+std::int64_t RemoteFileSize(UpdateView& view, const std::string& name, const std::string& dir,
                             bool clearLog);
 
 // The check proper, after the connection and the probe: compare, ask, download, swap, restart.

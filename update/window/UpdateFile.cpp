@@ -5,11 +5,14 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "Fd.h"
+#include "UpdateSignature.h"
 #include "VersionRecord.h"
 
 namespace vorn {
@@ -72,12 +75,54 @@ bool IsNewerVersion(std::string_view candidate, std::string_view current) {
   return false;
 }
 
-bool IsNewerBuildOf(std::string_view update, std::string_view runningRecord) {
-  const auto record = ReadVersionRecordFrom([update](uint64_t offset, void* out, uint64_t n) {
+namespace {
+
+std::optional<std::string> RecordIn(std::string_view update) {
+  return ReadVersionRecordFrom([update](uint64_t offset, void* out, uint64_t n) {
     if (offset > update.size() || n > update.size() - offset) return false;
     std::memcpy(out, update.data() + offset, n);
     return true;
   });
+}
+
+}  // namespace
+
+std::string FileVersionOf(std::string_view record) {
+  return QueryVersionValue(record, kVersionPath).value_or(std::string());
+}
+
+std::string FileVersionIn(std::string_view program) {
+  const auto record = RecordIn(program);
+  return record ? FileVersionOf(*record) : std::string();
+}
+
+int AnswerUpdateHandshake(const char* fdText) {
+  char* end = nullptr;
+  const long fd = std::strtol(fdText, &end, 10);
+  if (end == fdText || *end != '\0' || fd < 0 || fd > 1 << 20) {
+    std::fprintf(stderr, "vorn: '%s' is not a descriptor\n", fdText);
+    return 1;
+  }
+  const std::string version = FileVersionOf(RunningVersionRecord());
+  if (version.empty()) {
+    std::fputs("vorn: this build carries no version record\n", stderr);
+    return 1;
+  }
+  if (!IsUsableUpdateKey(TrustedUpdateKey())) {
+    std::fputs("vorn: the update key built into this program verifies no signature\n", stderr);
+    return 1;
+  }
+  const std::string answer = "ready " + version + "\n";
+  if (::write(static_cast<int>(fd), answer.data(), answer.size()) !=
+      static_cast<ssize_t>(answer.size())) {
+    std::perror("vorn: cannot answer the update handshake");
+    return 1;
+  }
+  return 0;
+}
+
+bool IsNewerBuildOf(std::string_view update, std::string_view runningRecord) {
+  const auto record = RecordIn(update);
   if (!record) return false;
   const auto name = QueryVersionValue(*record, kNamePath);
   const auto ownName = QueryVersionValue(runningRecord, kNamePath);

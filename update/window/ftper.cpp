@@ -138,11 +138,17 @@ TFTPWindow::TFTPWindow(QWidget* parent)
   };
   IdFTP1.OnWorkEnd = [this](TIdTCPConnection&, TWorkMode mode) { IdFTP1WorkEnd(mode); };
   IdFTP1.OnAfterGet = [this](TIdFTP&, TStream&) { IdFTP1AfterGet(); };
-  // Every transfer keeps the window alive while it waits for the server, the quiet one of the
-  // signature too: Abort, CLOSE and Exit are heard however slow or silent the server is.
+  // Every wait of the update keeps the window alive (resolving, connecting, each reply, every
+  // transfer, the quiet one of the signature too): Abort, CLOSE and Exit are heard however
+  // slow or silent the server is.
   IdFTP1.OnWaiting = [this](TIdTCPConnection&) { PumpIfDue(); };
 
   Ping1.Host = VORN_UPDATE_HOST;
+  // The probe's wait too; an Abort or Exit ends it.
+  Ping1.OnWaiting = [this] {
+    PumpIfDue();
+    return !abortRequested_;
+  };
   Ping1.OnReply = [this](const TReplyStatus& status) { Ping1Reply(status); };
 }
 
@@ -207,14 +213,14 @@ void TFTPWindow::closeEvent(QCloseEvent* event) {
     QWidget::closeEvent(event);
 }
 
-void TFTPWindow::FormShow() { abortRequested_ = false; }
-
-// Switching back to the window after a failed attempt tries again. While a check runs it
-// owns the connection: opening it anew in the middle of a download would pull the control
-// connection from under the transfer.
-void TFTPWindow::FormActivate() {
-  if (!UpdateCheckRunning()) EnsureConnected(*this);
+void TFTPWindow::FormShow() {
+  abortRequested_ = false;
+  NewUpdateShowing();
 }
+
+// Opens the connection when it is not open. While a check or another attempt runs, they own
+// the connection; after an attempt failed, only a new showing (or the button) tries again.
+void TFTPWindow::FormActivate() { ConnectOnActivation(*this); }
 
 void TFTPWindow::Button1Click() {
   if (UpdateCheckRunning()) {
@@ -222,7 +228,11 @@ void TFTPWindow::Button1Click() {
     // connection once the transfer has ended, so the transfer never finds it gone.
     abortRequested_ = true;
     closePending_ = true;
-    if (IdFTP1.Transferring()) IdFTP1.AbortTransfer();
+    // Outside a transfer the check only waits for the server: that wait ends at once.
+    if (IdFTP1.Transferring())
+      IdFTP1.AbortTransfer();
+    else
+      IdFTP1.CloseConnection();
     hide();
     return;
   }
@@ -239,14 +249,20 @@ void TFTPWindow::CloseIfPending() {
 void TFTPWindow::AbortForQuit() {
   abortRequested_ = true;
   if (IdFTP1.Transferring()) IdFTP1.AbortTransfer();
-  // Nothing more is asked of the server: a wait for its reply must not hold the program.
-  if (IdFTP1.IsConnected()) IdFTP1.CloseConnection();
+  // Nothing more is asked of the server: a wait for its reply, or an opening still under
+  // way, must not hold the program.
+  IdFTP1.CloseConnection();
 }
 
 void TFTPWindow::Button2Click() {
   abortRequested_ = true;
   Add(QStringLiteral("Aborting...."));
-  IdFTP1.AbortTransfer();
+  // A check that waits for the server outside a transfer (opening, a reply) stops waiting: the
+  // connection goes. Otherwise the server is told, as the transfer's abort tells it.
+  if (UpdateCheckRunning() && !IdFTP1.Transferring())
+    IdFTP1.CloseConnection();
+  else
+    IdFTP1.AbortTransfer();
 }
 
 void TFTPWindow::IdFTP1Connected() {}

@@ -1,0 +1,1 @@
+int FtperMissingLibrary() { return 3; }
