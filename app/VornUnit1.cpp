@@ -29,6 +29,7 @@
 #include "FileMask.h"
 #include "MainWindowHabits.h"
 #include "QueryHistory.h"
+#include "ReplaceWindow.h"
 #include "ResultActions.h"
 #include "ResultRowDelegate.h"
 #include "SaveResults.h"
@@ -358,6 +359,13 @@ void TForm1::BuildMenus() {
   OpenInEditor1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
   SaveResultsAs1 = File1->addAction(QStringLiteral("Save Results As..."));
   SaveResultsAs1->setObjectName(QStringLiteral("SaveResultsAs1"));
+  File1->addSeparator();
+  // Replace in files: a window of its own, filled with this window's query.
+  QAction* replaceInFiles = File1->addAction(QStringLiteral("Replace in Files..."));
+  replaceInFiles->setObjectName(QStringLiteral("ReplaceInFiles1"));
+  replaceInFiles->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_H));
+  connect(replaceInFiles, &QAction::triggered, this,
+          [this] { Guarded(this, [this] { ShowReplaceWindow(*this); }); });
   File1->addSeparator();
   Exit1 = File1->addAction(QStringLiteral("Exit"));
   Exit1->setObjectName(QStringLiteral("Exit1"));

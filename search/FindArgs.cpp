@@ -59,6 +59,14 @@ const char* const kFindHelp =
     "  -Z, --null            print a NUL byte after each path of -l, -L and -c\n"
     "      --json            print one JSON object per line: begin, match, context and end\n"
     "                        per file, and a summary (see the manual page)\n"
+    "      --replace=TEXT    print each hit line as it would read with every match replaced\n"
+    "                        by TEXT (with -E, \"$1\", \"${name}\" and \"$$\" as PCRE2 has\n"
+    "                        them); nothing is written\n"
+    "      --in-place        with --replace, write the files: each one whole or not at all,\n"
+    "                        its encoding, line ends and other bytes kept; binary, read-only\n"
+    "                        and hard-linked files are left alone, and so are files outside\n"
+    "                        DIRECTORY reached by a link; \"N matches replaced in M files\"\n"
+    "                        and each file left alone go to standard error"
     "  -h, --help            print this help and exit\n"
     "      --version         print the version and exit\n"
     "\n"
@@ -79,7 +87,9 @@ const char* const kFindHelp =
     "between the line's ends or non-word bytes; \\w, \\d and [[:alpha:]] know Unicode. A line\n"
     "the expression needs too much work for is reported on standard error and skipped.\n"
     "Exit status: 0 when a line was found, 1 when none, 2 on an error (also when a file or\n"
-    "folder could not be read, or a line was left unsearched and nothing was found).\n";
+    "folder could not be read, or a line was left unsearched and nothing was found).\n"
+    "With --in-place: 0 when a match was replaced, 1 when none, 2 when a file was left\n"
+    "alone for an error.\n";
 
 namespace {
 
@@ -87,6 +97,8 @@ namespace {
 enum LongOnly : int { kVersion = 256, kColor, kVimgrep, kNoMessages, kJson, kEncoding };
 // The listing's options, apart so that other options may be added above without renumbering.
 enum ListingOnly : int { kFollow = 320, kHidden, kIgnoreFiles };
+// The replace's options.
+enum ReplaceOnly : int { kReplace = 340, kInPlace };
 
 constexpr option kLongOptions[] = {
     {"recursive", no_argument, nullptr, 'r'},
@@ -121,6 +133,8 @@ constexpr option kLongOptions[] = {
     {"json", no_argument, nullptr, kJson},
     {"encoding", required_argument, nullptr, kEncoding},
     {"search-zip", no_argument, nullptr, 'z'},
+    {"replace", required_argument, nullptr, kReplace},
+    {"in-place", no_argument, nullptr, kInPlace},
     {nullptr, 0, nullptr, 0},
 };
 // The leading ":" has a missing argument reported as ':' rather than '?'.
@@ -285,6 +299,12 @@ FindArgs ParseFindArgs(int argc, char** argv) {
       case 'z':
         args.options.packed = true;
         break;
+      case kReplace:
+        args.replace = optarg;
+        break;
+      case kInPlace:
+        args.inPlace = true;
+        break;
       case ':':
       default: {
         // A long option is named as typed; a short one by its letter.
@@ -299,6 +319,11 @@ FindArgs ParseFindArgs(int argc, char** argv) {
     }
   }
   if (argc - optind != 3) return Error("");
+  if (args.inPlace && !args.replace) return Error("'--in-place' needs '--replace=TEXT'");
+  if (args.replace &&
+      (count || files || filesWithout || quiet || vimgrep || json || args.onlyMatching))
+    return Error(
+        "'--replace' prints whole lines: not with -c, -l, -L, -q, -o, --json or --vimgrep");
   if (json && (count || files || filesWithout || vimgrep))
     return Error("--json prints lines only: it cannot be used with -c, -l, -L or --vimgrep");
   // As in grep, quiet wins over all, and the file names win over the counts.

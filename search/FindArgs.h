@@ -34,6 +34,9 @@ struct FindArgs {
   std::optional<size_t> maxCount;
   // -Z: a NUL byte after each path of -l, -L and -c.
   bool nulAfterPath = false;
+  // --replace=TEXT: the hit lines as they would read replaced; with --in-place, written.
+  std::optional<std::string> replace;
+  bool inPlace = false;
 };
 
 // The usage line, and the help that follows it for --help.

@@ -20,6 +20,7 @@
 #include "FindArgs.h"
 #include "FindPrinter.h"
 #include "RegexMatcher.h"
+#include "ReplaceSink.h"
 #include "SearchRun.h"
 #include "io.h"
 
@@ -56,6 +57,36 @@ int DirectoryError(const std::string& directory) {
 bool DumbTerminal() {
   const char* term = std::getenv("TERM");
   return term == nullptr || std::strcmp(term, "dumb") == 0;
+}
+
+// --replace: the hit lines as they would read, or with --in-place the files written.
+int RunReplace(const FindArgs& args) {
+  std::string error;
+  const auto substitution = Substitution::Make(args.options, *args.replace, &error);
+  if (!substitution) {
+    std::fprintf(stderr, "vorn-find: %s\n", error.c_str());
+    return kError;
+  }
+  WriteRules rules;
+  if (char* folder = realpath(args.directory.empty() ? "." : args.directory.c_str(), nullptr)) {
+    rules.folder = folder;
+    std::free(folder);
+  }
+  ReplaceSink sink(*substitution, args.inPlace, rules, STDOUT_FILENO, isatty(STDOUT_FILENO) == 1);
+  SearchRun run(AddTrailingBackslash(args.directory), args.mask, args.recursive, args.options,
+                sink);
+  run.SetThreads(args.threads);
+  run.SetListing(args.listing);
+  try {
+    run.Run();
+  } catch (const std::exception& e) {
+    sink.Finish();
+    std::fprintf(stderr, "vorn-find: %s\n", e.what());
+    return kError;
+  }
+  if (!sink.Finish()) return WriteError();
+  if (args.inPlace) std::fprintf(stderr, "%s\n", sink.Summary().c_str());
+  return sink.Status();
 }
 
 }  // namespace
@@ -97,6 +128,8 @@ int RunFind(int argc, char** argv) {
                  args.directory.empty() ? "''" : args.directory.c_str(), std::strerror(error));
     return kError;
   }
+
+  if (args.replace) return RunReplace(args);
 
   FindStyle style;
   style.output = args.output;
