@@ -102,8 +102,7 @@ int Substitution::MatchAt(std::string_view line, size_t from, unsigned flags) co
 
 bool Substitution::Stands(std::string_view line, size_t begin, size_t end) const {
   if (!matcher_.Options().wholeWord) return true;
-  return (begin == 0 || !IsWordByte(static_cast<unsigned char>(line[begin - 1]))) &&
-         (end == line.size() || !IsWordByte(static_cast<unsigned char>(line[end])));
+  return StandsWhole(line, begin, end);
 }
 
 void Substitution::FindMatches(std::string_view line, std::vector<MatchRange>& out) const {
