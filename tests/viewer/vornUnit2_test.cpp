@@ -84,7 +84,7 @@ TEST_F(ViewerTest, LandsOnTheHitsLineIgnoringCaseBeforeAnyEarlierOccurrence) {
       {"a (1): b.txt", 1, "hello world", 7, 11, "Line: 1/5"},
       {"a (1): b.txt", 2, "hello world", 7, 11, "Line: 1/5"},   // not on its line: the first
       {"a (1): b.txt", 99, "hello world", 7, 11, "Line: 1/5"},  // past the end
-      {"latin1.txt", 1, "caf\xC3\xA9", 7, 4, "Line: 1/2"},  // decoded, as its row shows it
+      {"latin1.txt", 1, "caf\xC3\xA9", 7, 4, "Line: 1/2"},      // decoded, as its row shows it
       {"doc.rtf", 5, "find", 0, 4, "Line: 0/2"},  // the shown lines are not the raw ones
   };
   for (const Case& c : cases) {
