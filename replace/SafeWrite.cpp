@@ -13,6 +13,7 @@
 
 #include "Fd.h"
 #include "UndoStore.h"
+#include "io.h"
 
 namespace vorn {
 
@@ -26,19 +27,6 @@ bool Faulted(WriteStep step, const std::string& target) {
   const int error = writeFault(step, target.c_str());
   if (error != 0) errno = error;
   return error != 0;
-}
-
-bool WriteAllTo(int fd, std::string_view data) {
-  while (!data.empty()) {
-    const ssize_t n = ::write(fd, data.data(), data.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      if (n == 0) errno = EIO;
-      return false;
-    }
-    data.remove_prefix(static_cast<size_t>(n));
-  }
-  return true;
 }
 
 // Extended attributes (ACLs among them) of from onto to; those the system or the process's
@@ -141,7 +129,7 @@ int WriteOver(const std::string& target, int original, const struct stat& st,
     ::unlinkat(dir.fd(), temp.c_str(), 0);
     return error;
   };
-  if (Faulted(WriteStep::Write, target) || !WriteAllTo(out.fd(), content)) return fail();
+  if (Faulted(WriteStep::Write, target) || !WriteAll(out.fd(), content)) return fail();
   // The owner first: changing it clears the set-user and set-group bits the mode then sets.
   if (Faulted(WriteStep::Owner, target)) return fail();
   if (fchown(out.fd(), st.st_uid, st.st_gid) != 0)

@@ -23,9 +23,6 @@ namespace vorn {
 // written as "\xHH".
 void AppendForTerminal(std::string& out, std::string_view line);
 
-// Writes all of data to fd, going on after partial writes and interrupts.
-bool WriteAll(int fd, std::string_view data);
-
 enum class FindOutput {
   Lines,         // "path (line)  :  text", the window's result lines
   Count,         // "path:N" for each file with a hit

@@ -21,8 +21,4 @@ enum class ResultFormat {
 std::string_view ResultHeader(ResultFormat format);
 void AppendResultRecord(std::string& out, ResultFormat format, const SearchHit& hit);
 
-// {"text":"..."} for valid UTF-8 (quote, backslash and controls escaped), else
-// {"bytes":"<base64>"}.
-void AppendJsonBytes(std::string& out, std::string_view bytes);
-
 }  // namespace vorn

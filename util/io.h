@@ -147,4 +147,8 @@ std::int32_t LocalFileSize(const std::string& path);
 // is not a regular file.
 std::int64_t FileSize(const std::string& path);
 
+// Writes all of data to fd, going on after partial writes and interrupts; false with errno
+// set (EIO for a write that took nothing) on failure.
+bool WriteAll(int fd, std::string_view data);
+
 }  // namespace vorn
