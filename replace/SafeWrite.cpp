@@ -132,8 +132,10 @@ int WriteOver(const std::string& target, int original, const struct stat& st,
   if (Faulted(WriteStep::Write, target) || !WriteAll(out.fd(), content)) return fail();
   // The owner first: changing it clears the set-user and set-group bits the mode then sets.
   if (Faulted(WriteStep::Owner, target)) return fail();
-  if (fchown(out.fd(), st.st_uid, st.st_gid) != 0)
-    (void)fchown(out.fd(), static_cast<uid_t>(-1), st.st_gid);
+  // Where the owner cannot be given the group may still be; failing both, the file is ours.
+  const bool owned = fchown(out.fd(), st.st_uid, st.st_gid) == 0 ||
+                     fchown(out.fd(), static_cast<uid_t>(-1), st.st_gid) == 0;
+  (void)owned;
   if (Faulted(WriteStep::Mode, target) || fchmod(out.fd(), st.st_mode & 07777) != 0) return fail();
   if (Faulted(WriteStep::Attributes, target)) return fail();
   CopyAttributes(original, out.fd());
