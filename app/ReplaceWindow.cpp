@@ -185,6 +185,18 @@ class ReplaceWindow::Collector : public ResultsSink, public RunPacer {
   HitRanges ranges_;
 };
 
+namespace {
+
+// A captioned control with the object name the tests and style sheets find it by.
+template <class Control>
+Control* Named(QWidget* parent, const char* caption, const char* name) {
+  auto* control = new Control(QString::fromUtf8(caption), parent);
+  control->setObjectName(QString::fromUtf8(name));
+  return control;
+}
+
+}  // namespace
+
 ReplaceWindow::ReplaceWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
   setObjectName(QStringLiteral("ReplaceWindow"));
   setWindowTitle(QStringLiteral("Replace in Files"));
@@ -202,28 +214,18 @@ ReplaceWindow::ReplaceWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
   mask = field(1, "File search &mask:", "Mask");
   text = field(2, "&Text:", "Text");
   with = field(3, "Replace &with:", "ReplaceWith");
-  const auto box = [&](const char* label, const char* name) {
-    auto* check = new QCheckBox(QString::fromUtf8(label), this);
-    check->setObjectName(QString::fromUtf8(name));
-    return check;
-  };
-  subdirectories = box("Include &Subdirectory", "IncludeSubdirectory");
-  wholeWord = box("Whole W&ord", "WholeWord");
-  matchCase = box("Match &Case", "MatchCase");
-  regex = box("Regular e&xpression", "RegularExpression");
+  subdirectories = Named<QCheckBox>(this, "Include &Subdirectory", "IncludeSubdirectory");
+  wholeWord = Named<QCheckBox>(this, "Whole W&ord", "WholeWord");
+  matchCase = Named<QCheckBox>(this, "Match &Case", "MatchCase");
+  regex = Named<QCheckBox>(this, "Regular e&xpression", "RegularExpression");
   auto* options = new QHBoxLayout;
   for (QCheckBox* check : {subdirectories, wholeWord, matchCase, regex}) options->addWidget(check);
   options->addStretch();
 
-  const auto button = [&](const char* label, const char* name) {
-    auto* b = new QPushButton(QString::fromUtf8(label), this);
-    b->setObjectName(QString::fromUtf8(name));
-    return b;
-  };
-  previewButton = button("&Preview", "Preview");
-  stopButton = button("S&top", "Stop");
-  replaceButton = button("&Replace", "Replace");
-  undoButton = button("&Undo Last Replace", "UndoLastReplace");
+  previewButton = Named<QPushButton>(this, "&Preview", "Preview");
+  stopButton = Named<QPushButton>(this, "S&top", "Stop");
+  replaceButton = Named<QPushButton>(this, "&Replace", "Replace");
+  undoButton = Named<QPushButton>(this, "&Undo Last Replace", "UndoLastReplace");
   auto* buttons = new QHBoxLayout;
   for (QPushButton* b : {previewButton, stopButton, replaceButton, undoButton})
     buttons->addWidget(b);

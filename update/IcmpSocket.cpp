@@ -22,8 +22,8 @@ namespace vorn {
 namespace {
 
 // A receive header over one buffer, with room for the sender's address and control data.
-template <size_t N>
-msghdr MessageHeader(sockaddr_in& from, iovec& iov, std::array<char, N>& control) {
+template <class Address, size_t N>
+msghdr MessageHeader(Address& from, iovec& iov, std::array<char, N>& control) {
   msghdr msg{};
   msg.msg_name = &from;
   msg.msg_namelen = sizeof from;
@@ -55,16 +55,33 @@ void WriteIpHeader(uint8_t* at, size_t totalLength, uint8_t ttl, in_addr source,
   std::memcpy(at + 16, &target, 4);
 }
 
-// The TTL the kernel attached to a received datagram (IP_RECVTTL), 0 when it gave none.
-uint8_t TtlOf(msghdr& msg) {
+// The TTL or hop limit the kernel attached to a received datagram (IP_RECVTTL,
+// IPV6_RECVHOPLIMIT), 0 when it gave none.
+uint8_t HopsOf(msghdr& msg, int level, int type) {
   for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
-    if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_TTL) {
-      int ttl = 0;
-      std::memcpy(&ttl, CMSG_DATA(c), sizeof ttl);
-      return static_cast<uint8_t>(ttl);
+    if (c->cmsg_level == level && c->cmsg_type == type) {
+      int hops = 0;
+      std::memcpy(&hops, CMSG_DATA(c), sizeof hops);
+      return static_cast<uint8_t>(hops);
     }
   }
   return 0;
+}
+uint8_t TtlOf(msghdr& msg) { return HopsOf(msg, IPPROTO_IP, IP_TTL); }
+
+// Waits until the socket has something to read or the deadline passes: its poll events, or 0
+// once the time is up. A signal is no reason to end the wait early.
+short WaitReadable(int fd, int64_t deadline) {
+  for (;;) {
+    const int64_t left = std::max<int64_t>(deadline - MonotonicMs(), 0);
+    pollfd p{fd, POLLIN, 0};
+    const int ready = poll(&p, 1, static_cast<int>(left));
+    if (ready < 0) {
+      if (errno == EINTR) continue;
+      RaiseLastSocketError();
+    }
+    return ready == 0 ? short{0} : p.revents;
+  }
 }
 
 class TIcmpPosixSocket final : public TIcmpSocket {
@@ -91,22 +108,16 @@ class TIcmpPosixSocket final : public TIcmpSocket {
   int Receive(std::span<uint8_t> buffer, int timeoutMs) override {
     const int64_t deadline = MonotonicMs() + std::max(timeoutMs, 0);
     for (;;) {
-      const int64_t left = std::max<int64_t>(deadline - MonotonicMs(), 0);
-      pollfd p{fd_.fd(), POLLIN, 0};
-      const int ready = poll(&p, 1, static_cast<int>(left));
-      if (ready < 0) {
-        if (errno == EINTR) continue;  // a signal is no reason to end the wait early
-        RaiseLastSocketError();
-      }
-      if (ready == 0) return 0;
-      if (kind_ == TIcmpSocketKind::Echo && (p.revents & POLLERR)) {
+      const short events = WaitReadable(fd_.fd(), deadline);
+      if (events == 0) return 0;
+      if (kind_ == TIcmpSocketKind::Echo && (events & POLLERR)) {
         const int n = ReadErrorQueue(buffer);
         if (n > 0) return n;
         if (n == 0) continue;
       }
       const int n = kind_ == TIcmpSocketKind::Raw ? ReceiveRaw(buffer) : ReceiveEcho(buffer);
       if (n > 0) return n;
-      if (left == 0) return 0;
+      if (MonotonicMs() >= deadline) return 0;
     }
   }
 
@@ -227,15 +238,9 @@ class TIcmp6PosixSocket final : public TIcmpSocket {
   int Receive(std::span<uint8_t> buffer, int timeoutMs) override {
     const int64_t deadline = MonotonicMs() + std::max(timeoutMs, 0);
     for (;;) {
-      const int64_t left = std::max<int64_t>(deadline - MonotonicMs(), 0);
-      pollfd p{fd_.fd(), POLLIN, 0};
-      const int ready = poll(&p, 1, static_cast<int>(left));
-      if (ready < 0) {
-        if (errno == EINTR) continue;
-        RaiseLastSocketError();
-      }
-      if (ready == 0) return 0;
-      if (p.revents & POLLERR) {
+      const short events = WaitReadable(fd_.fd(), deadline);
+      if (events == 0) return 0;
+      if (events & POLLERR) {
         // An error about the request on an echo socket: nothing the wait can match, skipped.
         std::array<uint8_t, 512> ignored{};
         if (recv(fd_.fd(), ignored.data(), ignored.size(), MSG_ERRQUEUE | MSG_DONTWAIT) >= 0)
@@ -243,7 +248,7 @@ class TIcmp6PosixSocket final : public TIcmpSocket {
       }
       const int n = ReceiveOne(buffer);
       if (n > 0) return n;
-      if (left == 0) return 0;
+      if (MonotonicMs() >= deadline) return 0;
     }
   }
 
@@ -257,13 +262,7 @@ class TIcmp6PosixSocket final : public TIcmpSocket {
     sockaddr_in6 from{};
     alignas(cmsghdr) std::array<char, 256> control{};
     iovec iov{message.data(), message.size()};
-    msghdr msg{};
-    msg.msg_name = &from;
-    msg.msg_namelen = sizeof from;
-    msg.msg_iov = &iov;
-    msg.msg_iovlen = 1;
-    msg.msg_control = control.data();
-    msg.msg_controllen = control.size();
+    msghdr msg = MessageHeader(from, iov, control);
     const ssize_t got = recvmsg(fd_.fd(), &msg, MSG_DONTWAIT);
     if (got < 0) {
       if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return 0;
@@ -271,14 +270,7 @@ class TIcmp6PosixSocket final : public TIcmpSocket {
     }
     const size_t n = static_cast<size_t>(got);
     if (n < 8) return 0;
-    uint8_t hops = 0;
-    for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
-      if (c->cmsg_level == IPPROTO_IPV6 && c->cmsg_type == IPV6_HOPLIMIT) {
-        int value = 0;
-        std::memcpy(&value, CMSG_DATA(c), sizeof value);
-        hops = static_cast<uint8_t>(value);
-      }
-    }
+    const uint8_t hops = HopsOf(msg, IPPROTO_IPV6, IPV6_HOPLIMIT);
     char text[INET6_ADDRSTRLEN] = {};
     inet_ntop(AF_INET6, &from.sin6_addr, text, sizeof text);
     source_ = text;
