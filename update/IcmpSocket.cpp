@@ -69,6 +69,14 @@ uint8_t HopsOf(msghdr& msg, int level, int type) {
 }
 uint8_t TtlOf(msghdr& msg) { return HopsOf(msg, IPPROTO_IP, IP_TTL); }
 
+// Sends one datagram to an address of either family.
+template <class Address>
+void SendDatagram(int fd, const Address& to, std::span<const uint8_t> message) {
+  if (sendto(fd, message.data(), message.size(), 0, reinterpret_cast<const sockaddr*>(&to),
+             sizeof to) < 0)
+    RaiseLastSocketError();
+}
+
 // Waits until the socket has something to read or the deadline passes: its poll events, or 0
 // once the time is up. A signal is no reason to end the wait early.
 short WaitReadable(int fd, int64_t deadline) {
@@ -99,10 +107,7 @@ class TIcmpPosixSocket final : public TIcmpSocket {
     to.sin_family = AF_INET;
     to.sin_port = htons(static_cast<uint16_t>(port));
     if (inet_pton(AF_INET, address.c_str(), &to.sin_addr) != 1) throw EIdSocketError(kWsaEInval);
-    if (sendto(fd_.fd(), message.data(), message.size(), 0, reinterpret_cast<sockaddr*>(&to),
-               sizeof to) < 0) {
-      RaiseLastSocketError();
-    }
+    SendDatagram(fd_.fd(), to, message);
   }
 
   int Receive(std::span<uint8_t> buffer, int timeoutMs) override {
@@ -229,10 +234,7 @@ class TIcmp6PosixSocket final : public TIcmpSocket {
       request[0] = ICMP6_ECHO_REQUEST;
       request[2] = request[3] = 0;
     }
-    if (sendto(fd_.fd(), request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&to),
-               sizeof to) < 0) {
-      RaiseLastSocketError();
-    }
+    SendDatagram(fd_.fd(), to, request);
   }
 
   int Receive(std::span<uint8_t> buffer, int timeoutMs) override {
