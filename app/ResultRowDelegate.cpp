@@ -158,13 +158,32 @@ void ResultRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
                                        QStyle::State_Active | QStyle::State_HasFocus));
   const qint64 palette = option.palette.cacheKey();
   ++paints_;
+  // A row is copied at its second paint: paging through the list paints each row once.
+  Painted* seen = nullptr;
   for (Painted& p : painted_) {
     if (p.row == index.row() && p.part == part && p.state == state && p.palette == palette &&
         p.ratio == ratio && p.font == option.font) {
       p.used = paints_;
-      painter->drawPixmap(visible.topLeft(), p.pixels);
-      return;
+      if (!p.pixels.isNull()) {
+        painter->drawPixmap(visible.topLeft(), p.pixels);
+        return;
+      }
+      seen = &p;
+      break;
     }
+  }
+  if (!seen) {
+    PaintNow(painter, option, index);
+    Painted entry{index.row(), part, state, palette, option.font, ratio, QPixmap(), paints_};
+    if (painted_.size() > capacity) painted_.resize(capacity);
+    if (painted_.size() < capacity) {
+      painted_.push_back(std::move(entry));
+    } else {
+      *std::min_element(painted_.begin(), painted_.end(), [](const Painted& a, const Painted& b) {
+        return a.used < b.used;
+      }) = std::move(entry);
+    }
+    return;
   }
   QPixmap pixels((QSizeF(visible.size()) * ratio).toSize());
   pixels.setDevicePixelRatio(ratio);
@@ -175,15 +194,7 @@ void ResultRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
     PaintNow(&into, option, index);
   }
   painter->drawPixmap(visible.topLeft(), pixels);
-  Painted entry{index.row(), part, state, palette, option.font, ratio, std::move(pixels), paints_};
-  if (painted_.size() > capacity) painted_.resize(capacity);
-  if (painted_.size() < capacity) {
-    painted_.push_back(std::move(entry));
-  } else {
-    *std::min_element(painted_.begin(), painted_.end(), [](const Painted& a, const Painted& b) {
-      return a.used < b.used;
-    }) = std::move(entry);
-  }
+  seen->pixels = std::move(pixels);
 }
 
 void ResultRowDelegate::PaintNow(QPainter* painter, const QStyleOptionViewItem& option,

@@ -70,7 +70,7 @@ class ResultRowDelegate : public QStyledItemDelegate {
     qint64 palette;
     QFont font;
     qreal ratio;
-    QPixmap pixels;
+    QPixmap pixels;  // none until the row's second paint
     unsigned long long used;
   };
   void PaintNow(QPainter* painter, const QStyleOptionViewItem& option,
