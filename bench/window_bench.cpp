@@ -123,7 +123,7 @@ int main(int argc, char** argv) {
   const double cpuSeconds = ProcessCpu() - cpuAtStart;
 
   // Pages spread over the whole list, each scrolled to and repainted at once.
-  double slowestPageMs = 0, pageMsTotal = 0, slowestPageCpuMs = 0;
+  double slowestPageMs = 0, pageMsTotal = 0, slowestPageCpuMs = 0, pageCpuMsTotal = 0;
   int pagesTimed = 0;
   if (pages && rows > 0) {
     QScrollBar* vertical = form.ListBox1->verticalScrollBar();
@@ -134,7 +134,9 @@ int main(int argc, char** argv) {
       vertical->setValue(static_cast<int>(static_cast<long long>(vertical->maximum()) * i / 199));
       form.ListBox1->viewport()->repaint();
       const double ms = static_cast<double>(page.nsecsElapsed()) / 1e6;
-      slowestPageCpuMs = std::max(slowestPageCpuMs, (ThreadCpu() - cpu) * 1e3);
+      const double cpuMs = (ThreadCpu() - cpu) * 1e3;
+      slowestPageCpuMs = std::max(slowestPageCpuMs, cpuMs);
+      pageCpuMsTotal += cpuMs;
       slowestPageMs = std::max(slowestPageMs, ms);
       pageMsTotal += ms;
       ++pagesTimed;
@@ -158,12 +160,13 @@ int main(int argc, char** argv) {
       "seconds %.3f\nrun_seconds %.3f\nscroll_max %d\nhits %zu\nresult_bytes %llu\npeak_kb %ld\n"
       "longest_gap_ms %.1f\nlongest_pump_ms %.1f\npumps %lld\nstatus %s\n"
       "slowest_page_ms %.2f\nmean_page_ms %.2f\nrow_bytes %.1f\nsave_seconds %.3f\n"
-      "cpu_seconds %.3f\nslowest_page_cpu_ms %.2f\nsave_cpu_seconds %.3f\n",
+      "cpu_seconds %.3f\nslowest_page_cpu_ms %.2f\nmean_page_cpu_ms %.2f\nsave_cpu_seconds %.3f\n",
       seconds, runSeconds, bar->maximum(), results.Total(), bytes, PeakKilobytes(),
       Ms(throttle.LongestGap()), Ms(throttle.LongestPump()), throttle.Pumps(),
       vorn::ToBytes(form.StatusBar1->currentMessage()).c_str(), slowestPageMs,
       pagesTimed ? pageMsTotal / pagesTimed : 0.0,
       results.Total() ? static_cast<double>(results.BytesBeyondText()) / results.Total() : 0.0,
-      saveSeconds, cpuSeconds, slowestPageCpuMs, saveCpuSeconds);
+      saveSeconds, cpuSeconds, slowestPageCpuMs, pagesTimed ? pageCpuMsTotal / pagesTimed : 0.0,
+      saveCpuSeconds);
   return 0;
 }
