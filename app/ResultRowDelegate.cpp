@@ -2,6 +2,7 @@
 
 #include <QAbstractScrollArea>
 #include <QPainter>
+#include <QPixmap>
 #include <QTextLayout>
 #include <algorithm>
 #include <charconv>
@@ -17,6 +18,10 @@ namespace {
 constexpr int kPadding = 2;
 // Room the row keeps for the hit's text when the folder is elided, in average characters.
 constexpr int kTextRoom = 24;
+// Folders kept as shown: more than the files of a page.
+constexpr size_t kFolders = 64;
+// The copies of painted rows take at most this; they hold two pages where that fits.
+constexpr double kPaintedBytes = 16.0 * 1024 * 1024;
 
 // Appends bytes [from, to) of the line's text as shown, a tab as blanks to the next stop.
 void AppendShown(std::string_view text, size_t from, size_t to, int& column, QString& out) {
@@ -37,6 +42,12 @@ void AppendShown(std::string_view text, size_t from, size_t to, int& column, QSt
 QWidget* Viewport(const QStyleOptionViewItem& option) {
   const auto* area = qobject_cast<const QAbstractScrollArea*>(option.widget);
   return area ? area->viewport() : nullptr;
+}
+
+QPalette::ColorGroup Group(const QStyleOptionViewItem& option) {
+  return !(option.state & QStyle::State_Enabled) ? QPalette::Disabled
+         : (option.state & QStyle::State_Active) ? QPalette::Active
+                                                 : QPalette::Inactive;
 }
 
 }  // namespace
@@ -73,36 +84,121 @@ QColor MarkBackground() { return {0xFF, 0xC8, 0x3D}; }
 QColor MarkText() { return {0x00, 0x00, 0x00}; }
 
 ResultRowDelegate::ResultRowDelegate(const ResultListModel& model, QObject* parent)
-    : QStyledItemDelegate(parent), model_(model) {}
+    : QStyledItemDelegate(parent), model_(model) {
+  // A new list reuses the row numbers.
+  connect(&model, &QAbstractItemModel::modelReset, this, [this] {
+    painted_.clear();
+    folders_.clear();
+    nextFolder_ = 0;
+  });
+}
 
 PaintedRow ResultRowDelegate::Row(const QStyleOptionViewItem& option,
                                   const QModelIndex& index) const {
   const auto rowNumber = static_cast<size_t>(index.row());
   const SearchHit hit = model_.Hit(rowNumber);
   model_.Matches(rowNumber, matches_);
+  const size_t slash = hit.path.rfind('/');
+  if (slash == std::string_view::npos) return PaintRow(QString(), hit, matches_);
 
-  const QFontMetrics& metrics = option.fontMetrics;
   const QWidget* viewport = Viewport(option);
   const int shownWidth = viewport ? viewport->width() : option.rect.width();
+  char digits[24];
+  const auto digitsEnd = std::to_chars(digits, digits + sizeof digits, hit.lineIndex).ptr;
+  const auto digitCount = static_cast<int>(digitsEnd - digits);
+  for (const Folder& f : folders_)
+    if (f.width == shownWidth && f.digits == digitCount && f.path == hit.path &&
+        f.font == option.font)
+      return PaintRow(f.shown, hit, matches_);
+
+  const QFontMetrics& metrics = option.fontMetrics;
   // The folder gives way first: the name, the line index and the start of the text stay.
-  const size_t slash = hit.path.rfind('/');
-  QString folder =
-      slash == std::string_view::npos ? QString() : ShownBytes(hit.path.substr(0, slash + 1));
-  const SearchHit nameOnly{slash == std::string_view::npos ? hit.path : hit.path.substr(slash + 1),
-                           hit.lineIndex,
-                           {},
-                           false,
-                           {}};
+  QString folder = ShownBytes(hit.path.substr(0, slash + 1));
+  const SearchHit nameOnly{hit.path.substr(slash + 1), hit.lineIndex, {}, false, {}};
   const int rest = metrics.horizontalAdvance(PaintRow(QString(), nameOnly, {}).text);
   const int budget = shownWidth - 2 * kPadding - rest - kTextRoom * metrics.averageCharWidth();
-  if (!folder.isEmpty() && metrics.horizontalAdvance(folder) > budget)
+  if (metrics.horizontalAdvance(folder) > budget)
     folder = metrics.elidedText(folder, Qt::ElideMiddle, std::max(budget, 0));
+  Folder entry{std::string(hit.path), shownWidth, digitCount, option.font, folder};
+  if (folders_.size() < kFolders) {
+    folders_.push_back(std::move(entry));
+  } else {
+    folders_[nextFolder_] = std::move(entry);
+    nextFolder_ = (nextFolder_ + 1) % kFolders;
+  }
   return PaintRow(folder, hit, matches_);
 }
 
 void ResultRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
                               const QModelIndex& index) const {
   if (!index.isValid()) return;
+  const QWidget* viewport = Viewport(option);
+  const QBrush base = option.palette.brush(Group(option), QPalette::Base);
+  // Rows are copied over the list's own plain background only: the copy carries it.
+  if (!viewport || base.style() != Qt::SolidPattern || !base.color().isValid() ||
+      base.color().alpha() != 255) {
+    PaintNow(painter, option, index);
+    return;
+  }
+  const QRect visible = option.rect.intersected(viewport->rect());
+  if (visible.isEmpty()) return;
+  const qreal ratio = painter->device() ? painter->device()->devicePixelRatio() : 1.0;
+  const double rowBytes = visible.width() * ratio * visible.height() * ratio * 4;
+  const int pageRows = viewport->height() / std::max(1, option.rect.height()) + 2;
+  const auto capacity =
+      static_cast<size_t>(std::min(2.0 * pageRows, kPaintedBytes / std::max(rowBytes, 1.0)));
+  // A list too wide or too tall for a page of copies is painted as it is.
+  if (capacity < static_cast<size_t>(pageRows)) {
+    PaintNow(painter, option, index);
+    return;
+  }
+  const QRect part = visible.translated(-option.rect.topLeft());
+  const int state =
+      static_cast<int>(option.state & (QStyle::State_Selected | QStyle::State_Enabled |
+                                       QStyle::State_Active | QStyle::State_HasFocus));
+  const qint64 palette = option.palette.cacheKey();
+  ++paints_;
+  // A row is copied at its second paint: paging through the list paints each row once.
+  Painted* seen = nullptr;
+  for (Painted& p : painted_) {
+    if (p.row == index.row() && p.part == part && p.state == state && p.palette == palette &&
+        p.ratio == ratio && p.font == option.font) {
+      p.used = paints_;
+      if (!p.pixels.isNull()) {
+        painter->drawPixmap(visible.topLeft(), p.pixels);
+        return;
+      }
+      seen = &p;
+      break;
+    }
+  }
+  if (!seen) {
+    PaintNow(painter, option, index);
+    Painted entry{index.row(), part, state, palette, option.font, ratio, QPixmap(), paints_};
+    if (painted_.size() > capacity) painted_.resize(capacity);
+    if (painted_.size() < capacity) {
+      painted_.push_back(std::move(entry));
+    } else {
+      *std::min_element(painted_.begin(), painted_.end(), [](const Painted& a, const Painted& b) {
+        return a.used < b.used;
+      }) = std::move(entry);
+    }
+    return;
+  }
+  QPixmap pixels((QSizeF(visible.size()) * ratio).toSize());
+  pixels.setDevicePixelRatio(ratio);
+  pixels.fill(base.color());
+  {
+    QPainter into(&pixels);
+    into.translate(-visible.topLeft());
+    PaintNow(&into, option, index);
+  }
+  painter->drawPixmap(visible.topLeft(), pixels);
+  seen->pixels = std::move(pixels);
+}
+
+void ResultRowDelegate::PaintNow(QPainter* painter, const QStyleOptionViewItem& option,
+                                 const QModelIndex& index) const {
   PaintedRow row = Row(option, index);
   const QFontMetrics& metrics = option.fontMetrics;
   const QWidget* viewport = Viewport(option);
@@ -116,21 +212,13 @@ void ResultRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
 
   painter->save();
   const bool selected = (option.state & QStyle::State_Selected) != 0;
-  const QPalette::ColorGroup group = !(option.state & QStyle::State_Enabled) ? QPalette::Disabled
-                                     : (option.state & QStyle::State_Active) ? QPalette::Active
-                                                                             : QPalette::Inactive;
+  const QPalette::ColorGroup group = Group(option);
   if (selected) painter->fillRect(option.rect, option.palette.brush(group, QPalette::Highlight));
   painter->setPen(
       option.palette.color(group, selected ? QPalette::HighlightedText : QPalette::Text));
 
-  QTextLayout layout(row.text, option.font, painter->device());
-  QTextOption textOption(Qt::AlignLeft | Qt::AlignVCenter);
-  textOption.setWrapMode(QTextOption::NoWrap);
-  layout.setTextOption(textOption);
-  layout.beginLayout();
-  QTextLine line = layout.createLine();
-  if (line.isValid()) line.setLineWidth(1e6);
-  layout.endLayout();
+  // The matches are formats of the one layout, drawn with the text in one pass: given to draw
+  // as selections, each would draw the whole line again under a clip path.
   QList<QTextLayout::FormatRange> marks;
   for (const auto& [begin, end] : row.marks) {
     if (begin >= row.text.size()) break;
@@ -141,9 +229,18 @@ void ResultRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
     range.format.setForeground(MarkText());
     marks.append(range);
   }
+  QTextLayout layout(row.text, option.font, painter->device());
+  QTextOption textOption(Qt::AlignLeft | Qt::AlignVCenter);
+  textOption.setWrapMode(QTextOption::NoWrap);
+  layout.setTextOption(textOption);
+  layout.setFormats(marks);
+  layout.beginLayout();
+  QTextLine line = layout.createLine();
+  if (line.isValid()) line.setLineWidth(1e6);
+  layout.endLayout();
   const qreal top =
       option.rect.top() + (option.rect.height() - (line.isValid() ? line.height() : 0)) / 2;
-  layout.draw(painter, QPointF(option.rect.left() + kPadding, top), marks);
+  layout.draw(painter, QPointF(option.rect.left() + kPadding, top));
   if (option.state & QStyle::State_HasFocus) {
     painter->setPen(
         QPen(option.palette.color(group, selected ? QPalette::HighlightedText : QPalette::Text), 1,

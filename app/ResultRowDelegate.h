@@ -6,8 +6,11 @@
 #pragma once
 
 #include <QColor>
+#include <QFont>
+#include <QPixmap>
 #include <QStyledItemDelegate>
 #include <span>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -49,8 +52,36 @@ class ResultRowDelegate : public QStyledItemDelegate {
   PaintedRow Row(const QStyleOptionViewItem& option, const QModelIndex& index) const;
 
  private:
+  // A folder as shown for a list width: the rows of one file share it, so it is measured and
+  // elided once for them all rather than at every paint of every row.
+  struct Folder {
+    std::string path;
+    int width;
+    int digits;  // of the line index, which takes its part of the row
+    QFont font;
+    QString shown;
+  };
+  // A row's visible part as last painted. Rows never change once in the list, so a repaint
+  // of the same rows (a run shows new rows below them at every pump) copies these.
+  struct Painted {
+    int row;
+    QRect part;  // the visible part, relative to the row's rectangle
+    int state;
+    qint64 palette;
+    QFont font;
+    qreal ratio;
+    QPixmap pixels;  // none until the row's second paint
+    unsigned long long used;
+  };
+  void PaintNow(QPainter* painter, const QStyleOptionViewItem& option,
+                const QModelIndex& index) const;
+
   const ResultListModel& model_;
   mutable std::vector<MatchRange> matches_;
+  mutable std::vector<Folder> folders_;
+  mutable size_t nextFolder_ = 0;
+  mutable std::vector<Painted> painted_;
+  mutable unsigned long long paints_ = 0;
 };
 
 }  // namespace vorn

@@ -346,6 +346,8 @@ SearchRun::Step SearchRun::ReplayFile(FileFeed& files, size_t index) {
         fileLines_ = facts.lines;  // known when the workers are done with the file
         break;
       case SearchPool::Got::Findings:
+        // Once the workers have read the file to its end, its lines are known to the pumps.
+        if (facts.lines) fileLines_ = facts.lines;
         for (const ScanEvent& e : batch.events) {
           if (resumeAt && e.line >= *resumeAt) return ResumeFile(files, index, *resumeAt);
           if (e.kind != ScanEvent::Kind::Break) currentLine_ = lastLine = e.line;

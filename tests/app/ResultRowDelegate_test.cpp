@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QImage>
 #include <QListView>
+#include <algorithm>
 #include <string>
 
 #include "ResultListModel.h"
@@ -60,6 +61,43 @@ TEST(ResultRow, TheHighlightCoversTheMatchAfterTabsStandInsAndElision) {
   const int width = metrics.horizontalAdvance(QStringLiteral("MATCH"));
   EXPECT_NEAR(left, start, 2);
   EXPECT_NEAR(right - left + 1, width, 2);
+}
+
+// Rows painted once are copied at the next repaint; a new list in the same rows, and a row
+// selected, are painted afresh.
+TEST(ResultRow, ARepaintShowsANewListAndTheSelection) {
+  ResultListModel model;
+  QListView view;
+  view.setModel(&model);
+  view.setItemDelegate(new ResultRowDelegate(model, &view));
+  view.resize(400, 60);
+  view.show();
+  const auto markLeft = [&](const std::string& text, size_t at) {
+    const MatchRange match{at, at + 3};
+    const SearchHit hit{"/d/f.c", 1, text, false, std::span(&match, 1)};
+    model.Clear();
+    model.Add(std::span(&hit, 1));
+    model.Publish();
+    QApplication::processEvents();
+    view.viewport()->grab();  // the second paint is a copy's
+    const QImage image = view.viewport()->grab().toImage();
+    const int y = view.visualRect(model.index(0)).center().y();
+    for (int x = 0; x < image.width(); ++x)
+      if (QColor(image.pixel(x, y)) == MarkBackground()) return x;
+    return -1;
+  };
+  const int early = markLeft("abc and more", 0);
+  const int late = markLeft("more and abc", 9);
+  EXPECT_GT(early, 0);
+  EXPECT_GT(late, early);
+  EXPECT_EQ(markLeft("abc and more", 0), early);
+
+  view.setCurrentIndex(model.index(0));
+  const QImage image = view.viewport()->grab().toImage();
+  const QRect rect = view.visualRect(model.index(0));
+  const QPalette::ColorGroup group = view.isActiveWindow() ? QPalette::Active : QPalette::Inactive;
+  EXPECT_EQ(QColor(image.pixel(std::min(rect.right(), image.width() - 1) - 20, rect.center().y())),
+            view.palette().color(group, QPalette::Highlight));
 }
 
 }  // namespace
