@@ -134,7 +134,7 @@ bool ResultListModel::PublishDue() const {
   // A relayout costs some 20-80 ns a row: waiting 20 us a shown row between them keeps the
   // relayouts to a small share of the run, however slowly it goes.
   constexpr int kRowsPerWaitMs = 50;
-  constexpr qint64 kLongestWaitMs = 5000;
+  constexpr qint64 kLongestWaitMs = 1000;
   const size_t pending = items_.size() - static_cast<size_t>(shown_);
   if (pending == 0) return false;
   if (shown_ < kShortList || pending >= static_cast<size_t>(shown_) || !sincePublish_.isValid())

@@ -40,7 +40,7 @@ class ResultListModel : public QAbstractListModel {
   void Publish();
   // Whether a batch is worth showing now. The list view lays out all of its rows again after
   // each insertion, so beyond a short list (shown at every pump) a batch waits 20 us a shown
-  // row (a second at 50,000 rows, at most five) unless it holds as many rows as are shown:
+  // row (at most a second, reached at 50,000 rows) unless it holds as many rows as are shown:
   // the list is laid out about twice in all, and a slow run of a long list is not spent
   // relaying it.
   bool PublishDue() const;
