@@ -111,6 +111,22 @@ bool FileReader::OpenMember(const std::string& path) {
   return true;
 }
 
+void FileReader::OpenHeld(std::string&& content) {
+  Close();
+  Reset();
+  compressed_ = PackedSource::Held(std::move(content));
+  source_ = compressed_.get();
+  sourceChecked_ = true;  // one level deep, as a member read from its archive
+  expectedSize_ = 0;
+  if (buffer_.size() != blockSize_) {
+    std::swap(buffer_, other_);
+    if (buffer_.size() != blockSize_) {
+      buffer_.resize(blockSize_);
+      buffer_.shrink_to_fit();
+    }
+  }
+}
+
 bool FileReader::OpenAt(int dirFd, const char* name) {
   Close();
   Reset();

@@ -102,6 +102,8 @@ class FileReader {
   // Opens the member that path names; false (with Error() set) when it cannot, or when path
   // names none (Error() then 0, and the caller opens path as a file).
   bool OpenMember(const std::string& path);
+  // Opens a member whose content was read before (FileFeed::Hold).
+  void OpenHeld(std::string&& content);
 
   // Whether the file's first kBinaryHead bytes hold a NUL byte (never for UTF-16 text).
   // Asked once a block is out; the answer is kept for the file.

@@ -81,7 +81,9 @@ void AddEntry(FileFeed& feed, std::string&& entry, const std::string& prefix, bo
         any = true;
         return true;
       },
-      [&feed] { return feed.Publish(); });
+      [&feed] { return feed.Publish(); },
+      // What the listing decompressed to reach the next member is searched as it was read.
+      [&feed](std::string&& content) { feed.Hold(std::move(content)); });
   if (error == ENOEXEC && !any)
     feed.Add(std::move(entry));
   else if (error != 0)
@@ -161,7 +163,7 @@ SearchEnd SearchRun::Run() {
     try {
       if (pool_)
         step = ReplayFile(files, i);
-      else if (OpenNext())
+      else if (OpenNext(&files, i))
         step = SearchFile(entry, 0);
     } catch (const std::exception& e) {
       hits_.clear();  // they may view findings the failure dropped
@@ -248,9 +250,12 @@ bool SearchRun::AwaitEntry(FileFeed& files, size_t index, bool& abandoned) {
 
 // Opens path_ in the spare reader: a file in use, gone, or not a regular file is skipped
 // silently, and the status still speaks of the file before.
-bool SearchRun::OpenNext() {
+bool SearchRun::OpenNext(FileFeed* files, size_t index) {
   spare_.SetEncoding(matcher_->Options().encoding);
-  if (!folders_.Open(spare_, path_)) {
+  std::string held;
+  if (files && files->TakeHeld(index, held)) {
+    spare_.OpenHeld(std::move(held));
+  } else if (!folders_.Open(spare_, path_)) {
     ReportError(spare_.Error());
     return false;
   }

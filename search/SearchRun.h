@@ -85,7 +85,8 @@ class SearchRun : private FileScan::Hooks {
   void StartPool(FileFeed& files, size_t from);
   void Forward(FileFeed& files, bool waiting);
   bool AwaitEntry(FileFeed& files, size_t index, bool& abandoned);
-  bool OpenNext();
+  // files and index: the entry's content may be held in the list.
+  bool OpenNext(FileFeed* files = nullptr, size_t index = 0);
   unsigned ThreadCount() const;
   unsigned FitThreads(unsigned wanted) const;
   void ReportError(int error);
