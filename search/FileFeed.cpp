@@ -77,16 +77,19 @@ void FileFeed::Hold(std::string&& content) {
   }
   if (abandoned_) return;
   heldBytes_ += content.size();
+  heldCount_.fetch_add(1, std::memory_order_relaxed);
   held_.emplace(base_ + entries_.size() + pending_.size(), std::move(content));
 }
 
 bool FileFeed::TakeHeld(size_t index, std::string& out) {
+  if (heldCount_.load(std::memory_order_relaxed) == 0) return false;
   const std::lock_guard lock(mutex_);
   const auto it = held_.find(index);
   if (it == held_.end()) return false;
   out = std::move(it->second);
   heldBytes_ -= out.size();
   held_.erase(it);
+  heldCount_.fetch_sub(1, std::memory_order_relaxed);
   heldTaken_.notify_one();
   return true;
 }
@@ -121,6 +124,7 @@ void FileFeed::DropBefore(size_t index) {
   while (!held_.empty() && held_.begin()->first < base_) {
     heldBytes_ -= held_.begin()->second.size();
     held_.erase(held_.begin());
+    heldCount_.fetch_sub(1, std::memory_order_relaxed);
     freed = true;
   }
   if (freed) heldTaken_.notify_one();

@@ -90,6 +90,10 @@ class FileFeed {
   std::deque<Failure> failures_;
   std::map<size_t, std::string> held_;
   size_t heldBytes_ = 0;
+  // held_'s size, read without the lock: most searches hold nothing, and their files pass by
+  // the lock. A content is held before its entry is published, so a reader that sees the
+  // entry sees the count.
+  std::atomic<size_t> heldCount_{0};
   std::condition_variable heldTaken_;
   bool runWaiting_ = false;
   bool listingWaiting_ = false;

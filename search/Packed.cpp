@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 
 #include "Fd.h"
 
@@ -87,7 +88,8 @@ bool SplitMember(std::string_view path, std::string& archive, std::string& membe
   return false;
 }
 
-PackedSource::PackedSource(int fd) : fd_(fd), buffer_(new char[kRawBlock]) {
+PackedSource::PackedSource(int fd)
+    : fd_(fd), buffer_(fd >= 0 ? std::make_unique_for_overwrite<char[]>(kRawBlock) : nullptr) {
   struct stat st {};
   if (fstat(fd, &st) == 0) size_ = st.st_size;
 }
@@ -218,6 +220,7 @@ int PackedSource::ListAll(const std::function<bool(std::string_view)>& add,
                           const std::function<bool()>& goOn,
                           const std::function<void(std::string&&)>& hold) {
   std::string content;
+  std::unique_ptr<char[]> scratch;
   for (;;) {
     struct archive_entry* entry = nullptr;
     if (const int error = NextHeader(entry, goOn)) return error == ECANCELED ? 0 : error;
@@ -236,13 +239,15 @@ int PackedSource::ListAll(const std::function<bool(std::string_view)>& add,
     // A member that breaks off, or is too large to hold, is read again for its search, which
     // then tells of what broke it.
     content.clear();
+    if (archive_entry_size_is_set(entry) != 0 && archive_entry_size(entry) > 0)
+      content.reserve(static_cast<size_t>(
+          std::min<la_int64_t>(archive_entry_size(entry), la_int64_t{kHeldMember} + 1)));
+    if (!scratch) scratch = std::make_unique_for_overwrite<char[]>(kRawBlock);
     for (bool end = false; !end && content.size() <= kHeldMember;) {
-      const size_t have = content.size();
-      content.resize(have + kRawBlock);
       size_t got = 0;
       int error = 0;
-      const bool read = Read(content.data() + have, kRawBlock, got, end, error);
-      content.resize(have + got);
+      const bool read = Read(scratch.get(), kRawBlock, got, end, error);
+      content.append(scratch.get(), got);
       // A member that breaks off is still listed: its search tells of what broke it.
       if (!read) return add(member) ? error : 0;
       if (goOn && !goOn()) return 0;

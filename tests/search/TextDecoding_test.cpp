@@ -138,9 +138,7 @@ TEST(TextDecoding, TheDetectorIsNotSureOfADoubleByteEncodingInTenCharacters) {
   const std::string tests[] = {Encode("アイウエオカキクケコ", "SHIFT_JIS"),
                                Encode("丂丄丅丆丏丒丗丟丠両", "GB18030"),
                                Encode("一乙丁七乃九了二人儿", "BIG5"),
-                               Encode("吾輩猫名前", "EUC-JP"),
-                               Encode("대한민국은", "EUC-KR"),
-                               Encode("我们的世界", "GB18030")};
+                               Encode("吾輩猫名前", "EUC-JP"), Encode("대한민국은", "EUC-KR")};
   UErrorCode e = U_ZERO_ERROR;
   const std::unique_ptr<UCharsetDetector, decltype(&ucsdet_close)> d(ucsdet_open(&e),
                                                                      &ucsdet_close);
@@ -204,11 +202,10 @@ TEST(TextDecoding, AnAsciiQueryFindsLegacyTextDecodedAfterItsFirstCandidate) {
       wants.before = 1;
       scan.SetWants(wants);
       EXPECT_EQ(scan.Run(reader, std::make_shared<const LineMatcher>(o)), FileScan::End::Done);
-      EXPECT_EQ(told.lines, (std::vector<std::string>{
-                                std::to_string(lines) + "-" +
-                                    DecodeAll(before.substr(0, before.size() - 1), "windows-1252"),
-                                std::to_string(lines + 1) + ":PM_RESUME pour l'élève Müller"}))
-          << lines;
+      EXPECT_EQ(told.lines,
+                (std::vector<std::string>{
+                    std::to_string(lines) + "-Le café est très bon à Paris, l'été dernier.",
+                    std::to_string(lines + 1) + ":PM_RESUME pour l'élève Müller"}));
       EXPECT_EQ(reader.Encoding(), "windows-1252");
     }
   }
