@@ -182,8 +182,11 @@ class SearchRun : private FileScan::Hooks {
   FileScan* scan_ = nullptr;                     // the file scan under way on this thread
   std::unique_ptr<SearchPool> pool_;
   size_t forwarded_ = 0;  // entries the pool has been told of
-  FileReader reader_;     // the file searched on this thread
-  FileReader spare_;      // tries the next file, so a failed open leaves reader_ intact
+  // The file searched on this thread, and the spare that tries the next file, so a failed
+  // open leaves reader_ intact; they change places by their pointers, as a reader is large.
+  FileReader readers_[2];
+  FileReader* reader_ = &readers_[0];
+  FileReader* spare_ = &readers_[1];
 
   // Where the run is: the file last opened and the line it is at.
   std::string path_;
