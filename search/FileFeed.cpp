@@ -62,6 +62,38 @@ void FileFeed::Finish() {
   listedMore_.notify_all();
 }
 
+void FileFeed::Hold(std::string&& content) {
+  if (content.size() > kHeldBytes) return;
+  std::unique_lock lock(mutex_);
+  const auto room = [&] { return abandoned_ || heldBytes_ + content.size() <= kHeldBytes; };
+  if (!room()) {
+    // A listing that never waits for the search (the one made before it) holds no more.
+    if (ahead_ == SIZE_MAX) return;
+    // The search frees room as it takes the entries: they must be visible to it first.
+    lock.unlock();
+    Publish();
+    lock.lock();
+    heldTaken_.wait(lock, room);
+  }
+  if (abandoned_) return;
+  heldBytes_ += content.size();
+  heldCount_.fetch_add(1, std::memory_order_relaxed);
+  held_.emplace(base_ + entries_.size() + pending_.size(), std::move(content));
+}
+
+bool FileFeed::TakeHeld(size_t index, std::string& out) {
+  if (heldCount_.load(std::memory_order_relaxed) == 0) return false;
+  const std::lock_guard lock(mutex_);
+  const auto it = held_.find(index);
+  if (it == held_.end()) return false;
+  out = std::move(it->second);
+  heldBytes_ -= out.size();
+  held_.erase(it);
+  heldCount_.fetch_sub(1, std::memory_order_relaxed);
+  heldTaken_.notify_one();
+  return true;
+}
+
 std::string_view FileFeed::operator[](size_t index) {
   const std::lock_guard lock(mutex_);
   return entries_[index - base_];
@@ -87,6 +119,15 @@ void FileFeed::DropBefore(size_t index) {
   const size_t drop = std::min(index > base_ ? index - base_ : 0, entries_.size());
   entries_.erase(entries_.begin(), entries_.begin() + static_cast<std::ptrdiff_t>(drop));
   base_ += drop;
+  // Contents the search never took (it left those entries early) go with them.
+  bool freed = false;
+  while (!held_.empty() && held_.begin()->first < base_) {
+    heldBytes_ -= held_.begin()->second.size();
+    held_.erase(held_.begin());
+    heldCount_.fetch_sub(1, std::memory_order_relaxed);
+    freed = true;
+  }
+  if (freed) heldTaken_.notify_one();
   while (!chunks_.empty() && chunks_.front().end <= base_) {
     done.push_back(std::move(chunks_.front().bytes));
     chunks_.pop_front();
@@ -99,6 +140,7 @@ void FileFeed::Abandon() {
   const std::lock_guard lock(mutex_);
   abandoned_ = true;
   dropped_.notify_all();
+  heldTaken_.notify_all();
 }
 
 bool FileFeed::TakeFailure(size_t index, Failure& out) {

@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -33,6 +34,11 @@ class FileFeed {
   bool Publish();
   void Fail(const std::string& path, int error);
   void Finish();
+  // The content of the entry to be added next, read on the way (an archive member's), held for
+  // its search; waits while the contents held ahead of the search fill kHeldBytes (a feed
+  // whose listing never waits holds no more then).
+  void Hold(std::string&& content);
+  static constexpr size_t kHeldBytes = size_t{64} << 20;
 
   // The run's side. Entries stay where they are until dropped, so a view stays valid.
   size_t Listed() const { return listed_.load(std::memory_order_acquire); }
@@ -43,6 +49,8 @@ class FileFeed {
   // Waits at most wait for entry index to be listed; false when it is not (yet, or ever:
   // then Finished() is true).
   bool WaitFor(size_t index, std::chrono::milliseconds wait);
+  // Takes the content held for entry index into out; false when none is.
+  bool TakeHeld(size_t index, std::string& out);
   // Entries below index are no longer needed by anyone.
   void DropBefore(size_t index);
   // The listing stops at its next folder or publication.
@@ -80,6 +88,13 @@ class FileFeed {
   std::deque<std::string_view> entries_;  // entries_[0] is entry base_
   size_t base_ = 0;
   std::deque<Failure> failures_;
+  std::map<size_t, std::string> held_;
+  size_t heldBytes_ = 0;
+  // held_'s size, read without the lock: most searches hold nothing, and their files pass by
+  // the lock. A content is held before its entry is published, so a reader that sees the
+  // entry sees the count.
+  std::atomic<size_t> heldCount_{0};
+  std::condition_variable heldTaken_;
   bool runWaiting_ = false;
   bool listingWaiting_ = false;
   bool abandoned_ = false;

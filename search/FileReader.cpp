@@ -43,6 +43,7 @@ void FileReader::Reset() {
   binary_ = false;
   decoder_.reset();
   charset_.reset();
+  mayWait_ = waiting_ = false;
   rawAt_ = rawFill_ = 0;
   rawEof_ = false;
   sourceChecked_ = false;
@@ -108,6 +109,22 @@ bool FileReader::OpenMember(const std::string& path) {
     }
   }
   return true;
+}
+
+void FileReader::OpenHeld(std::string&& content) {
+  Close();
+  Reset();
+  compressed_ = PackedSource::Held(std::move(content));
+  source_ = compressed_.get();
+  sourceChecked_ = true;  // one level deep, as a member read from its archive
+  expectedSize_ = 0;
+  if (buffer_.size() != blockSize_) {
+    std::swap(buffer_, other_);
+    if (buffer_.size() != blockSize_) {
+      buffer_.resize(blockSize_);
+      buffer_.shrink_to_fit();
+    }
+  }
 }
 
 bool FileReader::OpenAt(int dirFd, const char* name) {
@@ -237,6 +254,11 @@ void FileReader::TakeMark() {
   if (mark == TextMark::None) {
     // Without a mark, the head tells UTF-8 (the bytes as they are) from a legacy encoding.
     if (encoding_ == kEncodingUtf8) return;
+    // Content that comes through a decompressor cannot be read again from its start.
+    if (mayWait_ && encoding_ == kEncodingAuto && !source_) {
+      waiting_ = true;
+      return;
+    }
     // The head decides whatever the buffer's size: a small one reads it aside.
     std::string aside;
     std::string_view decides = head;
@@ -257,7 +279,11 @@ void FileReader::TakeMark() {
     if (mark == TextMark::Utf8) return;
     decoder_.emplace(mark == TextMark::Utf16BE);
   }
-  // The bytes read so far become the first raw bytes to decode.
+  StartDecoding();
+}
+
+// The bytes read so far become the first raw bytes to decode.
+void FileReader::StartDecoding() {
   if (raw_.size() < buffer_.size()) {
     raw_.resize(buffer_.size());
     raw_.shrink_to_fit();
@@ -269,6 +295,40 @@ void FileReader::TakeMark() {
   eof_ = false;
   fill_ = 0;
   produced_ = 0;
+}
+
+bool FileReader::SettleEncoding() {
+  if (!waiting_) return false;
+  waiting_ = false;
+  // The head as the first read would have seen it: in the buffer, or read aside.
+  std::string aside;
+  std::string_view head(buffer_.data(), fill_);
+  bool complete = eof_;
+  if (!atHead_ || (!eof_ && fill_ < kEncodingHead)) {
+    aside.resize(kEncodingHead);
+    const ssize_t n = pread(fd_.fd(), aside.data(), aside.size(), 0);
+    aside.resize(n > 0 ? static_cast<size_t>(n) : 0);
+    head = aside;
+    complete = static_cast<long long>(head.size()) >= expectedSize_;
+  }
+  const std::string name = EncodingForHead(head, complete, encoding_);
+  if (name.empty()) return false;
+  // Again from the start, the raw bytes decoded from the first on.
+  if (lseek(fd_.fd(), 0, SEEK_SET) != 0) {
+    failed_ = true;
+    error_ = errno;
+    return true;
+  }
+  charset_ = std::make_unique<CharsetDecoder>(name);
+  fill_ = consumed_ = 0;
+  totalRead_ = produced_ = 0;
+  eof_ = wholeFileInBuffer_ = partial_ = false;
+  carried_ = 0;
+  atHead_ = true;
+  headNul_.reset();
+  binary_ = false;
+  StartDecoding();
+  return true;
 }
 
 // Decodes raw bytes into the buffer, reading more as needed; adds at least one byte unless

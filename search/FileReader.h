@@ -58,6 +58,15 @@ class FileReader {
   // from the next Open.
   void SetEncoding(std::string_view setting) { encoding_ = setting; }
   void SetPacked(bool on) { packed_ = on; }
+  // For the file just opened, in Automatic: a file without a mark is read as its bytes until
+  // SettleEncoding, which its search calls at its first candidate. Most files have none, and
+  // their heads are then never looked at.
+  void LetEncodingWait() { mayWait_ = true; }
+  // The file's encoding is still to be decided.
+  bool EncodingWaits() const { return waiting_; }
+  // Decides the encoding from the file's head; true when its text is to be decoded, and the
+  // reader then starts again at the file's beginning.
+  bool SettleEncoding();
 
   // Opens a regular file (or a link to one) for reading; FIFOs, devices and the like are
   // refused without blocking (Error() is then 0). Closes the file opened before. Short of
@@ -93,6 +102,8 @@ class FileReader {
   // Opens the member that path names; false (with Error() set) when it cannot, or when path
   // names none (Error() then 0, and the caller opens path as a file).
   bool OpenMember(const std::string& path);
+  // Opens a member whose content was read before (FileFeed::Hold).
+  void OpenHeld(std::string&& content);
 
   // Whether the file's first kBinaryHead bytes hold a NUL byte (never for UTF-16 text).
   // Asked once a block is out; the answer is kept for the file.
@@ -147,6 +158,9 @@ class FileReader {
   // A file in a legacy encoding: decoded from raw_ as a UTF-16 file is.
   std::string encoding_;
   std::unique_ptr<CharsetDecoder> charset_;
+  bool mayWait_ = false;
+  bool waiting_ = false;
+  void StartDecoding();
   // Packed files: the content comes from source_ (a compressed file's, or the member's of the
   // archive kept open for the members after it), not from fd_.
   bool packed_ = false;

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "LineBreaks.h"
+#include "TextDecoding.h"
 #include "txthandling.h"
 
 namespace vorn {
@@ -23,6 +24,20 @@ bool IsAscii(std::string_view text) {
   return any < 0x80;
 }
 
+// Whether a file's encoding may wait for its first candidate. In every encoding the detector
+// names, an ASCII character is its ASCII byte, and no other bytes decode to one; so text
+// decoded holds an ASCII query only where the bytes hold it, and a file without a candidate
+// has no hit whatever its encoding. Ignoring case, k and s are also matched by characters
+// beyond ASCII (KELVIN SIGN, LONG S), which GB18030 has.
+bool EncodingMayWait(const SearchOptions& o) {
+  if (o.regex || o.encoding != kEncodingAuto) return false;
+  for (const char c : o.query) {
+    const auto b = static_cast<unsigned char>(c);
+    if (b >= 0x80 || (!o.matchCase && ((b | 0x20) == 'k' || (b | 0x20) == 's'))) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 FileScan::End FileScan::Run(FileReader& reader, std::shared_ptr<const LineMatcher> matcher,
@@ -30,13 +45,26 @@ FileScan::End FileScan::Run(FileReader& reader, std::shared_ptr<const LineMatche
   reader_ = &reader;
   matcher_ = std::move(matcher);
   next_.reset();
+  if (EncodingMayWait(matcher_->Options())) reader.LetEncodingWait();
+  // A file found in a legacy encoding at its first candidate is read again, decoded: the
+  // lines before that candidate held no candidate, so the second pass only counts them.
+  for (size_t from = firstLine;;) {
+    restart_ = false;
+    const End end = Pass(from, firstLine);
+    if (!restart_) return end;
+    from = restartAt_;
+  }
+}
+
+FileScan::End FileScan::Pass(size_t from, size_t firstTold) {
+  FileReader& reader = *reader_;
   line_ = 0;
-  firstLine_ = firstLine;
+  firstLine_ = from;
   openLine_ = long_ = false;
   enough_ = false;
   counted_ = true;
   hits_ = afterLeft_ = 0;
-  emittedTo_ = firstLine;
+  emittedTo_ = firstTold;
   draining_ = anyTold_ = false;
   tail_.clear();
   floor_ = nullptr;
@@ -50,10 +78,19 @@ FileScan::End FileScan::Run(FileReader& reader, std::shared_ptr<const LineMatche
   return End::Done;
 }
 
-void FileScan::Switch() {
+bool FileScan::Settle(size_t line) {
+  if (!reader_->EncodingWaits() || !reader_->SettleEncoding()) return true;
+  restart_ = true;
+  restartAt_ = line;
+  return false;
+}
+
+bool FileScan::Switch() {
   matcher_ = std::move(next_);
   next_.reset();
   reader_->SetOverlap(std::max(matcher_->Overlap(), reader_->Overlap()));
+  // The lines from here on are decided by the new options, which may not let it wait.
+  return EncodingMayWait(matcher_->Options()) || Settle(line_);
 }
 
 bool FileScan::Block(std::string_view block, size_t carried, bool partial) {
@@ -94,12 +131,14 @@ bool FileScan::Block(std::string_view block, size_t carried, bool partial) {
     // The lines skipped on the way to the first one searched are a stretch like any other.
     if (!hooks_.Passed(line_)) return false;
     // Options changed there count from the next line searched, which begins at the cursor.
-    if (next_) Switch();
+    if (next_ && !Switch()) return false;
   }
   // Nothing needs the lines after the last candidate of the file.
   if (!Lines(region, cursor, partial || !reader_->AtEnd())) return false;
   if (wants_.before > 0 && counted_) KeepTail(regionEnd);
   if (partial) {
+    // A long line is decided piece by piece, by the text it is.
+    if (line_ >= firstLine_ && !Settle(line_)) return false;
     long_ = true;
     longDecide_ = line_ >= firstLine_;
     longFirst_ = true;
@@ -130,7 +169,7 @@ bool FileScan::Lines(std::string_view region, const char*& cursor, bool countRes
       cursor = AfterLine(cursor, e, goOn);
       if (!goOn) return false;
       if (next_) {
-        Switch();
+        if (!Switch()) return false;
         candidateKnown = everyLine = false;
       }
       scan = static_cast<size_t>(cursor - b);
@@ -171,7 +210,7 @@ bool FileScan::Lines(std::string_view region, const char*& cursor, bool countRes
         bool goOn = true;
         cursor = FinishLine(cursor, e, goOn);
         if (!goOn) return false;
-        Switch();
+        if (!Switch()) return false;
         candidateKnown = everyLine = false;
         scan = static_cast<size_t>(cursor - b);
       }
@@ -180,6 +219,7 @@ bool FileScan::Lines(std::string_view region, const char*& cursor, bool countRes
     const char* lineStart = LineStartAt(cursor, b + found, e);
     line_ += CountBreaks(cursor, lineStart);
     cursor = lineStart;
+    if (!Settle(line_)) return false;
     bool goOn = true;
     // Any occurrence of a query with ink makes a hit, unless whole words are asked for.
     cursor = FinishLine(cursor, e, goOn, !matcher.Options().wholeWord && !matcher.BlankQuery());
@@ -191,7 +231,7 @@ bool FileScan::Lines(std::string_view region, const char*& cursor, bool countRes
       if (!hooks_.Passed(line_)) return false;
     }
     if (next_) {
-      Switch();
+      if (!Switch()) return false;
       candidateKnown = everyLine = false;
     }
     scan = static_cast<size_t>(cursor - b);
@@ -406,8 +446,7 @@ bool FileScan::LongPiece(std::string_view piece, size_t context, bool ends) {
     if (tail_.size() >= wants_.before) tail_.erase(tail_.begin());
     tail_.emplace_back(line_, std::string(shown));
   }
-  if (next_) Switch();
-  return true;
+  return !next_ || Switch();
 }
 
 // A line longer than a pattern is searched in is not gathered on: it is left unsearched when it

@@ -67,6 +67,12 @@ class FileScan {
   std::optional<size_t> Lines() const;
 
  private:
+  // One pass over the file: lines before from are only counted, and lines before firstTold
+  // are not told as context.
+  End Pass(size_t from, size_t firstTold);
+  // At a candidate in line: the reader decides the file's encoding if it waited; false when
+  // the file is to be searched again from the start, decoded.
+  bool Settle(size_t line);
   bool Block(std::string_view block, size_t carried, bool partial);
   bool Lines(std::string_view region, const char*& cursor, bool countRest);
   // Decides the line at cursor (hit: a candidate in it is known to count) and returns the
@@ -74,7 +80,8 @@ class FileScan {
   const char* FinishLine(const char* cursor, const char* end, bool& goOn, bool hit = false);
   bool LongPiece(std::string_view piece, size_t context, bool ends);
   void GatherLongLine(std::string_view piece, std::string_view fresh);
-  void Switch();
+  // The new matcher takes over; false as for Settle.
+  bool Switch();
   // Whether the hit line (holding a NUL byte where nul) makes or finds the file binary.
   bool Binary(std::string_view line, bool nul = false);
   // Tells the owner of a hit (after the context before it); false when the scan ends here.
@@ -105,7 +112,9 @@ class FileScan {
   bool longInk_ = false;
   bool longNul_ = false;
   SinkWants wants_;
-  bool enough_ = false;  // the scan ended after the hits wanted
+  bool enough_ = false;   // the scan ended after the hits wanted
+  bool restart_ = false;  // the file is searched again from line restartAt_, decoded
+  size_t restartAt_ = 0;
   // Context: lines below emittedTo_ have been told (or are not to be); afterLeft_ lines after
   // the last hit are still to be told; draining_: the hits wanted are told, only the context
   // after the last one remains.

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 
 #include "Fd.h"
 
@@ -87,7 +88,8 @@ bool SplitMember(std::string_view path, std::string& archive, std::string& membe
   return false;
 }
 
-PackedSource::PackedSource(int fd) : fd_(fd), buffer_(new char[kRawBlock]) {
+PackedSource::PackedSource(int fd)
+    : fd_(fd), buffer_(fd >= 0 ? std::make_unique_for_overwrite<char[]>(kRawBlock) : nullptr) {
   struct stat st {};
   if (fstat(fd, &st) == 0) size_ = st.st_size;
 }
@@ -154,6 +156,12 @@ std::unique_ptr<PackedSource> PackedSource::Archive(int fd, int& error) {
   return error == 0 ? std::move(s) : nullptr;
 }
 
+std::unique_ptr<PackedSource> PackedSource::Held(std::string content) {
+  std::unique_ptr<PackedSource> s(new PackedSource(-1));
+  s->held_ = std::move(content);
+  return s;
+}
+
 bool PackedSource::ExpandsTooMuch() const {
   const long long compressed = std::max(1ll, archive_filter_bytes(a_, -1) - memberStart_);
   return content_ > kExpansionFloor && content_ / compressed > kExpansionRatio;
@@ -209,20 +217,59 @@ int PackedSource::NextHeader(struct archive_entry*& entry, const std::function<b
 }
 
 int PackedSource::ListAll(const std::function<bool(std::string_view)>& add,
-                          const std::function<bool()>& goOn) {
+                          const std::function<bool()>& goOn,
+                          const std::function<void(std::string&&)>& hold) {
+  std::string content;
+  std::unique_ptr<char[]> scratch;
   for (;;) {
     struct archive_entry* entry = nullptr;
     if (const int error = NextHeader(entry, goOn)) return error == ECANCELED ? 0 : error;
     if (!entry || (goOn && !goOn())) return 0;
     const char* name = archive_entry_pathname(entry);
-    if (archive_entry_filetype(entry) == AE_IFREG && name != nullptr && *name != 0 && !add(name))
-      return 0;
+    if (archive_entry_filetype(entry) != AE_IFREG || name == nullptr || *name == 0) continue;
+    // Only members the listing must decompress anyway are held: a zip's and a plain tar's
+    // are passed over by a seek.
+    const int format = archive_format(a_) & ARCHIVE_FORMAT_BASE_MASK;
+    if (!hold || format == ARCHIVE_FORMAT_ZIP ||
+        (format != ARCHIVE_FORMAT_7ZIP && archive_filter_code(a_, 0) == ARCHIVE_FILTER_NONE)) {
+      if (!add(name)) return 0;
+      continue;
+    }
+    const std::string member = name;  // the entry's name is its own until the next header
+    // A member that breaks off, or is too large to hold, is read again for its search, which
+    // then tells of what broke it.
+    content.clear();
+    if (archive_entry_size_is_set(entry) != 0 && archive_entry_size(entry) > 0)
+      content.reserve(static_cast<size_t>(
+          std::min<la_int64_t>(archive_entry_size(entry), la_int64_t{kHeldMember} + 1)));
+    if (!scratch) scratch = std::make_unique_for_overwrite<char[]>(kRawBlock);
+    for (bool end = false; !end && content.size() <= kHeldMember;) {
+      size_t got = 0;
+      int error = 0;
+      const bool read = Read(scratch.get(), kRawBlock, got, end, error);
+      content.append(scratch.get(), got);
+      // A member that breaks off is still listed: its search tells of what broke it.
+      if (!read) return add(member) ? error : 0;
+      if (goOn && !goOn()) return 0;
+    }
+    // The content is held before the name is listed: the search may take the name at once.
+    if (content.size() <= kHeldMember) hold(std::move(content));
+    if (!add(member)) return 0;
   }
+}
+
+bool PackedSource::Read(char* at, size_t room, size_t& got, bool& end, int& error) {
+  if (a_) return ReadArchive(at, room, got, end, error);
+  got = std::min(room, held_.size() - heldAt_);
+  std::memcpy(at, held_.data() + heldAt_, got);
+  heldAt_ += got;
+  end = heldAt_ == held_.size();
+  return true;
 }
 
 // Blocks as libarchive decodes them: a read that asked for more than the last good block
 // would lose that block when the content breaks off after it.
-bool PackedSource::Read(char* at, size_t room, size_t& got, bool& end, int& error) {
+bool PackedSource::ReadArchive(char* at, size_t room, size_t& got, bool& end, int& error) {
   got = 0;
   end = false;
   while (got < room) {
@@ -269,14 +316,14 @@ bool PackedSource::Read(char* at, size_t room, size_t& got, bool& end, int& erro
 }
 
 int ListMembers(const std::string& path, const std::function<bool(std::string_view)>& add,
-                const std::function<bool()>& goOn) {
+                const std::function<bool()>& goOn, const std::function<void(std::string&&)>& hold) {
   Fd fd;
   if (const int error = OpenRegular(path, fd)) return error;
   int error = 0;
   const std::unique_ptr<PackedSource> source = PackedSource::Archive(fd.fd(), error);
   if (!source) return error;
   // The members' names: the archive is read through once.
-  return source->ListAll(add, goOn);
+  return source->ListAll(add, goOn, hold);
 }
 
 int ReadPackedWhole(const std::string& path, size_t limit, std::string& out) {

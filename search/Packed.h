@@ -44,8 +44,13 @@ bool IsCompressedHead(std::string_view head);
 // truncated archive, one that expands too much, or one that cannot be read). A file that is
 // not an archive at all gives ENOEXEC and nothing. goOn, asked between members and between
 // the blocks of a member read through, stops the listing where it answers false.
+// hold, where given, takes the content of the member add is to hear of next, where the
+// listing had to decompress it to reach the next member (a compressed tar's, a 7z's) and it
+// is at most kHeldMember bytes, so it need not be decompressed again for its search.
+constexpr size_t kHeldMember = size_t{16} << 20;
 int ListMembers(const std::string& path, const std::function<bool(std::string_view)>& add,
-                const std::function<bool()>& goOn = {});
+                const std::function<bool()>& goOn = {},
+                const std::function<void(std::string&&)>& hold = {});
 
 // A path of the form ARCHIVE//MEMBER, where ARCHIVE is a regular file, taken apart.
 bool SplitMember(std::string_view path, std::string& archive, std::string& member);
@@ -62,6 +67,8 @@ class PackedSource {
   static std::unique_ptr<PackedSource> Compressed(int fd, int& error);
   // An archive, before its first member.
   static std::unique_ptr<PackedSource> Archive(int fd, int& error);
+  // Content decompressed before, served from memory.
+  static std::unique_ptr<PackedSource> Held(std::string content);
 
   // Moves on to the next member named member (an archive only); ENOENT when the archive
   // holds none after the current place.
@@ -69,7 +76,8 @@ class PackedSource {
   // Every regular-file member's name, in order, to add (false from it stops); 0 or the error
   // that cut the listing short, ENOEXEC for a file that is no archive.
   int ListAll(const std::function<bool(std::string_view)>& add,
-              const std::function<bool()>& goOn = {});
+              const std::function<bool()>& goOn = {},
+              const std::function<void(std::string&&)>& hold = {});
   // Reads content into at; false on an error (error set). end is set at the content's end.
   bool Read(char* at, size_t room, size_t& got, bool& end, int& error);
   int Fd() const { return fd_; }
@@ -86,6 +94,7 @@ class PackedSource {
   // Reads through the rest of the current member, minding the expansion limit.
   int Drain(const std::function<bool()>& goOn);
   bool ExpandsTooMuch() const;
+  bool ReadArchive(char* at, size_t room, size_t& got, bool& end, int& error);
 
   int fd_;
   ::archive* a_ = nullptr;
@@ -98,6 +107,8 @@ class PackedSource {
   const char* blockAt_ = nullptr;  // the rest of the block decoded last
   size_t blockLeft_ = 0;
   long long hole_ = 0;  // NUL bytes of a sparse member's hole still to come
+  std::string held_;    // a held source's content, and how much of it is read
+  size_t heldAt_ = 0;
 };
 
 // Reads a compressed file's content or a member's (path of the form ARCHIVE//MEMBER) whole,

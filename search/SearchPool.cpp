@@ -237,7 +237,13 @@ SearchPool::Outcome SearchPool::SearchOne(size_t index, const std::string& path,
                                           FolderCache& folders, std::vector<Outcome>& unpublished) {
   Outcome outcome{index, false, 0, std::nullopt, false};
   try {
-    outcome.opened = folders.Open(reader, path);
+    std::string held;
+    if (files_.TakeHeld(index, held)) {
+      reader.OpenHeld(std::move(held));
+      outcome.opened = true;
+    } else {
+      outcome.opened = folders.Open(reader, path);
+    }
     if (!outcome.opened) outcome.error = reader.Error();
   } catch (const std::exception& e) {
     outcome.error = ErrorOf(e);

@@ -81,7 +81,9 @@ void AddEntry(FileFeed& feed, std::string&& entry, const std::string& prefix, bo
         any = true;
         return true;
       },
-      [&feed] { return feed.Publish(); });
+      [&feed] { return feed.Publish(); },
+      // What the listing decompressed to reach the next member is searched as it was read.
+      [&feed](std::string&& content) { feed.Hold(std::move(content)); });
   if (error == ENOEXEC && !any)
     feed.Add(std::move(entry));
   else if (error != 0)
@@ -135,7 +137,7 @@ SearchEnd SearchRun::Run() {
       AddEntry(files, std::move(name), directory_, matcher_->Options().packed);
     files.Finish();
   }
-  for (FileReader* r : {&reader_, &spare_}) {
+  for (FileReader* r : {reader_, spare_}) {
     r->SetBlockSize(blockSize_);
     r->SetWholeLines(lineByLine_);
     r->SetEncoding(matcher_->Options().encoding);
@@ -161,7 +163,7 @@ SearchEnd SearchRun::Run() {
     try {
       if (pool_)
         step = ReplayFile(files, i);
-      else if (OpenNext())
+      else if (OpenNext(&files, i))
         step = SearchFile(entry, 0);
     } catch (const std::exception& e) {
       hits_.clear();  // they may view findings the failure dropped
@@ -177,7 +179,7 @@ SearchEnd SearchRun::Run() {
   }
   if (!calls_.Ended()) Deliver();
   pool_.reset();
-  reader_.Close();
+  reader_->Close();
   folders_.Close();
   if (calls_.Ended()) return SearchEnd::Ended;
   return abandoned ? SearchEnd::Aborted : SearchEnd::Finished;
@@ -248,14 +250,17 @@ bool SearchRun::AwaitEntry(FileFeed& files, size_t index, bool& abandoned) {
 
 // Opens path_ in the spare reader: a file in use, gone, or not a regular file is skipped
 // silently, and the status still speaks of the file before.
-bool SearchRun::OpenNext() {
-  spare_.SetEncoding(matcher_->Options().encoding);
-  if (!folders_.Open(spare_, path_)) {
-    ReportError(spare_.Error());
+bool SearchRun::OpenNext(FileFeed* files, size_t index) {
+  spare_->SetEncoding(matcher_->Options().encoding);
+  std::string held;
+  if (files && files->TakeHeld(index, held)) {
+    spare_->OpenHeld(std::move(held));
+  } else if (!folders_.Open(*spare_, path_)) {
+    ReportError(spare_->Error());
     return false;
   }
   std::swap(reader_, spare_);
-  spare_.Close();
+  spare_->Close();
   return true;
 }
 
@@ -270,20 +275,20 @@ void SearchRun::StartFile(std::string_view entry, long long size) {
 }
 
 SearchRun::Step SearchRun::SearchFile(std::string_view entry, size_t firstLine) {
-  StartFile(entry, reader_.Size());
+  StartFile(entry, reader_->Size());
   currentLine_ = firstLine;
   if (lineByLine_) {
     bool first = true;
     std::string_view block;
-    while (reader_.NextBlock(block)) {
+    while (reader_->NextBlock(block)) {
       if (first) calls_.Progress(Where(true));
       first = false;
       const Step step = SearchBlockLineByLine(block);
       if (step == Step::Stop) return Step::Stop;
       if (step == Step::Enough) break;
     }
-    if (first && !reader_.Failed()) calls_.Progress(Where(true));
-    if (reader_.Failed()) ReportError(reader_.Error());
+    if (first && !reader_->Failed()) calls_.Progress(Where(true));
+    if (reader_->Failed()) ReportError(reader_->Error());
     fileDone_ = true;
     return Step::Go;
   }
@@ -292,10 +297,10 @@ SearchRun::Step SearchRun::SearchFile(std::string_view entry, size_t firstLine) 
   // The hooks reach the scan only while it runs, whether it returns or throws.
   scan_ = &scan;
   const ScopeExit leave([this] { scan_ = nullptr; });
-  const FileScan::End end = scan.Run(reader_, matcher_, firstLine);
+  const FileScan::End end = scan.Run(*reader_, matcher_, firstLine);
   if (end == FileScan::End::Stopped) return Step::Stop;
   if (end == FileScan::End::Done) fileLines_ = scan.Lines();
-  if (end == FileScan::End::Failed) ReportError(reader_.Error());
+  if (end == FileScan::End::Failed) ReportError(reader_->Error());
   fileDone_ = true;
   return Step::Go;
 }
@@ -511,7 +516,7 @@ SearchRun::Step SearchRun::SearchBlockLineByLine(std::string_view block) {
       const RegexVerdict verdict = matcher_->Decide(line);
       hit = verdict == RegexVerdict::Hit;
       if (hit) {
-        const bool binary = matcher_->Options().tellBinary && reader_.BinaryAt(line);
+        const bool binary = matcher_->Options().tellBinary && reader_->BinaryAt(line);
         // The context before it: the lines kept, from the last one told on.
         const size_t from = std::max(i > wants_.before ? i - wants_.before : 0, naive_.toldTo);
         if ((wants_.before > 0 || wants_.after > 0) && naive_.told && from > naive_.toldTo)

@@ -85,7 +85,8 @@ class SearchRun : private FileScan::Hooks {
   void StartPool(FileFeed& files, size_t from);
   void Forward(FileFeed& files, bool waiting);
   bool AwaitEntry(FileFeed& files, size_t index, bool& abandoned);
-  bool OpenNext();
+  // files and index: the entry's content may be held in the list.
+  bool OpenNext(FileFeed* files = nullptr, size_t index = 0);
   unsigned ThreadCount() const;
   unsigned FitThreads(unsigned wanted) const;
   void ReportError(int error);
@@ -181,8 +182,11 @@ class SearchRun : private FileScan::Hooks {
   FileScan* scan_ = nullptr;                     // the file scan under way on this thread
   std::unique_ptr<SearchPool> pool_;
   size_t forwarded_ = 0;  // entries the pool has been told of
-  FileReader reader_;     // the file searched on this thread
-  FileReader spare_;      // tries the next file, so a failed open leaves reader_ intact
+  // The file searched on this thread, and the spare that tries the next file, so a failed
+  // open leaves reader_ intact; they change places by their pointers, as a reader is large.
+  FileReader readers_[2];
+  FileReader* reader_ = &readers_[0];
+  FileReader* spare_ = &readers_[1];
 
   // Where the run is: the file last opened and the line it is at.
   std::string path_;

@@ -39,6 +39,12 @@ constexpr int kScriptConfidence = 20;
 constexpr size_t kScriptHighBytes = 8;
 constexpr int kLatinConfidence = 70;
 constexpr size_t kLatinHighBytes = 8;
+// The detector gives a double-byte encoding a confidence of 50 or more only for text with
+// more than ten characters of two bytes, each led by a byte beyond ASCII. Text with fewer
+// bytes beyond ASCII than any rule above asks for is Windows-1252 without asking it.
+constexpr size_t kDoubleByteDetectable = 11;
+constexpr size_t kDetectorNeeded = std::min(
+    {std::max(kDoubleByteHighBytes, kDoubleByteDetectable), kScriptHighBytes, kLatinHighBytes});
 // The detector reads the lines around the first bytes beyond ASCII, up to this much.
 constexpr size_t kSampleBytes = 4096;
 constexpr size_t kSampleSide = 96;
@@ -190,8 +196,9 @@ std::string DetectLegacyEncoding(std::string_view head) {
     sample.append(piece).push_back('\n');
     from = end;
   }
+  if (high < kDetectorNeeded) return kFallback;
   thread_local Detector detector;
-  if (!detector.d || high == 0) return kFallback;
+  if (!detector.d) return kFallback;
   UErrorCode e = U_ZERO_ERROR;
   ucsdet_setText(detector.d, sample.data(), static_cast<int32_t>(sample.size()), &e);
   int32_t count = 0;

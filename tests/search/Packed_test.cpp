@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <memory>
 #include <random>
 #include <span>
@@ -19,6 +20,7 @@
 
 #include "FileReader.h"
 #include "FileScan.h"
+#include "SearchRun.h"
 #include "TempTree.h"
 
 namespace vorn {
@@ -203,6 +205,47 @@ TEST(Packed, BombIsGivenUpAtTheRatioAndStopsAtOnce) {
   options.query = "never there";
   EXPECT_EQ(scan.Run(reader, std::make_shared<const LineMatcher>(options)), FileScan::End::Stopped);
   EXPECT_EQ(hooks.passed, 3);
+}
+
+// The bytes this process has read so far, by any call.
+long long BytesRead() {
+  std::ifstream io("/proc/self/io");
+  std::string key;
+  long long value = 0;
+  while (io >> key >> value)
+    if (key == "rchar:") return value;
+  return -1;
+}
+
+// A compressed tar is decompressed once: the members the listing read through to reach the
+// next are searched as it read them, on one thread or on several.
+TEST(Packed, ACompressedTarIsReadOnce) {
+  TempTree t;
+  std::mt19937 random(7);
+  std::vector<Member> members;
+  for (int i = 0; i < 40; ++i) {
+    std::string bytes(32 << 10, ' ');
+    for (char& c : bytes) c = static_cast<char>('a' + random() % 26);
+    members.push_back({"m" + std::to_string(i) + ".txt", bytes + "\nneedle\n"});
+  }
+  WriteArchive(t.Path("a.tar.gz"), ARCHIVE_FORMAT_TAR_USTAR, ARCHIVE_FILTER_GZIP, members);
+  const auto size = static_cast<long long>(test::ReadFile(t.Path("a.tar.gz")).size());
+  struct Count : ResultsSink {
+    size_t hits = 0;
+    void Lines(std::span<const SearchHit> lines) override { hits += lines.size(); }
+  };
+  for (const unsigned threads : {1u, 2u}) {
+    Count sink;
+    SearchOptions o;
+    o.query = "needle";
+    o.packed = true;
+    const long long before = BytesRead();
+    SearchRun run(t.root(), "*", true, o, sink);
+    run.SetThreads(threads);
+    EXPECT_EQ(run.Run(), SearchEnd::Finished);
+    EXPECT_EQ(sink.hits, members.size());
+    EXPECT_LT(BytesRead() - before, size + size / 2) << threads << " threads";
+  }
 }
 
 }  // namespace

@@ -3,11 +3,17 @@
 
 #include <gtest/gtest.h>
 #include <iconv.h>
+#include <unicode/ucsdet.h>
 
+#include <memory>
+#include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "FileReader.h"
+#include "FileScan.h"
+#include "LineMatcher.h"
 #include "TempTree.h"
 
 namespace vorn {
@@ -121,6 +127,88 @@ TEST(TextDecoding, NoGuessWithoutEvidenceAndTheSettingWins) {
   t.Write("u16.txt", std::string("\xFF\xFEh\0i\0", 6));
   ASSERT_TRUE(reader.Open(t.Path("u16.txt")));
   EXPECT_EQ(ReadAll(reader), "hi");
+}
+
+// Text with fewer than eight bytes beyond ASCII is taken for Windows-1252 without the
+// detector: no double-byte encoding could win there, as the detector needs more than ten
+// characters of two bytes to be sure of one. Ten such characters, each led by a byte beyond
+// ASCII, in each of them:
+TEST(TextDecoding, TheDetectorIsNotSureOfADoubleByteEncodingInTenCharacters) {
+  const std::string ascii = "A line of ASCII before them, as in most files: x = y + 1;\n";
+  const std::string tests[] = {Encode("アイウエオカキクケコ", "SHIFT_JIS"),
+                               Encode("丂丄丅丆丏丒丗丟丠両", "GB18030"),
+                               Encode("一乙丁七乃九了二人儿", "BIG5"),
+                               Encode("吾輩猫名前", "EUC-JP"), Encode("대한민국은", "EUC-KR")};
+  UErrorCode e = U_ZERO_ERROR;
+  const std::unique_ptr<UCharsetDetector, decltype(&ucsdet_close)> d(ucsdet_open(&e),
+                                                                     &ucsdet_close);
+  ASSERT_TRUE(U_SUCCESS(e));
+  for (const std::string& t : tests) {
+    const std::string text = ascii + t + "\n";
+    size_t high = 0;
+    for (const char c : text) high += static_cast<unsigned char>(c) >= 0x80;
+    ASSERT_LE(high, 10u);
+    ucsdet_setText(d.get(), text.data(), static_cast<int32_t>(text.size()), &e);
+    int32_t count = 0;
+    const UCharsetMatch** matches = ucsdet_detectAll(d.get(), &count, &e);
+    ASSERT_TRUE(U_SUCCESS(e));
+    for (int32_t i = 0; i < count; ++i) {
+      const std::string name = ucsdet_getName(matches[i], &e);
+      if (name == "Shift_JIS" || name == "EUC-JP" || name == "EUC-KR" || name == "GB18030" ||
+          name == "Big5") {
+        EXPECT_LT(ucsdet_getConfidence(matches[i], &e), 50) << name << " in " << t;
+      }
+    }
+  }
+}
+
+// The hits and context lines a scan tells, as "index:text".
+struct Told : FileScan::Hooks {
+  std::vector<std::string> lines;
+  bool Hit(size_t index, std::string_view shown, bool, std::span<const MatchRange>) override {
+    lines.push_back(std::to_string(index) + ":" + std::string(shown));
+    return true;
+  }
+  bool Context(size_t index, std::string_view shown) override {
+    lines.push_back(std::to_string(index) + "-" + std::string(shown));
+    return true;
+  }
+  bool Break() override { return true; }
+  bool Passed(size_t) override { return true; }
+  bool Unsearched(size_t) override { return true; }
+};
+
+// An ASCII query reads a file as its bytes until its first candidate; a file found there to
+// be in a legacy encoding is searched again, decoded, whether the candidate is in the first
+// block or far after the head.
+TEST(TextDecoding, AnAsciiQueryFindsLegacyTextDecodedAfterItsFirstCandidate) {
+  TempTree t;
+  const std::string before = "Le caf\xE9 est tr\xE8s bon \xE0 Paris, l'\xE9t\xE9 dernier.\n";
+  const std::string hit = "PM_RESUME pour l'\xE9l\xE8ve M\xFCller\n";
+  for (const size_t lines : {size_t{1}, size_t{3000}}) {
+    std::string bytes;
+    for (size_t i = 0; i < lines; ++i) bytes += i % 7 == 0 ? before : "plain ascii\n";
+    bytes += before + hit + "tail\n";
+    t.Write("f.txt", bytes);
+    for (const bool matchCase : {true, false}) {
+      SearchOptions o;
+      o.query = matchCase ? "PM_RESUME" : "pm_re";
+      o.matchCase = matchCase;
+      FileReader reader(256);
+      ASSERT_TRUE(reader.Open(t.Path("f.txt")));
+      Told told;
+      FileScan scan(told);
+      SinkWants wants;
+      wants.before = 1;
+      scan.SetWants(wants);
+      EXPECT_EQ(scan.Run(reader, std::make_shared<const LineMatcher>(o)), FileScan::End::Done);
+      EXPECT_EQ(told.lines,
+                (std::vector<std::string>{
+                    std::to_string(lines) + "-Le café est très bon à Paris, l'été dernier.",
+                    std::to_string(lines + 1) + ":PM_RESUME pour l'élève Müller"}));
+      EXPECT_EQ(reader.Encoding(), "windows-1252");
+    }
+  }
 }
 
 }  // namespace
