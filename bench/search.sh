@@ -212,7 +212,7 @@ fi
 read -r tw t8 cw c8 < <(timed pipe "$vorn -r -s '$legacy/cp1252' '*' PM_RESUME" \
   "$vorn -r -s '$legacy/utf8' '*' PM_RESUME")
 printf 'Windows-1252 tree (%s files with bytes beyond ASCII), rare literal: %.3f s; UTF-8 %.3f s, ratio %s (target 1.5), cpu ratio %s\n' \
-  "$(grep -rlP '[\x80-\xff]' "$legacy/cp1252" | wc -l)" "$tw" "$t8" "$(ratio "$tw" "$t8")" "$(ratio "$cw" "$c8")"
+  "$(LC_ALL=C grep -rlP '[\x80-\xff]' "$legacy/cp1252" | wc -l)" "$tw" "$t8" "$(ratio "$tw" "$t8")" "$(ratio "$cw" "$c8")"
 samecp="$(cmp -s <("$vorn" -r -s "$legacy/cp1252" '*' 'Müller' | sed "s|^$legacy/cp1252/||") \
   <("$vorn" -r -s "$legacy/utf8" '*' 'Müller' | sed "s|^$legacy/utf8/||") && echo same || echo DIFFERENT)"
 echo "Windows-1252 hits for Müller against UTF-8 hits: $samecp"
@@ -271,8 +271,9 @@ ww='spin_lock|spin_lock_irqsave'
 read -r tv tr cv cr < <(timed pipe "$vorn -r -s -w -E '$tree' '*.*' '$ww'" "rg -uuu -n -w '$ww' '$tree'")
 read -r tv1 tr1 cv1 cr1 < <(timed pipe "$vorn -j 1 -r -s -w -E '$tree' '*.*' '$ww'" \
   "rg -j1 -uuu -n -w '$ww' '$tree'")
-printf '%-34s %9.3f %9.3f %7s %6s %9.3f %9.3f %7s\n' "-w -E $ww" "$tv" "$tr" \
-  "$(ratio "$tv" "$tr")" 1.0 "$tv1" "$tr1" "$(ratio "$tv1" "$tr1")"
+printf '%-34s %9.3f %9.3f %7s %6s %9.3f %9.3f %7s   cpu ratios %s/%s\n' "-w -E $ww" "$tv" "$tr" \
+  "$(ratio "$tv" "$tr")" 1.0 "$tv1" "$tr1" "$(ratio "$tv1" "$tr1")" "$(ratio "$cv" "$cr")" \
+  "$(ratio "$cv1" "$cr1")"
 # grep's outputs against ripgrep's at the same thread count (the machine's cores): context,
 # the matches alone and the JSON stream, matching case (target 1.0).
 # name | vorn-find args | rg args | output | query

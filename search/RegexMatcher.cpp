@@ -185,27 +185,88 @@ bool AsciiFoldable(unsigned char c) {
 
 }  // namespace
 
-RegexLiteral RequiredLiteral(std::string_view p, bool matchCase) {
-  std::string best, run, all;
+namespace {
+
+// A literal shared by the branches of an alternation is worth a scan of its own from this
+// length; a shorter one would make nearly every line a candidate.
+constexpr size_t kMinSharedLiteral = 3;
+// Of each run, the bytes looked at for one the other branches share.
+constexpr size_t kSharedRunBytes = 64;
+
+// What one branch (a concatenation, no "|" at its top) requires: the runs of plain
+// characters every match of it holds, and whether it is one plain literal (*all).
+struct BranchRead {
+  std::vector<std::string> runs;
+  std::string all;
   bool plain = true;
+};
+
+RegexLiteral ReadPattern(std::string_view p, bool matchCase, int depth);
+
+// The branches of the pattern's top alternation; none when its text is not read here.
+std::vector<std::string_view> TopBranches(std::string_view p) {
+  std::vector<std::string_view> branches;
+  size_t begin = 0;
+  size_t i = 0;
+  while (i < p.size()) {
+    if (p[i] == '\\') {
+      i += 2;
+    } else if (p[i] == '[') {
+      i = SkipClass(p, i);
+    } else if (p[i] == '(') {
+      i = SkipGroup(p, i);
+    } else {
+      if (p[i] == '|') {
+        branches.push_back(p.substr(begin, i - begin));
+        begin = i + 1;
+      }
+      ++i;
+    }
+    if (i == std::string_view::npos) return {};
+  }
+  branches.push_back(p.substr(std::min(begin, p.size())));
+  return branches;
+}
+
+// A plain, non-capturing or positive look-around group that the match passes through at
+// least once: what its pattern requires, the line holds. at: the group's "(", end: past ")".
+std::string GroupLiteral(std::string_view p, size_t at, size_t end, size_t min, bool matchCase,
+                         int depth) {
+  size_t body = at + 1;
+  if (p.substr(body, 1) == "?") {
+    const std::string_view kind = p.substr(body + 1, 2);
+    if (kind.starts_with(':') || kind.starts_with('='))
+      body += 2;
+    else if (kind == "<=")
+      body += 3;
+    else
+      return {};  // negative, atomic: not required
+  }
+  if (min == 0 || end <= body) return {};
+  return ReadPattern(p.substr(body, end - 1 - body), matchCase, depth + 1).bytes;
+}
+
+bool ReadBranch(std::string_view p, bool matchCase, int depth, BranchRead* read) {
+  std::string run;
   const auto endRun = [&] {
-    if (run.size() > best.size()) best = run;
+    if (!run.empty()) read->runs.push_back(run);
     run.clear();
   };
   size_t i = 0;
   while (i < p.size()) {
     const auto c = static_cast<unsigned char>(p[i]);
     std::string_view literal;  // the atom's bytes, when it is one literal character
+    size_t group = std::string_view::npos;
     if (c == '\\') {
-      if (i + 1 >= p.size()) return {};
+      if (i + 1 >= p.size()) return false;
       const auto n = static_cast<unsigned char>(p[i + 1]);
-      if (n >= 0x80) return {};
+      if (n >= 0x80) return false;
       if ((n >= '0' && n <= '9') || (n >= 'a' && n <= 'z') || (n >= 'A' && n <= 'Z')) {
         // Classes and assertions of one letter break a run; anything else (escaped code
         // points, properties, back references, quoting) is not read here.
         if (!std::strchr("dDwWsShHvVRXbBAzZG", n) ||
             (i + 2 < p.size() && (p[i + 2] == '{' || p[i + 2] == '<')))
-          return {};
+          return false;
       } else {
         literal = p.substr(i + 1, 1);
       }
@@ -213,33 +274,108 @@ RegexLiteral RequiredLiteral(std::string_view p, bool matchCase) {
     } else if (c == '[') {
       i = SkipClass(p, i);
     } else if (c == '(') {
+      group = i;
       i = SkipGroup(p, i);
     } else if (c == '.' || c == '^' || c == '$') {
       ++i;
     } else if (std::strchr("|)*+?{", c)) {
-      return {};  // an alternation at the top, or what only a quantifier may begin
+      return false;  // what only a quantifier may begin
     } else {
       size_t n = 1;
       while (i + n < p.size() && (static_cast<unsigned char>(p[i + n]) & 0xC0) == 0x80) ++n;
       literal = p.substr(i, n);
       i += n;
     }
-    if (i == std::string_view::npos) return {};
-    size_t min = 0;
+    if (i == std::string_view::npos) return false;
+    const size_t atomEnd = i;
+    size_t min = 1;
     const Quantifier q = ReadQuantifier(p, &i, &min);
-    if (q == Quantifier::Unknown) return {};
+    if (q == Quantifier::Unknown) return false;
     const bool usable = !literal.empty() && q == Quantifier::None &&
                         (matchCase || AsciiFoldable(static_cast<unsigned char>(literal[0])));
-    if (literal.empty() || q != Quantifier::None) plain = false;
-    all.append(literal);
-    if (usable)
+    if (literal.empty() || q != Quantifier::None) read->plain = false;
+    read->all.append(literal);
+    if (usable) {
       run.append(literal);
-    else
-      endRun();
+      continue;
+    }
+    endRun();
+    if (group != std::string_view::npos) {
+      std::string inner = GroupLiteral(p, group, atomEnd, min, matchCase, depth);
+      if (!inner.empty()) read->runs.push_back(std::move(inner));
+    }
   }
   endRun();
-  if (plain && !all.empty() && best == all) return {all, true};
+  return true;
+}
+
+std::string Folded(std::string_view text, bool matchCase) {
+  std::string folded(text);
+  if (!matchCase)
+    for (char& c : folded)
+      if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+  return folded;
+}
+
+// The longest stretch of the first branch's runs that some run of every other branch holds
+// too (by ASCII case when case is ignored), or empty when it would be shorter than
+// kMinSharedLiteral.
+std::string SharedLiteral(const std::vector<BranchRead>& branches, bool matchCase) {
+  std::vector<std::vector<std::string>> folded;
+  for (const BranchRead& branch : branches) {
+    folded.emplace_back();
+    for (const std::string& run : branch.runs) folded.back().push_back(Folded(run, matchCase));
+  }
+  const auto everyBranchHolds = [&](std::string_view piece) {
+    return std::all_of(folded.begin() + 1, folded.end(), [&](const auto& runs) {
+      return std::any_of(runs.begin(), runs.end(), [&](const std::string& run) {
+        return run.find(piece) != std::string::npos;
+      });
+    });
+  };
+  std::string best;
+  for (size_t r = 0; r < folded[0].size(); ++r) {
+    const std::string_view run = std::string_view(folded[0][r]).substr(0, kSharedRunBytes);
+    for (size_t length = run.size(); length > best.size() && length >= kMinSharedLiteral;
+         --length) {
+      bool found = false;
+      for (size_t at = 0; at + length <= run.size() && !found; ++at) {
+        // A stretch that cuts a UTF-8 character is still a required byte string.
+        if (everyBranchHolds(run.substr(at, length))) {
+          best = branches[0].runs[r].substr(at, length);
+          found = true;
+        }
+      }
+      if (found) break;
+    }
+  }
+  return best;
+}
+
+// Groups nest at most this deep before their literals are left unread.
+constexpr int kMaxGroupDepth = 8;
+
+RegexLiteral ReadPattern(std::string_view p, bool matchCase, int depth) {
+  if (depth > kMaxGroupDepth) return {};
+  const std::vector<std::string_view> parts = TopBranches(p);
+  if (parts.empty()) return {};
+  std::vector<BranchRead> branches(parts.size());
+  for (size_t b = 0; b < parts.size(); ++b)
+    if (!ReadBranch(parts[b], matchCase, depth, &branches[b]) || branches[b].runs.empty())
+      return {};
+  if (branches.size() > 1) return {SharedLiteral(branches, matchCase), false};
+  const BranchRead& only = branches[0];
+  std::string best;
+  for (const std::string& run : only.runs)
+    if (run.size() > best.size()) best = run;
+  if (only.plain && !only.all.empty() && best == only.all) return {only.all, true};
   return {best, false};
+}
+
+}  // namespace
+
+RegexLiteral RequiredLiteral(std::string_view p, bool matchCase) {
+  return ReadPattern(p, matchCase, 0);
 }
 
 bool SetRegexJit(bool on) { return jitOn.exchange(on); }

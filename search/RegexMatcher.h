@@ -21,7 +21,8 @@ struct RegexError {
 };
 
 // The literal bytes every match of a pattern contains, read from the pattern's common shapes
-// (a concatenation holding a run of plain characters); empty when none is known. Without
+// (a concatenation holding a run of plain characters, alternatives that share one of three
+// bytes or more, a group that holds one); empty when none is known. Without
 // Match Case the run holds only characters whose case partners are ASCII, so an ASCII
 // caseless scan finds every candidate. plain: the whole pattern is this literal, and the
 // literal search gives the same lines.

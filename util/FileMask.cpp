@@ -66,6 +66,13 @@ bool AnyMatches(std::u32string_view name, const std::vector<std::u32string>& par
                      [name](const std::u32string& part) { return PartMatches(name, part); });
 }
 
+// Whether a part takes every name ("*", "*.*"): then no name needs folding for it.
+bool TakesEveryName(std::u32string_view part) {
+  if (part.size() > 2 && part.substr(part.size() - 2) == U".*") part.remove_suffix(2);
+  return !part.empty() &&
+         std::all_of(part.begin(), part.end(), [](char32_t c) { return c == '*'; });
+}
+
 std::string_view TrimBlanks(std::string_view text) {
   const size_t first = text.find_first_not_of(" \t");
   if (first == std::string_view::npos) return {};
@@ -105,6 +112,7 @@ FileMask::FileMask(std::string_view mask) {
 
 bool FileMask::TakesFile(std::string_view name) const {
   if (files_.empty() && notFiles_.empty()) return everyFile_;
+  if (notFiles_.empty() && std::any_of(files_.begin(), files_.end(), TakesEveryName)) return true;
   const std::u32string folded = Folded(name);
   return (everyFile_ || AnyMatches(folded, files_)) && !AnyMatches(folded, notFiles_);
 }

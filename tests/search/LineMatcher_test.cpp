@@ -85,6 +85,10 @@ TEST(LineMatcher, WholeWordPatternTriesEveryMatch) {
         << pattern;
   }
   EXPECT_FALSE(LineMatcher(SearchOptions{"int|int_max", true, true, true}).IsHit("int_maxx"));
+  // Alternatives sharing a literal: the one that stands whole, wherever it is on the line.
+  const SearchOptions spin{"spin_lock|spin_lock_irqsave", true, true, true};
+  EXPECT_EQ(Ranges(spin, "spin_lock_irqsave(f)"), (std::vector<MatchRange>{{0, 17}}));
+  EXPECT_EQ(Ranges(spin, "spin_lock_x spin_lock("), (std::vector<MatchRange>{{12, 21}}));
   // A repeat gives back what it took when the longer match does not stand whole.
   EXPECT_EQ(Ranges({"[a-z-]+", true, true, true}, "ab-cd_"), (std::vector<MatchRange>{{0, 2}}));
   // Settings that only work first stay first; a quote or comment left open is closed.

@@ -198,10 +198,19 @@ TEST(Regex, RequiredLiteralsOfCommonShapes) {
       {"(?i)abc", ""},
       {"\\Qa.b\\E", ""},
       {"ab{,2}", ""},
+      {"spin_lock|spin_lock_irqsave", "spin_lock"},
+      {"(spin_lock|spin_lock_irqsave)\\(", "spin_lock"},
+      {"x_ops|(foo_op)+s", "_op"},
+      {"(?:abc)?d|abd", ""},
+      {"abc|abd", ""},
+      {"abc|", ""},
+      {"(?=bar_ops)\\w+|bar_opt", "bar_op"},
+      {"(?!bar_ops)\\w+|bar_opt", ""},
   };
   for (const auto& [pattern, literal] : shapes)
     EXPECT_EQ(RequiredLiteral(pattern, true).bytes, literal) << pattern;
   EXPECT_EQ(RequiredLiteral("kmalloc\\w*\\(", false).bytes, "malloc");  // the Kelvin sign is a k
+  EXPECT_EQ(RequiredLiteral("Spin_lock|spin_LOCK_x", false).bytes, "pin_loc");
 }
 
 // The set of lines found equals GNU grep -P's (PCRE2 too, told to use Unicode properties) on

@@ -275,9 +275,12 @@ TEST(SearchPaths, EveryPathGivesTheNaiveLinesRangesAndContext) {
                                   "(b|_)\\(", "\\.\\w{3}", "b.{5000}B", "\\bab\\b",    "(?<=_)B",
                                   "[ab]\\(",  "^\\W",      "\\s[AB]$",  "(?:a|b)_\\w", "a*",
                                   "a|ab",     "\\w+?",     "x?",        "\\p{L}{3}"};
+  // Alternatives that begin alike: their shared literal finds the candidate lines.
+  const char* const shared[] = {"ab_|ab_\\w+", "(aB |ab )a", "(?:ab_a|ab_)(?!a)"};
   std::vector<std::pair<const char*, bool>> queries;
   for (const char* q : literals) queries.emplace_back(q, false);
   for (const char* q : patterns) queries.emplace_back(q, true);
+  for (const char* q : shared) queries.emplace_back(q, true);
   size_t n = 0;
   for (const auto& [query, regex] : queries)
     for (const bool wholeWord : {false, true})

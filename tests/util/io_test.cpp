@@ -75,6 +75,11 @@ TEST(ListFilesRecursive, ExclusionMasksLeaveFilesAndFoldersOut) {
   for (const char* bad : {"src/", "*.c;!src/build/", "!src/*.c"})
     EXPECT_FALSE(FileMask(bad).Fault().empty()) << bad;
   EXPECT_TRUE(FileMask("*.c; !build/ ;;").Fault().empty());
+  // Parts that take every name, beside an exclusion or not.
+  for (const char* every : {"*", "*.*", "**.*", "x;*.*"})
+    EXPECT_TRUE(FileMask(every).TakesFile("Makefile")) << every;
+  EXPECT_FALSE(FileMask(".*").TakesFile("Makefile"));
+  EXPECT_FALSE(FileMask("*.*;!make*").TakesFile("Makefile"));
 }
 
 TEST(ListFiles, BareNamesOfMatchingRegularFilesInByteOrder) {
