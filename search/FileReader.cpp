@@ -101,14 +101,19 @@ bool FileReader::OpenMember(const std::string& path) {
   source_ = archive_.get();
   sourceChecked_ = true;  // one level deep: a compressed member is searched as its bytes
   expectedSize_ = 0;
-  if (buffer_.size() != blockSize_) {
-    std::swap(buffer_, other_);
-    if (buffer_.size() != blockSize_) {
-      buffer_.resize(blockSize_);
-      buffer_.shrink_to_fit();
-    }
-  }
+  UseBlockBuffer();
   return true;
+}
+
+// A source read block by block takes the buffer of the block size: the spare when that is the
+// one, else the buffer is made that size.
+void FileReader::UseBlockBuffer() {
+  if (buffer_.size() == blockSize_) return;
+  std::swap(buffer_, other_);
+  if (buffer_.size() != blockSize_) {
+    buffer_.resize(blockSize_);
+    buffer_.shrink_to_fit();
+  }
 }
 
 void FileReader::OpenHeld(std::string&& content) {
@@ -118,13 +123,7 @@ void FileReader::OpenHeld(std::string&& content) {
   source_ = compressed_.get();
   sourceChecked_ = true;  // one level deep, as a member read from its archive
   expectedSize_ = 0;
-  if (buffer_.size() != blockSize_) {
-    std::swap(buffer_, other_);
-    if (buffer_.size() != blockSize_) {
-      buffer_.resize(blockSize_);
-      buffer_.shrink_to_fit();
-    }
-  }
+  UseBlockBuffer();
 }
 
 bool FileReader::OpenAt(int dirFd, const char* name) {

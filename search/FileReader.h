@@ -124,6 +124,7 @@ class FileReader {
   void TakeMark();
   bool OpenCompressed();
   void Reset();
+  void UseBlockBuffer();
 
   Fd fd_;
   long long expectedSize_ = 0;
