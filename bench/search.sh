@@ -177,38 +177,9 @@ read -r ta tu ca cu < <(timed pipe "$vorn -r -s '$tree' '*.*' PM_RESUME" \
 printf 'encoding check, rare literal: %.3f s, with --encoding=utf-8 %.3f s, ratio %s (target 1.02), cpu ratio %s\n' \
   "$ta" "$tu" "$(ratio "$ta" "$tu")" "$(ratio "$ca" "$cu")"
 
-# 10,000 text files of the tree (Documentation/ first) in Windows-1252 and the same in UTF-8,
-# made once into bench/cache: decoding against reading the bytes as they are.
-legacy="$here/cache/cp1252"
-if [ ! -f "$legacy/.made" ]; then
-  rm -rf "$legacy"
-  python3 - "$tree" "$legacy/utf8" "$legacy/cp1252" <<'PY'
-import os, sys
-src, utf8, cp = sys.argv[1:]
-made = 0
-for part in ('Documentation', 'include', 'drivers'):
-    for top, dirs, files in os.walk(os.path.join(src, part)):
-        dirs.sort()
-        for name in sorted(files):
-            path = os.path.join(top, name)
-            if made == 10000 or os.path.islink(path) or not os.path.isfile(path):
-                continue
-            data = open(path, 'rb').read()
-            try:
-                blob = data.decode('utf-8').encode('cp1252')
-            except (UnicodeDecodeError, UnicodeEncodeError):
-                continue
-            if b'\0' in data:
-                continue
-            rel = os.path.relpath(path, src)
-            for base, out in ((utf8, data), (cp, blob)):
-                target = os.path.join(base, rel)
-                os.makedirs(os.path.dirname(target), exist_ok=True)
-                open(target, 'wb').write(out)
-            made += 1
-PY
-  touch "$legacy/.made"
-fi
+# 10,000 text files of the tree in Windows-1252 and the same in UTF-8: decoding against
+# reading the bytes as they are.
+legacy="$("$here/cp1252-tree" "$tree")"
 read -r tw t8 cw c8 < <(timed pipe "$vorn -r -s '$legacy/cp1252' '*' PM_RESUME" \
   "$vorn -r -s '$legacy/utf8' '*' PM_RESUME")
 printf 'Windows-1252 tree (%s files with bytes beyond ASCII), rare literal: %.3f s; UTF-8 %.3f s, ratio %s (target 1.5), cpu ratio %s\n' \
