@@ -163,6 +163,7 @@ bool FileScan::Lines(std::string_view region, const char*& cursor, bool countRes
   bool candidateKnown = false;
   bool everyLine = false;
   bool ascii = false, asciiKnown = false;
+  size_t foundLength = 0;
   while (cursor < e) {
     if (afterLeft_ > 0) {
       bool goOn = true;
@@ -195,7 +196,7 @@ bool FileScan::Lines(std::string_view region, const char*& cursor, bool countRes
         found = candidate;
     } else if (!matcher.NeverHits()) {
       const size_t hayEnd = std::min(region.size(), windowEnd + scanner.size() - 1);
-      found = scanner.Find(region.substr(0, hayEnd), scan);
+      found = scanner.Find(region.substr(0, hayEnd), scan, foundLength);
       if (found >= windowEnd) found = PatternScanner::npos;
     }
     if (found == PatternScanner::npos) {
@@ -221,8 +222,12 @@ bool FileScan::Lines(std::string_view region, const char*& cursor, bool countRes
     cursor = lineStart;
     if (!Settle(line_)) return false;
     bool goOn = true;
-    // Any occurrence of a query with ink makes a hit, unless whole words are asked for.
-    cursor = FinishLine(cursor, e, goOn, !matcher.Options().wholeWord && !matcher.BlankQuery());
+    // Any occurrence of a query with ink makes a hit, unless whole words are asked for. The
+    // scan began at or before the line's start, so the occurrence is the line's first.
+    const bool hit = !matcher.Regex() && !matcher.Options().wholeWord && !matcher.BlankQuery();
+    const auto at = static_cast<size_t>(b + found - cursor);
+    const MatchRange first{at, at + foundLength};
+    cursor = FinishLine(cursor, e, goOn, hit, hit ? &first : nullptr);
     if (!goOn) return false;
     // Candidates a pattern turns down may follow each other for long: the owner still gets
     // its stretches.
@@ -249,7 +254,8 @@ std::optional<size_t> FileScan::Lines() const {
   return line_ + (openLine_ ? 1 : 0);
 }
 
-const char* FileScan::FinishLine(const char* cursor, const char* end, bool& goOn, bool hit) {
+const char* FileScan::FinishLine(const char* cursor, const char* end, bool& goOn, bool hit,
+                                 const MatchRange* first) {
   const char* lineEnd = FindNextBreak(cursor, end);
   const std::string_view text(cursor, static_cast<size_t>(lineEnd - cursor));
   const size_t index = line_;
@@ -259,7 +265,7 @@ const char* FileScan::FinishLine(const char* cursor, const char* end, bool& goOn
     ++line_;
   }
   if (hit) {
-    goOn = TellHit(index, text.substr(0, kShownLineBytes), Binary(text), text, cursor);
+    goOn = TellHit(index, text.substr(0, kShownLineBytes), Binary(text), text, cursor, first);
     return next;
   }
   switch (matcher_->Decide(text)) {
@@ -276,12 +282,18 @@ const char* FileScan::FinishLine(const char* cursor, const char* end, bool& goOn
 }
 
 bool FileScan::TellHit(size_t index, std::string_view shown, bool binary, std::string_view line,
-                       const char* lineStart) {
+                       const char* lineStart, const MatchRange* first) {
   if (!TellBefore(index, lineStart)) return false;
   ranges_.clear();
   // The matches are those that begin in the shown bytes, however many follow, so a line
   // gives the same whatever the blocks cut of it.
-  if (wants_.ranges) matcher_->Matches(line, ranges_, kShownLineBytes);
+  if (wants_.ranges && !first) {
+    matcher_->Matches(line, ranges_, kShownLineBytes);
+  } else if (wants_.ranges && first->begin < kShownLineBytes) {
+    ranges_.push_back(*first);
+    matcher_->Matches(line, ranges_, kShownLineBytes,
+                      first->begin + std::max<size_t>(first->end - first->begin, 1));
+  }
   if (!hooks_.Hit(index, shown, binary, ranges_)) return false;
   anyTold_ = true;
   emittedTo_ = index + 1;

@@ -76,8 +76,9 @@ class FileScan {
   bool Block(std::string_view block, size_t carried, bool partial);
   bool Lines(std::string_view region, const char*& cursor, bool countRest);
   // Decides the line at cursor (hit: a candidate in it is known to count) and returns the
-  // start of the next one.
-  const char* FinishLine(const char* cursor, const char* end, bool& goOn, bool hit = false);
+  // start of the next one. first: the line's first occurrence, where the scan found it.
+  const char* FinishLine(const char* cursor, const char* end, bool& goOn, bool hit = false,
+                         const MatchRange* first = nullptr);
   bool LongPiece(std::string_view piece, size_t context, bool ends);
   void GatherLongLine(std::string_view piece, std::string_view fresh);
   // The new matcher takes over; false as for Settle.
@@ -87,9 +88,10 @@ class FileScan {
   // Tells the owner of a hit (after the context before it); false when the scan ends here.
   // line: the whole line, or for a long line as much as decides the matches that begin in its
   // shown bytes; lineStart: where it begins in the block, or null for a long line, whose
-  // context before lies in the tail.
+  // context before lies in the tail; first: the line's first match when the scan knows it, so
+  // the line is searched for the others only.
   bool TellHit(size_t index, std::string_view shown, bool binary, std::string_view line,
-               const char* lineStart);
+               const char* lineStart, const MatchRange* first = nullptr);
   bool TellBefore(size_t index, const char* lineStart);
   bool TellContext(size_t index, std::string_view shown);
   // After a hit: the next line, a hit or context; returns the start of the one after it.

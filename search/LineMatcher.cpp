@@ -159,13 +159,13 @@ LineMatch LineMatcher::FirstMatch(std::string_view text, bool startsLine, bool e
   return {};
 }
 
-size_t LineMatcher::Matches(std::string_view line, std::vector<MatchRange>& out,
-                            size_t beginBefore) const {
+size_t LineMatcher::Matches(std::string_view line, std::vector<MatchRange>& out, size_t beginBefore,
+                            size_t from) const {
   if (never_) return 0;
   if (regex_) return regex_->Matches(line, out, beginBefore);
   const size_t before = out.size();
   size_t m = 0;
-  for (size_t p = scanner_.Find(line, 0, m); p < beginBefore && p != PatternScanner::npos;) {
+  for (size_t p = scanner_.Find(line, from, m); p < beginBefore && p != PatternScanner::npos;) {
     if (!wholeWord_ || StandsWhole(line, p, p + m)) {
       out.push_back({p, p + m});
       p = scanner_.Find(line, p + std::max<size_t>(m, 1), m);

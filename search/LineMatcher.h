@@ -92,9 +92,10 @@ class LineMatcher {
 
   // Appends every match that counts in a whole line, leftmost first and never overlapping, as
   // a pattern's substitution would find them in turn, up to the first that begins at or past
-  // beginBefore; returns how many it appended.
+  // beginBefore; returns how many it appended. A query's matches may be looked for from an
+  // offset on (the end of a match known before it); a pattern's always start at 0.
   size_t Matches(std::string_view line, std::vector<MatchRange>& out,
-                 size_t beginBefore = std::string_view::npos) const;
+                 size_t beginBefore = std::string_view::npos, size_t from = 0) const;
 
   // A query of blanks only, or a pattern: a line it is found in may still be blank.
   bool BlankQuery() const { return blankQuery_; }
