@@ -230,6 +230,9 @@ void ResultRowDelegate::PaintNow(QPainter* painter, const QStyleOptionViewItem& 
     marks.append(range);
   }
   QTextLayout layout(row.text, option.font, painter->device());
+  // Kept from the layout for the draw: a layout otherwise frees its shaped glyphs at its end,
+  // and the draw shapes the whole line again.
+  layout.setCacheEnabled(true);
   QTextOption textOption(Qt::AlignLeft | Qt::AlignVCenter);
   textOption.setWrapMode(QTextOption::NoWrap);
   layout.setTextOption(textOption);
