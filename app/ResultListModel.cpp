@@ -137,7 +137,9 @@ bool ResultListModel::PublishDue() const {
   constexpr qint64 kLongestWaitMs = 1000;
   const size_t pending = items_.size() - static_cast<size_t>(shown_);
   if (pending == 0) return false;
-  if (shown_ < kShortList || pending >= static_cast<size_t>(shown_) || !sincePublish_.isValid())
+  constexpr size_t kGrowth = 3;
+  if (shown_ < kShortList || pending >= kGrowth * static_cast<size_t>(shown_) ||
+      !sincePublish_.isValid())
     return true;
   return sincePublish_.elapsed() >= std::min<qint64>(kLongestWaitMs, shown_ / kRowsPerWaitMs);
 }

@@ -40,9 +40,9 @@ class ResultListModel : public QAbstractListModel {
   void Publish();
   // Whether a batch is worth showing now. The list view lays out all of its rows again after
   // each insertion, so beyond a short list (shown at every pump) a batch waits 20 us a shown
-  // row (at most a second, reached at 50,000 rows) unless it holds as many rows as are shown:
-  // the list is laid out about twice in all, and a slow run of a long list is not spent
-  // relaying it.
+  // row (at most a second, reached at 50,000 rows) unless it holds three times as many rows as
+  // are shown: the list is laid out about one and a third times in all, and a slow run of a
+  // long list is not spent relaying it. The rows in sight fill at the first batches.
   bool PublishDue() const;
 
   // Rows the view shows; Total also counts the hits not yet published.
