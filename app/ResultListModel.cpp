@@ -1,10 +1,15 @@
 #include "ResultListModel.h"
 
+#include <sys/mman.h>
+
 #include <QSize>
 #include <QString>
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <new>
+#include <stdexcept>
 
 #include "DesktopHabits.h"
 #include "TextBytes.h"
@@ -12,6 +17,25 @@
 namespace vorn {
 
 ResultListModel::ResultListModel(QObject* parent) : QAbstractListModel(parent) {}
+
+void ResultListModel::FreeBlock::operator()(void* block) const { std::free(block); }
+
+// A block of whole large pages where the system gives them: a list of a million rows would
+// otherwise take its memory in some ten thousand page faults on the thread that shows it.
+ResultListModel::Block ResultListModel::NewBlock(size_t bytes) {
+  constexpr size_t kLargePage = size_t{2} << 20;
+  const size_t rounded = (bytes + kLargePage - 1) / kLargePage * kLargePage;
+  void* block = std::aligned_alloc(kLargePage, rounded);
+  if (!block) throw std::bad_alloc();
+  madvise(block, rounded, MADV_HUGEPAGE);
+  return Block(static_cast<char*>(block));
+}
+
+const ResultListModel::Entry& ResultListModel::At(size_t row) const {
+  if (row >= count_) throw std::out_of_range("ResultListModel: no such row");
+  return reinterpret_cast<const Entry*>(
+      entries_[row / kEntriesPerBlock].get())[row % kEntriesPerBlock];
+}
 
 QModelIndex ResultListModel::index(int row, int column, const QModelIndex& parent) const {
   if (parent.isValid() || column != 0 || row < 0 || row >= shown_) return {};
@@ -42,8 +66,9 @@ QVariant ResultListModel::data(const QModelIndex& index, int role) const {
 
 void ResultListModel::Clear() {
   beginResetModel();
-  items_.clear();
-  items_.shrink_to_fit();
+  entries_.clear();
+  entries_.shrink_to_fit();
+  count_ = 0;
   chunks_.clear();
   chunks_.shrink_to_fit();
   chunkUsed_ = chunkSize_ = 0;
@@ -74,7 +99,7 @@ void ResultListModel::Add(std::span<const SearchHit> hits) {
     if (chunks_.empty() || need > chunkSize_ - chunkUsed_) {
       chunkSize_ = std::max(kChunkBytes, need);
       // Not value-initialised: the bytes are written before they are read.
-      chunks_.push_back(std::make_unique_for_overwrite<char[]>(chunkSize_));
+      chunks_.push_back(NewBlock(chunkSize_));
       chunkUsed_ = 0;
     }
     char* at = chunks_.back().get() + chunkUsed_;
@@ -87,10 +112,15 @@ void ResultListModel::Add(std::span<const SearchHit> hits) {
       std::memcpy(at, pair, sizeof pair);
       at += sizeof pair;
     }
-    items_.push_back(Entry{hit.lineIndex, static_cast<uint32_t>(chunks_.size() - 1),
-                           static_cast<uint32_t>(chunkUsed_), static_cast<uint32_t>(size),
-                           static_cast<uint32_t>(paths_.size() - 1),
-                           static_cast<uint32_t>(ranges)});
+    if (count_ == entries_.size() * kEntriesPerBlock) entries_.push_back(NewBlock(kChunkBytes));
+    new (entries_.back().get() + count_ % kEntriesPerBlock * sizeof(Entry))
+        Entry{hit.lineIndex,
+              static_cast<uint32_t>(chunks_.size() - 1),
+              static_cast<uint32_t>(chunkUsed_),
+              static_cast<uint32_t>(size),
+              static_cast<uint32_t>(paths_.size() - 1),
+              static_cast<uint32_t>(ranges)};
+    ++count_;
     chunkUsed_ += need;
     longestText_ = std::max(longestText_, size);
   }
@@ -98,17 +128,17 @@ void ResultListModel::Add(std::span<const SearchHit> hits) {
 
 size_t ResultListModel::BytesBeyondText() const {
   size_t text = 0;
-  for (const Entry& e : items_) text += e.textSize;
+  for (size_t row = 0; row < count_; ++row) text += At(row).textSize;
   size_t paths = 0;
   for (const std::string& p : paths_) paths += sizeof p + p.capacity();
-  // Chunks hold the texts and the ranges; a deque keeps its entries in blocks of 512 bytes
-  // with a map of them (about 2 bytes an entry with the allocator's own).
+  // Chunks hold the texts and the ranges; the entries fill blocks of their own.
   const size_t chunks = chunks_.size() * kChunkBytes;
-  return items_.size() * (sizeof(Entry) + 2) + paths + (chunks > text ? chunks - text : 0);
+  return entries_.size() * kChunkBytes + entries_.capacity() * sizeof(Block) + paths +
+         chunks_.capacity() * sizeof(Block) + (chunks > text ? chunks - text : 0);
 }
 
 void ResultListModel::Matches(size_t row, std::vector<MatchRange>& out) const {
-  const Entry& e = items_.at(row);
+  const Entry& e = At(row);
   out.clear();
   const char* at = chunks_[e.chunk].get() + e.offset + e.textSize;
   for (uint32_t i = 0; i < e.ranges; ++i, at += 4) {
@@ -121,7 +151,7 @@ void ResultListModel::Matches(size_t row, std::vector<MatchRange>& out) const {
 void ResultListModel::Publish() {
   // A list view counts its rows in an int; hits beyond that are kept but not shown.
   const size_t limit = static_cast<size_t>(std::numeric_limits<int>::max());
-  const int total = static_cast<int>(std::min(items_.size(), limit));
+  const int total = static_cast<int>(std::min(count_, limit));
   if (total == shown_) return;
   beginInsertRows(QModelIndex(), shown_, total - 1);
   shown_ = total;
@@ -135,7 +165,7 @@ bool ResultListModel::PublishDue() const {
   // relayouts to a small share of the run, however slowly it goes.
   constexpr int kRowsPerWaitMs = 50;
   constexpr qint64 kLongestWaitMs = 1000;
-  const size_t pending = items_.size() - static_cast<size_t>(shown_);
+  const size_t pending = count_ - static_cast<size_t>(shown_);
   if (pending == 0) return false;
   constexpr size_t kGrowth = 3;
   if (shown_ < kShortList || pending >= kGrowth * static_cast<size_t>(shown_) ||
@@ -149,7 +179,7 @@ std::string_view ResultListModel::Text(const Entry& e) const {
 }
 
 SearchHit ResultListModel::Hit(size_t row) const {
-  const Entry& e = items_.at(row);
+  const Entry& e = At(row);
   return SearchHit{Path(e), e.lineIndex, Text(e)};
 }
 

@@ -8,7 +8,6 @@
 #include <QElapsedTimer>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <span>
 #include <string>
@@ -47,7 +46,7 @@ class ResultListModel : public QAbstractListModel {
 
   // Rows the view shows; Total also counts the hits not yet published.
   int Shown() const { return shown_; }
-  size_t Total() const { return items_.size(); }
+  size_t Total() const { return count_; }
 
   // The hit in row (shown or pending); row must be below Total(). It views the model's bytes
   // and stays valid until the list is cleared; its matches are left empty (see Matches).
@@ -78,14 +77,23 @@ class ResultListModel : public QAbstractListModel {
 
   std::string_view Text(const Entry& e) const;
   std::string_view Path(const Entry& e) const { return paths_[e.pathId]; }
+  const Entry& At(size_t row) const;
 
-  // Line texts live in fixed chunks that never move, so growing the store copies nothing.
-  static constexpr size_t kChunkBytes = size_t{1} << 20;
-  std::vector<std::unique_ptr<char[]>> chunks_;
+  // Line texts and entries live in large blocks that never move, so growing the store copies
+  // nothing, and a block's memory comes in a few large pages rather than many small ones.
+  struct FreeBlock {
+    void operator()(void* block) const;
+  };
+  using Block = std::unique_ptr<char, FreeBlock>;
+  static Block NewBlock(size_t bytes);
+  static constexpr size_t kChunkBytes = size_t{2} << 20;
+  static constexpr size_t kEntriesPerBlock = kChunkBytes / sizeof(Entry);
+  std::vector<Block> chunks_;
   size_t chunkSize_ = 0;
   size_t chunkUsed_ = 0;
   std::vector<std::string> paths_;  // one per file with hits
-  std::deque<Entry> items_;
+  std::vector<Block> entries_;
+  size_t count_ = 0;
   int shown_ = 0;
   size_t longestPath_ = 0;
   size_t longestText_ = 0;
