@@ -686,6 +686,9 @@ void TForm1::Do_the_search() {
   // thread only, in the order of a single-threaded run, so widgets, pumping and stop stay as
   // they were.
   run.SetThreads(0);
+  // The run's threads yield to this one: with as many of them as processors, a pump due would
+  // otherwise wait for a time slice, and the window would stand still meanwhile.
+  run.SetYieldBy(5);
   run.SetListing(CurrentListing());
   // The viewer reads the files the rows name as the run reads them.
   if (Form2) Form2->SetMarkPattern(CurrentOptions());

@@ -1,8 +1,10 @@
 #include "SearchPool.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -98,8 +100,17 @@ class SearchPool::Hooks : public FileScan::Hooks {
   size_t stretches_ = 0;
 };
 
+void YieldPriority(int steps) {
+  if (steps <= 0) return;
+  // Linux keeps a priority for each thread: this one's changes, its process's stays.
+  const auto self = static_cast<id_t>(gettid());
+  errno = 0;
+  const int now = getpriority(PRIO_PROCESS, self);
+  if (errno == 0) setpriority(PRIO_PROCESS, self, std::min(now + steps, 19));
+}
+
 SearchPool::SearchPool(FileFeed& files, std::shared_ptr<const LineMatcher> matcher, size_t from,
-                       unsigned threads, size_t blockSize, const SinkWants& wants)
+                       unsigned threads, size_t blockSize, const SinkWants& wants, int yieldBy)
     : files_(files),
       matcher_(std::move(matcher)),
       // A worker reads in blocks of at most a quarter of a megabyte: larger ones read no
@@ -121,12 +132,19 @@ SearchPool::SearchPool(FileFeed& files, std::shared_ptr<const LineMatcher> match
   // Read in this order: once the list is finished, the count read after it is the whole.
   if (!listing_) listed_ = files.Listed();
   threads_.reserve(threads);
-  for (unsigned t = 0; t < threads; ++t) threads_.emplace_back([this] { Work(); });
+  for (unsigned t = 0; t < threads; ++t)
+    threads_.emplace_back([this, yieldBy] {
+      YieldPriority(yieldBy);
+      Work();
+    });
   // The readers hold a descriptor each for a moment; where descriptors are scarce the workers
   // need them all.
   if (DescriptorsFree() >= kReadersNeedFree)
     for (unsigned t = threads; t < kReadsInFlight; ++t)
-      readers_.emplace_back([this, probes = t == threads] { ReadAhead(probes); });
+      readers_.emplace_back([this, probes = t == threads, yieldBy] {
+        YieldPriority(yieldBy);
+        ReadAhead(probes);
+      });
 }
 
 SearchPool::~SearchPool() {

@@ -71,13 +71,18 @@ struct Findings {
   }
 };
 
+// Lowers the calling thread's scheduling priority by steps of nice (none for 0 or less): a
+// thread that works for another, which must answer at once when it wakes, yields to it.
+void YieldPriority(int steps);
+
 class SearchPool {
  public:
   // Searches files[from], files[from + 1], ... with matcher on threads threads, blocks of
   // blockSize bytes. While the list still grows, the run tells the pool of it through Listed.
   // wants: the context, the hit lines a file is left after, and whether matches are wanted.
+  // yieldBy: how much lower than the calling thread's the threads' priority is (nice steps).
   SearchPool(FileFeed& files, std::shared_ptr<const LineMatcher> matcher, size_t from,
-             unsigned threads, size_t blockSize, const SinkWants& wants = {});
+             unsigned threads, size_t blockSize, const SinkWants& wants = {}, int yieldBy = 0);
   // Stops the workers at their next block and waits for them.
   ~SearchPool();
   SearchPool(const SearchPool&) = delete;

@@ -130,8 +130,10 @@ SearchEnd SearchRun::Run() {
   // the run ends (a listener's error leaves it by an exception).
   const ScopeExit stopWorkers([this] { pool_.reset(); });
   if (recursive_) {
-    lister = std::thread(ListInto, std::ref(files), std::cref(directory_), std::cref(mask_),
-                         std::cref(listing_), matcher_->Options().packed);
+    lister = std::thread([this, &files, packed = matcher_->Options().packed] {
+      YieldPriority(yieldBy_);
+      ListInto(files, directory_, mask_, listing_, packed);
+    });
   } else {
     for (std::string& name : ListFiles(directory_, mask_, listing_))
       AddEntry(files, std::move(name), directory_, matcher_->Options().packed);
@@ -202,7 +204,8 @@ void SearchRun::EndFile() {
 void SearchRun::StartPool(FileFeed& files, size_t from) {
   pool_.reset();
   if (!files.Finished() || from < files.Listed())
-    pool_ = std::make_unique<SearchPool>(files, matcher_, from, workers_, blockSize_, wants_);
+    pool_ =
+        std::make_unique<SearchPool>(files, matcher_, from, workers_, blockSize_, wants_, yieldBy_);
 }
 
 // Tells the workers of the entries listed since they last heard.

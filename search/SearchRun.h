@@ -52,6 +52,10 @@ class SearchRun : private FileScan::Hooks {
   // CPU. Findings and pump points reach the sink and the pacer on the calling thread, in the
   // order one thread gives them.
   void SetThreads(unsigned count);
+  // The run's threads (listing, reading, searching) yield to the calling thread by this many
+  // steps of priority (nice), so a window that pumps on it gets a processor the moment it
+  // wakes; 0 (the default) leaves them as they are.
+  void SetYieldBy(int steps) { yieldBy_ = steps; }
   // Ignore files, hidden names and links to folders (io.h); the plain listing by default.
   void SetListing(const ListingOptions& options) { listing_ = options; }
 
@@ -171,6 +175,7 @@ class SearchRun : private FileScan::Hooks {
   bool lineByLine_ = false;
   size_t blockSize_ = size_t{1} << 20;
   unsigned threads_ = 0;
+  int yieldBy_ = 0;
   size_t listAhead_ = 0;
   ListingOptions listing_;
   unsigned workers_ = 1;  // the threads of this run, fitted to the descriptors free
