@@ -13,6 +13,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QScreen>
+#include <QScrollBar>
 #include <QStatusBar>
 #include <QStatusTipEvent>
 #include <QTest>
@@ -506,6 +507,24 @@ TEST_F(MainWindow, RowsReachTheScreenWhileTheRunGoesOn) {
   ASSERT_FALSE(statuses.isEmpty());
   EXPECT_FALSE(statuses.contains(Q("Finished Searching")));
   EXPECT_TRUE(statuses.front().startsWith(Q("Searching : ")));
+}
+
+// A long list is laid out again a slice at a time when rows come: one scrolled past the first
+// slice stays where it was.
+TEST_F(MainWindow, AListScrolledFarDownKeepsItsPlaceWhenRowsCome) {
+  const std::vector<SearchHit> hits(300000, SearchHit{"/t/a.c", 0, "x"});
+  ResultListModel& results = form->Results();
+  QScrollBar* bar = form->ListBox1->verticalScrollBar();
+  const auto laidOut = [&] { return bar->maximum() + bar->pageStep() >= results.Shown(); };
+  results.Add(hits);
+  results.Publish();
+  ASSERT_TRUE(QTest::qWaitFor(laidOut));
+  bar->setValue(290000);
+  results.Add(std::span(hits).first(10));
+  results.Publish();
+  ASSERT_TRUE(QTest::qWaitFor(laidOut));
+  QCoreApplication::processEvents();
+  EXPECT_EQ(bar->value(), 290000);
 }
 
 TEST_F(MainWindow, ExitOrClosingDuringARunEndsTheProgram) {
