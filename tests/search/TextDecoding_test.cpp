@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 #include <iconv.h>
+#include <unicode/ucnv.h>
 #include <unicode/ucsdet.h>
+#include <unicode/ustring.h>
 
 #include <memory>
 #include <span>
@@ -127,6 +129,43 @@ TEST(TextDecoding, NoGuessWithoutEvidenceAndTheSettingWins) {
   t.Write("u16.txt", std::string("\xFF\xFEh\0i\0", 6));
   ASSERT_TRUE(reader.Open(t.Path("u16.txt")));
   EXPECT_EQ(ReadAll(reader), "hi");
+}
+
+// Single-byte encodings are decoded by a table of each byte's text: the same text as ICU's own
+// converter gives for every byte, with input and output cut anywhere.
+TEST(TextDecoding, SingleByteEncodingsDecodeAsIcuDoes) {
+  std::string all;
+  for (int b = 0; b < 256; ++b) all.push_back(static_cast<char>(b));
+  all += "plain ASCII of more than eight bytes, then \xE9\xFC.";
+  for (const char* name : {"windows-1252", "ISO-8859-15", "KOI8-R", "windows-1251", "ISO-8859-7",
+                           "ISO-8859-1", "US-ASCII", "Shift_JIS"}) {
+    SCOPED_TRACE(name);
+    UErrorCode e = U_ZERO_ERROR;
+    UConverter* c = ucnv_open(name, &e);
+    ASSERT_TRUE(U_SUCCESS(e));
+    std::vector<UChar> units(all.size() * 2 + 8);
+    const int32_t n = ucnv_toUChars(c, units.data(), static_cast<int32_t>(units.size()), all.data(),
+                                    static_cast<int32_t>(all.size()), &e);
+    ucnv_close(c);
+    std::string want(static_cast<size_t>(n) * 3, '\0');
+    int32_t made = 0;
+    u_strToUTF8(want.data(), static_cast<int32_t>(want.size()), &made, units.data(), n, &e);
+    ASSERT_TRUE(U_SUCCESS(e));
+    want.resize(static_cast<size_t>(made));
+    EXPECT_EQ(DecodeAll(all, name), want);
+    // Three bytes in, at most five out at a time.
+    CharsetDecoder decoder(name);
+    std::string got;
+    for (size_t at = 0; at < all.size() || !decoder.Idle();) {
+      const std::string_view in = std::string_view(all).substr(at, 3);
+      char out[5];
+      size_t used = 0;
+      got.append(out, decoder.Decode(in, out, sizeof out, used, at + in.size() == all.size()));
+      at += used;
+      ASSERT_LT(got.size(), want.size() + 8);
+    }
+    EXPECT_EQ(got, want);
+  }
 }
 
 // Text with fewer than eight bytes beyond ASCII is taken for Windows-1252 without the
