@@ -250,5 +250,47 @@ TEST(TextDecoding, AnAsciiQueryFindsLegacyTextDecodedAfterItsFirstCandidate) {
   }
 }
 
+// Ignoring case, an ASCII query's k and s are also KELVIN SIGN and LONG S, which GB18030
+// holds in bytes beyond ASCII: such a file's encoding is settled at its first byte beyond
+// ASCII, in the first block or after many ASCII ones (within the head that decides it),
+// though no candidate came before.
+TEST(TextDecoding, IgnoringCaseKAndSFindTheirSignsInALegacyFile) {
+  TempTree t;
+  const std::string chinese = "我们的世界是一个充满了美丽和奇迹的地方。每个人都有自己的梦想。\n";
+  for (const size_t lines : {size_t{0}, size_t{4000}}) {
+    for (const auto& [query, hit] :
+         {std::pair{"pm_resume", "PM_REſUME 世界"}, std::pair{"kernel", "the \u212Aernel 世界"}}) {
+      std::string utf8;
+      for (size_t i = 0; i < lines; ++i) utf8 += "plain ascii\n";
+      utf8 += chinese + hit + "\n";
+      t.Write("f.txt", Encode(utf8, "GB18030"));
+      SearchOptions o;
+      o.query = query;
+      o.matchCase = false;
+      FileReader reader(4096);
+      ASSERT_TRUE(reader.Open(t.Path("f.txt")));
+      Told told;
+      FileScan scan(told);
+      EXPECT_EQ(scan.Run(reader, std::make_shared<const LineMatcher>(o)), FileScan::End::Done);
+      EXPECT_EQ(told.lines, std::vector<std::string>{std::to_string(lines + 1) + ":" + hit})
+          << query << " after " << lines;
+      EXPECT_EQ(reader.Encoding(), "GB18030");
+    }
+  }
+  // The sign in the first bytes of the file, where the filter does not read.
+  for (const char* first : {"\u212Aernel\n", "x\u212Aernel\n", "xy\u212Aernel\n"}) {
+    t.Write("f.txt", Encode(first + Repeat("plain ascii\n", 100) + chinese, "GB18030"));
+    SearchOptions o;
+    o.query = "kernel";
+    o.matchCase = false;
+    FileReader reader;
+    ASSERT_TRUE(reader.Open(t.Path("f.txt")));
+    Told told;
+    FileScan scan(told);
+    EXPECT_EQ(scan.Run(reader, std::make_shared<const LineMatcher>(o)), FileScan::End::Done);
+    EXPECT_EQ(told.lines.size(), 1u) << first;
+  }
+}
+
 }  // namespace
 }  // namespace vorn
