@@ -429,7 +429,7 @@ std::unique_ptr<LeadingRun> LeadingRunOf(std::string_view p, bool matchCase) {
     if (!run->in[static_cast<size_t>(c)] || (c > 0 && run->in[static_cast<size_t>(c - 1)]))
       continue;
     int to = c;
-    while (to + 1 < 0x80 && run->in[static_cast<size_t>(to + 1)]) ++to;
+    while (to < 0x7F && run->in[static_cast<size_t>(to) + 1]) ++to;
     if (run->ranges == std::size(run->low)) {
       run->ranges = 0;
       break;
@@ -482,13 +482,14 @@ std::unique_ptr<LeadingRun> LeadingRunOf(std::string_view p, bool matchCase) {
 // The bytes of text[at, at + 64) in the run's class, as bits.
 uint64_t ClassBits(const char* at, const LeadingRun& run) {
   uint64_t bits = 0;
-  for (int part = 0; part < 4; ++part) {
+  for (size_t part = 0; part < 4; ++part) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 16 * part));
     __m128i in = _mm_setzero_si128();
     // The ranges are ASCII, so bytes of 0x80 or more, negative here, fall below every one.
     for (size_t r = 0; r < run.ranges; ++r)
-      in = _mm_or_si128(in, _mm_and_si128(_mm_cmpgt_epi8(v, _mm_set1_epi8(run.low[r] - 1)),
-                                          _mm_cmplt_epi8(v, _mm_set1_epi8(run.high[r] + 1))));
+      in = _mm_or_si128(
+          in, _mm_and_si128(_mm_cmpgt_epi8(v, _mm_set1_epi8(static_cast<char>(run.low[r] - 1))),
+                            _mm_cmplt_epi8(v, _mm_set1_epi8(static_cast<char>(run.high[r] + 1)))));
     bits |= uint64_t{static_cast<uint16_t>(_mm_movemask_epi8(in))} << (16 * part);
   }
   return bits;
