@@ -24,18 +24,29 @@ bool IsAscii(std::string_view text) {
   return any < 0x80;
 }
 
-// Whether a file's encoding may wait for its first candidate. In every encoding the detector
-// names, an ASCII character is its ASCII byte, and no other bytes decode to one; so text
-// decoded holds an ASCII query only where the bytes hold it, and a file without a candidate
-// has no hit whatever its encoding. Ignoring case, k and s are also matched by characters
-// beyond ASCII (KELVIN SIGN, LONG S), which GB18030 has.
-bool EncodingMayWait(const SearchOptions& o) {
-  if (o.regex || o.encoding != kEncodingAuto) return false;
+// How long a file's encoding may wait. In every encoding the detector names, an ASCII
+// character is its ASCII byte, and no other bytes decode to one; so text decoded holds an
+// ASCII query only where the bytes hold it, and a file without a candidate has no hit
+// whatever its encoding: the encoding waits for the first candidate. Ignoring case, k and s
+// are also matched by characters beyond ASCII (KELVIN SIGN, LONG S), which GB18030 has: the
+// encoding then waits only as long as the bytes searched are ASCII, which the literal
+// search's filter sees as it goes.
+FileScan::Wait EncodingWait(const SearchOptions& o) {
+  if (o.regex || o.encoding != kEncodingAuto) return FileScan::Wait::No;
+  FileScan::Wait wait = FileScan::Wait::ToCandidate;
   for (const char c : o.query) {
     const auto b = static_cast<unsigned char>(c);
-    if (b >= 0x80 || (!o.matchCase && ((b | 0x20) == 'k' || (b | 0x20) == 's'))) return false;
+    if (b >= 0x80) return FileScan::Wait::No;
+    if (!o.matchCase && ((b | 0x20) == 'k' || (b | 0x20) == 's')) wait = FileScan::Wait::WhileAscii;
   }
-  return true;
+  return wait;
+}
+
+// Whether text[from, to) is all ASCII, where the filter found span so.
+bool AsciiBut(std::string_view text, size_t from, size_t to, PatternScanner::AsciiSpan span) {
+  const size_t begin = std::clamp(span.begin, from, to);
+  const size_t end = std::clamp(span.end, begin, to);
+  return IsAscii(text.substr(from, begin - from)) && IsAscii(text.substr(end, to - end));
 }
 
 }  // namespace
@@ -45,7 +56,8 @@ FileScan::End FileScan::Run(FileReader& reader, std::shared_ptr<const LineMatche
   reader_ = &reader;
   matcher_ = std::move(matcher);
   next_.reset();
-  if (EncodingMayWait(matcher_->Options())) reader.LetEncodingWait();
+  wait_ = EncodingWait(matcher_->Options());
+  if (wait_ != Wait::No) reader.LetEncodingWait();
   // A file found in a legacy encoding at its first candidate is read again, decoded: the
   // lines before that candidate held no candidate, so the second pass only counts them.
   for (size_t from = firstLine;;) {
@@ -90,7 +102,8 @@ bool FileScan::Switch() {
   next_.reset();
   reader_->SetOverlap(std::max(matcher_->Overlap(), reader_->Overlap()));
   // The lines from here on are decided by the new options, which may not let it wait.
-  return EncodingMayWait(matcher_->Options()) || Settle(line_);
+  wait_ = std::min(wait_, EncodingWait(matcher_->Options()));
+  return wait_ != Wait::No || Settle(line_);
 }
 
 bool FileScan::Block(std::string_view block, size_t carried, bool partial) {
@@ -196,8 +209,14 @@ bool FileScan::Lines(std::string_view region, const char*& cursor, bool countRes
         found = candidate;
     } else if (!matcher.NeverHits()) {
       const size_t hayEnd = std::min(region.size(), windowEnd + scanner.size() - 1);
-      found = scanner.Find(region.substr(0, hayEnd), scan, foundLength);
+      const bool watch = wait_ == Wait::WhileAscii && reader_->EncodingWaits();
+      PatternScanner::AsciiSpan ascii;
+      found = scanner.Find(region.substr(0, hayEnd), scan, foundLength, watch ? &ascii : nullptr);
       if (found >= windowEnd) found = PatternScanner::npos;
+      // Bytes beyond ASCII settle the encoding from the line they are in on.
+      if (found == PatternScanner::npos && watch && !AsciiBut(region, scan, windowEnd, ascii) &&
+          !Settle(line_))
+        return false;
     }
     if (found == PatternScanner::npos) {
       if (windowEnd == region.size()) break;

@@ -50,6 +50,9 @@ class FileScan {
 
   // Enough: the scan left the file after the hits it was asked for.
   enum class End { Done, Stopped, Failed, Enough };
+  // How long a file's encoding may stay undecided, from the strictest: not at all; while the
+  // bytes searched are ASCII; until the first candidate.
+  enum class Wait { No, WhileAscii, ToCandidate };
 
   explicit FileScan(Hooks& hooks) : hooks_(hooks) {}
 
@@ -101,6 +104,7 @@ class FileScan {
 
   Hooks& hooks_;
   FileReader* reader_ = nullptr;
+  Wait wait_ = Wait::No;
   std::shared_ptr<const LineMatcher> matcher_, next_;
   size_t line_ = 0;  // index of the first line not yet passed
   size_t firstLine_ = 0;

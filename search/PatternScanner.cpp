@@ -373,10 +373,12 @@ size_t PatternScanner::Filter(std::string_view text, size_t& from, size_t room, 
   return npos;
 }
 
-size_t PatternScanner::Find(std::string_view text, size_t from, size_t& length) const {
-  if (keyedScanner_) return FindKeyedFirst(text, from, length);
-  if (!units_.empty()) return FindUnits(text, from, length);
-  return FindPattern(text, from, length, nullptr);
+size_t PatternScanner::Find(std::string_view text, size_t from, size_t& length,
+                            AsciiSpan* ascii) const {
+  if (ascii) *ascii = {};
+  if (keyedScanner_) return FindKeyedFirst(text, from, length, ascii);
+  if (!units_.empty()) return FindUnits(text, from, length, ascii);
+  return FindPattern(text, from, length, ascii);
 }
 
 size_t PatternScanner::FindPattern(std::string_view text, size_t from, size_t& length,
@@ -438,7 +440,8 @@ bool PatternScanner::UnitsAround(std::string_view text, size_t anchor, size_t fr
 // Candidates are places of the anchor; a match found from one may be passed by a later one
 // that begins earlier (the units before the anchor vary in length), so the search goes on
 // until no later candidate can begin before the best found.
-size_t PatternScanner::FindUnits(std::string_view text, size_t from, size_t& length) const {
+size_t PatternScanner::FindUnits(std::string_view text, size_t from, size_t& length,
+                                 AsciiSpan* ascii) const {
   const size_t n = text.size();
   if (from > n || n - from < minPrefix_) return npos;
   size_t best = npos, bestEnd = 0;
@@ -453,7 +456,7 @@ size_t PatternScanner::FindUnits(std::string_view text, size_t from, size_t& len
   const auto fits = [&](const ByteClass& c, size_t at) {
     return t[at + c.offset] == c.a || t[at + c.offset] == c.b;
   };
-  if (vectorFilter_ && Filter(text, p, anchorRoom_, take) != npos) {
+  if (vectorFilter_ && Filter(text, p, anchorRoom_, take, ascii) != npos) {
     length = bestEnd - best;
     return best;
   }
@@ -551,11 +554,13 @@ size_t PatternScanner::FindLongerForm(std::string_view text, size_t from, size_t
 // before it ends (a match holding one may begin before it). Around each such place the units
 // are compared over the few bytes a match holding it can take; a match found there that
 // begins at or before the place is the first, else the search goes on past it.
-size_t PatternScanner::FindKeyedFirst(std::string_view text, size_t from, size_t& length) const {
+size_t PatternScanner::FindKeyedFirst(std::string_view text, size_t from, size_t& length,
+                                      AsciiSpan* asciiOut) const {
   const size_t n = text.size();
   size_t keyedLength = 0;
   AsciiSpan ascii;
   const size_t keyed = keyedScanner_->FindPattern(text, from, keyedLength, &ascii);
+  if (asciiOut) *asciiOut = ascii;
   const size_t limit = keyed == npos ? n : std::min(n, keyed + maxLength_);
   // A longer form begins with a byte of 0x80 or more: none begins in the span the key table's
   // filter found all ASCII, so only the bytes around it are looked at.

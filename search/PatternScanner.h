@@ -38,9 +38,15 @@ class PatternScanner {
   PatternScanner(std::string_view pattern, const KeyTable* keys,
                  const std::vector<std::vector<std::string>>& units);
 
+  // Bytes [begin, end) of a text, all below 0x80.
+  struct AsciiSpan {
+    size_t begin = 0, end = 0;
+  };
+
   // Offset of the first occurrence that begins at or after from, or npos; its length in
-  // length. An empty pattern is never found.
-  size_t Find(std::string_view text, size_t from, size_t& length) const;
+  // length. An empty pattern is never found. Given ascii, the vector filter may name a span of
+  // the text it read and found all ASCII (at no cost beyond the search).
+  size_t Find(std::string_view text, size_t from, size_t& length, AsciiSpan* ascii = nullptr) const;
   size_t Find(std::string_view text, size_t from) const {
     size_t length = 0;
     return Find(text, from, length);
@@ -66,11 +72,6 @@ class PatternScanner {
     size_t first = 0, count = 0;  // its forms in forms_
   };
 
-  // Bytes [begin, end) of a text, all below 0x80.
-  struct AsciiSpan {
-    size_t begin = 0, end = 0;
-  };
-
   ByteClass ClassAt(size_t offset) const;
   // The values of byte k of a unit's forms, at offset from the anchor.
   ByteClass UnitClass(size_t unit, size_t k, size_t offset) const;
@@ -89,12 +90,13 @@ class PatternScanner {
   size_t FindPattern(std::string_view text, size_t from, size_t& length, AsciiSpan* ascii) const;
 
   // Unit by unit.
-  size_t FindUnits(std::string_view text, size_t from, size_t& length) const;
+  size_t FindUnits(std::string_view text, size_t from, size_t& length,
+                   AsciiSpan* ascii = nullptr) const;
   bool UnitsAround(std::string_view text, size_t anchor, size_t from, size_t& start,
                    size_t& end) const;
 
   // Through the key table, with the units only around the longer forms.
-  size_t FindKeyedFirst(std::string_view text, size_t from, size_t& length) const;
+  size_t FindKeyedFirst(std::string_view text, size_t from, size_t& length, AsciiSpan* ascii) const;
   // The first place in [from, end) where a longer form may begin (its first two bytes are
   // there), or npos; reads no byte at or past text's end.
   size_t FindLongerForm(std::string_view text, size_t from, size_t end) const;

@@ -4,6 +4,7 @@
 // A line that would cost more than about 20 ms is not decided but said to need too much work.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -35,6 +36,15 @@ RegexLiteral RequiredLiteral(std::string_view pattern, bool matchCase);
 enum class RegexVerdict { Miss, Hit, TooMuchWork };
 
 struct MatchRange;
+
+// The bytes a pattern's every match begins with, at least min of them in a row.
+struct LeadingRun {
+  std::array<bool, 256> in{};
+  size_t min = 0;
+  // The same class as ranges [low, high] of ASCII bytes, where it has four or fewer.
+  size_t ranges = 0;
+  char low[4] = {}, high[4] = {};
+};
 
 class RegexMatcher {
  public:
@@ -81,6 +91,7 @@ class RegexMatcher {
   // The same again for ASCII text, which it matches as the pattern does, many times faster.
   pcre2_real_code_8* asciiLines_ = nullptr;
   uint32_t matchLimit_ = 0;
+  std::unique_ptr<const LeadingRun> run_;  // the candidates' first bytes, where known
 };
 
 // Whether patterns are compiled for the JIT (where the system allows it); tests turn it off to

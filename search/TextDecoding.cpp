@@ -2,10 +2,14 @@
 
 #include <unicode/ucnv.h>
 #include <unicode/ucsdet.h>
+#include <unicode/ustring.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstring>
+#include <map>
+#include <mutex>
 #include <stdexcept>
 
 #ifdef __SSE2__
@@ -46,7 +50,7 @@ constexpr size_t kDoubleByteDetectable = 11;
 constexpr size_t kDetectorNeeded = std::min(
     {std::max(kDoubleByteHighBytes, kDoubleByteDetectable), kScriptHighBytes, kLatinHighBytes});
 // The detector reads the lines around the first bytes beyond ASCII, up to this much.
-constexpr size_t kSampleBytes = 4096;
+constexpr size_t kSampleBytes = 512;
 constexpr size_t kSampleSide = 96;
 
 enum class Kind { DoubleByte, Script, Latin, Western, Other };
@@ -147,12 +151,22 @@ size_t FirstBadUtf8(std::string_view bytes, bool complete) {
 // legacy text holds next to no valid sequence beyond ASCII by chance, and double-byte text
 // (Shift_JIS, EUC, GB18030) one valid for three or more bad ones; so legacy text is taken
 // where the bad sequences outnumber the valid ones two to one.
+// The offset of the first byte beyond ASCII from `from` on, or the size.
+size_t NextHighByte(std::string_view bytes, size_t from) {
+  for (std::uint64_t w; from + 8 <= bytes.size(); from += 8) {
+    std::memcpy(&w, bytes.data() + from, 8);
+    if ((w & 0x8080808080808080ull) != 0) break;
+  }
+  while (from < bytes.size() && static_cast<unsigned char>(bytes[from]) < 0x80) ++from;
+  return from;
+}
+
 bool MostlyUtf8(std::string_view bytes, bool complete) {
   size_t valid = 0, invalid = 0;
   for (size_t at = 0; at < bytes.size();) {
     const auto b = static_cast<unsigned char>(bytes[at]);
     if (b < 0x80) {
-      ++at;
+      at = NextHighByte(bytes, at);
       continue;
     }
     char32_t c;
@@ -181,8 +195,7 @@ std::string DetectLegacyEncoding(std::string_view head) {
   size_t high = 0, letters = 0;
   size_t from = 0;
   while (from < head.size() && sample.size() < kSampleBytes) {
-    size_t at = from;
-    while (at < head.size() && static_cast<unsigned char>(head[at]) < 0x80) ++at;
+    const size_t at = NextHighByte(head, from);
     if (at == head.size()) break;
     size_t begin = at, end = at;
     while (begin > from && at - begin < kSampleSide && head[begin - 1] != '\n') --begin;
@@ -272,9 +285,67 @@ std::string KnownEncoding(std::string_view name) {
   return U_SUCCESS(e) && standard != nullptr ? std::string(standard) : n;
 }
 
+namespace {
+
+// A single-byte encoding's 256 bytes as UTF-8, asked of ICU's converter once per encoding: text
+// in it is then decoded by looking each byte up, without two conversions through UTF-16.
+struct ByteTable {
+  std::array<std::array<char, 4>, 256> utf8{};
+  std::array<unsigned char, 256> length{};
+};
+
+// The table of a stateless encoding of one byte a character in which every byte stands for
+// one character, or null.
+std::unique_ptr<ByteTable> MakeByteTable(const std::string& name) {
+  UErrorCode e = U_ZERO_ERROR;
+  UConverter* c = ucnv_open(name.c_str(), &e);
+  if (U_FAILURE(e) || c == nullptr) return nullptr;
+  const bool single = ucnv_getMaxCharSize(c) == 1 && ucnv_getMinCharSize(c) == 1 &&
+                      (ucnv_getType(c) == UCNV_SBCS || ucnv_getType(c) == UCNV_LATIN_1 ||
+                       ucnv_getType(c) == UCNV_US_ASCII);
+  auto table = std::make_unique<ByteTable>();
+  for (int b = 0; single && b < 256; ++b) {
+    const char byte = static_cast<char>(b);
+    UChar units[4];
+    e = U_ZERO_ERROR;
+    ucnv_resetToUnicode(c);
+    const int32_t count = ucnv_toUChars(c, units, 4, &byte, 1, &e);
+    int32_t made = 0;
+    if (U_SUCCESS(e) && count > 0)
+      u_strToUTF8(table->utf8[static_cast<size_t>(b)].data(), 4, &made, units, count, &e);
+    if (U_FAILURE(e) || made <= 0 || made > 4) {
+      table.reset();
+      break;
+    }
+    table->length[static_cast<size_t>(b)] = static_cast<unsigned char>(made);
+  }
+  ucnv_close(c);
+  return single ? std::move(table) : nullptr;
+}
+
+const ByteTable* ByteTableFor(const std::string& name) {
+  static std::mutex lock;
+  static std::map<std::string, std::unique_ptr<ByteTable>, std::less<>> tables;
+  const std::lock_guard<std::mutex> hold(lock);
+  auto it = tables.find(name);
+  if (it == tables.end()) it = tables.emplace(name, MakeByteTable(name)).first;
+  return it->second.get();
+}
+
+// Whether the table keeps every ASCII byte as it is, so runs of them are copied whole.
+bool KeepsAscii(const ByteTable& t) {
+  for (size_t b = 0; b < 0x80; ++b)
+    if (t.length[b] != 1 || static_cast<unsigned char>(t.utf8[b][0]) != b) return false;
+  return true;
+}
+
+}  // namespace
+
 struct CharsetDecoder::Converters {
   UConverter* from = nullptr;
   UConverter* to = nullptr;
+  const ByteTable* table = nullptr;
+  bool asciiKept = false;
   UChar pivot[1024];
   UChar* pivotSource = pivot;
   UChar* pivotTarget = pivot;
@@ -283,6 +354,11 @@ struct CharsetDecoder::Converters {
 };
 
 CharsetDecoder::CharsetDecoder(const std::string& name) : c_(new Converters), name_(name) {
+  c_->table = ByteTableFor(name);
+  if (c_->table) {
+    c_->asciiKept = KeepsAscii(*c_->table);
+    return;
+  }
   UErrorCode e = U_ZERO_ERROR;
   c_->from = ucnv_open(name.c_str(), &e);
   if (U_SUCCESS(e)) c_->to = ucnv_open("UTF-8", &e);
@@ -293,13 +369,40 @@ CharsetDecoder::CharsetDecoder(const std::string& name) : c_(new Converters), na
 }
 
 CharsetDecoder::~CharsetDecoder() {
-  ucnv_close(c_->from);
-  ucnv_close(c_->to);
+  if (c_->from) ucnv_close(c_->from);
+  if (c_->to) ucnv_close(c_->to);
 }
 
 size_t CharsetDecoder::Decode(std::string_view in, char* out, size_t room, size_t& used,
                               bool last) {
   Converters& c = *c_;
+  if (c.table) {
+    const ByteTable& t = *c.table;
+    size_t i = 0, made = 0;
+    while (i < in.size()) {
+      if (c.asciiKept) {
+        // ASCII runs, eight bytes at a time, as they are.
+        while (i + 8 <= in.size() && made + 8 <= room) {
+          std::uint64_t w;
+          std::memcpy(&w, in.data() + i, 8);
+          if ((w & 0x8080808080808080ull) != 0) break;
+          std::memcpy(out + made, &w, 8);
+          i += 8;
+          made += 8;
+        }
+        if (i == in.size()) break;
+      }
+      const auto b = static_cast<unsigned char>(in[i]);
+      const size_t length = t.length[b];
+      if (made + length > room) break;
+      std::memcpy(out + made, t.utf8[b].data(), length);
+      made += length;
+      ++i;
+    }
+    used = i;
+    c.flushed = last && i == in.size();
+    return made;
+  }
   char* target = out;
   const char* source = in.data();
   UErrorCode e = U_ZERO_ERROR;
@@ -314,6 +417,7 @@ size_t CharsetDecoder::Decode(std::string_view in, char* out, size_t room, size_
 }
 
 bool CharsetDecoder::Idle() const {
+  if (c_->table) return true;
   if (c_->pivotSource != c_->pivotTarget) return false;
   UErrorCode e = U_ZERO_ERROR;
   const int32_t pending = ucnv_toUCountPending(c_->from, &e);

@@ -276,7 +276,9 @@ TEST(SearchPaths, EveryPathGivesTheNaiveLinesRangesAndContext) {
                                   "[ab]\\(",  "^\\W",      "\\s[AB]$",  "(?:a|b)_\\w", "a*",
                                   "a|ab",     "\\w+?",     "x?",        "\\p{L}{3}"};
   // Alternatives that begin alike: their shared literal finds the candidate lines.
-  const char* const shared[] = {"ab_|ab_\\w+", "(aB |ab )a", "(?:ab_a|ab_)(?!a)"};
+  const char* const shared[] = {"ab_|ab_\\w+", "(aB |ab )a", "(?:ab_a|ab_)(?!a)",
+                                // a run of a class leads each match, or may not
+                                "[a-c_]{3,}", "[AB_a]{2}\\(", "[ab]{2,}|_", "[ab]{2}(x|)B"};
   std::vector<std::pair<const char*, bool>> queries;
   for (const char* q : literals) queries.emplace_back(q, false);
   for (const char* q : patterns) queries.emplace_back(q, true);

@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 #include <iconv.h>
+#include <unicode/ucnv.h>
 #include <unicode/ucsdet.h>
+#include <unicode/ustring.h>
 
 #include <memory>
 #include <span>
@@ -129,6 +131,43 @@ TEST(TextDecoding, NoGuessWithoutEvidenceAndTheSettingWins) {
   EXPECT_EQ(ReadAll(reader), "hi");
 }
 
+// Single-byte encodings are decoded by a table of each byte's text: the same text as ICU's own
+// converter gives for every byte, with input and output cut anywhere.
+TEST(TextDecoding, SingleByteEncodingsDecodeAsIcuDoes) {
+  std::string all;
+  for (int b = 0; b < 256; ++b) all.push_back(static_cast<char>(b));
+  all += "plain ASCII of more than eight bytes, then \xE9\xFC.";
+  for (const char* name : {"windows-1252", "ISO-8859-15", "KOI8-R", "windows-1251", "ISO-8859-7",
+                           "ISO-8859-1", "US-ASCII", "Shift_JIS"}) {
+    SCOPED_TRACE(name);
+    UErrorCode e = U_ZERO_ERROR;
+    UConverter* c = ucnv_open(name, &e);
+    ASSERT_TRUE(U_SUCCESS(e));
+    std::vector<UChar> units(all.size() * 2 + 8);
+    const int32_t n = ucnv_toUChars(c, units.data(), static_cast<int32_t>(units.size()), all.data(),
+                                    static_cast<int32_t>(all.size()), &e);
+    ucnv_close(c);
+    std::string want(static_cast<size_t>(n) * 3, '\0');
+    int32_t made = 0;
+    u_strToUTF8(want.data(), static_cast<int32_t>(want.size()), &made, units.data(), n, &e);
+    ASSERT_TRUE(U_SUCCESS(e));
+    want.resize(static_cast<size_t>(made));
+    EXPECT_EQ(DecodeAll(all, name), want);
+    // Three bytes in, at most five out at a time.
+    CharsetDecoder decoder(name);
+    std::string got;
+    for (size_t at = 0; at < all.size() || !decoder.Idle();) {
+      const std::string_view in = std::string_view(all).substr(at, 3);
+      char out[5];
+      size_t used = 0;
+      got.append(out, decoder.Decode(in, out, sizeof out, used, at + in.size() == all.size()));
+      at += used;
+      ASSERT_LT(got.size(), want.size() + 8);
+    }
+    EXPECT_EQ(got, want);
+  }
+}
+
 // Text with fewer than eight bytes beyond ASCII is taken for Windows-1252 without the
 // detector: no double-byte encoding could win there, as the detector needs more than ten
 // characters of two bytes to be sure of one. Ten such characters, each led by a byte beyond
@@ -208,6 +247,48 @@ TEST(TextDecoding, AnAsciiQueryFindsLegacyTextDecodedAfterItsFirstCandidate) {
                     std::to_string(lines + 1) + ":PM_RESUME pour l'élève Müller"}));
       EXPECT_EQ(reader.Encoding(), "windows-1252");
     }
+  }
+}
+
+// Ignoring case, an ASCII query's k and s are also KELVIN SIGN and LONG S, which GB18030
+// holds in bytes beyond ASCII: such a file's encoding is settled at its first byte beyond
+// ASCII, in the first block or after many ASCII ones (within the head that decides it),
+// though no candidate came before.
+TEST(TextDecoding, IgnoringCaseKAndSFindTheirSignsInALegacyFile) {
+  TempTree t;
+  const std::string chinese = "我们的世界是一个充满了美丽和奇迹的地方。每个人都有自己的梦想。\n";
+  for (const size_t lines : {size_t{0}, size_t{4000}}) {
+    for (const auto& [query, hit] :
+         {std::pair{"pm_resume", "PM_REſUME 世界"}, std::pair{"kernel", "the \u212Aernel 世界"}}) {
+      std::string utf8;
+      for (size_t i = 0; i < lines; ++i) utf8 += "plain ascii\n";
+      utf8 += chinese + hit + "\n";
+      t.Write("f.txt", Encode(utf8, "GB18030"));
+      SearchOptions o;
+      o.query = query;
+      o.matchCase = false;
+      FileReader reader(4096);
+      ASSERT_TRUE(reader.Open(t.Path("f.txt")));
+      Told told;
+      FileScan scan(told);
+      EXPECT_EQ(scan.Run(reader, std::make_shared<const LineMatcher>(o)), FileScan::End::Done);
+      EXPECT_EQ(told.lines, std::vector<std::string>{std::to_string(lines + 1) + ":" + hit})
+          << query << " after " << lines;
+      EXPECT_EQ(reader.Encoding(), "GB18030");
+    }
+  }
+  // The sign in the first bytes of the file, where the filter does not read.
+  for (const char* first : {"\u212Aernel\n", "x\u212Aernel\n", "xy\u212Aernel\n"}) {
+    t.Write("f.txt", Encode(first + Repeat("plain ascii\n", 100) + chinese, "GB18030"));
+    SearchOptions o;
+    o.query = "kernel";
+    o.matchCase = false;
+    FileReader reader;
+    ASSERT_TRUE(reader.Open(t.Path("f.txt")));
+    Told told;
+    FileScan scan(told);
+    EXPECT_EQ(scan.Run(reader, std::make_shared<const LineMatcher>(o)), FileScan::End::Done);
+    EXPECT_EQ(told.lines.size(), 1u) << first;
   }
 }
 
