@@ -97,10 +97,11 @@ printf '\nint: result lines %.1f MB; window peak memory %.1f MB (limit 2 x lines
   "$(calc "2 * $bytes / 1048576 + 100")"
 printf 'longest stretch without an event pump: int %.1f ms, PM_RESUME %.1f ms, option changed inside a 1 GB file %.1f ms (limit 50 ms)\n' \
   "$(max <"$work/int.gap")" "$(max <"$work/pm.gap")" "$(max <"$work/big.gap")"
-printf 'int, %s rows: slowest page scrolled and repainted %.1f ms (mean %.1f, limit 16 ms; processor time of the slowest %.1f ms, mean %.1f; it waited %.1f ms for a processor); %.1f bytes a row beyond the line texts (limit 64)\n' \
+printf 'int, %s rows: slowest page scrolled and repainted %.1f ms (mean %.1f, limit 16 ms; processor time of the slowest %.1f ms, mean %.1f; it waited %.1f ms for a processor, slept %s times, %s page faults from disk); %.1f bytes a row beyond the line texts (limit 64)\n' \
   "$(field hits "$work/rows.report")" "$(field slowest_page_ms "$work/rows.report")" \
   "$(field mean_page_ms "$work/rows.report")" "$(field slowest_page_cpu_ms "$work/rows.report")" \
   "$(field mean_page_cpu_ms "$work/rows.report")" "$(field slowest_page_wait_ms "$work/rows.report")" \
+  "$(field slowest_page_sleeps "$work/rows.report")" "$(field slowest_page_disk_faults "$work/rows.report")" \
   "$(field row_bytes "$work/rows.report")"
 f="$(best <"$work/int.find")"; s="$(field save_seconds "$work/rows.report")"
 fc="$(best <"$work/int.findcpu")"; sc="$(field save_cpu_seconds "$work/rows.report")"

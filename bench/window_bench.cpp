@@ -24,6 +24,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "SaveResults.h"
@@ -59,6 +60,13 @@ double ThreadWaited() {
   unsigned long long running = 0, waiting = 0;
   stat >> running >> waiting;
   return static_cast<double>(waiting) / 1e9;
+}
+
+// The calling thread's sleeps (voluntary switches) and page faults that read from disk.
+std::pair<long, long> ThreadSleeps() {
+  rusage use{};
+  getrusage(RUSAGE_THREAD, &use);
+  return {use.ru_nvcsw, use.ru_majflt};
 }
 
 double ThreadCpu() {
@@ -134,6 +142,7 @@ int main(int argc, char** argv) {
   // Pages spread over the whole list, each scrolled to and repainted at once.
   double slowestPageMs = 0, pageMsTotal = 0, slowestPageCpuMs = 0, pageCpuMsTotal = 0;
   double slowestPageWaitMs = 0;
+  std::pair<long, long> slowestPageSleeps{0, 0};
   int pagesTimed = 0;
   if (pages && rows > 0) {
     QScrollBar* vertical = form.ListBox1->verticalScrollBar();
@@ -141,13 +150,19 @@ int main(int argc, char** argv) {
       QElapsedTimer page;
       const double cpu = ThreadCpu();
       const double waited = ThreadWaited();
+      const std::pair<long, long> slept = ThreadSleeps();
       page.start();
       vertical->setValue(static_cast<int>(static_cast<long long>(vertical->maximum()) * i / 199));
       form.ListBox1->viewport()->repaint();
       const double ms = static_cast<double>(page.nsecsElapsed()) / 1e6;
       const double cpuMs = (ThreadCpu() - cpu) * 1e3;
       const double waitMs = (ThreadWaited() - waited) * 1e3;
-      if (ms > slowestPageMs) slowestPageCpuMs = cpuMs, slowestPageWaitMs = waitMs;
+      if (ms > slowestPageMs) {
+        slowestPageCpuMs = cpuMs;
+        slowestPageWaitMs = waitMs;
+        const std::pair<long, long> now = ThreadSleeps();
+        slowestPageSleeps = {now.first - slept.first, now.second - slept.second};
+      }
       pageCpuMsTotal += cpuMs;
       slowestPageMs = std::max(slowestPageMs, ms);
       pageMsTotal += ms;
@@ -173,13 +188,13 @@ int main(int argc, char** argv) {
       "longest_gap_ms %.1f\nlongest_pump_ms %.1f\npumps %lld\nstatus %s\n"
       "slowest_page_ms %.2f\nmean_page_ms %.2f\nrow_bytes %.1f\nsave_seconds %.3f\n"
       "cpu_seconds %.3f\nslowest_page_cpu_ms %.2f\nmean_page_cpu_ms %.2f\nsave_cpu_seconds %.3f\n"
-      "slowest_page_wait_ms %.2f\n",
+      "slowest_page_wait_ms %.2f\nslowest_page_sleeps %ld\nslowest_page_disk_faults %ld\n",
       seconds, runSeconds, bar->maximum(), results.Total(), bytes, PeakKilobytes(),
       Ms(throttle.LongestGap()), Ms(throttle.LongestPump()), throttle.Pumps(),
       vorn::ToBytes(form.StatusBar1->currentMessage()).c_str(), slowestPageMs,
       pagesTimed ? pageMsTotal / pagesTimed : 0.0,
       results.Total() ? static_cast<double>(results.BytesBeyondText()) / results.Total() : 0.0,
       saveSeconds, cpuSeconds, slowestPageCpuMs, pagesTimed ? pageCpuMsTotal / pagesTimed : 0.0,
-      saveCpuSeconds, slowestPageWaitMs);
+      saveCpuSeconds, slowestPageWaitMs, slowestPageSleeps.first, slowestPageSleeps.second);
   return 0;
 }
