@@ -450,30 +450,8 @@ std::unique_ptr<LeadingRun> LeadingRunOf(std::string_view p, bool matchCase) {
   // A quantifier on the quantifier would make the run optional.
   if (at + 1 < p.size() && (p[at + 1] == '{' || p[at + 1] == '*' || p[at + 1] == '+'))
     return nullptr;
-  // No "|" outside the groups and classes of the rest.
-  int depth = 0;
-  for (size_t k = at + 1; k < p.size(); ++k) {
-    if (p[k] == '\\') {
-      if (k + 1 < p.size() && p[k + 1] == 'Q') return nullptr;
-      ++k;
-    } else if (p[k] == '[') {
-      ++k;
-      if (k < p.size() && p[k] == '^') ++k;
-      if (k < p.size() && p[k] == ']') ++k;
-      for (; k < p.size() && p[k] != ']'; ++k) {
-        if (p[k] == '\\')
-          ++k;
-        else if (p.substr(k, 2) == "[:")
-          k = std::min(p.find(":]", k + 2), p.size() - 1) + 1;
-      }
-    } else if (p[k] == '(') {
-      ++depth;
-    } else if (p[k] == ')') {
-      --depth;
-    } else if (p[k] == '|' && depth <= 0) {
-      return nullptr;
-    }
-  }
+  // One branch at the top; a quote could hide a "|" from the reading.
+  if (p.find("\\Q") != std::string_view::npos || TopBranches(p).size() != 1) return nullptr;
   run->min = min;
   return run;
 }

@@ -108,41 +108,38 @@ bool IsGreek(std::string_view name) { return name == "ISO-8859-7" || name == "wi
 
 namespace {
 
+// The offset of the first byte beyond ASCII from `from` on, or the size: 64 bytes at a time,
+// then 8.
+size_t NextHighByte(std::string_view bytes, size_t from) {
+  const size_t n = bytes.size();
+#ifdef __SSE2__
+  for (; from + 64 <= n; from += 64) {
+    const auto* v = reinterpret_cast<const __m128i*>(bytes.data() + from);
+    const __m128i any = _mm_or_si128(_mm_or_si128(_mm_loadu_si128(v), _mm_loadu_si128(v + 1)),
+                                     _mm_or_si128(_mm_loadu_si128(v + 2), _mm_loadu_si128(v + 3)));
+    if (_mm_movemask_epi8(any) != 0) break;
+  }
+#endif
+  for (std::uint64_t w; from + 8 <= n; from += 8) {
+    std::memcpy(&w, bytes.data() + from, 8);
+    if ((w & 0x8080808080808080ull) != 0) break;
+  }
+  while (from < n && static_cast<unsigned char>(bytes[from]) < 0x80) ++from;
+  return from;
+}
+
 // Where bytes stop being valid UTF-8: the offset of the first bad sequence, or npos.
 size_t FirstBadUtf8(std::string_view bytes, bool complete) {
   const auto* const begin = reinterpret_cast<const unsigned char*>(bytes.data());
-  const auto* p = begin;
-  const unsigned char* const end = p + bytes.size();
-  while (p < end) {
-#ifdef __SSE2__
-    while (end - p >= 64) {
-      const auto* v = reinterpret_cast<const __m128i*>(p);
-      const __m128i any =
-          _mm_or_si128(_mm_or_si128(_mm_loadu_si128(v), _mm_loadu_si128(v + 1)),
-                       _mm_or_si128(_mm_loadu_si128(v + 2), _mm_loadu_si128(v + 3)));
-      if (_mm_movemask_epi8(any) != 0) break;
-      p += 64;
-    }
-#endif
-    while (end - p >= 8) {
-      std::uint64_t w;
-      std::memcpy(&w, p, 8);
-      if ((w & 0x8080808080808080ull) != 0) break;
-      p += 8;
-    }
-    if (p == end) break;
-    if (*p < 0x80) {
-      ++p;
-      continue;
-    }
+  const unsigned char* const end = begin + bytes.size();
+  for (size_t at = NextHighByte(bytes, 0); at < bytes.size(); at = NextHighByte(bytes, at)) {
     char32_t c;
-    const size_t n = DecodeUtf8At(
-        std::string_view(reinterpret_cast<const char*>(p), static_cast<size_t>(end - p)), c);
+    const size_t n = DecodeUtf8At(bytes.substr(at), c);
     if (n == 0) {
-      if (!complete && CutSequence(p, end)) return std::string_view::npos;
-      return static_cast<size_t>(p - begin);
+      if (!complete && CutSequence(begin + at, end)) return std::string_view::npos;
+      return at;
     }
-    p += n;
+    at += n;
   }
   return std::string_view::npos;
 }
@@ -151,16 +148,6 @@ size_t FirstBadUtf8(std::string_view bytes, bool complete) {
 // legacy text holds next to no valid sequence beyond ASCII by chance, and double-byte text
 // (Shift_JIS, EUC, GB18030) one valid for three or more bad ones; so legacy text is taken
 // where the bad sequences outnumber the valid ones two to one.
-// The offset of the first byte beyond ASCII from `from` on, or the size.
-size_t NextHighByte(std::string_view bytes, size_t from) {
-  for (std::uint64_t w; from + 8 <= bytes.size(); from += 8) {
-    std::memcpy(&w, bytes.data() + from, 8);
-    if ((w & 0x8080808080808080ull) != 0) break;
-  }
-  while (from < bytes.size() && static_cast<unsigned char>(bytes[from]) < 0x80) ++from;
-  return from;
-}
-
 bool MostlyUtf8(std::string_view bytes, bool complete) {
   size_t valid = 0, invalid = 0;
   for (size_t at = 0; at < bytes.size();) {
