@@ -9,8 +9,9 @@ namespace vorn {
 
 namespace {
 
-// Files up to this size are counted at once when the status needs their lines.
-constexpr long long kCountAtOnce = 16ll << 20;
+// Files up to this size are counted at once when the status needs their lines: about a
+// millisecond of the GUI thread's time. A larger one is counted on a thread of its own.
+constexpr long long kCountAtOnce = 1ll << 20;
 
 void AppendNumber(std::string& out, size_t value) {
   char digits[24];

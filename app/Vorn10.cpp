@@ -7,6 +7,7 @@
 #include <string>
 
 #include "About.h"
+#include "ScrollBarStyle.h"
 #include "StartUp.h"
 #include "TextBytes.h"
 #include "UpdateCheck.h"
@@ -57,6 +58,7 @@ int Run(int argc, char** argv) {
   for (const int size : {16, 32, 48, 64, 128, 256})
     builtIn.addFile(QStringLiteral(":/app/icon-%1.png").arg(size), QSize(size, size));
   QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral(VORN_APP_ID), builtIn));
+  ScrollBarStyle::Install();
 
   // The main window is created first; the others start hidden. The directory chooser is
   // created on first use.

@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "ScrollBarStyle.h"
 #include "vornUnit2.h"
 
 namespace {
@@ -119,6 +120,7 @@ bool Interactive(const char* name, const std::string& path, size_t line, const c
 int main(int argc, char** argv) {
   if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
+  vorn::ScrollBarStyle::Install();  // as the program does
   const size_t megabytes = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 20;
   const int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 5;
   // An empty file has no line for the hit: such a run would never end.

@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "SaveResults.h"
+#include "ScrollBarStyle.h"
 #include "TextBytes.h"
 #include "VornUnit1.h"
 
@@ -81,6 +82,7 @@ int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication application(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Tessaly"));
+  vorn::ScrollBarStyle::Install();  // as the program does
 
   bool recursive = false, whole = false, matchCase = false;
   int toggleMs = -1;

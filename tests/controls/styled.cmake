@@ -7,6 +7,7 @@ add_executable(controls_styled_tests
   ${CMAKE_CURRENT_LIST_DIR}/URLLabel_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/BuildLabel_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/PaintRatio_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/ScrollBarStyle_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/TextBytes_test.cpp)
 target_link_libraries(controls_styled_tests PRIVATE vorn_controls vorn_test_support
   vorn_gui_test_main Qt6::Test GTest::gtest GTest::gmock)
