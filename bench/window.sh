@@ -56,6 +56,9 @@ measure() {
   fi
 }
 
+# The share of processor time the machine's host took away (steal) over the whole bench.
+steal() { awk '/^cpu / { print $9, $2 + $3 + $4 + $5 + $6 + $7 + $8 + $9 }' /proc/stat; }
+steal_at_start="$(steal)"
 measure pm PM_RESUME
 measure int int
 measure inc include
@@ -110,4 +113,5 @@ printf 'Save Results As of the int rows %.3fs against vorn-find printing them %.
 printf 'longest single pump (events, repaint, list layout): int %.1f ms, PM_RESUME %.1f ms\n' \
   "$(max <"$work/int.pump")" "$(max <"$work/pm.pump")"
 echo "runs: $runs each, best time; both at the default thread count (one per online CPU)"
-echo "machine: $(nproc) online cores, load $(cut -d' ' -f1-3 /proc/loadavg)"
+read -r s0 t0 <<<"$steal_at_start"; read -r s1 t1 <<<"$(steal)"
+echo "machine: $(nproc) online cores, load $(cut -d' ' -f1-3 /proc/loadavg), host took $(calc "int(100 * ($s1 - $s0) / ($t1 - $t0) + 0.5)")% of the processor time (steal)"
