@@ -52,6 +52,7 @@ class SearchPool::Hooks : public FileScan::Hooks {
 
   bool Hit(size_t index, std::string_view shown, bool binary,
            std::span<const MatchRange> matches) override {
+    if (batch_.events.capacity() == 0) TakeSpare();
     batch_.events.push_back({ScanEvent::Kind::Hit, binary, static_cast<uint32_t>(matches.size()),
                              index, batch_.texts.size(), shown.size(), batch_.ranges.size()});
     batch_.texts.append(shown);
@@ -59,6 +60,7 @@ class SearchPool::Hooks : public FileScan::Hooks {
     return batch_.Bytes() < kBatchBytes || Flush();
   }
   bool Context(size_t index, std::string_view shown) override {
+    if (batch_.events.capacity() == 0) TakeSpare();
     batch_.events.push_back(
         {ScanEvent::Kind::Context, false, 0, index, batch_.texts.size(), shown.size(), 0});
     batch_.texts.append(shown);
@@ -92,6 +94,11 @@ class SearchPool::Hooks : public FileScan::Hooks {
   }
 
  private:
+  void TakeSpare() {
+    const std::lock_guard lock(pool_.mutex_);
+    batch_ = pool_.Spare();
+  }
+
   SearchPool& pool_;
   size_t index_;
   long long size_;
@@ -390,7 +397,7 @@ bool SearchPool::Hand(size_t index, long long size, Findings& batch) {
   slot.batches.push_back(std::move(batch));
   slot.bytes += bytes;
   queued_ += bytes;
-  batch = Findings{};
+  batch = Spare();
   const bool wake = WakesRun();
   lock.unlock();
   if (wake) runWakes_.notify_one();
@@ -444,6 +451,7 @@ SearchPool::Got SearchPool::Take(size_t index, Findings& out, FileFacts& facts,
     return Got::Opened;
   }
   if (!slot->batches.empty()) {
+    if (out.events.capacity() != 0) KeepSpare(std::move(out));
     out = std::move(slot->batches.front());
     slot->batches.pop_front();
     const size_t bytes = out.Bytes();
@@ -458,6 +466,26 @@ SearchPool::Got SearchPool::Take(size_t index, Findings& out, FileFacts& facts,
     return Got::Findings;
   }
   return over(Got::Done);
+}
+
+void SearchPool::GiveBack(Findings&& batch) {
+  if (batch.events.capacity() == 0) return;
+  const std::lock_guard lock(mutex_);
+  KeepSpare(std::move(batch));
+}
+
+void SearchPool::KeepSpare(Findings&& batch) {
+  constexpr size_t kSpares = 16;
+  if (spares_.size() >= kSpares) return;
+  batch.clear();
+  spares_.push_back(std::move(batch));
+}
+
+Findings SearchPool::Spare() {
+  if (spares_.empty()) return {};
+  Findings batch = std::move(spares_.back());
+  spares_.pop_back();
+  return batch;
 }
 
 void SearchPool::Release(size_t index) {

@@ -100,6 +100,8 @@ class SearchPool {
   Got Take(size_t index, Findings& out, FileFacts& facts, std::chrono::milliseconds wait);
   // The run leaves file index before its end; the next file becomes the one it is at.
   void Release(size_t index);
+  // A batch the run is done with: its buffers serve a worker's next batch.
+  void GiveBack(Findings&& batch);
   // While the list is being built: the entries listed so far, whether that is all, and
   // whether the run is waiting for the workers.
   void Listed(size_t count, bool done, bool waiting);
@@ -117,6 +119,9 @@ class SearchPool {
   class Hooks;
 
   bool MayClaim(bool windowWasFull) const;
+  // Under the lock: keeps an emptied batch, or hands one out (empty when none is kept).
+  void KeepSpare(Findings&& batch);
+  Findings Spare();
   void Work();
   struct Outcome {
     size_t index;
@@ -166,6 +171,9 @@ class SearchPool {
   size_t head_;                    // the file the run is at
   size_t doneTo_;                  // the files from head_ up to here are done
   size_t queued_ = 0;
+  // Batches the run has emptied: a worker fills one again rather than growing new buffers,
+  // and the run frees none.
+  std::vector<Findings> spares_;
   size_t listed_;  // entries the workers may claim
   bool listing_;
   bool cancel_ = false;

@@ -314,10 +314,14 @@ SearchRun::Step SearchRun::SearchFile(std::string_view entry, size_t firstLine) 
 SearchRun::Step SearchRun::ReplayFile(FileFeed& files, size_t index) {
   SearchPool* const pool = pool_.get();
   // A file left before the pool handed it over whole is released, unless the pool was replaced.
+  Findings batch;
   ScopeExit release([this, pool, index] {
     if (pool_.get() == pool) pool->Release(index);
   });
-  Findings batch;
+  // The last batch's buffers go back to the workers, unless the pool was replaced.
+  const ScopeExit giveBack([this, pool, &batch] {
+    if (pool_.get() == pool) pool->GiveBack(std::move(batch));
+  });
   SearchPool::FileFacts facts;
   bool opened = false;
   size_t lastLine = 0;
