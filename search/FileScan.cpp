@@ -18,11 +18,7 @@ const char* LineStartAt(const char* lineFloor, const char* p, const char* end) {
   return last ? last + 1 : lineFloor;
 }
 
-bool IsAscii(std::string_view text) {
-  unsigned char any = 0;
-  for (const char c : text) any |= static_cast<unsigned char>(c);
-  return any < 0x80;
-}
+bool IsAscii(std::string_view text) { return NextHighByte(text, 0) == text.size(); }
 
 // How long a file's encoding may wait. In every encoding the detector names, an ASCII
 // character is its ASCII byte, and no other bytes decode to one; so text decoded holds an

@@ -451,7 +451,7 @@ SearchPool::Got SearchPool::Take(size_t index, Findings& out, FileFacts& facts,
     return Got::Opened;
   }
   if (!slot->batches.empty()) {
-    if (out.events.capacity() != 0) KeepSpare(std::move(out));
+    KeepSpare(std::move(out));
     out = std::move(slot->batches.front());
     slot->batches.pop_front();
     const size_t bytes = out.Bytes();
@@ -469,14 +469,14 @@ SearchPool::Got SearchPool::Take(size_t index, Findings& out, FileFacts& facts,
 }
 
 void SearchPool::GiveBack(Findings&& batch) {
-  if (batch.events.capacity() == 0) return;
   const std::lock_guard lock(mutex_);
   KeepSpare(std::move(batch));
 }
 
 void SearchPool::KeepSpare(Findings&& batch) {
   constexpr size_t kSpares = 16;
-  if (spares_.size() >= kSpares) return;
+  // A batch never filled has no buffers to give.
+  if (batch.events.capacity() == 0 || spares_.size() >= kSpares) return;
   batch.clear();
   spares_.push_back(std::move(batch));
 }

@@ -106,10 +106,7 @@ bool IsGreek(std::string_view name) { return name == "ISO-8859-7" || name == "wi
 
 }  // namespace
 
-namespace {
-
-// The offset of the first byte beyond ASCII from `from` on, or the size: 64 bytes at a time,
-// then 8.
+// 64 bytes at a time, then 8.
 size_t NextHighByte(std::string_view bytes, size_t from) {
   const size_t n = bytes.size();
 #ifdef __SSE2__
@@ -127,6 +124,8 @@ size_t NextHighByte(std::string_view bytes, size_t from) {
   while (from < n && static_cast<unsigned char>(bytes[from]) < 0x80) ++from;
   return from;
 }
+
+namespace {
 
 // Where bytes stop being valid UTF-8: the offset of the first bad sequence, or npos.
 size_t FirstBadUtf8(std::string_view bytes, bool complete) {

@@ -19,6 +19,9 @@ inline constexpr std::string_view kEncodingUtf8 = "utf-8";
 // The bytes of a file's head that decide its encoding.
 constexpr size_t kEncodingHead = size_t{64} << 10;
 
+// The offset of the first byte of 0x80 or more from `from` on, or the size.
+size_t NextHighByte(std::string_view bytes, size_t from);
+
 // Whether bytes are valid UTF-8; complete false allows a sequence cut at their end.
 bool IsUtf8(std::string_view bytes, bool complete);
 
