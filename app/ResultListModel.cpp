@@ -1,14 +1,10 @@
 #include "ResultListModel.h"
 
-#include <sys/mman.h>
-
 #include <QSize>
 #include <QString>
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
 #include <limits>
-#include <new>
 #include <stdexcept>
 
 #include "DesktopHabits.h"
@@ -18,23 +14,16 @@ namespace vorn {
 
 ResultListModel::ResultListModel(QObject* parent) : QAbstractListModel(parent) {}
 
-void ResultListModel::FreeBlock::operator()(void* block) const { std::free(block); }
-
-// A block of whole large pages where the system gives them: a list of a million rows would
-// otherwise take its memory in some ten thousand page faults on the thread that shows it.
-ResultListModel::Block ResultListModel::NewBlock(size_t bytes) {
-  constexpr size_t kLargePage = size_t{2} << 20;
-  const size_t rounded = (bytes + kLargePage - 1) / kLargePage * kLargePage;
-  void* block = std::aligned_alloc(kLargePage, rounded);
-  if (!block) throw std::bad_alloc();
-  madvise(block, rounded, MADV_HUGEPAGE);
-  return Block(static_cast<char*>(block));
+const ResultListModel::Segment& ResultListModel::SegmentOf(size_t row) const {
+  if (row >= count_) throw std::out_of_range("ResultListModel: no such row");
+  const auto after = std::upper_bound(segments_.begin(), segments_.end(), row,
+                                      [](size_t r, const Segment& s) { return r < s.firstRow; });
+  return *(after - 1);
 }
 
-const ResultListModel::Entry& ResultListModel::At(size_t row) const {
-  if (row >= count_) throw std::out_of_range("ResultListModel: no such row");
-  return reinterpret_cast<const Entry*>(
-      entries_[row / kEntriesPerBlock].get())[row % kEntriesPerBlock];
+const KeptHit& ResultListModel::At(size_t row) const {
+  const Segment& s = SegmentOf(row);
+  return s.first[row - s.firstRow];
 }
 
 QModelIndex ResultListModel::index(int row, int column, const QModelIndex& parent) const {
@@ -66,18 +55,22 @@ QVariant ResultListModel::data(const QModelIndex& index, int role) const {
 
 void ResultListModel::Clear() {
   beginResetModel();
-  entries_.clear();
-  entries_.shrink_to_fit();
+  own_.reset();
+  shelves_.clear();
+  shelves_.shrink_to_fit();
+  segments_.clear();
+  segments_.shrink_to_fit();
   count_ = 0;
-  chunks_.clear();
-  chunks_.shrink_to_fit();
-  chunkUsed_ = chunkSize_ = 0;
   paths_.clear();
   paths_.shrink_to_fit();
   shown_ = 0;
   longestPath_ = longestText_ = 0;
   sincePublish_.invalidate();
   endResetModel();
+}
+
+std::shared_ptr<HitShelf> ResultListModel::NewShelf() {
+  return shelves_.emplace_back(std::make_shared<HitShelf>());
 }
 
 void ResultListModel::Add(std::span<const SearchHit> hits) {
@@ -92,60 +85,39 @@ void ResultListModel::Add(std::span<const SearchHit> hits) {
       }
       known = hit.path;
     }
-    const size_t size = std::min(hit.text.size(), kMaxKeptText);
-    size_t ranges = 0;
-    for (const MatchRange& m : hit.matches) ranges += m.begin < size ? 1 : 0;
-    const size_t need = size + ranges * 4;
-    if (chunks_.empty() || need > chunkSize_ - chunkUsed_) {
-      chunkSize_ = std::max(kChunkBytes, need);
-      // Not value-initialised: the bytes are written before they are read.
-      chunks_.push_back(NewBlock(chunkSize_));
-      chunkUsed_ = 0;
+    const KeptHit* kept = hit.kept;
+    if (!kept) {
+      if (!own_) own_.emplace(*NewShelf());
+      kept = own_->Put(hit.lineIndex, hit.text, hit.binary, hit.matches);
     }
-    char* at = chunks_.back().get() + chunkUsed_;
-    if (size > 0) std::memcpy(at, hit.text.data(), size);
-    at += size;
-    for (const MatchRange& m : hit.matches) {
-      if (m.begin >= size) continue;
-      const uint16_t pair[2] = {static_cast<uint16_t>(m.begin),
-                                static_cast<uint16_t>(std::min(m.end, size))};
-      std::memcpy(at, pair, sizeof pair);
-      at += sizeof pair;
+    const auto pathId = static_cast<uint32_t>(paths_.size() - 1);
+    Segment* last = segments_.empty() ? nullptr : &segments_.back();
+    if (last && last->pathId == pathId && last->first + last->count == kept) {
+      ++last->count;
+    } else {
+      segments_.push_back(Segment{count_, kept, 1, pathId});
     }
-    if (count_ == entries_.size() * kEntriesPerBlock) entries_.push_back(NewBlock(kChunkBytes));
-    new (entries_.back().get() + count_ % kEntriesPerBlock * sizeof(Entry))
-        Entry{hit.lineIndex,
-              static_cast<uint32_t>(chunks_.size() - 1),
-              static_cast<uint32_t>(chunkUsed_),
-              static_cast<uint32_t>(size),
-              static_cast<uint32_t>(paths_.size() - 1),
-              static_cast<uint32_t>(ranges)};
     ++count_;
-    chunkUsed_ += need;
-    longestText_ = std::max(longestText_, size);
+    longestText_ = std::max<size_t>(longestText_, kept->textSize);
   }
 }
 
 size_t ResultListModel::BytesBeyondText() const {
   size_t text = 0;
-  for (size_t row = 0; row < count_; ++row) text += At(row).textSize;
+  for (const Segment& s : segments_)
+    for (uint32_t i = 0; i < s.count; ++i) text += s.first[i].textSize;
   size_t paths = 0;
   for (const std::string& p : paths_) paths += sizeof p + p.capacity();
-  // Chunks hold the texts and the ranges; the entries fill blocks of their own.
-  const size_t chunks = chunks_.size() * kChunkBytes;
-  return entries_.size() * kChunkBytes + entries_.capacity() * sizeof(Block) + paths +
-         chunks_.capacity() * sizeof(Block) + (chunks > text ? chunks - text : 0);
+  size_t shelves = 0;
+  for (const auto& shelf : shelves_) shelves += shelf->Bytes();
+  return (shelves > text ? shelves - text : 0) + segments_.capacity() * sizeof(Segment) +
+         shelves_.capacity() * sizeof(shelves_[0]) + paths;
 }
 
 void ResultListModel::Matches(size_t row, std::vector<MatchRange>& out) const {
-  const Entry& e = At(row);
+  const KeptHit& k = At(row);
   out.clear();
-  const char* at = chunks_[e.chunk].get() + e.offset + e.textSize;
-  for (uint32_t i = 0; i < e.ranges; ++i, at += 4) {
-    uint16_t pair[2];
-    std::memcpy(pair, at, sizeof pair);
-    out.push_back(MatchRange{pair[0], pair[1]});
-  }
+  for (uint16_t i = 0; i < k.rangeCount; ++i) out.push_back(k.Range(i));
 }
 
 void ResultListModel::Publish() {
@@ -174,13 +146,10 @@ bool ResultListModel::PublishDue() const {
   return sincePublish_.elapsed() >= std::min<qint64>(kLongestWaitMs, shown_ / kRowsPerWaitMs);
 }
 
-std::string_view ResultListModel::Text(const Entry& e) const {
-  return {chunks_[e.chunk].get() + e.offset, e.textSize};
-}
-
 SearchHit ResultListModel::Hit(size_t row) const {
-  const Entry& e = At(row);
-  return SearchHit{Path(e), e.lineIndex, Text(e)};
+  const Segment& s = SegmentOf(row);
+  const KeptHit& k = s.first[row - s.firstRow];
+  return SearchHit{paths_[s.pathId], k.lineIndex, k.Text()};
 }
 
 std::string ResultListModel::ResultLine(size_t row) const {

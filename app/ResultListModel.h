@@ -1,5 +1,5 @@
-// The result list's model: one row per hit, kept as the hit's path, line index and shown
-// text (bytes), and shown as the result line decoded with the locale's encoding. Hits are
+// The result list's model: one row per hit, kept as the hit's path, line index, shown text
+// (bytes) and match ranges, and shown as the result line decoded with the locale's encoding. Hits are
 // collected as the search hands them over and published to the view in batches, so a million
 // hits cost one insertion per batch rather than one per line.
 #pragma once
@@ -9,11 +9,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "HitShelf.h"
 #include "SearchHit.h"
 
 namespace vorn {
@@ -32,8 +34,11 @@ class ResultListModel : public QAbstractListModel {
 
   // Drops every row, shown or pending, and frees their memory.
   void Clear();
-  // Keeps copies of the hits (context lines and breaks are not rows) with the ranges of their
-  // matches within the kept text; the view sees them at the next Publish.
+  // A shelf for a run to keep its hits on; the model holds it until it is cleared.
+  std::shared_ptr<HitShelf> NewShelf();
+  // Keeps the hits (context lines and breaks are not rows) with the ranges of their matches
+  // within the kept text: those already on one of the model's shelves where they lie, the
+  // others as copies; the view sees them at the next Publish.
   void Add(std::span<const SearchHit> hits);
   // Shows the hits added since the last Publish as one block of new rows.
   void Publish();
@@ -63,36 +68,22 @@ class ResultListModel : public QAbstractListModel {
   size_t BytesBeyondText() const;
 
  private:
-  // The text lies in the text store, followed by its ranges as pairs of 16-bit offsets (a
-  // kept text is at most a few kilobytes): a row costs this and its bytes, nothing else.
-  struct Entry {
-    uint64_t lineIndex;
-    uint32_t chunk;
-    uint32_t offset;
-    uint32_t textSize;
+  // A row is a record on a shelf: those of one file that lie next to each other make a
+  // segment, so a row costs its record, its text and ranges, and a share of its file's
+  // segment, and a run's hits are kept without being copied here.
+  struct Segment {
+    size_t firstRow;
+    const KeptHit* first;
+    uint32_t count;
     uint32_t pathId;
-    uint32_t ranges;
   };
-  static constexpr size_t kMaxKeptText = 0xFFFF;
+  const Segment& SegmentOf(size_t row) const;
+  const KeptHit& At(size_t row) const;
 
-  std::string_view Text(const Entry& e) const;
-  std::string_view Path(const Entry& e) const { return paths_[e.pathId]; }
-  const Entry& At(size_t row) const;
-
-  // Line texts and entries live in large blocks that never move, so growing the store copies
-  // nothing, and a block's memory comes in a few large pages rather than many small ones.
-  struct FreeBlock {
-    void operator()(void* block) const;
-  };
-  using Block = std::unique_ptr<char, FreeBlock>;
-  static Block NewBlock(size_t bytes);
-  static constexpr size_t kChunkBytes = size_t{2} << 20;
-  static constexpr size_t kEntriesPerBlock = kChunkBytes / sizeof(Entry);
-  std::vector<Block> chunks_;
-  size_t chunkSize_ = 0;
-  size_t chunkUsed_ = 0;
+  std::vector<std::shared_ptr<HitShelf>> shelves_;
+  std::optional<HitShelf::Writer> own_;  // for hits handed over from no shelf
+  std::vector<Segment> segments_;
   std::vector<std::string> paths_;  // one per file with hits
-  std::vector<Block> entries_;
   size_t count_ = 0;
   int shown_ = 0;
   size_t longestPath_ = 0;

@@ -151,6 +151,12 @@ class TForm1::RunSide : public ResultsSink, public RunPacer {
  public:
   explicit RunSide(TForm1& form) : form_(form) {}
 
+  // The workers keep the hits where the list shows them from.
+  SinkWants Wants() override {
+    SinkWants wants;
+    wants.shelf = form_.results_->NewShelf();
+    return wants;
+  }
   void Lines(std::span<const SearchHit> lines) override { form_.results_->Add(lines); }
   bool PumpDue() override { return form_.throttle_.Due(); }
   void Pump(const RunProgress& at) override {

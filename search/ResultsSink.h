@@ -5,12 +5,15 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <span>
 #include <string_view>
 
 #include "SearchHit.h"
 
 namespace vorn {
+
+class HitShelf;
 
 // Per file: how many hit lines and matches it gave, and whether it was found binary.
 struct FileSummary {
@@ -32,6 +35,9 @@ struct SinkWants {
   // FileBegins and FileEnds for every file searched, also those without a hit; off, they
   // come only around the findings of files with some.
   bool everyFile = false;
+  // Where the threads that find hit lines keep them for a sink that holds on to them all;
+  // none: each hit's bytes are the run's, for the call only.
+  std::shared_ptr<HitShelf> shelf = nullptr;
 };
 
 // Every call comes on the thread that runs the search, whatever the number of threads, in the

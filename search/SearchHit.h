@@ -13,6 +13,8 @@
 
 namespace vorn {
 
+struct KeptHit;
+
 // A match in a line: bytes [begin, end) of the line as found (for a UTF-16 file, of its
 // UTF-8 text as shown). Ranges of one line are in order and never overlap; an empty range
 // (a pattern's empty match) has begin == end.
@@ -37,6 +39,9 @@ struct SearchHit {
   // last may reach past them.
   std::span<const MatchRange> matches = {};
   FoundKind kind = FoundKind::Hit;
+  // The hit as written into the sink's shelf, when the sink gave one: the text and the
+  // matches above view it there, and stay valid as long as the shelf.
+  const KeptHit* kept = nullptr;
 };
 
 // Appends the hit's result line: path " (" index ")  :  " text.

@@ -47,15 +47,19 @@ constexpr long kReadersNeedFree = 256;
 // A worker's side of one file: events are gathered into batches and handed over.
 class SearchPool::Hooks : public FileScan::Hooks {
  public:
-  Hooks(SearchPool& pool, size_t index, long long size, std::vector<Outcome>& unpublished)
-      : pool_(pool), index_(index), size_(size), unpublished_(unpublished) {}
+  Hooks(SearchPool& pool, size_t index, long long size, std::vector<Outcome>& unpublished,
+        HitShelf::Writer* keep)
+      : pool_(pool), index_(index), size_(size), unpublished_(unpublished), keep_(keep) {}
 
   bool Hit(size_t index, std::string_view shown, bool binary,
            std::span<const MatchRange> matches) override {
     if (batch_.events.capacity() == 0) TakeSpare();
+    // A kept hit's text lies on the sink's shelf only.
+    const KeptHit* kept = keep_ ? keep_->Put(index, shown, binary, matches) : nullptr;
     batch_.events.push_back({ScanEvent::Kind::Hit, binary, static_cast<uint32_t>(matches.size()),
-                             index, batch_.texts.size(), shown.size(), batch_.ranges.size()});
-    batch_.texts.append(shown);
+                             index, batch_.texts.size(), kept ? 0 : shown.size(),
+                             batch_.ranges.size(), kept});
+    if (!kept) batch_.texts.append(shown);
     batch_.ranges.insert(batch_.ranges.end(), matches.begin(), matches.end());
     return batch_.Bytes() < kBatchBytes || Flush();
   }
@@ -103,6 +107,7 @@ class SearchPool::Hooks : public FileScan::Hooks {
   size_t index_;
   long long size_;
   std::vector<Outcome>& unpublished_;
+  HitShelf::Writer* keep_;
   Findings batch_;
   size_t stretches_ = 0;
 };
@@ -180,6 +185,8 @@ void SearchPool::Work() {
   reader.SetEncoding(matcher_->Options().encoding);
   reader.SetPacked(matcher_->Options().packed);
   FolderCache folders;
+  std::optional<HitShelf::Writer> keep;
+  if (wants_.shelf) keep.emplace(*wants_.shelf);
   // The paths are copied under the lock: the run may drop an entry as soon as it has left
   // the file, while a worker still searches it.
   std::vector<std::pair<size_t, std::string>> claimed(kClaimRun);
@@ -206,7 +213,8 @@ void SearchPool::Work() {
       }
     }
     for (size_t c = 0; c < claims; ++c) {
-      done.push_back(SearchOne(claimed[c].first, claimed[c].second, reader, folders, done));
+      done.push_back(SearchOne(claimed[c].first, claimed[c].second, reader, folders, done,
+                               keep ? &*keep : nullptr));
       if (done.back().stopped) return;
     }
     Publish(done);
@@ -259,7 +267,8 @@ void SearchPool::ReadAhead(bool probes) {
 }
 
 SearchPool::Outcome SearchPool::SearchOne(size_t index, const std::string& path, FileReader& reader,
-                                          FolderCache& folders, std::vector<Outcome>& unpublished) {
+                                          FolderCache& folders, std::vector<Outcome>& unpublished,
+                                          HitShelf::Writer* keep) {
   Outcome outcome{index, false, 0, std::nullopt, false};
   try {
     std::string held;
@@ -277,7 +286,7 @@ SearchPool::Outcome SearchPool::SearchOne(size_t index, const std::string& path,
   outcome.size = reader.Size();
   // The run may be waiting for the files done before this one; a large file would hold them.
   if (outcome.size >= static_cast<long long>(kBatchBytes)) Publish(unpublished);
-  Hooks hooks(*this, index, outcome.size, unpublished);
+  Hooks hooks(*this, index, outcome.size, unpublished, keep);
   FileScan scan(hooks);
   scan.SetWants(wants_);
   FileScan::End end = FileScan::End::Failed;

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "FileScan.h"
+#include "HitShelf.h"
 #include "LineMatcher.h"
 
 namespace vorn {
@@ -47,6 +48,7 @@ struct ScanEvent {
   size_t textStart = 0;
   size_t textLength = 0;
   size_t rangeStart = 0;
+  const KeptHit* kept = nullptr;  // a hit on the sink's shelf: its text lies there
 };
 
 // A batch of one file's events in order, with the shown texts of its lines and the matches of
@@ -56,7 +58,7 @@ struct Findings {
   std::string texts;
   std::vector<MatchRange> ranges;
   std::string_view Text(const ScanEvent& e) const {
-    return {texts.data() + e.textStart, e.textLength};
+    return e.kept ? e.kept->Text() : std::string_view(texts.data() + e.textStart, e.textLength);
   }
   std::span<const MatchRange> Ranges(const ScanEvent& e) const {
     return {ranges.data() + e.rangeStart, e.rangeCount};
@@ -132,7 +134,7 @@ class SearchPool {
     int error = 0;
   };
   Outcome SearchOne(size_t index, const std::string& path, FileReader& reader, FolderCache& folders,
-                    std::vector<Outcome>& unpublished);
+                    std::vector<Outcome>& unpublished, HitShelf::Writer* keep);
   void Publish(std::vector<Outcome>& outcomes);
   void ReadAhead(bool probes);
   bool WakesRun() const;

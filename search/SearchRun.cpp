@@ -374,7 +374,7 @@ SearchRun::Step SearchRun::ReplayFile(FileFeed& files, size_t index) {
               Report(FoundKind::Break, {}, 0);
               continue;
             case ScanEvent::Kind::Hit:
-              Report(FoundKind::Hit, batch.Text(e), e.line, e.binary, batch.Ranges(e));
+              Report(FoundKind::Hit, batch.Text(e), e.line, e.binary, batch.Ranges(e), e.kept);
               if (PumpPoint() == Step::Stop) return Step::Stop;
               break;
             case ScanEvent::Kind::Passed:
@@ -490,13 +490,13 @@ RunProgress SearchRun::Where(bool opened) const {
 }
 
 void SearchRun::Report(FoundKind kind, std::string_view shown, size_t index, bool binary,
-                       std::span<const MatchRange> matches) {
+                       std::span<const MatchRange> matches, const KeptHit* kept) {
   if (kind == FoundKind::Hit) {
     ++summary_.hitLines;
     summary_.matches += matches.size();
     summary_.binary = summary_.binary || binary;
   }
-  hits_.push_back(SearchHit{path_, index, shown, binary, matches, kind});
+  hits_.push_back(SearchHit{path_, index, shown, binary, matches, kind, kept});
 }
 
 void SearchRun::Deliver() {

@@ -71,7 +71,7 @@ class SearchRun : private FileScan::Hooks {
   RunProgress Where(bool opened = false) const;
   bool SwitchOptionsIfChanged();
   void Report(FoundKind kind, std::string_view shown, size_t index, bool binary = false,
-              std::span<const MatchRange> matches = {});
+              std::span<const MatchRange> matches = {}, const KeptHit* kept = nullptr);
   void Deliver();
   void BeginFile();
   void EndFile();

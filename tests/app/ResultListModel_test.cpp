@@ -4,7 +4,10 @@
 
 #include <QSignalSpy>
 #include <QSize>
+#include <span>
+#include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "SearchRun.h"
 
@@ -100,6 +103,56 @@ TEST(ResultListModel, KeepsTextsAcrossStorageChunks) {
     ASSERT_EQ(item.path, i % 3 ? "/p/one" : "/p/two") << i;
     ASSERT_EQ(item.lineIndex, static_cast<size_t>(i));
   }
+}
+
+// Hits a run kept on the model's shelf are shown where they lie, those handed over without
+// one are copied; both keep their ranges cut to the kept text, rows in the order given, each
+// with its own file's path.
+TEST(ResultListModel, ShowsKeptHitsWhereTheyLieAndCopiesTheOthers) {
+  ResultListModel model;
+  HitShelf::Writer writer(*model.NewShelf());
+  const std::string a = "/d/a", b = "/d/b";
+  const std::string longLine = std::string(70000, 'x');
+  const MatchRange cut[] = {{0, 2}, {4, 9}};
+  const MatchRange beyond[] = {{65530, 65540}, {65535, 65536}, {69000, 69001}};
+  const MatchRange one[] = {{1, 2}};
+  const auto kept = [&](const std::string& path, size_t line, std::string_view text,
+                        std::span<const MatchRange> matches) {
+    SearchHit hit{path, line, {}, false, matches};
+    hit.kept = writer.Put(line, text, false, matches);
+    hit.text = hit.kept->Text();
+    return hit;
+  };
+  const SearchHit hits[] = {kept(a, 1, "abcdef", cut), SearchHit{a, 2, "xyz", false, one},
+                            kept(a, 3, "kept", {}), kept(b, 4, longLine, beyond),
+                            kept(b, 5, "b5", one)};
+  model.Add(hits);
+  model.Publish();
+  ASSERT_EQ(model.rowCount(), 5);
+  const struct {
+    const std::string& path;
+    size_t line;
+    size_t textSize;
+    std::vector<MatchRange> matches;
+  } want[] = {{a, 1, 6, {{0, 2}, {4, 6}}},
+              {a, 2, 3, {{1, 2}}},
+              {a, 3, 4, {}},
+              {b, 4, HitShelf::kMaxText, {{65530, 65535}}},
+              {b, 5, 2, {{1, 2}}}};
+  std::vector<MatchRange> matches;
+  for (size_t row = 0; row < 5; ++row) {
+    const SearchHit hit = model.Hit(row);
+    EXPECT_EQ(hit.path, want[row].path) << row;
+    EXPECT_EQ(hit.lineIndex, want[row].line) << row;
+    EXPECT_EQ(hit.text.size(), want[row].textSize) << row;
+    model.Matches(row, matches);
+    EXPECT_EQ(matches, want[row].matches) << row;
+  }
+  EXPECT_EQ(model.Hit(0).text, "abcdef");
+  EXPECT_EQ(model.Hit(1).text, "xyz");
+  EXPECT_EQ(model.Files(), 2u);
+  EXPECT_EQ(model.LongestText(), HitShelf::kMaxText);
+  EXPECT_THROW(model.Hit(5), std::out_of_range);
 }
 
 }  // namespace

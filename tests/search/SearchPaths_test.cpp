@@ -7,12 +7,14 @@
 #include <algorithm>
 #include <atomic>
 #include <map>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "CaseFold.h"
 #include "FileReader.h"
+#include "HitShelf.h"
 #include "LineBreaks.h"
 #include "ResultsSink.h"
 #include "ScopedSeam.h"
@@ -56,6 +58,15 @@ class Collector : public ResultsSink {
       f.line = h.lineIndex;
       f.text = h.text;
       f.matches.assign(h.matches.begin(), h.matches.end());
+      if (!h.kept) continue;
+      // A hit kept on the shelf is the hit itself there: its text and its ranges.
+      ++kept;
+      bool same = h.kind == FoundKind::Hit && h.kept->Text() == h.text &&
+                  h.kept->lineIndex == h.lineIndex && h.kept->rangeCount <= h.matches.size();
+      for (size_t i = 0; same && i < h.kept->rangeCount; ++i)
+        same = h.kept->Range(i) ==
+               MatchRange{h.matches[i].begin, std::min(h.matches[i].end, h.text.size())};
+      keptWrong += same ? 0 : 1;
     }
   }
   void FileEnds(std::string_view path, const FileSummary& summary) override {
@@ -63,6 +74,8 @@ class Collector : public ResultsSink {
   }
   Findings found;
   std::map<std::string, size_t> hitLines;
+  size_t kept = 0;
+  size_t keptWrong = 0;
 
  private:
   SinkWants wants_;
@@ -295,7 +308,10 @@ TEST(SearchPaths, EveryPathGivesTheNaiveLinesRangesAndContext) {
           if (!found.empty()) want[path] = std::move(found);
         }
         for (const Path& p : paths) {
-          Collector sink(w);
+          // Every other query keeps its hits on a shelf, as the window does.
+          SinkWants keeping = w;
+          if (n % 2) keeping.shelf = std::make_shared<HitShelf>();
+          Collector sink(keeping);
           SearchRun run(corpus.tree.root(), "*", false, o, sink);
           run.SetLineByLine(p.lineByLine);
           run.SetBlockSize(p.block);
@@ -324,6 +340,13 @@ TEST(SearchPaths, EveryPathGivesTheNaiveLinesRangesAndContext) {
                 << where(path);
           }
           ASSERT_EQ(sink.found.size(), want.size()) << where("");
+          EXPECT_EQ(sink.keptWrong, 0u) << where("");
+          // The workers keep what they find; the run's own thread hands its hits over.
+          if (!keeping.shelf) {
+            EXPECT_EQ(sink.kept, 0u) << where("");
+          } else if (p.threads > 1 && !p.lineByLine && !want.empty()) {
+            EXPECT_GT(sink.kept, 0u) << where("");
+          }
         }
       }
 }
