@@ -229,6 +229,20 @@ std::array<char, 6> PatternScanner::FilterBytes() const {
 
 size_t PatternScanner::FindScalar(std::string_view text, size_t from) const {
   const size_t m = pattern_.size();
+  // An exact pattern whose filter byte is known: the system's byte search finds each place
+  // that byte stands, much faster than a step a byte on the short rests of hit lines that
+  // the further matches are looked for in.
+  if (!keys_ && first_.count == 1 && first_.offset < m) {
+    const size_t k = first_.offset;
+    const char* const base = text.data();
+    for (size_t p = from; p + m <= text.size(); ++p) {
+      const void* at = std::memchr(base + p + k, first_.a, text.size() - m + 1 - p);
+      if (!at) return npos;
+      p = static_cast<size_t>(static_cast<const char*>(at) - base) - k;
+      if (Matches(base + p)) return p;
+    }
+    return npos;
+  }
   for (size_t p = from; p + m <= text.size(); ++p)
     if (Matches(text.data() + p)) return p;
   return npos;
