@@ -65,7 +65,6 @@ void ResultListModel::Clear() {
   paths_.shrink_to_fit();
   shown_ = 0;
   longestPath_ = longestText_ = 0;
-  sincePublish_.invalidate();
   endResetModel();
 }
 
@@ -128,22 +127,6 @@ void ResultListModel::Publish() {
   beginInsertRows(QModelIndex(), shown_, total - 1);
   shown_ = total;
   endInsertRows();
-  sincePublish_.start();
-}
-
-bool ResultListModel::PublishDue() const {
-  constexpr int kShortList = 2000;
-  // A relayout costs some 20-80 ns a row: waiting 20 us a shown row between them keeps the
-  // relayouts to a small share of the run, however slowly it goes.
-  constexpr int kRowsPerWaitMs = 50;
-  constexpr qint64 kLongestWaitMs = 1000;
-  const size_t pending = count_ - static_cast<size_t>(shown_);
-  if (pending == 0) return false;
-  constexpr size_t kGrowth = 3;
-  if (shown_ < kShortList || pending >= kGrowth * static_cast<size_t>(shown_) ||
-      !sincePublish_.isValid())
-    return true;
-  return sincePublish_.elapsed() >= std::min<qint64>(kLongestWaitMs, shown_ / kRowsPerWaitMs);
 }
 
 SearchHit ResultListModel::Hit(size_t row) const {

@@ -1,11 +1,10 @@
 // The result list's model: one row per hit, kept as the hit's path, line index, shown text
-// (bytes) and match ranges, and shown as the result line decoded with the locale's encoding. Hits are
-// collected as the search hands them over and published to the view in batches, so a million
-// hits cost one insertion per batch rather than one per line.
+// (bytes) and match ranges, and shown as the result line decoded with the locale's encoding.
+// Hits are collected as the search hands them over and published to the view at each pump, so
+// a million hits cost one insertion per pump rather than one per line.
 #pragma once
 
 #include <QAbstractListModel>
-#include <QElapsedTimer>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -42,12 +41,6 @@ class ResultListModel : public QAbstractListModel {
   void Add(std::span<const SearchHit> hits);
   // Shows the hits added since the last Publish as one block of new rows.
   void Publish();
-  // Whether a batch is worth showing now. The list view lays out all of its rows again after
-  // each insertion, so beyond a short list (shown at every pump) a batch waits 20 us a shown
-  // row (at most a second, reached at 50,000 rows) unless it holds three times as many rows as
-  // are shown: the list is laid out about one and a third times in all, and a slow run of a
-  // long list is not spent relaying it. The rows in sight fill at the first batches.
-  bool PublishDue() const;
 
   // Rows the view shows; Total also counts the hits not yet published.
   int Shown() const { return shown_; }
@@ -88,7 +81,6 @@ class ResultListModel : public QAbstractListModel {
   int shown_ = 0;
   size_t longestPath_ = 0;
   size_t longestText_ = 0;
-  QElapsedTimer sincePublish_;
 };
 
 }  // namespace vorn

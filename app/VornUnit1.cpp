@@ -12,7 +12,7 @@
 #include <QFocusEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
-#include <QListView>
+#include <QAbstractItemView>
 #include <QLocale>
 #include <QMenu>
 #include <QMenuBar>
@@ -32,6 +32,7 @@
 #include "QueryHistory.h"
 #include "ReplaceWindow.h"
 #include "ResultActions.h"
+#include "ResultListView.h"
 #include "ResultRowDelegate.h"
 #include "SaveResults.h"
 #include "ScopeExit.h"
@@ -85,43 +86,6 @@ class SimpleComboBox : public QComboBox {
   void showPopup() override {}
 };
 
-// The result list. Typing in it does not search the rows for a prefix: every row begins with
-// the same directory, and a miss would read all of a million rows.
-class ResultListView : public QListView {
- public:
-  explicit ResultListView(QWidget* parent) : QListView(parent) {
-    // A long list is laid out again a slice at a time after new rows, and its scroll range
-    // covers the rows laid out so far: a list scrolled further down would be left at the end
-    // of the first slice. It goes back to its place once the range reaches it again, unless
-    // the user has scrolled meanwhile.
-    QScrollBar* bar = verticalScrollBar();
-    connect(bar, &QScrollBar::rangeChanged, this, [this, bar](int, int maximum) {
-      if (keep_ >= 0 && maximum >= keep_) {
-        bar->setValue(keep_);
-        keep_ = -1;
-      }
-    });
-    connect(bar, &QScrollBar::actionTriggered, this, [this] { keep_ = -1; });
-  }
-  void keyboardSearch(const QString& search) override { (void)search; }
-  // Lays out rows inserted since the last layout now, rather than when the event loop is
-  // next idle: a running search keeps it busy, and the rows would wait for the run's end.
-  void LayOutNow() { executeDelayedItemsLayout(); }
-  void doItemsLayout() override {
-    QScrollBar* bar = verticalScrollBar();
-    const int keep = keep_ >= 0 ? keep_ : bar->value();
-    QListView::doItemsLayout();
-    keep_ = bar->value() < keep ? keep : -1;
-  }
-  void reset() override {
-    keep_ = -1;
-    QListView::reset();
-  }
-
- private:
-  int keep_ = -1;  // the scroll position to go back to, or -1
-};
-
 // "1,234 lines in 56 files, 2.3 s", or "no results".
 QString TotalsText(size_t lines, size_t files, qint64 milliseconds) {
   if (lines == 0) return QStringLiteral("no results");
@@ -161,7 +125,7 @@ class TForm1::RunSide : public ResultsSink, public RunPacer {
   bool PumpDue() override { return form_.throttle_.Due(); }
   void Pump(const RunProgress& at) override {
     if (const std::optional<std::string> text = status_.AtPump(at)) Show(*text);
-    if (form_.results_->PublishDue()) form_.ShowNewRows();
+    form_.ShowNewRows();
     form_.throttle_.BeginPump();
     QCoreApplication::processEvents();
     form_.throttle_.EndPump();
@@ -316,14 +280,6 @@ void TForm1::BuildControls() {
   ListBox1->setObjectName(QStringLiteral("ListBox1"));
   ListBox1->setGeometry(8, 112, 740, 290);
   ListBox1->setModel(results_);
-  ListBox1->setUniformItemSizes(true);  // one row height for all: no per-row measuring
-  // A very long list is laid out a slice at a time, so adding rows to a list of millions
-  // never holds the window up for the whole layout; the search lays out the first slice
-  // (all of a usual list) whenever it shows new rows, and each pump lays out one more. A slice
-  // takes some 40-60 ns a row, with the time the machine takes away on top: 65,536 rows keep
-  // the pump and the stretch before it well within 50 ms.
-  ListBox1->setLayoutMode(QListView::Batched);
-  ListBox1->setBatchSize(1 << 16);
   ListBox1->setSelectionMode(QAbstractItemView::SingleSelection);
   ListBox1->setEditTriggers(QAbstractItemView::NoEditTriggers);
   ListBox1->setContextMenuPolicy(Qt::CustomContextMenu);
@@ -736,11 +692,9 @@ void TForm1::Do_the_search() {
 }
 
 void TForm1::ShowNewRows() {
+  // The view lays new rows out by arithmetic and asks for a paint where they come into
+  // sight; the pump that follows, or the event loop after the run, paints them.
   results_->Publish();
-  // Laid out and painted now: the view would wait for an idle event loop to do either,
-  // and the pumps of a run never leave it idle.
-  static_cast<ResultListView*>(ListBox1)->LayOutNow();
-  ListBox1->viewport()->repaint();
 }
 
 int TForm1::SelectedRow() const {

@@ -14,7 +14,7 @@
 
 class QAction;
 class QComboBox;
-class QListView;
+class QAbstractItemView;
 class QMenu;
 class QMenuBar;
 class QStatusBar;
@@ -63,7 +63,7 @@ class TForm1 : public QMainWindow {
   Form1Checkbox* Checkbox2;  // "Match Case(Case sensitiv)"
   Form1Checkbox* Checkbox3;  // "Include Subdirectory"
   Form1Checkbox* Checkbox4;  // "Regular expression"
-  QListView* ListBox1;
+  QAbstractItemView* ListBox1;
   Form1LinkLabel* URLLabel2;
   QStatusBar* StatusBar1;
   QWidget* Panel1;

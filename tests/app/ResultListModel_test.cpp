@@ -62,28 +62,6 @@ TEST(ResultListModel, PublishesInBatchesAndKeepsEveryHitsFields) {
   EXPECT_EQ(model.ResultLine(0), "/e (3)  :  again");
 }
 
-// A short list shows every batch; a long one waits until the batch is worth a relayout of
-// the whole list (three times as many rows as are shown), so a million hits cost a few
-// relayouts.
-TEST(ResultListModel, BatchesGrowWithTheList) {
-  ResultListModel model;
-  EXPECT_FALSE(model.PublishDue());
-  Add(model, "/a", 0, "x");
-  EXPECT_TRUE(model.PublishDue());
-  for (int i = 1; i < 60000; ++i) Add(model, "/a", static_cast<size_t>(i), "x");
-  model.Publish();
-  EXPECT_FALSE(model.PublishDue());
-  for (int i = 0; i < 1000; ++i) Add(model, "/b", static_cast<size_t>(i), "y");
-  EXPECT_FALSE(model.PublishDue());
-  for (int i = 1000; i < 179999; ++i) Add(model, "/b", static_cast<size_t>(i), "y");
-  EXPECT_FALSE(model.PublishDue());
-  Add(model, "/b", 179999, "y");
-  EXPECT_TRUE(model.PublishDue());
-  model.Publish();
-  EXPECT_EQ(model.rowCount(), 240000);
-  EXPECT_EQ(model.ResultLine(239999), "/b (179999)  :  y");
-}
-
 // Many long lines spread over several storage chunks read back unchanged, and paths that
 // come back after another file's hits are kept apart.
 TEST(ResultListModel, KeepsTextsAcrossStorageChunks) {
