@@ -5,6 +5,7 @@
 #include <QScrollBar>
 #include <QStyleOptionViewItem>
 #include <algorithm>
+#include <limits>
 
 namespace vorn {
 
@@ -113,7 +114,10 @@ QModelIndex ResultListView::moveCursor(CursorAction action, Qt::KeyboardModifier
 
 int ResultListView::horizontalOffset() const { return horizontalScrollBar()->value(); }
 
-int ResultListView::verticalOffset() const { return FirstRow() * ItemSize().height(); }
+int ResultListView::verticalOffset() const {
+  const qint64 offset = static_cast<qint64>(FirstRow()) * ItemSize().height();
+  return static_cast<int>(std::min<qint64>(offset, std::numeric_limits<int>::max()));
+}
 
 bool ResultListView::isIndexHidden(const QModelIndex& index) const {
   (void)index;

@@ -286,7 +286,6 @@ void TForm1::BuildControls() {
   // Rows show their hits highlighted, and lines wider than the list scroll across.
   ListBox1->setItemDelegate(new ResultRowDelegate(*results_, ListBox1));
   ListBox1->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-  ListBox1->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
   ListBox1->installEventFilter(this);
   Anchor(ListBox1, Qt::LeftEdge | Qt::TopEdge | Qt::RightEdge | Qt::BottomEdge);
 
