@@ -1,7 +1,7 @@
 #include "ResultListView.h"
 
-#include <QPainter>
 #include <QPaintEvent>
+#include <QPainter>
 #include <QScrollBar>
 #include <QStyleOptionViewItem>
 #include <algorithm>
@@ -16,18 +16,15 @@ ResultListView::ResultListView(QWidget* parent) : QAbstractItemView(parent) {
 
 int ResultListView::Rows() const { return model() ? model()->rowCount(rootIndex()) : 0; }
 
-QSize ResultListView::ItemSize() const { return itemSize_; }
-
 int ResultListView::PageRows() const {
-  return std::max(1, viewport()->height() / std::max(1, itemSize_.height()));
+  return std::max(1, viewport()->height() / itemSize_.height());
 }
 
 int ResultListView::FirstRow() const { return verticalScrollBar()->value(); }
 
 QRect ResultListView::RowRect(int row) const {
-  const QSize size = ItemSize();
-  return {-horizontalOffset(), (row - FirstRow()) * size.height(),
-          std::max(size.width(), viewport()->width()), size.height()};
+  return {-horizontalOffset(), (row - FirstRow()) * itemSize_.height(),
+          std::max(itemSize_.width(), viewport()->width()), itemSize_.height()};
 }
 
 QRect ResultListView::visualRect(const QModelIndex& index) const {
@@ -61,8 +58,7 @@ void ResultListView::scrollTo(const QModelIndex& index, ScrollHint hint) {
 
 QModelIndex ResultListView::indexAt(const QPoint& point) const {
   if (!model() || point.y() < 0 || point.x() < 0) return {};
-  const QSize size = ItemSize();
-  const int row = FirstRow() + point.y() / std::max(1, size.height());
+  const int row = FirstRow() + point.y() / itemSize_.height();
   if (row >= Rows() || point.x() >= RowRect(row).right() + 1) return {};
   return model()->index(row, 0, rootIndex());
 }
@@ -115,7 +111,7 @@ QModelIndex ResultListView::moveCursor(CursorAction action, Qt::KeyboardModifier
 int ResultListView::horizontalOffset() const { return horizontalScrollBar()->value(); }
 
 int ResultListView::verticalOffset() const {
-  const qint64 offset = static_cast<qint64>(FirstRow()) * ItemSize().height();
+  const qint64 offset = static_cast<qint64>(FirstRow()) * itemSize_.height();
   return static_cast<int>(std::min<qint64>(offset, std::numeric_limits<int>::max()));
 }
 
@@ -128,12 +124,12 @@ void ResultListView::setSelection(const QRect& rect, QItemSelectionModel::Select
   const int rows = Rows();
   if (rows == 0 || !selectionModel()) return;
   const QRect r = rect.normalized();
-  const int height = std::max(1, ItemSize().height());
+  const int height = itemSize_.height();
   const int top = std::clamp(FirstRow() + std::max(0, r.top()) / height, 0, rows - 1);
   const int bottom = std::clamp(FirstRow() + std::max(0, r.bottom()) / height, 0, rows - 1);
-  selectionModel()->select(QItemSelection(model()->index(top, 0, rootIndex()),
-                                          model()->index(bottom, 0, rootIndex())),
-                           flags);
+  selectionModel()->select(
+      QItemSelection(model()->index(top, 0, rootIndex()), model()->index(bottom, 0, rootIndex())),
+      flags);
 }
 
 QRegion ResultListView::visualRegionForSelection(const QItemSelection& selection) const {
@@ -158,7 +154,7 @@ void ResultListView::paintEvent(QPaintEvent* event) {
   const QStyle::State state = option.state;
   const QModelIndex current = currentIndex();
   const bool focus = (hasFocus() || viewport()->hasFocus()) && current.isValid();
-  const int height = std::max(1, ItemSize().height());
+  const int height = itemSize_.height();
   const QRect dirty = event->rect();
   const int first = FirstRow() + std::max(0, dirty.top()) / height;
   const int last = std::min(rows - 1, FirstRow() + dirty.bottom() / height);
@@ -208,9 +204,8 @@ void ResultListView::scrollContentsBy(int dx, int dy) {
 }
 
 QSize ResultListView::viewportSizeHint() const {
-  const QSize size = ItemSize();
-  const qint64 tall = static_cast<qint64>(Rows()) * size.height();
-  return {size.width(), static_cast<int>(std::min<qint64>(tall, 1 << 20))};
+  const qint64 tall = static_cast<qint64>(Rows()) * itemSize_.height();
+  return {itemSize_.width(), static_cast<int>(std::min<qint64>(tall, 1 << 20))};
 }
 
 }  // namespace vorn

@@ -36,14 +36,13 @@ class ResultListView : public QAbstractItemView {
 
  private:
   int Rows() const;
-  // The rows' size as the delegate gives it (the first row's: all are alike), kept from the
-  // last layout.
-  QSize ItemSize() const;
   // Whole rows the viewport shows, at least one.
   int PageRows() const;
   int FirstRow() const;
   QRect RowRect(int row) const;
 
+  // The rows' size as the delegate gives it (the first row's: all are alike) at the last
+  // layout; never less than a pixel high.
   QSize itemSize_{1, 13};
 };
 

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <QAbstractItemView>
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
@@ -12,13 +13,11 @@
 #include <QFocusEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
-#include <QAbstractItemView>
 #include <QLocale>
 #include <QMenu>
 #include <QMenuBar>
 #include <QResizeEvent>
 #include <QScreen>
-#include <QScrollBar>
 #include <QStatusBar>
 #include <cerrno>
 #include <cstring>
@@ -125,7 +124,7 @@ class TForm1::RunSide : public ResultsSink, public RunPacer {
   bool PumpDue() override { return form_.throttle_.Due(); }
   void Pump(const RunProgress& at) override {
     if (const std::optional<std::string> text = status_.AtPump(at)) Show(*text);
-    form_.ShowNewRows();
+    form_.results_->Publish();
     form_.throttle_.BeginPump();
     QCoreApplication::processEvents();
     form_.throttle_.EndPump();
@@ -653,7 +652,7 @@ void TForm1::Do_the_search() {
   // Whatever way the run ends, even by an error, the rows found are shown, their totals
   // beside the status line, and the buttons come back to idle.
   const ScopeExit idle([this, &took] {
-    ShowNewRows();
+    results_->Publish();
     throttle_.Finish();
     StatusTotals->setText(TotalsText(results_->Total(), results_->Files(), took.elapsed()));
     SetIdle();
@@ -688,12 +687,6 @@ void TForm1::Do_the_search() {
                                       : SearchStatus::Finished(run.UnsearchedLines()));
   // The viewer marks what the pattern in effect at the end matches.
   if (Form2) Form2->SetMarkPattern(CurrentOptions());
-}
-
-void TForm1::ShowNewRows() {
-  // The view lays new rows out by arithmetic and asks for a paint where they come into
-  // sight; the pump that follows, or the event loop after the run, paints them.
-  results_->Publish();
 }
 
 int TForm1::SelectedRow() const {

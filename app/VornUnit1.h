@@ -140,7 +140,6 @@ class TForm1 : public QMainWindow {
   void LayOut();
   void AddQueryToHistory();
   bool SearchRefused();
-  void ShowNewRows();
   void SetIdle();
   void EndProgram();
 

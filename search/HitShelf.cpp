@@ -58,8 +58,8 @@ const KeptHit* HitShelf::Writer::Put(size_t lineIndex, std::string_view shown, b
     std::memcpy(at, pair, sizeof pair);
     at += sizeof pair;
   }
-  auto* record = new (low_) KeptHit{lineIndex, high_, static_cast<uint32_t>(size),
-                                    static_cast<uint16_t>(ranges), binary};
+  auto* record = new (low_)
+      KeptHit{lineIndex, high_, static_cast<uint32_t>(size), static_cast<uint16_t>(ranges), binary};
   low_ += sizeof(KeptHit);
   return record;
 }
