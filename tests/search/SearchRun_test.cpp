@@ -11,12 +11,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <memory>
 #include <random>
 #include <span>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "HitShelf.h"
 #include "TempTree.h"
 
 namespace vorn {
@@ -356,7 +358,14 @@ TEST(SearchRun, NoFileIsMissedForWantOfDescriptors) {
 class Saboteur : public ResultsSink, public RunPacer {
  public:
   enum class Act { Change, Stop, Throw };
-  Saboteur(Act act, int at) : act_(act), at_(at) {}
+  // keep: the workers keep the hits on a shelf, as for the window.
+  Saboteur(Act act, int at, bool keep = false)
+      : act_(act), at_(at), shelf_(keep ? std::make_shared<HitShelf>() : nullptr) {}
+  SinkWants Wants() override {
+    SinkWants wants;
+    wants.shelf = shelf_;
+    return wants;
+  }
   void Lines(std::span<const SearchHit> hits) override {
     Tick();
     for (const SearchHit& hit : hits) lines += hit.path.size() + hit.text.size();
@@ -378,6 +387,7 @@ class Saboteur : public ResultsSink, public RunPacer {
   }
   Act act_;
   int at_;
+  std::shared_ptr<HitShelf> shelf_;
   bool stop = false;
 };
 
@@ -401,7 +411,7 @@ TEST(SearchRun, ChangesStopsAndListenerErrorsAtEveryPoint) {
     whole.Run();
     for (auto act : {Saboteur::Act::Change, Saboteur::Act::Stop, Saboteur::Act::Throw})
       for (int at = 1; at <= count.calls; at += std::max(1, count.calls / 40)) {
-        Saboteur s(act, at);
+        Saboteur s(act, at, at % 2 == 0);
         SearchRun run(t.root(), "*", true, s.options, s, &s);
         run.SetThreads(threads);
         run.SetBlockSize(256);
